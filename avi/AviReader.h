@@ -1,0 +1,83 @@
+#pragma once
+// Reading DV AVI files: AVI 1.0 ("idx1") and OpenDML ("indx" super and standard
+// indexes across "AVIX" segments). Units are frames for video and interleaved
+// streams, sample frames for audio streams; stream 0 is the video.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "avi/Riff.h"
+
+namespace qv {
+
+class AviWriter;
+
+// The fields of the "strf" data of a "vids" stream (a BITMAPINFOHEADER) we use.
+struct VideoFormat {
+    int32_t width = 0;   // biWidth
+    int32_t height = 0;  // biHeight
+};
+
+// The fields of the "strf" data of an "auds" stream (a WAVEFORMATEX) we use.
+struct AudioFormat {
+    uint16_t formatTag = 0;       // wFormatTag
+    uint16_t channels = 0;        // nChannels
+    uint32_t samplesPerSec = 0;   // nSamplesPerSec
+    uint32_t avgBytesPerSec = 0;  // nAvgBytesPerSec
+    uint16_t blockAlign = 0;      // nBlockAlign
+    uint16_t bitsPerSample = 0;   // wBitsPerSample
+};
+
+class AviStream {
+public:
+    virtual ~AviStream() = default;
+
+    // The whole "strh" chunk including its 8-byte chunk header; empty when none.
+    virtual ByteSpan Header() const = 0;
+    // The "strf" chunk data; empty when none.
+    virtual ByteSpan Format() const = 0;
+    virtual std::optional<VideoFormat> GetVideoFormat() const { return std::nullopt; }
+    virtual std::optional<AudioFormat> GetAudioFormat() const { return std::nullopt; }
+    virtual double FramesPerSecond() const = 0;
+    // Bytes per unit as the stream describes it (for "iavs": the DV frame size).
+    // Reporting it does not change how Read counts units.
+    virtual uint32_t UnitSize() const = 0;
+    virtual int Length() const = 0;
+    // Reads whole chunks (video) or runs of units across chunks (audio) into buffer,
+    // never more than bufferSize bytes. unitsRead and bytesRead may be null.
+    // True when at least one byte was read.
+    virtual bool Read(int firstUnit, int unitCount, int* unitsRead, void* buffer, int bufferSize,
+                      int* bytesRead) = 0;
+    virtual FourCC Type() const = 0;
+    // Data size of the chunk that holds unit, or -1 when there is none.
+    virtual int64_t ChunkSize(int unit) = 0;
+
+    bool IsAudio() const { return Type() == fcc::auds; }
+    bool IsVideo() const { return Type() == fcc::vids; }
+    bool IsInterleaved() const { return Type() == fcc::iavs; }
+};
+
+class AviReader {
+public:
+    virtual ~AviReader() = default;
+
+    // "avi1", "odml-avi2" or "compat.odml-avi2".
+    virtual std::string Kind() const = 0;
+    virtual AviStream* Stream(int index) = 0;
+    virtual int StreamCount() const = 0;
+    virtual int FrameCount() const = 0;
+    virtual std::string FileName() const = 0;
+    virtual bool Open(const std::string& fileName) = 0;
+    virtual void Close() {}
+    virtual double FramesPerSecond() const = 0;
+
+    // One line naming the file, its frames, kind, rate and streams.
+    std::string Describe();
+};
+
+// Opens fileName and reads its structure and indexes; null when it cannot be opened.
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName);
+
+}  // namespace qv

@@ -1,0 +1,503 @@
+#include "avi/RiffAviReader.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace qv {
+
+namespace {
+
+// Lists nest three deep in valid files (RIFF > LIST hdrl > LIST strl); deeper
+// nesting is skipped rather than walked.
+constexpr int kMaxListDepth = 8;
+// A super index points at standard indexes; a super index met through another one
+// is ignored, so an index that refers back to itself cannot recurse.
+constexpr int kMaxIndexLevel = 1;
+constexpr uint32_t kKeyFrameFlag = 0x80000000u;
+
+// The stream number in an "idx1" ckid such as "01wb": two hexadecimal characters.
+uint16_t StreamNumberOf(FourCC ckid) {
+    auto digit = [](int c) { return c >= 'A' ? c - 55 : c - 48; };
+    int first = digit(static_cast<int>(ckid & 0xFF));
+    int second = digit(static_cast<int>((ckid >> 8) & 0xFF));
+    return static_cast<uint16_t>(first * 16 + second);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// RiffAviStream
+
+void RiffAviStream::SetHeader(std::vector<uint8_t> header) {
+    header_ = std::move(header);
+    if (Type() == fcc::auds) {
+        sampleIndexed_ = true;
+        unitSize_ = Field32(header_, 52);  // dwSampleSize
+        if (unitSize_ <= 1) {
+            unitSize_ = 4;
+        }
+    } else {
+        sampleIndexed_ = false;
+        unitSize_ = 0;
+    }
+}
+
+void RiffAviStream::SetFormat(std::vector<uint8_t> format) {
+    format_ = std::move(format);
+    // Both formats are used up to byte 16; a shorter "strf" counts as absent.
+    bool complete = format_.size() >= 16;
+    hasAudioFormat_ = complete && Type() == fcc::auds;
+    hasVideoFormat_ = complete && Type() == fcc::vids;
+}
+
+std::optional<VideoFormat> RiffAviStream::GetVideoFormat() const {
+    if (!hasVideoFormat_) {
+        return std::nullopt;
+    }
+    VideoFormat f;
+    f.width = static_cast<int32_t>(Field32(format_, 4));   // biWidth
+    f.height = static_cast<int32_t>(Field32(format_, 8));  // biHeight
+    return f;
+}
+
+std::optional<AudioFormat> RiffAviStream::GetAudioFormat() const {
+    if (!hasAudioFormat_) {
+        return std::nullopt;
+    }
+    AudioFormat f;
+    f.formatTag = Field16(format_, 0);        // wFormatTag
+    f.channels = Field16(format_, 2);         // nChannels
+    f.samplesPerSec = Field32(format_, 4);    // nSamplesPerSec
+    f.avgBytesPerSec = Field32(format_, 8);   // nAvgBytesPerSec
+    f.blockAlign = Field16(format_, 12);      // nBlockAlign
+    f.bitsPerSample = Field16(format_, 14);   // wBitsPerSample
+    return f;
+}
+
+FourCC RiffAviStream::Type() const {
+    return Field32(header_, 8);  // fccType
+}
+
+double RiffAviStream::FramesPerSecond() const {
+    if (header_.size() < 64) {
+        return 0.0;
+    }
+    uint32_t scale = Field32(header_, 28);  // dwScale
+    uint32_t rate = Field32(header_, 32);   // dwRate
+    return scale == 0 ? 0.0 : static_cast<double>(rate) / scale;
+}
+
+uint32_t RiffAviStream::UnitSize() const {
+    uint32_t sampleSize = Field32(header_, 52);  // dwSampleSize
+    if (sampleSize >= 4) {
+        return sampleSize;
+    }
+    if (auto audio = GetAudioFormat(); audio && IsAudio()) {
+        if (audio->avgBytesPerSec != 0 && audio->samplesPerSec != 0) {
+            return audio->avgBytesPerSec / audio->samplesPerSec;
+        }
+    }
+    return entries_.empty() ? 0 : entries_.front().size;
+}
+
+bool RiffAviStream::AddEntry(uint64_t position, uint32_t size) {
+    int64_t units = UnitsOf(size);
+    if (units > std::numeric_limits<int>::max() - static_cast<int64_t>(unitCount_)) {
+        return false;  // more units than a unit number can hold
+    }
+    entries_.push_back({position, size, unitCount_});
+    unitCount_ += static_cast<int>(units);
+    return true;
+}
+
+void RiffAviStream::FinishIndex() {
+    entries_.shrink_to_fit();
+    size_t n = entries_.size();
+    searchStep_ = 1;
+    if (n > 2) {
+        do {
+            searchStep_ *= 2;
+        } while (2 * static_cast<size_t>(searchStep_) < n);
+    }
+}
+
+int RiffAviStream::FindEntry(int unit) {
+    const int n = static_cast<int>(entries_.size());
+    if (n == 0 || unit < 0) {
+        return -1;
+    }
+    if (!sampleIndexed_) {
+        return unit < n ? unit : -1;
+    }
+    // Sequential reads hit the same or the next entry.
+    const int c = lastFound_;
+    if (c >= 0 && c < n - 1 && entries_[c].firstUnit <= unit && unit < entries_[c + 1].firstUnit) {
+        return c;
+    }
+    if (c >= 0 && c < n - 2 && entries_[c + 1].firstUnit <= unit &&
+        unit < entries_[c + 2].firstUnit) {
+        lastFound_ = c + 1;
+        return lastFound_;
+    }
+    // The last entry whose first unit is at or before unit.
+    int base = 0;
+    int step = searchStep_;
+    for (;;) {
+        int probe = base + step;
+        if (probe < n && entries_[probe].firstUnit <= unit) {
+            base = probe;
+            if (step == 0) {
+                break;
+            }
+        } else if (step == 0) {
+            break;
+        } else {
+            step /= 2;
+        }
+    }
+    lastFound_ = base;
+    return base;
+}
+
+int64_t RiffAviStream::ChunkSize(int unit) {
+    int e = FindEntry(unit);
+    return e < 0 ? -1 : static_cast<int64_t>(entries_[e].size);
+}
+
+bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buffer,
+                         int bufferSize, int* bytesRead) {
+    int units = 0;
+    int bytes = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    File& file = owner_->file_;
+
+    while (unitCount > 0 && bufferSize > 0 && out != nullptr) {
+        int ei = FindEntry(firstUnit);
+        if (ei < 0) {
+            break;
+        }
+        const IndexEntry& e = entries_[ei];
+        const int64_t u = UnitsOf(e.size);
+        if (firstUnit < e.firstUnit || firstUnit > e.firstUnit + u ||
+            e.position > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            break;
+        }
+        const auto position = static_cast<int64_t>(e.position);
+        if (u == 1 && firstUnit == e.firstUnit) {
+            // A whole chunk, cut to the buffer.
+            int64_t want = std::min<int64_t>(bufferSize, e.size);
+            int64_t got = file.ReadAt(position, out, want);
+            if (got <= 0) {
+                break;
+            }
+            bytes += static_cast<int>(got);
+            units += 1;
+            firstUnit += 1;
+            unitCount -= 1;
+            out += got;
+            bufferSize -= static_cast<int>(got);
+            if (got < want) {
+                break;  // the file ends inside the chunk
+            }
+            continue;
+        }
+        // A run of units inside a chunk (unitSize_ > 0 here: otherwise u is 1).
+        const int64_t d = static_cast<int64_t>(firstUnit) - e.firstUnit;
+        if (d < 0 || d >= u) {
+            break;
+        }
+        const int64_t offset = d * unitSize_;
+        // Whole units only: bytes past the chunk's last whole unit are not audio.
+        int64_t length = std::min<int64_t>(u * unitSize_ - offset,
+                                           static_cast<int64_t>(unitSize_) * unitCount);
+        length = std::min<int64_t>(length, bufferSize);
+        int64_t got = file.ReadAt(position + offset, out, length);
+        if (got <= 0) {
+            break;
+        }
+        const int64_t k = got / unitSize_;
+        bytes += static_cast<int>(got);
+        units += static_cast<int>(k);
+        firstUnit += static_cast<int>(k);
+        unitCount -= static_cast<int>(k);
+        out += got;
+        bufferSize -= static_cast<int>(got);
+        if (got < length || k == 0) {
+            break;  // a short read, or a trailing part of a unit that the buffer cut
+        }
+    }
+    if (unitsRead != nullptr) {
+        *unitsRead = units;
+    }
+    if (bytesRead != nullptr) {
+        *bytesRead = bytes;
+    }
+    return bytes != 0;
+}
+
+// ---------------------------------------------------------------------------
+// RiffAviReader
+
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName) {
+    auto reader = std::make_unique<RiffAviReader>();
+    if (!reader->Open(fileName)) {
+        return nullptr;
+    }
+    return reader;
+}
+
+std::string RiffAviReader::Kind() const {
+    if (odmlHeader_.empty()) {
+        return "avi1";
+    }
+    return legacyIndex_.size() < 8 ? "odml-avi2" : "compat.odml-avi2";
+}
+
+AviStream* RiffAviReader::Stream(int index) {
+    return RiffStream(index);
+}
+
+RiffAviStream* RiffAviReader::RiffStream(int index) {
+    if (index < 0 || index >= StreamCount()) {
+        return nullptr;
+    }
+    return streams_[static_cast<size_t>(index)].get();
+}
+
+int RiffAviReader::FrameCount() const {
+    return streams_.empty() ? 0 : streams_.front()->Length();
+}
+
+double RiffAviReader::FramesPerSecond() const {
+    return streams_.empty() ? 0.0 : streams_.front()->FramesPerSecond();
+}
+
+void RiffAviReader::Close() {
+    file_.Close();
+    streams_.clear();
+    mainHeader_.clear();
+    odmlHeader_.clear();
+    legacyIndex_.clear();
+    fileSize_ = 0;
+    moviPosition_ = 0;
+    legacyMoviPosition_ = 0;
+    currentStream_ = -1;
+}
+
+bool RiffAviReader::Open(const std::string& fileName) {
+    fileName_ = fileName;
+    if (!file_.OpenRead(fileName, File::Access::Sequential)) {
+        return false;
+    }
+    fileSize_ = std::max<int64_t>(file_.Size(), 0);
+    WalkChunks(fileSize_, 0);
+
+    bool odmlIndexed = std::any_of(streams_.begin(), streams_.end(),
+                                   [](const auto& s) { return !s->entries_.empty(); });
+    if (!odmlIndexed && !legacyIndex_.empty()) {
+        ConvertLegacyIndex();
+    }
+    for (auto& s : streams_) {
+        s->FinishIndex();
+    }
+    return true;
+}
+
+RiffAviStream* RiffAviReader::Current() {
+    return RiffStream(currentStream_);
+}
+
+// The whole chunk whose 8-byte header was just read, header included. Never more
+// than limit bytes: what its parent and the file hold.
+std::vector<uint8_t> RiffAviReader::ReadWholeChunk(uint32_t size, int64_t limit) {
+    int64_t start = file_.Position() - 8;
+    int64_t want = std::min<int64_t>(static_cast<int64_t>(size) + 8, limit);
+    want = std::min<int64_t>(want, fileSize_ - start);
+    std::vector<uint8_t> chunk(static_cast<size_t>(std::max<int64_t>(want, 0)));
+    file_.Seek(start);
+    int64_t got = chunk.empty() ? 0 : file_.Read(chunk.data(), want);
+    chunk.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    return chunk;
+}
+
+void RiffAviReader::WalkChunks(int64_t remaining, int depth) {
+    const int savedStream = currentStream_;
+    while (remaining > 0) {
+        uint8_t header[8];
+        if (file_.Read(header, 8) != 8) {
+            break;
+        }
+        const FourCC id = Le32(header);        // ckID
+        const uint32_t size = Le32(header + 4);  // ckSize
+        const bool isList = id == fcc::RIFF || id == fcc::LIST;
+        FourCC listType = 0;
+        if (isList) {
+            uint8_t type[4];
+            if (file_.Read(type, 4) != 4) {
+                break;
+            }
+            listType = Le32(type);
+        }
+        remaining -= 8;
+        // What the parent still holds for this chunk's data (list type included).
+        const int64_t room = std::max<int64_t>(remaining, 0);
+        int64_t consumed = size;
+
+        if (id == 0) {
+            file_.Seek(file_.Position() + remaining);
+            break;
+        }
+        if (isList) {
+            // A list size below 4 is what an unfinished capture leaves: its content
+            // then runs to the end of the parent.
+            int64_t content = size >= 4 ? static_cast<int64_t>(size) - 4 : room - 4;
+            if (size < 4) {
+                consumed = room;
+            }
+            int64_t budget = std::min<int64_t>(content, room - 4);
+            if (listType == fcc::movi) {
+                moviPosition_ = file_.Position() - 8;
+                file_.Seek(file_.Position() + std::max<int64_t>(content, 0));
+            } else if (depth + 1 > kMaxListDepth) {
+                file_.Seek(file_.Position() + std::max<int64_t>(content, 0));
+            } else {
+                if (listType == fcc::strl) {
+                    streams_.push_back(std::make_unique<RiffAviStream>(this));
+                    currentStream_ = StreamCount() - 1;
+                }
+                WalkChunks(budget, depth + 1);
+            }
+        } else if (id == fcc::avih) {
+            mainHeader_ = ReadWholeChunk(size, room + 8);
+        } else if (id == fcc::dmlh) {
+            odmlHeader_ = ReadWholeChunk(size, room + 8);
+        } else if (id == fcc::idx1) {
+            legacyIndex_ = ReadWholeChunk(size, room + 8);
+            // Relative offsets count from the "movi" of the RIFF that holds this index,
+            // which comes before it; later "AVIX" segments have "movi" lists of their own.
+            legacyMoviPosition_ = moviPosition_;
+        } else if (id == fcc::strh || id == fcc::strf || id == fcc::strd || id == fcc::strn ||
+                   id == fcc::indx) {
+            std::vector<uint8_t> chunk = ReadWholeChunk(size, room + 8);
+            RiffAviStream* stream = Current();
+            if (stream != nullptr) {
+                if (id == fcc::strh) {
+                    stream->SetHeader(std::move(chunk));
+                } else if (id == fcc::indx) {
+                    ReadIndexChunk(chunk, 0);
+                } else {
+                    // The data without the chunk header.
+                    std::vector<uint8_t> data(chunk.begin() + std::min<size_t>(8, chunk.size()),
+                                              chunk.end());
+                    if (id == fcc::strf) {
+                        stream->SetFormat(std::move(data));
+                    } else if (id == fcc::strd) {
+                        stream->extraData_ = std::move(data);
+                    } else {
+                        stream->name_ = std::move(data);
+                    }
+                }
+            }
+        } else {
+            file_.Seek(file_.Position() + size);
+        }
+
+        remaining -= consumed;
+        if (remaining < 0) {
+            return;  // the chunk claims more than its parent holds
+        }
+        if (file_.Position() % 2 != 0) {  // chunks are word aligned
+            file_.Seek(file_.Position() + 1);
+            remaining -= 1;
+        }
+    }
+    currentStream_ = savedStream;
+}
+
+void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
+    RiffAviStream* stream = Current();
+    if (chunk.size() < 32 || stream == nullptr) {
+        return;
+    }
+    // Entries lie inside both the bytes read and the chunk's own size.
+    const uint64_t declared = static_cast<uint64_t>(Field32(chunk, 4)) + 8;  // ckSize
+    const size_t usable = static_cast<size_t>(std::min<uint64_t>(chunk.size(), declared));
+    const uint8_t indexType = chunk[11];            // bIndexType
+    const uint32_t entriesInUse = Field32(chunk, 12);  // nEntriesInUse
+
+    if (indexType == 0) {  // AVI_INDEX_OF_INDEXES
+        if (level >= kMaxIndexLevel) {
+            return;
+        }
+        for (uint64_t i = 0; i < entriesInUse; ++i) {
+            const size_t at = 32 + static_cast<size_t>(i) * 16;
+            if (!Has(chunk.first(usable), at, 16)) {
+                break;
+            }
+            const uint64_t offset = Le64(chunk.data() + at);   // qwOffset
+            const uint32_t size = Le32(chunk.data() + at + 8);  // dwSize; dwDuration unused
+            if (offset >= static_cast<uint64_t>(fileSize_)) {
+                continue;
+            }
+            int64_t want = std::min<int64_t>(size, fileSize_ - static_cast<int64_t>(offset));
+            std::vector<uint8_t> sub(static_cast<size_t>(want));
+            int64_t got = file_.ReadAt(static_cast<int64_t>(offset), sub.data(), want);
+            sub.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+            ReadIndexChunk(sub, level + 1);
+        }
+    } else if (indexType == 1) {  // AVI_INDEX_OF_CHUNKS
+        stream->chunkId_ = Field32(chunk, 16);            // dwChunkId
+        const uint64_t baseOffset = Field64(chunk, 20);   // qwBaseOffset
+        for (uint64_t i = 0; i < entriesInUse; ++i) {
+            const size_t at = 32 + static_cast<size_t>(i) * 8;
+            if (!Has(chunk.first(usable), at, 8)) {
+                break;
+            }
+            const uint32_t offset = Le32(chunk.data() + at);                // dwOffset
+            const uint32_t size = Le32(chunk.data() + at + 4) & ~kKeyFrameFlag;  // dwSize
+            if (size == 0) {
+                continue;
+            }
+            if (!stream->AddEntry(baseOffset + offset, size)) {
+                break;
+            }
+        }
+    }
+}
+
+void RiffAviReader::ConvertLegacyIndex() {
+    ByteSpan index = legacyIndex_;
+    const uint64_t declared = Field32(index, 4);  // ckSize
+    const uint64_t held = index.size() >= 8 ? (index.size() - 8) / 16 : 0;
+    const uint64_t count = std::min<uint64_t>(declared / 16, held);
+    const auto movi =
+        static_cast<uint64_t>(legacyMoviPosition_ > 0 ? legacyMoviPosition_ : moviPosition_);
+    bool relativeUnknown = true;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* p = index.data() + 8 + i * 16;
+        const FourCC ckid = Le32(p);            // ckid
+        const uint32_t offset = Le32(p + 8);    // dwChunkOffset (dwFlags at 4 unused)
+        const uint32_t length = Le32(p + 12);   // dwChunkLength
+        RiffAviStream* stream = RiffStream(StreamNumberOf(ckid));
+        if (stream == nullptr) {
+            continue;
+        }
+        // Relative offsets count from the "movi" list type, absolute ones from the
+        // file start; both point at the chunk header.
+        uint64_t position;
+        if (offset < movi) {
+            position = movi + offset + 12;
+            relativeUnknown = false;
+        } else if (relativeUnknown) {
+            position = static_cast<uint64_t>(offset) + 8;
+        } else {
+            position = movi + offset + 12;
+        }
+        if (stream->entries_.empty()) {
+            stream->chunkId_ = ckid;
+        }
+        stream->AddEntry(position, length);
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,112 @@
+#pragma once
+// The RIFF implementation of the AVI reader: walks the chunk tree once at open,
+// keeps the header chunks and every index entry in memory, and afterwards reads
+// a unit with one positioned read into the caller's buffer.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avi/AviReader.h"
+#include "platform/File.h"
+
+namespace qv {
+
+struct IndexEntry {
+    uint64_t position = 0;  // file position of the chunk's first data byte
+    uint32_t size = 0;      // data bytes, key-frame bit removed
+    int firstUnit = 0;      // units of all earlier entries
+};
+
+class RiffAviReader;
+
+class RiffAviStream final : public AviStream {
+public:
+    explicit RiffAviStream(RiffAviReader* owner) : owner_(owner) {}
+
+    ByteSpan Header() const override { return header_; }
+    ByteSpan Format() const override { return format_; }
+    std::optional<VideoFormat> GetVideoFormat() const override;
+    std::optional<AudioFormat> GetAudioFormat() const override;
+    double FramesPerSecond() const override;
+    uint32_t UnitSize() const override;
+    int Length() const override { return unitCount_; }
+    bool Read(int firstUnit, int unitCount, int* unitsRead, void* buffer, int bufferSize,
+              int* bytesRead) override;
+    FourCC Type() const override;
+    int64_t ChunkSize(int unit) override;
+
+    // The id of the stream's data chunks as the index names it ("00dc", "01wb"); 0 if none.
+    FourCC ChunkId() const { return chunkId_; }
+    const std::vector<IndexEntry>& Entries() const { return entries_; }
+    // Index entry holding unit, or -1.
+    int FindEntry(int unit);
+
+private:
+    friend class RiffAviReader;
+
+    void SetHeader(std::vector<uint8_t> header);
+    void SetFormat(std::vector<uint8_t> format);
+    bool AddEntry(uint64_t position, uint32_t size);
+    void FinishIndex();
+    int64_t UnitsOf(uint32_t size) const { return unitSize_ ? size / unitSize_ : 1; }
+
+    int searchStep_ = 1;
+    int unitCount_ = 0;
+    uint32_t unitSize_ = 0;  // 0: every chunk is one unit
+    bool sampleIndexed_ = false;
+    int lastFound_ = 0;
+    FourCC chunkId_ = 0;
+    RiffAviReader* owner_;
+    std::vector<IndexEntry> entries_;
+    std::vector<uint8_t> header_;
+    std::vector<uint8_t> format_;
+    std::vector<uint8_t> extraData_;
+    std::vector<uint8_t> name_;
+    bool hasVideoFormat_ = false;
+    bool hasAudioFormat_ = false;
+};
+
+class RiffAviReader final : public AviReader {
+public:
+    RiffAviReader() = default;
+    ~RiffAviReader() override { Close(); }
+
+    std::string Kind() const override;
+    AviStream* Stream(int index) override;
+    int StreamCount() const override { return static_cast<int>(streams_.size()); }
+    int FrameCount() const override;
+    std::string FileName() const override { return fileName_; }
+    bool Open(const std::string& fileName) override;
+    void Close() override;
+    double FramesPerSecond() const override;
+
+    // The whole "avih", "dmlh" and "idx1" chunks with their chunk headers; empty if none.
+    ByteSpan MainHeader() const { return mainHeader_; }
+    ByteSpan OpenDmlHeader() const { return odmlHeader_; }
+    ByteSpan LegacyIndex() const { return legacyIndex_; }
+    RiffAviStream* RiffStream(int index);
+
+private:
+    friend class RiffAviStream;
+
+    void WalkChunks(int64_t remaining, int depth);
+    std::vector<uint8_t> ReadWholeChunk(uint32_t size, int64_t limit);
+    void ReadIndexChunk(ByteSpan chunk, int level);
+    void ConvertLegacyIndex();
+    RiffAviStream* Current();
+
+    std::string fileName_;
+    File file_;
+    std::vector<uint8_t> mainHeader_;
+    std::vector<uint8_t> odmlHeader_;
+    std::vector<uint8_t> legacyIndex_;
+    std::vector<std::unique_ptr<RiffAviStream>> streams_;
+    int64_t fileSize_ = 0;
+    int64_t moviPosition_ = 0;        // size field of the "movi" list met last
+    int64_t legacyMoviPosition_ = 0;  // the same when "idx1" was met
+    int currentStream_ = -1;
+};
+
+}  // namespace qv

@@ -1,0 +1,47 @@
+#pragma once
+// The recording date and time that a DV camcorder stores in every frame, and the
+// "REF " chunks through which a frame may live in another data file.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/File.h"
+
+namespace qv {
+
+class AviStream;
+class Questions;
+
+// Seconds since 1970-01-01 00:00 UTC, made from the recorded local time.
+// 0 = no datestamp; -1 = a time the platform cannot represent.
+using Datestamp = int32_t;
+
+// The one data file that "REF " chunks point into, kept open between frames.
+// Each user of "REF " chunks keeps a cache of its own.
+struct RefFileCache {
+    std::string name;  // as it stood in the last "REF " chunk followed
+    File file;         // closed when none is open or the last open failed
+
+    void Close() {
+        file.Close();
+        name.clear();
+    }
+};
+
+// A "REF " chunk: data of 1..511 bytes starting with "REF ".
+constexpr int kRefChunkMaxSize = 511;
+
+// The name of the data file in a "REF " chunk of count bytes, or false when the
+// chunk holds no complete, zero-terminated name.
+bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name);
+
+// The datestamp of one video frame. referencedFile (optional) receives the data
+// file's name when the frame is a "REF " chunk whose file could be opened.
+// A reference that cannot be opened is reported through questions at frame 0 only.
+Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
+                             std::string* referencedFile, Questions* questions);
+
+// The datestamp in the 512 first bytes of a DV frame (DIF sequence 0).
+Datestamp DecodeDatestamp(const uint8_t* frameStart);
+
+}  // namespace qv

@@ -1,0 +1,48 @@
+#pragma once
+// A file on an operating-system descriptor with 64-bit positions. Errors are results:
+// false, -1 or a short count, with the system error kept in LastError().
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+class File {
+public:
+    enum class Access { Sequential, Random };  // read-ahead hint for the kernel
+
+    File() = default;
+    ~File() { Close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+
+    // Opens an existing regular file for reading; others may read it at the same time.
+    // A FIFO, device or folder is refused without blocking.
+    bool OpenRead(const std::string& path, Access access);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Current size in bytes, or -1.
+    int64_t Size() const;
+
+    // Positions may lie beyond the end; reads there return 0 bytes.
+    bool Seek(int64_t position);
+    int64_t Position() const { return position_; }
+
+    // Reads up to count bytes at the current position and advances by the bytes read.
+    // Returns the bytes read (0 at the end of the file) or -1 on an error.
+    int64_t Read(void* buffer, int64_t count);
+    // The same at an explicit position; the current position is left alone.
+    int64_t ReadAt(int64_t position, void* buffer, int64_t count);
+
+    int LastError() const { return lastError_; }
+
+private:
+    int fd_ = -1;
+    int64_t position_ = 0;
+    int lastError_ = 0;
+};
+
+}  // namespace qv

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <sstream>
+
+#include "support/AviFixture.h"
+
+namespace {
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliResult Run(const std::string& args) {
+        std::string out = dir_.Path("stdout"), err = dir_.Path("stderr");
+        std::string command = "TZ=UTC " + Quote(QV_CLI_PATH) + " " + args + " >" + Quote(out) +
+                              " 2>" + Quote(err) + " </dev/null";
+        int status = std::system(command.c_str());
+        CliResult r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        auto o = qvtest::ReadFileBytes(out), e = qvtest::ReadFileBytes(err);
+        r.out.assign(o.begin(), o.end());
+        r.err.assign(e.begin(), e.end());
+        return r;
+    }
+
+    std::string MakeAvi(const std::string& name, qvtest::FixtureOptions options, int frames) {
+        std::string path = dir_.Path(name);
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(
+            path, options, qvtest::MakeFrames(options, frames, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
+        return path;
+    }
+
+    qvtest::TempDir dir_;
+};
+
+TEST_F(CliTest, InfoDescribesEachFileOnOneLine) {
+    qvtest::FixtureOptions type2;
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    type1.generation = qvtest::Generation::OpenDml;
+    type1.pal = false;
+    std::string a = MakeAvi("tape1.avi", type2, 3);
+    std::string b = MakeAvi("tape2.avi", type1, 2);
+    CliResult r = Run("info " + Quote(a) + " " + Quote(b));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "file tape1.avi, 3 frames, type:avi1, 25.00fps, Video:720x576, Audio:16 bits, "
+              "48.00kHz, 2 chans\n"
+              "file tape2.avi, 2 frames, type:odml-avi2, 29.97fps, Interleaved Audio/Video (NTSC)\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliTest, InfoReportsUnusableFilesAndGoesOn) {
+    std::string good = MakeAvi("good.avi", {}, 1);
+    std::string text = dir_.Path("notes.txt");
+    ASSERT_TRUE(qvtest::WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'}));
+    std::string fifo = dir_.Path("fifo.avi");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CliResult r = Run("info " + Quote(dir_.Path("missing.avi")) + " " + Quote(text) + " " +
+                      Quote(fifo) + " " + Quote(good));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.out.find("file good.avi, 1 frames"), std::string::npos);
+    std::istringstream lines(r.err);
+    std::string line;
+    std::vector<std::string> errors;
+    while (std::getline(lines, line)) {
+        errors.push_back(line);
+    }
+    ASSERT_EQ(errors.size(), 3u) << r.err;
+    EXPECT_NE(errors[0].find("missing.avi: No such file or directory"), std::string::npos);
+    EXPECT_NE(errors[1].find("notes.txt: not an AVI file"), std::string::npos);
+    EXPECT_NE(errors[2].find("fifo.avi: not a regular file"), std::string::npos);
+}
+
+TEST_F(CliTest, DatestampsPrintsOneLinePerFrame) {
+    qvtest::FixtureOptions options;
+    std::string path = dir_.Path("t.avi");
+    auto frames = qvtest::MakeFrames(options, 30, qvtest::DvTime{2004, 7, 14, 10, 20, 30});
+    frames[27].video = qvtest::MakeDvFrame(true, std::nullopt, 27);
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+
+    CliResult r = Run("datestamps " + Quote(path) + " --from 24 --count 4");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "24\t2004-07-14 10:20:30\n"
+              "25\t2004-07-14 10:20:31\n"
+              "26\t2004-07-14 10:20:31\n"
+              "27\tn/a\n");
+
+    r = Run("datestamps " + Quote(path));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 30);
+    r = Run("datestamps " + Quote(path) + " --from 29 --count 1000");
+    EXPECT_EQ(r.out, "29\t2004-07-14 10:20:31\n");
+    r = Run("datestamps " + Quote(path) + " --from 100");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliTest, WrongUsageGivesTheUsageTextAndExitCode2) {
+    for (const char* args : {"", "frobnicate", "info", "datestamps", "datestamps a b",
+                             "datestamps a --count", "datestamps a --count -3",
+                             "datestamps a --from x", "datestamps a --bogus"}) {
+        CliResult r = Run(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_NE(r.err.find("usage: quorvandel-cli"), std::string::npos) << args;
+        EXPECT_EQ(r.out, "") << args;
+    }
+}
+
+TEST_F(CliTest, DatestampsOfAMissingFileFails) {
+    CliResult r = Run("datestamps " + Quote(dir_.Path("missing.avi")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("missing.avi"), std::string::npos);
+}
+
+}  // namespace

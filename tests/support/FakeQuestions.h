@@ -1,0 +1,35 @@
+#pragma once
+// Records every question the core asks and answers from a prepared list.
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/Questions.h"
+
+namespace qvtest {
+
+class FakeQuestions : public qv::Questions {
+public:
+    struct Asked {
+        std::string text;
+        qv::Buttons buttons;
+        std::string caption;
+    };
+
+    qv::Answer Ask(const std::string& text, qv::Buttons buttons,
+                   const std::string& caption) override {
+        asked.push_back({text, buttons, caption});
+        if (!answers.empty()) {
+            qv::Answer a = answers.front();
+            answers.pop_front();
+            return a;
+        }
+        return buttons == qv::Buttons::Ok ? qv::Answer::Ok : qv::Answer::Cancel;
+    }
+
+    std::vector<Asked> asked;
+    std::deque<qv::Answer> answers;
+};
+
+}  // namespace qvtest

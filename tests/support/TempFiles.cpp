@@ -1,0 +1,42 @@
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "support/AviFixture.h"
+
+namespace qvtest {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device rd;
+    auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        auto candidate = base / ("qvtest-" + std::to_string(::getpid()) + "-" +
+                                 std::to_string(counter++) + "-" + std::to_string(rd() % 100000));
+        if (std::filesystem::create_directory(candidate)) {
+            dir_ = candidate;
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace qvtest
