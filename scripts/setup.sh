@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian 12), then configures and
+# builds one preset. Safe to run again: installs only what is missing and builds
+# incrementally.
+#   scripts/setup.sh [PRESET]     (default: default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-default}
+
+packages=(
+    g++ cmake ninja-build pkg-config
+    libgtest-dev                         # GoogleTest
+    libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
+    ffmpeg                               # tests check our files with ffmpeg/ffprobe
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+        missing+=("$p")
+    fi
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ ! -f "build/$preset/CMakeCache.txt" ]; then
+    cmake --preset "$preset"
+fi
+cmake --build --preset "$preset" -j "$(nproc)"
