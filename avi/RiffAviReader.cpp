@@ -111,7 +111,10 @@ bool RiffAviStream::AddEntry(uint64_t position, uint32_t size) {
 }
 
 void RiffAviStream::FinishIndex() {
-    entries_.shrink_to_fit();
+    // Memory is 16 bytes an entry; a copy only when much more was reserved.
+    if (entries_.capacity() > entries_.size() + entries_.size() / 16 + 64) {
+        entries_.shrink_to_fit();
+    }
     size_t n = entries_.size();
     searchStep_ = 1;
     if (n > 2) {
@@ -430,6 +433,9 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
         if (level >= kMaxIndexLevel) {
             return;
         }
+        // All standard indexes are read first, so the entries get their room at once.
+        std::vector<std::vector<uint8_t>> standardIndexes;
+        uint64_t entryRoom = 0;
         for (uint64_t i = 0; i < entriesInUse; ++i) {
             const size_t at = 32 + static_cast<size_t>(i) * 16;
             if (!Has(chunk.first(usable), at, 16)) {
@@ -455,6 +461,13 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
             std::vector<uint8_t> sub(static_cast<size_t>(want));
             int64_t got = file_.ReadAt(static_cast<int64_t>(offset), sub.data(), want);
             sub.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+            if (sub.size() >= 32) {
+                entryRoom += std::min<uint64_t>((sub.size() - 32) / 8, Le32(sub.data() + 12));
+            }
+            standardIndexes.push_back(std::move(sub));
+        }
+        stream->entries_.reserve(stream->entries_.size() + static_cast<size_t>(entryRoom));
+        for (const auto& sub : standardIndexes) {
             ReadIndexChunk(sub, level + 1);
         }
     } else if (indexType == 1) {  // AVI_INDEX_OF_CHUNKS
@@ -484,6 +497,16 @@ void RiffAviReader::ConvertLegacyIndex() {
     const uint64_t count = std::min<uint64_t>(declared / 16, held);
     const auto movi =
         static_cast<uint64_t>(legacyMoviPosition_ > 0 ? legacyMoviPosition_ : moviPosition_);
+    std::vector<size_t> perStream(streams_.size());
+    for (uint64_t i = 0; i < count; ++i) {
+        const size_t number = StreamNumberOf(Le32(index.data() + 8 + i * 16));
+        if (number < perStream.size()) {
+            ++perStream[number];
+        }
+    }
+    for (size_t n = 0; n < streams_.size(); ++n) {
+        streams_[n]->entries_.reserve(perStream[n]);
+    }
     bool relativeUnknown = true;
     for (uint64_t i = 0; i < count; ++i) {
         const uint8_t* p = index.data() + 8 + i * 16;
