@@ -18,6 +18,7 @@
 
 #include "avi/AviReader.h"
 #include "support/AviFixture.h"
+#include "support/ReadUnits.h"
 
 namespace {
 
@@ -40,28 +41,6 @@ FixtureOptions Small(DvType type, Generation generation, int framesPerSegment = 
 constexpr int kFrames = 6;
 constexpr int kVideoBytes = 301;
 
-struct Checked {
-    bool ok = false;
-    int units = 0;
-    std::vector<uint8_t> bytes;
-};
-
-// One Read into a buffer of exactly bufferSize bytes, with the promises every Read keeps.
-Checked CheckedRead(qv::AviStream& stream, int first, int count, int bufferSize) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
-    Checked c;
-    int bytes = -1;
-    c.units = -1;
-    c.ok = stream.Read(first, count, &c.units, buffer.data(), bufferSize, &bytes);
-    EXPECT_EQ(c.ok, bytes > 0);
-    EXPECT_GE(bytes, 0);
-    EXPECT_LE(bytes, bufferSize);
-    EXPECT_GE(c.units, 0);
-    EXPECT_LE(c.units, std::max(count, 0));
-    buffer.resize(static_cast<size_t>(std::clamp(bytes, 0, bufferSize)));
-    c.bytes = std::move(buffer);
-    return c;
-}
 
 // Whether part is the start of whole[from, ...).
 bool IsPrefix(const std::vector<uint8_t>& part, const std::vector<uint8_t>& whole,
@@ -127,9 +106,9 @@ void Exercise(qv::AviReader& reader, const Written* written = nullptr) {
         EXPECT_GE(length, 0);
         for (int unit : UnitsToTry(length)) {
             (void)stream->ChunkSize(unit);
-            Checked one = CheckedRead(*stream, unit, 1, 2000);
-            Checked run = CheckedRead(*stream, unit, 500, 997);
-            (void)CheckedRead(*stream, unit, 3, 5);
+            qvtest::ReadResult one = qvtest::ReadUnits(*stream, unit, 1, 2000);
+            qvtest::ReadResult run = qvtest::ReadUnits(*stream, unit, 500, 997);
+            (void)qvtest::ReadUnits(*stream, unit, 3, 5);
             if (written == nullptr || unit < 0) {
                 continue;
             }
@@ -311,11 +290,11 @@ TEST_F(AviDamageTest, Idx1OffsetsAndLengthsBeyondTheFile) {
         ASSERT_NE(reader, nullptr);
         ASSERT_EQ(reader->FrameCount(), kFrames);
         qv::AviStream& video = *reader->Stream(0);
-        EXPECT_FALSE(CheckedRead(video, 1, 1, 1000).ok);
-        EXPECT_EQ(CheckedRead(video, 0, 1, 1000).bytes, frames[0].video);
-        EXPECT_EQ(CheckedRead(video, 3, 1, 1000).bytes, frames[3].video);
+        EXPECT_FALSE(qvtest::ReadUnits(video, 1, 1, 1000).ok);
+        EXPECT_EQ(qvtest::ReadUnits(video, 0, 1, 1000).bytes, frames[0].video);
+        EXPECT_EQ(qvtest::ReadUnits(video, 3, 1, 1000).bytes, frames[3].video);
         // The huge length reads what lies there, never more than the buffer.
-        EXPECT_EQ(CheckedRead(video, 2, 1, 301).bytes, frames[2].video);
+        EXPECT_EQ(qvtest::ReadUnits(video, 2, 1, 301).bytes, frames[2].video);
         Exercise(*reader);
     }
 }
@@ -331,8 +310,8 @@ TEST_F(AviDamageTest, StandardIndexOffsetsBeyondTheFile) {
     auto reader = OpenBytes(bytes);
     ASSERT_NE(reader, nullptr);
     ASSERT_EQ(reader->FrameCount(), kFrames);
-    EXPECT_FALSE(CheckedRead(*reader->Stream(0), 1, 1, 1000).ok);
-    EXPECT_EQ(CheckedRead(*reader->Stream(0), 2, 1, 1000).bytes, frames[2].video);
+    EXPECT_FALSE(qvtest::ReadUnits(*reader->Stream(0), 1, 1, 1000).ok);
+    EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), 2, 1, 1000).bytes, frames[2].video);
     Exercise(*reader);
 }
 
@@ -483,7 +462,7 @@ TEST_F(AviDamageTest, ListsNestedTooDeep) {
         EXPECT_TRUE(reader->Stream(0)->IsVideo());
         EXPECT_EQ(reader->FramesPerSecond(), 25.0);
         ASSERT_EQ(reader->FrameCount(), 1);
-        EXPECT_EQ(CheckedRead(*reader->Stream(0), 0, 1, 1000).bytes, frame);
+        EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), 0, 1, 1000).bytes, frame);
         Exercise(*reader);
     }
 }
@@ -623,12 +602,12 @@ TEST_F(AviDamageTest, FileThatShrinksAfterOpening) {
         std::filesystem::resize_file(path, frame3 + 8 + 100);
 
         qv::AviStream& video = *reader->Stream(0);
-        EXPECT_EQ(CheckedRead(video, 2, 1, 1000).bytes, frames[2].video);
-        Checked cut = CheckedRead(video, 3, 1, 1000);
+        EXPECT_EQ(qvtest::ReadUnits(video, 2, 1, 1000).bytes, frames[2].video);
+        qvtest::ReadResult cut = qvtest::ReadUnits(video, 3, 1, 1000);
         EXPECT_EQ(cut.bytes, std::vector<uint8_t>(frames[3].video.begin(),
                                                   frames[3].video.begin() + 100));
-        EXPECT_FALSE(CheckedRead(video, 4, 1, 1000).ok);
-        EXPECT_FALSE(CheckedRead(video, 5, 1, 1000).ok);
+        EXPECT_FALSE(qvtest::ReadUnits(video, 4, 1, 1000).ok);
+        EXPECT_FALSE(qvtest::ReadUnits(video, 5, 1, 1000).ok);
         Exercise(*reader, &written);
 
         std::filesystem::resize_file(path, 0);

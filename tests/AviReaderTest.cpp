@@ -15,6 +15,7 @@
 #include "avi/RiffAviReader.h"
 #include "platform/Platform.h"
 #include "support/AviFixture.h"
+#include "support/ReadUnits.h"
 
 namespace {
 
@@ -26,29 +27,9 @@ using qvtest::Generation;
 
 constexpr DvTime kStart{2004, 7, 14, 10, 20, 30};
 
-struct ReadResult {
-    bool ok = false;
-    int units = 0;
-    std::vector<uint8_t> bytes;
-};
-
-// One Read into a buffer of exactly bufferSize bytes (so that a write past it is caught).
-ReadResult ReadUnits(qv::AviStream& stream, int first, int count, int bufferSize) {
-    std::vector<uint8_t> buffer(static_cast<size_t>(bufferSize));
-    ReadResult r;
-    int bytes = -1;
-    r.units = -1;
-    r.ok = stream.Read(first, count, &r.units, buffer.data(), bufferSize, &bytes);
-    EXPECT_EQ(r.ok, bytes > 0);
-    EXPECT_LE(bytes, bufferSize);
-    EXPECT_LE(r.units, count);
-    buffer.resize(static_cast<size_t>(std::max(bytes, 0)));
-    r.bytes = std::move(buffer);
-    return r;
-}
 
 std::vector<uint8_t> ReadFrame(qv::AviStream& stream, int frame) {
-    return ReadUnits(stream, frame, 1, qvtest::kPalFrameSize + 1000).bytes;
+    return qvtest::ReadUnits(stream, frame, 1, qvtest::kPalFrameSize + 1000).bytes;
 }
 
 std::vector<uint8_t> AllAudio(const std::vector<FixtureFrame>& frames) {
@@ -124,8 +105,8 @@ TEST_P(EveryShape, ReadsBackEveryFrameAndTheHeaders) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(ReadFrame(video, i), frames[static_cast<size_t>(i)].video) << "frame " << i;
     }
-    EXPECT_FALSE(ReadUnits(video, 5, 1, 1000).ok);
-    EXPECT_FALSE(ReadUnits(video, -1, 1, 1000).ok);
+    EXPECT_FALSE(qvtest::ReadUnits(video, 5, 1, 1000).ok);
+    EXPECT_FALSE(qvtest::ReadUnits(video, -1, 1, 1000).ok);
 
     const char* rate = o.pal ? "25.00fps" : "29.97fps";
     const std::string streams =
@@ -148,13 +129,13 @@ TEST_P(EveryShape, ReadsBackEveryFrameAndTheHeaders) {
     int first = 0;
     for (size_t i = 0; i < frames.size(); ++i) {
         const int count = static_cast<int>(frames[i].audio.size() / 4);
-        ReadResult r = ReadUnits(audio, first, count, 20000);
+        qvtest::ReadResult r = qvtest::ReadUnits(audio, first, count, 20000);
         EXPECT_EQ(r.units, count);
         EXPECT_EQ(r.bytes, frames[i].audio) << "audio of frame " << i;
         first += count;
     }
     // All of it in one request, across every chunk and segment.
-    ReadResult whole = ReadUnits(audio, 0, audio.Length(), static_cast<int>(all.size()));
+    qvtest::ReadResult whole = qvtest::ReadUnits(audio, 0, audio.Length(), static_cast<int>(all.size()));
     EXPECT_EQ(whole.units, audio.Length());
     EXPECT_EQ(whole.bytes, all);
 }
@@ -235,7 +216,7 @@ TEST_P(InterruptedCapture, FallsBackToTheFirstRiffsIdx1) {
     qv::AviStream& audio = *reader->Stream(1);
     const auto expected = qvtest::AudioPattern(o, 0, audio.Length());
     ASSERT_EQ(audio.Length() * 4u, frames[0].audio.size() + frames[1].audio.size());
-    EXPECT_EQ(ReadUnits(audio, 0, audio.Length(), 100000).bytes, expected);
+    EXPECT_EQ(qvtest::ReadUnits(audio, 0, audio.Length(), 100000).bytes, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(AviReader, InterruptedCapture, ::testing::Values(true, false),
@@ -258,7 +239,7 @@ TEST_F(AviReaderTest, OpenDmlWithoutAnyIndexEntryHasEmptyStreams) {
         EXPECT_EQ(stream->Length(), 0);
         EXPECT_EQ(stream->FindEntry(0), -1);
         EXPECT_EQ(stream->ChunkSize(0), -1);
-        EXPECT_FALSE(ReadUnits(*stream, 0, 1, 1000).ok);
+        EXPECT_FALSE(qvtest::ReadUnits(*stream, 0, 1, 1000).ok);
     }
     EXPECT_EQ(reader->Describe(),
               "file tape1.avi, 0 frames, type:odml-avi2, 25.00fps, Video:720x576, "
@@ -300,7 +281,7 @@ TEST_P(EmptyChunk, CountsInIdx1AndIsDroppedFromStandardIndexes) {
     qv::AviStream& video = *reader->Stream(0);
     if (o.generation == Generation::Avi1) {
         ASSERT_EQ(reader->FrameCount(), 5);
-        ReadResult r = ReadUnits(video, 2, 1, 1000);
+        qvtest::ReadResult r = qvtest::ReadUnits(video, 2, 1, 1000);
         EXPECT_FALSE(r.ok);
         EXPECT_EQ(r.units, 0);
         EXPECT_TRUE(r.bytes.empty());
@@ -315,7 +296,7 @@ TEST_P(EmptyChunk, CountsInIdx1AndIsDroppedFromStandardIndexes) {
     }
     if (o.type == DvType::Type2) {  // the audio is not affected
         qv::AviStream& audio = *reader->Stream(1);
-        EXPECT_EQ(ReadUnits(audio, 0, audio.Length(), 100000).bytes, AllAudio(frames));
+        EXPECT_EQ(qvtest::ReadUnits(audio, 0, audio.Length(), 100000).bytes, AllAudio(frames));
     }
 }
 
@@ -356,7 +337,7 @@ TEST_P(RefAndOddChunks, ComeBackExactlyAsStored) {
     }
     if (o.type == DvType::Type2) {
         qv::AviStream& audio = *reader->Stream(1);
-        EXPECT_EQ(ReadUnits(audio, 0, audio.Length(), 100000).bytes, AllAudio(frames));
+        EXPECT_EQ(qvtest::ReadUnits(audio, 0, audio.Length(), 100000).bytes, AllAudio(frames));
     }
 }
 
@@ -421,23 +402,23 @@ TEST_P(AudioSampleSize, UnitsAreFourByteSampleFrames) {
     // 1920 stereo 16-bit sample frames to a chunk at 25 fps.
     EXPECT_EQ(audio.ChunkSize(0), 7680);
     EXPECT_EQ(audio.ChunkSize(1919), 7680);
-    ReadResult chunk = ReadUnits(audio, 0, 1920, 100000);
+    qvtest::ReadResult chunk = qvtest::ReadUnits(audio, 0, 1920, 100000);
     EXPECT_EQ(chunk.units, 1920);
     EXPECT_EQ(chunk.bytes, frames[0].audio);
 
     // Runs that start inside one chunk and end inside the next (or the one after).
     for (auto [first, count] : {std::pair{1900, 40}, std::pair{1919, 2}, std::pair{1000, 3000},
                                 std::pair{3839, 1}, std::pair{5000, 2680}}) {
-        ReadResult r = ReadUnits(audio, first, count, 100000);
+        qvtest::ReadResult r = qvtest::ReadUnits(audio, first, count, 100000);
         EXPECT_EQ(r.units, count) << first;
         EXPECT_EQ(r.bytes, qvtest::AudioPattern(o, first, count)) << first;
     }
     // A run past the end stops at the end.
-    ReadResult tail = ReadUnits(audio, 4 * 1920 - 10, 100, 100000);
+    qvtest::ReadResult tail = qvtest::ReadUnits(audio, 4 * 1920 - 10, 100, 100000);
     EXPECT_EQ(tail.units, 10);
     EXPECT_EQ(tail.bytes, qvtest::AudioPattern(o, 4 * 1920 - 10, 10));
-    EXPECT_FALSE(ReadUnits(audio, 4 * 1920, 1, 1000).ok);
-    EXPECT_FALSE(ReadUnits(audio, -1, 1, 1000).ok);
+    EXPECT_FALSE(qvtest::ReadUnits(audio, 4 * 1920, 1, 1000).ok);
+    EXPECT_FALSE(qvtest::ReadUnits(audio, -1, 1, 1000).ok);
     // No chunk holds a unit outside the stream.
     EXPECT_EQ(audio.ChunkSize(4 * 1920), -1);
     EXPECT_EQ(audio.ChunkSize(-1), -1);
@@ -467,7 +448,7 @@ TEST_P(ChunkCount, EveryAudioUnitIsFoundInAnyOrder) {
         std::swap(order[i], order[(i * 7919 + 13) % order.size()]);
     }
     for (int unit : order) {
-        ReadResult r = ReadUnits(audio, unit, 1, 4);
+        qvtest::ReadResult r = qvtest::ReadUnits(audio, unit, 1, 4);
         ASSERT_EQ(r.units, 1) << unit;
         ASSERT_TRUE(std::equal(r.bytes.begin(), r.bytes.end(), all.begin() + 4 * unit)) << unit;
         ASSERT_EQ(audio.ChunkSize(unit), 320) << unit;
@@ -486,7 +467,7 @@ TEST_F(AviReaderTest, SequentialAndBackwardAudioRequestsFindTheirChunks) {
     qv::AviStream& audio = *reader->Stream(1);
     const int length = audio.Length();
     for (int first : {0, length - 3, 1601, 1600, 3203, 12, 9000, 1602, length / 2, 0}) {
-        EXPECT_EQ(ReadUnits(audio, first, 3, 100).bytes, qvtest::AudioPattern(o, first, 3))
+        EXPECT_EQ(qvtest::ReadUnits(audio, first, 3, 100).bytes, qvtest::AudioPattern(o, first, 3))
             << first;
     }
 }
@@ -499,13 +480,13 @@ TEST_F(AviReaderTest, SmallBufferGetsTheStartOfTheFrame) {
     const auto frames = qvtest::MakeFrames(o, 2, kStart);
     auto reader = Open(o, frames);
     ASSERT_NE(reader, nullptr);
-    ReadResult r = ReadUnits(*reader->Stream(0), 1, 1, 1000);
+    qvtest::ReadResult r = qvtest::ReadUnits(*reader->Stream(0), 1, 1, 1000);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.units, 1);
     EXPECT_EQ(r.bytes,
               std::vector<uint8_t>(frames[1].video.begin(), frames[1].video.begin() + 1000));
     // Two frames asked for, room for one and a half: never more than the buffer.
-    r = ReadUnits(*reader->Stream(0), 0, 2, qvtest::kPalFrameSize * 3 / 2);
+    r = qvtest::ReadUnits(*reader->Stream(0), 0, 2, qvtest::kPalFrameSize * 3 / 2);
     EXPECT_EQ(r.bytes.size(), static_cast<size_t>(qvtest::kPalFrameSize * 3 / 2));
     EXPECT_EQ(r.units, 2);
 }
@@ -516,7 +497,7 @@ TEST_F(AviReaderTest, AudioBufferNotAMultipleOfTheUnitIsNeverOverrun) {
     auto reader = Open(o, frames);
     ASSERT_NE(reader, nullptr);
     for (int size : {1, 3, 6, 10, 7681}) {
-        ReadResult r = ReadUnits(*reader->Stream(1), 1918, 1000, size);
+        qvtest::ReadResult r = qvtest::ReadUnits(*reader->Stream(1), 1918, 1000, size);
         EXPECT_TRUE(r.ok);
         EXPECT_LE(r.units * 4, static_cast<int>(r.bytes.size()));
         const auto expected = qvtest::AudioPattern(o, 1918, 1000);
@@ -586,7 +567,7 @@ TEST_F(AviReaderTest, UnitSizeReportsTheFirstFrameWithoutChangingReads) {
               "file tape1.avi, 3 frames, type:avi1, 25.00fps, Interleaved Audio/Video (NTSC)");
     EXPECT_EQ(stream.Length(), 3);
     EXPECT_EQ(ReadFrame(stream, 0), frames[0].video);
-    ReadResult r = ReadUnits(stream, 1, 2, 2 * qvtest::kPalFrameSize);
+    qvtest::ReadResult r = qvtest::ReadUnits(stream, 1, 2, 2 * qvtest::kPalFrameSize);
     EXPECT_EQ(r.units, 2);
     EXPECT_EQ(r.bytes.size(), 2u * qvtest::kPalFrameSize);
     EXPECT_EQ(ReadFrame(stream, 2), frames[2].video);
