@@ -8,11 +8,10 @@
 #include <optional>
 #include <string>
 
+#include "avi/AviWriter.h"
 #include "avi/Riff.h"
 
 namespace qv {
-
-class AviWriter;
 
 // The fields of the "strf" data of a "vids" stream (a BITMAPINFOHEADER) we use.
 struct VideoFormat {
@@ -72,6 +71,16 @@ public:
     virtual bool Open(const std::string& fileName) = 0;
     virtual void Close() {}
     virtual double FramesPerSecond() const = 0;
+
+    // A writer for a new file of this file's streams, formats and generation,
+    // written to a temporary name beside destinationName until it finishes. Null
+    // when this file lacks the headers the writer completes or the file cannot be
+    // created.
+    virtual std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName,
+                                                    const WriterOptions& options) = 0;
+    std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName) {
+        return CreateWriter(destinationName, WriterOptions{});
+    }
 
     // One line naming the file, its frames, kind, rate and streams.
     std::string Describe();

@@ -81,6 +81,9 @@ public:
     bool Open(const std::string& fileName) override;
     void Close() override;
     double FramesPerSecond() const override;
+    using AviReader::CreateWriter;
+    std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName,
+                                            const WriterOptions& options) override;
 
     // The whole "avih", "dmlh" and "idx1" chunks with their chunk headers; empty if none.
     ByteSpan MainHeader() const { return mainHeader_; }

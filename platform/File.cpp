@@ -3,7 +3,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <climits>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/FileSystem.h"
 
 #include <utility>
 
@@ -44,6 +51,20 @@ bool File::OpenRead(const std::string& path, Access access) {
     }
     ::posix_fadvise(fd, 0, 0,
                     access == Access::Sequential ? POSIX_FADV_SEQUENTIAL : POSIX_FADV_RANDOM);
+    fd_ = fd;
+    position_ = 0;
+    lastError_ = 0;
+    return true;
+}
+
+bool File::CreateNew(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        lastError_ = errno;
+        return false;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     fd_ = fd;
     position_ = 0;
     lastError_ = 0;
@@ -106,6 +127,99 @@ int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) {
         done += n;
     }
     return done;
+}
+
+namespace {
+
+// The fault hook's verdict on the next write of count bytes: the bytes to let
+// through, or -1 for an error.
+int64_t FaultedWriteSize(int64_t count) {
+    WriteFaults* faults = CurrentWriteFaults();
+    if (faults == nullptr) {
+        return count;
+    }
+    const int64_t n = faults->writes++;
+    if (faults->failing || n == faults->failWriteAt) {
+        faults->failing = faults->failAllWritesAfter;
+        errno = ENOSPC;
+        return -1;
+    }
+    if (n == faults->shortWriteAt) {
+        faults->failing = faults->failAllWritesAfter;
+        return count / 2;
+    }
+    return count;
+}
+
+}  // namespace
+
+int64_t File::WriteAt(int64_t position, const void* buffer, int64_t count) {
+    Part part{buffer, count};
+    return WriteAt(position, &part, 1);
+}
+
+int64_t File::WriteAt(int64_t position, const Part* parts, int count) {
+    if (fd_ < 0 || position < 0 || count < 0 || count > IOV_MAX) {
+        lastError_ = fd_ < 0 ? EBADF : EINVAL;
+        return -1;
+    }
+    std::vector<iovec> iov;
+    int64_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        if (parts[i].size < 0) {
+            lastError_ = EINVAL;
+            return -1;
+        }
+        iov.push_back({const_cast<void*>(parts[i].data), static_cast<size_t>(parts[i].size)});
+        total += parts[i].size;
+    }
+    const int64_t allowed = FaultedWriteSize(total);
+    if (allowed < 0) {
+        lastError_ = errno;
+        return -1;
+    }
+    int64_t done = 0;
+    if (allowed == total) {
+        // Usually one call writes everything.
+        ssize_t n = ::pwritev(fd_, iov.data(), count, static_cast<off_t>(position));
+        done = n > 0 ? n : 0;
+    }
+    // What is left goes part by part.
+    int64_t partStart = 0;
+    for (const iovec& v : iov) {
+        const int64_t partEnd = partStart + static_cast<int64_t>(v.iov_len);
+        while (done < std::min(partEnd, allowed)) {
+            const int64_t want = std::min(partEnd, allowed) - done;
+            ssize_t n = ::pwrite(fd_, static_cast<const char*>(v.iov_base) + (done - partStart),
+                                 static_cast<size_t>(want), static_cast<off_t>(position + done));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                lastError_ = n < 0 ? errno : ENOSPC;
+                return done > 0 ? done : -1;
+            }
+            done += n;
+        }
+        partStart = partEnd;
+    }
+    if (done < total) {
+        lastError_ = ENOSPC;
+    }
+    return done;
+}
+
+bool File::Flush() {
+    if (fd_ < 0) {
+        lastError_ = EBADF;
+        return false;
+    }
+    WriteFaults* faults = CurrentWriteFaults();
+    if ((faults != nullptr && faults->failFlush) || ::fsync(fd_) != 0) {
+        lastError_ = faults != nullptr && faults->failFlush ? EIO : errno;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qv

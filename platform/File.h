@@ -21,6 +21,8 @@ public:
     // Opens an existing regular file for reading; others may read it at the same time.
     // A FIFO, device or folder is refused without blocking.
     bool OpenRead(const std::string& path, Access access);
+    // Creates a new file for reading and writing; fails when the name exists.
+    bool CreateNew(const std::string& path);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
@@ -36,6 +38,18 @@ public:
     int64_t Read(void* buffer, int64_t count);
     // The same at an explicit position; the current position is left alone.
     int64_t ReadAt(int64_t position, void* buffer, int64_t count);
+
+    // Writes count bytes at position; returns the bytes written (short on a full
+    // disk) or -1 on an error.
+    int64_t WriteAt(int64_t position, const void* buffer, int64_t count);
+    // Writes the parts one after the other at position, in one call where it can.
+    struct Part {
+        const void* data;
+        int64_t size;
+    };
+    int64_t WriteAt(int64_t position, const Part* parts, int count);
+    // Asks the system to put the file's data on the disk.
+    bool Flush();
 
     int LastError() const { return lastError_; }
 

@@ -1,0 +1,43 @@
+#pragma once
+// Writing a new AVI file with the streams, formats and generation of an open
+// source file, chunk by chunk. The file is written under a temporary name beside
+// its destination and takes the destination's name only when Finish succeeds.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qv {
+
+// Segments end 1 MiB under 2 GiB.
+constexpr uint32_t kSegmentLimit = 0x7FF00000;
+
+struct WriterOptions {
+    uint32_t segmentLimit = kSegmentLimit;  // lower only in tests
+    // Write the OpenDML parts even for an AVI 1.0 source: its "idx1" covers only
+    // the first segment, so data that will not fit one segment needs them.
+    bool forceOpenDml = false;
+};
+
+class AviWriter {
+public:
+    // Destroying a writer that was not finished removes its temporary file.
+    virtual ~AviWriter() = default;
+
+    // Appends size bytes holding units units (1 for a frame, sample frames for
+    // audio) to stream. False when the data could not be written or indexed.
+    virtual bool WriteChunk(int stream, const void* data, int64_t size, int units) = 0;
+    // Asks the system to put what was written so far on the disk.
+    virtual bool FlushBuffers() { return true; }
+    // Completes every size, count and index, sets the modification time (seconds
+    // since 1970; 0 leaves it), flushes the file to disk and gives it its final
+    // name, replacing any file there. False (and no file left) when any of it failed.
+    virtual bool Finish(int64_t modificationTime) = 0;
+    // The name written to until Finish.
+    virtual std::string TemporaryName() const = 0;
+};
+
+// The temporary name a writer for destinationName writes to.
+std::string TemporaryNameFor(const std::string& destinationName);
+
+}  // namespace qv

@@ -1,0 +1,535 @@
+#include "avi/RiffAviWriter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "avi/RiffAviReader.h"
+#include "platform/FileSystem.h"
+
+namespace qv {
+
+namespace {
+
+constexpr uint64_t kBoundary = 2048;
+constexpr size_t kSuperIndexBytes = 16416;     // 32-byte header + 1024 entries of 16
+constexpr size_t kStandardIndexBytes = 8224;   // 32-byte header + 1024 entries of 8
+constexpr uint32_t kIndexEntries = 1024;
+constexpr uint32_t kIdx1KeyFrame = 0x10;       // AVIIF_KEYFRAME
+constexpr uint32_t kNotKeyFrame = 0x80000000u;
+constexpr size_t kOdmlHeaderBytes = 256;       // "dmlh" chunk of 248 data bytes
+// What a segment must keep free beyond its data: the "idx1" entries collected and
+// the standard indexes and padding written when it ends.
+constexpr int64_t kSegmentReserve = 16448;
+const char kFiller[] = "quorvandel ";  // JUNK filler, repeated
+
+// Header fields the writer completes (offsets include the 8-byte chunk header).
+constexpr size_t kAvihTotalFrames = 8 + 16;  // avih dwTotalFrames
+constexpr size_t kDmlhTotalFrames = 8 + 0;   // dmlh dwTotalFrames
+constexpr size_t kStrhLength = 8 + 32;       // strh dwLength
+
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
+    Put32(b, at, static_cast<uint32_t>(v));
+    Put32(b, at + 4, static_cast<uint32_t>(v >> 32));
+}
+void Add32(std::vector<uint8_t>& b, size_t at, int64_t v) {
+    Put32(b, at, static_cast<uint32_t>(Le32(b.data() + at) + static_cast<uint64_t>(v)));
+}
+
+// A copy of a whole header chunk whose size field matches the bytes it holds.
+std::vector<uint8_t> HeaderCopy(ByteSpan chunk) {
+    std::vector<uint8_t> copy(chunk.begin(), chunk.end());
+    if (copy.size() >= 8) {
+        Put32(copy, 4, static_cast<uint32_t>(copy.size() - 8));
+    }
+    return copy;
+}
+
+// The data chunk id of a stream that no index named: "00dc", "01wb", ...
+FourCC DefaultChunkId(int number, FourCC type) {
+    const char* suffix = type == fcc::auds ? "wb" : type == fcc::iavs ? "db" : "dc";
+    return static_cast<FourCC>('0' + number / 10 % 10) |
+           static_cast<FourCC>('0' + number % 10) << 8 |
+           static_cast<FourCC>(static_cast<uint8_t>(suffix[0])) << 16 |
+           static_cast<FourCC>(static_cast<uint8_t>(suffix[1])) << 24;
+}
+
+}  // namespace
+
+std::string TemporaryNameFor(const std::string& destinationName) {
+    return destinationName + ".part";
+}
+
+std::unique_ptr<AviWriter> RiffAviReader::CreateWriter(const std::string& destinationName,
+                                                       const WriterOptions& options) {
+    auto writer = std::make_unique<RiffAviWriter>(destinationName, options);
+    if (!writer->Open(*this)) {
+        return nullptr;
+    }
+    return writer;
+}
+
+// ---------------------------------------------------------------------------
+// RiffAviWriter
+
+RiffAviWriter::RiffAviWriter(const std::string& destinationName, const WriterOptions& options)
+    : destinationName_(destinationName),
+      temporaryName_(TemporaryNameFor(destinationName)),
+      options_(options) {}
+
+RiffAviWriter::~RiffAviWriter() {
+    if (!finished_) {
+        Abandon();
+    }
+}
+
+void RiffAviWriter::Abandon() {
+    if (file_.IsOpen()) {
+        file_.Close();
+        RemoveFile(temporaryName_);
+    }
+    finished_ = true;
+}
+
+bool RiffAviWriter::Append(ChunkWriter* chunk, const void* data, int64_t n) {
+    for (ChunkWriter* c = chunk; c != nullptr; c = c->parent) {
+        c->bytes += static_cast<uint64_t>(n);
+    }
+    int64_t written = n > 0 ? file_.WriteAt(static_cast<int64_t>(position_), data, n) : 0;
+    // The position moves on as if all was written, so that later sizes stay consistent.
+    position_ += static_cast<uint64_t>(n);
+    if (written != n) {
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+bool RiffAviWriter::AppendHeader(ChunkWriter* chunk, FourCC id, uint32_t size) {
+    uint8_t header[8];
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(id >> (8 * i));
+        header[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    }
+    return Append(chunk, header, 8);
+}
+
+bool RiffAviWriter::AppendList(ChunkWriter* chunk, FourCC type) {
+    uint8_t t[4];
+    for (int i = 0; i < 4; ++i) {
+        t[i] = static_cast<uint8_t>(type >> (8 * i));
+    }
+    return Append(chunk, t, 4);
+}
+
+void RiffAviWriter::CloseChunk(ChunkWriter& chunk) {
+    if (chunk.bytes == 0) {
+        return;
+    }
+    if (chunk.bytes - 8 > 0xFFFFFFFFu) {
+        failed_ = true;  // no RIFF size can say that
+        return;
+    }
+    std::vector<uint8_t> size(4);
+    Put32(size, 0, static_cast<uint32_t>(chunk.bytes - 8));
+    Rewrite(chunk.start + 4, size);
+}
+
+void RiffAviWriter::Rewrite(uint64_t position, const std::vector<uint8_t>& bytes) {
+    if (file_.WriteAt(static_cast<int64_t>(position), bytes.data(),
+                      static_cast<int64_t>(bytes.size())) != static_cast<int64_t>(bytes.size())) {
+        failed_ = true;
+    }
+}
+
+void RiffAviWriter::PadToBoundary(ChunkWriter* chunk, uint64_t extra) {
+    const uint64_t d = (position_ + extra) % kBoundary;
+    if (d == 0) {
+        return;
+    }
+    uint64_t j = kBoundary - d;
+    if (j < 8) {
+        j += kBoundary;  // a JUNK chunk cannot be shorter than its header
+    }
+    std::vector<uint8_t> junk(static_cast<size_t>(j));
+    Put32(junk, 0, fcc::JUNK);
+    Put32(junk, 4, static_cast<uint32_t>(j - 8));
+    for (size_t i = 8; i < junk.size(); ++i) {
+        junk[i] = static_cast<uint8_t>(kFiller[(i - 8) % (sizeof kFiller - 1)]);
+    }
+    Append(chunk, junk.data(), static_cast<int64_t>(junk.size()));
+}
+
+bool RiffAviWriter::Open(RiffAviReader& source) {
+    // The writer completes avih dwTotalFrames, dmlh dwTotalFrames and strh dwLength:
+    // a source without room for them cannot be copied.
+    if (source.MainHeader().size() < kAvihTotalFrames + 4 || source.StreamCount() == 0) {
+        return false;
+    }
+    const bool sourceOdml = !source.OpenDmlHeader().empty();
+    if (sourceOdml && source.OpenDmlHeader().size() < kDmlhTotalFrames + 4) {
+        return false;
+    }
+    for (int i = 0; i < source.StreamCount(); ++i) {
+        if (source.RiffStream(i)->Header().size() < kStrhLength + 4) {
+            return false;
+        }
+    }
+    keepIdx1_ = source.LegacyIndex().size() >= 8;
+    // Every chunk written must be indexed: OpenDML parts also when the source has
+    // no index of its own to copy, or when an AVI 1.0 copy will not fit one segment.
+    openDml_ = sourceOdml || options_.forceOpenDml || !keepIdx1_;
+
+    mainHeader_ = HeaderCopy(source.MainHeader());
+    Put32(mainHeader_, kAvihTotalFrames, 0);
+    if (openDml_) {
+        if (sourceOdml) {
+            odmlHeader_ = HeaderCopy(source.OpenDmlHeader());
+        } else {
+            odmlHeader_.assign(kOdmlHeaderBytes, 0);
+            Put32(odmlHeader_, 0, fcc::dmlh);
+            Put32(odmlHeader_, 4, static_cast<uint32_t>(kOdmlHeaderBytes - 8));
+        }
+        Put32(odmlHeader_, kDmlhTotalFrames, 0);
+    }
+
+    // A stale temporary file from an earlier crash goes; the destination stays.
+    RemoveFile(temporaryName_);
+    if (!file_.CreateNew(temporaryName_)) {
+        return false;
+    }
+
+    riff_ = Child(nullptr);
+    AppendHeader(&riff_, fcc::RIFF, 0);
+    AppendList(&riff_, fcc::AVI_);
+    ChunkWriter hdrl = Child(&riff_);
+    AppendHeader(&hdrl, fcc::LIST, 0);
+    AppendList(&hdrl, fcc::hdrl);
+    mainHeaderAt_ = position_;
+    Append(&hdrl, mainHeader_.data(), static_cast<int64_t>(mainHeader_.size()));
+
+    for (int i = 0; i < source.StreamCount(); ++i) {
+        RiffAviStream& from = *source.RiffStream(i);
+        auto stream = std::make_unique<RiffAviWriteStream>(*this, i);
+        stream->audio_ = from.IsAudio();
+        stream->chunkId_ = from.ChunkId() != 0 ? from.ChunkId() : DefaultChunkId(i, from.Type());
+        if (stream->audio_) {
+            uint32_t largest = 0;
+            for (const IndexEntry& e : from.Entries()) {
+                largest = std::max(largest, e.size);
+            }
+            stream->audioBuffer_.resize(largest);
+        }
+        stream->header_ = HeaderCopy(from.Header());
+
+        ChunkWriter strl = Child(&hdrl);
+        AppendHeader(&strl, fcc::LIST, 0);
+        AppendList(&strl, fcc::strl);
+        stream->headerAt_ = position_;
+        Append(&strl, stream->header_.data(), static_cast<int64_t>(stream->header_.size()));
+        ChunkWriter strf = Child(&strl);
+        AppendHeader(&strf, fcc::strf, 0);
+        Append(&strf, from.Format().data(), static_cast<int64_t>(from.Format().size()));
+        if (from.Format().size() % 2 != 0) {
+            uint8_t pad = 0;
+            Append(&strl, &pad, 1);  // after the chunk, outside its size
+        }
+        CloseChunk(strf);
+        if (openDml_) {
+            auto& super = stream->superIndex_;
+            super.assign(kSuperIndexBytes, 0);
+            Put32(super, 0, fcc::indx);
+            Put32(super, 4, static_cast<uint32_t>(kSuperIndexBytes - 8));
+            Put16(super, 8, 4);                 // wLongsPerEntry
+            super[10] = 0;                      // bIndexSubType
+            super[11] = 0;                      // bIndexType: index of indexes
+            Put32(super, 12, 0);                // nEntriesInUse
+            Put32(super, 16, stream->chunkId_); // dwChunkId
+            PadToBoundary(&strl, 0);
+            stream->superIndexAt_ = position_;
+            Append(&strl, super.data(), static_cast<int64_t>(super.size()));
+        }
+        CloseChunk(strl);
+        streams_.push_back(std::move(stream));
+    }
+    if (openDml_) {
+        ChunkWriter odml = Child(&hdrl);
+        AppendHeader(&odml, fcc::LIST, 0);
+        AppendList(&odml, fcc::odml);
+        odmlHeaderAt_ = position_;
+        Append(&odml, odmlHeader_.data(), static_cast<int64_t>(odmlHeader_.size()));
+        CloseChunk(odml);
+    }
+    CloseChunk(hdrl);
+    PadToBoundary(&riff_, 12);
+    movi_ = Child(&riff_);
+    AppendHeader(&movi_, fcc::LIST, 0);
+    AppendList(&movi_, fcc::movi);
+    if (failed_) {
+        Abandon();
+        return false;
+    }
+    return true;
+}
+
+bool RiffAviWriter::WriteChunk(int stream, const void* data, int64_t size, int units) {
+    if (finished_ || stream < 0 || stream >= static_cast<int>(streams_.size()) || size < 0 ||
+        size > 0xFFFFFFF0 || (size > 0 && units < 1) || units < 0) {
+        return false;
+    }
+    return streams_[static_cast<size_t>(stream)]->WriteData(static_cast<const uint8_t*>(data),
+                                                            size, units);
+}
+
+bool RiffAviWriter::FlushBuffers() {
+    return file_.IsOpen() && file_.Flush();
+}
+
+bool RiffAviWriter::NextSegmentIfFull() {
+    const int64_t limit = static_cast<int64_t>(options_.segmentLimit) -
+                          static_cast<int64_t>(idx1Entries_.size()) - kSegmentReserve;
+    if (static_cast<int64_t>(riff_.bytes) <= limit) {
+        return true;
+    }
+    bool ok = true;
+    for (auto& s : streams_) {
+        ok = s->FlushAudio() && ok;
+        ok = s->FlushStandardIndex() && ok;
+    }
+    WriteIdx1();
+    PadToBoundary(&riff_, 12);
+    CloseChunk(riff_);
+    CloseChunk(movi_);
+    riff_ = Child(nullptr);
+    AppendHeader(&riff_, fcc::RIFF, 0);
+    AppendList(&riff_, fcc::AVIX);
+    PadToBoundary(&riff_, 12);
+    movi_ = Child(&riff_);
+    AppendHeader(&movi_, fcc::LIST, 0);
+    AppendList(&movi_, fcc::movi);
+    ++segments_;
+    return ok && !failed_;
+}
+
+void RiffAviWriter::WriteIdx1() {
+    if (keepIdx1_ && !idx1Entries_.empty()) {
+        ChunkWriter idx1 = Child(&riff_);
+        AppendHeader(&idx1, fcc::idx1, 0);
+        Append(&idx1, idx1Entries_.data(), static_cast<int64_t>(idx1Entries_.size()));
+        CloseChunk(idx1);
+    }
+    idx1Entries_.clear();
+    idx1Entries_.shrink_to_fit();
+}
+
+bool RiffAviWriter::Finish(int64_t modificationTime) {
+    if (finished_) {
+        return false;
+    }
+    for (auto& s : streams_) {
+        if (!s->FlushAudio() || !s->FlushStandardIndex()) {
+            failed_ = true;
+        }
+        s->Complete();
+    }
+    WriteIdx1();
+    if (openDml_) {
+        Rewrite(odmlHeaderAt_, odmlHeader_);
+    }
+    Rewrite(mainHeaderAt_, mainHeader_);
+    CloseChunk(movi_);
+    CloseChunk(riff_);
+    bool ok = !failed_ && file_.Flush();
+    file_.Close();
+    if (ok && modificationTime != 0) {
+        ok = SetModificationTime(temporaryName_, modificationTime);
+    }
+    ok = ok && ReplaceFile(temporaryName_, destinationName_);
+    if (!ok) {
+        RemoveFile(temporaryName_);
+    }
+    finished_ = true;
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// RiffAviWriteStream
+
+RiffAviWriteStream::RiffAviWriteStream(RiffAviWriter& writer, int number)
+    : writer_(writer), number_(number) {}
+
+bool RiffAviWriteStream::WriteData(const uint8_t* data, int64_t size, int units) {
+    if (number_ == 0 && !writer_.NextSegmentIfFull()) {
+        return false;
+    }
+    if (size == 0) {
+        return true;  // nothing to store or index
+    }
+    const auto capacity = static_cast<int64_t>(audioBuffer_.size());
+    if (capacity == 0) {
+        unitsWritten_ += units;
+        return WriteChunkData(data, size, units);
+    }
+    const int64_t perUnit = size / units;
+    if (perUnit == 0) {
+        return false;  // fewer bytes than units
+    }
+    if (bytesPerUnit_ == 0) {
+        bytesPerUnit_ = static_cast<uint32_t>(perUnit);
+    }
+    unitsWritten_ += units;
+    if (capacity < bytesPerUnit_) {
+        return WriteChunkData(data, size, units);  // not even one unit fits the buffer
+    }
+    // Audio is gathered into chunks as large as the source's largest, cut only
+    // between whole sample frames.
+    while (size > 0) {
+        const int64_t room = (capacity - audioFill_) / bytesPerUnit_ * bytesPerUnit_;
+        const int64_t n = std::min(size, room);
+        if (n > 0) {
+            std::memcpy(audioBuffer_.data() + audioFill_, data, static_cast<size_t>(n));
+            audioFill_ += n;
+            pendingUnits_ += n / bytesPerUnit_;
+            size -= n;
+            data += n;
+        }
+        if (capacity - audioFill_ <= 8 || capacity - audioFill_ < bytesPerUnit_) {
+            if (!FlushAudio()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool RiffAviWriteStream::FlushAudio() {
+    if (audioFill_ == 0) {
+        return true;
+    }
+    bool ok = WriteChunkData(audioBuffer_.data(), audioFill_,
+                             static_cast<int>(std::max<int64_t>(pendingUnits_, 1)));
+    audioFill_ = 0;
+    pendingUnits_ = 0;
+    return ok;
+}
+
+bool RiffAviWriteStream::WriteChunkData(const uint8_t* data, int64_t size, int units) {
+    if (!IndexChunk(size, units)) {
+        return false;
+    }
+    uint8_t header[8];
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(chunkId_ >> (8 * i));                            // ckID
+        header[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(size) >> (8 * i));     // ckSize
+    }
+    const uint8_t pad = 0;
+    const int64_t padding = size % 2;  // chunks are word aligned
+    File::Part parts[3] = {{header, 8}, {data, size}, {&pad, padding}};
+    const int64_t total = 8 + size + padding;
+    for (ChunkWriter* c = &writer_.movi_; c != nullptr; c = c->parent) {
+        c->bytes += static_cast<uint64_t>(total);
+    }
+    const int64_t written =
+        writer_.file_.WriteAt(static_cast<int64_t>(writer_.position_), parts, 3);
+    writer_.position_ += static_cast<uint64_t>(total);
+    return written == total;
+}
+
+bool RiffAviWriteStream::IndexChunk(int64_t size, int units) {
+    RiffAviWriter& w = writer_;
+    if (w.openDml_) {
+        const bool full = !standardIndex_.empty() && Le32(standardIndex_.data() + 12) >= kIndexEntries;
+        if (standardIndex_.empty() || full) {
+            // The super index has room for 1024 standard indexes and no more.
+            const uint32_t used = Le32(superIndex_.data() + 12) + (standardIndex_.empty() ? 0 : 1);
+            if (used >= kIndexEntries) {
+                return false;
+            }
+            if (!StartStandardIndex()) {
+                return false;
+            }
+        }
+        const uint64_t p = w.position_;
+        uint32_t entries = Le32(standardIndex_.data() + 12);  // nEntriesInUse
+        if (entries == 0) {
+            Put64(standardIndex_, 20, p);  // qwBaseOffset
+        }
+        const uint64_t base = Le64(standardIndex_.data() + 20);
+        const size_t at = 32 + static_cast<size_t>(entries) * 8;
+        Put32(standardIndex_, at, static_cast<uint32_t>(p - base + 8));  // dwOffset: the data
+        Put32(standardIndex_, at + 4,
+              static_cast<uint32_t>(size) | (number_ != 0 ? kNotKeyFrame : 0));  // dwSize
+        Put32(standardIndex_, 12, entries + 1);
+    }
+    const uint64_t p = w.position_;
+    if (w.keepIdx1_ && w.segments_ == 0 && p < (uint64_t{1} << 31)) {
+        std::vector<uint8_t> e(16);
+        Put32(e, 0, chunkId_);                                     // ckid
+        Put32(e, 4, audio_ ? 0 : kIdx1KeyFrame);                   // dwFlags
+        Put32(e, 8, static_cast<uint32_t>(p - (w.movi_.start + 8)));  // dwChunkOffset
+        Put32(e, 12, static_cast<uint32_t>(size));                 // dwChunkLength
+        w.idx1Entries_.insert(w.idx1Entries_.end(), e.begin(), e.end());
+    }
+    if (number_ == 0) {
+        if (w.segments_ == 0) {
+            Add32(w.mainHeader_, kAvihTotalFrames, units);
+        }
+        if (w.openDml_) {
+            Add32(w.odmlHeader_, kDmlhTotalFrames, units);
+        }
+    }
+    unitsInStandardIndex_ += units;
+    return true;
+}
+
+bool RiffAviWriteStream::StartStandardIndex() {
+    if (!FlushStandardIndex()) {
+        return false;
+    }
+    standardIndex_.assign(kStandardIndexBytes, 0);
+    Put32(standardIndex_, 0, MakeFourCC("ix00") + (static_cast<FourCC>(number_) << 24));
+    Put32(standardIndex_, 4, static_cast<uint32_t>(kStandardIndexBytes - 8));
+    Put16(standardIndex_, 8, 2);          // wLongsPerEntry
+    standardIndex_[10] = 0;               // bIndexSubType
+    standardIndex_[11] = 1;               // bIndexType: index of chunks
+    Put32(standardIndex_, 16, chunkId_);  // dwChunkId
+    return true;
+}
+
+bool RiffAviWriteStream::FlushStandardIndex() {
+    if (standardIndex_.empty()) {
+        return true;
+    }
+    RiffAviWriter& w = writer_;
+    ChunkWriter chunk = w.Child(&w.movi_);
+    const uint64_t at = w.position_;
+    bool ok = w.Append(&chunk, standardIndex_.data(), static_cast<int64_t>(standardIndex_.size()));
+    const uint32_t k = Le32(superIndex_.data() + 12);  // nEntriesInUse
+    const size_t e = 32 + static_cast<size_t>(k) * 16;
+    Put64(superIndex_, e, at);                                        // qwOffset
+    Put32(superIndex_, e + 8, static_cast<uint32_t>(kStandardIndexBytes));  // dwSize
+    Put32(superIndex_, e + 12, static_cast<uint32_t>(unitsInStandardIndex_));  // dwDuration
+    Put32(superIndex_, 12, k + 1);
+    unitsInStandardIndex_ = 0;
+    standardIndex_.clear();
+    standardIndex_.shrink_to_fit();
+    return ok;
+}
+
+void RiffAviWriteStream::Complete() {
+    Put32(header_, kStrhLength, static_cast<uint32_t>(unitsWritten_));
+    writer_.Rewrite(headerAt_, header_);
+    if (!superIndex_.empty()) {
+        writer_.Rewrite(superIndexAt_, superIndex_);
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,112 @@
+#pragma once
+// The RIFF implementation of the AVI writer: one forward pass over the file with
+// placeholder sizes, completed in place when the writer finishes.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avi/AviWriter.h"
+#include "avi/Riff.h"
+#include "platform/File.h"
+
+namespace qv {
+
+class RiffAviReader;
+class RiffAviWriter;
+
+// One RIFF chunk or list while it is being written: it knows where it starts and
+// how many bytes it and its descendants hold, header included, so its size can be
+// patched when it closes.
+struct ChunkWriter {
+    uint64_t start = 0;
+    uint64_t bytes = 0;
+    ChunkWriter* parent = nullptr;
+};
+
+class RiffAviWriteStream {
+public:
+    RiffAviWriteStream(RiffAviWriter& writer, int number);
+
+    bool WriteData(const uint8_t* data, int64_t size, int units);
+    bool FlushAudio();
+    bool FlushStandardIndex();
+    // Puts the completed stream header and super index in place.
+    void Complete();
+
+private:
+    friend class RiffAviWriter;
+
+    bool WriteChunkData(const uint8_t* data, int64_t size, int units);
+    bool IndexChunk(int64_t size, int units);
+    bool StartStandardIndex();
+
+    RiffAviWriter& writer_;
+    int number_;
+    bool audio_ = false;
+    std::vector<uint8_t> header_;   // the whole "strh" chunk
+    uint64_t headerAt_ = 0;
+    std::vector<uint8_t> audioBuffer_;  // capacity: the source's largest audio chunk
+    int64_t audioFill_ = 0;
+    int64_t pendingUnits_ = 0;
+    uint32_t bytesPerUnit_ = 0;
+    int64_t unitsWritten_ = 0;
+    FourCC chunkId_ = 0;
+    std::vector<uint8_t> superIndex_;  // the whole "indx" chunk
+    uint64_t superIndexAt_ = 0;
+    std::vector<uint8_t> standardIndex_;  // the current "ix##" chunk, empty when none
+    int64_t unitsInStandardIndex_ = 0;
+};
+
+class RiffAviWriter final : public AviWriter {
+public:
+    RiffAviWriter(const std::string& destinationName, const WriterOptions& options);
+    ~RiffAviWriter() override;
+
+    // Creates the temporary file and writes the header lists of source's structure.
+    bool Open(RiffAviReader& source);
+
+    bool WriteChunk(int stream, const void* data, int64_t size, int units) override;
+    bool FlushBuffers() override;
+    bool Finish(int64_t modificationTime) override;
+    std::string TemporaryName() const override { return temporaryName_; }
+
+private:
+    friend class RiffAviWriteStream;
+
+    // Appends n bytes at the end of the file, counted in chunk and its ancestors.
+    bool Append(ChunkWriter* chunk, const void* data, int64_t n);
+    bool AppendHeader(ChunkWriter* chunk, FourCC id, uint32_t size);
+    bool AppendList(ChunkWriter* chunk, FourCC type);
+    ChunkWriter Child(ChunkWriter* parent) { return ChunkWriter{position_, 0, parent}; }
+    // Patches the size field of a chunk that holds bytes.
+    void CloseChunk(ChunkWriter& chunk);
+    // Writes bytes at position, outside the counting (completed headers).
+    void Rewrite(uint64_t position, const std::vector<uint8_t>& bytes);
+    void PadToBoundary(ChunkWriter* chunk, uint64_t extra);
+    bool NextSegmentIfFull();
+    void WriteIdx1();
+    void Abandon();
+
+    File file_;
+    std::string destinationName_;
+    std::string temporaryName_;
+    WriterOptions options_;
+    bool openDml_ = false;
+    bool keepIdx1_ = false;
+    bool failed_ = false;   // a header or index write failed: the file is not sound
+    bool finished_ = false;
+    uint64_t position_ = 0;  // end of the file written so far
+    std::vector<std::unique_ptr<RiffAviWriteStream>> streams_;
+    std::vector<uint8_t> mainHeader_;  // the whole "avih" chunk
+    uint64_t mainHeaderAt_ = 0;
+    std::vector<uint8_t> odmlHeader_;  // the whole "dmlh" chunk
+    uint64_t odmlHeaderAt_ = 0;
+    std::vector<uint8_t> idx1Entries_;  // 16 bytes an entry, first segment only
+    ChunkWriter riff_;
+    ChunkWriter movi_;
+    int segments_ = 0;  // "AVIX" segments started
+};
+
+}  // namespace qv

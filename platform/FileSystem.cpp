@@ -1,0 +1,78 @@
+#include "platform/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "platform/Platform.h"
+
+namespace qv {
+
+namespace {
+WriteFaults* g_faults = nullptr;
+}  // namespace
+
+void SetWriteFaults(WriteFaults* faults) {
+    g_faults = faults;
+}
+
+WriteFaults* CurrentWriteFaults() {
+    return g_faults;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    if (g_faults != nullptr && g_faults->failRename) {
+        errno = EIO;
+        return false;
+    }
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        return false;
+    }
+    // The new name lives in the folder: flush it too, so the rename survives a power cut.
+    std::string folder = SplitPath(to).folder;
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool RemoveFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool GetModificationTime(const std::string& path, int64_t* seconds) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    *seconds = st.st_mtim.tv_sec;
+    return true;
+}
+
+bool SetModificationTime(const std::string& path, int64_t seconds) {
+    timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time stays
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = 0;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+uint64_t PhysicalMemory() {
+    long pages = ::sysconf(_SC_PHYS_PAGES);
+    long size = ::sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,36 @@
+#pragma once
+// File-system operations beyond reading and writing one file, with errors as
+// results, and the fault hook through which tests make writes fail.
+
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+// Renames from to to, replacing to; then makes the rename durable by flushing
+// the folder. False (errno kept) on failure.
+bool ReplaceFile(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);
+bool FileExists(const std::string& path);
+// Last-modification time in seconds since 1970, or false when it cannot be read.
+bool GetModificationTime(const std::string& path, int64_t* seconds);
+bool SetModificationTime(const std::string& path, int64_t seconds);
+// Total physical memory in bytes.
+uint64_t PhysicalMemory();
+
+// Test hook: makes chosen writes, flushes or renames fail as a full or broken disk
+// would. Counting starts when the faults are installed.
+struct WriteFaults {
+    int64_t failWriteAt = -1;   // this write (0 = the first) writes nothing: ENOSPC
+    int64_t shortWriteAt = -1;  // this write writes half of its bytes
+    bool failAllWritesAfter = true;  // once a write failed, every later one fails too
+    bool failFlush = false;
+    bool failRename = false;
+    int64_t writes = 0;  // writes seen so far
+    bool failing = false;
+};
+// Installs faults (null = none). Not thread-safe; for tests only.
+void SetWriteFaults(WriteFaults* faults);
+WriteFaults* CurrentWriteFaults();
+
+}  // namespace qv
