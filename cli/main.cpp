@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "avi/AviReader.h"
+#include "avi/ClipCopier.h"
 #include "dv/Datestamp.h"
 #include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Platform.h"
+#include "platform/Progress.h"
 #include "platform/Questions.h"
 
 namespace {
@@ -25,7 +30,10 @@ const char kUsage[] =
     "commands:\n"
     "  info FILE...                          describe each AVI file on one line\n"
     "  datestamps FILE [--from N] [--count M]\n"
-    "                                        print each frame's recording date and time\n";
+    "                                        print each frame's recording date and time\n"
+    "  copy SOURCE --first N --count M DEST [--yes]\n"
+    "                                        copy frames N..N+M-1 with their audio into DEST;\n"
+    "                                        --yes overwrites an existing DEST without asking\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
@@ -35,22 +43,56 @@ int Usage(const std::string& problem) {
     return kExitUsage;
 }
 
-// Messages go to stderr; a terminal program has nobody to ask, so questions that
-// offer a way to stop are answered with it.
+// Messages go to stderr. Questions are asked on the terminal when there is one;
+// without one, the answer is the one that stops or changes nothing.
 class TerminalQuestions : public qv::Questions {
 public:
     qv::Answer Ask(const std::string& text, qv::Buttons buttons, const std::string&) override {
-        std::cerr << "quorvandel-cli: " << text << "\n";
+        std::string oneLine = text;
+        for (char& c : oneLine) {
+            if (c == '\r' || c == '\n') {
+                c = ' ';
+            }
+        }
+        std::cerr << "quorvandel-cli: " << oneLine;
+        const bool interactive = ::isatty(STDIN_FILENO) != 0;
         switch (buttons) {
             case qv::Buttons::Ok:
+                std::cerr << "\n";
                 return qv::Answer::Ok;
             case qv::Buttons::OkCancel:
+                std::cerr << "\n";
                 return qv::Answer::Cancel;
             case qv::Buttons::YesYesForAllAbort:
+                if (interactive) {
+                    std::string reply = Prompt(" [y]es, yes for [a]ll, [N]o: ");
+                    if (reply == "y" || reply == "yes") {
+                        return qv::Answer::Yes;
+                    }
+                    if (reply == "a" || reply == "all") {
+                        return qv::Answer::YesForAll;
+                    }
+                } else {
+                    std::cerr << " (no terminal to ask: not overwritten; --yes overwrites)\n";
+                }
                 return qv::Answer::Abort;
             default:
+                if (interactive && Prompt(" [y/N]: ") == "y") {
+                    return qv::Answer::Yes;
+                }
+                if (!interactive) {
+                    std::cerr << " (no)\n";
+                }
                 return qv::Answer::No;
         }
+    }
+
+private:
+    static std::string Prompt(const char* choices) {
+        std::cerr << choices << std::flush;
+        std::string reply;
+        std::getline(std::cin, reply);
+        return reply;
     }
 };
 
@@ -158,6 +200,60 @@ int Datestamps(const std::vector<std::string>& args) {
     return std::cout ? 0 : kExitFailure;
 }
 
+int Copy(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    int first = -1;
+    int count = -1;
+    bool yes = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--first" || a == "--count") {
+            if (i + 1 >= args.size() ||
+                !ParseCount(args[i + 1].c_str(), a == "--first" ? &first : &count)) {
+                return Usage(a + " needs a number");
+            }
+            ++i;
+        } else if (a == "--yes") {
+            yes = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return Usage("unknown option " + a);
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 2 || first < 0 || count < 1) {
+        return Usage("copy needs SOURCE, --first N, --count M (at least 1) and DEST");
+    }
+    auto reader = OpenOrReport(files[0]);
+    if (!reader) {
+        return kExitFailure;
+    }
+    if (static_cast<long long>(first) + count > reader->FrameCount()) {
+        std::cerr << "quorvandel-cli: " << files[0] << " has " << reader->FrameCount()
+                  << " frames\n";
+        return kExitFailure;
+    }
+    TerminalQuestions questions;
+    qv::Scene scene;
+    scene.sourceFile = files[0];
+    scene.firstFrame = first;
+    scene.frameCount = count;
+    qv::RefFileCache cache;
+    scene.datestamp = qv::ReadFrameDatestamp(*reader->Stream(0), first, cache, nullptr, &questions);
+    cache.Close();
+
+    qv::ClipCopier copier(questions);
+    copier.sourceReader = std::move(reader);
+    copier.yesForAll = yes;
+    // Large batches keep reads and writes sequential; a quarter of the memory at most.
+    const uint64_t size = std::min<uint64_t>(qv::PhysicalMemory() / 4, uint64_t{512} << 20);
+    std::vector<uint8_t> buffer(std::max<uint64_t>(size, uint64_t{16} << 20));
+    copier.copyBuffer = buffer;
+    qv::SilentProgress progress;
+    int framesDone = 0;
+    return copier.CopyScene(files[1], scene, progress, framesDone, 256) == 0 ? 0 : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,6 +267,9 @@ int main(int argc, char** argv) {
     }
     if (command == "datestamps") {
         return Datestamps(args);
+    }
+    if (command == "copy") {
+        return Copy(args);
     }
     if (command == "-h" || command == "--help" || command == "help") {
         std::cout << kUsage;

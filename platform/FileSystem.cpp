@@ -69,6 +69,15 @@ bool SetModificationTime(const std::string& path, int64_t seconds) {
     return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+bool OnSameDevice(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    std::string folder = SplitPath(b).folder;
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(folder.empty() ? "." : folder.c_str(), &sb) != 0) {
+        return false;
+    }
+    return sa.st_dev == sb.st_dev;
+}
+
 uint64_t PhysicalMemory() {
     long pages = ::sysconf(_SC_PHYS_PAGES);
     long size = ::sysconf(_SC_PAGE_SIZE);

@@ -15,6 +15,8 @@ bool FileExists(const std::string& path);
 // Last-modification time in seconds since 1970, or false when it cannot be read.
 bool GetModificationTime(const std::string& path, int64_t* seconds);
 bool SetModificationTime(const std::string& path, int64_t seconds);
+// Whether the file a and the folder that holds (or will hold) b lie on one device.
+bool OnSameDevice(const std::string& a, const std::string& b);
 // Total physical memory in bytes.
 uint64_t PhysicalMemory();
 

@@ -1,0 +1,259 @@
+#include "avi/ClipCopier.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/FileSystem.h"
+#include "platform/Platform.h"
+#include "platform/Progress.h"
+#include "platform/Questions.h"
+
+namespace qv {
+
+namespace {
+
+const char kSourceUnreadable[] = "the sourcefile can't be opened for reading";
+const char kDestinationUnwritable[] =
+    "the destfile can't be opened for writing (one possible reason:disk full?)";
+const char kDestinationIsSource[] = "the destfile is the sourcefile itself; it is not overwritten";
+const char kVideoReadError[] = "error reading the video stream";
+const char kAudioReadError[] =
+    "there was an error reading the audio stream\n- do you want to ignore audio-stream errors?";
+const char kVideoWriteError[] = "error writing to the video stream (one possible reason:disk full?)";
+const char kAudioWriteError[] = "error writing to the audio stream (one possible reason:disk full?)";
+const char kAbortQuestion[] = "do you want to abort?";
+
+constexpr uint32_t kProgressIntervalMs = 2000;
+constexpr int kCancelPollFrames = 20;
+// Header lists, indexes and padding of a segment, generously.
+constexpr int64_t kSegmentOverhead = 4 << 20;
+
+int64_t AudioUnitOf(int64_t frame, double samplesPerFrame) {
+    return static_cast<int64_t>(static_cast<double>(frame) * samplesPerFrame);
+}
+
+}  // namespace
+
+int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame) {
+    return AudioUnitOf(first + count, samplesPerFrame) - AudioUnitOf(first, samplesPerFrame);
+}
+
+bool ClipCopier::AbortRequested(Progress& progress) {
+    return progress.CancelRequested() &&
+           questions_.Ask(kAbortQuestion, Buttons::YesNo) == Answer::Yes;
+}
+
+// An AVI 1.0 copy keeps its "idx1", which only covers the first segment: a scene
+// that may not fit one segment is written with OpenDML indexes as well.
+bool ClipCopier::NeedsOpenDml(const Scene& scene, double samplesPerFrame) {
+    AviStream* video = sourceReader->Stream(0);
+    int64_t bytes = kSegmentOverhead;
+    for (int f = scene.firstFrame; f < scene.firstFrame + scene.frameCount; ++f) {
+        // Chunk header, pad byte and "idx1" entry of the frame and of its audio.
+        bytes += std::max<int64_t>(video->ChunkSize(f), 0) + 2 * (8 + 1 + 16);
+    }
+    if (AviStream* audio = sourceReader->Stream(1)) {
+        bytes += AudioUnitsOf(scene.firstFrame, scene.frameCount, samplesPerFrame) *
+                 std::max<uint32_t>(audio->UnitSize(), 1);
+    }
+    return bytes > static_cast<int64_t>(segmentLimit);
+}
+
+int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene,
+                          Progress& progress, int& framesDone, int progressDivisor) {
+    // Flushing before each read batch keeps reads and writes on one disk apart.
+    const bool sameDevice = OnSameDevice(scene.sourceFile, destinationName);
+
+    if (!sourceReader || !SameFile(sourceReader->FileName(), scene.sourceFile)) {
+        sourceReader.reset();
+        sourceReader = OpenAviFile(scene.sourceFile);
+        if (!sourceReader || sourceReader->StreamCount() == 0) {
+            sourceReader.reset();
+            questions_.Tell(kSourceUnreadable);
+            return -1;
+        }
+    }
+    AviStream* video = sourceReader->Stream(0);
+    const int64_t end = static_cast<int64_t>(scene.firstFrame) + scene.frameCount;
+    if (scene.frameCount <= 0 || scene.firstFrame < 0 || end > video->Length()) {
+        questions_.Tell(kVideoReadError);
+        return -1;
+    }
+    // Nothing is ever written onto an input.
+    if (SameFile(destinationName, scene.sourceFile)) {
+        questions_.Tell(kDestinationIsSource);
+        return -1;
+    }
+
+    // A destination written earlier for this scene carries its recording time.
+    int64_t existingTime = 0;
+    if (!yesForAll && GetModificationTime(destinationName, &existingTime)) {
+        const int64_t d = existingTime - scene.datestamp;
+        if (d < -2 || d > 2) {
+            char text[4096];
+            std::snprintf(text, sizeof text, "Do you want to overwrite\r\n%s?",
+                          destinationName.c_str());
+            Answer a = questions_.Ask(text, Buttons::YesYesForAllAbort, "Confirm");
+            if (a == Answer::YesForAll) {
+                yesForAll = true;
+            } else if (a != Answer::Yes) {
+                return -1;
+            }
+        }
+    }
+
+    AviStream* audio = sourceReader->StreamCount() >= 2 ? sourceReader->Stream(1) : nullptr;
+    const double samplesPerFrame =
+        audio != nullptr && sourceReader->FramesPerSecond() > 0
+            ? audio->FramesPerSecond() / sourceReader->FramesPerSecond()
+            : 0.0;
+    WriterOptions options;
+    options.segmentLimit = segmentLimit;
+    options.forceOpenDml = sourceReader->Kind() == "avi1" && NeedsOpenDml(scene, samplesPerFrame);
+    std::unique_ptr<AviWriter> writer = sourceReader->CreateWriter(destinationName, options);
+    if (!writer) {
+        questions_.Tell(kDestinationUnwritable);
+        return -1;
+    }
+
+    const uint32_t audioUnitSize = audio != nullptr ? audio->UnitSize() : 0;
+    const int64_t capacity = static_cast<int64_t>(copyBuffer.size());
+    uint8_t* const buffer = copyBuffer.data();
+    const int divisor = std::max(progressDivisor, 1);
+    queue_.clear();
+    size_t head = 0;
+    int64_t bytesPerAudioUnit = 0;
+    bool firstProgress = true;
+    uint32_t lastProgressTick = 0;
+    bool aborted = false;
+    int64_t written = 0;
+    int64_t nextFrame = scene.firstFrame;
+
+    while (written < scene.frameCount && !aborted) {
+        if (written % kCancelPollFrames == 0 && AbortRequested(progress)) {
+            aborted = true;
+            break;
+        }
+        if (head == queue_.size()) {
+            // Refill: read as many whole frames with their audio as the buffer holds.
+            if (sameDevice) {
+                writer->FlushBuffers();
+            }
+            queue_.clear();
+            head = 0;
+            int64_t fill = 0;
+            for (int64_t f = nextFrame; f < end; ++f) {
+                const uint32_t now = TickCount();
+                if (firstProgress || now - lastProgressTick > kProgressIntervalMs) {
+                    progress.SetPosition(
+                        static_cast<int>((framesDone + f - scene.firstFrame) / divisor),
+                        scene.sourceFile, video, static_cast<int>(f));
+                    lastProgressTick = now;
+                    firstProgress = false;
+                }
+                const int64_t videoSize = video->ChunkSize(static_cast<int>(f));
+                const int64_t a = AudioUnitOf(f, samplesPerFrame);
+                const int64_t n = AudioUnitOf(f + 1, samplesPerFrame) - a;
+                const int64_t need = std::max<int64_t>(videoSize, 0) + n * audioUnitSize;
+                if (fill + need > capacity) {
+                    if (queue_.empty()) {
+                        questions_.Tell(kVideoReadError);  // not even one frame fits
+                        aborted = true;
+                    }
+                    break;
+                }
+                CopyRecord r;
+                int units = 0;
+                int bytes = 0;
+                const int room = static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
+                video->Read(static_cast<int>(f), 1, &units, buffer + fill, room, &bytes);
+                // A frame is copied whole or not at all.
+                if (units == 0 || bytes != videoSize) {
+                    questions_.Tell(kVideoReadError);
+                    aborted = true;
+                    break;
+                }
+                r.videoOffset = fill;
+                r.videoBytes = bytes;
+                r.videoUnits = units;
+                fill += bytes;
+                r.audioOffset = fill;
+                if (audio != nullptr && n > 0) {
+                    const int audioRoom =
+                        static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
+                    units = 0;
+                    bytes = 0;
+                    audio->Read(static_cast<int>(a), static_cast<int>(n), &units, buffer + fill,
+                                audioRoom, &bytes);
+                    if (units == 0) {
+                        if (!ignoreAudioErrors &&
+                            questions_.Ask(kAudioReadError, Buttons::YesNoDefaultNo) == Answer::Yes) {
+                            ignoreAudioErrors = true;
+                        }
+                        if (!ignoreAudioErrors) {
+                            aborted = true;
+                            break;
+                        }
+                        // Silence of the expected length, once the unit size is known.
+                        const int64_t silence =
+                            std::min<int64_t>(n * bytesPerAudioUnit, capacity - fill);
+                        std::memset(buffer + fill, 0, static_cast<size_t>(silence));
+                        r.audioBytes = silence;
+                        r.audioUnits = bytesPerAudioUnit > 0
+                                           ? static_cast<int>(silence / bytesPerAudioUnit)
+                                           : 0;
+                    } else {
+                        r.audioBytes = bytes;
+                        r.audioUnits = units;
+                        if (bytesPerAudioUnit == 0) {
+                            bytesPerAudioUnit = bytes / units;
+                        }
+                    }
+                    fill += r.audioBytes;
+                }
+                queue_.push_back(r);
+                if (AbortRequested(progress)) {
+                    aborted = true;
+                    break;
+                }
+            }
+            if (aborted) {
+                break;
+            }
+        }
+        // Drain one frame.
+        const CopyRecord& r = queue_[head];
+        if (!writer->WriteChunk(0, buffer + r.videoOffset, r.videoBytes, r.videoUnits)) {
+            questions_.Tell(kVideoWriteError);
+            aborted = true;
+        }
+        if (audio != nullptr && r.audioBytes != 0 &&
+            !writer->WriteChunk(1, buffer + r.audioOffset, r.audioBytes, r.audioUnits)) {
+            questions_.Tell(kAudioWriteError);
+            aborted = true;
+        }
+        ++head;
+        ++written;
+        ++nextFrame;
+    }
+
+    framesDone += scene.frameCount;
+    queue_.clear();
+    progress.SetPosition(-1, "", nullptr, 0);
+    if (aborted) {
+        return -1;  // the writer's temporary file goes with it; the destination stays
+    }
+    writer->FlushBuffers();
+    // 0 is no datestamp and -1 a time that could not be converted: no time to give.
+    const int64_t time = scene.datestamp > 0 ? scene.datestamp : 0;
+    if (!writer->Finish(time)) {
+        questions_.Tell(kVideoWriteError);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,59 @@
+#pragma once
+// Copies one scene - a run of frames of one source file - into an AVI file of
+// its own, chunk for chunk with its audio, without decoding anything.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "app/SceneList.h"
+#include "avi/AviReader.h"
+
+namespace qv {
+
+class Progress;
+class Questions;
+
+// Where one frame's data lies in the copy buffer.
+struct CopyRecord {
+    int64_t audioOffset = 0;
+    int64_t audioBytes = 0;  // 0: no audio chunk for this frame
+    int audioUnits = 0;
+    int64_t videoOffset = 0;
+    int64_t videoBytes = 0;
+    int videoUnits = 0;
+};
+
+// The state that lives across the scenes of one write run.
+class ClipCopier {
+public:
+    explicit ClipCopier(Questions& questions) : questions_(questions) {}
+
+    // Writes scene into destinationName: 0 when complete, -1 otherwise (the user
+    // was told why). framesDone advances by the scene's length once copying ran.
+    int CopyScene(const std::string& destinationName, const Scene& scene, Progress& progress,
+                  int& framesDone, int progressDivisor);
+
+    // The source used last, kept open for the next scene of the same file.
+    std::unique_ptr<AviReader> sourceReader;
+    // The read-ahead buffer, owned by the caller.
+    std::span<uint8_t> copyBuffer;
+    bool yesForAll = false;
+    bool ignoreAudioErrors = false;
+    // Lower only in tests.
+    uint32_t segmentLimit = kSegmentLimit;
+
+private:
+    bool AbortRequested(Progress& progress);
+    bool NeedsOpenDml(const Scene& scene, double samplesPerFrame);
+
+    Questions& questions_;
+    std::vector<CopyRecord> queue_;
+};
+
+// Sample frames of audio that belong to video frames [first, first + count).
+int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame);
+
+}  // namespace qv
