@@ -28,8 +28,8 @@ const char kAbortQuestion[] = "do you want to abort?";
 
 constexpr uint32_t kProgressIntervalMs = 2000;
 constexpr int kCancelPollFrames = 20;
-// Header lists, indexes and padding of a segment, generously.
-constexpr int64_t kSegmentOverhead = 4 << 20;
+// Header lists, padding and the indexes a segment keeps room for, generously.
+constexpr int64_t kSegmentOverhead = 128 << 10;
 
 int64_t AudioUnitOf(int64_t frame, double samplesPerFrame) {
     return static_cast<int64_t>(static_cast<double>(frame) * samplesPerFrame);

@@ -299,6 +299,11 @@ bool RiffAviWriter::NextSegmentIfFull() {
     if (static_cast<int64_t>(riff_.bytes) <= limit) {
         return true;
     }
+    if (!openDml_) {
+        // "idx1" covers only the first segment: frames beyond it would be lost to
+        // every reader. Such copies are made with OpenDML indexes (forceOpenDml).
+        return false;
+    }
     bool ok = true;
     for (auto& s : streams_) {
         ok = s->FlushAudio() && ok;

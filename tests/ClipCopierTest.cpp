@@ -1,0 +1,454 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+
+#include "avi/ClipCopier.h"
+#include "platform/FileSystem.h"
+#include "platform/Progress.h"
+#include "support/AviFixture.h"
+#include "support/FakeQuestions.h"
+#include "support/ReadUnits.h"
+
+namespace {
+
+using qvtest::DvType;
+using qvtest::FixtureOptions;
+using qvtest::Generation;
+
+constexpr int kVideoBytes = 1000;  // small frames: the copy never looks inside them
+constexpr int64_t kTime = 1089800430;  // 2004-07-14 10:20:30 UTC
+
+// Progress whose Cancel button is pressed at chosen calls of CancelRequested.
+class FakeProgress : public qv::Progress {
+public:
+    void SetRange(int, int) override {}
+    void SetText(const std::string&) override {}
+    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
+        positions.push_back(position);
+        return 0;
+    }
+    bool CancelRequested() override { return cancelAt.count(calls++) != 0; }
+
+    std::set<int> cancelAt;
+    int calls = 0;
+    std::vector<int> positions;
+};
+
+// Everything one stream holds, read unit run by unit run.
+std::vector<uint8_t> AllAudio(qv::AviStream& audio) {
+    std::vector<uint8_t> all;
+    const int n = audio.Length();
+    for (int u = 0; u < n; u += 4000) {
+        auto r = qvtest::ReadUnits(audio, u, std::min(4000, n - u), 4000 * 8);
+        all.insert(all.end(), r.bytes.begin(), r.bytes.end());
+    }
+    return all;
+}
+
+class ClipCopierTest : public ::testing::Test {
+protected:
+    void TearDown() override { qv::SetWriteFaults(nullptr); }
+
+    std::string MakeSource(const FixtureOptions& options, int frames,
+                           const std::string& name = "tape.avi") {
+        options_ = options;
+        frames_ = qvtest::MakePatternFrames(options, frames, kVideoBytes);
+        std::string path = dir_.Path(name);
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames_));
+        return path;
+    }
+
+    qv::Scene SceneOf(const std::string& source, int first, int count, int32_t datestamp = kTime) {
+        qv::Scene s;
+        s.sourceFile = source;
+        s.firstFrame = first;
+        s.frameCount = count;
+        s.datestamp = datestamp;
+        return s;
+    }
+
+    int Copy(const std::string& dest, const qv::Scene& scene, size_t bufferBytes = 64 << 10) {
+        buffer_.assign(bufferBytes, 0xEE);
+        copier_.copyBuffer = buffer_;
+        return copier_.CopyScene(dest, scene, progress_, framesDone_, 1);
+    }
+
+    // The output holds exactly the scene's frames and their audio.
+    void ExpectCopyOf(const std::string& dest, int first, int count, const std::string& kind) {
+        auto out = qv::OpenAviFile(dest);
+        ASSERT_TRUE(out);
+        EXPECT_EQ(out->Kind(), kind);
+        ASSERT_EQ(out->FrameCount(), count);
+        for (int f = 0; f < count; ++f) {
+            EXPECT_EQ(qvtest::ReadUnits(*out->Stream(0), f, 1, 200000).bytes,
+                      frames_[static_cast<size_t>(first + f)].video)
+                << "frame " << f;
+        }
+        if (options_.type == DvType::Type2) {
+            ASSERT_EQ(out->StreamCount(), 2);
+            const double s = 48000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
+            const int64_t a = qv::AudioUnitsOf(0, first, s);
+            const int64_t n = qv::AudioUnitsOf(first, count, s);
+            EXPECT_EQ(out->Stream(1)->Length(), n);
+            EXPECT_EQ(AllAudio(*out->Stream(1)), qvtest::AudioPattern(options_, a, n));
+        } else {
+            EXPECT_EQ(out->StreamCount(), 1);
+        }
+    }
+
+    std::vector<std::string> FilesInDir() {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_.Dir())) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    qvtest::TempDir dir_;
+    FixtureOptions options_;
+    std::vector<qvtest::FixtureFrame> frames_;
+    qvtest::FakeQuestions questions_;
+    qv::ClipCopier copier_{questions_};
+    FakeProgress progress_;
+    std::vector<uint8_t> buffer_;
+    int framesDone_ = 0;
+};
+
+struct Shape {
+    const char* name;
+    DvType type;
+    Generation generation;
+    bool pal;
+    int framesPerSegment;
+};
+
+class CopyShapes : public ClipCopierTest, public ::testing::WithParamInterface<Shape> {};
+
+TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
+    const Shape& shape = GetParam();
+    FixtureOptions o;
+    o.type = shape.type;
+    o.generation = shape.generation;
+    o.pal = shape.pal;
+    o.framesPerSegment = shape.framesPerSegment;
+    std::string source = MakeSource(o, 40);
+    const auto before = qvtest::ReadFileBytes(source);
+    // A buffer of a few frames: many refills.
+    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 7, 29), 3 * (kVideoBytes + 8000)), 0);
+    EXPECT_TRUE(questions_.asked.empty());
+    const std::string kind = shape.generation == Generation::Avi1      ? "avi1"
+                             : shape.generation == Generation::OpenDml ? "odml-avi2"
+                                                                       : "compat.odml-avi2";
+    ExpectCopyOf(dir_.Path("out.avi"), 7, 29, kind);
+    EXPECT_EQ(qvtest::ReadFileBytes(source), before);
+    EXPECT_EQ(framesDone_, 29);
+    int64_t mtime = 0;
+    ASSERT_TRUE(qv::GetModificationTime(dir_.Path("out.avi"), &mtime));
+    EXPECT_EQ(mtime, kTime);
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.avi", "tape.avi"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, CopyShapes,
+    ::testing::Values(Shape{"type2_avi1_pal", DvType::Type2, Generation::Avi1, true, 0},
+                      Shape{"type2_avi1_ntsc", DvType::Type2, Generation::Avi1, false, 0},
+                      Shape{"type2_odml_segments", DvType::Type2, Generation::OpenDml, true, 10},
+                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false, 12},
+                      Shape{"type1_avi1", DvType::Type1, Generation::Avi1, false, 0},
+                      Shape{"type1_odml", DvType::Type1, Generation::OpenDml, true, 15}),
+    [](const auto& shape) { return std::string(shape.param.name); });
+
+TEST_F(ClipCopierTest, NtscAudioAlternatesAndScenesJoinWithoutGapOrOverlap) {
+    FixtureOptions o;
+    o.pal = false;
+    std::string source = MakeSource(o, 30);
+    const double s = 48000.0 / (30000.0 / 1001.0);
+    EXPECT_EQ(qv::AudioUnitsOf(0, 1, s), 1601);
+    EXPECT_EQ(qv::AudioUnitsOf(1, 1, s), 1602);
+    EXPECT_EQ(qv::AudioUnitsOf(2, 1, s), 1601);
+    int64_t total = 0;
+    for (int first : {0, 11, 17}) {
+        const int count = first == 0 ? 11 : first == 11 ? 6 : 13;
+        std::string dest = dir_.Path("part" + std::to_string(first) + ".avi");
+        ASSERT_EQ(Copy(dest, SceneOf(source, first, count)), 0);
+        ExpectCopyOf(dest, first, count, "avi1");
+        total += qv::OpenAviFile(dest)->Stream(1)->Length();
+    }
+    EXPECT_EQ(total, qv::OpenAviFile(source)->Stream(1)->Length());
+}
+
+TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndexes) {
+    std::string source = MakeSource(FixtureOptions{}, 60);
+    copier_.segmentLimit = 200 << 10;  // about 20 frames of 1000 + 7680 bytes
+    ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
+    ExpectCopyOf(dir_.Path("big.avi"), 0, 60, "compat.odml-avi2");
+    const auto bytes = qvtest::ReadFileBytes(dir_.Path("big.avi"));
+    EXPECT_NE(qvtest::FindFourCC(bytes, "AVIX"), qvtest::kNotFound);
+    // A scene that fits stays an AVI 1.0 file.
+    ASSERT_EQ(Copy(dir_.Path("small.avi"), SceneOf(source, 0, 5)), 0);
+    ExpectCopyOf(dir_.Path("small.avi"), 0, 5, "avi1");
+}
+
+TEST_F(ClipCopierTest, TwoScenesOfOneSourceOpenItOnce) {
+    std::string source = MakeSource(FixtureOptions{}, 20);
+    ASSERT_EQ(Copy(dir_.Path("a.avi"), SceneOf(source, 0, 5)), 0);
+    const qv::AviReader* reader = copier_.sourceReader.get();
+    ASSERT_EQ(Copy(dir_.Path("b.avi"), SceneOf(source, 5, 5)), 0);
+    EXPECT_EQ(copier_.sourceReader.get(), reader);
+    EXPECT_EQ(framesDone_, 10);
+    std::string other = MakeSource(FixtureOptions{}, 20, "other.avi");
+    ASSERT_EQ(Copy(dir_.Path("c.avi"), SceneOf(other, 0, 5)), 0);
+    EXPECT_EQ(copier_.sourceReader->FileName(), other);
+}
+
+TEST_F(ClipCopierTest, AnUndatedSceneKeepsTheTimeTheSystemGaveTheFile) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    for (int32_t undated : {0, -1}) {
+        std::filesystem::remove(dir_.Path("u.avi"));
+        ASSERT_EQ(Copy(dir_.Path("u.avi"), SceneOf(source, 0, 3, undated)), 0);
+        int64_t mtime = 0;
+        ASSERT_TRUE(qv::GetModificationTime(dir_.Path("u.avi"), &mtime));
+        EXPECT_GE(mtime, now - 5);
+    }
+}
+
+TEST_F(ClipCopierTest, AnEarlierOutputOfTheSameSceneIsOverwrittenWithoutAsking) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    std::string dest = dir_.Path("out.avi");
+    for (int64_t offset : {-2, 0, 2}) {
+        ASSERT_TRUE(qvtest::WriteFileBytes(dest, {1, 2, 3}));
+        ASSERT_TRUE(qv::SetModificationTime(dest, kTime + offset));
+        ASSERT_EQ(Copy(dest, SceneOf(source, 0, 4)), 0);
+        ExpectCopyOf(dest, 0, 4, "avi1");
+    }
+    EXPECT_TRUE(questions_.asked.empty());
+}
+
+TEST_F(ClipCopierTest, OtherExistingFilesAreAskedAbout) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    std::string dest = dir_.Path("out.avi");
+    const std::vector<uint8_t> old = {1, 2, 3};
+    ASSERT_TRUE(qvtest::WriteFileBytes(dest, old));
+    ASSERT_TRUE(qv::SetModificationTime(dest, kTime + 3));
+
+    questions_.answers = {qv::Answer::Abort};
+    EXPECT_EQ(Copy(dest, SceneOf(source, 0, 4)), -1);
+    ASSERT_EQ(questions_.asked.size(), 1u);
+    EXPECT_EQ(questions_.asked[0].text, "Do you want to overwrite\r\n" + dest + "?");
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesYesForAllAbort);
+    EXPECT_EQ(questions_.asked[0].caption, "Confirm");
+    EXPECT_EQ(qvtest::ReadFileBytes(dest), old);
+    EXPECT_EQ(framesDone_, 0);  // nothing was copied
+
+    questions_.answers = {qv::Answer::Yes};
+    ASSERT_EQ(Copy(dest, SceneOf(source, 0, 4)), 0);
+    ExpectCopyOf(dest, 0, 4, "avi1");
+    EXPECT_FALSE(copier_.yesForAll);
+
+    // "Yes for all" answers for the rest of the run.
+    std::string dest2 = dir_.Path("out2.avi");
+    for (const std::string& d : {dest, dest2}) {
+        ASSERT_TRUE(qvtest::WriteFileBytes(d, old));
+        ASSERT_TRUE(qv::SetModificationTime(d, 1000));
+    }
+    questions_.asked.clear();
+    questions_.answers = {qv::Answer::YesForAll};
+    ASSERT_EQ(Copy(dest, SceneOf(source, 0, 4)), 0);
+    EXPECT_TRUE(copier_.yesForAll);
+    ASSERT_EQ(Copy(dest2, SceneOf(source, 4, 4)), 0);
+    EXPECT_EQ(questions_.asked.size(), 1u);
+    ExpectCopyOf(dest2, 4, 4, "avi1");
+}
+
+TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    struct Case {
+        qv::Scene scene;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {SceneOf(dir_.Path("missing.avi"), 0, 3), "the sourcefile can't be opened for reading"},
+        {SceneOf(source, 0, 0), "error reading the video stream"},
+        {SceneOf(source, -1, 3), "error reading the video stream"},
+        {SceneOf(source, 8, 3), "error reading the video stream"},
+        {SceneOf(source, 0, 3), "the destfile is the sourcefile itself; it is not overwritten"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        questions_.asked.clear();
+        std::string dest = i + 1 == cases.size() ? source : dir_.Path("out.avi");
+        EXPECT_EQ(Copy(dest, cases[i].scene), -1) << i;
+        ASSERT_EQ(questions_.asked.size(), 1u) << i;
+        EXPECT_EQ(questions_.asked[0].text, cases[i].message);
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"})) << i;
+    }
+    questions_.asked.clear();
+    EXPECT_EQ(Copy(dir_.Path("no/such/folder/out.avi"), SceneOf(source, 0, 3)), -1);
+    ASSERT_EQ(questions_.asked.size(), 1u);
+    EXPECT_EQ(questions_.asked[0].text,
+              "the destfile can't be opened for writing (one possible reason:disk full?)");
+}
+
+TEST_F(ClipCopierTest, ABufferTooSmallForOneFrameIsAReadErrorNotAShortFrame) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 3), kVideoBytes + 100), -1);
+    ASSERT_EQ(questions_.asked.size(), 1u);
+    EXPECT_EQ(questions_.asked[0].text, "error reading the video stream");
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+    // One frame and its audio exactly: fine.
+    questions_.asked.clear();
+    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
+    ExpectCopyOf(dir_.Path("out.avi"), 0, 3, "avi1");
+}
+
+TEST_F(ClipCopierTest, ATruncatedSourceFrameStopsTheCopy) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    auto reader = qv::OpenAviFile(source);
+    ASSERT_TRUE(reader);
+    copier_.sourceReader = std::move(reader);
+    // The file loses its end after it was opened: frame 9 comes up short.
+    const auto size = std::filesystem::file_size(source);
+    std::filesystem::resize_file(source, size - 9000);
+    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 10)), -1);
+    ASSERT_FALSE(questions_.asked.empty());
+    EXPECT_EQ(questions_.asked[0].text, "error reading the video stream");
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+    EXPECT_EQ(framesDone_, 10);
+}
+
+// A source whose audio ends before its video: frames from 5 on have no audio chunk.
+class MissingAudioTest : public ClipCopierTest {
+protected:
+    void SetUp() override {
+        frames_ = qvtest::MakePatternFrames(options_, 10, kVideoBytes);
+        for (size_t f = 5; f < frames_.size(); ++f) {
+            frames_[f].audio.clear();
+        }
+        source_ = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(source_, options_, frames_));
+    }
+    std::string source_;
+};
+
+TEST_F(MissingAudioTest, RefusingToIgnoreAudioErrorsStopsTheCopy) {
+    questions_.answers = {qv::Answer::No};
+    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source_, 3, 5)), -1);
+    ASSERT_EQ(questions_.asked.size(), 1u);
+    EXPECT_EQ(questions_.asked[0].text,
+              "there was an error reading the audio stream\n- do you want to ignore audio-stream "
+              "errors?");
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesNoDefaultNo);
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+}
+
+TEST_F(MissingAudioTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
+    questions_.answers = {qv::Answer::Yes};
+    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source_, 3, 5)), 0);
+    EXPECT_TRUE(copier_.ignoreAudioErrors);
+    EXPECT_EQ(questions_.asked.size(), 1u);  // asked once for the run
+    auto out = qv::OpenAviFile(dir_.Path("out.avi"));
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->FrameCount(), 5);
+    ASSERT_EQ(out->Stream(1)->Length(), 5 * 1920);
+    auto audio = AllAudio(*out->Stream(1));
+    auto expected = qvtest::AudioPattern(options_, 3 * 1920, 2 * 1920);
+    expected.resize(5 * 1920 * 4, 0);
+    EXPECT_EQ(audio, expected);
+
+    // Before any audio was read in a scene, the unit size is unknown: no audio chunk.
+    ASSERT_EQ(Copy(dir_.Path("late.avi"), SceneOf(source_, 6, 3)), 0);
+    out = qv::OpenAviFile(dir_.Path("late.avi"));
+    EXPECT_EQ(out->FrameCount(), 3);
+    EXPECT_EQ(out->Stream(1)->Length(), 0);
+}
+
+TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
+    std::string source = MakeSource(FixtureOptions{}, 50);
+    progress_.cancelAt = {0, 3, 12, 30};
+    questions_.answers = {qv::Answer::No, qv::Answer::No, qv::Answer::No, qv::Answer::No};
+    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), 0);
+    EXPECT_EQ(questions_.asked.size(), 4u);
+    EXPECT_EQ(questions_.asked[0].text, "do you want to abort?");
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesNo);
+    ExpectCopyOf(dir_.Path("out.avi"), 0, 50, "avi1");
+
+    // An existing destination outlives an aborted copy untouched.
+    const std::vector<uint8_t> old = {9, 9};
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("old.avi"), old));
+    ASSERT_TRUE(qv::SetModificationTime(dir_.Path("old.avi"), kTime));
+    progress_.calls = 0;
+    progress_.cancelAt = {7};
+    questions_.answers = {qv::Answer::Yes};
+    framesDone_ = 100;
+    EXPECT_EQ(Copy(dir_.Path("old.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), -1);
+    EXPECT_EQ(framesDone_, 150);
+    EXPECT_EQ(qvtest::ReadFileBytes(dir_.Path("old.avi")), old);
+    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"old.avi", "out.avi", "tape.avi"}));
+}
+
+TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    framesDone_ = 512;
+    buffer_.assign(1 << 20, 0);
+    copier_.copyBuffer = buffer_;
+    ASSERT_EQ(copier_.CopyScene(dir_.Path("out.avi"), SceneOf(source, 2, 8), progress_,
+                                framesDone_, 256),
+              0);
+    ASSERT_GE(progress_.positions.size(), 2u);
+    EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
+    EXPECT_EQ(progress_.positions.back(), -1);
+}
+
+TEST_F(ClipCopierTest, AFullDiskFailsTheCopyAndLeavesNothing) {
+    std::string source = MakeSource(FixtureOptions{}, 30);
+    const auto before = qvtest::ReadFileBytes(source);
+    const std::vector<uint8_t> old = {4, 5, 6};
+    for (int failAt = 0; failAt < 80; failAt += 3) {
+        ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("out.avi"), old));
+        ASSERT_TRUE(qv::SetModificationTime(dir_.Path("out.avi"), kTime));
+        qv::WriteFaults faults;
+        faults.failWriteAt = failAt;
+        qv::SetWriteFaults(&faults);
+        questions_.asked.clear();
+        const int result = Copy(dir_.Path("out.avi"), SceneOf(source, 0, 30));
+        qv::SetWriteFaults(nullptr);
+        if (faults.writes <= failAt) {
+            break;  // the copy needed fewer writes
+        }
+        EXPECT_EQ(result, -1) << failAt;
+        ASSERT_FALSE(questions_.asked.empty()) << failAt;
+        const std::string& message = questions_.asked.back().text;
+        EXPECT_TRUE(message == "error writing to the video stream (one possible reason:disk full?)" ||
+                    message == "error writing to the audio stream (one possible reason:disk full?)" ||
+                    message == "the destfile can't be opened for writing (one possible reason:disk full?)")
+            << message;
+        EXPECT_EQ(qvtest::ReadFileBytes(dir_.Path("out.avi")), old) << failAt;
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.avi", "tape.avi"})) << failAt;
+    }
+    EXPECT_EQ(qvtest::ReadFileBytes(source), before);
+}
+
+TEST_F(ClipCopierTest, AFailedFlushOrRenameFailsTheCopy) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    for (bool flush : {true, false}) {
+        qv::WriteFaults faults;
+        faults.failFlush = flush;
+        faults.failRename = !flush;
+        qv::SetWriteFaults(&faults);
+        questions_.asked.clear();
+        EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 5)), -1);
+        qv::SetWriteFaults(nullptr);
+        ASSERT_EQ(questions_.asked.size(), 1u);
+        EXPECT_EQ(questions_.asked[0].text,
+                  "error writing to the video stream (one possible reason:disk full?)");
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+    }
+}
+
+}  // namespace
