@@ -247,8 +247,10 @@ int Copy(const std::vector<std::string>& args) {
     copier.yesForAll = yes;
     // Large batches keep reads and writes sequential; a quarter of the memory at most.
     const uint64_t size = std::min<uint64_t>(qv::PhysicalMemory() / 4, uint64_t{512} << 20);
-    std::vector<uint8_t> buffer(std::max<uint64_t>(size, uint64_t{16} << 20));
-    copier.copyBuffer = buffer;
+    const size_t bytes = std::max<uint64_t>(size, uint64_t{16} << 20);
+    // Left uninitialised: pages are only taken as frames are read into them.
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bytes);
+    copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);
     qv::SilentProgress progress;
     int framesDone = 0;
     return copier.CopyScene(files[1], scene, progress, framesDone, 256) == 0 ? 0 : kExitFailure;

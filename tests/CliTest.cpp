@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "support/AviFixture.h"
@@ -120,6 +121,45 @@ TEST_F(CliTest, WrongUsageGivesTheUsageTextAndExitCode2) {
         EXPECT_NE(r.err.find("usage: quorvandel-cli"), std::string::npos) << args;
         EXPECT_EQ(r.out, "") << args;
     }
+}
+
+TEST_F(CliTest, CopyWritesTheFramesWithTheRecordingTimeOfTheFirst) {
+    std::string source = MakeAvi("tape.avi", {}, 60);
+    std::string dest = dir_.Path("scene.avi");
+    CliResult r = Run("copy " + Quote(source) + " --first 30 --count 20 " + Quote(dest));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Run("info " + Quote(dest));
+    EXPECT_EQ(r.out.rfind("file scene.avi, 20 frames, type:avi1, 25.00fps", 0), 0u) << r.out;
+    // Frame 30 was recorded at 10:20:31.
+    struct stat st {};
+    ASSERT_EQ(::stat(dest.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1089800431);
+}
+
+TEST_F(CliTest, CopyOverwritesAnOtherFileOnlyWhenToldTo) {
+    std::string source = MakeAvi("tape.avi", {}, 10);
+    std::string dest = dir_.Path("scene.avi");
+    ASSERT_TRUE(qvtest::WriteFileBytes(dest, {1, 2, 3}));
+    CliResult r = Run("copy " + Quote(source) + " --first 0 --count 5 " + Quote(dest));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Do you want to overwrite"), std::string::npos) << r.err;
+    EXPECT_EQ(qvtest::ReadFileBytes(dest), (std::vector<uint8_t>{1, 2, 3}));
+    r = Run("copy " + Quote(source) + " --first 0 --count 5 " + Quote(dest) + " --yes");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(qvtest::ReadFileBytes(dest).size(), 3u);
+}
+
+TEST_F(CliTest, CopyRefusesBadRanges) {
+    std::string source = MakeAvi("tape.avi", {}, 10);
+    std::string dest = dir_.Path("scene.avi");
+    CliResult r = Run("copy " + Quote(source) + " --first 8 --count 5 " + Quote(dest));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("has 10 frames"), std::string::npos) << r.err;
+    for (const char* args : {"copy", "copy a b", "copy a --first 1 --count 0 b",
+                             "copy a --first 1 b", "copy a --count 2 b"}) {
+        EXPECT_EQ(Run(args).exitCode, 2) << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dest));
 }
 
 TEST_F(CliTest, DatestampsOfAMissingFileFails) {
