@@ -122,6 +122,15 @@ bool RiffAviWriter::AppendHeader(ChunkWriter* chunk, FourCC id, uint32_t size) {
     return Append(chunk, header, 8);
 }
 
+bool RiffAviWriter::AppendWhole(ChunkWriter* parent, const std::vector<uint8_t>& chunk) {
+    bool ok = Append(parent, chunk.data(), static_cast<int64_t>(chunk.size()));
+    if (chunk.size() % 2 != 0) {
+        const uint8_t pad = 0;  // chunks are word aligned
+        ok = Append(parent, &pad, 1) && ok;
+    }
+    return ok;
+}
+
 bool RiffAviWriter::AppendList(ChunkWriter* chunk, FourCC type) {
     uint8_t t[4];
     for (int i = 0; i < 4; ++i) {
@@ -214,7 +223,7 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
     AppendHeader(&hdrl, fcc::LIST, 0);
     AppendList(&hdrl, fcc::hdrl);
     mainHeaderAt_ = position_;
-    Append(&hdrl, mainHeader_.data(), static_cast<int64_t>(mainHeader_.size()));
+    AppendWhole(&hdrl, mainHeader_);
 
     for (int i = 0; i < source.StreamCount(); ++i) {
         RiffAviStream& from = *source.RiffStream(i);
@@ -234,7 +243,7 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
         AppendHeader(&strl, fcc::LIST, 0);
         AppendList(&strl, fcc::strl);
         stream->headerAt_ = position_;
-        Append(&strl, stream->header_.data(), static_cast<int64_t>(stream->header_.size()));
+        AppendWhole(&strl, stream->header_);
         ChunkWriter strf = Child(&strl);
         AppendHeader(&strf, fcc::strf, 0);
         Append(&strf, from.Format().data(), static_cast<int64_t>(from.Format().size()));
@@ -265,7 +274,7 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
         AppendHeader(&odml, fcc::LIST, 0);
         AppendList(&odml, fcc::odml);
         odmlHeaderAt_ = position_;
-        Append(&odml, odmlHeader_.data(), static_cast<int64_t>(odmlHeader_.size()));
+        AppendWhole(&odml, odmlHeader_);
         CloseChunk(odml);
     }
     CloseChunk(hdrl);
@@ -445,7 +454,11 @@ bool RiffAviWriteStream::WriteChunkData(const uint8_t* data, int64_t size, int u
     const int64_t written =
         writer_.file_.WriteAt(static_cast<int64_t>(writer_.position_), parts, 3);
     writer_.position_ += static_cast<uint64_t>(total);
-    return written == total;
+    if (written != total) {
+        writer_.failed_ = true;  // a file with a hole is never finished
+        return false;
+    }
+    return true;
 }
 
 bool RiffAviWriteStream::IndexChunk(int64_t size, int units) {

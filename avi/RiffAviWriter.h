@@ -79,6 +79,8 @@ private:
     bool Append(ChunkWriter* chunk, const void* data, int64_t n);
     bool AppendHeader(ChunkWriter* chunk, FourCC id, uint32_t size);
     bool AppendList(ChunkWriter* chunk, FourCC type);
+    // Appends a whole chunk kept in a buffer (header included), with its pad byte.
+    bool AppendWhole(ChunkWriter* parent, const std::vector<uint8_t>& chunk);
     ChunkWriter Child(ChunkWriter* parent) { return ChunkWriter{position_, 0, parent}; }
     // Patches the size field of a chunk that holds bytes.
     void CloseChunk(ChunkWriter& chunk);
