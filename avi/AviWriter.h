@@ -27,7 +27,8 @@ public:
     // Appends size bytes holding units units (1 for a frame, sample frames for
     // audio) to stream. False when the data could not be written or indexed.
     virtual bool WriteChunk(int stream, const void* data, int64_t size, int units) = 0;
-    // Asks the system to put what was written so far on the disk.
+    // Starts putting what was written so far on the disk, without waiting for it:
+    // the next batch of reads then does not compete with a backlog of writes.
     virtual bool FlushBuffers() { return true; }
     // Completes every size, count and index, sets the modification time (seconds
     // since 1970; 0 leaves it), flushes the file to disk and gives it its final

@@ -299,7 +299,7 @@ bool RiffAviWriter::WriteChunk(int stream, const void* data, int64_t size, int u
 }
 
 bool RiffAviWriter::FlushBuffers() {
-    return file_.IsOpen() && file_.Flush();
+    return file_.StartWriteback();
 }
 
 bool RiffAviWriter::NextSegmentIfFull() {

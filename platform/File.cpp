@@ -209,6 +209,16 @@ int64_t File::WriteAt(int64_t position, const Part* parts, int count) {
     return done;
 }
 
+bool File::StartWriteback() {
+    WriteFaults* faults = CurrentWriteFaults();
+    if (fd_ < 0 || (faults != nullptr && faults->failFlush) ||
+        ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE) != 0) {
+        lastError_ = fd_ < 0 ? EBADF : EIO;
+        return false;
+    }
+    return true;
+}
+
 bool File::Flush() {
     if (fd_ < 0) {
         lastError_ = EBADF;

@@ -48,8 +48,10 @@ public:
         int64_t size;
     };
     int64_t WriteAt(int64_t position, const Part* parts, int count);
-    // Asks the system to put the file's data on the disk.
+    // Puts the file's data on the disk and waits until it is there.
     bool Flush();
+    // Starts writing what was written so far to the disk, without waiting.
+    bool StartWriteback();
 
     int LastError() const { return lastError_; }
 
