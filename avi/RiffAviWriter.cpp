@@ -5,6 +5,7 @@
 
 #include "avi/RiffAviReader.h"
 #include "platform/FileSystem.h"
+#include "platform/Platform.h"
 
 namespace qv {
 
@@ -210,7 +211,11 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
         Put32(odmlHeader_, kDmlhTotalFrames, 0);
     }
 
-    // A stale temporary file from an earlier crash goes; the destination stays.
+    // The temporary name may be taken by the very file being copied: then another.
+    for (int i = 1; SameFile(temporaryName_, source.FileName()); ++i) {
+        temporaryName_ = destinationName_ + "." + std::to_string(i) + ".part";
+    }
+    // A leftover of a copy that was killed goes; the destination stays.
     RemoveFile(temporaryName_);
     if (!file_.CreateNew(temporaryName_)) {
         return false;
@@ -389,8 +394,12 @@ bool RiffAviWriteStream::WriteData(const uint8_t* data, int64_t size, int units)
     }
     const auto capacity = static_cast<int64_t>(audioBuffer_.size());
     if (capacity == 0) {
+        // A refused chunk is not counted in dwLength.
+        if (!WriteChunkData(data, size, units)) {
+            return false;
+        }
         unitsWritten_ += units;
-        return WriteChunkData(data, size, units);
+        return true;
     }
     const int64_t perUnit = size / units;
     if (perUnit == 0) {

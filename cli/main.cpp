@@ -10,6 +10,9 @@
 
 #include <unistd.h>
 
+#include "app/MainView.h"
+#include "app/MainWindowModel.h"
+#include "app/SceneListExport.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
 #include "dv/Datestamp.h"
@@ -18,6 +21,7 @@
 #include "platform/Platform.h"
 #include "platform/Progress.h"
 #include "platform/Questions.h"
+#include "cli/Terminal.h"
 
 namespace {
 
@@ -33,7 +37,14 @@ const char kUsage[] =
     "                                        print each frame's recording date and time\n"
     "  copy SOURCE --first N --count M DEST [--yes]\n"
     "                                        copy frames N..N+M-1 with their audio into DEST;\n"
-    "                                        --yes overwrites an existing DEST without asking\n";
+    "                                        --yes overwrites an existing DEST without asking\n"
+    "  scan [--remove-overlaps] [--output PATH] [--skip-undated] [--json] FILE...\n"
+    "                                        find the scenes and print the scene list\n"
+    "  split FILE... --output PATH [--remove-overlaps] [--delete-sources] [--skip-undated]\n"
+    "        [--only N,M,...] [--yes]        find the scenes and write each into a file of its\n"
+    "                                        own named PATH'<recording time>; --only writes\n"
+    "                                        just the scenes of those numbers (from 1)\n"
+    "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
@@ -42,59 +53,6 @@ int Usage(const std::string& problem) {
     std::cerr << kUsage;
     return kExitUsage;
 }
-
-// Messages go to stderr. Questions are asked on the terminal when there is one;
-// without one, the answer is the one that stops or changes nothing.
-class TerminalQuestions : public qv::Questions {
-public:
-    qv::Answer Ask(const std::string& text, qv::Buttons buttons, const std::string&) override {
-        std::string oneLine = text;
-        for (char& c : oneLine) {
-            if (c == '\r' || c == '\n') {
-                c = ' ';
-            }
-        }
-        std::cerr << "quorvandel-cli: " << oneLine;
-        const bool interactive = ::isatty(STDIN_FILENO) != 0;
-        switch (buttons) {
-            case qv::Buttons::Ok:
-                std::cerr << "\n";
-                return qv::Answer::Ok;
-            case qv::Buttons::OkCancel:
-                std::cerr << "\n";
-                return qv::Answer::Cancel;
-            case qv::Buttons::YesYesForAllAbort:
-                if (interactive) {
-                    std::string reply = Prompt(" [y]es, yes for [a]ll, [N]o: ");
-                    if (reply == "y" || reply == "yes") {
-                        return qv::Answer::Yes;
-                    }
-                    if (reply == "a" || reply == "all") {
-                        return qv::Answer::YesForAll;
-                    }
-                } else {
-                    std::cerr << " (no terminal to ask: not overwritten; --yes overwrites)\n";
-                }
-                return qv::Answer::Abort;
-            default:
-                if (interactive && Prompt(" [y/N]: ") == "y") {
-                    return qv::Answer::Yes;
-                }
-                if (!interactive) {
-                    std::cerr << " (no)\n";
-                }
-                return qv::Answer::No;
-        }
-    }
-
-private:
-    static std::string Prompt(const char* choices) {
-        std::cerr << choices << std::flush;
-        std::string reply;
-        std::getline(std::cin, reply);
-        return reply;
-    }
-};
 
 // Why fileName cannot be read as an AVI file, or empty when it can.
 std::string OpenProblem(const std::string& fileName) {
@@ -180,7 +138,7 @@ int Datestamps(const std::vector<std::string>& args) {
     qv::AviStream* video = reader->Stream(0);
     const int frames = reader->FrameCount();
     const int last = count < 0 ? frames : static_cast<int>(std::min<long long>(frames, 0LL + from + count));
-    TerminalQuestions questions;
+    qv::TerminalQuestions questions;
     qv::RefFileCache cache;
     std::string out;
     for (int f = from; f < last; ++f) {
@@ -233,7 +191,7 @@ int Copy(const std::vector<std::string>& args) {
                   << " frames\n";
         return kExitFailure;
     }
-    TerminalQuestions questions;
+    qv::TerminalQuestions questions;
     qv::Scene scene;
     scene.sourceFile = files[0];
     scene.firstFrame = first;
@@ -256,6 +214,199 @@ int Copy(const std::vector<std::string>& args) {
     return copier.CopyScene(files[1], scene, progress, framesDone, 256) == 0 ? 0 : kExitFailure;
 }
 
+// The model's view on a terminal: no rows or pictures, progress on stderr.
+class CliView : public qv::HeadlessView {
+public:
+    std::unique_ptr<qv::Progress> OpenProgress(const std::string& title) override {
+        return std::make_unique<qv::TerminalProgress>(title);
+    }
+};
+
+struct SceneOptions {
+    std::vector<std::string> files;
+    std::string output;
+    std::string listFile;
+    bool removeOverlaps = false;
+    bool skipUndated = false;
+    bool json = false;
+    bool deleteSources = false;
+    bool yes = false;
+    std::vector<int> only;  // scene numbers from 1
+};
+
+// Parses the options of scan, split and list; an empty text on success.
+std::string ParseSceneOptions(const std::string& command, const std::vector<std::string>& args,
+                              SceneOptions& o) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == "--output" || (command == "list" && a == "-o")) {
+            if (!value(a == "-o" ? o.listFile : o.output)) {
+                return a + " needs a value";
+            }
+        } else if (a == "--remove-overlaps") {
+            o.removeOverlaps = true;
+        } else if (a == "--skip-undated") {
+            o.skipUndated = true;
+        } else if (a == "--json" && command == "scan") {
+            o.json = true;
+        } else if (command == "split" && a == "--delete-sources") {
+            o.deleteSources = true;
+        } else if (command == "split" && a == "--yes") {
+            o.yes = true;
+        } else if (command == "split" && a == "--only") {
+            std::string list;
+            if (!value(list)) {
+                return "--only needs scene numbers";
+            }
+            size_t start = 0;
+            while (start <= list.size()) {
+                size_t comma = list.find(',', start);
+                std::string item = list.substr(start, comma == std::string::npos ? comma : comma - start);
+                int n = 0;
+                if (!ParseCount(item.c_str(), &n) || n < 1) {
+                    return "--only needs scene numbers from 1, separated by commas";
+                }
+                o.only.push_back(n);
+                if (comma == std::string::npos) {
+                    break;
+                }
+                start = comma + 1;
+            }
+        } else if (a.rfind("--optical", 0) == 0 && command == "scan") {
+            return "the optical scan is not available yet";
+        } else if (a.size() > 1 && a[0] == '-') {
+            return "unknown option " + a;
+        } else {
+            o.files.push_back(a);
+        }
+    }
+    if (o.files.empty()) {
+        return command + " needs at least one file";
+    }
+    if (command == "split" && o.output.empty()) {
+        return "split needs --output PATH";
+    }
+    if (command == "list" && o.listFile.empty()) {
+        return "list needs -o LIST.txt";
+    }
+    return {};
+}
+
+std::string JsonText(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+std::string ScenesJson(const qv::SceneList& scenes) {
+    std::string out = "[";
+    for (int i = 0; i < scenes.Count(); ++i) {
+        const qv::Scene& s = scenes[i];
+        out += i == 0 ? "\n" : ",\n";
+        out += "  {\"outputName\": " + JsonText(s.outputName) +
+               ", \"sourceFile\": " + JsonText(s.sourceFile) +
+               ", \"referencedFile\": " + JsonText(s.referencedFile) +
+               ", \"nameSuffix\": " + JsonText(s.nameSuffix) +
+               ", \"write\": " + std::to_string(s.write) +
+               ", \"wholeFile\": " + std::to_string(s.wholeFile) +
+               ", \"firstFrame\": " + std::to_string(s.firstFrame) +
+               ", \"frameCount\": " + std::to_string(s.frameCount) +
+               ", \"datestamp\": " + std::to_string(s.datestamp) + "}";
+    }
+    return out + (scenes.Count() > 0 ? "\n]\n" : "]\n");
+}
+
+// Scans the files into model; false when the scan did not cover every file.
+bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
+              const SceneOptions& o) {
+    for (const std::string& f : o.files) {
+        if (!qv::FileExists(f)) {
+            std::cerr << "quorvandel-cli: " << f << ": No such file or directory\n";
+            return false;
+        }
+        model.AddInput(f);
+    }
+    if (!o.output.empty()) {
+        model.outputPath = o.output;
+    }
+    model.settings.skipNoDatestamp = o.skipUndated ? 1 : 0;
+    questions.removeOverlaps = o.removeOverlaps;
+    questions.yes = o.yes;
+    const bool ok = model.ScanDatestamps(true);
+    model.RemoveOverlaps();
+    return ok && questions.errors == 0;
+}
+
+int Scenes(const std::string& command, const std::vector<std::string>& args) {
+    SceneOptions o;
+    std::string problem = ParseSceneOptions(command, args, o);
+    if (!problem.empty()) {
+        return Usage(problem);
+    }
+    qv::TerminalQuestions questions;
+    CliView view;
+    qv::MainWindowModel model(questions, view, nullptr);
+    const bool scanned = ScanInto(model, questions, o);
+    if (command == "scan") {
+        std::cout << (o.json ? ScenesJson(model.scenes) : qv::SceneListText(model.scenes))
+                  << std::flush;
+        return scanned && std::cout ? 0 : kExitFailure;
+    }
+    if (command == "list") {
+        bool openFailed = false;
+        if (!qv::WriteSceneListFile(o.listFile, model.scenes, &openFailed)) {
+            std::cerr << "quorvandel-cli: " << o.listFile << ": "
+                      << (openFailed ? "can't open the file for writing" : "can't write the file")
+                      << "\n";
+            return kExitFailure;
+        }
+        return scanned ? 0 : kExitFailure;
+    }
+    if (!scanned) {
+        std::cerr << "quorvandel-cli: not every file could be scanned; nothing is written\n";
+        return kExitFailure;
+    }
+    if (!o.only.empty()) {
+        for (int i = 0; i < model.scenes.Count(); ++i) {
+            model.scenes[i].write = 0;
+        }
+        for (int n : o.only) {
+            if (n > model.scenes.Count()) {
+                std::cerr << "quorvandel-cli: there is no scene " << n << "\n";
+                return kExitFailure;
+            }
+            model.scenes[n - 1].write = 1;
+        }
+    }
+    model.settings.deleteSourceFiles = o.deleteSources ? 1 : 0;
+    model.copier.yesForAll = false;
+    const bool written = model.WriteRun(o.deleteSources);
+    return written && questions.errors == 0 ? 0 : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -272,6 +423,9 @@ int main(int argc, char** argv) {
     }
     if (command == "copy") {
         return Copy(args);
+    }
+    if (command == "scan" || command == "split" || command == "list") {
+        return Scenes(command, args);
     }
     if (command == "-h" || command == "--help" || command == "help") {
         std::cout << kUsage;

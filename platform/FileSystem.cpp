@@ -42,6 +42,14 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     return true;
 }
 
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (g_faults != nullptr && g_faults->failRename) {
+        errno = EIO;
+        return false;
+    }
+    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
 bool RemoveFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }

@@ -11,6 +11,8 @@ namespace qv {
 // the folder. False (errno kept) on failure.
 bool ReplaceFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
+// Renames from to to; fails (errno EEXIST) rather than replace an existing to.
+bool RenameNoReplace(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
 // Last-modification time in seconds since 1970, or false when it cannot be read.
 bool GetModificationTime(const std::string& path, int64_t* seconds);

@@ -332,6 +332,9 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
             // dwDVVAuxCtl, dwDVReserved[2]; left zero, nothing here reads them.
             b.Zeros(32);
         }
+        if (!audio && o.videoFormatExtra > 0) {
+            b.Zeros(static_cast<size_t>(o.videoFormatExtra));
+        }
         b.End(strf);
 
         if (o.withStrn) {  // odd length: the walk must skip the pad byte

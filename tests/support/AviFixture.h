@@ -58,6 +58,8 @@ struct FixtureOptions {
     bool emptySuperIndex = false;    // OpenDML: "indx" slots reserved but none in use, as an
                                      // interrupted capture leaves them
     int junkBytes = 0;               // a "JUNK" chunk of this size between "hdrl" and "movi"
+    int videoFormatExtra = 0;        // zero bytes appended to stream 0's "strf" data, to move
+                                     // everything after it (keep it even: no pad byte)
 };
 
 // Chunk ids: type-1 frames "00__"; type-2 video "00dc", audio "01wb". Every frame gets a

@@ -1,0 +1,444 @@
+#include "app/MainWindowModel.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "app/MainView.h"
+#include "app/OutputNaming.h"
+#include "app/SceneListExport.h"
+#include "dv/DatestampScan.h"
+#include "dv/OverlapRemoval.h"
+#include "platform/FileSystem.h"
+#include "platform/Platform.h"
+#include "platform/Progress.h"
+#include "platform/Questions.h"
+#include "platform/SettingsStore.h"
+
+namespace qv {
+
+namespace {
+
+const char kNoInputFiles[] = "Please specify some inputfiles first.";
+const char kDeleteQuestion[] =
+    "To save diskspace, Quorvandel will delete the sourcefiles after the marked scenes have "
+    "been written.\nDo you want to proceed?";
+const char kErrorOccurred[] = "An error occured!";
+const char kCompleted[] = "completed successfully!";
+const char kCannotOpenList[] = "Can't open the file for writing";
+
+// The input list box sorts ignoring letter case.
+bool InputBefore(const std::string& a, const std::string& b) {
+    int c = ::strcasecmp(a.c_str(), b.c_str());
+    return c != 0 ? c < 0 : a < b;
+}
+
+// A scene's output name the file system cannot hold (".part" included).
+bool NameTooLong(const std::string& path) {
+    return path.size() + 5 >= PATH_MAX || FileNameOf(path).size() + 5 > NAME_MAX;
+}
+
+}  // namespace
+
+std::string ExistingDirectoryOf(const std::string& path) {
+    std::string best = ".";
+    for (size_t i = 0; i < path.size() && i < 511; ++i) {
+        if (path[i] != '/') {
+            continue;
+        }
+        const std::string prefix = i == 0 ? "/" : path.substr(0, i);
+        struct stat st {};
+        if (::stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            best = prefix;
+        }
+    }
+    return best;
+}
+
+MainWindowModel::MainWindowModel(Questions& questions, MainView& view, SettingsStore* store)
+    : copier(questions), questions_(questions), view_(view), store_(store) {
+    outputPath = DefaultOutputPath();
+}
+
+MainWindowModel::~MainWindowModel() = default;
+
+bool MainWindowModel::Load() {
+    if (store_ == nullptr) {
+        return false;
+    }
+    MainWindowState state = LoadMainWindowState(*store_, DefaultOutputPath());
+    outputPath = state.outputPath;
+    lastInput = state.lastInput;
+    LoadSettings(settings, *store_);
+    // As stored: the rebuild drops what no longer exists.
+    inputs_ = state.inputs;
+    std::stable_sort(inputs_.begin(), inputs_.end(), InputBefore);
+    view_.InputListChanged();
+    return state.firstStart;
+}
+
+void MainWindowModel::SaveSettings() {
+    if (store_ == nullptr) {
+        return;
+    }
+    MainWindowState state;
+    state.outputPath = outputPath;
+    state.lastInput = lastInput;
+    state.inputs = inputs_;
+    SaveMainWindowState(*store_, settings, state);
+}
+
+bool MainWindowModel::AddInput(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    for (const std::string& input : inputs_) {
+        if (SameFile(input, path)) {
+            return false;
+        }
+    }
+    inputs_.insert(std::upper_bound(inputs_.begin(), inputs_.end(), path, InputBefore), path);
+    view_.InputListChanged();
+    return true;
+}
+
+void MainWindowModel::RemoveInputs(std::vector<int> indices) {
+    std::sort(indices.rbegin(), indices.rend());
+    indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+    for (int i : indices) {
+        if (i >= 0 && i < static_cast<int>(inputs_.size())) {
+            inputs_.erase(inputs_.begin() + i);
+        }
+    }
+    view_.InputListChanged();
+}
+
+void MainWindowModel::RemoveAllInputs() {
+    inputs_.clear();
+    view_.InputListChanged();
+}
+
+void MainWindowModel::RemoveInputNamed(const std::string& path) {
+    auto it = std::find_if(inputs_.begin(), inputs_.end(),
+                           [&](const std::string& input) { return SameFileName(input, path); });
+    if (it != inputs_.end()) {
+        inputs_.erase(it);
+        view_.InputListChanged();
+    }
+}
+
+void MainWindowModel::RebuildFromInputs() {
+    view_.ShowScenePictures(-1);
+    scenes.Clear();
+    std::string description;
+    const size_t before = inputs_.size();
+    for (size_t i = 0; i < inputs_.size();) {
+        if (!FileExists(inputs_[i])) {
+            inputs_.erase(inputs_.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        Scene scene;
+        scene.outputName = inputs_[i];
+        scene.sourceFile = inputs_[i];
+        scene.write = 1;
+        scene.wholeFile = 1;
+        scene.unscanned = 1;
+        scene.frameCount = ProbeInputFile(inputs_[i], i == 0 ? &description : nullptr);
+        scenes.Append(scene);
+        ++i;
+    }
+    if (inputs_.size() != before) {
+        view_.InputListChanged();
+    }
+    NameOutputs();
+    view_.RefreshRows(MainView::kAllRows);
+    view_.SetFileInformation(description);
+}
+
+bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
+    view_.ShowScenePictures(-1);
+    scenes.Clear();
+    view_.RefreshRows(MainView::kAllRows);
+
+    std::vector<std::string> files;
+    std::string description;
+    int64_t total = 0;
+    const size_t before = inputs_.size();
+    for (size_t i = 0; i < inputs_.size();) {
+        if (!FileExists(inputs_[i])) {
+            inputs_.erase(inputs_.begin() + static_cast<std::ptrdiff_t>(i));
+            continue;
+        }
+        files.push_back(inputs_[i]);
+        total += ProbeInputFile(inputs_[i], i == 0 ? &description : nullptr);
+        ++i;
+    }
+    if (inputs_.size() != before) {
+        view_.InputListChanged();
+    }
+    view_.SetFileInformation(description);
+    if (files.empty()) {
+        if (reportNoFiles) {
+            questions_.Tell(kNoInputFiles);
+        }
+        return false;
+    }
+
+    std::unique_ptr<Progress> progress = view_.OpenProgress("Scanning...");
+    progress->SetRange(0, static_cast<int>(std::max<int64_t>(1, total / 256)));
+    DatestampScanContext context{copier.sourceReader, scenes, questions_, *progress,
+                                 settings.skipNoDatestamp != 0, &lastPreviewTick_, {}};
+    int64_t framesDone = 0;
+    bool ok = true;
+    for (const std::string& file : files) {
+        // What the file is now: a source is later deleted only while it still is.
+        ScannedFile identity;
+        struct stat st {};
+        if (::stat(file.c_str(), &st) == 0) {
+            identity.device = st.st_dev;
+            identity.inode = st.st_ino;
+            identity.size = st.st_size;
+            identity.modified = st.st_mtim.tv_sec;
+        }
+        const int64_t start = framesDone;
+        const int result = ScanFileDatestamps(context, file, framesDone);
+        const bool opened = copier.sourceReader && SameFile(copier.sourceReader->FileName(), file);
+        identity.complete = result == 0 && opened &&
+                            framesDone - start == copier.sourceReader->Stream(0)->Length();
+        scanned_[file] = identity;
+        if (result != 0) {
+            ok = false;
+            break;
+        }
+    }
+    NameOutputs();
+    view_.RefreshRows(MainView::kAllRows);
+    return ok;
+}
+
+void MainWindowModel::ScanDatestampsCommand() {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    ScanDatestamps(true);
+    SetWriteForSelected(1, true);
+    RemoveOverlaps();
+    busy_ = false;
+}
+
+void MainWindowModel::RemoveOverlaps() {
+    OverlapContext context{copier.sourceReader, questions_};
+    if (::qv::RemoveOverlaps(context, scenes)) {
+        NameOutputs();
+        view_.RefreshRows(MainView::kAllRows);
+    }
+}
+
+void MainWindowModel::NameOutputs() {
+    view_.EnableWriteScenes(::qv::NameOutputs(scenes, outputPath));
+}
+
+void MainWindowModel::SetOutputPath(const std::string& path) {
+    outputPath = path;
+    NameOutputs();
+    view_.RefreshRows(MainView::kAllRows);
+}
+
+void MainWindowModel::SetWriteForSelected(int value, bool advance) {
+    const int focused = view_.FocusedRow();
+    for (int i : view_.SelectedRows()) {
+        if (i < 0 || i >= scenes.Count()) {
+            continue;
+        }
+        if (advance) {
+            view_.DeselectRow(i);
+        }
+        scenes[i].write = value;
+        view_.RefreshRows(i);
+    }
+    if (advance && focused + 1 < scenes.Count()) {
+        view_.FocusRow(focused + 1);
+    }
+    UpdateSelectionStatus();
+}
+
+void MainWindowModel::UpdateSelectionStatus() {
+    int64_t frames = 0;
+    int count = 0;
+    for (int i : view_.SelectedRows()) {
+        if (i >= 0 && i < scenes.Count()) {
+            frames += scenes[i].frameCount;
+            ++count;
+        }
+    }
+    if (count == 0) {
+        view_.SetSelectionStatus("");
+        return;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "length: %s, %d clip%s",
+                  FormatFrameTime(static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX))).c_str(),
+                  count, count == 1 ? "" : "s");
+    view_.SetSelectionStatus(text);
+}
+
+void MainWindowModel::WriteScenes() {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    copier.yesForAll = false;
+    SaveSettings();
+    if (scenes.Count() > 0 || ScanDatestamps(false)) {
+        WriteRun(settings.deleteSourceFiles != 0);
+    }
+    busy_ = false;
+}
+
+bool MainWindowModel::SourceStillPending(const std::string& path) const {
+    return std::any_of(scenes.begin(), scenes.end(), [&](const Scene& s) {
+        return s.pendingWrite != 0 && SameFileName(s.sourceFile, path);
+    });
+}
+
+bool MainWindowModel::StillAsScanned(const std::string& path) const {
+    auto it = scanned_.find(path);
+    struct stat st {};
+    if (it == scanned_.end() || ::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    const ScannedFile& f = it->second;
+    return f.device == st.st_dev && f.inode == st.st_ino && f.size == st.st_size &&
+           f.modified == st.st_mtim.tv_sec;
+}
+
+bool MainWindowModel::WriteRun(bool deleteSources) {
+    // Unscanned records stand for whole files nobody has looked into.
+    if (std::any_of(scenes.begin(), scenes.end(), [](const Scene& s) { return s.unscanned; })) {
+        return false;
+    }
+    if (deleteSources && questions_.Ask(kDeleteQuestion, Buttons::YesNo) != Answer::Yes) {
+        return false;
+    }
+    bool changed = false;
+    bool allWritten = true;
+    bool failed = false;
+    std::vector<std::string> keptSources;
+    {
+        std::unique_ptr<Progress> progress = view_.OpenProgress("writing clips...");
+        copier.ignoreAudioErrors = false;
+        const uint64_t bytes = copyBufferBytes != 0 ? copyBufferBytes : PhysicalMemory() / 4;
+        // Untouched pages cost nothing: a short scene takes only what it reads.
+        auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bytes);
+        copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);
+
+        int64_t total = 0;
+        for (Scene& s : scenes) {
+            s.pendingWrite = s.write != 0 ? 1 : 0;
+            total += s.write != 0 ? s.frameCount : 0;
+        }
+        int divisor = 1;
+        while (total / divisor > 1024) {
+            divisor *= 2;
+        }
+        progress->SetRange(0, static_cast<int>(std::max<int64_t>(1, total / divisor)));
+        int framesDone = 0;
+
+        for (int i = 0; i < scenes.Count(); ++i) {
+            Scene& s = scenes[i];
+            progress->SetText("writing " + s.outputName);
+            if (s.write != 0) {
+                view_.ShowScenePictures(i);
+                // Nothing is ever written onto an input file, the scene's own above all.
+                const bool ontoInput = std::any_of(
+                    inputs_.begin(), inputs_.end(),
+                    [&](const std::string& input) { return SameFile(input, s.outputName); });
+                if (SameFile(s.outputName, s.sourceFile) || ontoInput) {
+                    questions_.Tell(s.outputName +
+                                    " is an input file; the scene is not written onto it.");
+                    allWritten = false;
+                    continue;  // still pending: its source is kept
+                }
+                if (NameTooLong(s.outputName)) {
+                    questions_.Tell("The file name is too long: " + s.outputName);
+                    allWritten = false;
+                    continue;
+                }
+                if (!StillAsScanned(s.sourceFile)) {
+                    questions_.Tell(s.sourceFile +
+                                    " has changed since it was scanned. Please scan again.");
+                    failed = true;
+                    break;
+                }
+                const bool complete = scanned_[s.sourceFile].complete;
+                if (s.wholeFile != 0 && deleteSources && complete &&
+                    !SameFileName(s.sourceFile, s.outputName)) {
+                    view_.ShowScenePictures(-1);
+                    if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
+                        copier.sourceReader.reset();
+                    }
+                    // Never onto an existing file: that case goes through the copy, which asks.
+                    if (RenameNoReplace(s.sourceFile, s.outputName)) {
+                        changed = true;
+                        continue;
+                    }
+                }
+                if (copier.CopyScene(s.outputName, s, *progress, framesDone, divisor) != 0) {
+                    questions_.Tell(kErrorOccurred);
+                    failed = true;
+                    break;
+                }
+            }
+            s.pendingWrite = 0;
+            if (deleteSources && !SourceStillPending(s.sourceFile)) {
+                // A file scanned only in part holds frames that exist nowhere else.
+                if (!scanned_[s.sourceFile].complete || !StillAsScanned(s.sourceFile)) {
+                    if (std::find(keptSources.begin(), keptSources.end(), s.sourceFile) ==
+                        keptSources.end()) {
+                        keptSources.push_back(s.sourceFile);
+                        questions_.Tell(s.sourceFile +
+                                        " was not scanned to its end; it is not deleted.");
+                    }
+                    continue;
+                }
+                if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
+                    copier.sourceReader.reset();
+                }
+                view_.ShowScenePictures(-1);
+                RemoveFile(s.sourceFile);
+                RemoveInputNamed(s.sourceFile);
+                changed = true;
+            }
+        }
+        if (!failed && allWritten) {
+            questions_.Tell(kCompleted);
+        }
+        copier.copyBuffer = {};
+    }
+    if (changed) {
+        ScanDatestamps(false);
+        SetWriteForSelected(1, true);
+    }
+    return !failed && allWritten;
+}
+
+void MainWindowModel::SaveList() {
+    for (;;) {
+        std::optional<std::string> path =
+            view_.AskSaveFileName("Save scenelist as textfile", ExistingDirectoryOf(outputPath));
+        if (!path) {
+            return;
+        }
+        bool openFailed = false;
+        if (WriteSceneListFile(*path, scenes, &openFailed)) {
+            return;
+        }
+        questions_.Tell(openFailed ? kCannotOpenList : "Can't write the file completely: " + *path);
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,98 @@
+#pragma once
+// The window's model: the input files, the scene list, the settings and the
+// output path, and the commands that work on them. The Qt window and the CLI
+// both drive it; it reaches the user only through Questions, Progress and MainView.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/SceneList.h"
+#include "app/Settings.h"
+#include "avi/ClipCopier.h"
+
+namespace qv {
+
+class MainView;
+class Questions;
+class SettingsStore;
+
+class MainWindowModel {
+public:
+    // store may be null: nothing is loaded or saved then.
+    MainWindowModel(Questions& questions, MainView& view, SettingsStore* store);
+    ~MainWindowModel();
+
+    // Loads the settings and the input list; true on the first start.
+    bool Load();
+    // Saves the settings, the output path and the input list.
+    void SaveSettings();
+
+    // The input files, sorted ignoring letter case.
+    const std::vector<std::string>& Inputs() const { return inputs_; }
+    // Adds path unless the list holds that file already; false then.
+    bool AddInput(const std::string& path);
+    void RemoveInputs(std::vector<int> indices);
+    void RemoveAllInputs();
+    // One unscanned record per input file; files that are gone leave the list.
+    void RebuildFromInputs();
+
+    // Splits every input file into scenes by datestamp; false when there were no
+    // files or the scan was stopped.
+    bool ScanDatestamps(bool reportNoFiles);
+    // The "Scan Datestamps" button: the scan, the first row selected, overlaps.
+    void ScanDatestampsCommand();
+    // Removes or trims scenes recorded twice, after asking.
+    void RemoveOverlaps();
+    void NameOutputs();
+    void SetOutputPath(const std::string& path);
+    void SetWriteForSelected(int value, bool advance);
+    void UpdateSelectionStatus();
+    // The WriteScenes button.
+    void WriteScenes();
+    // Writes every marked scene; with deleteSources, deletes each source once all
+    // its marked scenes are written. True when every marked scene was written.
+    bool WriteRun(bool deleteSources);
+    // The SaveList button: asks for a file name until one can be written.
+    void SaveList();
+
+    // A command is running: the window refuses others until it ends.
+    bool Busy() const { return busy_; }
+
+    SceneList scenes;
+    Settings settings;
+    std::string outputPath;
+    std::string lastInput;
+    // The copier keeps the source reader shared with the scans, the copy buffer's
+    // answers of one write run, and the run-wide answers.
+    ClipCopier copier;
+    // Copy buffer size of a write run; 0: a quarter of the physical memory.
+    uint64_t copyBufferBytes = 0;
+
+private:
+    // What a file was when it was scanned; a source is copied from or deleted only
+    // while it is still that file.
+    struct ScannedFile {
+        bool complete = false;  // the scan reached its end
+        uint64_t device = 0, inode = 0;
+        int64_t size = 0, modified = 0;
+    };
+    bool StillAsScanned(const std::string& path) const;
+    void RemoveInputNamed(const std::string& path);
+    bool SourceStillPending(const std::string& path) const;
+
+    Questions& questions_;
+    MainView& view_;
+    SettingsStore* store_;
+    std::vector<std::string> inputs_;
+    std::map<std::string, ScannedFile> scanned_;
+    uint32_t lastPreviewTick_ = 0;
+    bool busy_ = false;
+};
+
+// The longest leading part of path that names an existing folder, or ".".
+std::string ExistingDirectoryOf(const std::string& path);
+
+}  // namespace qv

@@ -1,0 +1,157 @@
+#include "cli/Terminal.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "platform/Platform.h"
+
+namespace qv {
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool IsFailureMessage(const std::string& text) {
+    return text.find("error") != std::string::npos || text.find("can't") != std::string::npos ||
+           text.find("Can't") != std::string::npos || text.find("not ") != std::string::npos ||
+           text.find("too long") != std::string::npos || text.find("changed") != std::string::npos;
+}
+
+}  // namespace
+
+std::string TerminalQuestions::Prompt(const char* choices) {
+    std::cerr << choices << std::flush;
+    std::string reply;
+    std::getline(std::cin, reply);
+    return reply;
+}
+
+Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const std::string&) {
+    std::string oneLine = text;
+    for (char& c : oneLine) {
+        if (c == '\r' || c == '\n') {
+            c = ' ';
+        }
+    }
+    std::cerr << "\rquorvandel-cli: " << oneLine;
+    const bool interactive = ::isatty(STDIN_FILENO) != 0;
+    switch (buttons) {
+        case Buttons::Ok:
+            std::cerr << "\n";
+            if (IsFailureMessage(text)) {
+                ++errors;
+            }
+            return Answer::Ok;
+        case Buttons::OkCancel:
+            // A file that cannot be read: the batch goes on with the next one.
+            std::cerr << " (skipped)\n";
+            ++errors;
+            return Answer::Ok;
+        case Buttons::YesYesForAllAbort:
+            if (yes) {
+                std::cerr << " (yes, --yes)\n";
+                return Answer::YesForAll;
+            }
+            if (interactive) {
+                std::string reply = Prompt(" [y]es, yes for [a]ll, [N]o: ");
+                if (reply == "y" || reply == "yes") {
+                    return Answer::Yes;
+                }
+                if (reply == "a" || reply == "all") {
+                    return Answer::YesForAll;
+                }
+            } else {
+                std::cerr << " (no terminal to ask: not overwritten; --yes overwrites)\n";
+            }
+            return Answer::Abort;
+        default:
+            if (StartsWith(text, "There are overlapping scenes")) {
+                std::cerr << (removeOverlaps ? " (yes, --remove-overlaps)\n"
+                                             : " (no; --remove-overlaps removes them)\n");
+                return removeOverlaps ? Answer::Yes : Answer::No;
+            }
+            if (StartsWith(text, "To save diskspace") && yes) {
+                std::cerr << " (yes, --yes)\n";
+                return Answer::Yes;
+            }
+            if (interactive && Prompt(" [y/N]: ") == "y") {
+                return Answer::Yes;
+            }
+            if (!interactive) {
+                std::cerr << " (no)\n";
+            }
+            return Answer::No;
+    }
+}
+
+TerminalProgress::TerminalProgress(std::string title)
+    : title_(std::move(title)), interactive_(::isatty(STDERR_FILENO) != 0) {
+    startTick_ = TickCount();
+}
+
+TerminalProgress::~TerminalProgress() {
+    if (interactive_ && shown_) {
+        std::cerr << "\n";
+    }
+}
+
+void TerminalProgress::SetRange(int low, int high) {
+    low_ = low;
+    high_ = high > low ? high : low + 1;
+}
+
+void TerminalProgress::SetText(const std::string& text) {
+    text_ = text;
+    Show(false);
+}
+
+int TerminalProgress::SetPosition(int position, const std::string&, AviStream*, int) {
+    const int previous = position_;
+    if (position >= 0) {
+        position_ = position;
+        Show(false);
+    }
+    return previous;
+}
+
+void TerminalProgress::Show(bool force) {
+    const uint32_t now = TickCount();
+    const int percent = static_cast<int>(100LL * (position_ - low_) / (high_ - low_));
+    if (!interactive_) {
+        // Plain lines for logs: one per tenth of the work.
+        if (force || percent / 10 != lastShownPercent_ / 10) {
+            std::cerr << title_ << " " << percent << "% " << text_ << "\n";
+            lastShownPercent_ = percent;
+        }
+        return;
+    }
+    if (!force && now - lastShownTick_ < 200 && percent == lastShownPercent_) {
+        return;
+    }
+    lastShownTick_ = now;
+    lastShownPercent_ = percent;
+    const int width = 30;
+    const int filled = std::max(0, std::min(width, percent * width / 100));
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.resize(width, ' ');
+    char left[64] = "";
+    const uint32_t elapsed = now - startTick_;
+    if (percent > 0 && percent < 100 && elapsed > 2000) {
+        const auto seconds = static_cast<unsigned>(static_cast<uint64_t>(elapsed) *
+                                                   static_cast<uint64_t>(100 - percent) /
+                                                   static_cast<uint64_t>(percent) / 1000);
+        std::snprintf(left, sizeof left, " (%u:%02u left)", seconds / 60, seconds % 60);
+    }
+    std::string line = title_ + " [" + bar + "] " + std::to_string(percent) + "%" + left + " " + text_;
+    if (line.size() > 120) {
+        line.resize(120);
+    }
+    std::cerr << "\r" << line << "\x1b[K" << std::flush;
+    shown_ = true;
+}
+
+}  // namespace qv

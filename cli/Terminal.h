@@ -1,0 +1,51 @@
+#pragma once
+// The terminal's side of the questions and the progress of long work.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Progress.h"
+#include "platform/Questions.h"
+
+namespace qv {
+
+// Messages go to stderr. A question is answered from the command's flags where
+// they answer it; otherwise it is asked on the terminal, and without one the
+// answer is the one that stops or changes nothing.
+class TerminalQuestions : public Questions {
+public:
+    Answer Ask(const std::string& text, Buttons buttons, const std::string& caption) override;
+
+    bool removeOverlaps = false;   // answers the overlap question
+    bool yes = false;              // answers overwriting and deleting sources
+    int errors = 0;                // messages that reported a failure
+
+private:
+    static std::string Prompt(const char* choices);
+};
+
+// A one-line bar with percentage and time left on a terminal; plain lines otherwise.
+class TerminalProgress : public Progress {
+public:
+    explicit TerminalProgress(std::string title);
+    ~TerminalProgress() override;
+
+    void SetRange(int low, int high) override;
+    void SetText(const std::string& text) override;
+    int SetPosition(int position, const std::string& fileName, AviStream* stream,
+                    int frame) override;
+    bool CancelRequested() override { return false; }
+
+private:
+    void Show(bool force);
+
+    std::string title_;
+    std::string text_;
+    int low_ = 0, high_ = 1, position_ = 0;
+    bool interactive_ = false;
+    uint32_t startTick_ = 0, lastShownTick_ = 0;
+    int lastShownPercent_ = -100;
+    bool shown_ = false;
+};
+
+}  // namespace qv
