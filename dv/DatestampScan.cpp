@@ -100,6 +100,7 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
                 const int64_t d = ReadFrameDatestamp(*stream, m, cache, nullptr, &context.questions);
                 if (std::llabs(d - expected) <= kTolerance) {
                     g = m;
+                    f *= 2;  // a match keeps the step: the halving below undoes this
                     const uint32_t now = TickCount();
                     if (now - lastPreviewTick > kPreviewIntervalMs) {
                         context.progress.SetPosition(static_cast<int>((framesDone + m) / 256),

@@ -19,6 +19,10 @@
 #include "support/FakeQuestions.h"
 #include "support/TimeZone.h"
 
+// A matching probe keeps the step; only a miss halves it. A search that halved
+// after every probe would be a plain bisection from 512: no scene could grow beyond
+// 1024 frames. The worked example and the long recordings below catch that.
+
 namespace {
 
 using qvtest::DvTime;
@@ -181,7 +185,8 @@ protected:
     qv::DatestampScanContext context{.sourceReader = reader,
                                      .scenes = scenes,
                                      .questions = questions,
-                                     .progress = progress};
+                                     .progress = progress,
+                                     .onProbe = {}};
     int64_t framesDone = 0;
     std::vector<std::vector<int>> probes;  // frames read per scene, after its first
 };
