@@ -22,6 +22,8 @@ constexpr size_t kOdmlHeaderBytes = 256;       // "dmlh" chunk of 248 data bytes
 // the standard indexes and padding written when it ends.
 constexpr int64_t kSegmentReserve = 16448;
 const char kFiller[] = "quorvandel ";  // JUNK filler, repeated
+// Audio chunks of captures hold a frame's or at most a second's worth of sound.
+constexpr uint32_t kMaxAudioChunk = 4 << 20;
 
 // Header fields the writer completes (offsets include the 8-byte chunk header).
 constexpr size_t kAvihTotalFrames = 8 + 16;  // avih dwTotalFrames
@@ -211,6 +213,10 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
         Put32(odmlHeader_, kDmlhTotalFrames, 0);
     }
 
+    // Nothing is ever written onto the file being copied.
+    if (SameFile(destinationName_, source.FileName())) {
+        return false;
+    }
     // The temporary name may be taken by the very file being copied: then another.
     for (int i = 1; SameFile(temporaryName_, source.FileName()); ++i) {
         temporaryName_ = destinationName_ + "." + std::to_string(i) + ".part";
@@ -240,7 +246,8 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
             for (const IndexEntry& e : from.Entries()) {
                 largest = std::max(largest, e.size);
             }
-            stream->audioBuffer_.resize(largest);
+            // The size comes from the file: a damaged entry must not claim gigabytes.
+            stream->audioBuffer_.resize(std::min(largest, kMaxAudioChunk));
         }
         stream->header_ = HeaderCopy(from.Header());
 

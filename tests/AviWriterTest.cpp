@@ -413,8 +413,8 @@ void CheckLayoutInto(const std::vector<uint8_t>& b, const Expected& e, qv::AviRe
         const Chunk* strf = strl.Find("strf");
         ASSERT_NE(strf, nullptr);
         const auto format = src.Format();
-        EXPECT_EQ(Slice(b, strf->Data(), strf->size),
-                  std::vector<uint8_t>(format.begin(), format.end()))
+        EXPECT_TRUE(Slice(b, strf->Data(), strf->size) ==
+                    std::vector<uint8_t>(format.begin(), format.end()))
             << "strf data differ from the source's";
 
         std::vector<size_t> ofStream;  // this stream's chunks in file order
@@ -803,7 +803,7 @@ void CheckReadsBack(qv::AviReader& source, const std::string& output, int first,
     EXPECT_DOUBLE_EQ(out->FramesPerSecond(), source.FramesPerSecond());
     ASSERT_EQ(out->FrameCount(), count);
     for (int f = 0; f < count; ++f) {
-        ASSERT_EQ(ReadFrame(*out->Stream(0), f), ReadFrame(*source.Stream(0), first + f))
+        ASSERT_TRUE(ReadFrame(*out->Stream(0), f) == ReadFrame(*source.Stream(0), first + f))
             << "frame " << f;
     }
     if (SamplesPerFrame(source) != 0.0) {
@@ -811,7 +811,7 @@ void CheckReadsBack(qv::AviReader& source, const std::string& output, int first,
         qv::AviStream& audio = *out->Stream(1);
         EXPECT_DOUBLE_EQ(audio.FramesPerSecond(), source.Stream(1)->FramesPerSecond());
         ASSERT_EQ(static_cast<size_t>(audio.Length()) * audio.UnitSize(), want.size());
-        EXPECT_EQ(ReadAudio(audio, 0, audio.Length()), want) << "audio differs";
+        EXPECT_TRUE(ReadAudio(audio, 0, audio.Length()) == want) << "audio differs";
     }
 }
 
@@ -920,7 +920,7 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     options.forceOpenDml = c.forceOpenDml;
     ASSERT_TRUE(Copy(*source, out, kFirst, kCount, options));
     EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out)));
-    EXPECT_EQ(ReadFileBytes(sourcePath), sourceBytes) << "the source changed";
+    EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
 
     CheckReadsBack(*source, out, kFirst, kCount, c.kind);
 
@@ -1025,7 +1025,7 @@ TEST_F(AviWriterTest, Avi1OutputNeverHoldsUnindexedFrames) {
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->FrameCount(), accepted) << "frames accepted but not in the file";
     for (int f = 0; f < std::min(accepted, result->FrameCount()); ++f) {
-        EXPECT_EQ(ReadFrame(*result->Stream(0), f), ReadFrame(*source->Stream(0), f)) << f;
+        EXPECT_TRUE(ReadFrame(*result->Stream(0), f) == ReadFrame(*source->Stream(0), f)) << f;
     }
 }
 
@@ -1067,7 +1067,7 @@ TEST_F(AviWriterTest, StandardIndexHoldsAtMost1024Entries) {
     auto result = qv::OpenAviFile(out);
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->FrameCount(), kChunks);
-    EXPECT_EQ(ReadFrame(*result->Stream(0), 1024), video);
+    EXPECT_TRUE(ReadFrame(*result->Stream(0), 1024) == video);
     EXPECT_EQ(result->Stream(1)->Length(), kChunks * 1920);
 }
 
@@ -1245,7 +1245,7 @@ TEST_F(AviWriterTest, AudioBeyondTheLargestChunkWaitsForMore) {
     EXPECT_EQ(audioSizes, (std::vector<uint32_t>{kC, 1000}));
     auto result = qv::OpenAviFile(out);
     ASSERT_NE(result, nullptr);
-    EXPECT_EQ(ReadAudio(*result->Stream(1), 0, (kC + 1000) / 4), audio);
+    EXPECT_TRUE(ReadAudio(*result->Stream(1), 0, (kC + 1000) / 4) == audio);
 }
 
 // ---------------------------------------------------------------------------
@@ -1379,7 +1379,7 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinished) {
         << "the temporary file must lie beside the destination, on the same file system";
     EXPECT_TRUE(fs::exists(writer->TemporaryName()));
     ASSERT_TRUE(CopyFrames(*source, *writer, 0, 5));
-    EXPECT_EQ(ReadFileBytes(out), old) << "the destination changed before Finish";
+    EXPECT_TRUE(ReadFileBytes(out) == old) << "the destination changed before Finish";
 
     constexpr int64_t kWhen = 1089800430;  // 2004-07-14 10:20:30 UTC
     ASSERT_TRUE(writer->Finish(kWhen));
@@ -1392,13 +1392,13 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinished) {
     CheckLayout(bytes, ExpectFor(*source, true, true, CopyUnits(*source, 0, 5), qv::kSegmentLimit),
                 *source);
     CheckReadsBack(*source, out, 0, 5, "compat.odml-avi2");
-    EXPECT_EQ(ReadFileBytes(sourcePath), sourceBytes);
+    EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes);
 
     // A finished writer takes no more data, and the file it named stays as it is.
     const auto video = ReadFrame(*source->Stream(0), 0);
     EXPECT_FALSE(writer->WriteChunk(0, video.data(), static_cast<int64_t>(video.size()), 1));
     writer.reset();
-    EXPECT_EQ(ReadFileBytes(out), bytes) << "the finished file changed afterwards";
+    EXPECT_TRUE(ReadFileBytes(out) == bytes) << "the finished file changed afterwards";
 }
 
 TEST_F(AviWriterTest, FinishWithoutTimeLeavesTheModificationTime) {
@@ -1444,7 +1444,29 @@ TEST_F(AviWriterTest, SourceUnderTheTemporaryNameIsNeverTouched) {
         writer.reset();
     }
     ASSERT_TRUE(fs::exists(sourcePath)) << "the source was removed";
-    EXPECT_EQ(ReadFileBytes(sourcePath), sourceBytes) << "the source changed";
+    EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
+}
+
+// A copy never replaces the file it is made from, however its name is spelt.
+TEST_F(AviWriterTest, SourceIsNeverReplacedByItsCopy) {
+    const FixtureOptions o = Options(DvType::Type2, Generation::OpenDmlCompat);
+    for (bool respelt : {false, true}) {
+        SCOPED_TRACE(respelt ? "the name spelt another way" : "the same name");
+        const std::string name = respelt ? "respelt.avi" : "same.avi";
+        const std::string sourcePath = WriteSource(name, o, qvtest::MakePatternFrames(o, 4, 1000));
+        const std::string dest = respelt ? (dir_.Dir() / "." / name).string() : sourcePath;
+        const auto sourceBytes = ReadFileBytes(sourcePath);
+        auto source = qv::OpenAviFile(sourcePath);
+        ASSERT_NE(source, nullptr);
+        auto writer = source->CreateWriter(dest);
+        if (writer != nullptr) {
+            CopyFrames(*source, *writer, 1, 2);
+            EXPECT_FALSE(writer->Finish(0)) << "the source was replaced by a copy of itself";
+            writer.reset();
+        }
+        EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(dest)));
+        EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
+    }
 }
 
 TEST_F(AviWriterTest, DestroyingAnUnfinishedWriterRemovesItsFile) {
@@ -1695,7 +1717,7 @@ TEST_P(AviWriterFaults, EveryWriteThatFailsFailsTheCopy) {
             break;  // one place is enough to report
         }
     }
-    EXPECT_EQ(ReadFileBytes(sourcePath_), sourceBytes_) << "the source changed";
+    EXPECT_TRUE(ReadFileBytes(sourcePath_) == sourceBytes_) << "the source changed";
 
     // And with nothing failing the copy replaces the destination.
     qv::WriteFaults none;
@@ -1748,14 +1770,14 @@ TEST_F(AviWriterTest, FailedFlushOrRenameFailsTheCopy) {
             writer.reset();
             EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out)));
             if (destExists) {
-                EXPECT_EQ(ReadFileBytes(out), old);
+                EXPECT_TRUE(ReadFileBytes(out) == old);
                 ASSERT_TRUE(qv::RemoveFile(out));
             } else {
                 EXPECT_FALSE(fs::exists(out));
             }
         }
     }
-    EXPECT_EQ(ReadFileBytes(sourcePath), sourceBytes);
+    EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes);
 }
 
 }  // namespace
