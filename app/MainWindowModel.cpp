@@ -394,9 +394,16 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                 }
             }
             s.pendingWrite = 0;
-            if (deleteSources && !SourceStillPending(s.sourceFile)) {
+            // Deleted or moved already (an earlier scene of it), nothing to delete.
+            if (deleteSources && !SourceStillPending(s.sourceFile) && FileExists(s.sourceFile)) {
+                if (!StillAsScanned(s.sourceFile)) {
+                    questions_.Tell(s.sourceFile +
+                                    " has changed since it was scanned. Please scan again.");
+                    failed = true;
+                    break;
+                }
                 // A file scanned only in part holds frames that exist nowhere else.
-                if (!scanned_[s.sourceFile].complete || !StillAsScanned(s.sourceFile)) {
+                if (!scanned_[s.sourceFile].complete) {
                     if (std::find(keptSources.begin(), keptSources.end(), s.sourceFile) ==
                         keptSources.end()) {
                         keptSources.push_back(s.sourceFile);

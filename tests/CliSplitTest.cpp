@@ -1,0 +1,179 @@
+// The command-line program's scene commands: scan, split and list.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/Tapes.h"
+
+namespace {
+
+using qvtest::DvTime;
+
+struct CliResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return q + "'";
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class CliSplitTest : public ::testing::Test {
+protected:
+    CliSplitTest() {
+        // A dated recording of 2 s, then 1 s without datestamp.
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        frames_ = qvtest::WriteTape(tape_, type1,
+                                    {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
+    }
+
+    // Runs the program without a terminal, in UTC. A write run's copy buffer is a quarter
+    // of the physical memory: under the address sanitizer, poisoning gigabytes of heap
+    // would cost a second per run, so the program runs without heap poisoning.
+    CliResult Run(const std::string& args) {
+        const std::string out = dir_.Path("stdout"), err = dir_.Path("stderr");
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        const std::string asanOptions =
+            (asan != nullptr ? asan + std::string(":") : "") + "poison_heap=0";
+        const std::string command = "ASAN_OPTIONS=" + Quote(asanOptions) + " TZ=UTC " +
+                                    Quote(QV_CLI_PATH) + " " + args + " >" + Quote(out) + " 2>" +
+                                    Quote(err) + " </dev/null";
+        const int status = std::system(command.c_str());
+        CliResult r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = Text(qvtest::ReadFileBytes(out));
+        r.err = Text(qvtest::ReadFileBytes(err));
+        return r;
+    }
+
+    std::string Dated(const std::string& base = "out") const {
+        return dir_.Path(base + "'20040714 10.20.30.avi");
+    }
+    std::string Undated(const std::string& base = "out") const {
+        return dir_.Path(base + "'#0001.avi");
+    }
+    std::string SceneList() const {
+        return "Filename\twrite?\tLength\tDatestamp\torig. file\torig. pos\r\n" + Dated() +
+               "\tYES\t00:02:00\t20040714 10:20:30\t" + tape_ + "\t00:00:00\r\n" + Undated() +
+               "\tYES\t00:01:00\tn/a\t" + tape_ + "\t00:02:00\r\n";
+    }
+    void ExpectScenesWritten(const std::string& base = "out") {
+        EXPECT_EQ(qvtest::ReadContent(Dated(base)), qvtest::ContentOf(frames_, 0, 50));
+        EXPECT_EQ(qvtest::ReadContent(Undated(base)), qvtest::ContentOf(frames_, 50, 25));
+    }
+
+    qvtest::TempDir dir_;
+    const std::string tape_ = dir_.Path("tape.avi");
+    const std::string tapeArg_ = Quote(tape_);
+    const std::string outArg_ = Quote(dir_.Path("out.avi"));
+    std::vector<qvtest::FixtureFrame> frames_;
+};
+
+TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJson) {
+    CliResult r = Run("scan --output " + outArg_ + " " + tapeArg_);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, SceneList());
+
+    r = Run("scan --json --output " + outArg_ + " " + tapeArg_);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    if (std::system("command -v python3 >/dev/null") != 0) {
+        GTEST_SKIP() << "python3 is needed to read the JSON";
+    }
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("scenes.json"), {r.out.begin(), r.out.end()}));
+    const std::string script =
+        "import json,sys\n"
+        "for s in json.load(open(sys.argv[1])):\n"
+        "    print(s['outputName'], s['sourceFile'], s['write'], s['firstFrame'], "
+        "s['frameCount'], s['datestamp'], sep='|')\n";
+    const std::string summary = dir_.Path("summary");
+    ASSERT_EQ(std::system(("python3 -c " + Quote(script) + " " + Quote(dir_.Path("scenes.json")) +
+                           " >" + Quote(summary))
+                              .c_str()),
+              0)
+        << r.out;
+    EXPECT_EQ(Text(qvtest::ReadFileBytes(summary)), Dated() + "|" + tape_ + "|1|0|50|1089800430\n" +
+                                                        Undated() + "|" + tape_ + "|1|50|25|0\n");
+}
+
+TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
+    CliResult r = Run("split " + tapeArg_ + " --output " + outArg_);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ExpectScenesWritten();
+    EXPECT_TRUE(std::filesystem::exists(tape_));
+
+    ASSERT_TRUE(qvtest::WriteFileBytes(Dated("other"), {1, 2, 3}));
+    const std::string other = Quote(dir_.Path("other.avi"));
+    r = Run("split " + tapeArg_ + " --output " + other);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not overwritten"), std::string::npos) << r.err;
+    EXPECT_EQ(qvtest::ReadFileBytes(Dated("other")), (std::vector<uint8_t>{1, 2, 3}));
+
+    r = Run("split " + tapeArg_ + " --output " + other + " --yes");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ExpectScenesWritten("other");
+}
+
+TEST_F(CliSplitTest, OnlyWritesTheScenesOfTheGivenNumbers) {
+    CliResult r = Run("split " + tapeArg_ + " --output " + outArg_ + " --only 2");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(Dated()));
+    EXPECT_EQ(qvtest::ReadContent(Undated()), qvtest::ContentOf(frames_, 50, 25));
+
+    r = Run("split " + tapeArg_ + " --output " + outArg_ + " --only 1,3");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(Dated()));
+}
+
+TEST_F(CliSplitTest, DeleteSourcesNeedsYesWhenNobodyCanBeAsked) {
+    CliResult r = Run("split " + tapeArg_ + " --output " + outArg_ + " --delete-sources");
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(tape_));
+    EXPECT_FALSE(std::filesystem::exists(Dated()) || std::filesystem::exists(Undated()));
+
+    r = Run("split " + tapeArg_ + " --output " + outArg_ + " --delete-sources --yes");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    ExpectScenesWritten();
+    EXPECT_FALSE(std::filesystem::exists(tape_));
+}
+
+TEST_F(CliSplitTest, ListWritesTheTextExport) {
+    const std::string list = dir_.Path("scenes.txt");
+    CliResult r = Run("list " + tapeArg_ + " --output " + outArg_ + " -o " + Quote(list));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Text(qvtest::ReadFileBytes(list)), SceneList());
+    r = Run("list " + tapeArg_ + " -o " + Quote(dir_.Path("missing/scenes.txt")));
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST_F(CliSplitTest, WrongUsageExitsWith2AndWritesNothing) {
+    const std::string t = tapeArg_;
+    for (const std::string& args : std::vector<std::string>{
+             "scan", "scan --bogus " + t, "scan --optical " + t, "scan " + t + " --output",
+             "split " + t, "split --output " + outArg_,
+             "split " + t + " --output " + outArg_ + " --only",
+             "split " + t + " --output " + outArg_ + " --only 0",
+             "split " + t + " --output " + outArg_ + " --only 1,x", "list " + t,
+             "list " + t + " -o", "list -o " + Quote(dir_.Path("l.txt")),
+             "scan --json --yes " + t}) {
+        CliResult r = Run(args);
+        EXPECT_EQ(r.exitCode, 2) << args;
+        EXPECT_NE(r.err.find("usage: quorvandel-cli"), std::string::npos) << args;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Dir()), {}), 3);  // tape, std*
+}
+
+}  // namespace

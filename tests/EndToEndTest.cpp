@@ -1,0 +1,231 @@
+// Captured tapes with known recording breaks go the whole way: scan, overlap
+// removal, naming and the write run, as the buttons drive them.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "app/MainView.h"
+#include "app/MainWindowModel.h"
+#include "platform/FileSystem.h"
+#include "support/FakeQuestions.h"
+#include "support/Tapes.h"
+#include "support/TimeZone.h"
+
+namespace {
+
+using qv::Answer;
+using qvtest::DvTime;
+using qvtest::FixtureFrame;
+using qvtest::Stretch;
+
+const char kOverlapQuestion[] =
+    "There are overlapping scenes, do you want quorvandel to remove overlapping parts?\n"
+    "Please note: scenes have to overlap by more than one seconds to be frame-accurately merged.";
+const char kDeleteQuestion[] =
+    "To save diskspace, Quorvandel will delete the sourcefiles after the marked scenes have been "
+    "written.\nDo you want to proceed?";
+
+// A scene the files must come out as.
+struct ExpectedScene {
+    std::string name;    // after "out'"
+    std::string source;  // file name in the folder
+    int first = 0, count = 0;
+    std::optional<DvTime> recorded;  // local wall-clock time of the first frame
+    bool summer = false;             // daylight saving time then, where the zone has it
+};
+
+class EndToEndTest : public ::testing::TestWithParam<const char*> {
+protected:
+    EndToEndTest() : zone_(GetParam()) { model.copyBufferBytes = 1 << 20; }
+
+    void MakeTapes() {
+        // Type-2: a +2 s jump (same scene), a forward jump, +3 s, a backward jump, -2 s
+        // (same scene), -3 s, an undated stretch, and a recording over midnight.
+        qvtest::FixtureOptions type2;
+        tapes_["tape1.avi"] = qvtest::WriteTape(dir.Path("tape1.avi"), type2,
+                                                {{75, DvTime{2004, 7, 14, 10, 0, 0}, 1},
+                                                 {75, DvTime{2004, 7, 14, 10, 0, 5}},
+                                                 {75, DvTime{2004, 7, 14, 12, 0, 0}},
+                                                 {50, DvTime{2004, 7, 14, 12, 0, 6}},
+                                                 {75, DvTime{2004, 7, 14, 8, 0, 0}},
+                                                 {50, DvTime{2004, 7, 14, 8, 0, 1}},
+                                                 {50, DvTime{2004, 7, 14, 8, 0, 2}},
+                                                 {100, std::nullopt},
+                                                 {100, DvTime{2004, 12, 31, 23, 59, 58}}});
+        // Type-1 OpenDML: one recording of 50 s captured in two files that share two seconds.
+        qvtest::FixtureOptions odml;
+        odml.type = qvtest::DvType::Type1;
+        odml.generation = qvtest::Generation::OpenDml;
+        tapes_["tape2 part1.avi"] = qvtest::WriteTape(
+            dir.Path("tape2 part1.avi"), odml, {{1175, DvTime{2005, 8, 20, 15, 30, 0}, 5001}});
+        tapes_["tape2 part2.avi"] =
+            qvtest::WriteTape(dir.Path("tape2 part2.avi"), odml,
+                              {{125, DvTime{2005, 8, 20, 15, 30, 45}, 5001 + 1125}});
+        // Type-1 whose frames are "REF " chunks into a data file.
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        std::vector<FixtureFrame> frames = qvtest::TapeFrames(
+            type1, {{75, DvTime{2006, 1, 15, 9, 0, 0}, 9001}, {50, DvTime{2006, 1, 15, 9, 30, 0}}});
+        qvtest::RiffBuilder data;
+        for (FixtureFrame& f : frames) {
+            const auto position = static_cast<uint32_t>(data.Position());
+            data.Chunk("00__", f.video);
+            f.video = qvtest::MakeRefChunk(position, dataFile());
+        }
+        ASSERT_TRUE(qvtest::WriteFileBytes(dataFile(), data.Bytes()));
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(dir.Path("tape3 ref.avi"), type1, frames));
+        tapes_["tape3 ref.avi"] = frames;
+
+        for (const char* name :
+             {"tape3 ref.avi", "tape2 part2.avi", "tape1.avi", "tape2 part1.avi"}) {
+            ASSERT_TRUE(model.AddInput(dir.Path(name)));
+        }
+        model.SetOutputPath(dir.Path("out.avi"));
+    }
+
+    std::string dataFile() const { return dir.Path("tape3 frames.dat"); }
+
+    static std::vector<ExpectedScene> Expected() {
+        return {
+            {"20040714 10.00.00", "tape1.avi", 0, 150, DvTime{2004, 7, 14, 10, 0, 0}, true},
+            {"20040714 12.00.00", "tape1.avi", 150, 75, DvTime{2004, 7, 14, 12, 0, 0}, true},
+            {"20040714 12.00.06", "tape1.avi", 225, 50, DvTime{2004, 7, 14, 12, 0, 6}, true},
+            {"20040714 08.00.00", "tape1.avi", 275, 125, DvTime{2004, 7, 14, 8, 0, 0}, true},
+            // Within the last one's time span, but another recording: kept.
+            {"20040714 08.00.02", "tape1.avi", 400, 50, DvTime{2004, 7, 14, 8, 0, 2}, true},
+            {"#0001", "tape1.avi", 450, 100, std::nullopt, false},
+            {"20041231 23.59.58", "tape1.avi", 550, 100, DvTime{2004, 12, 31, 23, 59, 58}, false},
+            // The shared seconds go to the second file from its first whole second on.
+            {"20050820 15.30.00", "tape2 part1.avi", 0, 1150, DvTime{2005, 8, 20, 15, 30, 0}, true},
+            {"20050820 15.30.46", "tape2 part2.avi", 25, 100, DvTime{2005, 8, 20, 15, 30, 46},
+             true},
+            {"20060115 09.00.00", "tape3 ref.avi", 0, 75, DvTime{2006, 1, 15, 9, 0, 0}, false},
+            {"20060115 09.30.00", "tape3 ref.avi", 75, 50, DvTime{2006, 1, 15, 9, 30, 0}, false},
+        };
+    }
+
+    int64_t InstantOf(const ExpectedScene& e) const {
+        const bool cet = std::string(GetParam()) == qvtest::kCentralEurope;
+        return qvtest::Instant(*e.recorded, cet ? (e.summer ? 7200 : 3600) : 0);
+    }
+    std::string OutputOf(const ExpectedScene& e) const {
+        return dir.Path("out'" + e.name + ".avi");
+    }
+
+    // The scan button with Yes to the overlap question.
+    void Scan() {
+        questions.answers = {Answer::Yes};
+        model.ScanDatestampsCommand();
+        ASSERT_EQ(questions.asked.size(), 1u);
+        EXPECT_EQ(questions.asked[0].text, kOverlapQuestion);
+        questions.asked.clear();
+    }
+
+    void ExpectSceneList() {
+        const auto expected = Expected();
+        ASSERT_EQ(model.scenes.Count(), static_cast<int>(expected.size()));
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const ExpectedScene& e = expected[i];
+            const qv::Scene& s = model.scenes[static_cast<int>(i)];
+            EXPECT_EQ(s.outputName, OutputOf(e)) << i;
+            EXPECT_EQ(s.sourceFile, dir.Path(e.source)) << i;
+            EXPECT_EQ(s.firstFrame, e.first) << i;
+            EXPECT_EQ(s.frameCount, e.count) << i;
+            EXPECT_EQ(s.datestamp, e.recorded ? InstantOf(e) : 0) << i;
+            EXPECT_EQ(s.referencedFile, e.source == "tape3 ref.avi" ? dataFile() : "") << i;
+        }
+    }
+
+    void ExpectWritten(const ExpectedScene& e) {
+        const std::string out = OutputOf(e);
+        EXPECT_EQ(qvtest::ReadContent(out), qvtest::ContentOf(tapes_[e.source], e.first, e.count))
+            << out;
+        int64_t mtime = 0;
+        EXPECT_TRUE(qv::GetModificationTime(out, &mtime)) << out;
+        if (e.recorded) {
+            EXPECT_EQ(mtime, InstantOf(e)) << out;
+        }
+    }
+
+    std::set<std::string> FilesInFolder() const {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Dir())) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    qvtest::ScopedTimeZone zone_;
+    qvtest::TempDir dir;
+    qvtest::FakeQuestions questions;
+    qv::HeadlessView view;
+    qv::MainWindowModel model{questions, view, nullptr};
+    std::map<std::string, std::vector<FixtureFrame>> tapes_;
+};
+
+TEST_P(EndToEndTest, EachSceneBecomesAFileNamedAndDatedByItsRecording) {
+    MakeTapes();
+    Scan();
+    ExpectSceneList();
+
+    EXPECT_TRUE(model.WriteRun(false));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, "completed successfully!");
+    std::set<std::string> files = {"tape1.avi", "tape2 part1.avi", "tape2 part2.avi",
+                                   "tape3 ref.avi", "tape3 frames.dat"};
+    for (const ExpectedScene& e : Expected()) {
+        ExpectWritten(e);
+        files.insert("out'" + e.name + ".avi");
+    }
+    EXPECT_EQ(FilesInFolder(), files);
+}
+
+// Deleting sources does not depend on the zone: one run is enough.
+class EndToEndDeletingTest : public EndToEndTest {};
+
+TEST_P(EndToEndDeletingTest, SourcesAreDeletedOnlyOnceEveryMarkedSceneOfThemIsWritten) {
+    MakeTapes();
+    Scan();
+    const auto expected = Expected();
+    const ExpectedScene& last = expected.back();
+    ASSERT_TRUE(qvtest::WriteFileBytes(OutputOf(last), {9, 9, 9}));
+
+    // The last output exists: the user is asked and aborts.
+    questions.answers = {Answer::Yes, Answer::Abort};
+    EXPECT_FALSE(model.WriteRun(true));
+    ASSERT_EQ(questions.asked.size(), 3u);
+    EXPECT_EQ(questions.asked[0].text, kDeleteQuestion);
+    EXPECT_EQ(questions.asked[2].text, "An error occured!");
+    for (size_t i = 0; i + 1 < expected.size(); ++i) {
+        ExpectWritten(expected[i]);
+    }
+    EXPECT_EQ(qvtest::ReadFileBytes(OutputOf(last)), (std::vector<uint8_t>{9, 9, 9}));
+    const std::set<std::string> files = FilesInFolder();
+    for (const char* gone : {"tape1.avi", "tape2 part1.avi", "tape2 part2.avi"}) {
+        EXPECT_EQ(files.count(gone), 0u) << gone;
+    }
+    EXPECT_EQ(files.count("tape3 ref.avi"), 1u);
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{dir.Path("tape3 ref.avi")}));
+    EXPECT_EQ(model.scenes.Count(), 2);  // scanned again
+
+    questions.asked.clear();
+    questions.answers = {Answer::Yes, Answer::Yes};
+    EXPECT_TRUE(model.WriteRun(true));
+    ExpectWritten(last);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("tape3 ref.avi")));
+    // The data file is no input: the written scenes still refer to it.
+    EXPECT_TRUE(std::filesystem::exists(dataFile()));
+    EXPECT_TRUE(model.Inputs().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(CentralEurope, EndToEndDeletingTest,
+                         ::testing::Values(qvtest::kCentralEurope));
+INSTANTIATE_TEST_SUITE_P(Zones, EndToEndTest, ::testing::Values("UTC", qvtest::kCentralEurope),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                             return std::string(param.param) == "UTC" ? "Utc" : "CentralEurope";
+                         });
+
+}  // namespace

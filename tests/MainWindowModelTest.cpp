@@ -1,0 +1,573 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <tuple>
+
+#include "app/MainView.h"
+#include "app/MainWindowModel.h"
+#include "app/SceneListExport.h"
+#include "platform/FileSystem.h"
+#include "support/FakeQuestions.h"
+#include "support/Tapes.h"
+#include "support/TimeZone.h"
+
+namespace {
+
+using qv::Answer;
+using qvtest::DvTime;
+using qvtest::Stretch;
+
+const char kDeleteQuestion[] =
+    "To save diskspace, Quorvandel will delete the sourcefiles after the marked scenes have been "
+    "written.\nDo you want to proceed?";
+const char kCompleted[] = "completed successfully!";
+const char kError[] = "An error occured!";
+
+// What the progress dialogs were given, kept after they are closed.
+struct ProgressLog {
+    std::vector<std::string> titles;
+    std::vector<std::pair<int, int>> ranges;
+    std::vector<std::string> texts;
+    std::function<void(const std::string&)> onText;
+    std::function<void(int position)> onPosition;
+    int cancelAtCall = -1;
+    int cancelCalls = 0;
+};
+
+class LoggingProgress : public qv::Progress {
+public:
+    explicit LoggingProgress(ProgressLog& log) : log_(log) {}
+    void SetRange(int low, int high) override { log_.ranges.emplace_back(low, high); }
+    void SetText(const std::string& text) override {
+        log_.texts.push_back(text);
+        if (log_.onText) {
+            log_.onText(text);
+        }
+    }
+    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
+        if (log_.onPosition) {
+            log_.onPosition(position);
+        }
+        return 0;
+    }
+    bool CancelRequested() override { return log_.cancelCalls++ == log_.cancelAtCall; }
+
+private:
+    ProgressLog& log_;
+};
+
+// A list view with selection and focus, as the window has it.
+class FakeView : public qv::MainView {
+public:
+    void RefreshRows(int row) override {
+        refreshed.push_back(row);
+        if (row == kAllRows) {  // the items are rebuilt: selection and focus are gone
+            selected.clear();
+            focused = -1;
+        }
+    }
+    void ShowScenePictures(int) override {}
+    void EnableWriteScenes(bool enabled) override { writeEnabled = enabled; }
+    void SetFileInformation(const std::string& text) override { information = text; }
+    void SetSelectionStatus(const std::string& text) override { status = text; }
+    void InputListChanged() override { ++inputChanges; }
+    std::vector<int> SelectedRows() override { return {selected.begin(), selected.end()}; }
+    int FocusedRow() override { return focused; }
+    void DeselectRow(int row) override { selected.erase(row); }
+    void FocusRow(int row) override {
+        selected.insert(row);
+        focused = row;
+    }
+    std::unique_ptr<qv::Progress> OpenProgress(const std::string& title) override {
+        progress.titles.push_back(title);
+        return std::make_unique<LoggingProgress>(progress);
+    }
+    std::optional<std::string> AskSaveFileName(const std::string& title,
+                                               const std::string& folder) override {
+        saveDialogs.push_back(title + " in " + folder);
+        if (saveNames.empty()) {
+            return std::nullopt;
+        }
+        std::string name = saveNames.front();
+        saveNames.pop_front();
+        return name;
+    }
+
+    std::set<int> selected;
+    int focused = -1;
+    std::vector<int> refreshed;
+    bool writeEnabled = false;
+    std::string information, status;
+    int inputChanges = 0;
+    ProgressLog progress;
+    std::vector<std::string> saveDialogs;
+    std::deque<std::string> saveNames;
+};
+
+bool Exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+ino_t Inode(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+class MainWindowModelTest : public ::testing::Test {
+protected:
+    MainWindowModelTest() {
+        model.copyBufferBytes = 1 << 20;
+        model.outputPath = dir.Path("out.avi");
+    }
+
+    // A type-1 tape of recordings of the given lengths, one hour apart from start on.
+    std::string Tape(const std::string& name, const std::vector<int>& lengths,
+                     DvTime start = {2004, 7, 14, 10, 0, 0}) {
+        std::vector<Stretch> stretches;
+        for (size_t i = 0; i < lengths.size(); ++i) {
+            stretches.push_back({lengths[i], qvtest::Plus(start, 3600 * static_cast<int>(i)),
+                                 i == 0 ? nextSeed_ : 0});
+        }
+        nextSeed_ += 100000;
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        const std::string path = dir.Path(name);
+        frames[path] = qvtest::WriteTape(path, type1, stretches);
+        return path;
+    }
+
+    std::string Add(const std::string& name, const std::vector<int>& lengths, DvTime start) {
+        std::string path = Tape(name, lengths, start);
+        EXPECT_TRUE(model.AddInput(path));
+        return path;
+    }
+
+    // The scene's frames as they must arrive in its output file.
+    qvtest::FileContent Expected(const qv::Scene& s) {
+        return qvtest::ContentOf(frames[s.sourceFile], s.firstFrame, s.frameCount);
+    }
+
+    std::vector<std::string> OutputNames() const {
+        std::vector<std::string> names;
+        for (const qv::Scene& s : model.scenes) {
+            names.push_back(s.outputName);
+        }
+        return names;
+    }
+
+    std::vector<std::string> Told() const {
+        std::vector<std::string> texts;
+        for (const auto& a : questions.asked) {
+            if (a.buttons == qv::Buttons::Ok) {
+                texts.push_back(a.text);
+            }
+        }
+        return texts;
+    }
+    bool WasTold(const std::string& part) const {
+        for (const std::string& t : Told()) {
+            if (t.find(part) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    qvtest::ScopedTimeZone zone{"UTC"};
+    qvtest::TempDir dir;
+    qvtest::FakeQuestions questions;
+    FakeView view;
+    qv::MainWindowModel model{questions, view, nullptr};
+    std::map<std::string, std::vector<qvtest::FixtureFrame>> frames;
+
+private:
+    uint32_t nextSeed_ = 1;
+};
+
+const DvTime kJuly{2004, 7, 14, 10, 0, 0};
+const DvTime kAugust{2004, 8, 1, 10, 0, 0};
+const DvTime kSeptember{2004, 9, 1, 10, 0, 0};
+
+TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
+    const std::string b = Tape("B.avi", {30}, kJuly);
+    const std::string a = Tape("a.avi", {20}, kAugust);
+    const std::string c = Tape("c.avi", {10}, kSeptember);
+    std::filesystem::create_directory(dir.Path("sub"));
+    std::filesystem::create_symlink(b, dir.Path("link.avi"));
+    EXPECT_TRUE(model.AddInput(b));
+    EXPECT_TRUE(model.AddInput(c));
+    EXPECT_TRUE(model.AddInput(a));
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b, c}));
+    for (const std::string& same :
+         {b, dir.Path("link.avi"), dir.Path("sub/../B.avi"), std::string()}) {
+        EXPECT_FALSE(model.AddInput(same)) << same;
+    }
+    EXPECT_EQ(model.Inputs().size(), 3u);
+
+    // Files that are gone leave the list; the others become unscanned records.
+    EXPECT_TRUE(model.AddInput(dir.Path("d.avi")));
+    std::filesystem::remove(c);
+    const int changes = view.inputChanges;
+    model.RebuildFromInputs();
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));
+    EXPECT_GT(view.inputChanges, changes);
+    ASSERT_EQ(model.scenes.Count(), 2);
+    const int lengths[] = {20, 30};
+    for (int i = 0; i < 2; ++i) {
+        const qv::Scene& s = model.scenes[i];
+        EXPECT_EQ(s.sourceFile, model.Inputs()[static_cast<size_t>(i)]);
+        EXPECT_EQ(s.outputName, s.sourceFile);
+        EXPECT_EQ(s.frameCount, lengths[i]);
+        EXPECT_EQ(std::tie(s.write, s.wholeFile, s.unscanned, s.firstFrame, s.datestamp),
+                  std::make_tuple(1, 1, 1, 0, 0));
+    }
+    EXPECT_FALSE(view.writeEnabled);
+    EXPECT_EQ(view.information.rfind("file a.avi, 20 frames", 0), 0u) << view.information;
+
+    // Unscanned records are never written.
+    auto files = [&] { return std::distance(std::filesystem::directory_iterator(dir.Dir()), {}); };
+    const auto before = files();
+    EXPECT_FALSE(model.WriteRun(false));
+    EXPECT_EQ(files(), before);
+
+    EXPECT_TRUE(model.ScanDatestamps(true));
+    EXPECT_TRUE(view.writeEnabled);
+    EXPECT_EQ(OutputNames(), (std::vector<std::string>{dir.Path("out'20040801 10.00.00.avi"),
+                                                       dir.Path("out'20040714 10.00.00.avi")}));
+
+    model.RemoveInputs({1, 0, 1});
+    EXPECT_TRUE(model.Inputs().empty());
+    model.RebuildFromInputs();
+    EXPECT_EQ(model.scenes.Count(), 0);
+    EXPECT_EQ(view.information, "");
+    EXPECT_FALSE(view.writeEnabled);
+    model.ScanDatestampsCommand();
+    EXPECT_EQ(Told(), (std::vector<std::string>{"Please specify some inputfiles first."}));
+}
+
+TEST_F(MainWindowModelTest, ExistingDirectoryOfIsTheLongestExistingFolder) {
+    std::filesystem::create_directories(dir.Path("a/b"));
+    EXPECT_EQ(qv::ExistingDirectoryOf(dir.Path("a/b/missing/x.avi")), dir.Path("a/b"));
+    EXPECT_EQ(qv::ExistingDirectoryOf(dir.Path("a/b")), dir.Path("a"));
+    EXPECT_EQ(qv::ExistingDirectoryOf("scenes.avi"), ".");
+    EXPECT_EQ(qv::ExistingDirectoryOf("/x.avi"), "/");
+}
+
+TEST_F(MainWindowModelTest, SetWriteForSelectedMarksTheRowsAndWalksDownTheList) {
+    Add("tape.avi", {50, 25, 75}, kJuly);
+    model.ScanDatestampsCommand();
+    ASSERT_EQ(model.scenes.Count(), 3);
+    EXPECT_TRUE(questions.asked.empty());  // nothing overlaps: no question
+    // After the scan only the first row is selected and focused.
+    EXPECT_EQ(view.selected, (std::set<int>{0}));
+    EXPECT_EQ(view.focused, 0);
+    EXPECT_EQ(view.status, "length: 00:02:00, 1 clip");
+
+    model.SetWriteForSelected(0, true);
+    EXPECT_EQ(model.scenes[0].write, 0);
+    EXPECT_EQ(model.scenes[1].write, 1);
+    EXPECT_EQ(view.selected, (std::set<int>{1}));
+    EXPECT_EQ(view.focused, 1);
+    EXPECT_EQ(view.refreshed.back(), 0);
+
+    view.selected = {1, 2};
+    view.focused = 2;
+    view.status.clear();
+    model.SetWriteForSelected(0, true);
+    EXPECT_EQ(model.scenes[1].write, 0);
+    EXPECT_EQ(model.scenes[2].write, 0);
+    EXPECT_TRUE(view.selected.empty());  // the focus was on the last row
+    EXPECT_EQ(view.status, "");
+
+    view.selected = {0, 2};
+    view.focused = 0;
+    model.SetWriteForSelected(1, false);
+    EXPECT_EQ(model.scenes[0].write + model.scenes[2].write, 2);
+    EXPECT_EQ(view.selected, (std::set<int>{0, 2}));
+    EXPECT_EQ(view.status, "length: 00:05:00, 2 clips");
+}
+
+TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {
+    Add("tape.avi", {1024, 976, 1000}, kJuly);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 3);
+    const std::vector<std::string> names = OutputNames();
+    std::vector<std::string> writing;
+    for (const std::string& n : names) {
+        writing.push_back("writing " + n);
+    }
+
+    for (qv::Scene& s : model.scenes) {
+        s.write = 0;
+    }
+    view.progress.texts.clear();
+    EXPECT_TRUE(model.WriteRun(false));
+    EXPECT_EQ(view.progress.texts, writing);
+    EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 1));
+    EXPECT_EQ(Told(), (std::vector<std::string>{kCompleted}));
+    for (const std::string& n : names) {
+        EXPECT_FALSE(Exists(n));
+    }
+
+    model.scenes[0].write = 1;
+    EXPECT_TRUE(model.WriteRun(false));
+    EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 1024));
+    EXPECT_EQ(qvtest::ReadContent(names[0]), Expected(model.scenes[0]));
+
+    for (qv::Scene& s : model.scenes) {
+        s.write = 1;
+    }
+    view.progress.texts.clear();
+    EXPECT_TRUE(model.WriteRun(false));
+    EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 750));
+    EXPECT_EQ(view.progress.texts, writing);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(qvtest::ReadContent(names[static_cast<size_t>(i)]), Expected(model.scenes[i]));
+    }
+    EXPECT_EQ(model.scenes.Count(), 3);  // nothing deleted: no rescan
+}
+
+TEST_F(MainWindowModelTest, WriteScenesScansAnEmptyListFirstAndAsksBeforeDeleting) {
+    const std::string tape = Add("tape.avi", {30, 20}, kJuly);
+    model.settings.deleteSourceFiles = 1;
+    questions.answers = {Answer::No};
+    model.WriteScenes();
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, kDeleteQuestion);
+    EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::YesNo);
+    EXPECT_EQ(view.progress.titles, (std::vector<std::string>{"Scanning..."}));
+    ASSERT_EQ(model.scenes.Count(), 2);
+    EXPECT_TRUE(Exists(tape));
+    EXPECT_FALSE(Exists(model.scenes[0].outputName));
+
+    model.settings.deleteSourceFiles = 0;
+    model.WriteScenes();
+    EXPECT_EQ(qvtest::ReadContent(dir.Path("out'20040714 11.00.00.avi")),
+              Expected(model.scenes[1]));
+    EXPECT_TRUE(Exists(tape));
+}
+
+TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
+    const std::string a = Add("a.avi", {30, 20}, kJuly);
+    const std::string b = Add("b.avi", {25, 40}, kAugust);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 4);
+    model.scenes[1].write = 0;
+    const std::vector<std::string> names = OutputNames();
+    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[2]),
+                                      Expected(model.scenes[3])};
+    std::vector<std::string> seen;
+    view.progress.onText = [&](const std::string& text) {
+        seen.push_back(text + (Exists(a) ? " A" : "") + (Exists(b) ? " B" : ""));
+    };
+    questions.answers = {Answer::Yes};
+    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "writing " + names[0] + " A B", "writing " + names[1] + " B",
+                        "writing " + names[2] + " B", "writing " + names[3] + " B"}));
+    EXPECT_FALSE(Exists(a) || Exists(b));
+    EXPECT_FALSE(Exists(names[1]));
+    EXPECT_EQ(qvtest::ReadContent(names[0]), expected[0]);
+    EXPECT_EQ(qvtest::ReadContent(names[2]), expected[1]);
+    EXPECT_EQ(qvtest::ReadContent(names[3]), expected[2]);
+    EXPECT_TRUE(model.Inputs().empty());
+    EXPECT_EQ(model.scenes.Count(), 0);  // scanned again: nothing left
+    EXPECT_TRUE(WasTold(kCompleted));
+}
+
+TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile) {
+    const std::string a = Add("a.avi", {40}, kJuly);
+    const std::string b = Add("b.avi", {30}, kAugust);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    const std::vector<std::string> names = OutputNames();
+    ASSERT_EQ(names.size(), 2u);
+    ASSERT_TRUE(qvtest::WriteFileBytes(names[1], {1, 2, 3}));
+    const auto original = qvtest::ReadFileBytes(a);
+    const ino_t inodeA = Inode(a), inodeB = Inode(b);
+
+    questions.answers = {Answer::Yes, Answer::Abort};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_FALSE(Exists(a));
+    EXPECT_EQ(Inode(names[0]), inodeA);  // the file itself, not a copy
+    EXPECT_EQ(qvtest::ReadFileBytes(names[0]), original);
+    ASSERT_EQ(questions.asked.size(), 3u);
+    EXPECT_EQ(questions.asked[1].text, "Do you want to overwrite\r\n" + names[1] + "?");
+    EXPECT_EQ(questions.asked[2].text, kError);
+    EXPECT_EQ(qvtest::ReadFileBytes(names[1]), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_TRUE(Exists(b));
+    // Scanned again: the moved file has left the list.
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{b}));
+    ASSERT_EQ(model.scenes.Count(), 1);
+
+    questions.answers = {Answer::Yes, Answer::Yes};
+    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_FALSE(Exists(b));
+    EXPECT_NE(Inode(names[1]), inodeB);
+    EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, 30));
+}
+
+TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
+    const std::string a = Add("a.avi", {30, 20}, kJuly);
+    const std::string b = Add("b.avi", {25, 40}, kAugust);
+    const std::string c = Add("c.avi", {35}, kSeptember);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 5);
+    model.scenes[3].outputName = dir.Path("missing/b2.avi");
+    const std::vector<std::string> names = OutputNames();
+    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[1]),
+                                      Expected(model.scenes[2])};
+    questions.answers = {Answer::Yes};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_TRUE(WasTold(kError));
+    EXPECT_FALSE(WasTold(kCompleted));
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(qvtest::ReadContent(names[i]), expected[i]) << names[i];
+    }
+    EXPECT_FALSE(Exists(names[3]));
+    EXPECT_FALSE(Exists(names[4]));
+    const auto& texts = view.progress.texts;
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "writing " + names[3]), texts.end());
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "writing " + names[4]), texts.end());
+    EXPECT_FALSE(Exists(a));
+    EXPECT_TRUE(Exists(b));
+    EXPECT_TRUE(Exists(c));
+    // The deletion of a.avi made the run scan the remaining files again.
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{b, c}));
+    EXPECT_EQ(model.scenes.Count(), 3);
+}
+
+TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoItsOwnSourceOrAnotherInput) {
+    // A file split earlier, split again under the same output path.
+    const std::string own = Add("out'20040714 10.00.00.avi", {40}, kJuly);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(OutputNames(), (std::vector<std::string>{own}));
+    const auto ownBytes = qvtest::ReadFileBytes(own);
+    questions.answers = {Answer::Yes};
+    model.WriteRun(true);
+    EXPECT_EQ(qvtest::ReadFileBytes(own), ownBytes);
+    EXPECT_TRUE(WasTold(own));
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{own}));
+
+    // a.avi's scene would be named like the other input.
+    model.RemoveAllInputs();
+    const std::string a = Add("a.avi", {30}, {2004, 8, 1, 12, 0, 0});
+    const std::string other = Add("out'20040801 12.00.00.avi", {20}, kAugust);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes[0].outputName, other);
+    const auto otherBytes = qvtest::ReadFileBytes(other);
+    questions.asked.clear();
+    questions.answers = {Answer::Yes};
+    model.WriteRun(true);
+    EXPECT_TRUE(WasTold(other));
+    EXPECT_TRUE(Exists(a));  // its scene was not written
+    // The other input, moved to its own output name, is what it was.
+    EXPECT_EQ(qvtest::ReadFileBytes(dir.Path("out'20040801 10.00.00.avi")), otherBytes);
+}
+
+TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
+    const std::string a = Add("a.avi", {50, 50}, kJuly);
+    const std::string b = Add("b.avi", {30}, kAugust);
+    view.progress.cancelAtCall = 6;
+    EXPECT_FALSE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 1);
+    const qv::Scene part = model.scenes[0];
+    EXPECT_LT(part.frameCount, 50);
+    EXPECT_EQ(part.wholeFile, 0);
+    questions.answers = {Answer::Yes};
+    model.WriteRun(true);
+    EXPECT_EQ(qvtest::ReadContent(part.outputName), Expected(part));
+    EXPECT_TRUE(Exists(a));
+    EXPECT_TRUE(Exists(b));
+    EXPECT_TRUE(WasTold(a));
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));
+}
+
+TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
+    const std::string a = Add("a.avi", {30, 20}, kJuly);
+    const std::string b = Add("b.avi", {25}, kAugust);
+    const std::string c = Add("c.avi", {35, 15}, kSeptember);
+    const std::string d = Add("d.avi", {20}, {2004, 10, 1, 10, 0, 0});
+    auto scan = [&](int scenes) {
+        questions.asked.clear();
+        ASSERT_TRUE(model.ScanDatestamps(true));
+        ASSERT_EQ(model.scenes.Count(), scenes);
+    };
+    auto append = [](const std::string& path) {
+        std::vector<uint8_t> bytes = qvtest::ReadFileBytes(path);
+        bytes.resize(bytes.size() + 100);
+        ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+    };
+    auto noneWritten = [&](int from) {
+        for (int i = from; i < model.scenes.Count(); ++i) {
+            EXPECT_FALSE(Exists(model.scenes[i].outputName)) << i;
+        }
+    };
+
+    // Touched after the scan: nothing is copied, moved or deleted.
+    scan(6);
+    int64_t mtime = 0;
+    ASSERT_TRUE(qv::GetModificationTime(a, &mtime));
+    ASSERT_TRUE(qv::SetModificationTime(a, mtime + 60));
+    questions.answers = {Answer::Yes};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_TRUE(WasTold("scan"));
+    EXPECT_FALSE(WasTold(kCompleted));
+    EXPECT_TRUE(Exists(a) && Exists(b) && Exists(c) && Exists(d));
+    noneWritten(0);
+
+    // Grown after the scan; a whole file, it would have been moved.
+    scan(6);
+    append(b);
+    const std::vector<std::string> names = OutputNames();
+    questions.answers = {Answer::Yes};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_TRUE(WasTold("scan"));
+    EXPECT_FALSE(Exists(a));  // written and deleted before b.avi was reached
+    EXPECT_TRUE(Exists(b) && Exists(c) && Exists(d));
+    for (size_t i = 2; i < names.size(); ++i) {
+        EXPECT_FALSE(Exists(names[i])) << names[i];
+    }
+
+    // Changed while its last scene was being written: kept, and the run stops there.
+    scan(4);  // b, c1, c2, d
+    int copies = 0;
+    view.progress.onPosition = [&](int position) {
+        if (position == -1 && ++copies == 2) {  // c.avi's last scene has been copied
+            append(c);
+        }
+    };
+    model.scenes[0].write = 0;
+    const std::string dOutput = model.scenes[3].outputName;
+    questions.answers = {Answer::Yes};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_GE(copies, 2);
+    EXPECT_TRUE(Exists(c));
+    EXPECT_TRUE(Exists(d));
+    EXPECT_FALSE(Exists(dOutput));
+    EXPECT_FALSE(WasTold(kCompleted));
+}
+
+TEST_F(MainWindowModelTest, SaveListAsksAgainUntilTheFileCanBeWritten) {
+    Add("tape.avi", {30, 20}, kJuly);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    view.saveNames = {dir.Path("missing/list.txt"), dir.Path("list.txt")};
+    model.SaveList();
+    EXPECT_EQ(Told(), (std::vector<std::string>{"Can't open the file for writing"}));
+    const std::string dialog = "Save scenelist as textfile in " + dir.Dir().string();
+    EXPECT_EQ(view.saveDialogs, (std::vector<std::string>{dialog, dialog}));
+    const auto text = qvtest::ReadFileBytes(dir.Path("list.txt"));
+    EXPECT_EQ(std::string(text.begin(), text.end()), qv::SceneListText(model.scenes));
+
+    model.SaveList();  // cancelled
+    EXPECT_EQ(view.saveDialogs.size(), 3u);
+    EXPECT_EQ(Told().size(), 1u);
+}
+
+}  // namespace
