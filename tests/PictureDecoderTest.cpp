@@ -1,0 +1,665 @@
+// The picture decoder on real DV pictures (encoded by libavcodec's dvvideo
+// encoder) inside fixture AVI files of both types, on streams held in memory for
+// the formats and the choice of decoder, and the drawing arithmetic.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "avi/AviReader.h"
+#include "dv/PackedDib.h"
+#include "dv/PictureDecoder.h"
+#include "support/AviFixture.h"
+#include "support/DvPictures.h"
+
+namespace {
+
+using qv::FourCC;
+using qv::MakeFourCC;
+using qv::PackedDib;
+using qv::PictureDecoder;
+using qv::PictureRect;
+using qvtest::FixtureFrame;
+using qvtest::FixtureOptions;
+using qvtest::Rgb;
+using qvtest::TempDir;
+
+constexpr Rgb kBlue{0x30, 0x60, 0xC0};
+constexpr Rgb kRed{0xC0, 0x40, 0x20};
+constexpr Rgb kGreen{0x40, 0xA0, 0x60};
+constexpr Rgb kLight{0xE0, 0xE0, 0xE0};
+constexpr Rgb kDark{0x20, 0x20, 0x20};
+
+// DV keeps a flat colour to within a few steps of rounding.
+constexpr int kTolerance = 8;
+
+::testing::AssertionResult PixelIs(const uint8_t* bgr, Rgb want) {
+    const int b = bgr[0];
+    const int g = bgr[1];
+    const int r = bgr[2];
+    if (std::abs(r - want.r) <= kTolerance && std::abs(g - want.g) <= kTolerance &&
+        std::abs(b - want.b) <= kTolerance) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "got RGB(" << r << "," << g << "," << b << "), want RGB(" << int{want.r} << ","
+           << int{want.g} << "," << int{want.b} << ")";
+}
+
+// Picture line y (from the top), pixel x.
+const uint8_t* PixelAt(const PackedDib& dib, int x, int y) { return dib.Line(y) + 3 * x; }
+
+::testing::AssertionResult IsFlat(const PackedDib& dib, Rgb want) {
+    const int w = dib.Width();
+    const int h = dib.Height();
+    for (const auto& [x, y] : {std::pair{w / 2, h / 2}, std::pair{16, 16}, std::pair{w - 17, 16},
+                               std::pair{16, h - 17}, std::pair{w - 17, h - 17}}) {
+        if (auto r = PixelIs(PixelAt(dib, x, y), want); !r) {
+            return r << " at (" << x << "," << y << ")";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void PutLe32(std::vector<uint8_t>& b, size_t offset, uint32_t v) { qvtest::PutLe32(b, offset, v); }
+
+// A "strh" chunk (8-byte chunk header + 56 bytes) with the fields the decoder uses.
+std::vector<uint8_t> StrhChunk(FourCC type, FourCC handler, uint32_t suggestedBufferSize) {
+    std::vector<uint8_t> b(64, 0);
+    std::memcpy(b.data(), "strh", 4);
+    PutLe32(b, 4, 56);
+    PutLe32(b, 8, type);
+    PutLe32(b, 12, handler);
+    PutLe32(b, 44, suggestedBufferSize);
+    return b;
+}
+
+// A 40-byte BITMAPINFOHEADER, as ffmpeg and dvgrab write it.
+std::vector<uint8_t> BitmapInfo(int width, int height, FourCC compression) {
+    std::vector<uint8_t> b(40, 0);
+    PutLe32(b, 0, 40);
+    PutLe32(b, 4, static_cast<uint32_t>(width));
+    PutLe32(b, 8, static_cast<uint32_t>(height));
+    b[12] = 1;
+    b[14] = 24;
+    PutLe32(b, 16, compression);
+    return b;
+}
+
+// A stream in memory with a chosen header and format, one chunk per frame.
+class FakeStream : public qv::AviStream {
+public:
+    FakeStream(FourCC type, std::vector<uint8_t> header, std::vector<uint8_t> format,
+               std::vector<std::vector<uint8_t>> frames)
+        : type_(type), header_(std::move(header)), format_(std::move(format)),
+          frames_(std::move(frames)) {
+        header_.shrink_to_fit();  // exact sizes: a read past either shows under ASan
+        format_.shrink_to_fit();
+    }
+
+    qv::ByteSpan Header() const override { return header_; }
+    qv::ByteSpan Format() const override { return format_; }
+    std::optional<qv::VideoFormat> GetVideoFormat() const override {
+        if (type_ != qv::fcc::vids || format_.size() < 16) {
+            return std::nullopt;
+        }
+        return qv::VideoFormat{static_cast<int32_t>(qv::Le32(format_.data() + 4)),
+                               static_cast<int32_t>(qv::Le32(format_.data() + 8))};
+    }
+    double FramesPerSecond() const override { return 25.0; }
+    uint32_t UnitSize() const override { return 0; }
+    int Length() const override { return static_cast<int>(frames_.size()); }
+    FourCC Type() const override { return type_; }
+    int64_t ChunkSize(int unit) override {
+        return unit >= 0 && unit < Length() ? static_cast<int64_t>(frames_[unit].size()) : -1;
+    }
+    bool Read(int firstUnit, int unitCount, int* unitsRead, void* buffer, int bufferSize,
+              int* bytesRead) override {
+        int n = 0;
+        if (firstUnit >= 0 && firstUnit < Length() && unitCount > 0 && bufferSize > 0) {
+            const auto& f = frames_[static_cast<size_t>(firstUnit)];
+            n = std::min(bufferSize, static_cast<int>(f.size()));
+            if (n > 0) {
+                std::memcpy(buffer, f.data(), static_cast<size_t>(n));
+            }
+        }
+        if (unitsRead != nullptr) *unitsRead = n > 0 ? 1 : 0;
+        if (bytesRead != nullptr) *bytesRead = n;
+        return n > 0;
+    }
+
+private:
+    FourCC type_;
+    std::vector<uint8_t> header_;
+    std::vector<uint8_t> format_;
+    std::vector<std::vector<uint8_t>> frames_;
+};
+
+std::unique_ptr<FakeStream> Type1Stream(FourCC handler, uint32_t suggested,
+                                        std::vector<std::vector<uint8_t>> frames = {}) {
+    return std::make_unique<FakeStream>(qv::fcc::iavs,
+                                        StrhChunk(qv::fcc::iavs, handler, suggested),
+                                        std::vector<uint8_t>(32, 0), std::move(frames));
+}
+std::unique_ptr<FakeStream> Type2Stream(FourCC handler, FourCC compression, bool pal,
+                                        std::vector<std::vector<uint8_t>> frames = {}) {
+    return std::make_unique<FakeStream>(
+        qv::fcc::vids, StrhChunk(qv::fcc::vids, handler, pal ? 144000 : 120000),
+        BitmapInfo(720, pal ? 576 : 480, compression), std::move(frames));
+}
+
+std::string Text(FourCC code) { return qv::FourCCText(code); }
+
+// Real DV frames, encoded once for all tests.
+struct Pictures {
+    std::vector<uint8_t> palBlue = qvtest::EncodeDvColour(true, kBlue);
+    std::vector<uint8_t> palRed = qvtest::EncodeDvColour(true, kRed);
+    std::vector<uint8_t> palHalves = qvtest::EncodeDvHalves(true, kLight, kDark);
+    std::vector<uint8_t> ntscGreen = qvtest::EncodeDvColour(false, kGreen);
+    std::vector<uint8_t> ntscHalves = qvtest::EncodeDvHalves(false, kDark, kLight);
+};
+
+class PictureDecoderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { pictures_ = new Pictures; }
+    static void TearDownTestSuite() {
+        delete pictures_;
+        pictures_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_EQ(P().palBlue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+        ASSERT_EQ(P().ntscGreen.size(), 120000u);
+    }
+    static const Pictures& P() { return *pictures_; }
+
+    // Writes a fixture AVI of the given video chunks; returns its path.
+    std::string WriteAvi(const std::string& name, FixtureOptions options,
+                         const std::vector<std::vector<uint8_t>>& video) {
+        std::vector<FixtureFrame> frames;
+        for (const auto& v : video) {
+            frames.push_back(FixtureFrame{v, {}});
+        }
+        const std::string path = dir_.Path(name);
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+        return path;
+    }
+    std::string PalType2File() {
+        return WriteAvi("pal2.avi", FixtureOptions{}, {P().palBlue, P().palRed, P().palHalves});
+    }
+    std::string NtscType1File() {
+        FixtureOptions o;
+        o.type = qvtest::DvType::Type1;
+        o.pal = false;
+        return WriteAvi("ntsc1.avi", o, {P().ntscGreen, P().ntscHalves});
+    }
+
+    TempDir dir_;
+    static Pictures* pictures_;
+};
+Pictures* PictureDecoderTest::pictures_ = nullptr;
+
+TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
+    PackedDib dib = PackedDib::Make24(5, 3);
+    EXPECT_EQ(dib.Width(), 5);
+    EXPECT_EQ(dib.Height(), 3);
+    EXPECT_EQ(dib.BitCount(), 24);
+    EXPECT_EQ(dib.HeaderSize(), 40u);
+    EXPECT_EQ(dib.Stride(), 16u);  // 15 bytes of pixels, padded
+    EXPECT_EQ(dib.Size(), 40u + 3 * 16);
+    EXPECT_EQ(qv::Le32(dib.Data() + 20), 48u);  // biSizeImage
+    EXPECT_EQ(dib.Bits(), dib.Data() + 40);
+    EXPECT_EQ(dib.Row(0), dib.Bits());
+    EXPECT_EQ(dib.Line(0), dib.Row(2));  // the top line is stored last
+    EXPECT_EQ(dib.Row(3), nullptr);
+    EXPECT_EQ(dib.Row(-1), nullptr);
+
+    // Reusing the block for another size rewrites the header.
+    dib.Reset24(720, 576);
+    EXPECT_EQ(dib.Size(), 40u + 1244160);
+    EXPECT_EQ(dib.Stride(), 2160u);
+}
+
+TEST(PackedDibTest, HeadersThatDoNotFitTheBlockGiveNoBits) {
+    PackedDib dib = PackedDib::Make24(4, 4);
+    std::vector<uint8_t> block = dib.Block();
+    qvtest::PutLe32(block, 8, 0x7FFFFFFF);  // biHeight far beyond the block
+    EXPECT_EQ(PackedDib(block).Bits(), nullptr);
+    qvtest::PutLe32(block, 8, 4);
+    qvtest::PutLe32(block, 32, 0xFFFFFFFF);  // biClrUsed: a colour table of 16 GiB
+    EXPECT_EQ(PackedDib(block).Bits(), nullptr);
+    EXPECT_EQ(PackedDib().Bits(), nullptr);
+    EXPECT_EQ(PackedDib().Width(), 0);
+
+    // A 12-byte core header: 16-bit width and height, 8 bits with 256 RGB triples.
+    std::vector<uint8_t> core(12 + 256 * 3 + 4 * 2, 0);
+    core[0] = 12;
+    core[4] = 3;   // bcWidth
+    core[6] = 2;   // bcHeight
+    core[8] = 1;   // bcPlanes
+    core[10] = 8;  // bcBitCount
+    PackedDib coreDib(core);
+    EXPECT_TRUE(coreDib.IsCoreHeader());
+    EXPECT_EQ(coreDib.Width(), 3);
+    EXPECT_EQ(coreDib.Height(), 2);
+    EXPECT_EQ(coreDib.ColorTableSize(), 768u);
+    EXPECT_EQ(coreDib.Bits(), coreDib.Data() + 12 + 768);
+}
+
+TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480) {
+    auto pal = qv::OpenAviFile(PalType2File());
+    auto ntsc = qv::OpenAviFile(NtscType1File());
+    ASSERT_TRUE(pal && ntsc);
+    PictureDecoder decoder;
+    PackedDib picture;
+
+    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 10));
+    EXPECT_EQ(decoder.Width(), 720);
+    EXPECT_EQ(decoder.Height(), 576);
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_EQ(picture.Width(), 720);
+    EXPECT_EQ(picture.Height(), 576);
+    EXPECT_EQ(picture.BitCount(), 24);
+    EXPECT_EQ(picture.Size(), 40u + 720 * 3 * 576);
+    EXPECT_TRUE(IsFlat(picture, kBlue));
+
+    ASSERT_TRUE(decoder.Attach(ntsc->FileName(), ntsc->Stream(0), 10));
+    EXPECT_EQ(decoder.Width(), 720);
+    EXPECT_EQ(decoder.Height(), 480);
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_EQ(picture.Width(), 720);
+    EXPECT_EQ(picture.Height(), 480);
+    EXPECT_TRUE(IsFlat(picture, kGreen));
+
+    // The bytes of a frame the caller read itself; anything past a frame is unused.
+    std::vector<uint8_t> longer = P().palRed;
+    longer.resize(200000, 0xAB);
+    ASSERT_TRUE(decoder.DecodeData(longer.data(), longer.size(), picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, RowsAreStoredBottomUp) {
+    auto pal = qv::OpenAviFile(PalType2File());
+    auto ntsc = qv::OpenAviFile(NtscType1File());
+    ASSERT_TRUE(pal && ntsc);
+    PictureDecoder decoder;
+    PackedDib picture;
+
+    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 0));
+    ASSERT_TRUE(decoder.DecodeFrame(2, picture));  // light above dark
+    EXPECT_TRUE(PixelIs(picture.Row(0) + 3 * 360, kDark));    // first stored row: bottom
+    EXPECT_TRUE(PixelIs(picture.Row(575) + 3 * 360, kLight));  // last stored row: top
+    EXPECT_TRUE(PixelIs(picture.Row(200) + 3 * 360, kDark));
+    EXPECT_TRUE(PixelIs(picture.Row(400) + 3 * 360, kLight));
+
+    ASSERT_TRUE(decoder.Attach(ntsc->FileName(), ntsc->Stream(0), 0));
+    ASSERT_TRUE(decoder.DecodeFrame(1, picture));  // dark above light
+    EXPECT_TRUE(PixelIs(picture.Row(0) + 3 * 100, kLight));
+    EXPECT_TRUE(PixelIs(picture.Row(479) + 3 * 100, kDark));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, EachFrameDecodesToItsOwnPictureWithoutLag) {
+    auto pal = qv::OpenAviFile(PalType2File());
+    ASSERT_TRUE(pal);
+    PictureDecoder decoder;
+    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 10));
+    PackedDib first;
+    PackedDib picture;
+    ASSERT_TRUE(decoder.DecodeFrame(0, first));
+    EXPECT_TRUE(IsFlat(first, kBlue));
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_EQ(picture, first);
+    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_EQ(picture, first);
+    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
+    const auto& ntsc = P().ntscGreen;
+    std::vector<uint8_t> shortFrame(ntsc.begin(), ntsc.begin() + 119999);
+    std::vector<uint8_t> noise(144000);
+    for (size_t i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    }
+    const std::string path = WriteAvi("sizes.avi", FixtureOptions{},
+                                      {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0), noise});
+    auto reader = qv::OpenAviFile(path);
+    ASSERT_TRUE(reader);
+    PictureDecoder decoder;
+    ASSERT_TRUE(decoder.Attach(path, reader->Stream(0), 10));
+    PackedDib picture;
+    EXPECT_TRUE(decoder.DecodeFrame(0, picture));  // exactly 120000 bytes
+    EXPECT_TRUE(IsFlat(picture, kGreen));
+    EXPECT_FALSE(decoder.DecodeFrame(1, picture));  // 119999 bytes
+    EXPECT_TRUE(picture.Empty());
+    EXPECT_FALSE(decoder.DecodeFrame(2, picture));  // empty chunk
+    EXPECT_FALSE(decoder.DecodeFrame(3, picture));
+    EXPECT_FALSE(decoder.DecodeFrame(99, picture));  // no such frame
+    EXPECT_FALSE(decoder.DecodeFrame(-1, picture));
+    decoder.DecodeFrame(4, picture);  // noise: a picture or none, but no harm
+    EXPECT_FALSE(decoder.DecodeData(shortFrame.data(), shortFrame.size(), picture));
+    EXPECT_FALSE(decoder.DecodeData(ntsc.data(), 0, picture));
+    // A failed frame leaves nothing behind for the next one.
+    EXPECT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_TRUE(IsFlat(picture, kGreen));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
+    const std::string dataPath = PalType2File();
+    const std::vector<uint8_t> data = qvtest::ReadFileBytes(dataPath);
+    const size_t frame0 = qvtest::FindFourCC(data, "00dc", 0, 0);
+    const size_t frame1 = qvtest::FindFourCC(data, "00dc", 0, 1);
+    ASSERT_NE(frame1, qvtest::kNotFound);
+
+    auto padded = [](std::vector<uint8_t> chunk, size_t size) {
+        chunk.resize(size, 0);
+        return chunk;
+    };
+    const auto refRed = qvtest::MakeRefChunk(static_cast<uint32_t>(frame1), dataPath);
+    const std::vector<std::vector<uint8_t>> video = {
+        refRed,
+        // Up to 1023 bytes a chunk beginning with "REF " is a reference.
+        padded(qvtest::MakeRefChunk(static_cast<uint32_t>(frame0), dataPath), 1023),
+        padded(qvtest::MakeRefChunk(static_cast<uint32_t>(frame0), dataPath), 1024),
+        qvtest::MakeRefChunk(static_cast<uint32_t>(data.size()), dataPath),  // beyond its end
+        qvtest::MakeRefChunk(0, dir_.Path("missing.avi")),
+        refRed,
+    };
+    const std::string path = WriteAvi("refs.avi", FixtureOptions{}, video);
+    auto reader = qv::OpenAviFile(path);
+    ASSERT_TRUE(reader);
+    PictureDecoder decoder;
+    ASSERT_TRUE(decoder.Attach(path, reader->Stream(0), 10));
+    PackedDib picture;
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
+    EXPECT_TRUE(IsFlat(picture, kBlue));
+    EXPECT_FALSE(decoder.DecodeFrame(2, picture));  // 1024 bytes: a frame too short
+    EXPECT_FALSE(decoder.DecodeFrame(3, picture));
+    EXPECT_FALSE(decoder.DecodeFrame(4, picture));  // the data file cannot be opened
+    // The missing file's name is remembered; the data file opens again after it.
+    ASSERT_TRUE(decoder.DecodeFrame(5, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
+    PictureDecoder decoder;
+    auto pal = Type1Stream(MakeFourCC("dvsd"), 144000, {P().palBlue});
+    ASSERT_TRUE(decoder.Attach("a.avi", pal.get(), 10));
+    const uint8_t* f = decoder.InputFormat();
+    EXPECT_EQ(qv::Le32(f + 0), 40u);
+    EXPECT_EQ(qv::Le32(f + 4), 720u);
+    EXPECT_EQ(qv::Le32(f + 8), 576u);
+    EXPECT_EQ(qv::Le16(f + 12), 1);
+    EXPECT_EQ(qv::Le16(f + 14), 24);
+    EXPECT_EQ(Text(qv::Le32(f + 16)), "dvsd");  // the stream's handler
+    EXPECT_EQ(qv::Le32(f + 20), 144000u);
+    for (size_t i = 24; i < PictureDecoder::kFormatSize; ++i) {
+        EXPECT_EQ(f[i], 0) << "byte " << i;
+    }
+
+    auto ntsc = Type1Stream(MakeFourCC("dvsd"), 143999);
+    ASSERT_TRUE(decoder.Attach("b.avi", ntsc.get(), 10));
+    EXPECT_EQ(decoder.Width(), 720);
+    EXPECT_EQ(decoder.Height(), 480);
+    EXPECT_EQ(qv::Le32(decoder.InputFormat() + 20), 120000u);
+
+    // Well above: still 625 lines (the comparison is unsigned).
+    auto big = Type1Stream(MakeFourCC("dvsd"), 0x80000000u);
+    ASSERT_TRUE(decoder.Attach("c.avi", big.get(), 10));
+    EXPECT_EQ(decoder.Height(), 576);
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, ShortFormatAndHeaderChunksAreCopiedOnlyAsFarAsTheyGo) {
+    // A 40-byte format and a 30-byte "strh" chunk, held in buffers of exactly
+    // that size: the 44- and 64-byte copies end in zeros.
+    std::vector<uint8_t> strh = StrhChunk(qv::fcc::vids, MakeFourCC("dvsd"), 144000);
+    strh.resize(30);
+    FakeStream stream(qv::fcc::vids, strh, BitmapInfo(720, 576, MakeFourCC("dvsd")),
+                      {P().palBlue});
+    PictureDecoder decoder;
+    ASSERT_TRUE(decoder.Attach("a.avi", &stream, 10));
+    EXPECT_EQ(decoder.Height(), 576);
+    for (size_t i = 40; i < PictureDecoder::kFormatSize; ++i) {
+        EXPECT_EQ(decoder.InputFormat()[i], 0) << "format byte " << i;
+    }
+    for (size_t i = 30; i < PictureDecoder::kHeaderCopySize; ++i) {
+        EXPECT_EQ(decoder.HeaderCopy()[i], 0) << "header byte " << i;
+    }
+    PackedDib picture;
+    EXPECT_TRUE(decoder.DecodeFrame(0, picture));
+
+    // No "strh" and no usable format: nothing to go by but the DV handlers.
+    FakeStream bare(qv::fcc::vids, {}, std::vector<uint8_t>(8, 0xFF), {P().palRed});
+    ASSERT_TRUE(decoder.Attach("b.avi", &bare, 10));
+    EXPECT_EQ(decoder.Width(), 0);
+    EXPECT_EQ(decoder.Height(), 0);
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, DecoderIsChosenByNameThenByHandler) {
+    struct Case {
+        const char* setting;
+        bool type1;
+        const char* streamHandler;
+        const char* formatCompression;  // type 2 only
+        const char* handler;            // the one frames are handed over with
+    };
+    const Case cases[] = {
+        // The named decoder, in any letter case, brings its own handler.
+        {"dvvideo", true, "CDVC", "", "dvsd"},
+        {"DVVideo", false, "abcd", "abcd", "dvsd"},
+        // No decoder of that name (an empty setting names none): located by the
+        // stream's type and handler, then by type "VIDC" and the handler, ...
+        {"no-such-codec", false, "dvsd", "dvsd", "dvsd"},
+        {"", true, "CDVC", "", "CDVC"},
+        {"", true, "dvsd", "", "dvsd"},
+        // ... then by the stream's type with "DVSD", then by "VIDC" with "CDVC".
+        {"", false, "abcd", "dvsd", "DVSD"},
+        {"", false, "dvsd", "abcd", "DVSD"},
+        {"", true, "abcd", "", "CDVC"},
+        {"", true, "\0\0\0\0", "", "CDVC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.setting) + " / " + std::string(c.streamHandler, 4));
+        auto handler = qv::Le32(reinterpret_cast<const uint8_t*>(c.streamHandler));
+        auto stream = c.type1 ? Type1Stream(handler, 144000, {P().palBlue})
+                              : Type2Stream(handler, MakeFourCC("dvsd"), true, {P().palBlue});
+        if (!c.type1) {
+            const FourCC compression =
+                qv::Le32(reinterpret_cast<const uint8_t*>(c.formatCompression));
+            stream = std::make_unique<FakeStream>(
+                qv::fcc::vids, StrhChunk(qv::fcc::vids, handler, 144000),
+                BitmapInfo(720, 576, compression), std::vector<std::vector<uint8_t>>{P().palBlue});
+        }
+        PictureDecoder decoder(c.setting);
+        ASSERT_TRUE(decoder.Attach("a.avi", stream.get(), 10));
+        EXPECT_EQ(decoder.CodecDriverName(), "dvvideo");
+        EXPECT_EQ(Text(decoder.Handler()), c.handler);
+        PackedDib picture;
+        ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+        EXPECT_TRUE(IsFlat(picture, kBlue));
+        // The frames go over with that handler as their compression.
+        EXPECT_EQ(Text(qv::Le32(decoder.InputFormat() + 16)), c.handler);
+        decoder.Detach();
+    }
+}
+
+TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandler) {
+    auto pal = Type2Stream(MakeFourCC("dvsd"), MakeFourCC("dvsd"), true, {P().palBlue});
+    auto ntsc = Type2Stream(MakeFourCC("dvsd"), MakeFourCC("dvsd"), false, {P().ntscGreen});
+    auto other = Type1Stream(MakeFourCC("dvsd"), 144000, {P().palRed});
+    PictureDecoder decoder;
+    PackedDib picture;
+
+    ASSERT_TRUE(decoder.Attach("a.avi", pal.get(), 10));
+    EXPECT_EQ(decoder.CodecOpenCount(), 1);
+    ASSERT_TRUE(decoder.Attach("a.avi", pal.get(), 10));
+    EXPECT_EQ(decoder.CodecOpenCount(), 1);
+
+    // Same type and handler, another format: the decoder stays, the format is new.
+    ASSERT_TRUE(decoder.Attach("b.avi", ntsc.get(), 10));
+    EXPECT_EQ(decoder.CodecOpenCount(), 1);
+    EXPECT_EQ(decoder.Height(), 480);
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_TRUE(IsFlat(picture, kGreen));
+
+    // Another type: a decoder chosen afresh.
+    ASSERT_TRUE(decoder.Attach("c.avi", other.get(), 10));
+    EXPECT_EQ(decoder.CodecOpenCount(), 2);
+
+    // No stream: nothing current and no picture, but the decoder stays open.
+    EXPECT_FALSE(decoder.Attach("d.avi", nullptr, 10));
+    EXPECT_FALSE(decoder.IsAttached());
+    EXPECT_TRUE(decoder.IsCodecOpen());
+    EXPECT_EQ(decoder.Width(), 0);
+    EXPECT_FALSE(decoder.DecodeFrame(0, picture));
+    ASSERT_TRUE(decoder.Attach("c.avi", other.get(), 10));
+    EXPECT_EQ(decoder.CodecOpenCount(), 2);
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+
+    decoder.Detach();
+    EXPECT_FALSE(decoder.IsAttached());
+    EXPECT_FALSE(decoder.IsCodecOpen());
+    EXPECT_FALSE(decoder.DecodeFrame(0, picture));
+    ASSERT_TRUE(decoder.Attach("c.avi", other.get(), 10));
+    EXPECT_EQ(decoder.CodecOpenCount(), 3);
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, ReattachingFollowsNewReadersAndOtherFiles) {
+    const std::string palPath = PalType2File();
+    const std::string ntscPath = NtscType1File();
+    PictureDecoder decoder;
+    PackedDib picture;
+
+    auto first = qv::OpenAviFile(palPath);
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(decoder.Attach(palPath, first->Stream(0), 10));
+    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
+    EXPECT_TRUE(IsFlat(picture, kRed));
+
+    // A second reader of the same file: the same stream as far as the decoder is
+    // concerned, but it must read through the new reader, since the first one
+    // goes away (ASan sees any use of it).
+    auto second = qv::OpenAviFile(palPath);
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(decoder.Attach(palPath, second->Stream(0), 10));
+    first.reset();
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_TRUE(IsFlat(picture, kBlue));
+
+    auto ntsc = qv::OpenAviFile(ntscPath);
+    ASSERT_TRUE(ntsc);
+    ASSERT_TRUE(decoder.Attach(ntscPath, ntsc->Stream(0), 10));
+    EXPECT_EQ(decoder.FileName(), ntscPath);
+    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
+    EXPECT_EQ(picture.Height(), 480);
+    EXPECT_TRUE(IsFlat(picture, kGreen));
+
+    // Detached before its reader goes; a new reader at any address starts afresh.
+    decoder.Detach();
+    second.reset();
+    auto third = qv::OpenAviFile(palPath);
+    ASSERT_TRUE(third);
+    ASSERT_TRUE(decoder.Attach(palPath, third->Stream(0), 10));
+    ASSERT_TRUE(decoder.DecodeFrame(2, picture));
+    EXPECT_TRUE(PixelIs(picture.Line(100) + 300, kLight));
+    decoder.Detach();
+}
+
+TEST_F(PictureDecoderTest, CodecListOffersTheDefaultAndEveryDvDecoder) {
+    const qv::CodecList list = qv::FillCodecList("DVVIDEO");
+    ASSERT_EQ(list.texts.size(), list.driverNames.size());
+    ASSERT_GE(list.texts.size(), 2u);
+    EXPECT_EQ(list.texts[0], "default codec");
+    EXPECT_EQ(list.driverNames[0], "");
+    int dvvideo = -1;
+    for (size_t i = 0; i < list.driverNames.size(); ++i) {
+        if (list.driverNames[i] == "dvvideo") {
+            dvvideo = static_cast<int>(i);
+        }
+    }
+    ASSERT_GT(dvvideo, 0);
+    EXPECT_EQ(list.texts[static_cast<size_t>(dvvideo)].rfind("dvvideo DV", 0), 0u)
+        << list.texts[static_cast<size_t>(dvvideo)];
+    EXPECT_EQ(list.selection, dvvideo);  // the setting, without regard to case
+    EXPECT_EQ(qv::FillCodecList("").selection, 0);
+    EXPECT_EQ(qv::FillCodecList("no-such-codec").selection, 0);
+}
+
+TEST(DrawSourceTest, CropAndOneFieldArithmetic) {
+    const PictureRect target{4, 6, 160, 120};
+    struct Case {
+        int w, h, margin;
+        bool oneField;
+        int viewWidth, viewHeight;
+        PictureRect source;
+    };
+    const Case cases[] = {
+        {720, 576, 10, false, 720, 576, {10, 10, 700, 556}},
+        {720, 576, 10, true, 1440, 288, {10, 5, 700, 278}},
+        {720, 480, 10, true, 1440, 240, {10, 5, 700, 230}},
+        {720, 576, 0, true, 1440, 288, {0, 0, 720, 288}},
+        {720, 576, 0, false, 720, 576, {0, 0, 720, 576}},
+        // Odd margins: the halves truncate.
+        {720, 576, 5, true, 1440, 288, {5, 2, 710, 284}},
+        {720, 575, 11, true, 1440, 287, {11, 5, 698, 277}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.h) + " margin " + std::to_string(c.margin) +
+                     (c.oneField ? " one field" : ""));
+        const qv::DrawSource d = qv::ComputeDrawSource(c.w, c.h, c.margin, c.oneField, target);
+        ASSERT_TRUE(d.valid);
+        EXPECT_EQ(d.viewWidth, c.viewWidth);
+        EXPECT_EQ(d.viewHeight, c.viewHeight);
+        EXPECT_EQ(d.source, c.source);
+        EXPECT_EQ(d.target, target);
+    }
+    // Nothing left to draw.
+    EXPECT_FALSE(qv::ComputeDrawSource(20, 20, 10, false, target).valid);
+    EXPECT_FALSE(qv::ComputeDrawSource(720, 8, 5, true, target).valid);
+    EXPECT_FALSE(qv::ComputeDrawSource(720, 576, -1, false, target).valid);
+    EXPECT_FALSE(qv::ComputeDrawSource(0, 576, 0, false, target).valid);
+    EXPECT_FALSE(qv::ComputeDrawSource(720, 576, 0x7FFFFFFF, false, target).valid);
+}
+
+TEST_F(PictureDecoderTest, PrepareDrawDecodesAndCropsWithTheAttachedMargin) {
+    auto pal = qv::OpenAviFile(PalType2File());
+    ASSERT_TRUE(pal);
+    PictureDecoder decoder;
+    PackedDib picture;
+    qv::DrawSource source;
+    const PictureRect target{0, 0, 180, 144};
+    EXPECT_FALSE(decoder.PrepareDraw(0, target, true, picture, source));  // nothing attached
+
+    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 10));
+    ASSERT_TRUE(decoder.PrepareDraw(0, target, true, picture, source));
+    EXPECT_TRUE(IsFlat(picture, kBlue));
+    EXPECT_EQ(source.source, (PictureRect{10, 5, 700, 278}));
+    EXPECT_EQ(source.viewWidth, 1440);
+    EXPECT_EQ(source.target, target);
+    EXPECT_FALSE(decoder.PrepareDraw(7, target, false, picture, source));  // no such frame
+    decoder.Detach();
+}
+
+}  // namespace
