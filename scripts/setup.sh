@@ -12,6 +12,8 @@ packages=(
     libgtest-dev                         # GoogleTest
     libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
+    qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
+    fonts-dejavu-core                    # real text metrics for the window tests
 )
 
 missing=()

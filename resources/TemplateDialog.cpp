@@ -1,0 +1,119 @@
+#include "resources/TemplateDialog.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+
+#include <cmath>
+
+namespace qv {
+
+DialogUnits::DialogUnits(const QFont& font) {
+    QFontMetrics metrics(font);
+    const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    baseX_ = static_cast<int>(std::lround(metrics.horizontalAdvance(letters) / 52.0));
+    baseY_ = metrics.height();
+}
+
+QRect DialogUnits::Rect(int x, int y, int width, int height) const {
+    return QRect(X(x), Y(y), X(width), Y(height));
+}
+
+QString ControlText(const std::string& text) {
+    return QString::fromLocal8Bit(text.c_str());
+}
+
+TemplateDialog::TemplateDialog(const DialogSpec& spec, QWidget* parent)
+    : QDialog(parent), units_(font()) {
+    setWindowTitle(ControlText(spec.caption));
+    setObjectName(QStringLiteral("dialog%1").arg(spec.id));
+    setFixedSize(units_.X(spec.width), units_.Y(spec.height));
+    for (const ControlSpec& c : spec.controls) {
+        const QString text = ControlText(c.text);
+        QWidget* w = nullptr;
+        switch (c.kind) {
+            case ControlKind::Static: {
+                auto* label = new QLabel(text, this);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                label->setWordWrap(true);
+                w = label;
+                break;
+            }
+            case ControlKind::Frame:
+            case ControlKind::Picture: {
+                auto* frame = new QFrame(this);
+                frame->setFrameShape(c.kind == ControlKind::Frame ? QFrame::Box : QFrame::NoFrame);
+                w = frame;
+                break;
+            }
+            case ControlKind::Group:
+                w = new QGroupBox(text, this);
+                break;
+            case ControlKind::Button:
+            case ControlKind::DefaultButton: {
+                auto* button = new QPushButton(text, this);
+                button->setAutoDefault(false);
+                button->setDefault(c.kind == ControlKind::DefaultButton);
+                w = button;
+                break;
+            }
+            case ControlKind::CheckBox:
+                w = new QCheckBox(text, this);
+                break;
+            case ControlKind::Edit:
+                w = new QLineEdit(text, this);
+                break;
+            case ControlKind::ListBox: {
+                auto* list = new QListWidget(this);
+                list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+                list->setSortingEnabled(false);  // the model keeps the order
+                w = list;
+                break;
+            }
+            case ControlKind::ListView: {
+                auto* view = new QTreeWidget(this);
+                view->setRootIsDecorated(false);
+                view->setUniformRowHeights(true);
+                view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+                view->setAllColumnsShowFocus(true);
+                view->header()->setSectionsClickable(false);
+                w = view;
+                break;
+            }
+            case ControlKind::ComboList:
+                w = new QComboBox(this);
+                break;
+            case ControlKind::Spin:
+                w = new QSpinBox(this);
+                break;
+            case ControlKind::ProgressBar: {
+                auto* bar = new QProgressBar(this);
+                bar->setTextVisible(false);
+                w = bar;
+                break;
+            }
+        }
+        if (c.id >= 0) {
+            w->setObjectName(QStringLiteral("id%1").arg(c.id));
+        }
+        w->setGeometry(units_.Rect(c.x, c.y, c.width, c.height));
+        w->setVisible(!c.hidden);
+    }
+}
+
+QWidget* TemplateDialog::Control(int id) const {
+    return findChild<QWidget*>(QStringLiteral("id%1").arg(id), Qt::FindDirectChildrenOnly);
+}
+
+}  // namespace qv

@@ -1,0 +1,17 @@
+// The window tests' main: one QApplication on the offscreen platform, so the
+// tests run without a display; listing the tests needs none.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstring>
+#include <memory>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
