@@ -331,7 +331,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     {
         std::unique_ptr<Progress> progress = view_.OpenProgress("writing clips...");
         copier.ignoreAudioErrors = false;
-        const uint64_t bytes = copyBufferBytes != 0 ? copyBufferBytes : PhysicalMemory() / 4;
+        const uint64_t bytes = copyBufferBytes != 0 ? copyBufferBytes : DefaultCopyBufferBytes();
         // Untouched pages cost nothing: a short scene takes only what it reads.
         auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bytes);
         copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);

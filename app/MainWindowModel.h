@@ -68,7 +68,7 @@ public:
     // The copier keeps the source reader shared with the scans, the copy buffer's
     // answers of one write run, and the run-wide answers.
     ClipCopier copier;
-    // Copy buffer size of a write run; 0: a quarter of the physical memory.
+    // Copy buffer size of a write run; 0: DefaultCopyBufferBytes().
     uint64_t copyBufferBytes = 0;
 
 private:

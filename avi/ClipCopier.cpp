@@ -37,6 +37,10 @@ int64_t AudioUnitOf(int64_t frame, double samplesPerFrame) {
 
 }  // namespace
 
+uint64_t DefaultCopyBufferBytes() {
+    return std::min<uint64_t>(PhysicalMemory() / 4, uint64_t{64} << 20);
+}
+
 int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame) {
     return AudioUnitOf(first + count, samplesPerFrame) - AudioUnitOf(first, samplesPerFrame);
 }

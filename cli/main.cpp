@@ -203,9 +203,7 @@ int Copy(const std::vector<std::string>& args) {
     qv::ClipCopier copier(questions);
     copier.sourceReader = std::move(reader);
     copier.yesForAll = yes;
-    // Batches of 32 MiB keep reads and writes sequential; larger buffers only cost
-    // page faults and cache misses.
-    const size_t bytes = std::min<uint64_t>(qv::PhysicalMemory() / 4, uint64_t{32} << 20);
+    const size_t bytes = qv::DefaultCopyBufferBytes();
     // Left uninitialised: pages are only taken as frames are read into them.
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bytes);
     copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);
