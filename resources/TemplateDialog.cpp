@@ -44,7 +44,16 @@ TemplateDialog::TemplateDialog(const DialogSpec& spec, QWidget* parent)
         QWidget* w = nullptr;
         switch (c.kind) {
             case ControlKind::Static: {
-                auto* label = new QLabel(text, this);
+                // A static text shows "&&" as one '&' and underlines the letter after
+                // a single one; a plain label shows the text as written.
+                QString shown;
+                for (int i = 0; i < text.size(); ++i) {
+                    if (text[i] == '&' && i + 1 < text.size()) {
+                        ++i;
+                    }
+                    shown += text[i];
+                }
+                auto* label = new QLabel(shown, this);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
                 label->setWordWrap(true);
                 w = label;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the program and starts it. Until the windows exist this runs the
-# command-line companion on a short DV sample that it makes with ffmpeg.
+# Builds the program and starts it. A short DV sample made with ffmpeg waits in
+# build/sample/ for a first try with "Add Input-Files" or by dropping it on the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh default
@@ -14,4 +14,5 @@ if [ ! -f "$sample" ]; then
         -metadata creation_time=2004-07-14T10:20:30 -f dv build/sample/sample.dv
     ffmpeg -v error -y -i build/sample/sample.dv -c copy "$sample"
 fi
-build/default/quorvandel-cli info "$sample" "$@"
+echo "A sample to try: $PWD/$sample"
+exec build/default/quorvandel "$@"

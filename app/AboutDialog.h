@@ -1,0 +1,19 @@
+#pragma once
+// The About dialog: the program's name and version, what it does, how to reach
+// its developers and the terms of use.
+
+#include <string>
+
+#include "resources/TemplateDialog.h"
+
+namespace qv {
+
+class AboutDialog : public TemplateDialog {
+    Q_OBJECT
+public:
+    explicit AboutDialog(QWidget* parent);
+    // Lines separated by "\r\n".
+    static std::string Text();
+};
+
+}  // namespace qv

@@ -1,0 +1,75 @@
+#include "app/MessageDialog.h"
+
+#include <QMessageBox>
+
+#include "app/ConfirmDialog.h"
+
+namespace qv {
+
+Answer MessageDialog::Ask(const std::string& text, Buttons buttons, const std::string& caption) {
+    if (answerHook) {
+        return answerHook(text, buttons, caption);
+    }
+    return Show(owner_, text, buttons, caption);
+}
+
+Answer MessageDialog::Show(QWidget* owner, const std::string& text, Buttons buttons,
+                           const std::string& caption) {
+    if (buttons == Buttons::YesYesForAllAbort) {
+        ConfirmDialog confirm(text, owner);
+        switch (confirm.exec()) {
+            case ConfirmDialog::kYes:
+                return Answer::Yes;
+            case ConfirmDialog::kYesForAll:
+                return Answer::YesForAll;
+            default:
+                return Answer::Abort;
+        }
+    }
+    QString body = QString::fromStdString(text);
+    body.remove(QLatin1Char('\r'));
+    QMessageBox box(owner);
+    box.setWindowTitle(QString::fromStdString(caption.empty() ? kDefaultCaption : caption));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(body);
+    switch (buttons) {
+        case Buttons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case Buttons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case Buttons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+        case Buttons::YesNoDefaultNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::No);
+            break;
+        case Buttons::YesYesForAllAbort:
+            break;
+    }
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    const QMessageBox::StandardButton which =
+        clicked != nullptr ? box.standardButton(clicked) : QMessageBox::NoButton;
+    switch (which) {
+        case QMessageBox::Ok:
+            return Answer::Ok;
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        default:
+            // Escape or the close box: Cancel where there is one, otherwise No or OK.
+            if (buttons == Buttons::YesNo || buttons == Buttons::YesNoDefaultNo) {
+                return Answer::No;
+            }
+            return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,177 @@
+#include "progress/PictureCache.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+using qv::CachedPicture;
+using qv::PictureCache;
+
+// A tick count the test moves by hand.
+struct FakeClock {
+    uint32_t now = 1000;
+    PictureCache::Clock Source() {
+        return [this] { return now; };
+    }
+};
+
+std::unique_ptr<CachedPicture> Picture(const std::string& name, int frame, int width = 10,
+                                       int height = 10) {
+    return std::make_unique<CachedPicture>(name, frame, width, height,
+                                           qv::PackedDib::Make24(width, height));
+}
+
+TEST(PictureCacheTest, FindMatchesNameFrameAndSizeAndCountsAsUse) {
+    FakeClock clock;
+    PictureCache cache(1000000, clock.Source());
+    cache.Add(Picture("a.avi", 5, 10, 8));
+    EXPECT_EQ(cache.Entry(0).lastUse, 1000u);
+    clock.now = 2000;
+    EXPECT_EQ(cache.Find("a.avi", 6, 10, 8), nullptr);
+    EXPECT_EQ(cache.Find("a.avi", 5, 11, 8), nullptr);
+    EXPECT_EQ(cache.Find("a.avi", 5, 10, 9), nullptr);
+    EXPECT_EQ(cache.Find("b.avi", 5, 10, 8), nullptr);
+    EXPECT_EQ(cache.Entry(0).lastUse, 1000u);  // misses do not touch it
+    CachedPicture* hit = cache.Find("a.avi", 5, 10, 8);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->lastUse, 2000u);
+    EXPECT_EQ(hit->bitmap.Width(), 10);
+    EXPECT_EQ(hit->bitmap.Height(), 8);
+}
+
+TEST(PictureCacheTest, EvictsLeastRecentlyUsedWhenTheBudgetIsExceeded) {
+    FakeClock clock;
+    // 300 bytes per picture, room for three before a fourth is appended.
+    PictureCache cache(900, clock.Source());
+    for (int f = 0; f < 4; ++f) {
+        clock.now = 100 + static_cast<uint32_t>(f);
+        cache.Add(Picture("a.avi", f));
+    }
+    EXPECT_EQ(cache.BytesPerPicture(), 300);
+    // 3 x 300 does not exceed 900, so the fourth was appended without eviction.
+    ASSERT_EQ(cache.Count(), 4u);
+
+    // Using frame 0 makes frame 1 the oldest.
+    clock.now = 200;
+    ASSERT_NE(cache.Find("a.avi", 0, 10, 10), nullptr);
+    clock.now = 201;
+    cache.Add(Picture("a.avi", 4));
+    ASSERT_EQ(cache.Count(), 4u);
+    EXPECT_EQ(cache.Find("a.avi", 1, 10, 10), nullptr);
+    // The rest moved up in order, the new one last.
+    EXPECT_EQ(cache.Entry(0).frame, 0);
+    EXPECT_EQ(cache.Entry(1).frame, 2);
+    EXPECT_EQ(cache.Entry(2).frame, 3);
+    EXPECT_EQ(cache.Entry(3).frame, 4);
+
+    // Then frames 2 and 3, the oldest left.
+    clock.now = 202;
+    cache.Add(Picture("a.avi", 5));
+    clock.now = 203;
+    cache.Add(Picture("a.avi", 6));
+    EXPECT_EQ(cache.Find("a.avi", 2, 10, 10), nullptr);
+    EXPECT_EQ(cache.Find("a.avi", 3, 10, 10), nullptr);
+    EXPECT_NE(cache.Find("a.avi", 0, 10, 10), nullptr);
+    EXPECT_EQ(cache.Count(), 4u);
+}
+
+TEST(PictureCacheTest, EqualTicksEvictTheFirstAndTicksCompareUnsigned) {
+    FakeClock clock;
+    clock.now = 0xFFFFFFF0u;
+    PictureCache cache(300, clock.Source());
+    cache.Add(Picture("a.avi", 0));
+    cache.Add(Picture("a.avi", 1));  // same tick as frame 0
+    clock.now = 0xFFFFFFF0u;
+    cache.Add(Picture("a.avi", 2));
+    ASSERT_EQ(cache.Count(), 2u);
+    EXPECT_EQ(cache.Entry(0).frame, 1);
+    // After the tick wraps, small values count as older.
+    clock.now = 5;
+    cache.Add(Picture("a.avi", 3));
+    ASSERT_EQ(cache.Count(), 2u);
+    EXPECT_EQ(cache.Entry(0).frame, 2);
+    EXPECT_EQ(cache.Entry(1).frame, 3);
+    clock.now = 6;
+    cache.Add(Picture("a.avi", 4));
+    EXPECT_EQ(cache.Entry(0).frame, 2);
+    EXPECT_EQ(cache.Entry(1).frame, 4);
+}
+
+TEST(PictureCacheTest, SameKeyAddedAgainIsFoundAfterTheOlderOneIsEvicted) {
+    FakeClock clock;
+    PictureCache cache(300, clock.Source());
+    auto first = Picture("a.avi", 7);
+    first->bitmap.Bits()[0] = 1;
+    cache.Add(std::move(first));
+    clock.now = 1001;
+    auto second = Picture("a.avi", 7);
+    second->bitmap.Bits()[0] = 2;
+    cache.Add(std::move(second));  // 1 x 300 does not exceed 300: appended
+    ASSERT_EQ(cache.Count(), 2u);
+    // The first entry of the key answers...
+    CachedPicture* hit = cache.Find("a.avi", 7, 10, 10);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->bitmap.Bits()[0], 1);
+    // ...until it is evicted as the oldest; the newer picture of the key takes over.
+    clock.now = 1002;
+    cache.Add(Picture("a.avi", 8));
+    ASSERT_EQ(cache.Count(), 2u);
+    hit = cache.Find("a.avi", 7, 10, 10);
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(hit->bitmap.Bits()[0], 2);
+}
+
+TEST(PictureCacheTest, BytesPerPictureIsFixedByTheFirstInsertion) {
+    FakeClock clock;
+    PictureCache cache(1000, clock.Source());
+    EXPECT_EQ(cache.BytesPerPicture(), 0);
+    cache.Add(Picture("a.avi", 0, 10, 10));  // 300 bytes
+    EXPECT_EQ(cache.BytesPerPicture(), 300);
+    // Larger pictures count as 300 bytes each too: four fit before eviction.
+    for (int f = 1; f < 5; ++f) {
+        clock.now += 1;
+        cache.Add(Picture("a.avi", f, 100, 100));
+    }
+    EXPECT_EQ(cache.BytesPerPicture(), 300);
+    EXPECT_EQ(cache.Count(), 4u);  // 4 x 300 > 1000 before the fifth: one evicted
+    EXPECT_EQ(cache.Entry(0).frame, 1);
+    // Clearing sets it back.
+    cache.Clear();
+    EXPECT_EQ(cache.Count(), 0u);
+    EXPECT_EQ(cache.BytesPerPicture(), 0);
+    cache.Add(Picture("a.avi", 0, 20, 10));
+    EXPECT_EQ(cache.BytesPerPicture(), 600);
+}
+
+TEST(PictureCacheTest, StripBudgetHolds219PicturesOf19206Bytes) {
+    FakeClock clock;
+    PictureCache cache(PictureCache::kStripBudget, clock.Source());
+    // 97 x 66 x 3 = 19206 bytes.
+    for (int f = 0; f < 219; ++f) {
+        clock.now += 1;
+        cache.Add(Picture("a.avi", f, 97, 66));
+    }
+    EXPECT_EQ(cache.BytesPerPicture(), 19206);
+    EXPECT_EQ(cache.Count(), 219u);
+    clock.now += 1;
+    cache.Add(Picture("a.avi", 219, 97, 66));
+    EXPECT_EQ(cache.Count(), 219u);
+    EXPECT_EQ(cache.Find("a.avi", 0, 97, 66), nullptr);
+    EXPECT_NE(cache.Find("a.avi", 1, 97, 66), nullptr);
+}
+
+TEST(PictureCacheTest, BudgetZeroKeepsOnlyTheNewest) {
+    FakeClock clock;
+    PictureCache cache(0, clock.Source());
+    for (int f = 0; f < 5; ++f) {
+        clock.now += 1;
+        cache.Add(Picture("a.avi", f));
+        ASSERT_EQ(cache.Count(), 1u);
+        EXPECT_EQ(cache.Entry(0).frame, f);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,412 @@
+// The main window driven through its control IDs, with the file dialogs and the
+// message boxes answered by the test.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/MainWindow.h"
+#include "app/SceneList.h"
+#include "platform/SettingsStore.h"
+#include "support/AviFixture.h"
+#include "support/Tapes.h"
+#include "support/TimeZone.h"
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace {
+
+using qvtest::DvTime;
+using qvtest::Stretch;
+
+struct Asked {
+    std::string text;
+    qv::Buttons buttons;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() {
+        settingsPath = dir.Path("settings.reg");
+        ::setenv("QUORVANDEL_SETTINGS", settingsPath.c_str(), 1);
+        store = std::make_unique<qv::SettingsStore>(qv::SettingsStore::DefaultPath());
+        window = std::make_unique<qv::MainWindow>(store.get());
+        window->Model().copyBufferBytes = 1 << 20;
+        window->askOpenFiles = [this](const qv::MainWindow::FileRequest& r) {
+            openRequests.push_back(r);
+            return filesToOpen;
+        };
+        window->askSaveFile = [this](const qv::MainWindow::FileRequest& r) {
+            saveRequests.push_back(r);
+            return fileToSave;
+        };
+        window->runDialog = [this](QDialog& dialog) {
+            dialogsRun.push_back(dialog.objectName().toStdString());
+            return static_cast<int>(QDialog::Accepted);
+        };
+        window->Messages().answerHook = [this](const std::string& text, qv::Buttons buttons,
+                                               const std::string&) {
+            asked.push_back({text, buttons});
+            return buttons == qv::Buttons::Ok ? qv::Answer::Ok : qv::Answer::Yes;
+        };
+    }
+    ~MainWindowTest() override {
+        window.reset();
+        ::unsetenv("QUORVANDEL_SETTINGS");
+    }
+
+    // A type-1 tape of recordings of the given lengths, one hour apart.
+    std::string Tape(const std::string& name, const std::vector<int>& lengths, DvTime start,
+                     uint32_t seed) {
+        std::vector<Stretch> stretches;
+        for (size_t i = 0; i < lengths.size(); ++i) {
+            stretches.push_back(
+                {lengths[i], qvtest::Plus(start, 3600 * static_cast<int>(i)), i == 0 ? seed : 0});
+        }
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        const std::string path = dir.Path(name);
+        qvtest::WriteTape(path, type1, stretches);
+        return path;
+    }
+
+    QTreeWidget* List() { return window->Control<QTreeWidget>(1013); }
+    QListWidget* Inputs() { return window->Control<QListWidget>(1004); }
+    QPushButton* Button(int id) { return window->Control<QPushButton>(id); }
+    QString Status() { return window->Control<QLabel>(1023)->text(); }
+    QString Cell(int row, int column) { return List()->topLevelItem(row)->text(column); }
+    std::vector<int> Selected() {
+        std::vector<int> rows;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i) {
+            if (List()->topLevelItem(i)->isSelected()) {
+                rows.push_back(i);
+            }
+        }
+        return rows;
+    }
+    int Focused() {
+        QTreeWidgetItem* item = List()->currentItem();
+        return item != nullptr ? List()->indexOfTopLevelItem(item) : -1;
+    }
+    bool WasAsked(const std::string& text) const {
+        for (const Asked& a : asked) {
+            if (a.text == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+    void Show() {
+        window->show();
+        Activate();
+    }
+    void Activate() {
+        window->activateWindow();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+
+    qvtest::ScopedTimeZone zone{"UTC"};
+    qvtest::TempDir dir;
+    std::string settingsPath;
+    std::unique_ptr<qv::SettingsStore> store;
+    std::unique_ptr<qv::MainWindow> window;
+    std::vector<std::string> filesToOpen;
+    std::optional<std::string> fileToSave;
+    std::vector<qv::MainWindow::FileRequest> openRequests;
+    std::vector<qv::MainWindow::FileRequest> saveRequests;
+    std::vector<std::string> dialogsRun;
+    std::vector<Asked> asked;
+};
+
+const DvTime kJuly{2004, 7, 14, 10, 0, 0};
+const DvTime kAugust{2004, 8, 1, 10, 0, 0};
+
+TEST_F(MainWindowTest, HasEveryControlWithItsTextAndTheSixColumns) {
+    window->Initialize();
+    EXPECT_EQ(window->windowTitle(), "Quorvandel+");
+    EXPECT_EQ(Button(1005)->text(), "Add Input-Files");
+    EXPECT_EQ(Button(3)->text(), "Scan Datestamps");
+    EXPECT_EQ(Button(1022)->text(), "&write selected scenes = YES");
+    EXPECT_EQ(Button(1021)->text(), "write selecte&d scenes = NO");
+    EXPECT_EQ(Button(1009)->geometry(), window->Units().Rect(211, 315, 73, 14));
+    EXPECT_TRUE(window->Control(1017)->isHidden());
+    int outputLabels = 0;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->text() ==
+            "Output Filename (Quorvandel adds the date&time of recording to each filename):") {
+            ++outputLabels;
+            EXPECT_EQ(label->geometry(), window->Units().Rect(7, 285, 250, 8));
+        }
+    }
+    EXPECT_EQ(outputLabels, 1);
+    ASSERT_EQ(List()->columnCount(), qv::kSceneColumns);
+    for (int c = 0; c < qv::kSceneColumns; ++c) {
+        int width = 0;
+        const std::string title = qv::SceneColumnText(nullptr, c, &width);
+        EXPECT_EQ(List()->headerItem()->text(c).toStdString(), title);
+        EXPECT_EQ(List()->columnWidth(c), width);
+    }
+    EXPECT_EQ(List()->headerItem()->text(1), "write?");
+    // An empty list: nothing to write, no file description.
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_FALSE(Button(1009)->isEnabled());
+    EXPECT_TRUE(window->Control<QLabel>(1015)->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, FirstStartShowsAboutOnceAndTheButtonShowsItAgain) {
+    window->Initialize();
+    EXPECT_EQ(dialogsRun, std::vector<std::string>{"dialog100"});
+    Button(1024)->click();
+    EXPECT_EQ(dialogsRun.size(), 2u);
+    // The next start is not the first.
+    window.reset();
+    dialogsRun.clear();
+    window = std::make_unique<qv::MainWindow>(store.get());
+    window->runDialog = [this](QDialog& dialog) {
+        dialogsRun.push_back(dialog.objectName().toStdString());
+        return 0;
+    };
+    window->Initialize();
+    EXPECT_TRUE(dialogsRun.empty());
+}
+
+TEST_F(MainWindowTest, FeaturesStillMissingSaySo) {
+    window->Initialize();
+    for (int id : {4, 1025, 1020}) {
+        asked.clear();
+        Button(id)->click();
+        ASSERT_EQ(asked.size(), 1u) << id;
+        EXPECT_EQ(asked[0].text, "This feature is not available yet.");
+    }
+}
+
+TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
+    const std::string b = Tape("b.avi", {75}, kAugust, 500000);
+    const std::string a = Tape("a.avi", {50, 25}, kJuly, 1);
+    window->Initialize();
+    window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
+    QFocusEvent leave(QEvent::FocusOut);
+    QApplication::sendEvent(window->Control(1003), &leave);
+    Show();
+
+    // Added as b, a: listed as a, b, one unscanned row each, nothing to write yet.
+    filesToOpen = {b, a};
+    Button(1005)->click();
+    ASSERT_EQ(openRequests.size(), 1u);
+    EXPECT_EQ(openRequests[0].title, "Add input files");
+    EXPECT_EQ(openRequests[0].filters,
+              (QStringList{"Avi Files (*.avi)", "All Files (*.*)"}));
+    ASSERT_EQ(Inputs()->count(), 2);
+    EXPECT_EQ(Inputs()->item(0)->text().toStdString(), a);
+    EXPECT_EQ(Inputs()->item(1)->text().toStdString(), b);
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+    EXPECT_EQ(Cell(0, 4).toStdString(), a);
+    EXPECT_EQ(Cell(0, 2), "00:03:00");  // 75 frames
+    EXPECT_FALSE(Button(1009)->isEnabled());
+    EXPECT_FALSE(window->Control<QLabel>(1015)->text().isEmpty());
+
+    // The same file again changes nothing.
+    filesToOpen = {a};
+    Button(1005)->click();
+    EXPECT_EQ(Inputs()->count(), 2);
+
+    // Scan: three recordings, the first row selected and focused.
+    Button(3)->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 3);
+    const char* lengths[] = {"00:02:00", "00:01:00", "00:03:00"};
+    const char* stamps[] = {"20040714 10:00:00", "20040714 11:00:00", "20040801 10:00:00"};
+    const char* origins[] = {"00:00:00", "00:02:00", "00:00:00"};
+    for (int r = 0; r < 3; ++r) {
+        const qv::Scene& s = window->Model().scenes[r];
+        EXPECT_EQ(Cell(r, 0).toStdString(), s.outputName);
+        EXPECT_TRUE(Cell(r, 0).startsWith(QString::fromStdString(dir.Path("out")))) << r;
+        EXPECT_EQ(Cell(r, 1), "YES");
+        EXPECT_EQ(Cell(r, 2), lengths[r]);
+        EXPECT_EQ(Cell(r, 3), stamps[r]);
+        EXPECT_EQ(Cell(r, 4).toStdString(), r < 2 ? a : b);
+        EXPECT_EQ(Cell(r, 5), origins[r]);
+    }
+    EXPECT_TRUE(Button(1009)->isEnabled());
+    EXPECT_EQ(Selected(), std::vector<int>{0});
+    EXPECT_EQ(Focused(), 0);
+    EXPECT_EQ(Status(), "length: 00:02:00, 1 clip");
+
+    // NO by the button: row 0 off, on to row 1, the list keeps the focus.
+    Button(1021)->click();
+    EXPECT_EQ(Cell(0, 1), "no");
+    EXPECT_EQ(Selected(), std::vector<int>{1});
+    EXPECT_EQ(Focused(), 1);
+    EXPECT_EQ(Status(), "length: 00:01:00, 1 clip");
+    EXPECT_EQ(window->focusWidget(), List());
+
+    // The progress dialogs of the scan took the activation; the mnemonics need it back.
+    Activate();
+    // Alt+D: row 1 off, on to row 2.
+    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(Cell(1, 1), "no");
+    EXPECT_EQ(Selected(), std::vector<int>{2});
+    EXPECT_EQ(Focused(), 2);
+
+    // All three selected with the focus on the last: Alt+W marks them, none stays selected.
+    List()->selectAll();
+    EXPECT_EQ(Status(), "length: 00:06:00, 3 clips");
+    int yesClicks = 0;
+    QObject::connect(Button(1022), &QPushButton::clicked, [&] { ++yesClicks; });
+    QTest::keyClick(List(), Qt::Key_W, Qt::AltModifier);
+    EXPECT_EQ(yesClicks, 1);
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(Cell(r, 1), "YES") << r;
+    }
+    EXPECT_TRUE(Selected().empty());
+    EXPECT_EQ(Status(), "");
+
+    // Only the middle scene stays marked.
+    List()->topLevelItem(0)->setSelected(true);
+    List()->topLevelItem(2)->setSelected(true);
+    EXPECT_EQ(Status(), "length: 00:05:00, 2 clips");
+    Button(1021)->click();
+    EXPECT_EQ(Cell(0, 1), "no");
+    EXPECT_EQ(Cell(1, 1), "YES");
+    EXPECT_EQ(Cell(2, 1), "no");
+
+    // Enter does nothing.
+    QTest::keyClick(List(), Qt::Key_Return);
+    EXPECT_TRUE(window->isVisible());
+
+    asked.clear();
+    const std::vector<std::string> names{window->Model().scenes[0].outputName,
+                                         window->Model().scenes[1].outputName,
+                                         window->Model().scenes[2].outputName};
+    Button(1009)->click();
+    EXPECT_TRUE(WasAsked("completed successfully!"));
+    EXPECT_FALSE(std::filesystem::exists(names[0]));
+    EXPECT_TRUE(std::filesystem::exists(names[1]));
+    EXPECT_FALSE(std::filesystem::exists(names[2]));
+    EXPECT_EQ(qvtest::ReadContent(names[1]).frames, 25);
+
+    // Escape saves the settings and closes the window.
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    qv::SettingsStore saved(settingsPath);
+    EXPECT_EQ(saved.ReadText("", "output"), dir.Path("out.avi"));
+    EXPECT_EQ(saved.ReadInt("", "Files", -1), 2);
+    EXPECT_EQ(saved.ReadText("", "input0"), a);
+    EXPECT_EQ(saved.ReadText("", "input1"), b);
+    EXPECT_EQ(saved.ReadText("", "last input"), a);
+}
+
+TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
+    const std::string a = Tape("a.avi", {30}, kJuly, 1);
+    window->Initialize();
+    filesToOpen = {a};
+    Button(1005)->click();
+    Button(3)->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 1);
+
+    fileToSave = dir.Path("holiday.avi");
+    Button(1011)->click();
+    ASSERT_EQ(saveRequests.size(), 1u);
+    EXPECT_EQ(saveRequests[0].title, "Set write name");
+    EXPECT_EQ(saveRequests[0].filters, (QStringList{"Avi Files (*.avi)", "All Files (*.*)"}));
+    EXPECT_EQ(window->Control<QLineEdit>(1003)->text().toStdString(), dir.Path("holiday.avi"));
+    EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("holiday"))));
+
+    // Cancelled: nothing changes.
+    fileToSave.reset();
+    Button(1011)->click();
+    EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("holiday"))));
+
+    // Typed into the edit: named when the edit loses the focus.
+    window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("party.avi")));
+    EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("holiday"))));
+    QFocusEvent leave(QEvent::FocusOut);
+    QApplication::sendEvent(window->Control(1003), &leave);
+    EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("party"))));
+    EXPECT_EQ(window->Model().outputPath, dir.Path("party.avi"));
+}
+
+TEST_F(MainWindowTest, DroppedFilesAreAddedOnceAndRemoveButtonsEmptyTheList) {
+    const std::string a = Tape("a.avi", {30}, kJuly, 1);
+    const std::string b = Tape("b.avi", {20}, kAugust, 9000);
+    window->Initialize();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(b)),
+                  QUrl::fromLocalFile(QString::fromStdString(a)),
+                  QUrl::fromLocalFile(QString::fromStdString(a))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    ASSERT_EQ(Inputs()->count(), 2);
+    EXPECT_EQ(Inputs()->item(0)->text().toStdString(), a);
+    EXPECT_EQ(List()->topLevelItemCount(), 2);
+
+    Inputs()->item(0)->setSelected(true);
+    Button(1006)->click();
+    ASSERT_EQ(Inputs()->count(), 1);
+    EXPECT_EQ(Inputs()->item(0)->text().toStdString(), b);
+    EXPECT_EQ(List()->topLevelItemCount(), 1);
+
+    Button(1008)->click();
+    EXPECT_EQ(Inputs()->count(), 0);
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_FALSE(Button(1009)->isEnabled());
+    EXPECT_TRUE(window->Control<QLabel>(1015)->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, OptionsChangeTheSettingsOnlyWhenAccepted) {
+    window->Initialize();
+    const int before = window->Model().settings.optSensitivity;
+    window->runDialog = [this](QDialog& dialog) {
+        dialogsRun.push_back(dialog.objectName().toStdString());
+        return static_cast<int>(QDialog::Rejected);
+    };
+    dialogsRun.clear();
+    Button(1014)->click();
+    EXPECT_EQ(dialogsRun, std::vector<std::string>{"dialog146"});
+    EXPECT_EQ(window->Model().settings.optSensitivity, before);
+}
+
+TEST_F(MainWindowTest, SaveListWritesTheChosenTextFile) {
+    const std::string a = Tape("a.avi", {30}, kJuly, 1);
+    window->Initialize();
+    filesToOpen = {a};
+    Button(1005)->click();
+    Button(3)->click();
+    fileToSave = dir.Path("list.txt");
+    Button(1016)->click();
+    ASSERT_EQ(saveRequests.size(), 1u);
+    EXPECT_EQ(saveRequests[0].title, "Save scenelist as textfile");
+    EXPECT_EQ(saveRequests[0].filters, (QStringList{"Text Files (*.txt)", "All Files (*.*)"}));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("list.txt")));
+    EXPECT_FALSE(qvtest::ReadFileBytes(dir.Path("list.txt")).empty());
+}
+
+TEST_F(MainWindowTest, ScanWithoutInputFilesAsksForSome) {
+    window->Initialize();
+    Button(3)->click();
+    EXPECT_TRUE(WasAsked("Please specify some inputfiles first."));
+}
+
+}  // namespace
