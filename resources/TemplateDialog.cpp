@@ -15,6 +15,7 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace qv {
@@ -55,7 +56,9 @@ TemplateDialog::TemplateDialog(const DialogSpec& spec, QWidget* parent)
                 }
                 auto* label = new QLabel(shown, this);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-                label->setWordWrap(true);
+                // Texts of one line keep to it; fonts here are wider than the
+                // dialog font the rectangles were made for.
+                label->setWordWrap(c.height > 10);
                 w = label;
                 break;
             }
@@ -116,7 +119,14 @@ TemplateDialog::TemplateDialog(const DialogSpec& spec, QWidget* parent)
         if (c.id >= 0) {
             w->setObjectName(QStringLiteral("id%1").arg(c.id));
         }
-        w->setGeometry(units_.Rect(c.x, c.y, c.width, c.height));
+        QRect rect = units_.Rect(c.x, c.y, c.width, c.height);
+        auto* label = qobject_cast<QLabel*>(w);
+        if ((label != nullptr && !label->wordWrap()) || qobject_cast<QCheckBox*>(w) != nullptr) {
+            // Within the dialog, as wide as the text needs.
+            const int room = std::max(rect.width(), width() - rect.x());
+            rect.setWidth(std::min(room, std::max(rect.width(), w->sizeHint().width())));
+        }
+        w->setGeometry(rect);
         w->setVisible(!c.hidden);
     }
 }
