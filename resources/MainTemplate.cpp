@@ -6,7 +6,7 @@ namespace qv {
 
 const DialogSpec& MainWindowTemplate() {
     using K = ControlKind;
-    static const DialogSpec spec{
+    static const DialogSpec layout{
         102,
         "Quorvandel+",
         495,
@@ -36,12 +36,12 @@ const DialogSpec& MainWindowTemplate() {
             {1014, K::Button, "Options...", 385, 314, 50, 14},
             {1024, K::Button, "About...", 438, 314, 50, 14},
         }};
-    return spec;
+    return layout;
 }
 
 const DialogSpec& AboutTemplate() {
     using K = ControlKind;
-    static const DialogSpec spec{100,
+    static const DialogSpec layout{100,
                                  "About Quorvandel...",
                                  235,
                                  183,
@@ -51,12 +51,12 @@ const DialogSpec& AboutTemplate() {
                                      {1, K::DefaultButton, "OK", 178, 7, 50, 14},
                                      {1012, K::Static, "", 40, 28, 188, 148},
                                  }};
-    return spec;
+    return layout;
 }
 
 const DialogSpec& ConfirmTemplate() {
     using K = ControlKind;
-    static const DialogSpec spec{130,
+    static const DialogSpec layout{130,
                                  "Confirm",
                                  186,
                                  60,
@@ -66,7 +66,7 @@ const DialogSpec& ConfirmTemplate() {
                                      {8, K::Button, "Yes for all", 71, 39, 41, 14},
                                      {7, K::Button, "Abort", 128, 39, 41, 14},
                                  }};
-    return spec;
+    return layout;
 }
 
 }  // namespace qv

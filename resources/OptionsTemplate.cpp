@@ -6,7 +6,7 @@ namespace qv {
 
 const DialogSpec& OptionsTemplate() {
     using K = ControlKind;
-    static const DialogSpec spec{
+    static const DialogSpec layout{
         146,
         "Options",
         213,
@@ -33,7 +33,7 @@ const DialogSpec& OptionsTemplate() {
             {2, K::Button, "Cancel", 113, 161, 50, 14},
         },
     };
-    return spec;
+    return layout;
 }
 
 }  // namespace qv

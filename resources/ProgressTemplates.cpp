@@ -6,7 +6,7 @@ namespace qv {
 
 const DialogSpec& ProgressTemplate() {
     using K = ControlKind;
-    static const DialogSpec spec{
+    static const DialogSpec layout{
         103,
         "working...",
         388,
@@ -20,12 +20,12 @@ const DialogSpec& ProgressTemplate() {
             {1016, K::Frame, "", 201, 7, 180, 136},
         },
     };
-    return spec;
+    return layout;
 }
 
 const DialogSpec& SimpleProgressTemplate() {
     using K = ControlKind;
-    static const DialogSpec spec{
+    static const DialogSpec layout{
         105,
         "Saving Bitmaps",
         186,
@@ -36,7 +36,7 @@ const DialogSpec& SimpleProgressTemplate() {
             {2, K::Button, "Cancel", 67, 42, 50, 14},
         },
     };
-    return spec;
+    return layout;
 }
 
 }  // namespace qv

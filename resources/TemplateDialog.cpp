@@ -35,12 +35,12 @@ QString ControlText(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
 }
 
-TemplateDialog::TemplateDialog(const DialogSpec& spec, QWidget* parent)
+TemplateDialog::TemplateDialog(const DialogSpec& layout, QWidget* parent)
     : QDialog(parent), units_(font()) {
-    setWindowTitle(ControlText(spec.caption));
-    setObjectName(QStringLiteral("dialog%1").arg(spec.id));
-    setFixedSize(units_.X(spec.width), units_.Y(spec.height));
-    for (const ControlSpec& c : spec.controls) {
+    setWindowTitle(ControlText(layout.caption));
+    setObjectName(QStringLiteral("dialog%1").arg(layout.id));
+    setFixedSize(units_.X(layout.width), units_.Y(layout.height));
+    for (const ControlSpec& c : layout.controls) {
         const QString text = ControlText(c.text);
         QWidget* w = nullptr;
         switch (c.kind) {

@@ -23,12 +23,12 @@ TEST(DialogUnits, ConvertLikeWindowsFromTheDialogFont) {
 }
 
 TEST(TemplateDialog, BuildsEveryControlWithItsIdTextAndRectangle) {
-    qv::DialogSpec spec{130, "Confirm", 186, 60,
+    qv::DialogSpec layout{130, "Confirm", 186, 60,
                         {{1011, qv::ControlKind::Static, "text", 7, 7, 172, 20},
                          {6, qv::ControlKind::Button, "Yes", 16, 39, 39, 14},
                          {8, qv::ControlKind::Button, "Yes for all", 71, 39, 41, 14},
                          {7, qv::ControlKind::Button, "&Abort", 128, 39, 41, 14, true}}};
-    qv::TemplateDialog dialog(spec, nullptr);
+    qv::TemplateDialog dialog(layout, nullptr);
     EXPECT_EQ(dialog.windowTitle(), "Confirm");
     EXPECT_EQ(dialog.size(), QSize(dialog.Units().X(186), dialog.Units().Y(60)));
     auto* yesForAll = dialog.Control<QPushButton>(8);
