@@ -76,6 +76,7 @@ std::optional<std::string> RunSaveFileDialog(QWidget* owner, const MainWindow::F
 
 MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     : TemplateDialog(MainWindowTemplate(), parent), questions_(this), store_(store) {
+    setWindowIcon(AboutDialog::ProgramIcon());
     askOpenFiles = [this](const FileRequest& r) { return RunOpenFilesDialog(this, r); };
     askSaveFile = [this](const FileRequest& r) { return RunSaveFileDialog(this, r); };
     runDialog = [](QDialog& dialog) { return dialog.exec(); };
