@@ -158,12 +158,13 @@ void MainWindowModel::RebuildFromInputs() {
     view_.SetFileInformation(description);
 }
 
-bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
+bool MainWindowModel::ScanInputs(bool reportNoFiles, const FileScan& scanFile) {
     view_.ShowScenePictures(-1);
     scenes.Clear();
     view_.RefreshRows(MainView::kAllRows);
 
     std::vector<std::string> files;
+    std::vector<int> frameCounts;
     std::string description;
     int64_t total = 0;
     const size_t before = inputs_.size();
@@ -173,7 +174,8 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
             continue;
         }
         files.push_back(inputs_[i]);
-        total += ProbeInputFile(inputs_[i], i == 0 ? &description : nullptr);
+        frameCounts.push_back(ProbeInputFile(inputs_[i], i == 0 ? &description : nullptr));
+        total += frameCounts.back();
         ++i;
     }
     if (inputs_.size() != before) {
@@ -189,11 +191,10 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
 
     std::unique_ptr<Progress> progress = view_.OpenProgress("Scanning...");
     progress->SetRange(0, static_cast<int>(std::max<int64_t>(1, total / 256)));
-    DatestampScanContext context{copier.sourceReader, scenes, questions_, *progress,
-                                 settings.skipNoDatestamp != 0, &lastPreviewTick_, {}};
     int64_t framesDone = 0;
     bool ok = true;
-    for (const std::string& file : files) {
+    for (size_t k = 0; k < files.size(); ++k) {
+        const std::string& file = files[k];
         // What the file is now: a source is later deleted only while it still is.
         ScannedFile identity;
         struct stat st {};
@@ -204,10 +205,8 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
             identity.modified = st.st_mtim.tv_sec;
         }
         const int64_t start = framesDone;
-        const int result = ScanFileDatestamps(context, file, framesDone);
-        const bool opened = copier.sourceReader && SameFile(copier.sourceReader->FileName(), file);
-        identity.complete = result == 0 && opened &&
-                            framesDone - start == copier.sourceReader->Stream(0)->Length();
+        const int result = scanFile(file, *progress, framesDone);
+        identity.complete = result == 0 && frameCounts[k] > 0 && framesDone - start == frameCounts[k];
         scanned_[file] = identity;
         if (result != 0) {
             ok = false;
@@ -217,6 +216,15 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
     NameOutputs();
     view_.RefreshRows(MainView::kAllRows);
     return ok;
+}
+
+bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
+    return ScanInputs(reportNoFiles, [this](const std::string& file, Progress& progress,
+                                            int64_t& framesDone) {
+        DatestampScanContext context{copier.sourceReader, scenes, questions_, progress,
+                                     settings.skipNoDatestamp != 0, &lastPreviewTick_, {}};
+        return ScanFileDatestamps(context, file, framesDone);
+    });
 }
 
 void MainWindowModel::ScanDatestampsCommand() {

@@ -4,6 +4,7 @@
 // both drive it; it reaches the user only through Questions, Progress and MainView.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 namespace qv {
 
 class MainView;
+class Progress;
 class Questions;
 class SettingsStore;
 
@@ -79,6 +81,11 @@ private:
         uint64_t device = 0, inode = 0;
         int64_t size = 0, modified = 0;
     };
+    // The preparation, file loop and naming that every scan shares; scanFile scans
+    // one file as ScanFileDatestamps does.
+    using FileScan =
+        std::function<int(const std::string& file, Progress& progress, int64_t& framesDone)>;
+    bool ScanInputs(bool reportNoFiles, const FileScan& scanFile);
     bool StillAsScanned(const std::string& path) const;
     void RemoveInputNamed(const std::string& path);
     bool SourceStillPending(const std::string& path) const;
