@@ -1,22 +1,18 @@
 #pragma once
-// What bench_scan and bench_write_run share: the layout of a type-2 PAL DV AVI
-// (OpenDML, RIFF segments of at most 7000 frames, a super index per stream and an
-// ix00/ix01 standard index per segment), the first 512 bytes of a DV frame with
-// its recording date and time, a calendar without time zones for making and
-// reading those, and small timing helpers. The files are made here, not by the
+// What the benchmarks that make AVI files share: the layout of a type-2 PAL DV
+// AVI (OpenDML, RIFF segments of at most 7000 frames, a super index per stream
+// and an ix00/ix01 standard index per segment), the first 512 bytes of a DV frame
+// with its recording date and time, a calendar without time zones for making and
+// reading those, and writing them out. The files are made here, not by the
 // program's AVI code, so that a mistake there cannot hide in the benchmark.
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <string>
+#include <utility>
 #include <vector>
 
 namespace qvbench {
@@ -28,6 +24,7 @@ constexpr uint32_t kAudioSize = kSamplesPerFrame * 4;  // stereo 16-bit
 constexpr uint64_t kFramePair = 8 + kVideoSize + 8 + kAudioSize;  // 00dc + 01wb chunks
 constexpr uint32_t kSuperIndexCapacity = 256;  // entries reserved in each "indx"
 constexpr int kHeadBytes = 512;                // what the datestamp is read from
+constexpr size_t kIoBlock = size_t{8} << 20;   // what SequentialWriter gathers per write
 
 // Little-endian byte buffer with RIFF chunk helpers: a chunk is begun, its size
 // field remembered, and patched when the chunk ends.
@@ -302,21 +299,9 @@ inline uint8_t Bcd(int v) {
     return static_cast<uint8_t>((v / 10) << 4 | v % 10);
 }
 
-// The first 512 bytes of a PAL DV frame recorded at time: the header DIF block,
-// two subcode and three VAUX blocks of DIF sequence 0, and the start of the first
-// audio block. Pattern bytes stand for everything that is not looked at.
-inline void MakeDvHead(uint8_t* f, const Civil& time) {
-    std::memset(f, 0xFF, kHeadBytes);
-    for (int block = 0; block * 80 < kHeadBytes; ++block) {
-        uint8_t* b = f + block * 80;
-        // Section type: 0 header, 1 subcode (blocks 1-2), 2 VAUX (3-5), 3 audio (6).
-        const int section = block == 0 ? 0 : block < 3 ? 1 : block < 6 ? 2 : 3;
-        const int dbn = section == 0 ? 0 : section == 1 ? block - 1 : section == 2 ? block - 3 : 0;
-        b[0] = static_cast<uint8_t>(section << 5 | 0x1F);  // SCT, reserved bit, Arb
-        b[1] = 0x07;                                       // Dseq 0, FSC 0, reserved
-        b[2] = static_cast<uint8_t>(dbn);                  // DBN: number within the section
-    }
-    f[3] = 0xBF;  // DSF set: the 625-line system
+// The VAUX packs that carry the recording date and time, in the third VAUX DIF
+// block of DIF sequence 0; the rest of the frame is left as it is.
+inline void WriteDvPacks(uint8_t* f, const Civil& time) {
     // The third VAUX DIF block starts at byte 400, its 5-byte packs at 403.
     const uint8_t source[5] = {0x60, 0xFF, 0xFF, 0x20, 0xFF};   // VAUX source: 50 Hz, stype 0
     const uint8_t control[5] = {0x61, 0xFF, 0xFF, 0xFF, 0xFF};  // VAUX source control: not given
@@ -335,7 +320,25 @@ inline void MakeDvHead(uint8_t* f, const Civil& time) {
     std::memcpy(f + 463, clock, 5);
 }
 
-// --- Helpers.
+// The first 512 bytes of a PAL DV frame recorded at time: the header DIF block,
+// two subcode and three VAUX blocks of DIF sequence 0, and the start of the first
+// audio block. Pattern bytes stand for everything that is not looked at.
+inline void MakeDvHead(uint8_t* f, const Civil& time) {
+    std::memset(f, 0xFF, kHeadBytes);
+    for (int block = 0; block * 80 < kHeadBytes; ++block) {
+        uint8_t* b = f + block * 80;
+        // Section type: 0 header, 1 subcode (blocks 1-2), 2 VAUX (3-5), 3 audio (6).
+        const int section = block == 0 ? 0 : block < 3 ? 1 : block < 6 ? 2 : 3;
+        const int dbn = section == 0 ? 0 : section == 1 ? block - 1 : section == 2 ? block - 3 : 0;
+        b[0] = static_cast<uint8_t>(section << 5 | 0x1F);  // SCT, reserved bit, Arb
+        b[1] = 0x07;                                       // Dseq 0, FSC 0, reserved
+        b[2] = static_cast<uint8_t>(dbn);                  // DBN: number within the section
+    }
+    f[3] = 0xBF;  // DSF set: the 625-line system
+    WriteDvPacks(f, time);
+}
+
+// --- Writing the files.
 
 inline bool PWriteAll(int fd, const void* data, size_t size, uint64_t position) {
     const auto* p = static_cast<const uint8_t*>(data);
@@ -350,32 +353,107 @@ inline bool PWriteAll(int fd, const void* data, size_t size, uint64_t position) 
     return true;
 }
 
-inline double Seconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-inline double Median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0;
+// Sets the file to its full size and writes every header and index at its place.
+// The frames are the caller's: holes of a sparse file, or whatever it writes there.
+inline bool WriteSparseLayout(int fd, const Type2Plan& plan) {
+    bool ok = ::ftruncate(fd, static_cast<off_t>(plan.fileSize)) == 0 &&
+              PWriteAll(fd, plan.head.Data().data(), plan.head.Size(), 0);
+    for (const auto& part : plan.segments) {
+        ok = ok && PWriteAll(fd, part.lists.Data().data(), part.lists.Size(), part.listsAt);
+        uint64_t at = part.indexAt;
+        for (const auto& ix : part.index) {
+            ok = ok && PWriteAll(fd, ix.Data().data(), ix.Size(), at);
+            at += ix.Size();
+        }
     }
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    return ok;
 }
 
-inline bool DropCaches() {
-    ::sync();
-    std::ofstream drop("/proc/sys/vm/drop_caches");
-    drop << "3\n";
-    return static_cast<bool>(drop.flush());
-}
-
-inline std::string TempFolder(const std::string& given) {
-    if (!given.empty()) {
-        return given;
+// Pattern bytes for frame data that differ from frame to frame: 4 MiB of
+// xorshift output, taken from at an offset that moves with the frame number, so
+// that no two neighbouring frames are alike and nothing costs a generator per byte.
+class PatternPool {
+public:
+    PatternPool() : pool_(size_t{4} << 20) {
+        uint64_t x = 0x9E3779B97F4A7C15u;
+        for (uint8_t& b : pool_) {
+            x ^= x << 13;  // xorshift64
+            x ^= x >> 7;
+            x ^= x << 17;
+            b = static_cast<uint8_t>(x >> 24);
+        }
     }
-    const char* tmp = std::getenv("TMPDIR");
-    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    // size bytes for frame k; at most 4 MiB.
+    const uint8_t* At(int k, size_t size) const {
+        return pool_.data() + (static_cast<size_t>(k) * 7919 * 8) % (pool_.size() - size);
+    }
+
+private:
+    std::vector<uint8_t> pool_;
+};
+
+// Appends to a file through a large buffer, so that generating gigabytes costs few calls.
+class SequentialWriter {
+public:
+    explicit SequentialWriter(int fd) : fd_(fd) { buffer_.reserve(kIoBlock); }
+
+    void Put(const void* data, size_t n) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        while (n > 0) {
+            const size_t take = std::min(n, kIoBlock - buffer_.size());
+            buffer_.insert(buffer_.end(), p, p + take);
+            p += take;
+            n -= take;
+            if (buffer_.size() == kIoBlock) {
+                Flush();
+            }
+        }
+    }
+    void Put(const Bytes& b) { Put(b.Data().data(), b.Size()); }
+    bool Flush() {
+        size_t done = 0;
+        while (ok_ && done < buffer_.size()) {
+            ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+            ok_ = n > 0;
+            done += ok_ ? static_cast<size_t>(n) : 0;
+        }
+        buffer_.clear();
+        return ok_;
+    }
+
+private:
+    int fd_;
+    std::vector<uint8_t> buffer_;
+    bool ok_ = true;
+};
+
+// Puts the whole file front to back: frameData(k) gives frame k's video and audio
+// data as a pair of pointers. When chunksToo is given it receives every frame's
+// two chunks as well: the bytes that a copy of all scenes moves, for cp.
+template <typename FrameData>
+void PutType2(const Type2Plan& plan, FrameData frameData, SequentialWriter& out,
+              SequentialWriter* chunksToo = nullptr) {
+    uint8_t videoHeader[8];
+    uint8_t audioHeader[8];
+    ChunkHeader(videoHeader, "00dc", kVideoSize);
+    ChunkHeader(audioHeader, "01wb", kAudioSize);
+    out.Put(plan.head);
+    for (const auto& part : plan.segments) {
+        out.Put(part.lists);
+        for (int k = part.first; k < part.first + part.count; ++k) {
+            const std::pair<const uint8_t*, const uint8_t*> data = frameData(k);
+            for (SequentialWriter* w : {&out, chunksToo}) {
+                if (w != nullptr) {
+                    w->Put(videoHeader, 8);
+                    w->Put(data.first, kVideoSize);
+                    w->Put(audioHeader, 8);
+                    w->Put(data.second, kAudioSize);
+                }
+            }
+        }
+        out.Put(part.index[0]);
+        out.Put(part.index[1]);
+    }
 }
 
 }  // namespace qvbench

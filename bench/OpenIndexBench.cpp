@@ -24,72 +24,23 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "avi/AviReader.h"
 #include "avi/RiffAviReader.h"
+#include "bench/BenchAvi.h"
+#include "bench/BenchUtil.h"
 
 namespace {
 
-constexpr int kFrames = 90000;           // one hour at 25 fps
-constexpr int kFramesPerSegment = 7000;  // 7000 x 151696 bytes: each RIFF stays below 1 GiB
-constexpr uint32_t kVideoSize = 144000;  // one PAL DV frame
-constexpr uint32_t kSamplesPerFrame = 1920;  // 48 kHz at 25 fps
-constexpr uint32_t kAudioSize = kSamplesPerFrame * 4;  // stereo 16-bit
-constexpr uint32_t kSuperIndexCapacity = 256;  // entries reserved in each "indx"
+using qvbench::kFramesPerSegment;
+using qvbench::kVideoSize;
+using qvbench::Median;
+using qvbench::Milliseconds;
 
-// Little-endian byte buffer with RIFF chunk helpers: a chunk is begun, its size
-// field remembered, and patched when the chunk ends.
-class Bytes {
-public:
-    void U8(uint8_t v) { data_.push_back(v); }
-    void U16(uint16_t v) {
-        U8(static_cast<uint8_t>(v));
-        U8(static_cast<uint8_t>(v >> 8));
-    }
-    void U32(uint32_t v) {
-        U16(static_cast<uint16_t>(v));
-        U16(static_cast<uint16_t>(v >> 16));
-    }
-    void U64(uint64_t v) {
-        U32(static_cast<uint32_t>(v));
-        U32(static_cast<uint32_t>(v >> 32));
-    }
-    void Fcc(const char (&s)[5]) { data_.insert(data_.end(), s, s + 4); }
-    void Zeros(size_t n) { data_.insert(data_.end(), n, 0); }
-
-    // "id" and a size to be patched; returns where the size field is.
-    size_t Begin(const char (&id)[5]) {
-        Fcc(id);
-        size_t at = data_.size();
-        U32(0);
-        return at;
-    }
-    size_t BeginList(const char (&id)[5], const char (&type)[5]) {
-        size_t at = Begin(id);
-        Fcc(type);
-        return at;
-    }
-    void End(size_t sizeAt) { Patch32(sizeAt, static_cast<uint32_t>(data_.size() - sizeAt - 4)); }
-    void Patch32(size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            data_[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-        }
-    }
-    void Patch64(size_t at, uint64_t v) {
-        Patch32(at, static_cast<uint32_t>(v));
-        Patch32(at + 4, static_cast<uint32_t>(v >> 32));
-    }
-    size_t Size() const { return data_.size(); }
-    const std::vector<uint8_t>& Data() const { return data_; }
-
-private:
-    std::vector<uint8_t> data_;
-};
+constexpr int kFrames = 90000;  // one hour at 25 fps
 
 // A run of bytes that the open has to read.
 struct Range {
@@ -107,177 +58,27 @@ struct Layout {
     std::vector<uint64_t> videoDataAt;
 };
 
-bool PWriteAll(int fd, const std::vector<uint8_t>& bytes, uint64_t position) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                             static_cast<off_t>(position + done));
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Writes the file and returns what the open will read; fileSize 0 on failure.
 Layout WriteSparseAvi(const std::string& path) {
+    const qvbench::Type2Plan plan = qvbench::PlanType2(kFrames);
     Layout layout;
-    const int segments = (kFrames + kFramesPerSegment - 1) / kFramesPerSegment;
-    layout.segments = segments;
-    const uint64_t framePair = 8 + kVideoSize + 8 + kAudioSize;  // 00dc + 01wb chunks
-
-    // --- First RIFF: "AVI " with the header list; its "movi" follows at once.
-    Bytes head;
-    const size_t riffSize = head.BeginList("RIFF", "AVI ");
-    const size_t hdrl = head.BeginList("LIST", "hdrl");
-    {
-        const size_t avih = head.Begin("avih");
-        head.U32(40000);                      // dwMicroSecPerFrame
-        head.U32(25 * (kVideoSize + kAudioSize));  // dwMaxBytesPerSec
-        head.U32(0);                          // dwPaddingGranularity
-        head.U32(0x10 | 0x100);               // dwFlags: AVIF_HASINDEX | AVIF_ISINTERLEAVED
-        head.U32(std::min(kFrames, kFramesPerSegment));  // dwTotalFrames: first RIFF only
-        head.U32(0);                          // dwInitialFrames
-        head.U32(2);                          // dwStreams
-        head.U32(kVideoSize + 8);             // dwSuggestedBufferSize
-        head.U32(720);                        // dwWidth
-        head.U32(576);                        // dwHeight
-        head.Zeros(16);                       // dwReserved[4]
-        head.End(avih);
+    layout.segments = static_cast<int>(plan.segments.size());
+    layout.fileSize = plan.fileSize;
+    for (uint64_t pairAt : plan.pairAt) {
+        layout.videoDataAt.push_back(pairAt + 8);  // past the "00dc" chunk header
     }
-    size_t superEntries[2] = {0, 0};  // where each stream's super index entries begin
-    for (int s = 0; s < 2; ++s) {
-        const bool video = s == 0;
-        const size_t strl = head.BeginList("LIST", "strl");
-        const size_t strh = head.Begin("strh");
-        head.Fcc(video ? "vids" : "auds");   // fccType
-        if (video) {
-            head.Fcc("dvsd");                // fccHandler
-        } else {
-            head.U32(0);
-        }
-        head.U32(0);                         // dwFlags
-        head.U16(0);                         // wPriority
-        head.U16(0);                         // wLanguage
-        head.U32(0);                         // dwInitialFrames
-        head.U32(1);                         // dwScale
-        head.U32(video ? 25 : 48000);        // dwRate
-        head.U32(0);                         // dwStart
-        head.U32(video ? kFrames : kFrames * kSamplesPerFrame);  // dwLength
-        head.U32(video ? kVideoSize : kAudioSize);  // dwSuggestedBufferSize
-        head.U32(0xFFFFFFFFu);               // dwQuality
-        head.U32(video ? 0 : 4);             // dwSampleSize
-        head.U16(0);                         // rcFrame.left
-        head.U16(0);                         // rcFrame.top
-        head.U16(video ? 720 : 0);           // rcFrame.right
-        head.U16(video ? 576 : 0);           // rcFrame.bottom
-        head.End(strh);
-        const size_t strf = head.Begin("strf");
-        if (video) {
-            head.U32(40);                    // biSize
-            head.U32(720);                   // biWidth
-            head.U32(576);                   // biHeight
-            head.U16(1);                     // biPlanes
-            head.U16(24);                    // biBitCount
-            head.Fcc("dvsd");                // biCompression
-            head.U32(kVideoSize);            // biSizeImage
-            head.Zeros(16);                  // biXPelsPerMeter .. biClrImportant
-        } else {
-            head.U16(1);                     // wFormatTag: PCM
-            head.U16(2);                     // nChannels
-            head.U32(48000);                 // nSamplesPerSec
-            head.U32(48000 * 4);             // nAvgBytesPerSec
-            head.U16(4);                     // nBlockAlign
-            head.U16(16);                    // wBitsPerSample
-        }
-        head.End(strf);
-        const size_t indx = head.Begin("indx");
-        head.U16(4);                         // wLongsPerEntry
-        head.U8(0);                          // bIndexSubType
-        head.U8(0);                          // bIndexType: AVI_INDEX_OF_INDEXES
-        head.U32(static_cast<uint32_t>(segments));  // nEntriesInUse
-        head.Fcc(video ? "00dc" : "01wb");   // dwChunkId
-        head.Zeros(12);                      // dwReserved[3]
-        superEntries[s] = head.Size();
-        head.Zeros(16 * kSuperIndexCapacity);  // qwOffset, dwSize, dwDuration each
-        head.End(indx);
-        head.End(strl);
-    }
-    {
-        const size_t odml = head.BeginList("LIST", "odml");
-        const size_t dmlh = head.Begin("dmlh");
-        head.U32(kFrames);                   // dwTotalFrames
-        head.Zeros(244);                     // dwFuture[61]
-        head.End(dmlh);
-        head.End(odml);
-    }
-    head.End(hdrl);
-    layout.reads.push_back({0, static_cast<uint32_t>(head.Size()), -1});
-
-    // --- Segments: [RIFF AVIX] LIST movi, frame chunks (left as holes), ix00, ix01.
-    uint64_t at = head.Size();  // the first "movi" list follows the header list
-    uint64_t firstRiffEnd = 0;
-    std::vector<std::pair<uint64_t, Bytes>> indexChunks;
-    for (int seg = 0; seg < segments; ++seg) {
-        const int first = seg * kFramesPerSegment;
-        const int count = std::min(kFramesPerSegment, kFrames - first);
-        const uint64_t riffAt = at;
-        Bytes lists;
-        size_t riffSizeAt = 0;
-        if (seg > 0) {
-            riffSizeAt = lists.BeginList("RIFF", "AVIX");
-        }
-        const uint64_t moviAt = at + lists.Size();  // the "LIST" of the movi list
-        const size_t moviSizeAt = lists.BeginList("LIST", "movi");
-        const uint64_t dataStart = at + lists.Size();
-        for (int k = 0; k < count; ++k) {
-            layout.videoDataAt.push_back(dataStart + static_cast<uint64_t>(k) * framePair + 8);
-        }
-        uint64_t indexAt = dataStart + static_cast<uint64_t>(count) * framePair;
+    // The header list, then per segment the index chunks and the list headers
+    // (12 bytes each) before its frames.
+    layout.reads.push_back({0, static_cast<uint32_t>(plan.head.Size()), -1});
+    for (const auto& part : plan.segments) {
+        uint64_t indexAt = part.indexAt;
         for (int s = 0; s < 2; ++s) {
-            const bool video = s == 0;
-            Bytes ix;
-            const size_t ixSize = ix.Begin(video ? "ix00" : "ix01");
-            ix.U16(2);                       // wLongsPerEntry
-            ix.U8(0);                        // bIndexSubType
-            ix.U8(1);                        // bIndexType: AVI_INDEX_OF_CHUNKS
-            ix.U32(static_cast<uint32_t>(count));  // nEntriesInUse
-            ix.Fcc(video ? "00dc" : "01wb"); // dwChunkId
-            ix.U64(moviAt);                  // qwBaseOffset
-            ix.U32(0);                       // dwReserved3
-            for (int k = 0; k < count; ++k) {
-                const uint64_t data = dataStart + static_cast<uint64_t>(k) * framePair + 8 +
-                                      (video ? 0 : 8 + kVideoSize);
-                ix.U32(static_cast<uint32_t>(data - moviAt));  // dwOffset: past the chunk header
-                ix.U32(video ? kVideoSize : kAudioSize);      // dwSize: key frames
-            }
-            ix.End(ixSize);
-            // This segment's entry in the stream's super index.
-            const size_t e = superEntries[s] + static_cast<size_t>(seg) * 16;
-            head.Patch64(e, indexAt);                                   // qwOffset
-            head.Patch32(e + 8, static_cast<uint32_t>(ix.Size()));      // dwSize: whole chunk
-            head.Patch32(e + 12, static_cast<uint32_t>(count) *
-                                     (video ? 1 : kSamplesPerFrame));  // dwDuration
-            layout.reads.push_back({indexAt, static_cast<uint32_t>(ix.Size()), s});
-            const uint64_t size = ix.Size();
-            indexChunks.emplace_back(indexAt, std::move(ix));
+            const auto size = static_cast<uint32_t>(part.index[s].Size());
+            layout.reads.push_back({indexAt, size, s});
             indexAt += size;
         }
-        const uint64_t end = indexAt;
-        lists.Patch32(moviSizeAt, static_cast<uint32_t>(end - (moviAt + 8)));
-        if (seg > 0) {
-            lists.Patch32(riffSizeAt, static_cast<uint32_t>(end - (riffAt + 8)));
-        } else {
-            firstRiffEnd = end;
-        }
-        // The walk reads the list headers (12 bytes each) of every segment.
-        layout.reads.push_back({riffAt, static_cast<uint32_t>(lists.Size()), -1});
-        indexChunks.emplace_back(riffAt, std::move(lists));
-        at = end;
+        layout.reads.push_back({part.listsAt, static_cast<uint32_t>(part.lists.Size()), -1});
     }
-    head.Patch32(riffSize, static_cast<uint32_t>(firstRiffEnd - 8));
-    layout.fileSize = at;
 
     std::sort(layout.reads.begin(), layout.reads.end(),
               [](const Range& a, const Range& b) { return a.position < b.position; });
@@ -290,11 +91,8 @@ Layout WriteSparseAvi(const std::string& path) {
         std::perror(path.c_str());
         return {};
     }
-    bool ok = ::ftruncate(fd, static_cast<off_t>(layout.fileSize)) == 0 &&
-              PWriteAll(fd, head.Data(), 0);
-    for (const auto& [position, bytes] : indexChunks) {
-        ok = ok && PWriteAll(fd, bytes.Data(), position);
-    }
+    // Only the headers and indexes: the frames are left as holes.
+    bool ok = qvbench::WriteSparseLayout(fd, plan);
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
         std::perror(path.c_str());
@@ -303,26 +101,9 @@ Layout WriteSparseAvi(const std::string& path) {
     return layout;
 }
 
-double Milliseconds(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 size_t HeapInUse() {
     struct mallinfo2 m = ::mallinfo2();
     return m.uordblks + m.hblkhd;  // small blocks in use + mmapped blocks
-}
-
-bool DropCaches() {
-    ::sync();
-    std::ofstream drop("/proc/sys/vm/drop_caches");
-    drop << "3\n";
-    return static_cast<bool>(drop.flush());
 }
 
 // The reader as users see it, checked against the layout: a timing of a reader
@@ -393,26 +174,12 @@ bool PlainRead(const std::string& path, const Layout& layout, std::vector<uint8_
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string folder;
-    int repeat = 5;
-    bool cold = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--cold") {
-            cold = true;
-        } else if (arg == "--repeat" && i + 1 < argc) {
-            repeat = std::max(1, std::atoi(argv[++i]));
-        } else if (!arg.empty() && arg[0] != '-') {
-            folder = arg;
-        } else {
-            std::fprintf(stderr, "usage: %s [folder] [--repeat N] [--cold]\n", argv[0]);
-            return 2;
-        }
+    // Without root, --cold is reported in the table rather than refused.
+    const auto options = qvbench::ParseOptions(argc, argv, 5, false);
+    if (!options) {
+        return 2;
     }
-    if (folder.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        folder = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-    }
+    const auto& [folder, repeat, cold] = *options;
     const std::string path =
         folder + "/qv-bench-open-index-" + std::to_string(::getpid()) + ".avi";
 
@@ -436,7 +203,7 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> buffer;
         for (int r = 0; r < repeat; ++r) {
             if (dropCaches) {
-                DropCaches();
+                qvbench::DropCaches();
             }
             const size_t before = HeapInUse();
             auto t0 = std::chrono::steady_clock::now();
@@ -451,14 +218,14 @@ int main(int argc, char** argv) {
             reader.reset();
 
             if (dropCaches) {
-                DropCaches();
+                qvbench::DropCaches();
             }
             auto t2 = std::chrono::steady_clock::now();
             bool ok = PlainRead(path, layout, buffer, nullptr);
             auto t3 = std::chrono::steady_clock::now();
 
             if (dropCaches) {
-                DropCaches();
+                qvbench::DropCaches();
             }
             std::vector<qv::IndexEntry> entries[2];
             auto t4 = std::chrono::steady_clock::now();

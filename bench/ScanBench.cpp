@@ -37,6 +37,7 @@
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
 #include "bench/BenchAvi.h"
+#include "bench/BenchUtil.h"
 #include "dv/Datestamp.h"
 #include "dv/DatestampScan.h"
 #include "platform/Platform.h"
@@ -143,16 +144,7 @@ qvbench::Type2Plan WriteSparseCapture(const std::string& path, const Tape& tape)
         std::perror(path.c_str());
         return {};
     }
-    bool ok = ::ftruncate(fd, static_cast<off_t>(plan.fileSize)) == 0 &&
-              qvbench::PWriteAll(fd, plan.head.Data().data(), plan.head.Size(), 0);
-    for (const auto& part : plan.segments) {
-        ok = ok && qvbench::PWriteAll(fd, part.lists.Data().data(), part.lists.Size(), part.listsAt);
-        uint64_t at = part.indexAt;
-        for (const auto& ix : part.index) {
-            ok = ok && qvbench::PWriteAll(fd, ix.Data().data(), ix.Size(), at);
-            at += ix.Size();
-        }
-    }
+    bool ok = qvbench::WriteSparseLayout(fd, plan);
     uint8_t chunk[8 + kHeadBytes];
     qvbench::ChunkHeader(chunk, "00dc", qvbench::kVideoSize);
     for (int k = 0; ok && k < kFrames; ++k) {
@@ -337,27 +329,11 @@ struct Step {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string folder;
-    int repeat = 5;
-    bool cold = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--cold") {
-            cold = true;
-        } else if (arg == "--repeat" && i + 1 < argc) {
-            repeat = std::max(1, std::atoi(argv[++i]));
-        } else if (!arg.empty() && arg[0] != '-') {
-            folder = arg;
-        } else {
-            std::fprintf(stderr, "usage: %s [folder] [--repeat N] [--cold]\n", argv[0]);
-            return 2;
-        }
-    }
-    if (cold && ::geteuid() != 0) {
-        std::fprintf(stderr, "--cold needs root to drop the page cache\n");
+    const auto options = qvbench::ParseOptions(argc, argv, 5, true);
+    if (!options) {
         return 2;
     }
-    folder = qvbench::TempFolder(folder);
+    const auto& [folder, repeat, cold] = *options;
     const std::string path = folder + "/qv-bench-scan-" + std::to_string(::getpid()) + ".avi";
 
     const Tape tape = MakeTape();

@@ -24,15 +24,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -48,6 +45,7 @@
 #include "app/MainWindowModel.h"
 #include "avi/AviReader.h"
 #include "bench/BenchAvi.h"
+#include "bench/BenchUtil.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/Questions.h"
@@ -59,10 +57,10 @@ using qvbench::kAudioSize;
 using qvbench::kFramePair;
 using qvbench::kSamplesPerFrame;
 using qvbench::kVideoSize;
-using qvbench::Median;
+using qvbench::MedianOf;
 using qvbench::Seconds;
-
-constexpr size_t kIoBlock = size_t{8} << 20;
+using qvbench::SequentialWriter;
+using qvbench::Timing;
 constexpr uint64_t kMiB = uint64_t{1} << 20;
 
 struct Recording {
@@ -91,67 +89,20 @@ int TotalFrames() {
     return n;
 }
 
-// Appends to a file through a large buffer, so that generating gigabytes costs few calls.
-class SequentialWriter {
-public:
-    explicit SequentialWriter(int fd) : fd_(fd) { buffer_.reserve(kIoBlock); }
-
-    void Put(const void* data, size_t n) {
-        const auto* p = static_cast<const uint8_t*>(data);
-        while (n > 0) {
-            const size_t take = std::min(n, kIoBlock - buffer_.size());
-            buffer_.insert(buffer_.end(), p, p + take);
-            p += take;
-            n -= take;
-            if (buffer_.size() == kIoBlock) {
-                Flush();
-            }
-        }
-    }
-    void Put(const qvbench::Bytes& b) { Put(b.Data().data(), b.Size()); }
-    bool Flush() {
-        size_t done = 0;
-        while (ok_ && done < buffer_.size()) {
-            ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-            ok_ = n > 0;
-            done += ok_ ? static_cast<size_t>(n) : 0;
-        }
-        buffer_.clear();
-        return ok_;
-    }
-
-private:
-    int fd_;
-    std::vector<uint8_t> buffer_;
-    bool ok_ = true;
-};
-
 // Frame content: pattern bytes that differ from frame to frame, with the DV
 // header, subcode and VAUX blocks (and so the recording time) in the first 512.
 class Content {
 public:
-    Content() : pool_(size_t{4} << 20), video_(kVideoSize) {
-        uint64_t x = 0x9E3779B97F4A7C15u;
-        for (uint8_t& b : pool_) {
-            x ^= x << 13;  // xorshift64
-            x ^= x >> 7;
-            x ^= x << 17;
-            b = static_cast<uint8_t>(x >> 24);
-        }
-    }
+    Content() : video_(kVideoSize) {}
     const uint8_t* Video(int k, const Civil& time) {
-        std::memcpy(video_.data(), pool_.data() + Offset(k, kVideoSize), kVideoSize);
+        std::memcpy(video_.data(), pool_.At(k, kVideoSize), kVideoSize);
         qvbench::MakeDvHead(video_.data(), time);
         return video_.data();
     }
-    const uint8_t* Audio(int k) const { return pool_.data() + Offset(k + 7, kAudioSize); }
+    const uint8_t* Audio(int k) const { return pool_.At(k + 7, kAudioSize); }
 
 private:
-    size_t Offset(int k, size_t size) const {
-        return (static_cast<size_t>(k) * 7919 * 8) % (pool_.size() - size);
-    }
-
-    std::vector<uint8_t> pool_;
+    qvbench::PatternPool pool_;
     std::vector<uint8_t> video_;
 };
 
@@ -183,26 +134,13 @@ bool WriteSource(const std::string& path, const std::string& chunkBytesPath,
         SequentialWriter out(fd);
         SequentialWriter chunks(chunkFd);
         Content content;
-        uint8_t videoHeader[8];
-        uint8_t audioHeader[8];
-        qvbench::ChunkHeader(videoHeader, "00dc", kVideoSize);
-        qvbench::ChunkHeader(audioHeader, "01wb", kAudioSize);
-        out.Put(plan.head);
-        for (const auto& part : plan.segments) {
-            out.Put(part.lists);
-            for (int k = part.first; k < part.first + part.count; ++k) {
+        qvbench::PutType2(
+            plan,
+            [&](int k) {
                 const uint8_t* video = content.Video(k, frameTime[static_cast<size_t>(k)]);
-                const uint8_t* audio = content.Audio(k);
-                for (SequentialWriter* w : {&out, &chunks}) {
-                    w->Put(videoHeader, 8);
-                    w->Put(video, kVideoSize);
-                    w->Put(audioHeader, 8);
-                    w->Put(audio, kAudioSize);
-                }
-            }
-            out.Put(part.index[0]);
-            out.Put(part.index[1]);
-        }
+                return std::pair(video, content.Audio(k));
+            },
+            out, &chunks);
         ok = out.Flush() && chunks.Flush();
     }
     struct stat st {};
@@ -298,27 +236,6 @@ int WriteRunChild(const std::string& source, const std::string& outFolder, uint6
     return ok && quiet ? 0 : 1;
 }
 
-struct Timing {
-    double run = 0;   // the write run (ours: measured by the child) or the child (cp)
-    double sync = 0;  // the sync after it
-    double cpu = 0;   // user and system time of the child
-    double sys = 0;   // of which in the kernel
-    double faults = 0;  // minor page faults: first touches of memory
-    double maxRssMiB = 0;
-    bool ok = false;
-};
-
-// CPU time, kernel time, page faults and peak memory of a child, from wait4.
-void TakeUsage(const struct rusage& usage, Timing& t) {
-    auto seconds = [](const timeval& tv) {
-        return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
-    };
-    t.sys = seconds(usage.ru_stime);
-    t.cpu = seconds(usage.ru_utime) + t.sys;
-    t.faults = static_cast<double>(usage.ru_minflt);
-    t.maxRssMiB = static_cast<double>(usage.ru_maxrss) / 1024;  // ru_maxrss is in KiB
-}
-
 struct SceneOut {
     int first = 0;
     int count = 0;
@@ -363,9 +280,7 @@ Timing RunWriteRun(const std::string& source, const std::string& outFolder, uint
     }
     ::close(pipeFds[0]);
     int status = 0;
-    struct rusage usage {};
-    const pid_t waited = ::wait4(pid, &status, 0, &usage);
-    TakeUsage(usage, t);
+    const bool exited = qvbench::WaitChild(pid, t, &status);
 
     std::istringstream in(text);
     int ok = 0;
@@ -374,54 +289,11 @@ Timing RunWriteRun(const std::string& source, const std::string& outFolder, uint
     for (SceneOut s; in >> s.first >> s.count && in.get() == ' ' && std::getline(in, s.name);) {
         scenes.push_back(s);
     }
-    t.ok = waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 && ok == 1;
+    t.ok = exited && ok == 1;
     if (!t.ok) {
         std::fprintf(stderr, "the write run failed (status %d)\n", status);
     }
     return t;
-}
-
-// Runs argv[0] (looked up in PATH) to its end, then sync; wait4 gives its peak memory.
-Timing RunCommand(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    Timing t;
-    ::sync();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const auto t0 = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execvp(argv[0], argv.data());
-        std::perror(argv[0]);
-        ::_exit(127);
-    }
-    if (pid < 0) {
-        std::perror("fork");
-        return t;
-    }
-    int status = 0;
-    struct rusage usage {};
-    const pid_t waited = ::wait4(pid, &status, 0, &usage);
-    const auto t1 = std::chrono::steady_clock::now();
-    ::sync();
-    const auto t2 = std::chrono::steady_clock::now();
-    t.run = Seconds(t1 - t0);
-    t.sync = Seconds(t2 - t1);
-    TakeUsage(usage, t);
-    t.ok = waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (!t.ok) {
-        std::fprintf(stderr, "%s failed (status %d)\n", args[0].c_str(), status);
-    }
-    return t;
-}
-
-int64_t FileSize(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -500,27 +372,11 @@ double ResidentMiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string folder;
-    int repeat = 3;
-    bool cold = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--cold") {
-            cold = true;
-        } else if (arg == "--repeat" && i + 1 < argc) {
-            repeat = std::max(1, std::atoi(argv[++i]));
-        } else if (!arg.empty() && arg[0] != '-') {
-            folder = arg;
-        } else {
-            std::fprintf(stderr, "usage: %s [folder] [--repeat N] [--cold]\n", argv[0]);
-            return 2;
-        }
-    }
-    if (cold && ::geteuid() != 0) {
-        std::fprintf(stderr, "--cold needs root to drop the page cache\n");
+    const auto options = qvbench::ParseOptions(argc, argv, 3, true);
+    if (!options) {
         return 2;
     }
-    folder = qvbench::TempFolder(folder);
+    const auto& [folder, repeat, cold] = *options;
     const int frames = TotalFrames();
     const qvbench::Type2Plan plan = qvbench::PlanType2(frames);
     const uint64_t chunkBytes = static_cast<uint64_t>(frames) * kFramePair;
@@ -590,52 +446,36 @@ int main(int argc, char** argv) {
         {"cp", ~uint64_t{0}},
     };
     constexpr int kSteps = static_cast<int>(sizeof configs / sizeof configs[0]);
-    std::vector<Timing> timings[kSteps];
-    int status = 0;
+    std::vector<std::vector<Timing>> timings(kSteps);
     int scanned = 0;
-    // Round 0 warms up and is not counted.
-    for (int r = 0; r <= repeat && status == 0; ++r) {
-        std::array<int, kSteps> order{};
-        for (int i = 0; i < kSteps; ++i) {
-            order[static_cast<size_t>(i)] = r % 2 == 1 ? i : kSteps - 1 - i;
+    const bool allChecked = qvbench::RunRounds(repeat, timings, [&](const std::string& label,
+                                                                    int step, Timing& t) {
+        EmptyFolder(outFolder);
+        ::sync();
+        if (cold) {
+            qvbench::DropCaches();
         }
-        for (int step : order) {
-            EmptyFolder(outFolder);
-            ::sync();
-            if (cold) {
-                qvbench::DropCaches();
-            }
-            const Config& c = configs[step];
-            Timing t;
-            bool checked = false;
-            if (c.bufferBytes == ~uint64_t{0}) {
-                const std::string out = outFolder + "/cp.bin";
-                t = RunCommand({"cp", chunkFile, out});
-                checked = t.ok && FileSize(out) == static_cast<int64_t>(chunkBytes);
-            } else {
-                std::vector<SceneOut> scenes;
-                t = RunWriteRun(source, outFolder, c.bufferBytes, scenes, scanned);
-                checked = t.ok && CheckOutputs(source, outFolder, scenes);
-            }
-            const std::string label = r == 0 ? "warm-up" : "run " + std::to_string(r);
-            std::printf("%-7s %-8s %6.2f s + sync %5.2f s  cpu %5.2f s (sys %5.2f)  "
-                        "faults %7.0f  peak RSS %7.1f MiB%s\n",
-                        label.c_str(), c.name, t.run, t.sync, t.cpu, t.sys, t.faults,
-                        t.maxRssMiB, checked ? "" : "  CHECK FAILED");
-            std::fflush(stdout);
-            EmptyFolder(outFolder);
-            if (!checked) {
-                status = 1;
-                break;
-            }
-            if (r > 0) {
-                timings[step].push_back(t);
-            }
+        const Config& c = configs[step];
+        bool checked = false;
+        if (c.bufferBytes == ~uint64_t{0}) {
+            const std::string out = outFolder + "/cp.bin";
+            t = qvbench::RunTimed({"cp", chunkFile, out});
+            checked = t.ok && qvbench::FileSize(out) == static_cast<int64_t>(chunkBytes);
+        } else {
+            std::vector<SceneOut> scenes;
+            t = RunWriteRun(source, outFolder, c.bufferBytes, scenes, scanned);
+            checked = t.ok && CheckOutputs(source, outFolder, scenes);
         }
-    }
+        std::printf("%-7s %-8s %6.2f s + sync %5.2f s  cpu %5.2f s (sys %5.2f)  "
+                    "faults %7.0f  peak RSS %7.1f MiB%s\n",
+                    label.c_str(), c.name, t.run, t.sync, t.cpu, t.sys, t.faults, t.maxRssMiB,
+                    checked ? "" : "  CHECK FAILED");
+        EmptyFolder(outFolder);
+        return checked;
+    });
     removeAll();
-    if (status != 0) {
-        return status;
+    if (!allChecked) {
+        return 1;
     }
 
     struct Summary {
@@ -643,19 +483,16 @@ int main(int argc, char** argv) {
     };
     Summary summary[kSteps] = {};
     for (int step = 0; step < kSteps; ++step) {
-        std::vector<double> run, sync, total, cpu, sys, faults, rss;
-        for (const Timing& t : timings[step]) {
-            run.push_back(t.run);
-            sync.push_back(t.sync);
-            total.push_back(t.run + t.sync);
-            cpu.push_back(t.cpu);
-            sys.push_back(t.sys);
-            faults.push_back(t.faults);
-            rss.push_back(t.maxRssMiB);
-        }
-        summary[step] = {Median(run), Median(sync),   Median(total), Median(cpu), Median(sys),
-                         Median(faults), Median(rss),
-                         static_cast<double>(chunkBytes) / 1e6 / Median(total)};
+        const std::vector<Timing>& ts = timings[static_cast<size_t>(step)];
+        const double total = MedianOf(ts, [](const Timing& t) { return t.run + t.sync; });
+        summary[step] = {MedianOf(ts, [](const Timing& t) { return t.run; }),
+                         MedianOf(ts, [](const Timing& t) { return t.sync; }),
+                         total,
+                         MedianOf(ts, [](const Timing& t) { return t.cpu; }),
+                         MedianOf(ts, [](const Timing& t) { return t.sys; }),
+                         MedianOf(ts, [](const Timing& t) { return t.faults; }),
+                         MedianOf(ts, [](const Timing& t) { return t.maxRssMiB; }),
+                         static_cast<double>(chunkBytes) / 1e6 / total};
     }
     std::printf("\nmedian of %d runs (time = the write run or cp, then sync):\n", repeat);
     std::printf("%-9s %7s %7s %8s %8s %7s %7s %9s %13s %6s\n", "buffer", "run s", "sync s",
