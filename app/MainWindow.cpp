@@ -128,7 +128,7 @@ void MainWindow::Wire() {
     button(1008, &MainWindow::RemoveAllInputs);
     button(1006, &MainWindow::RemoveSelectedInputs);
     button(3, &MainWindow::ScanDatestamps);
-    button(4, &MainWindow::NotAvailableYet);
+    button(4, &MainWindow::ScanOptical);
     button(1025, &MainWindow::NotAvailableYet);
     button(1020, &MainWindow::NotAvailableYet);
     button(1016, &MainWindow::SaveList);
@@ -321,6 +321,8 @@ void MainWindow::RemoveAllInputs() {
 }
 
 void MainWindow::ScanDatestamps() { model_->ScanDatestampsCommand(); }
+
+void MainWindow::ScanOptical() { model_->ScanOpticalCommand(); }
 
 void MainWindow::SetWriteName() {
     model_->outputPath = S(output_->text());

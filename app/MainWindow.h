@@ -77,6 +77,7 @@ public:
     void RemoveSelectedInputs();
     void RemoveAllInputs();
     void ScanDatestamps();
+    void ScanOptical();
     void SetWriteName();
     void OutputEditLeft();
     void WriteScenes();

@@ -11,6 +11,7 @@
 #include "app/OutputNaming.h"
 #include "app/SceneListExport.h"
 #include "dv/DatestampScan.h"
+#include "dv/OpticalScan.h"
 #include "dv/OverlapRemoval.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -225,6 +226,29 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
                                      settings.skipNoDatestamp != 0, &lastPreviewTick_, {}};
         return ScanFileDatestamps(context, file, framesDone);
     });
+}
+
+bool MainWindowModel::ScanOptical(bool reportNoFiles) {
+    if (questions_.Ask(kOpticalScanWarning, Buttons::OkCancel) != Answer::Ok) {
+        return false;
+    }
+    return ScanInputs(reportNoFiles, [this](const std::string& file, Progress& progress,
+                                            int64_t& framesDone) {
+        OpticalScanContext context{scenes,         questions_,        progress,
+                                   settings.optSensitivity, settings.codec, &lastOpticalTick_,
+                                   nullptr};
+        return ScanFileOptical(context, file, framesDone);
+    });
+}
+
+void MainWindowModel::ScanOpticalCommand() {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    ScanOptical(true);
+    SetWriteForSelected(1, true);
+    busy_ = false;
 }
 
 void MainWindowModel::ScanDatestampsCommand() {

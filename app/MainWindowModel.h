@@ -46,6 +46,11 @@ public:
     bool ScanDatestamps(bool reportNoFiles);
     // The "Scan Datestamps" button: the scan, the first row selected, overlaps.
     void ScanDatestampsCommand();
+    // Splits every input file into scenes by picture changes, after a warning that
+    // this is less precise; false when not confirmed, no files, or stopped.
+    bool ScanOptical(bool reportNoFiles);
+    // The "Scan Optical" button: the scan, then the first row selected.
+    void ScanOpticalCommand();
     // Removes or trims scenes recorded twice, after asking.
     void RemoveOverlaps();
     void NameOutputs();
@@ -96,6 +101,7 @@ private:
     std::vector<std::string> inputs_;
     std::map<std::string, ScannedFile> scanned_;
     uint32_t lastPreviewTick_ = 0;
+    uint32_t lastOpticalTick_ = 0;
     bool busy_ = false;
 };
 

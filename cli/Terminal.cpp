@@ -47,6 +47,10 @@ Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const st
             }
             return Answer::Ok;
         case Buttons::OkCancel:
+            if (StartsWith(text, "Please Note: 'optical'")) {
+                std::cerr << " (ok, --optical)\n";
+                return Answer::Ok;
+            }
             // A file that cannot be read: the batch goes on with the next one.
             std::cerr << " (skipped)\n";
             ++errors;

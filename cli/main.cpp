@@ -13,6 +13,8 @@
 #include "app/MainView.h"
 #include "app/MainWindowModel.h"
 #include "app/SceneListExport.h"
+#include "app/Settings.h"
+#include "platform/SettingsStore.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
 #include "dv/Datestamp.h"
@@ -38,8 +40,10 @@ const char kUsage[] =
     "  copy SOURCE --first N --count M DEST [--yes]\n"
     "                                        copy frames N..N+M-1 with their audio into DEST;\n"
     "                                        --yes overwrites an existing DEST without asking\n"
-    "  scan [--remove-overlaps] [--output PATH] [--skip-undated] [--json] FILE...\n"
-    "                                        find the scenes and print the scene list\n"
+    "  scan [--optical[=0..4]] [--remove-overlaps] [--output PATH] [--skip-undated] [--json]\n"
+    "       FILE...                          find the scenes and print the scene list;\n"
+    "                                        --optical by picture changes, at a sensitivity\n"
+    "                                        from 0 (very high) to 4 (very low)\n"
     "  split FILE... --output PATH [--remove-overlaps] [--delete-sources] [--skip-undated]\n"
     "        [--only N,M,...] [--yes]        find the scenes and write each into a file of its\n"
     "                                        own named PATH'<recording time>; --only writes\n"
@@ -230,6 +234,8 @@ struct SceneOptions {
     bool deleteSources = false;
     bool yes = false;
     std::vector<int> only;  // scene numbers from 1
+    bool optical = false;
+    int sensitivity = -1;  // -1: the stored setting
 };
 
 // Parses the options of scan, split and list; an empty text on success.
@@ -277,8 +283,15 @@ std::string ParseSceneOptions(const std::string& command, const std::vector<std:
                 }
                 start = comma + 1;
             }
-        } else if (a.rfind("--optical", 0) == 0 && command == "scan") {
-            return "the optical scan is not available yet";
+        } else if (a == "--optical" && command == "scan") {
+            o.optical = true;
+        } else if (a.rfind("--optical=", 0) == 0 && command == "scan") {
+            const std::string level = a.substr(10);
+            if (level.size() != 1 || level[0] < '0' || level[0] > '4') {
+                return "--optical takes a sensitivity from 0 to 4";
+            }
+            o.optical = true;
+            o.sensitivity = level[0] - '0';
         } else if (a.size() > 1 && a[0] == '-') {
             return "unknown option " + a;
         } else {
@@ -353,6 +366,15 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
     model.settings.skipNoDatestamp = o.skipUndated ? 1 : 0;
     questions.removeOverlaps = o.removeOverlaps;
     questions.yes = o.yes;
+    if (o.optical) {
+        if (o.sensitivity < 0) {
+            qv::SettingsStore store(qv::SettingsStore::DefaultPath());
+            qv::LoadSettings(model.settings, store);
+        } else {
+            model.settings.optSensitivity = o.sensitivity;
+        }
+        return model.ScanOptical(true) && questions.errors == 0;
+    }
     const bool ok = model.ScanDatestamps(true);
     model.RemoveOverlaps();
     return ok && questions.errors == 0;

@@ -162,7 +162,7 @@ TEST_F(CliSplitTest, ListWritesTheTextExport) {
 TEST_F(CliSplitTest, WrongUsageExitsWith2AndWritesNothing) {
     const std::string t = tapeArg_;
     for (const std::string& args : std::vector<std::string>{
-             "scan", "scan --bogus " + t, "scan --optical " + t, "scan " + t + " --output",
+             "scan", "scan --bogus " + t, "scan --optical=5 " + t, "scan " + t + " --output",
              "split " + t, "split --output " + outArg_,
              "split " + t + " --output " + outArg_ + " --only",
              "split " + t + " --output " + outArg_ + " --only 0",

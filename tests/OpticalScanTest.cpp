@@ -1,0 +1,503 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/SceneList.h"
+#include "avi/AviReader.h"
+#include "dv/OpticalScan.h"
+#include "dv/PackedDib.h"
+#include "platform/Platform.h"
+#include "platform/Progress.h"
+#include "support/AviFixture.h"
+#include "support/DvPictures.h"
+#include "support/FakeQuestions.h"
+
+// The scan decodes real DV pictures: textured ones, since between the fields of
+// a flat picture the distance sits at the floor and cuts out of flat pictures
+// are a known weak spot of the measure.
+
+namespace {
+
+using qv::FieldSignature;
+using qv::SignatureCell;
+using qvtest::FixtureFrame;
+using qvtest::Rgb;
+
+// A patchwork of blocks that do not line up with the signature's cells, moved
+// right by shift pixels: each block is base with every channel off by up to
+// +-20. (Pictures of full-range random blocks all look alike to the measure,
+// which accumulates the distances to every cell around: what tells scenes apart
+// is their colouring, as in real video.)
+Rgb Patchwork(int x, int y, uint32_t seed, int shift, Rgb base) {
+    const int bx = (x - shift + 7200) / 45;
+    const int by = y / 40;
+    uint32_t h =
+        seed * 2654435761u ^ static_cast<uint32_t>(bx) * 40503u ^ static_cast<uint32_t>(by) * 9973u;
+    h ^= h >> 13;
+    h *= 0x5bd1e995u;
+    h ^= h >> 15;
+    const auto channel = [&](uint8_t b, int bits) {
+        return static_cast<uint8_t>(
+            std::clamp(b + static_cast<int>((h >> bits) % 41) - 20, 0, 255));
+    };
+    return Rgb{channel(base.r, 0), channel(base.g, 8), channel(base.b, 16)};
+}
+
+constexpr Rgb kWarm{180, 110, 60};
+constexpr Rgb kCool{60, 110, 180};
+constexpr Rgb kLight{200, 200, 200};
+
+std::vector<uint8_t> EncodePatchwork(uint32_t seed, Rgb base, int shift = 0) {
+    return qvtest::EncodeDvPicture(
+        true, [=](int x, int y) { return Patchwork(x, y, seed, shift, base); });
+}
+
+constexpr int kPanFrames = 90;
+constexpr int kPanPixelsPerFrame = 4;
+
+// Every distinct picture is encoded once for all tests.
+struct Pictures {
+    std::vector<uint8_t> a = EncodePatchwork(1, kWarm);
+    std::vector<uint8_t> b = EncodePatchwork(2, kCool);
+    std::vector<uint8_t> flash = EncodePatchwork(3, kLight);
+    std::vector<std::vector<uint8_t>> pan;
+    Pictures() {
+        for (int i = 0; i < kPanFrames; ++i) {
+            pan.push_back(EncodePatchwork(4, kWarm, i * kPanPixelsPerFrame));
+        }
+    }
+};
+
+// Cancels at the given call of CancelRequested (from 1; 0 = never) and records
+// what the scan shows.
+class RecordingProgress : public qv::Progress {
+  public:
+    struct Position {
+        int position;
+        std::string fileName;
+        qv::AviStream* stream;
+        int frame;
+    };
+    void SetRange(int, int) override {}
+    void SetText(const std::string& text) override { texts.push_back(text); }
+    int SetPosition(int position, const std::string& fileName, qv::AviStream* stream,
+                    int frame) override {
+        positions.push_back({position, fileName, stream, frame});
+        return 0;
+    }
+    bool CancelRequested() override { return ++calls == cancelAt; }
+
+    int cancelAt = 0;
+    int calls = 0;
+    std::vector<std::string> texts;
+    std::vector<Position> positions;
+};
+
+class OpticalScanTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { pictures_ = new Pictures; }
+    static void TearDownTestSuite() {
+        delete pictures_;
+        pictures_ = nullptr;
+    }
+    void SetUp() override {
+        ASSERT_EQ(P().a.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+    }
+    static const Pictures& P() { return *pictures_; }
+
+    // A type-2 PAL file of the given video chunks (no audio).
+    std::string WriteFile(const std::string& name, const std::vector<std::vector<uint8_t>>& video,
+                          qvtest::DvType type = qvtest::DvType::Type2) {
+        std::vector<FixtureFrame> frames;
+        frames.reserve(video.size());
+        for (const auto& v : video) {
+            frames.push_back(FixtureFrame{v, {}});
+        }
+        qvtest::FixtureOptions options;
+        options.type = type;
+        const std::string path = dir_.Path(name);
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+        return path;
+    }
+
+    static std::vector<std::vector<uint8_t>> Repeat(const std::vector<uint8_t>& picture,
+                                                    int count) {
+        return std::vector<std::vector<uint8_t>>(static_cast<size_t>(count), picture);
+    }
+
+    // Scans one file; the scenes as (first frame, frame count) pairs.
+    int Scan(const std::string& path, int sensitivity = 2) {
+        qv::OpticalScanContext context{scenes_, questions_, progress_, sensitivity,
+                                       {},      &tick_,     &decoded_};
+        return qv::ScanFileOptical(context, path, framesDone_);
+    }
+    std::vector<std::pair<int, int>> Found() const {
+        std::vector<std::pair<int, int>> spans;
+        for (const qv::Scene& s : scenes_) {
+            spans.emplace_back(s.firstFrame, s.frameCount);
+        }
+        return spans;
+    }
+
+    qvtest::TempDir dir_;
+    qv::SceneList scenes_;
+    qvtest::FakeQuestions questions_;
+    RecordingProgress progress_;
+    uint32_t tick_ = qv::TickCount();
+    int64_t framesDone_ = 0;
+    int64_t decoded_ = 0;
+    static Pictures* pictures_;
+};
+
+Pictures* OpticalScanTest::pictures_ = nullptr;
+
+using Spans = std::vector<std::pair<int, int>>;
+
+// ---- the measure on hand-made signatures ----
+
+FieldSignature Uniform(SignatureCell cell) {
+    FieldSignature s;
+    s.cells.fill(cell);
+    return s;
+}
+
+TEST(OpticalMeasureTest, CellDistanceIsTheMeanRelativeChannelDifference) {
+    // blue 50/100, green 100/200, red 50/50 of the larger value, each x 255.
+    EXPECT_EQ(qv::CellDistance({100, 200, 50}, {50, 100, 0}), (127 + 127 + 255) / 3);
+    EXPECT_EQ(qv::CellDistance({50, 100, 0}, {100, 200, 50}), 169);
+    EXPECT_EQ(qv::CellDistance({0, 0, 0}, {0, 0, 0}), 0);  // no division by 0
+    EXPECT_EQ(qv::CellDistance({0, 0, 0}, {1, 1, 1}), 255);
+    EXPECT_EQ(qv::CellDistance({1, 0, 0}, {0, 0, 0}), 85);
+    EXPECT_EQ(qv::CellDistance({255, 255, 255}, {254, 254, 254}), 1);
+}
+
+TEST(OpticalMeasureTest, SignatureDistanceAccumulatesSmallerDistances) {
+    // Equal cells: every distance is 0, so best never leaves -1 and each of the
+    // 300 cells adds 1.
+    const FieldSignature grey = Uniform({100, 100, 100});
+    EXPECT_FLOAT_EQ(qv::SignatureDistance(grey, grey), std::sqrt(300.0f));
+
+    // A: black but for row 0 column 0 (distance 255 from black) and row 1
+    // column 0 (distance 85). For B's cells in columns 0..3, rows 0..3, A's row 0
+    // cell comes first (best 254) and the row 1 cell adds its 85 (339); rows 4
+    // see only the row 1 cell (84); the other 280 cells add 1.
+    FieldSignature a = Uniform({0, 0, 0});
+    a.At(0, 0) = {1, 1, 1};
+    a.At(1, 0) = {1, 0, 0};
+    const FieldSignature black = Uniform({0, 0, 0});
+    EXPECT_FLOAT_EQ(qv::SignatureDistance(a, black),
+                    std::sqrt(280.0f + 16.0f * 339 * 339 + 4.0f * 84 * 84));
+    // The other way round only the two cells themselves differ, and a larger
+    // distance never adds to a smaller one.
+    EXPECT_FLOAT_EQ(qv::SignatureDistance(black, a), std::sqrt(298.0f + 254 * 254 + 84 * 84));
+}
+
+TEST(OpticalMeasureTest, SensitivityPresets) {
+    const float factors[] = {1.03f, 1.08f, 1.13f, 1.18f, 1.21f};
+    const char* texts[] = {"very high - \"studio camera\"", "high", "medium", "low",
+                           "very low - \"shaky Homevideo\""};
+    for (int i = 0; i < qv::kOpticalSensitivities; ++i) {
+        EXPECT_EQ(qv::SensitivityFactor(i), factors[i]) << i;
+        EXPECT_EQ(qv::SensitivityText(i), texts[i]) << i;
+    }
+    // Outside the table: "medium", and no read beyond it.
+    for (int index : {-1, 5, 6, INT_MIN, INT_MAX}) {
+        EXPECT_EQ(qv::SensitivityFactor(index), 1.13f) << index;
+        EXPECT_EQ(qv::SensitivityText(index), "") << index;
+    }
+}
+
+TEST(OpticalMeasureTest, WarningText) {
+    EXPECT_STREQ(qv::kOpticalScanWarning,
+                 "Please Note: 'optical' scene-scans do not have the high precision of "
+                 "datestamp-scans.\n\nIt might work very well with some video and not work at "
+                 "all with other video.\nWhile datestamp-scans identify all cuts in your video, "
+                 "optical-recognition only gives an overview of the cuts.\nIf your "
+                 "source-material contains the DV-datestamp, use datestamp-recognition!\n");
+}
+
+// ---- the grid ----
+
+TEST(OpticalGridTest, FieldsTakeAlternateStoredRowsAndIgnoreTheEdges) {
+    // 732 x 576: cells of 36 x 38; the 12 columns on the right and the 6 stored
+    // rows at the end are not used. (Rows of 732 pixels need no padding.)
+    qv::PackedDib picture = qv::PackedDib::Make24(732, 576);
+    for (int row = 0; row < 576; ++row) {
+        uint8_t* p = picture.Row(row);
+        for (int x = 0; x < 732; ++x) {
+            p[x * 3 + 0] = static_cast<uint8_t>(row < 256 ? row : 0);          // blue: the row
+            p[x * 3 + 1] = static_cast<uint8_t>(x < 720 ? x / 36 * 10 : 255);  // green: column
+            p[x * 3 + 2] = static_cast<uint8_t>(row >= 570 ? 255 : 0);         // red: unused rows
+        }
+    }
+    FieldSignature even;
+    FieldSignature odd;
+    even.key = 77;
+    ASSERT_TRUE(qv::ComputeFieldSignature(picture, 0, even));
+    ASSERT_TRUE(qv::ComputeFieldSignature(picture, 1, odd));
+    EXPECT_EQ(even.key, 77);
+    // Cell row 0 spans stored rows 0..37: even rows average 18, odd ones 19.
+    EXPECT_EQ(even.At(0, 5).blue, 18);
+    EXPECT_EQ(odd.At(0, 5).blue, 19);
+    EXPECT_EQ(even.At(1, 0).blue, 56);  // rows 38..74
+    EXPECT_EQ(odd.At(1, 0).blue, 57);   // rows 39..75
+    for (int x = 0; x < qv::kSignatureColumns; ++x) {
+        EXPECT_EQ(even.At(3, x).green, x * 10);
+        EXPECT_EQ(odd.At(14, x).green, x * 10);
+        EXPECT_EQ(even.At(14, x).red, 0);
+        EXPECT_EQ(odd.At(14, x).red, 0);
+    }
+}
+
+TEST(OpticalGridTest, OddPicturesDoNotFail) {
+    FieldSignature s;
+    s.At(0, 0) = {9, 9, 9};
+    // Too small for cells: every cell 0.
+    qv::PackedDib tiny = qv::PackedDib::Make24(10, 10);
+    ASSERT_TRUE(qv::ComputeFieldSignature(tiny, 1, s));
+    EXPECT_EQ(s.At(0, 0), (SignatureCell{0, 0, 0}));
+    // Not a 24-bit picture, or no picture at all.
+    EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib{}, 0, s));
+    std::vector<uint8_t> block = qv::PackedDib::Make24(40, 30).Block();
+    block[14] = 32;  // biBitCount
+    EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib(block), 0, s));
+}
+
+// ---- the cache ----
+
+FieldSignature Keyed(int32_t key, int32_t mark = 0) {
+    FieldSignature s;
+    s.key = key;
+    s.At(0, 0).blue = mark;
+    return s;
+}
+
+TEST(SignatureCacheTest, FillsEmptySlotsThenEvictsTheSmallestKey) {
+    qv::SignatureCache cache;
+    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
+        EXPECT_EQ(cache.Slot(i).key, -1);
+    }
+    EXPECT_EQ(cache.Find(0), nullptr);
+    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
+        cache.Insert(Keyed(100 + i));
+        EXPECT_EQ(cache.Slot(i).key, 100 + i);
+    }
+    cache.Insert(Keyed(500));  // evicts 100, the field furthest behind
+    EXPECT_EQ(cache.Slot(0).key, 500);
+    EXPECT_EQ(cache.Find(100), nullptr);
+    cache.Insert(Keyed(5));  // evicts 101, even though 5 is smaller still
+    EXPECT_EQ(cache.Slot(1).key, 5);
+    cache.Insert(Keyed(600));  // now 5 is the smallest
+    EXPECT_EQ(cache.Slot(1).key, 600);
+
+    // Of equal smallest keys the first goes; a search finds the last.
+    cache.Clear();
+    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
+        EXPECT_EQ(cache.Slot(i).key, -1);
+    }
+    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
+        cache.Insert(Keyed(i < 2 ? 7 : 1000 + i, i));
+    }
+    ASSERT_NE(cache.Find(7), nullptr);
+    EXPECT_EQ(cache.Find(7)->At(0, 0).blue, 1);
+    cache.Insert(Keyed(2000));
+    EXPECT_EQ(cache.Slot(0).key, 2000);
+    EXPECT_EQ(cache.Slot(1).key, 7);
+}
+
+// ---- signatures and comparisons of real pictures ----
+
+TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
+    const std::string path = WriteFile("ab.avi", {P().a, P().a, P().b, P().b});
+    qv::OpticalScanner scanner;
+    ASSERT_TRUE(scanner.Open(path));
+    EXPECT_EQ(scanner.FrameCount(), 4);
+    FieldSignature s;
+    ASSERT_TRUE(scanner.GetSignature(1, 1, s));
+    EXPECT_EQ(s.key, 3);
+    EXPECT_EQ(scanner.Decodes(), 1);
+    ASSERT_TRUE(scanner.GetSignature(1, 0, s));
+    EXPECT_EQ(s.key, 2);
+    EXPECT_EQ(scanner.Decodes(), 1);
+
+    EXPECT_TRUE(scanner.SameScene(0, 1, 1, 0, 1.03f));
+    EXPECT_EQ(scanner.Decodes(), 2);
+    EXPECT_FALSE(scanner.SameScene(1, 1, 2, 0, 1.21f));
+    EXPECT_EQ(scanner.Decodes(), 3);  // frames 0 and 1 came from the cache
+    EXPECT_TRUE(scanner.SameScene(2, 1, 3, 0, 0.0f));
+    EXPECT_EQ(scanner.Decodes(), 4);
+    // Nothing open: no signature, no split.
+    EXPECT_TRUE(qv::OpticalScanner().SameScene(0, 0, 1, 0, 1.0f));
+}
+
+TEST_F(OpticalScanTest, UnreadableFramesNeverSplitAScene) {
+    const std::vector<uint8_t> shortChunk(1000, 0x55);
+    const std::string path = WriteFile("gaps.avi", {P().a, shortChunk, {}, P().b});
+    qv::OpticalScanner scanner;
+    ASSERT_TRUE(scanner.Open(path));
+    FieldSignature s;
+    EXPECT_FALSE(scanner.GetSignature(1, 0, s));
+    EXPECT_FALSE(scanner.GetSignature(2, 1, s));
+    EXPECT_FALSE(scanner.GetSignature(4, 0, s));  // beyond the end
+    EXPECT_FALSE(scanner.GetSignature(-1, 0, s));
+    EXPECT_TRUE(scanner.SameScene(0, 1, 1, 0, 1.03f));
+    EXPECT_TRUE(scanner.SameScene(1, 1, 3, 0, 1.03f));
+    EXPECT_TRUE(scanner.SameScene(2, 0, 0, 0, 1.03f));
+    EXPECT_FALSE(scanner.SameScene(0, 1, 3, 0, 1.03f));  // a readable pair still cuts
+}
+
+// ---- whole scans ----
+
+TEST_F(OpticalScanTest, StillPictureIsOneWholeSceneFromFewDecodes) {
+    const std::string path = WriteFile("still.avi", Repeat(P().a, 150));
+    progress_.cancelAt = 0;
+    tick_ = qv::TickCount() - 5000;  // the first probe shows a preview
+    EXPECT_EQ(Scan(path, 0), 0);
+    EXPECT_EQ(Found(), (Spans{{0, 150}}));
+    const qv::Scene& s = scenes_[0];
+    EXPECT_EQ(s.sourceFile, path);
+    EXPECT_EQ(s.wholeFile, 1);
+    EXPECT_EQ(s.write, 1);
+    EXPECT_EQ(s.datestamp, 0);
+    EXPECT_EQ(s.pendingWrite, 0);
+    EXPECT_EQ(s.unscanned, 0);
+    EXPECT_TRUE(s.outputName.empty());
+    EXPECT_TRUE(s.referencedFile.empty());
+    EXPECT_EQ(framesDone_, 150);
+    // Steps of 27 and the cache: far fewer decodes than frames.
+    EXPECT_LE(decoded_, 15);
+    EXPECT_FLOAT_EQ(qv::framesPerSecond, 25.0f);
+
+    ASSERT_EQ(progress_.texts.size(), 1u);
+    EXPECT_EQ(progress_.texts[0], "scene #1; " + path + " " + qv::FormatFrameTime(0));
+    ASSERT_GE(progress_.positions.size(), 2u);
+    EXPECT_EQ(progress_.positions.front().position, 0);
+    EXPECT_EQ(progress_.positions.front().fileName, path);
+    EXPECT_NE(progress_.positions.front().stream, nullptr);
+    EXPECT_EQ(progress_.positions.front().frame, 0);
+    EXPECT_EQ(progress_.positions.back().position, -1);
+    EXPECT_EQ(progress_.positions.back().stream, nullptr);
+    EXPECT_TRUE(questions_.asked.empty());
+}
+
+TEST_F(OpticalScanTest, HardCutsSplitAtEverySensitivity) {
+    // Frames 0..100 show one picture and 101..159 another.
+    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 101);
+    const auto second = Repeat(P().b, 59);
+    video.insert(video.end(), second.begin(), second.end());
+    const std::string path = WriteFile("cut.avi", video);
+    for (int sensitivity = 0; sensitivity < qv::kOpticalSensitivities; ++sensitivity) {
+        scenes_.Clear();
+        EXPECT_EQ(Scan(path, sensitivity), 0);
+        EXPECT_EQ(Found(), (Spans{{0, 101}, {101, 59}})) << sensitivity;
+        EXPECT_EQ(scenes_[0].wholeFile, 0);
+        EXPECT_EQ(scenes_[1].wholeFile, 0);
+    }
+    ASSERT_GE(progress_.texts.size(), 2u);
+    EXPECT_EQ(progress_.texts[1], "scene #2; " + path + " " + qv::FormatFrameTime(101));
+
+    // A cut after the first frame: the first comparison alone decides it.
+    std::vector<std::vector<uint8_t>> early = Repeat(P().a, 60);
+    early[0] = P().b;
+    scenes_.Clear();
+    EXPECT_EQ(Scan(WriteFile("early.avi", early, qvtest::DvType::Type1)), 0);
+    EXPECT_EQ(Found(), (Spans{{0, 1}, {1, 59}}));
+}
+
+TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
+    // Frame 54 is reached at a step of 1 from 53, fails, and is bridged.
+    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 120);
+    video[54] = P().flash;
+    const std::string path = WriteFile("flash.avi", video);
+    {
+        qv::OpticalScanner scanner;
+        ASSERT_TRUE(scanner.Open(path));
+        ASSERT_FALSE(scanner.SameScene(53, 1, 54, 0, qv::SensitivityFactor(4)))
+            << "the flash frame must look like a cut on its own";
+    }
+    for (int sensitivity : {0, 2, 4}) {
+        scenes_.Clear();
+        decoded_ = 0;
+        EXPECT_EQ(Scan(path, sensitivity), 0);
+        EXPECT_EQ(Found(), (Spans{{0, 120}})) << sensitivity;
+        // After the bridge the step grows again (1, 3, 9, 27 after five matches
+        // each): stepping on frame by frame would take some 90 decodes.
+        EXPECT_LE(decoded_, 40) << sensitivity;
+    }
+
+    // Two disturbed frames in a row end the scene. The next one starts at them
+    // and keeps the rest: from there the rest differs from the frame before as
+    // much as from the disturbed frames, and that comparison lets it through.
+    video[55] = P().flash;
+    scenes_.Clear();
+    EXPECT_EQ(Scan(WriteFile("flash2.avi", video)), 0);
+    EXPECT_EQ(Found(), (Spans{{0, 54}, {54, 66}}));
+}
+
+TEST_F(OpticalScanTest, UnreadableFramesInsideAScanDoNotSplit) {
+    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 100);
+    video[54] = std::vector<uint8_t>(119999, 0);  // one byte short of a DV frame
+    video[70] = {};
+    video[71] = std::vector<uint8_t>(500, 0x33);
+    video[99] = {};
+    EXPECT_EQ(Scan(WriteFile("damaged.avi", video)), 0);
+    EXPECT_EQ(Found(), (Spans{{0, 100}}));
+    EXPECT_EQ(scenes_[0].wholeFile, 1);
+}
+
+TEST_F(OpticalScanTest, PanningDoesNotSplitAtVeryLow) {
+    // The picture moves 4 pixels a frame: 108 pixels (3 cells) per step of 27.
+    const std::string path = WriteFile("pan.avi", P().pan);
+    EXPECT_EQ(Scan(path, 4), 0);
+    EXPECT_EQ(Found(), (Spans{{0, kPanFrames}}));
+}
+
+TEST_F(OpticalScanTest, CancelRecordsTheSceneReached) {
+    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 101);
+    const auto second = Repeat(P().b, 59);
+    video.insert(video.end(), second.begin(), second.end());
+    const std::string path = WriteFile("cut.avi", video);
+
+    // At once: the scene holds its first frame only.
+    progress_.cancelAt = 1;
+    EXPECT_EQ(Scan(path), -1);
+    EXPECT_EQ(Found(), (Spans{{0, 1}}));
+    EXPECT_EQ(framesDone_, 1);
+
+    // After the first probe run (27, 54, 81; 108 fails): frames 0..81.
+    scenes_.Clear();
+    progress_.calls = 0;
+    progress_.cancelAt = 2;
+    EXPECT_EQ(Scan(path), -1);
+    EXPECT_EQ(Found(), (Spans{{0, 82}}));
+    EXPECT_EQ(scenes_[0].wholeFile, 0);
+    EXPECT_EQ(progress_.positions.back().position, -1);
+}
+
+TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {
+    const std::string missing = dir_.Path("missing.avi");
+    questions_.answers = {qv::Answer::Ok, qv::Answer::Cancel};
+    EXPECT_EQ(Scan(missing), 0);
+    EXPECT_EQ(Scan(missing), -1);
+    ASSERT_EQ(questions_.asked.size(), 2u);
+    EXPECT_EQ(questions_.asked[0].text, "Can't read/render this file. " + missing);
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::OkCancel);
+    EXPECT_EQ(scenes_.Count(), 0);
+    EXPECT_EQ(framesDone_, 0);
+
+    // Not an AVI file at all.
+    const std::string text = dir_.Path("notes.avi");
+    ASSERT_TRUE(qvtest::WriteFileBytes(text, std::vector<uint8_t>(4000, 'x')));
+    questions_.answers = {qv::Answer::Ok};
+    EXPECT_EQ(Scan(text), 0);
+    EXPECT_EQ(questions_.asked.size(), 3u);
+    EXPECT_EQ(scenes_.Count(), 0);
+}
+
+}  // namespace
