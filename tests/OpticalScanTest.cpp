@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/MainView.h"
+#include "app/MainWindowModel.h"
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
 #include "dv/OpticalScan.h"
@@ -501,3 +503,34 @@ TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {
 }
 
 }  // namespace
+
+// The window's command: the warning first; only OK scans, with the stored sensitivity.
+TEST_F(OpticalScanTest, TheCommandWarnsFirstAndScansEveryInput) {
+    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 40);
+    const auto second = Repeat(P().b, 30);
+    video.insert(video.end(), second.begin(), second.end());
+    const std::string path = WriteFile("tape.avi", video);
+    qv::HeadlessView view;
+    qvtest::FakeQuestions questions;
+    qv::MainWindowModel model(questions, view, nullptr);
+
+    questions.answers = {qv::Answer::Cancel};
+    EXPECT_FALSE(model.ScanOptical(true));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, qv::kOpticalScanWarning);
+    EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
+
+    questions.asked.clear();
+    questions.answers = {qv::Answer::Ok};
+    EXPECT_FALSE(model.ScanOptical(true));
+    ASSERT_EQ(questions.asked.size(), 2u);
+    EXPECT_EQ(questions.asked[1].text, "Please specify some inputfiles first.");
+
+    model.AddInput(path);
+    model.settings.optSensitivity = 4;
+    questions.answers = {qv::Answer::Ok};
+    EXPECT_TRUE(model.ScanOptical(true));
+    ASSERT_EQ(model.scenes.Count(), 2);
+    EXPECT_EQ(model.scenes[1].firstFrame, 40);
+    EXPECT_EQ(model.scenes[1].nameSuffix, "#0002");
+}
