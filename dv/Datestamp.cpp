@@ -18,10 +18,20 @@ int Bcd(uint8_t byte, uint8_t tensMask) {
 
 }  // namespace
 
-bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name) {
+bool RefFileCache::Follow(const std::string& fileName) {
+    if (!SameFileName(fileName, name)) {
+        file.Close();
+        name = fileName;
+        file.OpenRead(fileName, File::Access::Random);
+    }
+    return file.IsOpen();
+}
+
+bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name,
+                   int maxSize) {
     // "REF " (0..3), byte position of the frame's chunk header (4..7), 8 unused
     // bytes, then the zero-terminated name of the data file (16..).
-    if (count < 17 || count > kRefChunkMaxSize || std::memcmp(data, "REF ", 4) != 0) {
+    if (count < 17 || count > maxSize || std::memcmp(data, "REF ", 4) != 0) {
         return false;
     }
     const auto* nameStart = data + 16;
@@ -70,13 +80,7 @@ Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
         if (!ParseRefChunk(head, count, &position, &name)) {
             return 0;
         }
-        if (!SameFileName(name, cache.name)) {
-            cache.file.Close();
-            cache.name = name;
-            cache.file.OpenRead(name, File::Access::Random);
-        }
-        // A file that failed to open is not tried again while its name stays.
-        if (!cache.file.IsOpen()) {
+        if (!cache.Follow(name)) {
             if (frame == 0 && questions != nullptr) {
                 questions->Tell("can't open referenced data file \"" + name + "\" for reading");
             }

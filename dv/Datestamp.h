@@ -26,14 +26,19 @@ struct RefFileCache {
         file.Close();
         name.clear();
     }
+    // Makes the cache hold the data file of that name: opened again only when the
+    // name changes, so a file that failed to open is not tried again while it stays.
+    // Whether the file is open.
+    bool Follow(const std::string& fileName);
 };
 
 // A "REF " chunk: data of 1..511 bytes starting with "REF ".
 constexpr int kRefChunkMaxSize = 511;
 
-// The name of the data file in a "REF " chunk of count bytes, or false when the
-// chunk holds no complete, zero-terminated name.
-bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name);
+// The name of the data file in a "REF " chunk of count bytes (at most maxSize),
+// or false when the chunk holds no complete, zero-terminated name.
+bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name,
+                   int maxSize = kRefChunkMaxSize);
 
 // The datestamp of one video frame. referencedFile (optional) receives the data
 // file's name when the frame is a "REF " chunk whose file could be opened.

@@ -73,15 +73,10 @@ bool ReadFrameData(AviStream& stream, int frame, RefFileCache& cache, std::vecto
     uint32_t position = 0;
     std::string name;
     if (count > 0 && ParseRefChunk(data.data(), count, &position, &name)) {
-        if (!SameFileName(name, cache.name)) {
-            cache.file.Close();
-            cache.name = name;
-            cache.file.OpenRead(name, File::Access::Random);
-        }
         // The chunk header at position gives the frame's size; its data follows.
         uint8_t header[8];
         count = 0;
-        if (cache.file.IsOpen() && cache.file.ReadAt(position, header, 8) == 8) {
+        if (cache.Follow(name) && cache.file.ReadAt(position, header, 8) == 8) {
             const int64_t size = std::min<int64_t>(Le32(header + 4), kCompareBytes);
             if (size > 0 &&
                 cache.file.ReadAt(static_cast<int64_t>(position) + 8, data.data(), size) == size) {

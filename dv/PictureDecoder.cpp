@@ -72,24 +72,6 @@ bool TypeMatches(FourCC wanted, FourCC codecType) {
     return LowerEqual(wanted, codecType) || wanted == kFccVids;
 }
 
-// A "REF " chunk of count bytes (at most kDecoderRefChunkMaxSize): the data
-// file's name and the position of the frame's chunk header in it. False when the
-// chunk holds no complete, zero-terminated name.
-bool ParseRef(const uint8_t* data, int count, uint32_t* position, std::string* name) {
-    if (count < 17 || count > kDecoderRefChunkMaxSize || std::memcmp(data, "REF ", 4) != 0) {
-        return false;
-    }
-    const uint8_t* nameStart = data + 16;
-    const void* end = std::memchr(nameStart, 0, static_cast<size_t>(count - 16));
-    if (end == nullptr) {
-        return false;
-    }
-    *position = Le32(data + 4);
-    name->assign(reinterpret_cast<const char*>(nameStart),
-                 static_cast<size_t>(static_cast<const uint8_t*>(end) - nameStart));
-    return true;
-}
-
 // Copies at most size bytes of source into a zeroed target: a short chunk (a
 // 40-byte BITMAPINFOHEADER where 44 bytes are kept) is never read beyond its end.
 void CopyPrefix(uint8_t* target, size_t size, ByteSpan source) {
@@ -361,14 +343,8 @@ bool PictureDecoder::DecodeFrame(int frame, PackedDib& picture) {
     if (count >= 4 && count <= kDecoderRefChunkMaxSize && std::memcmp(data, "REF ", 4) == 0) {
         uint32_t position = 0;
         std::string name;
-        if (ParseRef(data, count, &position, &name)) {
-            if (!SameFileName(name, refCache_.name)) {
-                refCache_.file.Close();
-                refCache_.name = name;
-                refCache_.file.OpenRead(name, File::Access::Random);
-            }
-            // A file that failed to open is not tried again while its name stays.
-            if (refCache_.file.IsOpen()) {
+        if (ParseRefChunk(data, count, &position, &name, kDecoderRefChunkMaxSize)) {
+            if (refCache_.Follow(name)) {
                 // The frame's data begins 8 bytes after its chunk header.
                 const int64_t got =
                     refCache_.file.ReadAt(int64_t{position} + 8, data, kMaxDvFrameSize);
