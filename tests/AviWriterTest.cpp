@@ -32,6 +32,7 @@
 #include "avi/RiffAviReader.h"
 #include "platform/FileSystem.h"
 #include "support/AviFixture.h"
+#include "support/Shell.h"
 #include "support/ReadUnits.h"
 
 namespace {
@@ -536,13 +537,7 @@ Layout CheckLayout(const std::vector<uint8_t>& b, const Expected& e, qv::AviRead
 // ---------------------------------------------------------------------------
 // Shell, ffprobe and ffmpeg
 
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
+using qvtest::Quote;
 
 struct ShellResult {
     int status = -1;

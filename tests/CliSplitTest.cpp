@@ -1,30 +1,19 @@
 // The command-line program's scene commands: scan, split and list.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "support/Shell.h"
 #include "support/Tapes.h"
 
 namespace {
 
 using qvtest::DvTime;
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
+using qvtest::CliResult;
+using qvtest::Quote;
 
 std::string Text(const std::vector<uint8_t>& bytes) {
     return std::string(bytes.begin(), bytes.end());
@@ -40,24 +29,7 @@ protected:
                                     {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
     }
 
-    // Runs the program without a terminal, in UTC. A write run's copy buffer is a quarter
-    // of the physical memory: under the address sanitizer, poisoning gigabytes of heap
-    // would cost a second per run, so the program runs without heap poisoning.
-    CliResult Run(const std::string& args) {
-        const std::string out = dir_.Path("stdout"), err = dir_.Path("stderr");
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        const std::string asanOptions =
-            (asan != nullptr ? asan + std::string(":") : "") + "poison_heap=0";
-        const std::string command = "ASAN_OPTIONS=" + Quote(asanOptions) + " TZ=UTC " +
-                                    Quote(QV_CLI_PATH) + " " + args + " >" + Quote(out) + " 2>" +
-                                    Quote(err) + " </dev/null";
-        const int status = std::system(command.c_str());
-        CliResult r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = Text(qvtest::ReadFileBytes(out));
-        r.err = Text(qvtest::ReadFileBytes(err));
-        return r;
-    }
+    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
     std::string Dated(const std::string& base = "out") const {
         return dir_.Path(base + "'20040714 10.20.30.avi");

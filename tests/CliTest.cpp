@@ -1,42 +1,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <sstream>
 
 #include "support/AviFixture.h"
+#include "support/Shell.h"
 
 namespace {
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
+using qvtest::CliResult;
+using qvtest::Quote;
 
 class CliTest : public ::testing::Test {
 protected:
-    CliResult Run(const std::string& args) {
-        std::string out = dir_.Path("stdout"), err = dir_.Path("stderr");
-        std::string command = "TZ=UTC " + Quote(QV_CLI_PATH) + " " + args + " >" + Quote(out) +
-                              " 2>" + Quote(err) + " </dev/null";
-        int status = std::system(command.c_str());
-        CliResult r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        auto o = qvtest::ReadFileBytes(out), e = qvtest::ReadFileBytes(err);
-        r.out.assign(o.begin(), o.end());
-        r.err.assign(e.begin(), e.end());
-        return r;
-    }
+    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
     std::string MakeAvi(const std::string& name, qvtest::FixtureOptions options, int frames) {
         std::string path = dir_.Path(name);

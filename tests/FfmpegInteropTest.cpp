@@ -21,6 +21,7 @@
 #include "avi/AviReader.h"
 #include "dv/Datestamp.h"
 #include "support/AviFixture.h"
+#include "support/Shell.h"
 #include "support/TimeZone.h"
 
 namespace {
@@ -52,13 +53,7 @@ void PrintTo(const TvSystem& system, std::ostream* os) {
 const TvSystem kPal{"pal", 720, 576, 25, 1, "yuv420p", qvtest::kPalFrameSize, 1.2};
 const TvSystem kNtsc{"ntsc", 720, 480, 30000, 1001, "yuv411p", qvtest::kNtscFrameSize, 1.2};
 
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
+using qvtest::Quote;
 
 // Runs a shell command; its standard output, or nothing when it exits non-zero.
 std::optional<std::string> RunShell(const std::string& command) {
