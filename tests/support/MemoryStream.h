@@ -1,5 +1,6 @@
 #pragma once
-// A video stream held in memory: one chunk per frame, read like a file's stream.
+// A stream held in memory: one chunk per frame, read like a file's stream, with
+// a chosen type, stream header and format.
 
 #include <algorithm>
 #include <cstring>
@@ -11,14 +12,27 @@ namespace qvtest {
 
 class MemoryStream : public qv::AviStream {
 public:
-    explicit MemoryStream(std::vector<std::vector<uint8_t>> frames) : frames_(std::move(frames)) {}
+    explicit MemoryStream(std::vector<std::vector<uint8_t>> frames, qv::FourCC type = qv::fcc::vids,
+                          std::vector<uint8_t> header = {}, std::vector<uint8_t> format = {})
+        : type_(type), header_(std::move(header)), format_(std::move(format)),
+          frames_(std::move(frames)) {
+        header_.shrink_to_fit();  // exact sizes: a read past either shows under ASan
+        format_.shrink_to_fit();
+    }
 
-    qv::ByteSpan Header() const override { return {}; }
-    qv::ByteSpan Format() const override { return {}; }
+    qv::ByteSpan Header() const override { return header_; }
+    qv::ByteSpan Format() const override { return format_; }
+    std::optional<qv::VideoFormat> GetVideoFormat() const override {
+        if (type_ != qv::fcc::vids || format_.size() < 16) {
+            return std::nullopt;
+        }
+        return qv::VideoFormat{static_cast<int32_t>(qv::Le32(format_.data() + 4)),
+                               static_cast<int32_t>(qv::Le32(format_.data() + 8))};
+    }
     double FramesPerSecond() const override { return 25.0; }
     uint32_t UnitSize() const override { return 0; }
     int Length() const override { return static_cast<int>(frames_.size()); }
-    qv::FourCC Type() const override { return qv::fcc::vids; }
+    qv::FourCC Type() const override { return type_; }
     int64_t ChunkSize(int unit) override {
         return unit >= 0 && unit < Length() ? static_cast<int64_t>(frames_[unit].size()) : -1;
     }
@@ -32,12 +46,15 @@ public:
                 std::memcpy(buffer, f.data(), static_cast<size_t>(n));
             }
         }
-        if (unitsRead) *unitsRead = n > 0 ? 1 : 0;
-        if (bytesRead) *bytesRead = n;
+        if (unitsRead != nullptr) *unitsRead = n > 0 ? 1 : 0;
+        if (bytesRead != nullptr) *bytesRead = n;
         return n > 0;
     }
 
 private:
+    qv::FourCC type_;
+    std::vector<uint8_t> header_;
+    std::vector<uint8_t> format_;
     std::vector<std::vector<uint8_t>> frames_;
 };
 
