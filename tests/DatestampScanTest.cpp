@@ -17,6 +17,7 @@
 #include "platform/Progress.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/Tapes.h"
 #include "support/TimeZone.h"
 
 // A matching probe keeps the step; only a miss halves it. A search that halved
@@ -30,26 +31,8 @@ using qvtest::DvTime;
 // The recorded time of every frame of a file; nullopt = a frame without one.
 using FrameTimes = std::vector<std::optional<DvTime>>;
 
-std::chrono::sys_seconds WallClock(const DvTime& t) {
-    using namespace std::chrono;
-    return sys_days{year{t.year} / t.month / t.day} + hours{t.hour} + minutes{t.minute} +
-           seconds{t.second};
-}
-
-// t + seconds, carried through days, months and years.
-DvTime Plus(const DvTime& t, int64_t seconds) {
-    using namespace std::chrono;
-    const sys_seconds when = WallClock(t) + std::chrono::seconds{seconds};
-    const sys_days day = floor<days>(when);
-    const year_month_day ymd{day};
-    const hh_mm_ss hms{when - day};
-    return DvTime{static_cast<int>(ymd.year()),
-                  static_cast<int>(unsigned{ymd.month()}),
-                  static_cast<int>(unsigned{ymd.day()}),
-                  static_cast<int>(hms.hours().count()),
-                  static_cast<int>(hms.minutes().count()),
-                  static_cast<int>(hms.seconds().count())};
-}
+using qvtest::Plus;
+using qvtest::WallClock;
 
 // The datestamp of a recorded wall-clock time when the local zone is UTC.
 int32_t UtcStamp(const DvTime& t) {
