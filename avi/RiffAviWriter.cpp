@@ -505,12 +505,13 @@ bool RiffAviWriteStream::IndexChunk(int64_t size, int units) {
     }
     const uint64_t p = w.position_;
     if (w.keepIdx1_ && w.segments_ == 0 && p < (uint64_t{1} << 31)) {
-        std::vector<uint8_t> e(16);
-        Put32(e, 0, chunkId_);                                     // ckid
-        Put32(e, 4, audio_ ? 0 : kIdx1KeyFrame);                   // dwFlags
-        Put32(e, 8, static_cast<uint32_t>(p - (w.movi_.start + 8)));  // dwChunkOffset
-        Put32(e, 12, static_cast<uint32_t>(size));                 // dwChunkLength
-        w.idx1Entries_.insert(w.idx1Entries_.end(), e.begin(), e.end());
+        std::vector<uint8_t>& e = w.idx1Entries_;
+        const size_t at = e.size();
+        e.resize(at + 16);
+        Put32(e, at, chunkId_);                                         // ckid
+        Put32(e, at + 4, audio_ ? 0 : kIdx1KeyFrame);                   // dwFlags
+        Put32(e, at + 8, static_cast<uint32_t>(p - (w.movi_.start + 8)));  // dwChunkOffset
+        Put32(e, at + 12, static_cast<uint32_t>(size));                 // dwChunkLength
     }
     if (number_ == 0) {
         if (w.segments_ == 0) {
