@@ -27,6 +27,11 @@ const char kNoInputFiles[] = "Please specify some inputfiles first.";
 const char kDeleteQuestion[] =
     "To save diskspace, Quorvandel will delete the sourcefiles after the marked scenes have "
     "been written.\nDo you want to proceed?";
+const char kUnwrittenQuestion[] =
+    "These source files hold frames that are in no marked scene; deleting them loses those "
+    "frames:";
+const char kUnwrittenQuestionEnd[] =
+    "Delete these files as well?\n(No writes the marked scenes and keeps these files.)";
 const char kErrorOccurred[] = "An error occured!";
 const char kCompleted[] = "completed successfully!";
 const char kCannotOpenList[] = "Can't open the file for writing";
@@ -348,6 +353,28 @@ bool MainWindowModel::StillAsScanned(const std::string& path) const {
            f.modified == st.st_mtim.tv_sec;
 }
 
+std::vector<std::pair<std::string, int64_t>> MainWindowModel::UnwrittenFrames() const {
+    std::vector<std::pair<std::string, int64_t>> result;
+    for (const Scene& s : scenes) {
+        if (s.write != 0 || s.frameCount <= 0) {
+            continue;
+        }
+        // A file scanned only in part is kept anyway, and says so.
+        auto it = scanned_.find(s.sourceFile);
+        if (it == scanned_.end() || !it->second.complete) {
+            continue;
+        }
+        auto found = std::find_if(result.begin(), result.end(),
+                                  [&](const auto& r) { return SameFileName(r.first, s.sourceFile); });
+        if (found == result.end()) {
+            result.emplace_back(s.sourceFile, s.frameCount);
+        } else {
+            found->second += s.frameCount;
+        }
+    }
+    return result;
+}
+
 bool MainWindowModel::WriteRun(bool deleteSources) {
     // Unscanned records stand for whole files nobody has looked into.
     if (std::any_of(scenes.begin(), scenes.end(), [](const Scene& s) { return s.unscanned; })) {
@@ -356,10 +383,30 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     if (deleteSources && questions_.Ask(kDeleteQuestion, Buttons::YesNo) != Answer::Yes) {
         return false;
     }
+    // Deleting a source with unmarked scenes loses those frames: the user is asked
+    // once more, naming the files, and may keep them.
+    std::vector<std::string> keptSources;
+    if (deleteSources) {
+        std::vector<std::pair<std::string, int64_t>> unwritten = UnwrittenFrames();
+        if (!unwritten.empty()) {
+            std::string text = kUnwrittenQuestion;
+            for (const auto& [file, frames] : unwritten) {
+                text += "\n" + file + " (" +
+                        FormatFrameTime(static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX))) +
+                        ")";
+            }
+            text += "\n";
+            text += kUnwrittenQuestionEnd;
+            if (questions_.Ask(text, Buttons::YesNo) != Answer::Yes) {
+                for (const auto& u : unwritten) {
+                    keptSources.push_back(u.first);
+                }
+            }
+        }
+    }
     bool changed = false;
     bool allWritten = true;
     bool failed = false;
-    std::vector<std::string> keptSources;
     {
         std::unique_ptr<Progress> progress = view_.OpenProgress("writing clips...");
         copier.ignoreAudioErrors = false;
@@ -434,14 +481,15 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     failed = true;
                     break;
                 }
+                if (std::find(keptSources.begin(), keptSources.end(), s.sourceFile) !=
+                    keptSources.end()) {
+                    continue;  // the user chose to keep it, or we told why already
+                }
                 // A file scanned only in part holds frames that exist nowhere else.
                 if (!scanned_[s.sourceFile].complete) {
-                    if (std::find(keptSources.begin(), keptSources.end(), s.sourceFile) ==
-                        keptSources.end()) {
-                        keptSources.push_back(s.sourceFile);
-                        questions_.Tell(s.sourceFile +
-                                        " was not scanned to its end; it is not deleted.");
-                    }
+                    keptSources.push_back(s.sourceFile);
+                    questions_.Tell(s.sourceFile +
+                                    " was not scanned to its end; it is not deleted.");
                     continue;
                 }
                 if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {

@@ -94,6 +94,9 @@ private:
     bool StillAsScanned(const std::string& path) const;
     void RemoveInputNamed(const std::string& path);
     bool SourceStillPending(const std::string& path) const;
+    // Per source file scanned to its end, the frames of its scenes that are not
+    // marked for writing; files without such frames are not listed.
+    std::vector<std::pair<std::string, int64_t>> UnwrittenFrames() const;
 
     Questions& questions_;
     MainView& view_;

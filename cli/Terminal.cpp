@@ -78,6 +78,17 @@ Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const st
                                              : " (no; --remove-overlaps removes them)\n");
                 return removeOverlaps ? Answer::Yes : Answer::No;
             }
+            if (StartsWith(text, "These source files hold frames")) {
+                // --yes answers the deletion of sources, never that of unwritten frames.
+                if (deleteUnwritten) {
+                    std::cerr << " (yes, --delete-unwritten)\n";
+                    return Answer::Yes;
+                }
+                if (!interactive) {
+                    std::cerr << " (no: these files are kept; --delete-unwritten deletes them)\n";
+                    return Answer::No;
+                }
+            }
             if (StartsWith(text, "To save diskspace") && yes) {
                 std::cerr << " (yes, --yes)\n";
                 return Answer::Yes;

@@ -18,6 +18,7 @@ public:
 
     bool removeOverlaps = false;   // answers the overlap question
     bool yes = false;              // answers overwriting and deleting sources
+    bool deleteUnwritten = false;  // answers deleting sources with frames in no marked scene
     int errors = 0;                // messages that reported a failure
 
 private:

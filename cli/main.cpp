@@ -47,7 +47,11 @@ const char kUsage[] =
     "  split FILE... --output PATH [--remove-overlaps] [--delete-sources] [--skip-undated]\n"
     "        [--only N,M,...] [--yes]        find the scenes and write each into a file of its\n"
     "                                        own named PATH'<recording time>; --only writes\n"
-    "                                        just the scenes of those numbers (from 1)\n"
+    "                                        just the scenes of those numbers (from 1);\n"
+    "        [--delete-unwritten]            --delete-sources deletes a source once all its\n"
+    "                                        scenes are written, and keeps one with scenes\n"
+    "                                        left unwritten (--only, --skip-undated) unless\n"
+    "                                        --delete-unwritten is given too\n"
     "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n";
 
 int Usage(const std::string& problem) {
@@ -232,6 +236,7 @@ struct SceneOptions {
     bool skipUndated = false;
     bool json = false;
     bool deleteSources = false;
+    bool deleteUnwritten = false;  // also sources with scenes left unwritten
     bool yes = false;
     std::vector<int> only;  // scene numbers from 1
     bool optical = false;
@@ -262,6 +267,8 @@ std::string ParseSceneOptions(const std::string& command, const std::vector<std:
             o.json = true;
         } else if (command == "split" && a == "--delete-sources") {
             o.deleteSources = true;
+        } else if (command == "split" && a == "--delete-unwritten") {
+            o.deleteUnwritten = true;
         } else if (command == "split" && a == "--yes") {
             o.yes = true;
         } else if (command == "split" && a == "--only") {
@@ -303,6 +310,9 @@ std::string ParseSceneOptions(const std::string& command, const std::vector<std:
     }
     if (command == "split" && o.output.empty()) {
         return "split needs --output PATH";
+    }
+    if (o.deleteUnwritten && !o.deleteSources) {
+        return "--delete-unwritten goes with --delete-sources";
     }
     if (command == "list" && o.listFile.empty()) {
         return "list needs -o LIST.txt";
@@ -366,6 +376,7 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
     model.settings.skipNoDatestamp = o.skipUndated ? 1 : 0;
     questions.removeOverlaps = o.removeOverlaps;
     questions.yes = o.yes;
+    questions.deleteUnwritten = o.deleteUnwritten;
     if (o.optical) {
         if (o.sensitivity < 0) {
             qv::SettingsStore store(qv::SettingsStore::DefaultPath());

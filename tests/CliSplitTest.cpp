@@ -121,6 +121,27 @@ TEST_F(CliSplitTest, DeleteSourcesNeedsYesWhenNobodyCanBeAsked) {
     EXPECT_FALSE(std::filesystem::exists(tape_));
 }
 
+TEST_F(CliSplitTest, SourceWithUnwrittenScenesIsKeptUnlessTheirDeletionIsAskedFor) {
+    // --only and --skip-undated leave the undated scene unwritten: --yes alone keeps the tape.
+    for (const char* choice : {" --only 1", " --skip-undated"}) {
+        CliResult r = Run("split " + tapeArg_ + " --output " + outArg_ +
+                          " --delete-sources --yes" + choice);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find("--delete-unwritten deletes them"), std::string::npos) << r.err;
+        EXPECT_TRUE(std::filesystem::exists(tape_)) << choice;
+        EXPECT_EQ(qvtest::ReadContent(Dated()), qvtest::ContentOf(frames_, 0, 50));
+        EXPECT_FALSE(std::filesystem::exists(Undated()));
+        std::filesystem::remove(Dated());
+    }
+    CliResult r = Run("split " + tapeArg_ + " --output " + outArg_ + " --delete-unwritten");
+    EXPECT_EQ(r.exitCode, 2);
+    r = Run("split " + tapeArg_ + " --output " + outArg_ +
+            " --delete-sources --yes --only 1 --delete-unwritten");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(tape_));
+    EXPECT_EQ(qvtest::ReadContent(Dated()), qvtest::ContentOf(frames_, 0, 50));
+}
+
 TEST_F(CliSplitTest, ListWritesTheTextExport) {
     const std::string list = dir_.Path("scenes.txt");
     CliResult r = Run("list " + tapeArg_ + " --output " + outArg_ + " -o " + Quote(list));

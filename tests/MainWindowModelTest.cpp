@@ -367,8 +367,15 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
     view.progress.onText = [&](const std::string& text) {
         seen.push_back(text + (Exists(a) ? " A" : "") + (Exists(b) ? " B" : ""));
     };
-    questions.answers = {Answer::Yes};
+    // Scene 2 is in no output: the user is asked again, naming a.avi and its length.
+    questions.answers = {Answer::Yes, Answer::Yes};
     EXPECT_TRUE(model.WriteRun(true));
+    ASSERT_GE(questions.asked.size(), 2u);
+    EXPECT_EQ(questions.asked[1].text,
+              "These source files hold frames that are in no marked scene; deleting them loses "
+              "those frames:\n" + a + " (00:00:20)\nDelete these files as well?\n(No writes the "
+              "marked scenes and keeps these files.)");
+    EXPECT_EQ(questions.asked[1].buttons, qv::Buttons::YesNo);
     EXPECT_EQ(seen, (std::vector<std::string>{
                         "writing " + names[0] + " A B", "writing " + names[1] + " B",
                         "writing " + names[2] + " B", "writing " + names[3] + " B"}));
@@ -379,6 +386,31 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
     EXPECT_EQ(qvtest::ReadContent(names[3]), expected[2]);
     EXPECT_TRUE(model.Inputs().empty());
     EXPECT_EQ(model.scenes.Count(), 0);  // scanned again: nothing left
+    EXPECT_TRUE(WasTold(kCompleted));
+}
+
+TEST_F(MainWindowModelTest, SourcesWithUnwrittenScenesAreKeptWhenTheUserSaysNo) {
+    const std::string a = Add("a.avi", {30, 20}, kJuly);
+    const std::string b = Add("b.avi", {25, 40}, kAugust);
+    const std::string c = Add("c.avi", {10}, kJuly);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 5);
+    // a: one scene unmarked; b: both marked; c: nothing marked at all.
+    model.scenes[1].write = 0;
+    model.scenes[4].write = 0;
+    const std::vector<std::string> names = OutputNames();
+    questions.answers = {Answer::Yes, Answer::No};
+    EXPECT_TRUE(model.WriteRun(true));
+    ASSERT_GE(questions.asked.size(), 2u);
+    const std::string& asked = questions.asked[1].text;
+    EXPECT_NE(asked.find(a + " (00:00:20)"), std::string::npos) << asked;
+    EXPECT_NE(asked.find(c + " (00:00:10)"), std::string::npos) << asked;
+    EXPECT_EQ(asked.find(b), std::string::npos) << asked;
+    EXPECT_TRUE(Exists(a) && Exists(c));
+    EXPECT_FALSE(Exists(b));
+    EXPECT_TRUE(Exists(names[0]) && Exists(names[2]) && Exists(names[3]));
+    EXPECT_FALSE(Exists(names[1]) || Exists(names[4]));
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, c}));
     EXPECT_TRUE(WasTold(kCompleted));
 }
 
