@@ -62,6 +62,9 @@ std::string AviReader::Describe() {
             text += ", " + DescribeStream(*s, i);
         }
     }
+    if (IndexRebuilt()) {
+        text += ", index rebuilt from the data";
+    }
     return text;
 }
 

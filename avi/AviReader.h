@@ -71,6 +71,9 @@ public:
     virtual bool Open(const std::string& fileName) = 0;
     virtual void Close() {}
     virtual double FramesPerSecond() const = 0;
+    // True when the file's index did not cover its data and was completed from the
+    // data itself (an unfinished capture).
+    virtual bool IndexRebuilt() const { return false; }
 
     // A writer for a new file of this file's streams, formats and generation,
     // written to a temporary name beside destinationName until it finishes. Null

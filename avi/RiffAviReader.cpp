@@ -14,6 +14,48 @@ constexpr int kMaxListDepth = 8;
 // is ignored, so an index that refers back to itself cannot recurse.
 constexpr int kMaxIndexLevel = 1;
 constexpr uint32_t kKeyFrameFlag = 0x80000000u;
+// Header chunks are a few hundred bytes; a damaged size must not make us allocate what
+// the file's size allows. Indexes get more room: an "idx1" of 16 bytes an entry lists
+// millions of chunks within this.
+constexpr int64_t kMaxHeaderChunk = int64_t{1} << 20;
+constexpr int64_t kMaxIndexChunk = int64_t{256} << 20;
+
+// The entry's chunk lies wholly inside the file's first fileSize bytes.
+bool Within(const IndexEntry& e, uint64_t fileSize) {
+    return e.position <= fileSize && e.size <= fileSize - e.position;
+}
+
+bool IsHexDigit(int c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+int HexValue(int c) {
+    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// The stream number of a data chunk met in "movi" ("00dc", "01wb", "00__"), or -1 for
+// anything else: standard indexes ("ix00"), palette changes ("00pc"), "JUNK".
+int StreamOfDataChunk(FourCC id) {
+    const int c0 = static_cast<int>(id & 0xFF);
+    const int c1 = static_cast<int>((id >> 8) & 0xFF);
+    const int c2 = static_cast<int>((id >> 16) & 0xFF);
+    const int c3 = static_cast<int>((id >> 24) & 0xFF);
+    if (!IsHexDigit(c0) || !IsHexDigit(c1) || (c2 == 'p' && c3 == 'c')) {
+        return -1;
+    }
+    return HexValue(c0) * 16 + HexValue(c1);
+}
+
+// Chunk ids are four printable characters; anything else means the walk lost its way.
+bool IsPrintableId(FourCC id) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint32_t c = (id >> shift) & 0xFF;
+        if (c < 0x20 || c > 0x7E) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The stream number in an "idx1" ckid such as "01wb": two hexadecimal characters.
 uint16_t StreamNumberOf(FourCC ckid) {
@@ -98,6 +140,24 @@ uint32_t RiffAviStream::UnitSize() const {
         }
     }
     return entries_.empty() ? 0 : entries_.front().size;
+}
+
+size_t RiffAviStream::KeepEntriesWithin(uint64_t fileSize) {
+    // Only the entries after the last chunk the file holds go: what a copy cut short
+    // leaves. A damaged entry among good ones stays (reading it fails) so that the
+    // frames after it keep their numbers.
+    size_t keep = entries_.size();
+    while (keep > 0 && !Within(entries_[keep - 1], fileSize)) {
+        --keep;
+    }
+    const size_t dropped = entries_.size() - keep;
+    if (dropped != 0) {
+        entries_.resize(keep);
+        unitCount_ = keep == 0 ? 0
+                               : entries_.back().firstUnit +
+                                     static_cast<int>(UnitsOf(entries_.back().size));
+    }
+    return dropped;
 }
 
 bool RiffAviStream::AddEntry(uint64_t position, uint32_t size) {
@@ -282,6 +342,9 @@ void RiffAviReader::Close() {
     mainHeader_.clear();
     odmlHeader_.clear();
     legacyIndex_.clear();
+    moviLists_.clear();
+    readIndexes_.clear();
+    indexRebuilt_ = false;
     fileSize_ = 0;
     moviPosition_ = 0;
     legacyMoviPosition_ = 0;
@@ -301,6 +364,15 @@ bool RiffAviReader::Open(const std::string& fileName) {
     if (!odmlIndexed && !legacyIndex_.empty()) {
         ConvertLegacyIndex();
     }
+    readIndexes_.clear();
+    readIndexes_.shrink_to_fit();
+    // A copy cut short keeps index entries for chunks it no longer holds.
+    for (auto& s : streams_) {
+        if (s->KeepEntriesWithin(static_cast<uint64_t>(fileSize_)) != 0) {
+            indexRebuilt_ = true;
+        }
+    }
+    IndexUnlistedChunks();
     for (auto& s : streams_) {
         s->FinishIndex();
     }
@@ -315,12 +387,14 @@ RiffAviStream* RiffAviReader::Current() {
 // than limit bytes: what its parent and the file hold.
 std::vector<uint8_t> RiffAviReader::ReadWholeChunk(uint32_t size, int64_t limit) {
     int64_t start = file_.Position() - 8;
+    lastChunkStart_ = start;
     int64_t want = std::min<int64_t>(static_cast<int64_t>(size) + 8, limit);
-    want = std::min<int64_t>(want, fileSize_ - start);
+    want = std::min({want, kMaxIndexChunk, fileSize_ - start});
     std::vector<uint8_t> chunk(static_cast<size_t>(std::max<int64_t>(want, 0)));
-    file_.Seek(start);
-    int64_t got = chunk.empty() ? 0 : file_.Read(chunk.data(), want);
+    int64_t got = chunk.empty() ? 0 : file_.ReadAt(start, chunk.data(), want);
     chunk.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+    // The walk goes on after the whole chunk, also when less of it was kept.
+    file_.Seek(start + 8 + static_cast<int64_t>(size));
     return chunk;
 }
 
@@ -361,7 +435,10 @@ void RiffAviReader::WalkChunks(int64_t remaining, int depth) {
             int64_t budget = std::min<int64_t>(content, room - 4);
             if (listType == fcc::movi) {
                 moviPosition_ = file_.Position() - 8;
-                file_.Seek(file_.Position() + std::max<int64_t>(content, 0));
+                const int64_t begin = file_.Position();
+                const int64_t length = std::max<int64_t>(content, 0);
+                moviLists_.push_back({begin, std::clamp(fileSize_, begin, begin + length)});
+                file_.Seek(begin + length);
             } else if (depth + 1 > kMaxListDepth) {
                 file_.Seek(file_.Position() + std::max<int64_t>(content, 0));
             } else {
@@ -372,9 +449,9 @@ void RiffAviReader::WalkChunks(int64_t remaining, int depth) {
                 WalkChunks(budget, depth + 1);
             }
         } else if (id == fcc::avih) {
-            mainHeader_ = ReadWholeChunk(size, room + 8);
+            mainHeader_ = ReadWholeChunk(size, std::min(room + 8, kMaxHeaderChunk));
         } else if (id == fcc::dmlh) {
-            odmlHeader_ = ReadWholeChunk(size, room + 8);
+            odmlHeader_ = ReadWholeChunk(size, std::min(room + 8, kMaxHeaderChunk));
         } else if (id == fcc::idx1) {
             legacyIndex_ = ReadWholeChunk(size, room + 8);
             // Relative offsets count from the "movi" of the RIFF that holds this index,
@@ -382,7 +459,8 @@ void RiffAviReader::WalkChunks(int64_t remaining, int depth) {
             legacyMoviPosition_ = moviPosition_;
         } else if (id == fcc::strh || id == fcc::strf || id == fcc::strd || id == fcc::strn ||
                    id == fcc::indx) {
-            std::vector<uint8_t> chunk = ReadWholeChunk(size, room + 8);
+            const int64_t limit = id == fcc::indx ? room + 8 : std::min(room + 8, kMaxHeaderChunk);
+            std::vector<uint8_t> chunk = ReadWholeChunk(size, limit);
             RiffAviStream* stream = Current();
             if (stream != nullptr) {
                 if (id == fcc::strh) {
@@ -433,9 +511,23 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
         if (level >= kMaxIndexLevel) {
             return;
         }
-        // All standard indexes are read first, so the entries get their room at once.
-        std::vector<std::vector<uint8_t>> standardIndexes;
+        // The standard indexes' headers are read first, so the entries get their room
+        // at once. A standard index is read once however often it is listed, none may
+        // overlap one read before (nor this super index), and a damaged dwSize never
+        // makes us read more than the standard index's own header says it holds.
+        struct Sub {
+            uint64_t offset;
+            uint64_t bytes;
+        };
+        std::vector<Sub> subs;
         uint64_t entryRoom = 0;
+        const uint64_t superStart = static_cast<uint64_t>(std::max<int64_t>(lastChunkStart_, 0));
+        auto overlaps = [this](uint64_t begin, uint64_t end) {
+            return std::any_of(readIndexes_.begin(), readIndexes_.end(), [&](const auto& r) {
+                return begin < r.second && r.first < end;
+            });
+        };
+        readIndexes_.push_back({superStart, superStart + chunk.size()});
         for (uint64_t i = 0; i < entriesInUse; ++i) {
             const size_t at = 32 + static_cast<size_t>(i) * 16;
             if (!Has(chunk.first(usable), at, 16)) {
@@ -443,31 +535,40 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
             }
             const uint64_t offset = Le64(chunk.data() + at);   // qwOffset
             const uint32_t size = Le32(chunk.data() + at + 8);  // dwSize; dwDuration unused
+            uint8_t head[32];
             if (offset >= static_cast<uint64_t>(fileSize_)) {
+                indexRebuilt_ = true;  // a segment the file no longer holds: it was cut
                 continue;
             }
-            // The standard index's own header bounds the read: a damaged dwSize must
-            // not make us read gigabytes.
-            uint8_t head[32];
             if (size < sizeof head ||
                 file_.ReadAt(static_cast<int64_t>(offset), head, sizeof head) != sizeof head) {
+                continue;
+            }
+            // An "ix##" chunk whose bIndexType says index of chunks: anything else (the
+            // super index itself, a chunk written over the index) is not one.
+            if (head[0] != 'i' || head[1] != 'x' || head[11] != 1) {
                 continue;
             }
             const uint64_t held = std::min<uint64_t>(
                 static_cast<uint64_t>(Le32(head + 4)) + 8,                // ckSize
                 32 + static_cast<uint64_t>(Le32(head + 12)) * 8);        // nEntriesInUse
-            const int64_t want = static_cast<int64_t>(std::min<uint64_t>(
-                {size, held, static_cast<uint64_t>(fileSize_) - offset}));
-            std::vector<uint8_t> sub(static_cast<size_t>(want));
-            int64_t got = file_.ReadAt(static_cast<int64_t>(offset), sub.data(), want);
-            sub.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
-            if (sub.size() >= 32) {
-                entryRoom += std::min<uint64_t>((sub.size() - 32) / 8, Le32(sub.data() + 12));
+            const uint64_t bytes = std::min<uint64_t>(
+                {size, held, static_cast<uint64_t>(fileSize_) - offset,
+                 static_cast<uint64_t>(kMaxIndexChunk)});
+            if (bytes < sizeof head || overlaps(offset, offset + bytes)) {
+                continue;
             }
-            standardIndexes.push_back(std::move(sub));
+            readIndexes_.push_back({offset, offset + bytes});
+            entryRoom += (bytes - 32) / 8;
+            subs.push_back({offset, bytes});
         }
         stream->entries_.reserve(stream->entries_.size() + static_cast<size_t>(entryRoom));
-        for (const auto& sub : standardIndexes) {
+        std::vector<uint8_t> sub;
+        for (const Sub& s : subs) {
+            sub.resize(static_cast<size_t>(s.bytes));
+            int64_t got = file_.ReadAt(static_cast<int64_t>(s.offset), sub.data(),
+                                       static_cast<int64_t>(s.bytes));
+            sub.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
             ReadIndexChunk(sub, level + 1);
         }
     } else if (indexType == 1) {  // AVI_INDEX_OF_CHUNKS
@@ -488,6 +589,99 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
             }
         }
     }
+}
+
+// An unfinished capture holds chunks its index does not list: the "idx1" is written
+// last, a segment's standard index at the segment's end, and a copy cut short loses
+// both. The "movi" data past the last listed chunk is walked chunk by chunk and what it
+// holds is appended to the streams in file order; a complete file has at most its last
+// standard indexes there.
+void RiffAviReader::IndexUnlistedChunks() {
+    if (moviLists_.empty() || streams_.empty()) {
+        return;
+    }
+    // Per stream the data position of its last listed chunk; the walk starts at the
+    // earliest end of those chunks, which is a chunk boundary. A stream without any
+    // listed chunk has all of its chunks to find: the walk then starts at the first
+    // "movi".
+    std::vector<uint64_t> listedUpTo(streams_.size(), 0);
+    int64_t start = std::numeric_limits<int64_t>::max();
+    bool anyListed = false;
+    for (size_t n = 0; n < streams_.size(); ++n) {
+        const IndexEntry* last = nullptr;
+        for (const IndexEntry& e : streams_[n]->entries_) {
+            // A damaged entry pointing outside the file is no chunk's end.
+            if (Within(e, static_cast<uint64_t>(fileSize_)) &&
+                (last == nullptr || e.position > last->position)) {
+                last = &e;
+            }
+        }
+        if (last == nullptr) {
+            start = 0;
+            continue;
+        }
+        anyListed = true;
+        listedUpTo[n] = last->position;
+        const auto end = static_cast<int64_t>(last->position + last->size);
+        start = std::min(start, end + (end & 1));
+    }
+    if (!anyListed && legacyIndex_.empty()) {
+        indexRebuilt_ = true;  // no index at all: whatever the data holds is all there is
+    }
+    for (const MoviRange& list : moviLists_) {
+        if (list.end <= start) {
+            continue;
+        }
+        const int64_t from = std::max(list.begin, start);
+        // A listed chunk that was not where a chunk ends (a damaged index) leaves the
+        // walk on no chunk header: walk that list from its start instead.
+        if (!WalkMoviData(from, list.end, listedUpTo) && from != list.begin) {
+            WalkMoviData(list.begin, list.end, listedUpTo);
+        }
+    }
+}
+
+// Walks the chunks in [from, end) and appends the data chunks of each stream that lie
+// past its listed ones. Returns false when no chunk header was found at from.
+bool RiffAviReader::WalkMoviData(int64_t from, int64_t end,
+                                 const std::vector<uint64_t>& listedUpTo) {
+    int64_t position = from + (from & 1);  // chunks start at even positions
+    bool first = true;
+    while (position + 8 <= end) {
+        uint8_t header[8];
+        if (file_.ReadAt(position, header, 8) != 8) {
+            break;
+        }
+        const FourCC id = Le32(header);             // ckID
+        const uint32_t size = Le32(header + 4);     // ckSize
+        if (!IsPrintableId(id)) {
+            return !first;
+        }
+        first = false;
+        if (id == fcc::LIST) {
+            position += 12;  // a "rec " list: its chunks follow in line
+            continue;
+        }
+        const int64_t data = position + 8;
+        if (static_cast<int64_t>(size) > end - data) {
+            break;  // cut off by the end of the file (or of a damaged list): not a chunk
+        }
+        const int number = StreamOfDataChunk(id);
+        if (number >= 0 && number < StreamCount() && size != 0) {
+            RiffAviStream& stream = *streams_[static_cast<size_t>(number)];
+            if (static_cast<uint64_t>(data) > listedUpTo[static_cast<size_t>(number)]) {
+                if (stream.chunkId_ == 0) {
+                    stream.chunkId_ = id;
+                }
+                if (!stream.AddEntry(static_cast<uint64_t>(data), size)) {
+                    break;
+                }
+                indexRebuilt_ = true;
+            }
+        }
+        position = data + size + (size & 1);
+    }
+    return true;
 }
 
 void RiffAviReader::ConvertLegacyIndex() {

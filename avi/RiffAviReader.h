@@ -49,6 +49,9 @@ private:
     void SetHeader(std::vector<uint8_t> header);
     void SetFormat(std::vector<uint8_t> format);
     bool AddEntry(uint64_t position, uint32_t size);
+    // Drops the entries whose chunk does not lie wholly inside the file's first
+    // fileSize bytes and numbers the units again; returns how many were dropped.
+    size_t KeepEntriesWithin(uint64_t fileSize);
     void FinishIndex();
     int64_t UnitsOf(uint32_t size) const { return unitSize_ ? size / unitSize_ : 1; }
 
@@ -85,6 +88,11 @@ public:
     std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName,
                                             const WriterOptions& options) override;
 
+    // True when chunks the index did not list (or no index at all) were found by walking
+    // the "movi" data, or listed chunks lay beyond the end of the file: an unfinished
+    // capture.
+    bool IndexRebuilt() const override { return indexRebuilt_; }
+
     // The whole "avih", "dmlh" and "idx1" chunks with their chunk headers; empty if none.
     ByteSpan MainHeader() const { return mainHeader_; }
     ByteSpan OpenDmlHeader() const { return odmlHeader_; }
@@ -98,7 +106,15 @@ private:
     std::vector<uint8_t> ReadWholeChunk(uint32_t size, int64_t limit);
     void ReadIndexChunk(ByteSpan chunk, int level);
     void ConvertLegacyIndex();
+    void IndexUnlistedChunks();
+    bool WalkMoviData(int64_t from, int64_t end, const std::vector<uint64_t>& listedUpTo);
     RiffAviStream* Current();
+
+    // The data of one "movi" list: from its first chunk to its end, cut at the file's end.
+    struct MoviRange {
+        int64_t begin = 0;
+        int64_t end = 0;
+    };
 
     std::string fileName_;
     File file_;
@@ -106,6 +122,12 @@ private:
     std::vector<uint8_t> odmlHeader_;
     std::vector<uint8_t> legacyIndex_;
     std::vector<std::unique_ptr<RiffAviStream>> streams_;
+    std::vector<MoviRange> moviLists_;
+    // Standard indexes already read, as [start, end) file ranges keyed by start: each is
+    // read once, and none may overlap another.
+    std::vector<std::pair<uint64_t, uint64_t>> readIndexes_;
+    bool indexRebuilt_ = false;
+    int64_t lastChunkStart_ = 0;  // file position of the chunk ReadWholeChunk read last
     int64_t fileSize_ = 0;
     int64_t moviPosition_ = 0;        // size field of the "movi" list met last
     int64_t legacyMoviPosition_ = 0;  // the same when "idx1" was met

@@ -196,11 +196,11 @@ TEST_F(AviReaderTest, CompatFileIsReadThroughItsOpenDmlIndexesOnly) {
 }
 
 // A capture that stopped before it wrote its super indexes: the "idx1" of the first RIFF
-// is used, and its relative offsets count from that RIFF's "movi", not from the last
-// "movi" met (which belongs to an "AVIX" segment).
+// lists that RIFF's frames (its relative offsets count from that RIFF's "movi", not from
+// the last "movi" met), and the "AVIX" segments after it are read from their data.
 class InterruptedCapture : public AviReaderTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(InterruptedCapture, FallsBackToTheFirstRiffsIdx1) {
+TEST_P(InterruptedCapture, ReadsTheFirstRiffsIdx1AndTheSegmentsAfterIt) {
     FixtureOptions o;
     o.generation = Generation::OpenDmlCompat;
     o.framesPerSegment = 2;
@@ -210,13 +210,19 @@ TEST_P(InterruptedCapture, FallsBackToTheFirstRiffsIdx1) {
     auto reader = Open(o, frames);
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->Kind(), "compat.odml-avi2");
-    ASSERT_EQ(reader->FrameCount(), 2);
-    EXPECT_EQ(ReadFrame(*reader->Stream(0), 0), frames[0].video);
-    EXPECT_EQ(ReadFrame(*reader->Stream(0), 1), frames[1].video);
+    ASSERT_EQ(reader->FrameCount(), 6);
+    for (int f = 0; f < 6; ++f) {
+        EXPECT_EQ(ReadFrame(*reader->Stream(0), f), frames[static_cast<size_t>(f)].video) << f;
+    }
     qv::AviStream& audio = *reader->Stream(1);
     const auto expected = qvtest::AudioPattern(o, 0, audio.Length());
-    ASSERT_EQ(audio.Length() * 4u, frames[0].audio.size() + frames[1].audio.size());
+    size_t written = 0;
+    for (const auto& f : frames) {
+        written += f.audio.size();
+    }
+    ASSERT_EQ(audio.Length() * 4u, written);
     EXPECT_EQ(qvtest::ReadUnits(audio, 0, audio.Length(), 100000).bytes, expected);
+    EXPECT_TRUE(reader->IndexRebuilt());
 }
 
 INSTANTIATE_TEST_SUITE_P(AviReader, InterruptedCapture, ::testing::Values(true, false),
@@ -224,26 +230,31 @@ INSTANTIATE_TEST_SUITE_P(AviReader, InterruptedCapture, ::testing::Values(true, 
                              return std::string(p.param ? "Relative" : "Absolute");
                          });
 
-TEST_F(AviReaderTest, OpenDmlWithoutAnyIndexEntryHasEmptyStreams) {
+// Nothing indexed at all: every chunk comes from the data, and the description says so.
+TEST_F(AviReaderTest, OpenDmlWithoutAnyIndexEntryIsReadFromItsData) {
     FixtureOptions o;
     o.generation = Generation::OpenDml;
     o.emptySuperIndex = true;
-    auto reader = Open(o, qvtest::MakePatternFrames(o, 3, 500));
+    const auto frames = qvtest::MakePatternFrames(o, 3, 500);
+    auto reader = Open(o, frames);
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->Kind(), "odml-avi2");
     ASSERT_EQ(reader->StreamCount(), 2);
-    EXPECT_EQ(reader->FrameCount(), 0);
-    for (int s = 0; s < 2; ++s) {
-        auto* stream = dynamic_cast<qv::RiffAviStream*>(reader->Stream(s));
-        ASSERT_NE(stream, nullptr);
-        EXPECT_EQ(stream->Length(), 0);
-        EXPECT_EQ(stream->FindEntry(0), -1);
-        EXPECT_EQ(stream->ChunkSize(0), -1);
-        EXPECT_FALSE(qvtest::ReadUnits(*stream, 0, 1, 1000).ok);
+    ASSERT_EQ(reader->FrameCount(), 3);
+    for (int f = 0; f < 3; ++f) {
+        EXPECT_EQ(ReadFrame(*reader->Stream(0), f), frames[static_cast<size_t>(f)].video);
     }
+    auto* video = dynamic_cast<qv::RiffAviStream*>(reader->Stream(0));
+    auto* audio = dynamic_cast<qv::RiffAviStream*>(reader->Stream(1));
+    ASSERT_TRUE(video && audio);
+    // The writer names its chunks after these.
+    EXPECT_EQ(qv::FourCCText(video->ChunkId()), "00dc");
+    EXPECT_EQ(qv::FourCCText(audio->ChunkId()), "01wb");
+    EXPECT_EQ(qvtest::ReadUnits(*audio, 0, audio->Length(), 100000).bytes,
+              qvtest::AudioPattern(o, 0, 3 * 1920));
     EXPECT_EQ(reader->Describe(),
-              "file tape1.avi, 0 frames, type:odml-avi2, 25.00fps, Video:720x576, "
-              "Audio:16 bits, 48.00kHz, 2 chans");
+              "file tape1.avi, 3 frames, type:odml-avi2, 25.00fps, Video:720x576, "
+              "Audio:16 bits, 48.00kHz, 2 chans, index rebuilt from the data");
 }
 
 TEST_F(AviReaderTest, Idx1EntriesOfUnknownStreamsAreSkipped) {
@@ -261,8 +272,10 @@ TEST_F(AviReaderTest, Idx1EntriesOfUnknownStreamsAreSkipped) {
     auto reader = qv::OpenAviFile(path);
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->FrameCount(), 3);
-    EXPECT_EQ(reader->Stream(1)->Length(), 0);
     EXPECT_EQ(ReadFrame(*reader->Stream(0), 2), frames[2].video);
+    // The audio stream's chunks, listed for no stream, are found in the data.
+    EXPECT_EQ(reader->Stream(1)->Length(), 3 * 1920);
+    EXPECT_TRUE(reader->IndexRebuilt());
 }
 
 // An empty video chunk: "idx1" keeps it as a frame that reads nothing; a standard

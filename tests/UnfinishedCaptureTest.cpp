@@ -1,0 +1,244 @@
+// Captures that stopped early (a power cut, a full disk, a copy cut short): the index
+// covers less than the data, or none of it, or lists chunks the file no longer holds.
+// Every whole chunk in the file is read, in order, and nothing beyond it.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "avi/RiffAviReader.h"
+#include "support/AviFixture.h"
+#include "support/ReadUnits.h"
+
+namespace {
+
+using qvtest::DvType;
+using qvtest::FixtureFrame;
+using qvtest::FixtureOptions;
+using qvtest::Generation;
+
+constexpr int kFrames = 9;
+
+struct Shape {
+    const char* name;
+    DvType type;
+    Generation generation;
+    int framesPerSegment;
+};
+
+const Shape kShapes[] = {
+    {"type-2 AVI 1.0", DvType::Type2, Generation::Avi1, 0},
+    {"type-1 AVI 1.0", DvType::Type1, Generation::Avi1, 0},
+    {"type-2 OpenDML, segments", DvType::Type2, Generation::OpenDml, 3},
+    {"type-1 OpenDML, segments", DvType::Type1, Generation::OpenDml, 3},
+    {"type-1 OpenDML with idx1", DvType::Type1, Generation::OpenDmlCompat, 4},
+};
+
+FixtureOptions OptionsOf(const Shape& shape) {
+    FixtureOptions o;
+    o.type = shape.type;
+    o.generation = shape.generation;
+    o.framesPerSegment = shape.framesPerSegment;
+    o.audioRate = 2000;  // 80 sample frames a frame
+    return o;
+}
+
+// Where each chunk lies, from the complete file's own index.
+struct Layout {
+    std::vector<qv::IndexEntry> video;
+    std::vector<qv::IndexEntry> audio;
+};
+
+Layout LayoutOf(const std::string& path) {
+    qv::RiffAviReader reader;
+    EXPECT_TRUE(reader.Open(path));
+    Layout l;
+    l.video = reader.RiffStream(0)->Entries();
+    if (reader.StreamCount() > 1) {
+        l.audio = reader.RiffStream(1)->Entries();
+    }
+    EXPECT_FALSE(reader.IndexRebuilt());
+    return l;
+}
+
+// The chunks that lie wholly in the first cut bytes.
+size_t WholeChunks(const std::vector<qv::IndexEntry>& entries, uint64_t cut) {
+    size_t n = 0;
+    while (n < entries.size() && entries[n].position + entries[n].size <= cut) {
+        ++n;
+    }
+    return n;
+}
+
+class UnfinishedCaptureTest : public ::testing::Test {
+protected:
+    // Checks that a reader of the first cut bytes of a file with the given layout holds
+    // exactly the whole chunks there.
+    void ExpectWholeChunksOf(const std::string& path, const std::vector<FixtureFrame>& frames,
+                             const Layout& layout, uint64_t cut) {
+        auto reader = qv::OpenAviFile(path);
+        ASSERT_NE(reader, nullptr);
+        const size_t videoChunks = WholeChunks(layout.video, cut);
+        ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
+        for (size_t f = 0; f < videoChunks; ++f) {
+            EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
+                      frames[f].video)
+                << "frame " << f;
+        }
+        if (!layout.audio.empty()) {
+            std::vector<uint8_t> audio;
+            for (size_t c = 0; c < WholeChunks(layout.audio, cut); ++c) {
+                audio.insert(audio.end(), frames[c].audio.begin(), frames[c].audio.end());
+            }
+            qv::AviStream& stream = *reader->Stream(1);
+            EXPECT_EQ(stream.Length() * 4u, audio.size());
+            EXPECT_EQ(qvtest::ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, audio);
+        }
+        if (videoChunks < layout.video.size()) {
+            EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
+        }
+    }
+
+    qvtest::TempDir dir_;
+};
+
+// Cut at every few bytes from the first frame to the end: inside chunk headers, inside
+// chunk data, between segments, inside the indexes.
+TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
+    for (const Shape& shape : kShapes) {
+        SCOPED_TRACE(shape.name);
+        const FixtureOptions o = OptionsOf(shape);
+        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
+        const auto bytes = qvtest::BuildFixtureAvi(o, frames);
+        const std::string whole = dir_.Path("whole.avi");
+        ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
+        const Layout layout = LayoutOf(whole);
+        ASSERT_EQ(layout.video.size(), static_cast<size_t>(kFrames));
+
+        const std::string cutFile = dir_.Path("cut.avi");
+        const size_t from = layout.video.front().position - 8;
+        for (size_t cut = from; cut <= bytes.size(); cut += 37) {
+            SCOPED_TRACE("cut at " + std::to_string(cut));
+            ASSERT_TRUE(qvtest::WriteFileBytes(
+                cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
+            ExpectWholeChunksOf(cutFile, frames, layout, cut);
+        }
+    }
+}
+
+// An index written before the data it lists (as some capture programs reserve it)
+// survives the cut: its entries for chunks that are gone are dropped.
+TEST_F(UnfinishedCaptureTest, IndexEntriesBeyondTheCutAreDropped) {
+    for (DvType type : {DvType::Type1, DvType::Type2}) {
+        SCOPED_TRACE(type == DvType::Type1 ? "type 1" : "type 2");
+        FixtureOptions o;
+        o.type = type;
+        o.audioRate = 2000;
+        o.relativeIdx1 = false;  // absolute offsets stay right when the index moves
+        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
+        const size_t idx1Size = qvtest::GetLe32(
+            qvtest::BuildFixtureAvi(o, frames),
+            qvtest::FindFourCC(qvtest::BuildFixtureAvi(o, frames), "idx1") + 4);
+        // Room for the index before "movi", then the index moved there.
+        o.junkBytes = static_cast<int>(idx1Size);
+        auto bytes = qvtest::BuildFixtureAvi(o, frames);
+        const size_t junk = qvtest::FindFourCC(bytes, "JUNK");
+        const size_t idx1 = qvtest::FindFourCC(bytes, "idx1");
+        ASSERT_NE(junk, qvtest::kNotFound);
+        std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
+                  bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
+                  bytes.begin() + static_cast<ptrdiff_t>(junk));
+        const std::string whole = dir_.Path("whole.avi");
+        ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
+        const Layout layout = LayoutOf(whole);
+
+        const std::string cutFile = dir_.Path("cut.avi");
+        for (size_t cut : {layout.video[4].position + 100, layout.video[6].position - 4,
+                           layout.video[7].position + layout.video[7].size}) {
+            SCOPED_TRACE("cut at " + std::to_string(cut));
+            ASSERT_TRUE(qvtest::WriteFileBytes(
+                cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
+            ExpectWholeChunksOf(cutFile, frames, layout, cut);
+        }
+    }
+}
+
+// A complete file whose last segment has no standard index, or whose super index lists
+// fewer segments than the file holds.
+TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
+    for (DvType type : {DvType::Type1, DvType::Type2}) {
+        SCOPED_TRACE(type == DvType::Type1 ? "type 1" : "type 2");
+        FixtureOptions o;
+        o.type = type;
+        o.generation = Generation::OpenDml;
+        o.framesPerSegment = 3;
+        o.audioRate = 2000;
+        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
+        const auto good = qvtest::BuildFixtureAvi(o, frames);
+        const std::string path = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFileBytes(path, good));
+        const Layout layout = LayoutOf(path);
+
+        for (bool shortList : {true, false}) {
+            auto bytes = good;
+            const int streams = type == DvType::Type1 ? 1 : 2;
+            for (int s = 0; s < streams; ++s) {
+                const size_t indx = qvtest::FindFourCC(bytes, "indx", 0, s);
+                if (shortList) {
+                    qvtest::PutLe32(bytes, indx + 12, 2);  // nEntriesInUse: 2 of 3 segments
+                } else {
+                    // The last segment's standard index was never written: its place is JUNK.
+                    const std::string ix = s == 0 ? "ix00" : "ix01";
+                    const size_t last = qvtest::FindFourCC(bytes, ix, 0, 2);
+                    ASSERT_NE(last, qvtest::kNotFound);
+                    std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
+                }
+            }
+            ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+            auto reader = qv::OpenAviFile(path);
+            ASSERT_NE(reader, nullptr);
+            EXPECT_TRUE(reader->IndexRebuilt());
+            // Every frame, as the complete index would have listed it.
+            ExpectWholeChunksOf(path, frames, layout, bytes.size());
+            EXPECT_EQ(reader->FrameCount(), kFrames);
+        }
+    }
+}
+
+// Super index entries that repeat, or point back at the super index: each standard
+// index is read once, nothing is multiplied, and the frames not reached through a
+// usable index come from the data.
+TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
+    FixtureOptions o;
+    o.type = DvType::Type1;
+    o.generation = Generation::OpenDml;
+    o.framesPerSegment = 1;
+    constexpr int kSegments = 400;
+    const auto frames = qvtest::MakePatternFrames(o, kSegments, 40);
+    const auto good = qvtest::BuildFixtureAvi(o, frames);
+    const size_t indx = qvtest::FindFourCC(good, "indx");
+    const size_t ix00 = qvtest::FindFourCC(good, "ix00");
+    const uint32_t indxSize = qvtest::GetLe32(good, indx + 4) + 8;
+    const uint32_t ixSize = qvtest::GetLe32(good, ix00 + 4) + 8;
+    const std::string path = dir_.Path("tape.avi");
+    for (bool self : {true, false}) {
+        SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
+        auto bytes = good;
+        for (int k = 0; k < kSegments; ++k) {
+            qvtest::PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);       // qwOffset
+            qvtest::PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
+        }
+        ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+        auto reader = qv::OpenAviFile(path);
+        ASSERT_NE(reader, nullptr);
+        ASSERT_EQ(reader->FrameCount(), kSegments);
+        for (int f : {0, 1, kSegments / 2, kSegments - 1}) {
+            EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), f, 1, 1000).bytes,
+                      frames[static_cast<size_t>(f)].video)
+                << "frame " << f;
+        }
+    }
+}
+
+}  // namespace
