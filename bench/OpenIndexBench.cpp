@@ -9,7 +9,10 @@
 //       header lists, the RIFF/LIST headers of every segment and every standard
 //       index chunk,
 // and reports their ratio together with the memory the open reader keeps per
-// indexed frame. The file is removed at the end.
+// indexed frame. Then the same hour as an unfinished capture that wrote no index
+// at all (its super indexes empty), so that the open finds every chunk by walking
+// the "movi" data, timed against a plain pread of each chunk header the walk
+// visits. The files are removed at the end.
 //
 // usage: bench_open_index [folder] [--repeat N] [--cold]
 //   folder    where the temporary file goes (default $TMPDIR, else /tmp)
@@ -22,6 +25,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -99,6 +103,75 @@ Layout WriteSparseAvi(const std::string& path) {
         return {};
     }
     return layout;
+}
+
+// The same hour with its chunk headers written and its super indexes empty, as a
+// capture that stopped before it wrote them leaves it. Returns the 8-byte chunk
+// headers the walk has to read, in file order (besides the ranges of Layout).
+std::vector<uint64_t> WriteUnindexedAvi(const std::string& path) {
+    qvbench::Type2Plan plan = qvbench::PlanType2(kFrames);
+    std::vector<uint8_t> head = plan.head.Data();
+    // nEntriesInUse of both super indexes: 12 bytes into each "indx" chunk.
+    for (size_t at = 0, found = 0; at + 16 <= head.size() && found < 2; ++at) {
+        if (std::memcmp(head.data() + at, "indx", 4) == 0) {
+            std::memset(head.data() + at + 12, 0, 4);
+            ++found;
+        }
+    }
+    std::vector<uint64_t> headers;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::perror(path.c_str());
+        return {};
+    }
+    bool ok = qvbench::WriteSparseLayout(fd, plan) &&
+              qvbench::PWriteAll(fd, head.data(), head.size(), 0);
+    uint8_t chunk[8];
+    for (const uint64_t pairAt : plan.pairAt) {
+        qvbench::ChunkHeader(chunk, "00dc", kVideoSize);
+        ok = ok && qvbench::PWriteAll(fd, chunk, 8, pairAt);
+        qvbench::ChunkHeader(chunk, "01wb", qvbench::kAudioSize);
+        ok = ok && qvbench::PWriteAll(fd, chunk, 8, pairAt + 8 + kVideoSize);
+        headers.push_back(pairAt);
+        headers.push_back(pairAt + 8 + kVideoSize);
+    }
+    for (const auto& part : plan.segments) {
+        headers.push_back(part.indexAt);                          // "ix00"
+        headers.push_back(part.indexAt + part.index[0].Size());  // "ix01"
+    }
+    std::sort(headers.begin(), headers.end());
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        std::perror(path.c_str());
+        return {};
+    }
+    return headers;
+}
+
+// The reference for the walk: the header ranges, then 8 bytes at each chunk header.
+bool PlainHeaderRead(const std::string& path, const Layout& layout,
+                     const std::vector<uint64_t>& headers, std::vector<uint8_t>& buffer) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    bool ok = true;
+    for (const Range& r : layout.reads) {
+        if (r.stream < 0) {
+            buffer.resize(std::max<size_t>(buffer.size(), r.size));
+            ok = ok && ::pread(fd, buffer.data(), r.size, static_cast<off_t>(r.position)) ==
+                           static_cast<ssize_t>(r.size);
+        }
+    }
+    uint8_t chunk[8];
+    uint64_t sum = 0;
+    for (const uint64_t at : headers) {
+        ok = ok && ::pread(fd, chunk, 8, static_cast<off_t>(at)) == 8;
+        sum += qv::Le32(chunk + 4);  // ckSize: used, as the walk uses it
+    }
+    ::close(fd);
+    return ok && sum > 0;
 }
 
 size_t HeapInUse() {
@@ -269,6 +342,68 @@ int main(int argc, char** argv) {
         std::printf("\nreader memory after open: %zu bytes = %.1f bytes per frame "
                     "(one video and one audio entry of %zu bytes each)\n",
                     retained, static_cast<double>(retained) / kFrames, sizeof(qv::IndexEntry));
+    }
+    ::unlink(path.c_str());
+    if (status != 0) {
+        return status;
+    }
+
+    // The unfinished capture: no index at all.
+    const std::vector<uint64_t> headers = WriteUnindexedAvi(path);
+    if (headers.empty()) {
+        ::unlink(path.c_str());
+        return 1;
+    }
+    std::printf("\nunfinished capture without any index: %zu chunk headers to walk\n",
+                headers.size());
+    auto measureWalk = [&](bool dropCaches, std::vector<double>& openMs,
+                           std::vector<double>& readMs) {
+        std::vector<uint8_t> buffer;
+        for (int r = 0; r < repeat; ++r) {
+            if (dropCaches) {
+                qvbench::DropCaches();
+            }
+            auto t0 = std::chrono::steady_clock::now();
+            std::unique_ptr<qv::AviReader> reader = qv::OpenAviFile(path);
+            auto t1 = std::chrono::steady_clock::now();
+            if (!reader || !reader->IndexRebuilt() || !CheckReader(*reader, layout)) {
+                status = 1;
+                return false;
+            }
+            reader.reset();
+            if (dropCaches) {
+                qvbench::DropCaches();
+            }
+            auto t2 = std::chrono::steady_clock::now();
+            const bool ok = PlainHeaderRead(path, layout, headers, buffer);
+            auto t3 = std::chrono::steady_clock::now();
+            if (!ok) {
+                std::fprintf(stderr, "plain header read failed\n");
+                status = 1;
+                return false;
+            }
+            openMs.push_back(Milliseconds(t1 - t0));
+            readMs.push_back(Milliseconds(t3 - t2));
+        }
+        return true;
+    };
+    auto reportWalk = [](const char* label, const std::vector<double>& openMs,
+                         const std::vector<double>& readMs) {
+        const double open = Median(openMs);
+        const double read = Median(readMs);
+        std::printf("%-10s %9.3f %9.3f %11.2f\n", label, open, read, open / read);
+    };
+    std::vector<double> walkWarm, headerWarm;
+    if (measureWalk(false, walkWarm, headerWarm)) {
+        std::printf("median of %d runs, ms:\n", repeat);
+        std::printf("%-10s %9s %9s %11s\n", "cache", "open", "headers", "open/headers");
+        reportWalk("warm", walkWarm, headerWarm);
+        if (cold && ::geteuid() == 0) {
+            std::vector<double> walkCold, headerCold;
+            if (measureWalk(true, walkCold, headerCold)) {
+                reportWalk("cold", walkCold, headerCold);
+            }
+        }
     }
     ::unlink(path.c_str());
     return status;
