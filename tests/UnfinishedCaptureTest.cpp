@@ -3,7 +3,11 @@
 // Every whole chunk in the file is read, in order, and nothing beyond it.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,6 +73,41 @@ size_t WholeChunks(const std::vector<qv::IndexEntry>& entries, uint64_t cut) {
         ++n;
     }
     return n;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressLimitWorks = false;  // the sanitizer reserves terabytes up front
+#else
+constexpr bool kAddressLimitWorks = true;
+#endif
+
+// Opens path in a child process whose address space is limited to limitBytes more
+// than it has; true when the open succeeded there with the given frame count.
+bool OpensWithinMemory(const std::string& path, uint64_t limitBytes, int frames) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        // What the process maps already, from /proc/self/statm (pages).
+        uint64_t pages = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%lu", &pages) != 1) {
+                pages = 0;
+            }
+            std::fclose(f);
+        }
+        limit.rlim_cur = pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) + limitBytes;
+        ::setrlimit(RLIMIT_AS, &limit);
+        try {
+            auto reader = qv::OpenAviFile(path);
+            ::_exit(reader && reader->FrameCount() == frames ? 0 : 1);
+        } catch (...) {
+            ::_exit(2);
+        }
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 class UnfinishedCaptureTest : public ::testing::Test {
@@ -214,7 +253,8 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
     o.type = DvType::Type1;
     o.generation = Generation::OpenDml;
     o.framesPerSegment = 1;
-    constexpr int kSegments = 400;
+    // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
+    constexpr int kSegments = 12000;
     const auto frames = qvtest::MakePatternFrames(o, kSegments, 40);
     const auto good = qvtest::BuildFixtureAvi(o, frames);
     const size_t indx = qvtest::FindFourCC(good, "indx");
@@ -230,6 +270,9 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
             qvtest::PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
         }
         ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+        if (kAddressLimitWorks) {
+            EXPECT_TRUE(OpensWithinMemory(path, uint64_t{256} << 20, kSegments));
+        }
         auto reader = qv::OpenAviFile(path);
         ASSERT_NE(reader, nullptr);
         ASSERT_EQ(reader->FrameCount(), kSegments);
@@ -238,6 +281,30 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
                       frames[static_cast<size_t>(f)].video)
                 << "frame " << f;
         }
+    }
+}
+
+// Header chunks whose sizes claim gigabytes in a file that has them (a sparse one here):
+// what is kept of them stays small.
+TEST_F(UnfinishedCaptureTest, DamagedHeaderSizesInALargeFile) {
+    if (!kAddressLimitWorks) {
+        GTEST_SKIP() << "address-space limits do not work under the address sanitizer";
+    }
+    FixtureOptions o;
+    o.withStrn = true;
+    auto bytes = qvtest::BuildFixtureAvi(o, qvtest::MakePatternFrames(o, 3, 500));
+    const std::string path = dir_.Path("tape.avi");
+    for (const char* id : {"strn", "strf", "strh", "avih"}) {
+        SCOPED_TRACE(id);
+        auto damaged = bytes;
+        // The chunk and every list around it claim 3 GB, which the file then holds.
+        qvtest::PutLe32(damaged, qvtest::FindFourCC(damaged, id) + 4, 0xC0000000u);
+        for (const char* list : {"strl", "hdrl", "AVI "}) {
+            qvtest::PutLe32(damaged, qvtest::FindFourCC(damaged, list) - 4, 0xC0000010u);
+        }
+        ASSERT_TRUE(qvtest::WriteFileBytes(path, damaged));
+        std::filesystem::resize_file(path, uint64_t{0xC0001000u});
+        EXPECT_TRUE(OpensWithinMemory(path, uint64_t{512} << 20, 0));
     }
 }
 
