@@ -407,6 +407,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     bool changed = false;
     bool allWritten = true;
     bool failed = false;
+    bool stopped = false;
     {
         std::unique_ptr<Progress> progress = view_.OpenProgress("writing clips...");
         copier.ignoreAudioErrors = false;
@@ -429,6 +430,10 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
 
         for (int i = 0; i < scenes.Count(); ++i) {
             Scene& s = scenes[i];
+            if (progress->Stopping()) {
+                failed = true;
+                break;
+            }
             progress->SetText("writing " + s.outputName);
             if (s.write != 0) {
                 view_.ShowScenePictures(i);
@@ -492,6 +497,12 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                                     " was not scanned to its end; it is not deleted.");
                     continue;
                 }
+                // The program is being stopped: it may have come after the last frame
+                // was written, but the source stays all the same.
+                if (progress->Stopping()) {
+                    failed = true;
+                    break;
+                }
                 if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
                     copier.sourceReader.reset();
                 }
@@ -505,8 +516,10 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
             questions_.Tell(kCompleted);
         }
         copier.copyBuffer = {};
+        stopped = progress->Stopping();
     }
-    if (changed) {
+    // A stopped program does not scan again: it is on its way out.
+    if (changed && !stopped) {
         ScanDatestamps(false);
         SetWriteForSelected(1, true);
     }

@@ -52,7 +52,11 @@ const char kUsage[] =
     "                                        scenes are written, and keeps one with scenes\n"
     "                                        left unwritten (--only, --skip-undated) unless\n"
     "                                        --delete-unwritten is given too\n"
-    "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n";
+    "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n"
+    "\n"
+    "exit codes: 0 done, 1 failed, 2 wrong usage; copy and split interrupted by SIGINT,\n"
+    "SIGTERM or SIGHUP remove the file being written, delete no source and exit with\n"
+    "128 + the signal's number (130, 143, 129)\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
@@ -215,7 +219,7 @@ int Copy(const std::vector<std::string>& args) {
     // Left uninitialised: pages are only taken as frames are read into them.
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bytes);
     copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);
-    qv::SilentProgress progress;
+    qv::QuietProgress progress;
     int framesDone = 0;
     return copier.CopyScene(files[1], scene, progress, framesDone, 256) == 0 ? 0 : kExitFailure;
 }
@@ -401,6 +405,9 @@ int Scenes(const std::string& command, const std::vector<std::string>& args) {
     CliView view;
     qv::MainWindowModel model(questions, view, nullptr);
     const bool scanned = ScanInto(model, questions, o);
+    if (qv::InterruptSignal() != 0) {
+        return kExitFailure;  // main turns it into the signal's code
+    }
     if (command == "scan") {
         std::cout << (o.json ? ScenesJson(model.scenes) : qv::SceneListText(model.scenes))
                   << std::flush;
@@ -452,10 +459,17 @@ int main(int argc, char** argv) {
     if (command == "datestamps") {
         return Datestamps(args);
     }
-    if (command == "copy") {
-        return Copy(args);
+    if (command == "copy" || command == "split") {
+        // These write files: an interrupt ends them cleanly (see CatchInterrupts).
+        qv::CatchInterrupts();
+        const int result = command == "copy" ? Copy(args) : Scenes(command, args);
+        if (const int signo = qv::InterruptSignal(); signo != 0) {
+            std::cerr << "quorvandel-cli: interrupted by " << strsignal(signo) << "\n";
+            return 128 + signo;
+        }
+        return result;
     }
-    if (command == "scan" || command == "split" || command == "list") {
+    if (command == "scan" || command == "list") {
         return Scenes(command, args);
     }
     if (command == "-h" || command == "--help" || command == "help") {

@@ -39,6 +39,7 @@ struct ProgressLog {
     std::function<void(int position)> onPosition;
     int cancelAtCall = -1;
     int cancelCalls = 0;
+    bool stopping = false;
 };
 
 class LoggingProgress : public qv::Progress {
@@ -58,6 +59,7 @@ public:
         return 0;
     }
     bool CancelRequested() override { return log_.cancelCalls++ == log_.cancelAtCall; }
+    bool Stopping() override { return log_.stopping; }
 
 private:
     ProgressLog& log_;
@@ -473,6 +475,31 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
     // The deletion of a.avi made the run scan the remaining files again.
     EXPECT_EQ(model.Inputs(), (std::vector<std::string>{b, c}));
     EXPECT_EQ(model.scenes.Count(), 3);
+}
+
+TEST_F(MainWindowModelTest, StoppedProgramDeletesAndMovesNoSourceMore) {
+    const std::string a = Add("a.avi", {30, 20}, kJuly);
+    const std::string b = Add("b.avi", {25}, kAugust);  // a whole file: would be moved
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 3);
+    const std::vector<std::string> names = OutputNames();
+    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[1])};
+    // The stop comes once the last frame of a's last scene is written.
+    int copiesEnded = 0;
+    view.progress.onPosition = [&](int position) {
+        if (position == -1 && ++copiesEnded == 2) {
+            view.progress.stopping = true;
+        }
+    };
+    questions.answers = {Answer::Yes};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_EQ(qvtest::ReadContent(names[0]), expected[0]);
+    EXPECT_EQ(qvtest::ReadContent(names[1]), expected[1]);
+    EXPECT_TRUE(Exists(a));
+    EXPECT_TRUE(Exists(b));
+    EXPECT_FALSE(Exists(names[2]));
+    EXPECT_FALSE(WasTold(kCompleted));
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));  // and no scan again
 }
 
 TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoItsOwnSourceOrAnotherInput) {
