@@ -467,6 +467,12 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     }
                     // Never onto an existing file: that case goes through the copy, which asks.
                     if (RenameNoReplace(s.sourceFile, s.outputName)) {
+                        // Dated with its recording time like a copied scene (0: no
+                        // datestamp, -1: none the platform can represent). The move
+                        // itself is done: a failure here costs only the date.
+                        if (s.datestamp > 0) {
+                            SetModificationTime(s.outputName, s.datestamp);
+                        }
                         changed = true;
                         continue;
                     }

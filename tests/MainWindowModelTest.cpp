@@ -425,12 +425,17 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     ASSERT_TRUE(qvtest::WriteFileBytes(names[1], {1, 2, 3}));
     const auto original = qvtest::ReadFileBytes(a);
     const ino_t inodeA = Inode(a), inodeB = Inode(b);
+    const int64_t recorded = model.scenes[0].datestamp;
+    ASSERT_EQ(recorded, qvtest::Instant(kJuly));
 
     questions.answers = {Answer::Yes, Answer::Abort};
     EXPECT_FALSE(model.WriteRun(true));
     EXPECT_FALSE(Exists(a));
     EXPECT_EQ(Inode(names[0]), inodeA);  // the file itself, not a copy
     EXPECT_EQ(qvtest::ReadFileBytes(names[0]), original);
+    int64_t modified = 0;
+    ASSERT_TRUE(qv::GetModificationTime(names[0], &modified));
+    EXPECT_EQ(modified, recorded);  // dated like a copied scene
     ASSERT_EQ(questions.asked.size(), 3u);
     EXPECT_EQ(questions.asked[1].text, "Do you want to overwrite\r\n" + names[1] + "?");
     EXPECT_EQ(questions.asked[2].text, kError);
@@ -445,6 +450,27 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     EXPECT_FALSE(Exists(b));
     EXPECT_NE(Inode(names[1]), inodeB);
     EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, 30));
+}
+
+TEST_F(MainWindowModelTest, UndatedWholeFileKeepsItsTimeWhenMoved) {
+    const std::string a = dir.Path("a.avi");
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    qvtest::WriteTape(a, type1, {{30, std::nullopt, 1}});
+    const int64_t time = 1000000000;
+    ASSERT_TRUE(qv::SetModificationTime(a, time));
+    ASSERT_TRUE(model.AddInput(a));
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 1);
+    ASSERT_EQ(model.scenes[0].wholeFile, 1);
+    ASSERT_EQ(model.scenes[0].datestamp, 0);
+    const std::string name = model.scenes[0].outputName;
+    questions.answers = {Answer::Yes};
+    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_FALSE(Exists(a));
+    int64_t modified = 0;
+    ASSERT_TRUE(qv::GetModificationTime(name, &modified));
+    EXPECT_EQ(modified, time);
 }
 
 TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
