@@ -130,6 +130,16 @@ Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const st
                     return Answer::No;
                 }
             }
+            if (StartsWith(text, "there was an error reading the audio stream")) {
+                if (ignoreAudioErrors) {
+                    std::cerr << " (yes, --ignore-audio-errors)\n";
+                    return Answer::Yes;
+                }
+                if (!interactive) {
+                    std::cerr << " (no; --ignore-audio-errors writes silence instead)\n";
+                    return Answer::No;
+                }
+            }
             if (StartsWith(text, "To save diskspace") && yes) {
                 std::cerr << " (yes, --yes)\n";
                 return Answer::Yes;

@@ -27,6 +27,7 @@ public:
     bool removeOverlaps = false;   // answers the overlap question
     bool yes = false;              // answers overwriting and deleting sources
     bool deleteUnwritten = false;  // answers deleting sources with frames in no marked scene
+    bool ignoreAudioErrors = false;  // answers ignoring audio read errors (silence instead)
     int errors = 0;                // messages that reported a failure
 
 private:

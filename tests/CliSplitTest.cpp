@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -243,6 +244,48 @@ TEST(CliInterruptTest, InterruptedSplitRemovesTheFileBeingWrittenAndKeepsTheSour
             }
         }
     }
+}
+
+TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
+    qvtest::TempDir dir;
+    const qvtest::FixtureOptions type2;
+    const std::vector<qvtest::FixtureFrame> frames =
+        qvtest::TapeFrames(type2, {{10, DvTime{2004, 7, 14, 10, 20, 30}, 1}});
+    std::vector<uint8_t> bytes = qvtest::BuildFixtureAvi(type2, frames);
+    const size_t entries = qvtest::FindFourCC(bytes, "idx1") + 8;
+    // Entries in file order: video 0, audio 0, video 1, audio 1, ...
+    qvtest::PutLe32(bytes, entries + 5 * 16 + 8, 0x80000000u);  // audio 2 dwChunkOffset
+    const std::string tape = dir.Path("tape.avi");
+    ASSERT_TRUE(qvtest::WriteFileBytes(tape, bytes));
+    const std::string out = dir.Path("out'20040714 10.20.30.avi");
+    const std::string args = "split " + Quote(tape) + " --output " + Quote(dir.Path("out.avi"));
+
+    CliResult r = qvtest::RunCli(dir, args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("there was an error reading the audio stream - do you want to ignore "
+                         "audio-stream errors? (no; --ignore-audio-errors"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+
+    r = qvtest::RunCli(dir, args + " --ignore-audio-errors");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Frame 2 gets silence in place of its audio.
+    qvtest::FileContent expected = qvtest::ContentOf(frames, 0, 10);
+    const size_t frameAudio = frames[2].audio.size();
+    std::fill_n(expected.audio.begin() + static_cast<std::ptrdiff_t>(2 * frameAudio), frameAudio, 0);
+    EXPECT_EQ(qvtest::ReadContent(out), expected);
+
+    // The copy command takes the flag too.
+    const std::string copy = dir.Path("copy.avi");
+    const std::string copyArgs = "copy " + Quote(tape) + " --first 0 --count 10 " + Quote(copy);
+    r = qvtest::RunCli(dir, copyArgs);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    r = qvtest::RunCli(dir, copyArgs + " --ignore-audio-errors");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadContent(copy), expected);
 }
 
 TEST_F(CliSplitTest, ListWritesTheTextExport) {
