@@ -407,6 +407,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     bool changed = false;
     bool allWritten = true;
     bool failed = false;
+    bool stopped = false;
     {
         std::unique_ptr<Progress> progress = view_.OpenProgress("writing clips...");
         copier.ignoreAudioErrors = false;
@@ -429,6 +430,10 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
 
         for (int i = 0; i < scenes.Count(); ++i) {
             Scene& s = scenes[i];
+            if (progress->Stopping()) {
+                failed = true;
+                break;
+            }
             progress->SetText("writing " + s.outputName);
             if (s.write != 0) {
                 view_.ShowScenePictures(i);
@@ -462,6 +467,12 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     }
                     // Never onto an existing file: that case goes through the copy, which asks.
                     if (RenameNoReplace(s.sourceFile, s.outputName)) {
+                        // Dated with its recording time like a copied scene (0: no
+                        // datestamp, -1: none the platform can represent). The move
+                        // itself is done: a failure here costs only the date.
+                        if (s.datestamp > 0) {
+                            SetModificationTime(s.outputName, s.datestamp);
+                        }
                         changed = true;
                         continue;
                     }
@@ -492,6 +503,12 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                                     " was not scanned to its end; it is not deleted.");
                     continue;
                 }
+                // The program is being stopped: it may have come after the last frame
+                // was written, but the source stays all the same.
+                if (progress->Stopping()) {
+                    failed = true;
+                    break;
+                }
                 if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
                     copier.sourceReader.reset();
                 }
@@ -505,8 +522,10 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
             questions_.Tell(kCompleted);
         }
         copier.copyBuffer = {};
+        stopped = progress->Stopping();
     }
-    if (changed) {
+    // A stopped program does not scan again: it is on its way out.
+    if (changed && !stopped) {
         ScanDatestamps(false);
         SetWriteForSelected(1, true);
     }

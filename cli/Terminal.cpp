@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 
@@ -10,6 +11,15 @@
 namespace qv {
 
 namespace {
+
+// Written only by the handler, which does nothing else: async-signal-safe.
+volatile std::sig_atomic_t interruptSignal = 0;
+
+extern "C" void OnInterrupt(int signo) {
+    if (interruptSignal == 0) {
+        interruptSignal = signo;
+    }
+}
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
@@ -22,6 +32,26 @@ bool IsFailureMessage(const std::string& text) {
 }
 
 }  // namespace
+
+void CatchInterrupts() {
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (::sigaction(signo, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+            continue;  // started with it ignored (nohup, a background job): keep it so
+        }
+        struct sigaction action {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        // No SA_RESTART: a question waiting on the terminal ends with the signal. File
+        // reads and writes go on after EINTR by themselves.
+        action.sa_flags = 0;
+        ::sigaction(signo, &action, nullptr);
+    }
+}
+
+int InterruptSignal() {
+    return interruptSignal;
+}
 
 std::string TerminalQuestions::Prompt(const char* choices) {
     std::cerr << choices << std::flush;
@@ -38,6 +68,17 @@ Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const st
         }
     }
     std::cerr << "\rquorvandel-cli: " << oneLine;
+    if (InterruptSignal() != 0) {
+        // The interrupt has answered already: stop, and change nothing more.
+        const bool abort = StartsWith(text, "do you want to abort?");
+        std::cerr << (abort ? " (yes, interrupted)\n" : " (interrupted)\n");
+        switch (buttons) {
+            case Buttons::Ok: return Answer::Ok;
+            case Buttons::OkCancel: return Answer::Cancel;
+            case Buttons::YesYesForAllAbort: return Answer::Abort;
+            default: return abort ? Answer::Yes : Answer::No;
+        }
+    }
     const bool interactive = ::isatty(STDIN_FILENO) != 0;
     switch (buttons) {
         case Buttons::Ok:
@@ -86,6 +127,16 @@ Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const st
                 }
                 if (!interactive) {
                     std::cerr << " (no: these files are kept; --delete-unwritten deletes them)\n";
+                    return Answer::No;
+                }
+            }
+            if (StartsWith(text, "there was an error reading the audio stream")) {
+                if (ignoreAudioErrors) {
+                    std::cerr << " (yes, --ignore-audio-errors)\n";
+                    return Answer::Yes;
+                }
+                if (!interactive) {
+                    std::cerr << " (no; --ignore-audio-errors writes silence instead)\n";
                     return Answer::No;
                 }
             }

@@ -9,6 +9,14 @@
 
 namespace qv {
 
+// SIGINT, SIGTERM and SIGHUP end the work in progress cleanly instead of killing
+// the program: the copy being written is removed, no source is deleted or moved,
+// and the program exits with 128 + the signal's number. A signal the program was
+// started with ignored stays ignored.
+void CatchInterrupts();
+// The first of those signals received since CatchInterrupts, or 0.
+int InterruptSignal();
+
 // Messages go to stderr. A question is answered from the command's flags where
 // they answer it; otherwise it is asked on the terminal, and without one the
 // answer is the one that stops or changes nothing.
@@ -19,6 +27,7 @@ public:
     bool removeOverlaps = false;   // answers the overlap question
     bool yes = false;              // answers overwriting and deleting sources
     bool deleteUnwritten = false;  // answers deleting sources with frames in no marked scene
+    bool ignoreAudioErrors = false;  // answers ignoring audio read errors (silence instead)
     int errors = 0;                // messages that reported a failure
 
 private:
@@ -35,7 +44,8 @@ public:
     void SetText(const std::string& text) override;
     int SetPosition(int position, const std::string& fileName, AviStream* stream,
                     int frame) override;
-    bool CancelRequested() override { return false; }
+    bool CancelRequested() override { return InterruptSignal() != 0; }
+    bool Stopping() override { return InterruptSignal() != 0; }
 
 private:
     void Show(bool force);
@@ -47,6 +57,13 @@ private:
     uint32_t startTick_ = 0, lastShownTick_ = 0;
     int lastShownPercent_ = -100;
     bool shown_ = false;
+};
+
+// Progress nobody watches that still learns of an interrupt.
+class QuietProgress : public SilentProgress {
+public:
+    bool CancelRequested() override { return InterruptSignal() != 0; }
+    bool Stopping() override { return InterruptSignal() != 0; }
 };
 
 }  // namespace qv

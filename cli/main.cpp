@@ -37,7 +37,7 @@ const char kUsage[] =
     "  info FILE...                          describe each AVI file on one line\n"
     "  datestamps FILE [--from N] [--count M]\n"
     "                                        print each frame's recording date and time\n"
-    "  copy SOURCE --first N --count M DEST [--yes]\n"
+    "  copy SOURCE --first N --count M DEST [--yes] [--ignore-audio-errors]\n"
     "                                        copy frames N..N+M-1 with their audio into DEST;\n"
     "                                        --yes overwrites an existing DEST without asking\n"
     "  scan [--optical[=0..4]] [--remove-overlaps] [--output PATH] [--skip-undated] [--json]\n"
@@ -49,10 +49,17 @@ const char kUsage[] =
     "                                        own named PATH'<recording time>; --only writes\n"
     "                                        just the scenes of those numbers (from 1);\n"
     "        [--delete-unwritten]            --delete-sources deletes a source once all its\n"
-    "                                        scenes are written, and keeps one with scenes\n"
+    "        [--ignore-audio-errors]         scenes are written, and keeps one with scenes\n"
     "                                        left unwritten (--only, --skip-undated) unless\n"
     "                                        --delete-unwritten is given too\n"
-    "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n";
+    "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n"
+    "\n"
+    "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
+    "without it the copy stops there.\n"
+    "\n"
+    "exit codes: 0 done, 1 failed, 2 wrong usage; copy and split interrupted by SIGINT,\n"
+    "SIGTERM or SIGHUP remove the file being written, delete no source and exit with\n"
+    "128 + the signal's number (130, 143, 129)\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
@@ -171,6 +178,7 @@ int Copy(const std::vector<std::string>& args) {
     int first = -1;
     int count = -1;
     bool yes = false;
+    bool ignoreAudioErrors = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--first" || a == "--count") {
@@ -181,6 +189,8 @@ int Copy(const std::vector<std::string>& args) {
             ++i;
         } else if (a == "--yes") {
             yes = true;
+        } else if (a == "--ignore-audio-errors") {
+            ignoreAudioErrors = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return Usage("unknown option " + a);
         } else {
@@ -200,6 +210,7 @@ int Copy(const std::vector<std::string>& args) {
         return kExitFailure;
     }
     qv::TerminalQuestions questions;
+    questions.ignoreAudioErrors = ignoreAudioErrors;
     qv::Scene scene;
     scene.sourceFile = files[0];
     scene.firstFrame = first;
@@ -215,7 +226,7 @@ int Copy(const std::vector<std::string>& args) {
     // Left uninitialised: pages are only taken as frames are read into them.
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(bytes);
     copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);
-    qv::SilentProgress progress;
+    qv::QuietProgress progress;
     int framesDone = 0;
     return copier.CopyScene(files[1], scene, progress, framesDone, 256) == 0 ? 0 : kExitFailure;
 }
@@ -238,6 +249,7 @@ struct SceneOptions {
     bool deleteSources = false;
     bool deleteUnwritten = false;  // also sources with scenes left unwritten
     bool yes = false;
+    bool ignoreAudioErrors = false;
     std::vector<int> only;  // scene numbers from 1
     bool optical = false;
     int sensitivity = -1;  // -1: the stored setting
@@ -271,6 +283,8 @@ std::string ParseSceneOptions(const std::string& command, const std::vector<std:
             o.deleteUnwritten = true;
         } else if (command == "split" && a == "--yes") {
             o.yes = true;
+        } else if (command == "split" && a == "--ignore-audio-errors") {
+            o.ignoreAudioErrors = true;
         } else if (command == "split" && a == "--only") {
             std::string list;
             if (!value(list)) {
@@ -377,6 +391,7 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
     questions.removeOverlaps = o.removeOverlaps;
     questions.yes = o.yes;
     questions.deleteUnwritten = o.deleteUnwritten;
+    questions.ignoreAudioErrors = o.ignoreAudioErrors;
     if (o.optical) {
         if (o.sensitivity < 0) {
             qv::SettingsStore store(qv::SettingsStore::DefaultPath());
@@ -401,6 +416,9 @@ int Scenes(const std::string& command, const std::vector<std::string>& args) {
     CliView view;
     qv::MainWindowModel model(questions, view, nullptr);
     const bool scanned = ScanInto(model, questions, o);
+    if (qv::InterruptSignal() != 0) {
+        return kExitFailure;  // main turns it into the signal's code
+    }
     if (command == "scan") {
         std::cout << (o.json ? ScenesJson(model.scenes) : qv::SceneListText(model.scenes))
                   << std::flush;
@@ -452,10 +470,17 @@ int main(int argc, char** argv) {
     if (command == "datestamps") {
         return Datestamps(args);
     }
-    if (command == "copy") {
-        return Copy(args);
+    if (command == "copy" || command == "split") {
+        // These write files: an interrupt ends them cleanly (see CatchInterrupts).
+        qv::CatchInterrupts();
+        const int result = command == "copy" ? Copy(args) : Scenes(command, args);
+        if (const int signo = qv::InterruptSignal(); signo != 0) {
+            std::cerr << "quorvandel-cli: interrupted by " << strsignal(signo) << "\n";
+            return 128 + signo;
+        }
+        return result;
     }
-    if (command == "scan" || command == "split" || command == "list") {
+    if (command == "scan" || command == "list") {
         return Scenes(command, args);
     }
     if (command == "-h" || command == "--help" || command == "help") {

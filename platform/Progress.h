@@ -19,6 +19,9 @@ public:
                             int frame) = 0;
     // Whether Cancel was pressed since the last call.
     virtual bool CancelRequested() = 0;
+    // Whether the program is being stopped from outside (the CLI on a signal): the
+    // work ends at once and deletes or moves no more files. Cancel is reported too.
+    virtual bool Stopping() { return false; }
 };
 
 // Progress that nobody watches.

@@ -2,8 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "support/Shell.h"
 #include "support/Tapes.h"
@@ -140,6 +147,145 @@ TEST_F(CliSplitTest, SourceWithUnwrittenScenesIsKeptUnlessTheirDeletionIsAskedFo
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(std::filesystem::exists(tape_));
     EXPECT_EQ(qvtest::ReadContent(Dated()), qvtest::ContentOf(frames_, 0, 50));
+}
+
+// The first file in dir whose name ends in ".part", or empty.
+std::string PartFileIn(const std::filesystem::path& dir) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().string();
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
+            return name;
+        }
+    }
+    return {};
+}
+
+// Waits for pid to end, at most a minute: its wait status, or -1 (then it is killed).
+int WaitForExit(pid_t pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
+
+TEST(CliInterruptTest, InterruptedSplitRemovesTheFileBeingWrittenAndKeepsTheSources) {
+    qvtest::TempDir dir;
+    // Two tapes of two recordings each, frames of full DV size so that a copy lasts.
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
+    for (const auto& [path, day] : {std::pair{a, 14}, std::pair{b, 15}}) {
+        std::vector<qvtest::FixtureFrame> frames = qvtest::TapeFrames(
+            type1, {{100, DvTime{2004, 7, day, 10, 0, 0}, static_cast<uint32_t>(day)},
+                    {100, DvTime{2004, 7, day, 11, 0, 0}}});
+        for (qvtest::FixtureFrame& f : frames) {
+            f.video.resize(qvtest::kPalFrameSize, 0x5A);
+        }
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(path, type1, frames));
+    }
+    const auto sizeA = std::filesystem::file_size(a), sizeB = std::filesystem::file_size(b);
+    const std::string last = dir.Path("out'20040715 11.00.00.avi");
+
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signo));
+        const pid_t pid = qvtest::StartCli(dir, {"split", a, b, "--output", dir.Path("out.avi"),
+                                                 "--delete-sources", "--yes"});
+        ASSERT_GT(pid, 0);
+        // Caught with the program stopped while a scene other than the last is being
+        // written: then the run cannot have ended when the signal comes.
+        bool caught = false;
+        int status = -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (!caught && std::chrono::steady_clock::now() < deadline) {
+            const std::string part = PartFileIn(dir.Dir());
+            if (part.empty() || part.rfind(last, 0) == 0) {
+                if (::waitpid(pid, &status, WNOHANG) == pid) {
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            ::kill(pid, SIGSTOP);
+            if (::waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) {
+                break;  // it ended meanwhile
+            }
+            caught = std::filesystem::exists(part);
+            if (caught) {
+                ::kill(pid, signo);
+            }
+            ::kill(pid, SIGCONT);
+        }
+        if (!caught) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "the split ended before a scene other than the last was being written";
+        }
+        status = WaitForExit(pid);
+        const std::string err = Text(qvtest::ReadFileBytes(dir.Path("stderr")));
+        ASSERT_TRUE(WIFEXITED(status)) << status << err;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signo) << err;
+        EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
+        EXPECT_EQ(PartFileIn(dir.Dir()), "");
+        EXPECT_FALSE(std::filesystem::exists(last));
+        ASSERT_TRUE(std::filesystem::exists(a) && std::filesystem::exists(b));
+        EXPECT_EQ(std::filesystem::file_size(a), sizeA);
+        EXPECT_EQ(std::filesystem::file_size(b), sizeB);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Dir())) {
+            if (entry.path().filename().string().rfind("out'", 0) == 0) {
+                std::filesystem::remove(entry.path());
+            }
+        }
+    }
+}
+
+TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
+    qvtest::TempDir dir;
+    const qvtest::FixtureOptions type2;
+    const std::vector<qvtest::FixtureFrame> frames =
+        qvtest::TapeFrames(type2, {{10, DvTime{2004, 7, 14, 10, 20, 30}, 1}});
+    std::vector<uint8_t> bytes = qvtest::BuildFixtureAvi(type2, frames);
+    const size_t entries = qvtest::FindFourCC(bytes, "idx1") + 8;
+    // Entries in file order: video 0, audio 0, video 1, audio 1, ...
+    qvtest::PutLe32(bytes, entries + 5 * 16 + 8, 0x80000000u);  // audio 2 dwChunkOffset
+    const std::string tape = dir.Path("tape.avi");
+    ASSERT_TRUE(qvtest::WriteFileBytes(tape, bytes));
+    const std::string out = dir.Path("out'20040714 10.20.30.avi");
+    const std::string args = "split " + Quote(tape) + " --output " + Quote(dir.Path("out.avi"));
+
+    CliResult r = qvtest::RunCli(dir, args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("there was an error reading the audio stream - do you want to ignore "
+                         "audio-stream errors? (no; --ignore-audio-errors"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+
+    r = qvtest::RunCli(dir, args + " --ignore-audio-errors");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    // Frame 2 gets silence in place of its audio.
+    qvtest::FileContent expected = qvtest::ContentOf(frames, 0, 10);
+    const size_t frameAudio = frames[2].audio.size();
+    std::fill_n(expected.audio.begin() + static_cast<std::ptrdiff_t>(2 * frameAudio), frameAudio, 0);
+    EXPECT_EQ(qvtest::ReadContent(out), expected);
+
+    // The copy command takes the flag too.
+    const std::string copy = dir.Path("copy.avi");
+    const std::string copyArgs = "copy " + Quote(tape) + " --first 0 --count 10 " + Quote(copy);
+    r = qvtest::RunCli(dir, copyArgs);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    r = qvtest::RunCli(dir, copyArgs + " --ignore-audio-errors");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadContent(copy), expected);
 }
 
 TEST_F(CliSplitTest, ListWritesTheTextExport) {

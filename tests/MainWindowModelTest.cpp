@@ -39,6 +39,7 @@ struct ProgressLog {
     std::function<void(int position)> onPosition;
     int cancelAtCall = -1;
     int cancelCalls = 0;
+    bool stopping = false;
 };
 
 class LoggingProgress : public qv::Progress {
@@ -58,6 +59,7 @@ public:
         return 0;
     }
     bool CancelRequested() override { return log_.cancelCalls++ == log_.cancelAtCall; }
+    bool Stopping() override { return log_.stopping; }
 
 private:
     ProgressLog& log_;
@@ -423,12 +425,17 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     ASSERT_TRUE(qvtest::WriteFileBytes(names[1], {1, 2, 3}));
     const auto original = qvtest::ReadFileBytes(a);
     const ino_t inodeA = Inode(a), inodeB = Inode(b);
+    const int64_t recorded = model.scenes[0].datestamp;
+    ASSERT_EQ(recorded, qvtest::Instant(kJuly));
 
     questions.answers = {Answer::Yes, Answer::Abort};
     EXPECT_FALSE(model.WriteRun(true));
     EXPECT_FALSE(Exists(a));
     EXPECT_EQ(Inode(names[0]), inodeA);  // the file itself, not a copy
     EXPECT_EQ(qvtest::ReadFileBytes(names[0]), original);
+    int64_t modified = 0;
+    ASSERT_TRUE(qv::GetModificationTime(names[0], &modified));
+    EXPECT_EQ(modified, recorded);  // dated like a copied scene
     ASSERT_EQ(questions.asked.size(), 3u);
     EXPECT_EQ(questions.asked[1].text, "Do you want to overwrite\r\n" + names[1] + "?");
     EXPECT_EQ(questions.asked[2].text, kError);
@@ -443,6 +450,27 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     EXPECT_FALSE(Exists(b));
     EXPECT_NE(Inode(names[1]), inodeB);
     EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, 30));
+}
+
+TEST_F(MainWindowModelTest, UndatedWholeFileKeepsItsTimeWhenMoved) {
+    const std::string a = dir.Path("a.avi");
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    qvtest::WriteTape(a, type1, {{30, std::nullopt, 1}});
+    const int64_t time = 1000000000;
+    ASSERT_TRUE(qv::SetModificationTime(a, time));
+    ASSERT_TRUE(model.AddInput(a));
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 1);
+    ASSERT_EQ(model.scenes[0].wholeFile, 1);
+    ASSERT_EQ(model.scenes[0].datestamp, 0);
+    const std::string name = model.scenes[0].outputName;
+    questions.answers = {Answer::Yes};
+    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_FALSE(Exists(a));
+    int64_t modified = 0;
+    ASSERT_TRUE(qv::GetModificationTime(name, &modified));
+    EXPECT_EQ(modified, time);
 }
 
 TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
@@ -473,6 +501,31 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
     // The deletion of a.avi made the run scan the remaining files again.
     EXPECT_EQ(model.Inputs(), (std::vector<std::string>{b, c}));
     EXPECT_EQ(model.scenes.Count(), 3);
+}
+
+TEST_F(MainWindowModelTest, StoppedProgramDeletesAndMovesNoSourceMore) {
+    const std::string a = Add("a.avi", {30, 20}, kJuly);
+    const std::string b = Add("b.avi", {25}, kAugust);  // a whole file: would be moved
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 3);
+    const std::vector<std::string> names = OutputNames();
+    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[1])};
+    // The stop comes once the last frame of a's last scene is written.
+    int copiesEnded = 0;
+    view.progress.onPosition = [&](int position) {
+        if (position == -1 && ++copiesEnded == 2) {
+            view.progress.stopping = true;
+        }
+    };
+    questions.answers = {Answer::Yes};
+    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_EQ(qvtest::ReadContent(names[0]), expected[0]);
+    EXPECT_EQ(qvtest::ReadContent(names[1]), expected[1]);
+    EXPECT_TRUE(Exists(a));
+    EXPECT_TRUE(Exists(b));
+    EXPECT_FALSE(Exists(names[2]));
+    EXPECT_FALSE(WasTold(kCompleted));
+    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));  // and no scan again
 }
 
 TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoItsOwnSourceOrAnotherInput) {
