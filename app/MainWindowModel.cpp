@@ -34,6 +34,13 @@ const char kUnwrittenQuestionEnd[] =
     "Delete these files as well?\n(No writes the marked scenes and keeps these files.)";
 const char kErrorOccurred[] = "An error occured!";
 const char kCompleted[] = "completed successfully!";
+
+// A capture whose index did not cover its data: moved as it is, the output would be
+// as unfinished as the source; a copy gets a complete index.
+bool Unfinished(const std::string& file) {
+    std::unique_ptr<AviReader> reader = OpenAviFile(file);
+    return !reader || reader->IndexRebuilt();
+}
 const char kCannotOpenList[] = "Can't open the file for writing";
 
 // The input list box sorts ignoring letter case.
@@ -460,7 +467,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                 }
                 const bool complete = scanned_[s.sourceFile].complete;
                 if (s.wholeFile != 0 && deleteSources && complete &&
-                    !SameFileName(s.sourceFile, s.outputName)) {
+                    !SameFileName(s.sourceFile, s.outputName) && !Unfinished(s.sourceFile)) {
                     view_.ShowScenePictures(-1);
                     if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
                         copier.sourceReader.reset();

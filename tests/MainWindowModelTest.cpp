@@ -452,6 +452,30 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, 30));
 }
 
+// A capture cut short (no "idx1", its last frame half there) is copied rather than
+// moved: the output gets the whole frames and a complete index.
+TEST_F(MainWindowModelTest, UnfinishedWholeFileIsCopiedNotMoved) {
+    const std::string a = Add("a.avi", {40}, kJuly);
+    const auto size = std::filesystem::file_size(a);
+    std::filesystem::resize_file(a, size * 9 / 10);
+    const ino_t inodeA = Inode(a);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    ASSERT_EQ(model.scenes.Count(), 1);
+    ASSERT_EQ(model.scenes[0].wholeFile, 1);
+    const int frameCount = model.scenes[0].frameCount;
+    EXPECT_LT(frameCount, 40);
+    const std::string name = model.scenes[0].outputName;
+
+    questions.answers = {Answer::Yes};
+    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_FALSE(Exists(a));
+    EXPECT_NE(Inode(name), inodeA);
+    EXPECT_EQ(qvtest::ReadContent(name), qvtest::ContentOf(frames[a], 0, frameCount));
+    auto output = qv::OpenAviFile(name);
+    ASSERT_NE(output, nullptr);
+    EXPECT_FALSE(output->IndexRebuilt());
+}
+
 TEST_F(MainWindowModelTest, UndatedWholeFileKeepsItsTimeWhenMoved) {
     const std::string a = dir.Path("a.avi");
     qvtest::FixtureOptions type1;
