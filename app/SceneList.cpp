@@ -10,6 +10,14 @@ namespace qv {
 
 float framesPerSecond = 25.0f;
 
+bool AdoptFramesPerSecond(double rate) {
+    if (!(rate > 0.0) || rate > 1000.0) {
+        return false;
+    }
+    framesPerSecond = static_cast<float>(rate);
+    return true;
+}
+
 std::string FormatFrameTime(int32_t frames, float rate) {
     char text[64];
     // Below 0.5 fps the nominal rate would be 0: plain frame numbers then.

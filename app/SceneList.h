@@ -45,6 +45,10 @@ private:
 // The program-wide frame rate: set from every file probed or scanned, and used by
 // every conversion between frames and time.
 extern float framesPerSecond;
+// Makes rate the program-wide rate when it is one a file can have (above 0, at most
+// 1000); a file without a usable rate (empty, cut in its headers) leaves the rate as it
+// was, so that times stay times.
+bool AdoptFramesPerSecond(double rate);
 
 // Frames as minutes:seconds:frames ("01:00:00" is 1500 frames at 25 fps).
 std::string FormatFrameTime(int32_t frames, float rate);

@@ -34,7 +34,7 @@ int ProbeInputFile(const std::string& fileName, std::string* description) {
     if (!reader) {
         return 0;
     }
-    framesPerSecond = static_cast<float>(reader->FramesPerSecond());
+    AdoptFramesPerSecond(reader->FramesPerSecond());
     if (description != nullptr) {
         *description = reader->Describe();
     }
@@ -52,11 +52,10 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
         }
     }
     RefFileCache cache;
-    framesPerSecond = static_cast<float>(reader->FramesPerSecond());
     AviStream* stream = reader->Stream(0);
     // Without a plausible frame rate no time can be expected of any frame.
-    if (stream == nullptr || stream->Header().empty() || !(framesPerSecond > 0.0f) ||
-        framesPerSecond > 1000.0f) {
+    if (stream == nullptr || stream->Header().empty() ||
+        !AdoptFramesPerSecond(reader->FramesPerSecond())) {
         return CannotRead(context.questions, fileName);
     }
     // The index, not the header's dwLength: a stale header would leave a tail unscanned.

@@ -263,7 +263,7 @@ int ScanFileOptical(OpticalScanContext& context, const std::string& fileName, in
         scanner.reset();
         return CannotRender(context.questions, fileName);
     }
-    framesPerSecond = static_cast<float>(scanner->FramesPerSecond());
+    AdoptFramesPerSecond(scanner->FramesPerSecond());
     const int n = scanner->FrameCount();
     const float t = SensitivityFactor(context.sensitivity);
     AviStream* stream = scanner->Stream();
