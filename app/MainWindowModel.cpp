@@ -108,6 +108,12 @@ bool MainWindowModel::AddInput(const std::string& path) {
     if (path.empty()) {
         return false;
     }
+    // A folder, device or pipe is no video file: refused as the file dialog would.
+    // (A name that does not exist yet is kept: the scan drops it if it stays missing.)
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return false;
+    }
     for (const std::string& input : inputs_) {
         if (SameFile(input, path)) {
             return false;

@@ -197,6 +197,15 @@ const DvTime kJuly{2004, 7, 14, 10, 0, 0};
 const DvTime kAugust{2004, 8, 1, 10, 0, 0};
 const DvTime kSeptember{2004, 9, 1, 10, 0, 0};
 
+TEST_F(MainWindowModelTest, AFolderOrDeviceIsNoInput) {
+    std::filesystem::create_directory(dir.Path("tapes"));
+    EXPECT_FALSE(model.AddInput(dir.Path("tapes")));
+    EXPECT_FALSE(model.AddInput("/dev/null"));
+    EXPECT_TRUE(model.Inputs().empty());
+    ASSERT_TRUE(model.ScanDatestamps(false) == false);
+    EXPECT_EQ(model.scenes.Count(), 0);
+}
+
 TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
     const std::string b = Tape("B.avi", {30}, kJuly);
     const std::string a = Tape("a.avi", {20}, kAugust);
