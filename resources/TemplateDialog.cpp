@@ -40,6 +40,11 @@ TemplateDialog::TemplateDialog(const DialogSpec& layout, QWidget* parent)
     setWindowTitle(ControlText(layout.caption));
     setObjectName(QStringLiteral("dialog%1").arg(layout.id));
     setFixedSize(units_.X(layout.width), units_.Y(layout.height));
+    // Enter presses OK (ID 1) in a dialog whose template names no default button.
+    const bool namesDefault = std::any_of(layout.controls.begin(), layout.controls.end(),
+                                          [](const ControlSpec& c) {
+                                              return c.kind == ControlKind::DefaultButton;
+                                          });
     for (const ControlSpec& c : layout.controls) {
         const QString text = ControlText(c.text);
         QWidget* w = nullptr;
@@ -76,7 +81,8 @@ TemplateDialog::TemplateDialog(const DialogSpec& layout, QWidget* parent)
             case ControlKind::DefaultButton: {
                 auto* button = new QPushButton(text, this);
                 button->setAutoDefault(false);
-                button->setDefault(c.kind == ControlKind::DefaultButton);
+                button->setDefault(c.kind == ControlKind::DefaultButton ||
+                                   (!namesDefault && c.id == 1));
                 w = button;
                 break;
             }

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include "dv/PictureDecoder.h"
 
@@ -122,6 +123,18 @@ TEST(OptionsDialogTest, OkWritesTheEditedValuesBack) {
     EXPECT_EQ(settings.skipNoDatestamp, 1);
     EXPECT_EQ(settings.optSensitivity, 1);
     EXPECT_EQ(settings.codec, "dvvideo");
+}
+
+TEST(OptionsDialogTest, EnterPressesOk) {
+    Settings settings{0, 0, "", 3};
+    OptionsDialog dialog(settings, nullptr);
+    EXPECT_TRUE(Button(dialog, 1)->isDefault());
+    EXPECT_FALSE(Button(dialog, 2)->isDefault());
+    dialog.show();
+    Check(dialog, 1010)->setChecked(true);
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.deleteSourceFiles, 1);
 }
 
 TEST(OptionsDialogTest, CancelAndTheCloseBoxLeaveTheSettingsUnchanged) {
