@@ -146,6 +146,63 @@ bool ContainedIsSame(OverlapContext& context, const Scene& inner, const Scene& o
     return false;
 }
 
+// Whether scene holds, at frame from or later, a bit-identical copy of frame f of
+// other. The copy is looked for among the scene's frames of f's recording second; a
+// frame that cannot be read or has no time has no copy.
+bool HoldsCopy(OverlapContext& context, const Scene& scene, int from, const Scene& other, int f) {
+    AviStream* stream = HoldFile(context, other.sourceFile);
+    if (stream == nullptr) {
+        return false;
+    }
+    RefFileCache cache;
+    std::vector<uint8_t> wanted;
+    const Datestamp t = ReadFrameDatestamp(*stream, f, cache, nullptr, &context.questions);
+    if (t == 0 || !ReadFrameData(*stream, f, cache, wanted)) {
+        return false;
+    }
+    stream = HoldFile(context, scene.sourceFile);
+    if (stream == nullptr) {
+        return false;
+    }
+    RefFileCache sceneCache;
+    const int last = static_cast<int>(LastFrame(scene));
+    auto stampAt = [&](int n) {
+        return ReadFrameDatestamp(*stream, n, sceneCache, nullptr, &context.questions);
+    };
+    // The first frame at or after from whose time is not before t (times rise within
+    // a scene; frames without one count as earlier).
+    int lo = std::max(from, scene.firstFrame);
+    int hi = last + 1;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        const Datestamp stamp = stampAt(mid);
+        if (stamp == 0 || stamp < t) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    std::vector<uint8_t> data;
+    // A second holds at most a few dozen frames; the bound keeps damaged times cheap.
+    for (int n = lo, seen = 0; n <= last && seen < 1000; ++n, ++seen) {
+        if (stampAt(n) != t) {
+            break;
+        }
+        if (ReadFrameData(*stream, n, sceneCache, data) && data == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether outer holds copies of inner's first and last frames, so that deleting inner
+// loses nothing. Time spans count whole seconds only: a scene may run on up to a
+// second past the one it seems to lie in.
+bool HoldsEnds(OverlapContext& context, const Scene& outer, const Scene& inner) {
+    return HoldsCopy(context, outer, outer.firstFrame, inner, inner.firstFrame) &&
+           HoldsCopy(context, outer, outer.firstFrame, inner, static_cast<int>(LastFrame(inner)));
+}
+
 // Where a partly overlapping pair is cut: l ends before frame k, the first frame of
 // second t that l's last frame belongs to; m begins with j, the first frame of t in m.
 struct Trim {
@@ -168,7 +225,9 @@ bool PlanTrim(OverlapContext& context, const Scene& l, const Scene& m, Trim& tri
     if (trim.j < m.firstFrame || trim.j > mLast) {
         return false;
     }
-    return SameFrames(context, l, trim.k, m, trim.j);
+    // What l gives up, its frames from k on, must all be in m: m holds l's last frame.
+    return SameFrames(context, l, trim.k, m, trim.j) &&
+           HoldsCopy(context, m, trim.j, l, lLast);
 }
 
 // One sweep over all pairs, containment first, then partial overlap. Counting
@@ -206,6 +265,14 @@ bool Sweep(OverlapContext& context, SceneList& scenes, double rate, bool act, in
                     }
                     if (inner < 0 || !ContainedIsSame(context, scenes[inner], scenes[outer])) {
                         continue;
+                    }
+                    // Deleted only when the other holds both its ends; of two with the
+                    // same seconds the longer may be the one that holds the other.
+                    if (!HoldsEnds(context, scenes[outer], scenes[inner])) {
+                        if (!HoldsEnds(context, scenes[inner], scenes[outer])) {
+                            continue;  // a partial overlap at most: rule 1's business
+                        }
+                        std::swap(inner, outer);
                     }
                     if (!act) {
                         ++found;

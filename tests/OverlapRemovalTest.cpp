@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
+#include <map>
+
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -222,6 +226,56 @@ TEST_F(OverlapRemovalTest, ShorterSceneWithTheSameStartIsDeleted) {
         ListOf({MakeScene(a, 0, 500, At(0), 1), longer, MakeScene(c, 0, 250, At(5), 1)});
     EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
     EXPECT_EQ(Texts(list), Texts(ListOf({longer})));
+}
+
+// Twice-captured scenes that end within a second of each other: whole-second spans
+// make one seem to lie inside the other. Every tape frame of either capture stays in
+// some scene, whatever the order of the list.
+TEST_F(OverlapRemovalTest, NoFrameIsLostWhenCapturesEndWithinTheSameSecond) {
+    struct Capture {
+        int first;  // tape frame of the file's frame 0
+        int count;
+    };
+    struct Case {
+        const char* name;
+        Capture a, b;
+        int removedScenes;  // scenes deleted whole
+    };
+    const Case cases[] = {
+        // B starts later and runs 20 frames past A's end, in A's last second.
+        {"later start, later end", {0, 280}, {40, 260}, 0},
+        // The same start second, the second capture the longer one: it holds the other.
+        {"same start, second longer", {0, 500}, {0, 511}, 1},
+        {"same start, first longer", {0, 511}, {0, 500}, 1},
+        // Each begins and ends inside the other's first and last seconds.
+        {"interleaved ends", {10, 280}, {5, 280}, 0},
+        {"interleaved ends, swapped", {5, 280}, {10, 280}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string a = WriteCapture("a.avi", c.a.first, c.a.count);
+        const std::string b = WriteCapture("b.avi", c.b.first, c.b.count);
+        const std::map<std::string, int> tapeStart = {{a, c.a.first}, {b, c.b.first}};
+        SceneList list = ListOf({MakeScene(a, 0, c.a.count, At(c.a.first / kFps), 1),
+                                 MakeScene(b, 0, c.b.count, At(c.b.first / kFps), 1)});
+        questions_.answers = {qv::Answer::Yes};
+        qv::RemoveOverlaps(context_, list);
+        EXPECT_EQ(list.Count(), 2 - c.removedScenes) << ::testing::PrintToString(Texts(list));
+        std::set<int> covered;
+        for (const Scene& s : list) {
+            for (int f = s.firstFrame; f < s.firstFrame + s.frameCount; ++f) {
+                covered.insert(tapeStart.at(s.sourceFile) + f);
+            }
+            if (s.frameCount != (s.sourceFile == a ? c.a.count : c.b.count)) {
+                EXPECT_EQ(s.wholeFile, 0) << "a trimmed scene is no longer its whole file";
+            }
+        }
+        const int first = std::min(c.a.first, c.b.first);
+        const int end = std::max(c.a.first + c.a.count, c.b.first + c.b.count);
+        EXPECT_EQ(covered.size(), static_cast<size_t>(end - first));
+        EXPECT_EQ(*covered.begin(), first);
+        EXPECT_EQ(*covered.rbegin(), end - 1);
+    }
 }
 
 TEST_F(OverlapRemovalTest, OverlapWithoutASharedSecondBoundaryKeepsBoth) {
