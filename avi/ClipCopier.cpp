@@ -35,6 +35,69 @@ int64_t AudioUnitOf(int64_t frame, double samplesPerFrame) {
     return static_cast<int64_t>(static_cast<double>(frame) * samplesPerFrame);
 }
 
+constexpr uint16_t kWaveFormatPcm = 1;  // WAVEFORMATEX wFormatTag
+
+// An audio stream copied along with the video: frame f gets its sample frames
+// [trunc(f * samplesPerFrame), trunc((f + 1) * samplesPerFrame)).
+struct AudioTrack {
+    int number = 0;  // stream number in source and copy
+    AviStream* stream = nullptr;
+    double samplesPerFrame = 0.0;
+    uint32_t unitSize = 0;        // as the stream describes it, for the room a frame needs
+    int64_t bytesPerUnit = 0;     // as read in this scene; 0 until a read succeeded
+};
+
+// Why a stream cannot be cut at frame boundaries, or empty. Only the video (stream
+// 0) and PCM audio, whose sample frames divide among the frames, can be.
+std::string UncuttableReason(AviReader& reader) {
+    for (int i = 0; i < reader.StreamCount(); ++i) {
+        AviStream* s = reader.Stream(i);
+        bool cuttable = false;
+        if (i == 0) {
+            cuttable = s->IsVideo() || s->IsInterleaved();
+        } else if (s->IsAudio()) {
+            auto format = s->GetAudioFormat();
+            cuttable = format && format->formatTag == kWaveFormatPcm;
+        }
+        if (cuttable) {
+            continue;
+        }
+        std::string type = FourCCText(s->Type());
+        for (char& c : type) {
+            if (c < 0x20 || c > 0x7E) {
+                c = '?';  // the code comes from the file
+            }
+        }
+        std::string text = "the sourcefile has a stream that can't be copied (stream " +
+                           std::to_string(i) + ", type " + type;
+        if (s->IsAudio()) {
+            text += ", not PCM";
+        }
+        return text + "); nothing was written";
+    }
+    return {};
+}
+
+// An AVI 1.0 copy keeps its "idx1", which only covers the first segment: a scene
+// that may not fit one segment is written with OpenDML indexes as well.
+bool NeedsOpenDml(AviReader& reader, const Scene& scene, const std::vector<AudioTrack>& tracks,
+                  uint32_t segmentLimit) {
+    AviStream* video = reader.Stream(0);
+    // Chunk header, pad byte and "idx1" entry of the frame and of its audio (counted
+    // for one audio chunk even when there is none).
+    const int64_t perFrame = (1 + static_cast<int64_t>(std::max<size_t>(tracks.size(), 1))) *
+                             (8 + 1 + 16);
+    int64_t bytes = kSegmentOverhead;
+    for (int f = scene.firstFrame; f < scene.firstFrame + scene.frameCount; ++f) {
+        bytes += std::max<int64_t>(video->ChunkSize(f), 0) + perFrame;
+    }
+    for (const AudioTrack& t : tracks) {
+        bytes += AudioUnitsOf(scene.firstFrame, scene.frameCount, t.samplesPerFrame) *
+                 std::max<uint32_t>(t.stream->UnitSize(), 1);
+    }
+    return bytes > static_cast<int64_t>(segmentLimit);
+}
+
 }  // namespace
 
 uint64_t DefaultCopyBufferBytes() {
@@ -48,22 +111,6 @@ int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame) {
 bool ClipCopier::AbortRequested(Progress& progress) {
     return progress.CancelRequested() &&
            questions_.Ask(kAbortQuestion, Buttons::YesNo) == Answer::Yes;
-}
-
-// An AVI 1.0 copy keeps its "idx1", which only covers the first segment: a scene
-// that may not fit one segment is written with OpenDML indexes as well.
-bool ClipCopier::NeedsOpenDml(const Scene& scene, double samplesPerFrame) {
-    AviStream* video = sourceReader->Stream(0);
-    int64_t bytes = kSegmentOverhead;
-    for (int f = scene.firstFrame; f < scene.firstFrame + scene.frameCount; ++f) {
-        // Chunk header, pad byte and "idx1" entry of the frame and of its audio.
-        bytes += std::max<int64_t>(video->ChunkSize(f), 0) + 2 * (8 + 1 + 16);
-    }
-    if (AviStream* audio = sourceReader->Stream(1)) {
-        bytes += AudioUnitsOf(scene.firstFrame, scene.frameCount, samplesPerFrame) *
-                 std::max<uint32_t>(audio->UnitSize(), 1);
-    }
-    return bytes > static_cast<int64_t>(segmentLimit);
 }
 
 int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene,
@@ -91,6 +138,12 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
         questions_.Tell(kDestinationIsSource);
         return -1;
     }
+    // Every stream of the source is created in the copy: one that could not be
+    // filled would be lost, with the source deleted after a "successful" run.
+    if (std::string reason = UncuttableReason(*sourceReader); !reason.empty()) {
+        questions_.Tell(reason);
+        return -1;
+    }
 
     // A destination written earlier for this scene carries its recording time.
     int64_t existingTime = 0;
@@ -109,27 +162,34 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
         }
     }
 
-    AviStream* audio = sourceReader->StreamCount() >= 2 ? sourceReader->Stream(1) : nullptr;
-    const double samplesPerFrame =
-        audio != nullptr && sourceReader->FramesPerSecond() > 0
-            ? audio->FramesPerSecond() / sourceReader->FramesPerSecond()
-            : 0.0;
+    std::vector<AudioTrack> tracks;
+    for (int i = 1; i < sourceReader->StreamCount(); ++i) {
+        AudioTrack t;
+        t.number = i;
+        t.stream = sourceReader->Stream(i);
+        t.samplesPerFrame = sourceReader->FramesPerSecond() > 0
+                                ? t.stream->FramesPerSecond() / sourceReader->FramesPerSecond()
+                                : 0.0;
+        t.unitSize = t.stream->UnitSize();
+        tracks.push_back(t);
+    }
     WriterOptions options;
     options.segmentLimit = segmentLimit;
-    options.forceOpenDml = sourceReader->Kind() == "avi1" && NeedsOpenDml(scene, samplesPerFrame);
+    options.forceOpenDml = sourceReader->Kind() == "avi1" &&
+                           NeedsOpenDml(*sourceReader, scene, tracks, segmentLimit);
     std::unique_ptr<AviWriter> writer = sourceReader->CreateWriter(destinationName, options);
     if (!writer) {
         questions_.Tell(kDestinationUnwritable);
         return -1;
     }
 
-    const uint32_t audioUnitSize = audio != nullptr ? audio->UnitSize() : 0;
+    // A frame's parts: its video, then the audio of each track in stream order.
+    const size_t partsPerFrame = 1 + tracks.size();
     const int64_t capacity = static_cast<int64_t>(copyBuffer.size());
     uint8_t* const buffer = copyBuffer.data();
     const int divisor = std::max(progressDivisor, 1);
     queue_.clear();
     size_t head = 0;
-    int64_t bytesPerAudioUnit = 0;
     bool firstProgress = true;
     uint32_t lastProgressTick = 0;
     bool aborted = false;
@@ -159,9 +219,10 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                     firstProgress = false;
                 }
                 const int64_t videoSize = video->ChunkSize(static_cast<int>(f));
-                const int64_t a = AudioUnitOf(f, samplesPerFrame);
-                const int64_t n = AudioUnitOf(f + 1, samplesPerFrame) - a;
-                const int64_t need = std::max<int64_t>(videoSize, 0) + n * audioUnitSize;
+                int64_t need = std::max<int64_t>(videoSize, 0);
+                for (const AudioTrack& t : tracks) {
+                    need += AudioUnitsOf(f, 1, t.samplesPerFrame) * t.unitSize;
+                }
                 if (fill + need > capacity) {
                     if (queue_.empty()) {
                         questions_.Tell(kVideoReadError);  // not even one frame fits
@@ -169,7 +230,6 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                     }
                     break;
                 }
-                CopyRecord r;
                 int units = 0;
                 int bytes = 0;
                 const int room = static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
@@ -180,46 +240,49 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                     aborted = true;
                     break;
                 }
-                r.videoOffset = fill;
-                r.videoBytes = bytes;
-                r.videoUnits = units;
+                queue_.push_back({fill, bytes, units});
                 fill += bytes;
-                r.audioOffset = fill;
-                if (audio != nullptr && n > 0) {
-                    const int audioRoom =
-                        static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
-                    units = 0;
-                    bytes = 0;
-                    audio->Read(static_cast<int>(a), static_cast<int>(n), &units, buffer + fill,
-                                audioRoom, &bytes);
-                    if (units == 0) {
-                        if (!ignoreAudioErrors &&
-                            questions_.Ask(kAudioReadError, Buttons::YesNoDefaultNo) == Answer::Yes) {
-                            ignoreAudioErrors = true;
+                for (AudioTrack& t : tracks) {
+                    CopyPart part{fill, 0, 0};
+                    const int64_t a = AudioUnitOf(f, t.samplesPerFrame);
+                    const int64_t n = AudioUnitOf(f + 1, t.samplesPerFrame) - a;
+                    if (n > 0) {
+                        const int audioRoom =
+                            static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
+                        units = 0;
+                        bytes = 0;
+                        t.stream->Read(static_cast<int>(a), static_cast<int>(n), &units,
+                                       buffer + fill, audioRoom, &bytes);
+                        if (units == 0) {
+                            if (!ignoreAudioErrors &&
+                                questions_.Ask(kAudioReadError, Buttons::YesNoDefaultNo) ==
+                                    Answer::Yes) {
+                                ignoreAudioErrors = true;
+                            }
+                            if (!ignoreAudioErrors) {
+                                aborted = true;
+                                break;
+                            }
+                            // Silence of the expected length, once the unit size is known.
+                            const int64_t silence =
+                                std::min<int64_t>(n * t.bytesPerUnit, capacity - fill);
+                            std::memset(buffer + fill, 0, static_cast<size_t>(silence));
+                            part.bytes = silence;
+                            part.units = t.bytesPerUnit > 0
+                                             ? static_cast<int>(silence / t.bytesPerUnit)
+                                             : 0;
+                        } else {
+                            part.bytes = bytes;
+                            part.units = units;
+                            if (t.bytesPerUnit == 0) {
+                                t.bytesPerUnit = bytes / units;
+                            }
                         }
-                        if (!ignoreAudioErrors) {
-                            aborted = true;
-                            break;
-                        }
-                        // Silence of the expected length, once the unit size is known.
-                        const int64_t silence =
-                            std::min<int64_t>(n * bytesPerAudioUnit, capacity - fill);
-                        std::memset(buffer + fill, 0, static_cast<size_t>(silence));
-                        r.audioBytes = silence;
-                        r.audioUnits = bytesPerAudioUnit > 0
-                                           ? static_cast<int>(silence / bytesPerAudioUnit)
-                                           : 0;
-                    } else {
-                        r.audioBytes = bytes;
-                        r.audioUnits = units;
-                        if (bytesPerAudioUnit == 0) {
-                            bytesPerAudioUnit = bytes / units;
-                        }
+                        fill += part.bytes;
                     }
-                    fill += r.audioBytes;
+                    queue_.push_back(part);
                 }
-                queue_.push_back(r);
-                if (AbortRequested(progress)) {
+                if (aborted || AbortRequested(progress)) {
                     aborted = true;
                     break;
                 }
@@ -229,17 +292,21 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
             }
         }
         // Drain one frame.
-        const CopyRecord& r = queue_[head];
-        if (!writer->WriteChunk(0, buffer + r.videoOffset, r.videoBytes, r.videoUnits)) {
+        const CopyPart& v = queue_[head];
+        if (!writer->WriteChunk(0, buffer + v.offset, v.bytes, v.units)) {
             questions_.Tell(kVideoWriteError);
             aborted = true;
         }
-        if (audio != nullptr && r.audioBytes != 0 &&
-            !writer->WriteChunk(1, buffer + r.audioOffset, r.audioBytes, r.audioUnits)) {
-            questions_.Tell(kAudioWriteError);
-            aborted = true;
+        for (size_t k = 0; k < tracks.size(); ++k) {
+            const CopyPart& p = queue_[head + 1 + k];
+            if (p.bytes != 0 && !writer->WriteChunk(tracks[k].number, buffer + p.offset,
+                                                    p.bytes, p.units)) {
+                questions_.Tell(kAudioWriteError);
+                aborted = true;
+                break;
+            }
         }
-        ++head;
+        head += partsPerFrame;
         ++written;
         ++nextFrame;
     }

@@ -16,14 +16,12 @@ namespace qv {
 class Progress;
 class Questions;
 
-// Where one frame's data lies in the copy buffer.
-struct CopyRecord {
-    int64_t audioOffset = 0;
-    int64_t audioBytes = 0;  // 0: no audio chunk for this frame
-    int audioUnits = 0;
-    int64_t videoOffset = 0;
-    int64_t videoBytes = 0;
-    int videoUnits = 0;
+// Where one chunk of a frame lies in the copy buffer: its video, or the samples of
+// one audio stream. A frame has one part for the video and one per audio stream.
+struct CopyPart {
+    int64_t offset = 0;
+    int64_t bytes = 0;  // 0: no chunk for this frame (audio only)
+    int units = 0;
 };
 
 // The copy buffer of a write run: a quarter of the physical memory, at most 64 MiB.
@@ -52,10 +50,10 @@ public:
 
 private:
     bool AbortRequested(Progress& progress);
-    bool NeedsOpenDml(const Scene& scene, double samplesPerFrame);
 
     Questions& questions_;
-    std::vector<CopyRecord> queue_;
+    // The parts of the frames read and not yet written, frame after frame.
+    std::vector<CopyPart> queue_;
 };
 
 // Sample frames of audio that belong to video frames [first, first + count).

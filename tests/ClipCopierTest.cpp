@@ -193,6 +193,131 @@ TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndex
     ExpectCopyOf(dir_.Path("small.avi"), 0, 5, "avi1");
 }
 
+// A type-2 source with a second PCM track of a rate of its own (32 kHz, as DV
+// records it in four channels), whose samples are numbered from kSecondTrack.
+class SecondTrackTest : public ClipCopierTest {
+protected:
+    static constexpr int64_t kSecondTrack = 5000000;
+
+    std::string MakeTwoTrackSource(FixtureOptions o, int count) {
+        options_ = o;
+        frames_ = qvtest::MakePatternFrames(o, count, kVideoBytes);
+        qvtest::ExtraStream second{"auds", 1, 32000, {}};
+        const double s = SecondSamplesPerFrame();
+        for (int i = 0; i < count; ++i) {
+            second.chunks.push_back(qvtest::AudioPattern(o, kSecondTrack + qv::AudioUnitsOf(0, i, s),
+                                                         qv::AudioUnitsOf(i, 1, s)));
+        }
+        o.extraStreams = {second};
+        options_ = o;
+        std::string path = dir_.Path("tape.avi");
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, o, frames_));
+        return path;
+    }
+    double FirstSamplesPerFrame() const {
+        return 48000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
+    }
+    double SecondSamplesPerFrame() const {
+        return 32000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
+    }
+    // The copy holds the scene's frames and exactly their samples of both tracks.
+    void ExpectBothTracks(const std::string& dest, int first, int count) {
+        auto out = qv::OpenAviFile(dest);
+        ASSERT_TRUE(out);
+        ASSERT_EQ(out->StreamCount(), 3);
+        ASSERT_EQ(out->FrameCount(), count);
+        for (int f = 0; f < count; ++f) {
+            EXPECT_EQ(qvtest::ReadUnits(*out->Stream(0), f, 1, 200000).bytes,
+                      frames_[static_cast<size_t>(first + f)].video)
+                << "frame " << f;
+        }
+        const double s1 = FirstSamplesPerFrame();
+        EXPECT_EQ(AllAudio(*out->Stream(1)),
+                  qvtest::AudioPattern(options_, qv::AudioUnitsOf(0, first, s1),
+                                       qv::AudioUnitsOf(first, count, s1)));
+        const double s2 = SecondSamplesPerFrame();
+        EXPECT_EQ(AllAudio(*out->Stream(2)),
+                  qvtest::AudioPattern(options_, kSecondTrack + qv::AudioUnitsOf(0, first, s2),
+                                       qv::AudioUnitsOf(first, count, s2)));
+    }
+};
+
+TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
+    struct Case {
+        Generation generation;
+        bool pal;
+        std::string kind;
+    };
+    for (const Case& c : {Case{Generation::Avi1, false, "avi1"},
+                          Case{Generation::OpenDml, true, "odml-avi2"}}) {
+        FixtureOptions o;
+        o.generation = c.generation;
+        o.pal = c.pal;
+        o.framesPerSegment = 10;
+        std::string source = MakeTwoTrackSource(o, 30);
+        int64_t first = 0;
+        int64_t second = 0;
+        // A buffer of a few frames: many refills.
+        for (auto [from, count] : {std::pair{0, 13}, std::pair{13, 17}}) {
+            std::string dest = dir_.Path("part" + std::to_string(from) + ".avi");
+            ASSERT_EQ(Copy(dest, SceneOf(source, from, count), 3 * (kVideoBytes + 8000 + 5400)), 0);
+            ExpectBothTracks(dest, from, count);
+            auto out = qv::OpenAviFile(dest);
+            EXPECT_EQ(out->Kind(), c.kind);
+            first += out->Stream(1)->Length();
+            second += out->Stream(2)->Length();
+        }
+        auto in = qv::OpenAviFile(source);
+        EXPECT_EQ(first, in->Stream(1)->Length());
+        EXPECT_EQ(second, in->Stream(2)->Length());
+        EXPECT_TRUE(questions_.asked.empty());
+        copier_.sourceReader.reset();
+    }
+}
+
+TEST_F(SecondTrackTest, TheSecondTrackCountsWhenDecidingOnOpenDmlIndexes) {
+    std::string source = MakeTwoTrackSource(FixtureOptions{}, 60);
+    // Video and the first track alone would fit one segment; with the second they do not.
+    copier_.segmentLimit = 800 << 10;
+    ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
+    ExpectBothTracks(dir_.Path("big.avi"), 0, 60);
+    EXPECT_EQ(qv::OpenAviFile(dir_.Path("big.avi"))->Kind(), "compat.odml-avi2");
+}
+
+TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
+    struct Case {
+        qvtest::ExtraStream stream;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"txts", 1, 25, {}},
+         "the sourcefile has a stream that can't be copied (stream 2, type txts); nothing was "
+         "written"},
+        {{"auds", 0x55, 48000, {}},  // compressed audio
+         "the sourcefile has a stream that can't be copied (stream 2, type auds, not PCM); "
+         "nothing was written"},
+        {{"vids", 1, 25, {}},
+         "the sourcefile has a stream that can't be copied (stream 2, type vids); nothing was "
+         "written"},
+    };
+    for (const Case& c : cases) {
+        FixtureOptions o;
+        o.extraStreams = {c.stream};
+        o.extraStreams[0].chunks.assign(10, std::vector<uint8_t>(64, 0x5A));
+        frames_ = qvtest::MakePatternFrames(o, 10, kVideoBytes);
+        const std::string source = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(source, o, frames_));
+        copier_.sourceReader.reset();
+        questions_.asked.clear();
+        EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 5)), -1);
+        ASSERT_EQ(questions_.asked.size(), 1u);
+        EXPECT_EQ(questions_.asked[0].text, c.message);
+        EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::Ok);
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        EXPECT_EQ(framesDone_, 0);
+    }
+}
+
 TEST_F(ClipCopierTest, TwoScenesOfOneSourceOpenItOnce) {
     std::string source = MakeSource(FixtureOptions{}, 20);
     ASSERT_EQ(Copy(dir_.Path("a.avi"), SceneOf(source, 0, 5)), 0);

@@ -59,11 +59,18 @@ struct Written {
     uint32_t size;  // data bytes
 };
 
+bool IsExtraAudio(const FixtureOptions& o, int stream) {
+    return stream >= 2 && o.extraStreams[static_cast<size_t>(stream - 2)].type == "auds";
+}
+
 std::string ChunkIdOf(const FixtureOptions& o, int stream) {
     if (o.type == DvType::Type1) {
         return "00__";
     }
-    return stream == 0 ? "00dc" : "01wb";
+    if (stream < 2) {
+        return stream == 0 ? "00dc" : "01wb";
+    }
+    return "0" + std::to_string(stream) + (IsExtraAudio(o, stream) ? "wb" : "tx");
 }
 
 std::vector<uint8_t> Text(const char* s) {
@@ -239,7 +246,7 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
     const bool type2 = o.type == DvType::Type2;
     const bool odml = o.generation != Generation::Avi1;
     const bool withIdx1 = o.generation != Generation::OpenDml;
-    const int streamCount = type2 ? 2 : 1;
+    const int streamCount = type2 ? 2 + static_cast<int>(o.extraStreams.size()) : 1;
     const auto frameCount = static_cast<uint32_t>(frames.size());
     const uint32_t scale = o.pal ? 1 : 1001;
     const uint32_t rate = o.pal ? 25 : 30000;
@@ -265,6 +272,17 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         totalSamples += f.audio.size() / static_cast<size_t>(align);
         maxAudio = std::max(maxAudio, static_cast<uint32_t>(f.audio.size()));
     }
+    // Units (sample frames, or chunks) and the largest chunk of each extra stream.
+    std::vector<uint64_t> extraUnits(o.extraStreams.size());
+    std::vector<uint32_t> extraLargest(o.extraStreams.size());
+    for (size_t j = 0; j < o.extraStreams.size(); ++j) {
+        for (const auto& chunk : o.extraStreams[j].chunks) {
+            const auto size = static_cast<uint32_t>(chunk.size());
+            extraUnits[j] += IsExtraAudio(o, static_cast<int>(j) + 2) ? size / static_cast<uint32_t>(align)
+                                                                       : (size > 0 ? 1 : 0);
+            extraLargest[j] = std::max(extraLargest[j], size);
+        }
+    }
 
     RiffBuilder b;
     const size_t riff = b.BeginList("RIFF", "AVI ");
@@ -287,6 +305,52 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
 
     std::vector<size_t> superIndex(static_cast<size_t>(streamCount));  // "indx" chunk headers
     for (int s = 0; s < streamCount; ++s) {
+        if (s >= 2) {
+            const size_t j = static_cast<size_t>(s - 2);
+            const ExtraStream& x = o.extraStreams[j];
+            const bool xAudio = x.type == "auds";
+            const size_t strl = b.BeginList("LIST", "strl");
+            const size_t strh = b.BeginChunk("strh");
+            b.Code(x.type);                                     // fccType
+            b.Zeros(4);                                         // fccHandler
+            b.Zeros(12);                 // dwFlags, wPriority, wLanguage, dwInitialFrames
+            b.U32(1);                                           // dwScale
+            b.U32(x.rate);                                      // dwRate
+            b.U32(0);                                           // dwStart
+            b.U32(static_cast<uint32_t>(extraUnits[j]));        // dwLength
+            b.U32(extraLargest[j]);                             // dwSuggestedBufferSize
+            b.U32(0);                                           // dwQuality
+            b.U32(xAudio ? o.audioSampleSize : 0);              // dwSampleSize
+            b.Zeros(8);                                         // rcFrame
+            b.End(strh);
+            const size_t strf = b.BeginChunk("strf");
+            if (xAudio) {  // WAVEFORMATEX
+                b.U16(x.formatTag);                                  // wFormatTag
+                b.U16(o.audioChannels);                              // nChannels
+                b.U32(x.rate);                                       // nSamplesPerSec
+                b.U32(x.rate * static_cast<uint32_t>(align));        // nAvgBytesPerSec
+                b.U16(static_cast<uint16_t>(align));                 // nBlockAlign
+                b.U16(o.audioBits);                                  // wBitsPerSample
+                b.U16(0);                                            // cbSize
+            } else {
+                b.Zeros(16);
+            }
+            b.End(strf);
+            if (odml) {
+                superIndex[static_cast<size_t>(s)] = b.Position();
+                const size_t indx = b.BeginChunk("indx");
+                b.U16(4);                        // wLongsPerEntry
+                b.U8(0);                         // bIndexSubType
+                b.U8(0);                         // bIndexType: of indexes
+                b.U32(0);                        // nEntriesInUse, below
+                b.Code(ChunkIdOf(o, s));         // dwChunkId
+                b.Zeros(12);                     // dwReserved[3]
+                b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
+                b.End(indx);
+            }
+            b.End(strl);
+            continue;
+        }
         const bool audio = s == 1;
         const size_t strl = b.BeginList("LIST", "strl");
         const size_t strh = b.BeginChunk("strh");
@@ -384,6 +448,14 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
                 chunks.push_back({1, b.Position(), static_cast<uint32_t>(f.audio.size())});
                 b.Chunk(ChunkIdOf(o, 1), f.audio);
             }
+            for (size_t j = 0; type2 && j < o.extraStreams.size(); ++j) {
+                const auto& extra = o.extraStreams[j].chunks;
+                if (i < extra.size() && !extra[i].empty()) {
+                    const int s = static_cast<int>(j) + 2;
+                    chunks.push_back({s, b.Position(), static_cast<uint32_t>(extra[i].size())});
+                    b.Chunk(ChunkIdOf(o, s), extra[i]);
+                }
+            }
         }
         if (odml) {
             // One standard index per stream and segment, entries relative to the "movi" list.
@@ -393,7 +465,9 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
                 for (const auto& c : chunks) {
                     if (c.stream == s) {
                         ++entries;
-                        duration += s == 1 ? c.size / static_cast<uint32_t>(align) : 1;
+                        duration += s == 1 || IsExtraAudio(o, s)
+                                        ? c.size / static_cast<uint32_t>(align)
+                                        : 1;
                     }
                 }
                 const size_t ixAt = b.Position();
@@ -409,7 +483,7 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
                 for (const auto& c : chunks) {
                     if (c.stream == s) {
                         b.U32(static_cast<uint32_t>(c.header + 8 - moviHeader));  // dwOffset
-                        b.U32(c.size | (s == 1 ? kNotKeyFrame : 0));              // dwSize
+                        b.U32(c.size | (s != 0 ? kNotKeyFrame : 0));              // dwSize
                     }
                 }
                 b.End(ix);

@@ -44,6 +44,15 @@ struct FixtureFrame {
     std::vector<uint8_t> audio;  // type-2 only: the audio chunk after it; empty = none
 };
 
+// A stream after the audio of a type-2 file.
+struct ExtraStream {
+    std::string type = "auds";  // fccType; anything else gets a 16-byte zero "strf"
+    uint16_t formatTag = 1;     // "auds": wFormatTag (1 = PCM); channels and bits as stream 1
+    uint32_t rate = 48000;      // "auds": nSamplesPerSec; others: dwRate (dwScale 1)
+    // The stream's chunk after frame i's audio: chunks[i] (missing or empty = none).
+    std::vector<std::vector<uint8_t>> chunks;
+};
+
 struct FixtureOptions {
     DvType type = DvType::Type2;
     Generation generation = Generation::Avi1;
@@ -60,9 +69,11 @@ struct FixtureOptions {
     int junkBytes = 0;               // a "JUNK" chunk of this size between "hdrl" and "movi"
     int videoFormatExtra = 0;        // zero bytes appended to stream 0's "strf" data, to move
                                      // everything after it (keep it even: no pad byte)
+    std::vector<ExtraStream> extraStreams;  // type-2: streams 2, 3, ... (at most 8)
 };
 
-// Chunk ids: type-1 frames "00__"; type-2 video "00dc", audio "01wb". Every frame gets a
+// Chunk ids: type-1 frames "00__"; type-2 video "00dc", audio "01wb", extra streams
+// "02wb" ("auds") or "02tx" (any other type), "03..". Every frame gets a
 // video chunk (an empty one too: "idx1" lists it with length 0, a standard index with
 // size 0); a frame without audio gets no audio chunk. OpenDML standard indexes are the
 // last chunks of their segment's "movi" and mark audio chunks as non-key frames
