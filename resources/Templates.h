@@ -11,5 +11,7 @@ const DialogSpec& ConfirmTemplate();     // 130
 const DialogSpec& ProgressTemplate();        // 103
 const DialogSpec& SimpleProgressTemplate();  // 105
 const DialogSpec& OptionsTemplate();         // 146
+const DialogSpec& ClipSheetTemplate();         // 135
+const DialogSpec& ClipSheetOptionsTemplate();  // 144
 
 }  // namespace qv

@@ -1,0 +1,153 @@
+#include "clipsheet/ClipSheetOptionsDialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <string>
+#include <vector>
+
+#include "app/SceneList.h"
+
+namespace {
+
+using qv::ClipSheetOptionsDialog;
+using qv::ClipSheetSettings;
+
+QLineEdit* Edit(ClipSheetOptionsDialog& d, int id) { return d.Control<QLineEdit>(id); }
+
+// Presses OK; the messages it showed.
+std::vector<std::string> PressOk(ClipSheetOptionsDialog& d) {
+    std::vector<std::string> shown;
+    d.Messages().answerHook = [&](const std::string& text, qv::Buttons, const std::string&) {
+        shown.push_back(text);
+        return qv::Answer::Ok;
+    };
+    d.show();
+    d.Control<QPushButton>(1)->click();
+    return shown;
+}
+
+TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRanges) {
+    ClipSheetSettings settings;
+    ClipSheetOptionsDialog d(settings, nullptr);
+    EXPECT_EQ(d.windowTitle(), "Cliplist Options");
+    EXPECT_EQ(d.objectName(), "dialog144");
+    EXPECT_EQ(d.size(), QSize(d.Units().X(196), d.Units().Y(207)));
+    EXPECT_EQ(d.Control<QCheckBox>(1041)->text(), "Show filenames");
+    EXPECT_EQ(d.Control<QCheckBox>(1042)->text(), "Show timecode");
+    for (int id : {1033, 1035, 1037, 1039, 1043, 1044, 1046}) {
+        EXPECT_NE(Edit(d, id), nullptr) << id;
+    }
+    struct Spin {
+        int id, min, max;
+    };
+    for (const Spin& s : {Spin{1034, 1, 30}, Spin{1036, 0, 600}, Spin{1038, 1, 100},
+                          Spin{1040, 0, 10}, Spin{1045, 1, 127}}) {
+        auto* spin = d.Control<QSpinBox>(s.id);
+        ASSERT_NE(spin, nullptr) << s.id;
+        EXPECT_EQ(spin->minimum(), s.min) << s.id;
+        EXPECT_EQ(spin->maximum(), s.max) << s.id;
+    }
+    std::vector<QString> labels;
+    for (const QLabel* label : d.findChildren<QLabel*>()) {
+        labels.push_back(label->text());
+    }
+    for (const char* text : {"Timecode of first frame: (MM:SS:FF)", "pictures per line",
+                             "min. pics per scene", "max. seconds per pic",
+                             "blank space below text", "relative font size", "Headline:"}) {
+        EXPECT_NE(std::find(labels.begin(), labels.end(), QString(text)), labels.end()) << text;
+    }
+    EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
+    EXPECT_EQ(d.Control<QPushButton>(1)->text(), "OK");
+    EXPECT_EQ(d.Control<QPushButton>(2)->text(), "Cancel");
+}
+
+TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
+    qv::framesPerSecond = 25.0f;
+    ClipSheetSettings settings;
+    settings.timecodeOffset = 250;
+    settings.headline = "Tape 1";
+    settings.showFileNames = 0;
+    ClipSheetOptionsDialog d(settings, nullptr);
+    EXPECT_EQ(Edit(d, 1046)->text(), "00:10:00");
+    EXPECT_EQ(Edit(d, 1033)->text(), "6");
+    EXPECT_EQ(Edit(d, 1044)->text(), "10");
+    EXPECT_EQ(Edit(d, 1043)->text(), "Tape 1");
+    EXPECT_FALSE(d.Control<QCheckBox>(1041)->isChecked());
+    EXPECT_TRUE(d.Control<QCheckBox>(1042)->isChecked());
+
+    // The spin steps from the edit's value and writes it back there.
+    Edit(d, 1033)->setText("7");
+    d.Control<QSpinBox>(1034)->stepBy(1);
+    EXPECT_EQ(Edit(d, 1033)->text(), "8");
+
+    Edit(d, 1037)->setText("0");  // typed, below the spin's range: accepted
+    Edit(d, 1046)->setText("1:00:00");
+    d.Control<QCheckBox>(1041)->setChecked(true);
+    EXPECT_TRUE(PressOk(d).empty());
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(settings.picsPerLine, 8);
+    EXPECT_EQ(settings.picsPerScene, 0);
+    EXPECT_EQ(settings.timecodeOffset, 1500);
+    EXPECT_EQ(settings.showFileNames, 1);
+}
+
+TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
+    qv::framesPerSecond = 25.0f;
+    struct Row {
+        std::vector<std::pair<int, std::string>> edits;
+        std::string message;
+        int focus;
+    };
+    const std::vector<Row> rows = {
+        {{{1033, "31"}}, "Please enter an integer between 1 and 30.", 1033},
+        {{{1033, "0"}}, "Please enter an integer between 1 and 30.", 1033},
+        {{{1033, "six"}}, "Please enter an integer.", 1033},
+        {{{1037, "101"}}, "Please enter an integer between 0 and 100.", 1037},
+        {{{1035, "601"}}, "Please enter an integer between 0 and 600.", 1035},
+        {{{1039, "-1"}}, "Please enter an integer between 0 and 10.", 1039},
+        {{{1044, "128"}}, "Please enter an integer between 1 and 127.", 1044},
+        {{{1043, std::string(81, 'x')}}, "Please enter no more than 80 characters.", 1043},
+        // A count of frames beyond 32 bits is not an integer the offset can hold.
+        {{{1046, "23860:55:45:23"}}, "Please enter an integer.", 1046},
+        // The font size comes before the pictures per line, the timecode first of all.
+        {{{1033, "31"}, {1044, "0"}}, "Please enter an integer between 1 and 127.", 1044},
+        {{{1044, "0"}, {1046, "99999999999"}}, "Please enter an integer.", 1046},
+        {{{1039, "11"}, {1043, std::string(81, 'x')}},
+         "Please enter an integer between 0 and 10.", 1039},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message + " at " + std::to_string(row.focus));
+        ClipSheetSettings settings;
+        const ClipSheetSettings before = settings;
+        ClipSheetOptionsDialog d(settings, nullptr);
+        for (const auto& [id, text] : row.edits) {
+            Edit(d, id)->setText(QString::fromStdString(text));
+        }
+        const std::vector<std::string> shown = PressOk(d);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_EQ(shown[0], row.message);
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(d.focusWidget(), d.Control(row.focus));
+        EXPECT_EQ(settings, before);
+    }
+}
+
+TEST(ClipSheetOptionsDialogTest, CancelChangesNothing) {
+    ClipSheetSettings settings;
+    const ClipSheetSettings before = settings;
+    ClipSheetOptionsDialog d(settings, nullptr);
+    Edit(d, 1033)->setText("12");
+    d.show();
+    d.Control<QPushButton>(2)->click();
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_EQ(settings, before);
+}
+
+}  // namespace
