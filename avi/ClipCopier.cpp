@@ -108,6 +108,39 @@ int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame) {
     return AudioUnitOf(first + count, samplesPerFrame) - AudioUnitOf(first, samplesPerFrame);
 }
 
+namespace {
+
+// Frame f of stream as bytes; empty when it cannot be read.
+std::vector<uint8_t> FrameBytes(AviStream& stream, int f) {
+    const int64_t size = stream.ChunkSize(f);
+    if (size <= 0 || size > (int64_t{16} << 20)) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    int got = 0;
+    stream.Read(f, 1, nullptr, bytes.data(), static_cast<int>(size), &got);
+    bytes.resize(static_cast<size_t>(std::max(got, 0)));
+    return bytes;
+}
+
+}  // namespace
+
+// Whether fileName is this scene written earlier: an AVI file of the scene's frame
+// count whose first and last frames are the scene's own, byte for byte.
+bool ClipCopier::HoldsThisScene(const std::string& fileName, const Scene& scene) {
+    std::unique_ptr<AviReader> existing = OpenAviFile(fileName);
+    AviStream* source = sourceReader ? sourceReader->Stream(0) : nullptr;
+    if (!existing || existing->FrameCount() != scene.frameCount || scene.frameCount <= 0 ||
+        existing->Stream(0) == nullptr || source == nullptr) {
+        return false;
+    }
+    const int last = scene.frameCount - 1;
+    const std::vector<uint8_t> first = FrameBytes(*existing->Stream(0), 0);
+    const std::vector<uint8_t> end = FrameBytes(*existing->Stream(0), last);
+    return !first.empty() && !end.empty() && first == FrameBytes(*source, scene.firstFrame) &&
+           end == FrameBytes(*source, scene.firstFrame + last);
+}
+
 bool ClipCopier::AbortRequested(Progress& progress) {
     return progress.CancelRequested() &&
            questions_.Ask(kAbortQuestion, Buttons::YesNo) == Answer::Yes;
@@ -145,11 +178,13 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
         return -1;
     }
 
-    // A destination written earlier for this scene carries its recording time.
+    // A destination written earlier for this scene carries its recording time and the
+    // scene's frames; a file with the same time and other frames (another tape whose
+    // camcorder clock said the same) is asked about like any other.
     int64_t existingTime = 0;
     if (!yesForAll && GetModificationTime(destinationName, &existingTime)) {
         const int64_t d = existingTime - scene.datestamp;
-        if (d < -2 || d > 2) {
+        if (d < -2 || d > 2 || !HoldsThisScene(destinationName, scene)) {
             char text[4096];
             std::snprintf(text, sizeof text, "Do you want to overwrite\r\n%s?",
                           destinationName.c_str());

@@ -50,6 +50,7 @@ public:
 
 private:
     bool AbortRequested(Progress& progress);
+    bool HoldsThisScene(const std::string& fileName, const Scene& scene);
 
     Questions& questions_;
     // The parts of the frames read and not yet written, frame after frame.

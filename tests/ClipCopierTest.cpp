@@ -347,13 +347,42 @@ TEST_F(ClipCopierTest, AnUndatedSceneKeepsTheTimeTheSystemGaveTheFile) {
 TEST_F(ClipCopierTest, AnEarlierOutputOfTheSameSceneIsOverwrittenWithoutAsking) {
     std::string source = MakeSource(FixtureOptions{}, 10);
     std::string dest = dir_.Path("out.avi");
+    ASSERT_EQ(Copy(dest, SceneOf(source, 0, 4)), 0);
     for (int64_t offset : {-2, 0, 2}) {
-        ASSERT_TRUE(qvtest::WriteFileBytes(dest, {1, 2, 3}));
         ASSERT_TRUE(qv::SetModificationTime(dest, kTime + offset));
         ASSERT_EQ(Copy(dest, SceneOf(source, 0, 4)), 0);
         ExpectCopyOf(dest, 0, 4, "avi1");
     }
     EXPECT_TRUE(questions_.asked.empty());
+}
+
+// Two tapes whose camcorder clocks said the same: a file with the scene's time but
+// other frames is not this scene's earlier output, and is asked about.
+TEST_F(ClipCopierTest, AFileWithTheScenesTimeButOtherFramesIsAskedAbout) {
+    std::string source = MakeSource(FixtureOptions{}, 10);
+    std::string dest = dir_.Path("out.avi");
+    struct Existing {
+        const char* name;
+        int first, count;  // a copy of other frames of the source; count 0: not an AVI
+    };
+    for (const Existing e : {Existing{"not an AVI", 0, 0}, Existing{"other frames", 1, 4},
+                             Existing{"fewer frames", 0, 3}, Existing{"same start", 0, 5}}) {
+        SCOPED_TRACE(e.name);
+        questions_.asked.clear();
+        if (e.count == 0) {
+            ASSERT_TRUE(qvtest::WriteFileBytes(dest, {1, 2, 3}));
+        } else {
+            std::filesystem::remove(dest);
+            ASSERT_EQ(Copy(dest, SceneOf(source, e.first, e.count)), 0);
+        }
+        ASSERT_TRUE(qv::SetModificationTime(dest, kTime));
+        const auto before = qvtest::ReadFileBytes(dest);
+        questions_.answers = {qv::Answer::Abort};
+        EXPECT_EQ(Copy(dest, SceneOf(source, 0, 4)), -1);
+        ASSERT_EQ(questions_.asked.size(), 1u);
+        EXPECT_EQ(questions_.asked[0].text, "Do you want to overwrite\r\n" + dest + "?");
+        EXPECT_EQ(qvtest::ReadFileBytes(dest), before);
+    }
 }
 
 TEST_F(ClipCopierTest, OtherExistingFilesAreAskedAbout) {
@@ -509,7 +538,7 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     ASSERT_TRUE(qv::SetModificationTime(dir_.Path("old.avi"), kTime));
     progress_.calls = 0;
     progress_.cancelAt = {7};
-    questions_.answers = {qv::Answer::Yes};
+    questions_.answers = {qv::Answer::Yes, qv::Answer::Yes};  // overwrite; abort
     framesDone_ = 100;
     EXPECT_EQ(Copy(dir_.Path("old.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), -1);
     EXPECT_EQ(framesDone_, 150);
