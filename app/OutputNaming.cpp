@@ -29,6 +29,16 @@ std::string Counter(int counter) {
 
 }  // namespace
 
+std::string StillPictureName(const std::string& basePath, const std::string& nameSuffix) {
+    PathParts parts = SplitPath(basePath);
+    // A base picked from an earlier picture names the same base again.
+    const size_t apostrophe = parts.name.find('\'');
+    if (apostrophe != std::string::npos) {
+        parts.name.resize(apostrophe);
+    }
+    return parts.drive + parts.folder + parts.name + "'" + nameSuffix + parts.extension;
+}
+
 bool NameOutputs(SceneList& scenes, const std::string& outputPath) {
     PathParts parts = SplitPath(outputPath);
     // A path picked from an earlier output file names the same base again.

@@ -12,4 +12,8 @@ namespace qv {
 // Returns whether writing can start: the list holds scenes and none is unscanned.
 bool NameOutputs(SceneList& scenes, const std::string& outputPath);
 
+// The still picture's name for a scene: basePath cut at its first apostrophe
+// in the name, then "'", the scene's name suffix and basePath's extension.
+std::string StillPictureName(const std::string& basePath, const std::string& nameSuffix);
+
 }  // namespace qv

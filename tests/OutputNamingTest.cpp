@@ -240,4 +240,14 @@ TEST_F(OutputNaming, TheCounterWidensPast9999) {
     EXPECT_EQ(distinct.size(), 10001u);
 }
 
+TEST(StillPictureName, TheBaseIsCutAtItsApostrophe) {
+    struct Case { const char* base; const char* expected; };
+    for (const Case c : {Case{"/p/clip.bmp", "/p/clip'20000412 18.03.09.bmp"},
+                         Case{"/p/clip'20000101 00.00.00.bmp", "/p/clip'20000412 18.03.09.bmp"},
+                         Case{"/p/it's'x.bmp", "/p/it'20000412 18.03.09.bmp"},
+                         Case{"/p.d/clip", "/p.d/clip'20000412 18.03.09"}}) {
+        EXPECT_EQ(qv::StillPictureName(c.base, "20000412 18.03.09"), c.expected) << c.base;
+    }
+}
+
 }  // namespace

@@ -1,0 +1,109 @@
+// Still-picture edits and the bitmap file bytes, on pictures made in memory.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "dv/BitmapImage.h"
+#include "dv/PackedDib.h"
+
+namespace qv {
+namespace {
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+           uint32_t{b[at + 3]} << 24;
+}
+
+// Every byte of stored row i is 10 * i (mod 256), so moved rows are recognisable.
+PackedDib RowNumbered(int width, int height) {
+    PackedDib dib = PackedDib::Make24(width, height);
+    for (int i = 0; i < height; ++i) {
+        std::fill_n(dib.Row(i), dib.Stride(), static_cast<uint8_t>(10 * i));
+    }
+    return dib;
+}
+
+TEST(BitmapImageTest, FileBytesForTheCommonSizes) {
+    struct Case { int width, height; uint32_t fileSize; };
+    for (const Case c : {Case{720, 576, 1244214}, Case{720, 480, 1036854}}) {
+        const PackedDib dib = RowNumbered(c.width, c.height);
+        const auto file = BmpFileBytes(dib);
+        ASSERT_TRUE(file.has_value());
+        ASSERT_EQ(file->size(), c.fileSize);
+        EXPECT_EQ((*file)[0], 'B');
+        EXPECT_EQ((*file)[1], 'M');
+        EXPECT_EQ(Le32(*file, 2), c.fileSize);
+        EXPECT_EQ(Le32(*file, 6), 0u);
+        EXPECT_EQ(Le32(*file, 10), 54u);
+        EXPECT_EQ(Le32(*file, 14), 40u);
+        EXPECT_EQ(Le32(*file, 14 + 20), c.fileSize - 54);
+        // Rows stay bottom-up: the first stored row follows the headers.
+        EXPECT_EQ((*file)[54], 0);
+        EXPECT_EQ((*file)[54 + 2160], 10);
+        EXPECT_EQ(file->back(), static_cast<uint8_t>(10 * (c.height - 1)));
+    }
+}
+
+TEST(BitmapImageTest, OnlyTheFortyByteHeaderIsWritten) {
+    std::vector<uint8_t> core(12 + 4 * 4 * 3, 0);
+    core[0] = 12;  // bcSize
+    core[4] = 4;   // bcWidth
+    core[6] = 4;   // bcHeight
+    core[8] = 1;   // bcPlanes
+    core[10] = 24; // bcBitCount
+    EXPECT_FALSE(BmpFileBytes(PackedDib(core)).has_value());
+    EXPECT_FALSE(BmpFileBytes(PackedDib()).has_value());
+}
+
+TEST(BitmapImageTest, KeepOneFieldReplacesAlternateInnerRows) {
+    for (const bool even : {true, false}) {
+        // Row i holds i * i, so a replaced row differs from what it held.
+        PackedDib dib = PackedDib::Make24(4, 8);
+        for (int i = 0; i < 8; ++i) {
+            std::fill_n(dib.Row(i), dib.Stride(), static_cast<uint8_t>(i * i));
+        }
+        KeepOneField(dib, even);
+        for (int i = 0; i < 8; ++i) {
+            const bool replaced = i > 0 && i < 7 && (i % 2 == (even ? 0 : 1));
+            const int expected = replaced ? ((i - 1) * (i - 1) + (i + 1) * (i + 1)) / 2 : i * i;
+            EXPECT_EQ(dib.Row(i)[0], expected) << "row " << i << " even " << even;
+            EXPECT_EQ(dib.Row(i)[11], expected) << "row " << i << " even " << even;
+        }
+    }
+}
+
+TEST(BitmapImageTest, CropEdgesRoundsTheSideMarginUpToEven) {
+    PackedDib dib = RowNumbered(720, 576);
+    for (int i = 0; i < 576; ++i) {
+        for (int x = 0; x < 720; ++x) {
+            dib.Row(i)[3 * x] = static_cast<uint8_t>(x);
+        }
+    }
+    CropEdges(dib, 3, 3);
+    EXPECT_EQ(dib.Width(), 712);
+    EXPECT_EQ(dib.Height(), 570);
+    ASSERT_NE(dib.Bits(), nullptr);
+    EXPECT_EQ(dib.Row(0)[0], 4);   // pixel 4 of stored row 3
+    EXPECT_EQ(dib.Row(0)[1], 30);
+    EXPECT_EQ(dib.Row(569)[1], static_cast<uint8_t>(10 * 572));
+    const auto file = BmpFileBytes(dib);
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->size(), 54u + 712u * 3u * 570u);
+}
+
+TEST(BitmapImageTest, CropEdgesClampsValuesOutsideThePicture) {
+    struct Case { int v, h, width, height; };
+    for (const Case c : {Case{-5, -5, 720, 576}, Case{1000, 1000, 4, 2}, Case{100, 101, 516, 376}}) {
+        PackedDib dib = RowNumbered(720, 576);
+        CropEdges(dib, c.v, c.h);
+        EXPECT_EQ(dib.Width(), c.width) << c.v << "," << c.h;
+        EXPECT_EQ(dib.Height(), c.height) << c.v << "," << c.h;
+        EXPECT_NE(dib.Bits(), nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace qv
