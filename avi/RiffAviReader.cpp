@@ -1,6 +1,7 @@
 #include "avi/RiffAviReader.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace qv {
@@ -365,7 +366,6 @@ bool RiffAviReader::Open(const std::string& fileName) {
         ConvertLegacyIndex();
     }
     readIndexes_.clear();
-    readIndexes_.shrink_to_fit();
     // A copy cut short keeps index entries for chunks it no longer holds.
     for (auto& s : streams_) {
         if (s->KeepEntriesWithin(static_cast<uint64_t>(fileSize_)) != 0) {
@@ -522,12 +522,15 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
         std::vector<Sub> subs;
         uint64_t entryRoom = 0;
         const uint64_t superStart = static_cast<uint64_t>(std::max<int64_t>(lastChunkStart_, 0));
+        // Ranges never overlap each other, so only the neighbours of begin can.
         auto overlaps = [this](uint64_t begin, uint64_t end) {
-            return std::any_of(readIndexes_.begin(), readIndexes_.end(), [&](const auto& r) {
-                return begin < r.second && r.first < end;
-            });
+            auto next = readIndexes_.lower_bound(begin);
+            if (next != readIndexes_.end() && next->first < end) {
+                return true;
+            }
+            return next != readIndexes_.begin() && std::prev(next)->second > begin;
         };
-        readIndexes_.push_back({superStart, superStart + chunk.size()});
+        readIndexes_.emplace(superStart, superStart + chunk.size());
         for (uint64_t i = 0; i < entriesInUse; ++i) {
             const size_t at = 32 + static_cast<size_t>(i) * 16;
             if (!Has(chunk.first(usable), at, 16)) {
@@ -558,7 +561,7 @@ void RiffAviReader::ReadIndexChunk(ByteSpan chunk, int level) {
             if (bytes < sizeof head || overlaps(offset, offset + bytes)) {
                 continue;
             }
-            readIndexes_.push_back({offset, offset + bytes});
+            readIndexes_.emplace(offset, offset + bytes);
             entryRoom += (bytes - 32) / 8;
             subs.push_back({offset, bytes});
         }

@@ -4,6 +4,7 @@
 // a unit with one positioned read into the caller's buffer.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,7 +126,7 @@ private:
     std::vector<MoviRange> moviLists_;
     // Standard indexes already read, as [start, end) file ranges keyed by start: each is
     // read once, and none may overlap another.
-    std::vector<std::pair<uint64_t, uint64_t>> readIndexes_;
+    std::map<uint64_t, uint64_t> readIndexes_;
     bool indexRebuilt_ = false;
     int64_t lastChunkStart_ = 0;  // file position of the chunk ReadWholeChunk read last
     int64_t fileSize_ = 0;
