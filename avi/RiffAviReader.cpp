@@ -229,6 +229,16 @@ int64_t RiffAviStream::ChunkSize(int unit) {
     return e < 0 ? -1 : static_cast<int64_t>(entries_[e].size);
 }
 
+// Whether header is the header of the chunk e lists: a data chunk of this stream
+// ("##dc", "##wb", "##__": the stream number as the index names it) of e's size. An index
+// entry that points elsewhere (a damaged index, a file changed since) reads as an error
+// rather than as whatever bytes lie there.
+bool RiffAviStream::HoldsChunk(const uint8_t* header, const IndexEntry& e) const {
+    const FourCC id = Le32(header);            // ckID
+    const uint32_t size = Le32(header + 4);    // ckSize
+    return StreamOfDataChunk(id) == number_ && size == e.size;
+}
+
 bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buffer,
                          int bufferSize, int* bytesRead) {
     int units = 0;
@@ -248,11 +258,15 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
             break;
         }
         const auto position = static_cast<int64_t>(e.position);
+        if (position < 8) {
+            break;  // no room for the chunk's header
+        }
+        uint8_t header[8];
         if (unitSize_ == 0) {
-            // A whole chunk (a frame), cut to the buffer.
+            // A whole chunk (a frame) with its header, cut to the buffer.
             int64_t want = std::min<int64_t>(bufferSize, e.size);
-            int64_t got = file.ReadAt(position, out, want);
-            if (got <= 0) {
+            int64_t got = file.ReadAt(position - 8, header, 8, out, want) - 8;
+            if (got <= 0 || !HoldsChunk(header, e)) {
                 break;
             }
             bytes += static_cast<int>(got);
@@ -276,8 +290,16 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
         int64_t length = std::min<int64_t>(u * unitSize_ - offset,
                                            static_cast<int64_t>(unitSize_) * unitCount);
         length = std::min<int64_t>(length, bufferSize);
-        int64_t got = file.ReadAt(position + offset, out, length);
-        if (got <= 0) {
+        int64_t got;
+        if (offset == 0) {
+            got = file.ReadAt(position - 8, header, 8, out, length) - 8;
+        } else {
+            // Inside a chunk: its header is a read of its own.
+            got = file.ReadAt(position - 8, header, 8) == 8
+                      ? file.ReadAt(position + offset, out, length)
+                      : -1;
+        }
+        if (got <= 0 || !HoldsChunk(header, e)) {
             break;
         }
         const int64_t k = got / unitSize_;
@@ -443,7 +465,8 @@ void RiffAviReader::WalkChunks(int64_t remaining, int depth) {
                 file_.Seek(file_.Position() + std::max<int64_t>(content, 0));
             } else {
                 if (listType == fcc::strl) {
-                    streams_.push_back(std::make_unique<RiffAviStream>(this));
+                    streams_.push_back(std::make_unique<RiffAviStream>(
+                        this, static_cast<int>(streams_.size())));
                     currentStream_ = StreamCount() - 1;
                 }
                 WalkChunks(budget, depth + 1);

@@ -24,7 +24,7 @@ class RiffAviReader;
 
 class RiffAviStream final : public AviStream {
 public:
-    explicit RiffAviStream(RiffAviReader* owner) : owner_(owner) {}
+    RiffAviStream(RiffAviReader* owner, int number) : number_(number), owner_(owner) {}
 
     ByteSpan Header() const override { return header_; }
     ByteSpan Format() const override { return format_; }
@@ -54,8 +54,10 @@ private:
     // fileSize bytes and numbers the units again; returns how many were dropped.
     size_t KeepEntriesWithin(uint64_t fileSize);
     void FinishIndex();
+    bool HoldsChunk(const uint8_t* header, const IndexEntry& e) const;
     int64_t UnitsOf(uint32_t size) const { return unitSize_ ? size / unitSize_ : 1; }
 
+    int number_;  // the stream's number in the file, as its chunk ids name it
     int searchStep_ = 1;
     int unitCount_ = 0;
     uint32_t unitSize_ = 0;  // 0: every chunk is one unit

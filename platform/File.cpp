@@ -129,6 +129,45 @@ int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) {
     return done;
 }
 
+int64_t File::ReadAt(int64_t position, void* head, int64_t headSize, void* buffer,
+                     int64_t count) {
+    if (fd_ < 0 || position < 0 || headSize < 0 || count < 0) {
+        lastError_ = fd_ < 0 ? EBADF : EINVAL;
+        return -1;
+    }
+    iovec iov[2] = {{head, static_cast<size_t>(headSize)}, {buffer, static_cast<size_t>(count)}};
+    ssize_t n;
+    do {
+        n = ::preadv(fd_, iov, 2, static_cast<off_t>(position));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        lastError_ = errno;
+        return -1;
+    }
+    // A short read (a signal, the end of the file) goes on part by part.
+    int64_t done = n;
+    if (done < headSize) {
+        const int64_t more =
+            ReadAt(position + done, static_cast<char*>(head) + done, headSize - done);
+        if (more <= 0) {
+            return done;
+        }
+        done += more;
+        if (done < headSize) {
+            return done;
+        }
+    }
+    if (done < headSize + count) {
+        const int64_t into = done - headSize;
+        const int64_t more =
+            ReadAt(position + done, static_cast<char*>(buffer) + into, count - into);
+        if (more > 0) {
+            done += more;
+        }
+    }
+    return done;
+}
+
 namespace {
 
 // The fault hook's verdict on the next write of count bytes: the bytes to let

@@ -38,6 +38,10 @@ public:
     int64_t Read(void* buffer, int64_t count);
     // The same at an explicit position; the current position is left alone.
     int64_t ReadAt(int64_t position, void* buffer, int64_t count);
+    // Reads headSize bytes at position into head and the count bytes after them into
+    // buffer, in one call where it can (a chunk header with its data). Returns the bytes
+    // read into both, as ReadAt does.
+    int64_t ReadAt(int64_t position, void* head, int64_t headSize, void* buffer, int64_t count);
 
     // Writes count bytes at position; returns the bytes written (short on a full
     // disk) or -1 on an error.

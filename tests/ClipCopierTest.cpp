@@ -476,6 +476,54 @@ TEST_F(ClipCopierTest, ATruncatedSourceFrameStopsTheCopy) {
     EXPECT_EQ(framesDone_, 10);
 }
 
+// An index entry that no longer points at its chunk (a damaged index, a file changed
+// since): what lies there is not copied as the frame or its audio.
+TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
+    struct Damage {
+        const char* name;
+        Generation generation;
+        bool video;  // the video or the audio entry of frame 4
+        size_t field;  // dwChunkOffset of "idx1", dwOffset of a standard index
+        uint32_t add;
+    };
+    for (const Damage& d : {Damage{"idx1 video offset", Generation::Avi1, true, 8, 2},
+                            Damage{"idx1 audio offset", Generation::Avi1, false, 8, 16},
+                            Damage{"ix00 offset", Generation::OpenDml, true, 0, 2},
+                            Damage{"ix00 size", Generation::OpenDml, true, 4, 8}}) {
+        SCOPED_TRACE(d.name);
+        FixtureOptions o;
+        o.generation = d.generation;
+        o.type = DvType::Type2;
+        options_ = o;
+        frames_ = qvtest::MakePatternFrames(o, 10, kVideoBytes);
+        auto bytes = qvtest::BuildFixtureAvi(o, frames_);
+        size_t at;
+        if (d.generation == Generation::Avi1) {
+            // Entries in file order: video 0, audio 0, video 1, ...
+            at = qvtest::FindFourCC(bytes, "idx1") + 8 + (d.video ? 8 : 9) * 16 + d.field;
+        } else {
+            at = qvtest::FindFourCC(bytes, "ix00") + 32 + 4 * 8 + d.field;
+        }
+        qvtest::PutLe32(bytes, at, qvtest::GetLe32(bytes, at) + d.add);
+        const std::string source = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFileBytes(source, bytes));
+        questions_.asked.clear();
+        questions_.answers = {qv::Answer::No};
+        copier_.sourceReader.reset();
+        EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 2, 5)), -1);
+        ASSERT_EQ(questions_.asked.size(), 1u);
+        EXPECT_EQ(questions_.asked[0].text,
+                  d.video ? "error reading the video stream"
+                          : "there was an error reading the audio stream\n- do you want to "
+                            "ignore audio-stream errors?");
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        // The frames before the damage still read as they were written.
+        auto reader = qv::OpenAviFile(source);
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), 3, 1, 200000).bytes, frames_[3].video);
+    }
+}
+
 // A source whose audio ends before its video: frames from 5 on have no audio chunk.
 class MissingAudioTest : public ClipCopierTest {
 protected:
