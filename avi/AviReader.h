@@ -10,6 +10,7 @@
 
 #include "avi/AviWriter.h"
 #include "avi/Riff.h"
+#include "platform/File.h"
 
 namespace qv {
 
@@ -50,6 +51,19 @@ public:
     virtual bool Read(int firstUnit, int unitCount, int* unitsRead, void* buffer, int bufferSize,
                       int* bytesRead) = 0;
     virtual FourCC Type() const = 0;
+    // Where the chunk of a stream whose units are whole chunks (frames) lies, checked
+    // as Read checks it, so that it can be copied without reading it here. False when
+    // it cannot be told (then Read it).
+    struct ChunkPlace {
+        File* file = nullptr;
+        int64_t position = 0;  // of the first data byte
+        int64_t size = 0;
+    };
+    virtual bool Locate(int unit, ChunkPlace* place) {
+        (void)unit;
+        (void)place;
+        return false;
+    }
     // Data size of the chunk that holds unit, or -1 when there is none.
     virtual int64_t ChunkSize(int unit) = 0;
 

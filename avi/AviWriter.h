@@ -9,6 +9,10 @@
 
 namespace qv {
 
+class File;
+
+enum class ChunkCopy { Done, ReadFailed, WriteFailed };
+
 // Segments end 1 MiB under 2 GiB.
 constexpr uint32_t kSegmentLimit = 0x7FF00000;
 
@@ -27,6 +31,10 @@ public:
     // Appends size bytes holding units units (1 for a frame, sample frames for
     // audio) to stream. False when the data could not be written or indexed.
     virtual bool WriteChunk(int stream, const void* data, int64_t size, int units) = 0;
+    // The same for size bytes of source at position, copied without passing through
+    // this process where the system allows. ReadFailed when source did not hold them.
+    virtual ChunkCopy CopyChunk(int stream, File& source, int64_t position, int64_t size,
+                                int units) = 0;
     // Starts putting what was written so far on the disk, without waiting for it:
     // the next batch of reads then does not compete with a backlog of writes.
     virtual bool FlushBuffers() { return true; }

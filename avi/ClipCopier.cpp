@@ -230,6 +230,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     bool aborted = false;
     int64_t written = 0;
     int64_t nextFrame = scene.firstFrame;
+    File* videoFile = nullptr;  // the source's file, for chunks copied from it directly
 
     while (written < scene.frameCount && !aborted) {
         if (written % kCancelPollFrames == 0 && AbortRequested(progress)) {
@@ -243,7 +244,12 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
             }
             queue_.clear();
             head = 0;
+            // fill: bytes in the buffer; batch: those plus the video chunks that are
+            // copied from the source directly, so that a batch spans the same frames
+            // either way.
             int64_t fill = 0;
+            int64_t batch = 0;
+            int64_t sourceEnd = -1;
             for (int64_t f = nextFrame; f < end; ++f) {
                 const uint32_t now = TickCount();
                 if (firstProgress || now - lastProgressTick > kProgressIntervalMs) {
@@ -258,7 +264,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                 for (const AudioTrack& t : tracks) {
                     need += AudioUnitsOf(f, 1, t.samplesPerFrame) * t.unitSize;
                 }
-                if (fill + need > capacity) {
+                if (batch + need > capacity) {
                     if (queue_.empty()) {
                         questions_.Tell(kVideoReadError);  // not even one frame fits
                         aborted = true;
@@ -267,16 +273,33 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                 }
                 int units = 0;
                 int bytes = 0;
-                const int room = static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
-                video->Read(static_cast<int>(f), 1, &units, buffer + fill, room, &bytes);
-                // A frame is copied whole or not at all.
-                if (units == 0 || bytes != videoSize) {
-                    questions_.Tell(kVideoReadError);
-                    aborted = true;
-                    break;
+                AviStream::ChunkPlace place;
+                if (videoSize > 0 && video->Locate(static_cast<int>(f), &place) &&
+                    sourceEnd < 0) {
+                    sourceEnd = place.file->Size();  // once a batch: the file may shrink
                 }
-                queue_.push_back({fill, bytes, units});
-                fill += bytes;
+                if (videoSize > 0 && place.file != nullptr && place.size == videoSize &&
+                    place.position + place.size <= sourceEnd &&
+                    (videoFile == nullptr || videoFile == place.file)) {
+                    // The chunk's header was checked where it lies; its data is copied
+                    // from there when the frame is written.
+                    videoFile = place.file;
+                    queue_.push_back({fill, videoSize, 1, place.position});
+                    batch += videoSize;
+                } else {
+                    const int room =
+                        static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));
+                    video->Read(static_cast<int>(f), 1, &units, buffer + fill, room, &bytes);
+                    // A frame is copied whole or not at all.
+                    if (units == 0 || bytes != videoSize) {
+                        questions_.Tell(kVideoReadError);
+                        aborted = true;
+                        break;
+                    }
+                    queue_.push_back({fill, bytes, units});
+                    fill += bytes;
+                    batch += bytes;
+                }
                 for (AudioTrack& t : tracks) {
                     CopyPart part{fill, 0, 0};
                     const int64_t a = AudioUnitOf(f, t.samplesPerFrame);
@@ -314,6 +337,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                             }
                         }
                         fill += part.bytes;
+                        batch += part.bytes;
                     }
                     queue_.push_back(part);
                 }
@@ -328,11 +352,20 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
         }
         // Drain one frame.
         const CopyPart& v = queue_[head];
-        if (!writer->WriteChunk(0, buffer + v.offset, v.bytes, v.units)) {
-            questions_.Tell(kVideoWriteError);
+        const ChunkCopy copied =
+            v.sourcePosition >= 0
+                ? writer->CopyChunk(0, *videoFile, v.sourcePosition, v.bytes, v.units)
+                : (writer->WriteChunk(0, buffer + v.offset, v.bytes, v.units)
+                       ? ChunkCopy::Done
+                       : ChunkCopy::WriteFailed);
+        if (copied != ChunkCopy::Done) {
+            // The source lost the chunk after its header was checked (a file cut short
+            // while it is copied), or the destination could not take it.
+            questions_.Tell(copied == ChunkCopy::ReadFailed ? kVideoReadError
+                                                            : kVideoWriteError);
             aborted = true;
         }
-        for (size_t k = 0; k < tracks.size(); ++k) {
+        for (size_t k = 0; k < tracks.size() && !aborted; ++k) {
             const CopyPart& p = queue_[head + 1 + k];
             if (p.bytes != 0 && !writer->WriteChunk(tracks[k].number, buffer + p.offset,
                                                     p.bytes, p.units)) {

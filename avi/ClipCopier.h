@@ -22,6 +22,9 @@ struct CopyPart {
     int64_t offset = 0;
     int64_t bytes = 0;  // 0: no chunk for this frame (audio only)
     int units = 0;
+    // A video chunk copied straight from the source file: its data position there
+    // (the bytes are not in the buffer); -1 for parts in the buffer.
+    int64_t sourcePosition = -1;
 };
 
 // The copy buffer of a write run: a quarter of the physical memory, at most 64 MiB.

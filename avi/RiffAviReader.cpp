@@ -239,6 +239,29 @@ bool RiffAviStream::HoldsChunk(const uint8_t* header, const IndexEntry& e) const
     return StreamOfDataChunk(id) == number_ && size == e.size;
 }
 
+bool RiffAviStream::Locate(int unit, ChunkPlace* place) {
+    if (unitSize_ != 0 || unit < 0 || unit >= unitCount_) {
+        return false;
+    }
+    const int ei = FindEntry(unit);
+    if (ei < 0) {
+        return false;
+    }
+    const IndexEntry& e = entries_[static_cast<size_t>(ei)];
+    if (e.position < 8 || e.position > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        return false;
+    }
+    uint8_t header[8];
+    if (owner_->file_.ReadAt(static_cast<int64_t>(e.position) - 8, header, 8) != 8 ||
+        !HoldsChunk(header, e)) {
+        return false;
+    }
+    place->file = &owner_->file_;
+    place->position = static_cast<int64_t>(e.position);
+    place->size = e.size;
+    return true;
+}
+
 bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buffer,
                          int bufferSize, int* bytesRead) {
     int units = 0;

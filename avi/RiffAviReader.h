@@ -37,6 +37,7 @@ public:
               int* bytesRead) override;
     FourCC Type() const override;
     int64_t ChunkSize(int unit) override;
+    bool Locate(int unit, ChunkPlace* place) override;
 
     // The id of the stream's data chunks as the index names it ("00dc", "01wb"); 0 if none.
     FourCC ChunkId() const { return chunkId_; }

@@ -310,6 +310,15 @@ bool RiffAviWriter::WriteChunk(int stream, const void* data, int64_t size, int u
                                                             size, units);
 }
 
+ChunkCopy RiffAviWriter::CopyChunk(int stream, File& source, int64_t position, int64_t size,
+                                   int units) {
+    if (finished_ || stream < 0 || stream >= static_cast<int>(streams_.size()) || size < 0 ||
+        size > 0xFFFFFFF0 || (size > 0 && units < 1) || units < 0 || position < 0) {
+        return ChunkCopy::WriteFailed;
+    }
+    return streams_[static_cast<size_t>(stream)]->CopyData(source, position, size, units);
+}
+
 bool RiffAviWriter::FlushBuffers() {
     return file_.StartWriteback();
 }
@@ -440,6 +449,38 @@ bool RiffAviWriteStream::WriteData(const uint8_t* data, int64_t size, int units)
     return true;
 }
 
+ChunkCopy RiffAviWriteStream::CopyData(File& source, int64_t position, int64_t size,
+                                       int units) {
+    if (!audioBuffer_.empty() || size == 0) {
+        // Gathered audio is cut into chunks of its own: it goes through memory.
+        std::vector<uint8_t> data(static_cast<size_t>(size));
+        if (source.ReadAt(position, data.data(), size) != size) {
+            return ChunkCopy::ReadFailed;
+        }
+        return WriteData(data.data(), size, units) ? ChunkCopy::Done : ChunkCopy::WriteFailed;
+    }
+    if (number_ == 0 && !writer_.NextSegmentIfFull()) {
+        return ChunkCopy::WriteFailed;
+    }
+    uint8_t header[8];
+    int64_t total = 0;
+    if (!StartChunk(size, units, header, &total)) {
+        return ChunkCopy::WriteFailed;
+    }
+    const uint8_t pad = 0;
+    bool sourceFailed = false;
+    const int64_t written = writer_.file_.WriteAtCopying(
+        static_cast<int64_t>(writer_.position_), {header, 8}, source, position, size,
+        {&pad, total - 8 - size}, &sourceFailed);
+    writer_.position_ += static_cast<uint64_t>(total);
+    if (written != total) {
+        writer_.failed_ = true;  // a file with a hole is never finished
+        return sourceFailed ? ChunkCopy::ReadFailed : ChunkCopy::WriteFailed;
+    }
+    unitsWritten_ += units;
+    return ChunkCopy::Done;
+}
+
 bool RiffAviWriteStream::FlushAudio() {
     if (audioFill_ == 0) {
         return true;
@@ -451,22 +492,30 @@ bool RiffAviWriteStream::FlushAudio() {
     return ok;
 }
 
-bool RiffAviWriteStream::WriteChunkData(const uint8_t* data, int64_t size, int units) {
+bool RiffAviWriteStream::StartChunk(int64_t size, int units, uint8_t (&header)[8],
+                                    int64_t* total) {
     if (!IndexChunk(size, units)) {
         return false;
     }
-    uint8_t header[8];
     for (int i = 0; i < 4; ++i) {
         header[i] = static_cast<uint8_t>(chunkId_ >> (8 * i));                            // ckID
         header[4 + i] = static_cast<uint8_t>(static_cast<uint32_t>(size) >> (8 * i));     // ckSize
     }
-    const uint8_t pad = 0;
-    const int64_t padding = size % 2;  // chunks are word aligned
-    File::Part parts[3] = {{header, 8}, {data, size}, {&pad, padding}};
-    const int64_t total = 8 + size + padding;
+    *total = 8 + size + size % 2;  // chunks are word aligned: a pad byte after odd data
     for (ChunkWriter* c = &writer_.movi_; c != nullptr; c = c->parent) {
-        c->bytes += static_cast<uint64_t>(total);
+        c->bytes += static_cast<uint64_t>(*total);
     }
+    return true;
+}
+
+bool RiffAviWriteStream::WriteChunkData(const uint8_t* data, int64_t size, int units) {
+    uint8_t header[8];
+    int64_t total = 0;
+    if (!StartChunk(size, units, header, &total)) {
+        return false;
+    }
+    const uint8_t pad = 0;
+    File::Part parts[3] = {{header, 8}, {data, size}, {&pad, total - 8 - size}};
     const int64_t written =
         writer_.file_.WriteAt(static_cast<int64_t>(writer_.position_), parts, 3);
     writer_.position_ += static_cast<uint64_t>(total);

@@ -30,6 +30,7 @@ public:
     RiffAviWriteStream(RiffAviWriter& writer, int number);
 
     bool WriteData(const uint8_t* data, int64_t size, int units);
+    ChunkCopy CopyData(File& source, int64_t position, int64_t size, int units);
     bool FlushAudio();
     bool FlushStandardIndex();
     // Puts the completed stream header and super index in place.
@@ -39,6 +40,9 @@ private:
     friend class RiffAviWriter;
 
     bool WriteChunkData(const uint8_t* data, int64_t size, int units);
+    // Indexes a chunk of size bytes about to be written at the end, fills its header
+    // and counts it in its lists; false when the index has no room for it.
+    bool StartChunk(int64_t size, int units, uint8_t (&header)[8], int64_t* total);
     bool IndexChunk(int64_t size, int units);
     bool StartStandardIndex();
 
@@ -68,6 +72,8 @@ public:
     bool Open(RiffAviReader& source);
 
     bool WriteChunk(int stream, const void* data, int64_t size, int units) override;
+    ChunkCopy CopyChunk(int stream, File& source, int64_t position, int64_t size,
+                        int units) override;
     bool FlushBuffers() override;
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }

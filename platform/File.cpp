@@ -248,6 +248,114 @@ int64_t File::WriteAt(int64_t position, const Part* parts, int count) {
     return done;
 }
 
+namespace {
+
+// Errors of copy_file_range that only say it cannot copy between these two files.
+bool CopyUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP ||
+           error == EBADF || error == ETXTBSY || error == EIO;
+}
+
+}  // namespace
+
+// The chunk was counted once by the fault injection: these writes are not.
+int64_t File::WriteUncounted(int64_t position, const void* data, int64_t count) {
+    int64_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pwrite(fd_, static_cast<const char*>(data) + done,
+                             static_cast<size_t>(count - done), static_cast<off_t>(position + done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            lastError_ = n < 0 ? errno : ENOSPC;
+            return done > 0 ? done : -1;
+        }
+        done += n;
+    }
+    return done;
+}
+
+int64_t File::WriteAtCopying(int64_t position, const Part& head, File& source,
+                             int64_t sourcePosition, int64_t count, const Part& tail,
+                             bool* sourceFailed) {
+    *sourceFailed = false;
+    if (fd_ < 0 || source.fd_ < 0 || position < 0 || sourcePosition < 0 || count < 0 ||
+        head.size < 0 || tail.size < 0) {
+        lastError_ = fd_ < 0 ? EBADF : EINVAL;
+        return -1;
+    }
+    const int64_t total = head.size + count + tail.size;
+    // One chunk is one write, as for WriteAt, whatever the calls below.
+    const int64_t allowed = FaultedWriteSize(total);
+    if (allowed < 0) {
+        lastError_ = errno;
+        return -1;
+    }
+    const int64_t headAllowed = std::min(head.size, allowed);
+    int64_t done = WriteUncounted(position, head.data, headAllowed);
+    if (done != headAllowed) {
+        return done > 0 ? done : -1;
+    }
+    const int64_t copyAllowed = std::min(count, allowed - done);
+    int64_t copied = 0;
+    bool kernelCopy = true;
+    std::vector<uint8_t> bounce;
+    while (copied < copyAllowed) {
+        const int64_t want = copyAllowed - copied;
+        if (kernelCopy) {
+            loff_t in = sourcePosition + copied;
+            loff_t out = position + done;
+            ssize_t n = ::copy_file_range(source.fd_, &in, fd_, &out,
+                                          static_cast<size_t>(want), 0);
+            if (n > 0) {
+                copied += n;
+                done += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0 && !CopyUnsupported(errno)) {
+                lastError_ = errno;  // ENOSPC, EFBIG, ...
+                return done;
+            }
+            // n == 0 (the source ends here, or a file system that copies nothing) and
+            // the errors above: the plain way tells which side failed.
+            kernelCopy = false;
+        }
+        bounce.resize(static_cast<size_t>(std::min<int64_t>(want, int64_t{1} << 20)));
+        const int64_t got = source.ReadAt(sourcePosition + copied, bounce.data(),
+                                          static_cast<int64_t>(bounce.size()));
+        if (got <= 0) {
+            *sourceFailed = true;
+            lastError_ = got < 0 ? source.lastError_ : EIO;
+            return done;
+        }
+        const int64_t put = WriteUncounted(position + done, bounce.data(), got);
+        if (put > 0) {
+            done += put;
+        }
+        if (put != got) {
+            return done;
+        }
+        copied += got;
+    }
+    if (copied < count) {
+        lastError_ = ENOSPC;  // the fault injection cut the chunk
+        return done;
+    }
+    const int64_t tailAllowed = std::min(tail.size, allowed - done);
+    if (tailAllowed > 0) {
+        const int64_t n = WriteUncounted(position + done, tail.data, tailAllowed);
+        done += std::max<int64_t>(n, 0);
+    }
+    if (done < total) {
+        lastError_ = ENOSPC;
+    }
+    return done;
+}
+
 bool File::StartWriteback() {
     WriteFaults* faults = CurrentWriteFaults();
     if (fd_ < 0 || (faults != nullptr && faults->failFlush) ||

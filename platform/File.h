@@ -52,6 +52,14 @@ public:
         int64_t size;
     };
     int64_t WriteAt(int64_t position, const Part* parts, int count);
+    // Writes head, then count bytes of source from sourcePosition, then tail, at position
+    // (a chunk header, its data and its pad byte). The middle is copied inside the kernel
+    // where it can, never through this process's memory unless it must. Returns the
+    // bytes written as WriteAt does; sourceFailed tells when the shortfall was the
+    // source's (it ended early or could not be read).
+    int64_t WriteAtCopying(int64_t position, const Part& head, File& source,
+                           int64_t sourcePosition, int64_t count, const Part& tail,
+                           bool* sourceFailed);
     // Puts the file's data on the disk and waits until it is there.
     bool Flush();
     // Starts writing what was written so far to the disk, without waiting.
@@ -60,6 +68,8 @@ public:
     int LastError() const { return lastError_; }
 
 private:
+    int64_t WriteUncounted(int64_t position, const void* data, int64_t count);
+
     int fd_ = -1;
     int64_t position_ = 0;
     int lastError_ = 0;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "support/AviFixture.h"
 #include "support/TimeZone.h"
@@ -107,6 +108,68 @@ TEST(File, AFileThatShrinksGivesShortReads) {
     std::vector<uint8_t> buf(1000);
     EXPECT_EQ(f.ReadAt(0, buf.data(), 1000), 100);
     EXPECT_EQ(f.ReadAt(500, buf.data(), 10), 0);
+}
+
+// A chunk copied from one file into another: its header, the source's bytes and its
+// pad byte, in the kernel where it can and through memory where it cannot (another
+// file system), with the shortfall told apart by side.
+TEST(File, WriteAtCopyingCopiesTheRangeAndTellsWhoseFaultAShortfallIs) {
+    qvtest::TempDir dir;
+    std::vector<uint8_t> source(3 << 20);
+    for (size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<uint8_t>(i * 7 + i / 4093);
+    }
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("src"), source));
+    qv::File in;
+    ASSERT_TRUE(in.OpenRead(dir.Path("src"), qv::File::Access::Sequential));
+    const uint8_t head[8] = {'0', '0', 'd', 'c', 1, 2, 3, 4};
+    const uint8_t pad = 0;
+    const int64_t from = 5;
+    const int64_t count = (5 << 19) + 3;  // more than the 1 MiB bounce buffer
+    std::vector<std::string> places = {dir.Path("out")};
+    if (std::filesystem::is_directory("/dev/shm")) {
+        places.push_back("/dev/shm/qv-copy-test-" + std::to_string(::getpid()));
+    }
+    for (const std::string& place : places) {
+        SCOPED_TRACE(place);
+        std::filesystem::remove(place);
+        qv::File out;
+        ASSERT_TRUE(out.CreateNew(place));
+        ASSERT_EQ(out.WriteAt(0, "xy", 2), 2);
+        bool sourceFailed = true;
+        EXPECT_EQ(out.WriteAtCopying(2, {head, 8}, in, from, count, {&pad, 1}, &sourceFailed),
+                  8 + count + 1);
+        EXPECT_FALSE(sourceFailed);
+        std::vector<uint8_t> expected(static_cast<size_t>(2 + 8 + count + 1), 0);
+        expected[0] = 'x';
+        expected[1] = 'y';
+        for (size_t i = 0; i < 8; ++i) {
+            expected[2 + i] = head[i];
+        }
+        for (int64_t i = 0; i < count; ++i) {
+            expected[static_cast<size_t>(10 + i)] = source[static_cast<size_t>(from + i)];
+        }
+        EXPECT_EQ(qvtest::ReadFileBytes(place), expected);
+
+        // The source ends inside the range.
+        const int64_t at = static_cast<int64_t>(expected.size());
+        EXPECT_EQ(out.WriteAtCopying(at, {head, 8}, in, (3 << 20) - 10, 100, {&pad, 0},
+                                     &sourceFailed),
+                  8 + 10);
+        EXPECT_TRUE(sourceFailed);
+
+        // A full disk: the chunk counts as one write, whatever calls it takes.
+        qv::WriteFaults faults;
+        faults.shortWriteAt = 1;
+        qv::SetWriteFaults(&faults);
+        EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), 1008);
+        EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), 504);
+        EXPECT_FALSE(sourceFailed);
+        EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), -1);
+        qv::SetWriteFaults(nullptr);
+        out.Close();
+        std::filesystem::remove(place);
+    }
 }
 
 TEST(LocalTime, ConvertsLocalWallClockTimeBothWays) {
