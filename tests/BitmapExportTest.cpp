@@ -18,7 +18,9 @@
 #include "app/SceneList.h"
 #include "clipsheet/BitmapExport.h"
 #include "dv/BitmapImage.h"
+#include "avi/AviReader.h"
 #include "dv/PackedDib.h"
+#include "dv/PictureDecoder.h"
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
 #include "platform/SettingsStore.h"
@@ -410,6 +412,49 @@ TEST_F(BitmapExportRunTest, OneFieldAndCroppingShapeThePicture) {
     EXPECT_EQ(Le32(a, 22), 570u);
     EXPECT_EQ(a.size(), 54u + 712u * 3u * 570u);
     EXPECT_TRUE(Near(PixelOf(a, 356, 285), kRed));
+}
+
+// The saved picture is the decoded middle frame with the field kept and the edges
+// cut as the settings say: 1 keeps the even field, any other value the odd one.
+TEST_F(BitmapExportRunTest, TheDeinterlaceValueChoosesTheFieldKept) {
+    const std::vector<uint8_t> stripes = qvtest::EncodeDvPicture(true, [](int x, int y) {
+        const auto v = static_cast<uint8_t>(y % 2 == 0 ? 40 + x / 8 : 200 - y / 4);
+        return Rgb{v, v, v};
+    });
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    const std::string tape = dir_.Path("stripes.avi");
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape, type1, {{stripes, {}}}));
+    PackedDib decoded;
+    {
+        auto reader = qv::OpenAviFile(tape);
+        ASSERT_TRUE(reader);
+        qv::PictureDecoder decoder;
+        ASSERT_TRUE(decoder.Attach(tape, reader->Stream(0), 0));
+        ASSERT_TRUE(decoder.DecodeFrame(0, decoded));
+        decoder.Detach();
+    }
+    scenes_ = SceneList();
+    qv::Scene scene;
+    scene.sourceFile = tape;
+    scene.frameCount = 1;
+    scene.nameSuffix = "s";
+    scenes_.Append(scene);
+    settings_.cropH = 1;
+    settings_.cropV = 2;
+    std::vector<std::vector<uint8_t>> files;
+    for (int value : {1, 2, -1}) {
+        SCOPED_TRACE(value);
+        settings_.deinterlace = value;
+        const qv::BitmapExportResult r = Run(dir_.Path("f.bmp"));
+        ASSERT_EQ(r.saved.size(), 1u);
+        PackedDib expected = decoded;
+        qv::KeepOneField(expected, value == 1);
+        qv::CropEdges(expected, 2, 1);
+        files.push_back(qvtest::ReadFileBytes(r.saved[0]));
+        EXPECT_EQ(files.back(), *qv::BmpFileBytes(expected));
+    }
+    EXPECT_NE(files[0], files[1]);
 }
 
 TEST_F(BitmapExportRunTest, NothingChosenOrTheDialogCancelledWritesNothing) {
