@@ -42,7 +42,8 @@ bool SaveBmp(const PackedDib& picture, const std::string& path, Questions& quest
     // Nothing is ever written onto an input: a base picked from an earlier video
     // output would otherwise replace the scene's video with its picture.
     if (IsInput(path, inputFiles)) {
-        questions.Tell(std::string(kCannotSaveBitmap) + "\n" + path + " is one of the input files.");
+        questions.Tell(std::string(kCannotSaveBitmap) + "\n" + path +
+                       " is one of the input files.");
         return false;
     }
     struct stat st {};
@@ -51,9 +52,8 @@ bool SaveBmp(const PackedDib& picture, const std::string& path, Questions& quest
             questions.Tell(kCannotSaveBitmap);
             return false;
         }
-        if (!HoldsBitmap(path) &&
-            questions.Ask(std::string(kReplaceNotBitmap) + "\n" + path, Buttons::YesNoDefaultNo) !=
-                Answer::Yes) {
+        if (!HoldsBitmap(path) && questions.Ask(std::string(kReplaceNotBitmap) + "\n" + path,
+                                                Buttons::YesNoDefaultNo) != Answer::Yes) {
             return false;
         }
     }
@@ -194,8 +194,8 @@ void BitmapExport::SavePictures(const SceneList& scenes, const BitmapExportSetti
         AviStream* video = reader && reader->StreamCount() > 0 ? reader->Stream(0) : nullptr;
         decoder.Attach(scene.sourceFile, video, 0);
         // The middle frame, the count halved as unsigned.
-        const int64_t middle =
-            int64_t{scene.firstFrame} + static_cast<int64_t>(static_cast<uint32_t>(scene.frameCount) / 2);
+        const int64_t middle = int64_t{scene.firstFrame} +
+                               static_cast<int64_t>(static_cast<uint32_t>(scene.frameCount) / 2);
         if (video == nullptr || middle < 0 || middle >= video->Length() ||
             !decoder.DecodeFrame(static_cast<int>(middle), picture)) {
             ++result.withoutPicture;

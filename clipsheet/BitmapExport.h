@@ -25,7 +25,8 @@ inline constexpr char kNoScenesMatch[] = "No scenes match the criterias!";
 inline constexpr char kCannotSaveBitmap[] = "Can not save bitmap";
 inline constexpr char kBitmapTooLarge[] = "Bitmap too large";
 // Starts the question asked before a file that is not a bitmap is replaced.
-inline constexpr char kReplaceNotBitmap[] = "Replace this file, which is not a bitmap, with a picture?";
+inline constexpr char kReplaceNotBitmap[] =
+    "Replace this file, which is not a bitmap, with a picture?";
 
 // Saves picture as a .bmp file at path: written under a temporary name beside
 // it, flushed and renamed into place only when complete, so a failure leaves
@@ -52,15 +53,15 @@ int ChooseScenes(SceneList& scenes, const BitmapExportSettings& settings,
 std::string BitmapBasePath(const std::string& chosenPath);
 
 struct BitmapExportResult {
-    int chosen = 0;                    // scenes the criteria chose
-    std::vector<std::string> saved;    // files saved, in list order
-    std::vector<std::string> failed;   // files that could not be saved
-    int withoutPicture = 0;            // chosen scenes whose frame did not decode
-    bool cancelled = false;            // the file dialog or the progress was cancelled
+    int chosen = 0;                   // scenes the criteria chose
+    std::vector<std::string> saved;   // files saved, in list order
+    std::vector<std::string> failed;  // files that could not be saved
+    int withoutPicture = 0;           // chosen scenes whose frame did not decode
+    bool cancelled = false;           // the file dialog or the progress was cancelled
 };
 
 class BitmapExport {
-public:
+  public:
     // store: where the settings are saved on every run; null: nowhere.
     BitmapExport(Questions& questions, SettingsStore* store);
 
@@ -90,7 +91,7 @@ public:
     void SavePictures(const SceneList& scenes, const BitmapExportSettings& settings,
                       Progress& progress, BitmapExportResult& result);
 
-private:
+  private:
     void SaveSettings(const BitmapExportSettings& settings);
 
     Questions& questions_;

@@ -44,7 +44,9 @@ constexpr SpinPair kSpins[] = {
     {kIdCropV, 1034, 0, 30},
 };
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Typed numbers are read as atoi reads them (leading blanks, a sign, digits up
 // to the first other character; no digits give 0), held to 32 bits.
@@ -153,15 +155,14 @@ void BitmapExportDialog::accept() {
     BitmapExport exporter(messages_, store_);
     exporter.inputFiles = inputFiles;
     exporter.codecSetting = codecSetting;
-    result_ = exporter.SaveBitmaps(settings_, scenes_, selectedRows_, askFileName,
-                                   [this]() -> std::unique_ptr<Progress> {
-                                       auto progress =
-                                           std::make_unique<SimpleProgressDialog>(this, "");
-                                       if (progressShown) {
-                                           progressShown(*progress);
-                                       }
-                                       return progress;
-                                   });
+    result_ = exporter.SaveBitmaps(
+        settings_, scenes_, selectedRows_, askFileName, [this]() -> std::unique_ptr<Progress> {
+            auto progress = std::make_unique<SimpleProgressDialog>(this, "");
+            if (progressShown) {
+                progressShown(*progress);
+            }
+            return progress;
+        });
 }
 
 }  // namespace qv

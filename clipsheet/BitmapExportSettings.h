@@ -9,13 +9,13 @@
 namespace qv {
 
 struct BitmapExportSettings {
-    std::string lastOutput;      // base path of the last export, without a scene's suffix
-    int32_t cropH = 0;           // pixels cut at the left and at the right edge
-    int32_t cropV = 0;           // lines cut at the top and at the bottom edge
-    int32_t deinterlace = 0;     // 0 both fields, 1 even field only, other: odd field only
-    int32_t lengthSeconds = 6;   // scene length of the length criterion
-    int32_t useLength = 0;       // 0/1: choose scenes by length
-    int32_t selectedOnly = 1;    // 0/1: only the scenes selected in the main window
+    std::string lastOutput;     // base path of the last export, without a scene's suffix
+    int32_t cropH = 0;          // pixels cut at the left and at the right edge
+    int32_t cropV = 0;          // lines cut at the top and at the bottom edge
+    int32_t deinterlace = 0;    // 0 both fields, 1 even field only, other: odd field only
+    int32_t lengthSeconds = 6;  // scene length of the length criterion
+    int32_t useLength = 0;      // 0/1: choose scenes by length
+    int32_t selectedOnly = 1;   // 0/1: only the scenes selected in the main window
 
     friend bool operator==(const BitmapExportSettings&, const BitmapExportSettings&) = default;
 };

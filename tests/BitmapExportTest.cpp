@@ -8,17 +8,17 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <tuple>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/SceneList.h"
+#include "avi/AviReader.h"
 #include "clipsheet/BitmapExport.h"
 #include "dv/BitmapImage.h"
-#include "avi/AviReader.h"
 #include "dv/PackedDib.h"
 #include "dv/PictureDecoder.h"
 #include "platform/FileSystem.h"
@@ -262,7 +262,7 @@ struct ProgressLog {
 
 // Progress that records into a log and presses Cancel at a chosen position.
 class CancellingProgress : public qv::Progress {
-public:
+  public:
     CancellingProgress(ProgressLog& log, int cancelAt) : log_(log), cancelAt_(cancelAt) {
         log_.opened = true;
     }
@@ -276,7 +276,7 @@ public:
         return !log_.positions.empty() && log_.positions.back() == cancelAt_;
     }
 
-private:
+  private:
     ProgressLog& log_;
     int cancelAt_;
 };
@@ -299,14 +299,14 @@ Rgb PixelOf(const std::vector<uint8_t>& file, int x, int y) {
         std::abs(got.b - want.b) <= 8) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "got RGB(" << int{got.r} << "," << int{got.g} << ","
-                                         << int{got.b} << ")";
+    return ::testing::AssertionFailure()
+           << "got RGB(" << int{got.r} << "," << int{got.g} << "," << int{got.b} << ")";
 }
 
 // A type-1 tape of real PAL pictures: frames 0-4 blue but frame 2 red, frames
 // 5-7 blue but frame 6 green, so each scene's middle frame has a colour of its own.
 class BitmapExportRunTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         blue_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kBlue));
         red_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kRed));
@@ -327,8 +327,8 @@ protected:
         }
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
         qv::framesPerSecond = 25.0f;
-        for (auto [first, count, suffix] : {std::tuple{0, 5, "20040714 10.20.30"},
-                                            std::tuple{5, 3, "#0001"}}) {
+        for (auto [first, count, suffix] :
+             {std::tuple{0, 5, "20040714 10.20.30"}, std::tuple{5, 3, "#0001"}}) {
             qv::Scene s;
             s.sourceFile = tape_;
             s.firstFrame = first;

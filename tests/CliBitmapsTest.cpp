@@ -34,7 +34,7 @@ Rgb Gradient(int x, int y) {
 }
 
 class CliBitmapsTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         picture_ = new std::vector<uint8_t>(qvtest::EncodeDvPicture(true, Gradient));
     }
@@ -111,7 +111,8 @@ TEST_F(CliBitmapsTest, WrongUsageExitsWithTwo) {
     const std::string tape = Quote(tape_);
     const std::string out = " -o " + Quote(dir_.Path("pic.bmp"));
     for (const std::string& args :
-         {"bitmaps " + tape, "bitmaps" + out, "bitmaps " + tape + " -o " + Quote(dir_.Dir().string() + "/"),
+         {"bitmaps " + tape, "bitmaps" + out,
+          "bitmaps " + tape + " -o " + Quote(dir_.Dir().string() + "/"),
           "bitmaps " + tape + out + " --deinterlace both", "bitmaps " + tape + out + " --crop 3",
           "bitmaps " + tape + out + " --crop 3,-1", "bitmaps " + tape + out + " --length",
           "bitmaps " + tape + out + " --only 0", "bitmaps " + tape + out + " --json"}) {
@@ -150,7 +151,8 @@ TEST_F(CliBitmapsTest, APictureMatchesFfmpegsDecodeOfTheSameFrame) {
     const std::string raw = dir_.Path("frame.bgr");
     const std::string decode = "ffmpeg -v error -nostdin -y -i " + Quote(tape_) +
                                " -map 0:v:0 -vf 'select=eq(n\\,2)' -frames:v 1 -sws_flags bilinear"
-                               " -pix_fmt bgr24 -f rawvideo " + Quote(raw) + " 2>&1";
+                               " -pix_fmt bgr24 -f rawvideo " +
+                               Quote(raw) + " 2>&1";
     ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
     const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw);
     const std::vector<uint8_t> ours = qvtest::ReadFileBytes(first_);

@@ -35,7 +35,7 @@ using qv::BitmapExportDialog;
 using qv::SceneList;
 
 class BitmapExportDialogTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         frame_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, {0x30, 0x60, 0xC0}));
     }
@@ -60,7 +60,8 @@ protected:
     }
 
     std::unique_ptr<BitmapExportDialog> Make(std::vector<int> selected = {}) {
-        auto d = std::make_unique<BitmapExportDialog>(scenes_, std::move(selected), &store_, nullptr);
+        auto d =
+            std::make_unique<BitmapExportDialog>(scenes_, std::move(selected), &store_, nullptr);
         d->inputFiles = {tape_};
         d->askFileName = [this](const std::string& folder, const std::string& name) {
             asks_.push_back({folder, name});
