@@ -69,9 +69,9 @@ const char kUsage[] =
     "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
     "without it the copy stops there.\n"
     "\n"
-    "exit codes: 0 done, 1 failed, 2 wrong usage; copy, split and bitmaps interrupted by SIGINT,\n"
-    "SIGTERM or SIGHUP remove the file being written, delete no source and exit with\n"
-    "128 + the signal's number (130, 143, 129)\n";
+    "exit codes: 0 done, 1 failed, 2 wrong usage; copy, split and bitmaps interrupted by\n"
+    "SIGINT, SIGTERM or SIGHUP remove the file being written, delete no source and exit\n"
+    "with 128 + the signal's number (130, 143, 129)\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
