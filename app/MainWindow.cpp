@@ -27,6 +27,7 @@
 #include "progress/ProgressDialog.h"
 #include "progress/PictureStrip.h"
 #include "app/OptionsDialog.h"
+#include "clipsheet/BitmapExportDialog.h"
 
 namespace qv {
 
@@ -130,7 +131,7 @@ void MainWindow::Wire() {
     button(3, &MainWindow::ScanDatestamps);
     button(4, &MainWindow::ScanOptical);
     button(1025, &MainWindow::NotAvailableYet);
-    button(1020, &MainWindow::NotAvailableYet);
+    button(1020, &MainWindow::ExportBitmaps);
     button(1016, &MainWindow::SaveList);
     button(1011, &MainWindow::SetWriteName);
     button(1009, &MainWindow::WriteScenes);
@@ -363,6 +364,23 @@ void MainWindow::WriteScenes() {
 }
 
 void MainWindow::SaveList() { model_->SaveList(); }
+
+void MainWindow::ExportBitmaps() {
+    BitmapExportDialog dialog(model_->scenes, SelectedRows(), store_, this);
+    dialog.inputFiles = model_->Inputs();
+    dialog.codecSetting = model_->settings.codec;
+    dialog.askFileName = [this](const std::string& folder, const std::string& fileName) {
+        FileRequest r;
+        r.title = BitmapExportDialog::kSaveTitle;
+        r.folder = folder;
+        r.fileName = fileName;
+        r.filters = BitmapExportDialog::SaveFilters();
+        r.defaultSuffix = "bmp";
+        return askSaveFile(r);
+    };
+    dialog.Messages().answerHook = questions_.answerHook;
+    Run(dialog);
+}
 
 void MainWindow::ShowOptions() {
     Settings edited = model_->settings;

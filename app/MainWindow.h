@@ -82,6 +82,7 @@ public:
     void OutputEditLeft();
     void WriteScenes();
     void SaveList();
+    void ExportBitmaps();
     void ShowOptions();
     void ShowAbout();
     void NotAvailableYet();

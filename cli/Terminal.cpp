@@ -140,7 +140,9 @@ Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const st
                     return Answer::No;
                 }
             }
-            if (StartsWith(text, "To save diskspace") && yes) {
+            if ((StartsWith(text, "To save diskspace") ||
+                 StartsWith(text, "Replace this file, which is not a bitmap")) &&
+                yes) {
                 std::cerr << " (yes, --yes)\n";
                 return Answer::Yes;
             }

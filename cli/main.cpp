@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@
 #include "platform/Progress.h"
 #include "platform/Questions.h"
 #include "cli/Terminal.h"
+#include "clipsheet/BitmapExport.h"
 
 namespace {
 
@@ -53,13 +56,22 @@ const char kUsage[] =
     "                                        left unwritten (--only, --skip-undated) unless\n"
     "                                        --delete-unwritten is given too\n"
     "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n"
+    "  bitmaps FILE... -o BASE.bmp [--output PATH] [--optical[=0..4]] [--only N,M,...]\n"
+    "          [--length SECONDS] [--deinterlace none|even|odd] [--crop H,V] [--yes]\n"
+    "                                        find the scenes and save each one's middle frame\n"
+    "                                        as BASE'<recording time>.bmp: all scenes, those\n"
+    "                                        numbered with --only, and of them those within two\n"
+    "                                        seconds of --length; --deinterlace keeps one field,\n"
+    "                                        --crop cuts H pixels (rounded up to even) at each\n"
+    "                                        side and V lines at top and bottom; --yes replaces\n"
+    "                                        existing files that are not bitmaps\n"
     "\n"
     "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
     "without it the copy stops there.\n"
     "\n"
-    "exit codes: 0 done, 1 failed, 2 wrong usage; copy and split interrupted by SIGINT,\n"
-    "SIGTERM or SIGHUP remove the file being written, delete no source and exit with\n"
-    "128 + the signal's number (130, 143, 129)\n";
+    "exit codes: 0 done, 1 failed, 2 wrong usage; copy, split and bitmaps interrupted by\n"
+    "SIGINT, SIGTERM or SIGHUP remove the file being written, delete no source and exit\n"
+    "with 128 + the signal's number (130, 143, 129)\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
@@ -106,6 +118,25 @@ bool ParseCount(const char* text, int* value) {
     }
     *value = static_cast<int>(v);
     return true;
+}
+
+// Numbers of at least minimum, separated by commas, appended to numbers.
+bool ParseNumbers(const std::string& list, int minimum, std::vector<int>& numbers) {
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = list.find(',', start);
+        const std::string item =
+            list.substr(start, comma == std::string::npos ? comma : comma - start);
+        int n = 0;
+        if (!ParseCount(item.c_str(), &n) || n < minimum) {
+            return false;
+        }
+        numbers.push_back(n);
+        if (comma == std::string::npos) {
+            return true;
+        }
+        start = comma + 1;
+    }
 }
 
 int Info(const std::vector<std::string>& args) {
@@ -290,19 +321,8 @@ std::string ParseSceneOptions(const std::string& command, const std::vector<std:
             if (!value(list)) {
                 return "--only needs scene numbers";
             }
-            size_t start = 0;
-            while (start <= list.size()) {
-                size_t comma = list.find(',', start);
-                std::string item = list.substr(start, comma == std::string::npos ? comma : comma - start);
-                int n = 0;
-                if (!ParseCount(item.c_str(), &n) || n < 1) {
-                    return "--only needs scene numbers from 1, separated by commas";
-                }
-                o.only.push_back(n);
-                if (comma == std::string::npos) {
-                    break;
-                }
-                start = comma + 1;
+            if (!ParseNumbers(list, 1, o.only)) {
+                return "--only needs scene numbers from 1, separated by commas";
             }
         } else if (a == "--optical" && command == "scan") {
             o.optical = true;
@@ -456,6 +476,111 @@ int Scenes(const std::string& command, const std::vector<std::string>& args) {
     return written && questions.errors == 0 ? 0 : kExitFailure;
 }
 
+// bitmaps: the middle frame of every chosen scene as a .bmp file.
+int Bitmaps(const std::vector<std::string>& args) {
+    SceneOptions o;
+    std::string base;
+    qv::BitmapExportSettings settings;
+    settings.selectedOnly = 0;
+    bool yes = false;
+    std::vector<std::string> sceneArgs;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == "-o" || a == "--length" || a == "--deinterlace" || a == "--crop") {
+            if (!hasValue) {
+                return Usage(a + " needs a value");
+            }
+            const std::string& v = args[++i];
+            std::vector<int> numbers;
+            if (a == "-o") {
+                base = v;
+            } else if (a == "--length") {
+                if (!ParseCount(v.c_str(), &settings.lengthSeconds)) {
+                    return Usage("--length needs a number of seconds");
+                }
+                settings.useLength = 1;
+            } else if (a == "--deinterlace") {
+                if (v != "none" && v != "even" && v != "odd") {
+                    return Usage("--deinterlace takes none, even or odd");
+                }
+                settings.deinterlace = v == "none" ? 0 : v == "even" ? 1 : 2;
+            } else if (!ParseNumbers(v, 0, numbers) || numbers.size() != 2) {
+                return Usage("--crop needs two numbers H,V");
+            } else {
+                settings.cropH = numbers[0];
+                settings.cropV = numbers[1];
+            }
+        } else if (a == "--only") {
+            if (!hasValue || !ParseNumbers(args[++i], 1, o.only)) {
+                return Usage("--only needs scene numbers from 1, separated by commas");
+            }
+        } else if (a == "--yes") {
+            yes = true;
+        } else if (a == "--output" || a == "--optical" || a.rfind("--optical=", 0) == 0 ||
+                   a.empty() || a[0] != '-' || a == "-") {
+            sceneArgs.push_back(a);
+            if (a == "--output" && hasValue) {
+                sceneArgs.push_back(args[++i]);
+            }
+        } else {
+            return Usage("unknown option " + a);
+        }
+    }
+    // scan's options: files, --output and --optical.
+    if (std::string problem = ParseSceneOptions("scan", sceneArgs, o); !problem.empty()) {
+        return Usage(problem == "scan needs at least one file" ? "bitmaps needs at least one file"
+                                                               : problem);
+    }
+    if (base.empty() || qv::FileNameOf(base).empty()) {
+        return Usage("bitmaps needs -o BASE.bmp");
+    }
+    // As the save dialog's default extension does.
+    if (qv::SplitPath(base).extension.empty()) {
+        base += ".bmp";
+    }
+    o.yes = yes;
+    qv::TerminalQuestions questions;
+    CliView view;
+    qv::MainWindowModel model(questions, view, nullptr);
+    const bool scanned = ScanInto(model, questions, o);
+    if (qv::InterruptSignal() != 0) {
+        return kExitFailure;  // main turns it into the signal's code
+    }
+    if (!scanned) {
+        std::cerr << "quorvandel-cli: not every file could be scanned; nothing is saved\n";
+        return kExitFailure;
+    }
+    std::vector<int> rows;
+    if (!o.only.empty()) {
+        settings.selectedOnly = 1;
+        for (int n : o.only) {
+            if (n > model.scenes.Count()) {
+                std::cerr << "quorvandel-cli: there is no scene " << n << "\n";
+                return kExitFailure;
+            }
+            rows.push_back(n - 1);
+        }
+    }
+    qv::BitmapExport exporter(questions, nullptr);
+    exporter.codecSetting = model.settings.codec;
+    exporter.inputFiles = model.Inputs();
+    exporter.onSaved = [](const std::string& path) { std::cout << path << std::endl; };
+    const qv::BitmapExportResult r = exporter.SaveBitmaps(
+        settings, model.scenes, rows,
+        [&base](const std::string&, const std::string&) { return std::optional<std::string>(base); },
+        [] { return std::make_unique<qv::TerminalProgress>("Saving Bitmaps"); });
+    for (const std::string& path : r.failed) {
+        std::cerr << "quorvandel-cli: " << path << ": not saved\n";
+    }
+    if (r.withoutPicture > 0) {
+        std::cerr << "quorvandel-cli: " << r.withoutPicture
+                  << " chosen scene(s) gave no picture (source or frame cannot be decoded)\n";
+    }
+    const bool done = r.chosen > 0 && !r.cancelled && r.failed.empty() && r.withoutPicture == 0;
+    return done && std::cout ? 0 : kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -470,10 +595,12 @@ int main(int argc, char** argv) {
     if (command == "datestamps") {
         return Datestamps(args);
     }
-    if (command == "copy" || command == "split") {
+    if (command == "copy" || command == "split" || command == "bitmaps") {
         // These write files: an interrupt ends them cleanly (see CatchInterrupts).
         qv::CatchInterrupts();
-        const int result = command == "copy" ? Copy(args) : Scenes(command, args);
+        const int result = command == "copy"      ? Copy(args)
+                           : command == "bitmaps" ? Bitmaps(args)
+                                                  : Scenes(command, args);
         if (const int signo = qv::InterruptSignal(); signo != 0) {
             std::cerr << "quorvandel-cli: interrupted by " << strsignal(signo) << "\n";
             return 128 + signo;

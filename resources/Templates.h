@@ -13,5 +13,6 @@ const DialogSpec& SimpleProgressTemplate();  // 105
 const DialogSpec& OptionsTemplate();         // 146
 const DialogSpec& ClipSheetTemplate();         // 135
 const DialogSpec& ClipSheetOptionsTemplate();  // 144
+const DialogSpec& BitmapExportTemplate();      // 141
 
 }  // namespace qv

@@ -1,0 +1,523 @@
+// The bitmap export: the choice of scenes, the base name, the saving of a file
+// (beside its final name, never onto an input, asking before a file that is no
+// bitmap goes), and whole runs over real DV pictures in a fixture file.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/SceneList.h"
+#include "avi/AviReader.h"
+#include "clipsheet/BitmapExport.h"
+#include "dv/BitmapImage.h"
+#include "dv/PackedDib.h"
+#include "dv/PictureDecoder.h"
+#include "platform/FileSystem.h"
+#include "platform/Progress.h"
+#include "platform/SettingsStore.h"
+#include "support/AviFixture.h"
+#include "support/DvPictures.h"
+#include "support/FakeQuestions.h"
+
+namespace {
+
+using qv::BitmapExport;
+using qv::BitmapExportSettings;
+using qv::PackedDib;
+using qv::SceneList;
+using qvtest::FakeQuestions;
+using qvtest::Rgb;
+using qvtest::TempDir;
+
+namespace fs = std::filesystem;
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+           uint32_t{b[at + 3]} << 24;
+}
+
+SceneList ScenesOfLengths(const std::vector<int>& lengths) {
+    SceneList scenes;
+    int first = 0;
+    for (int length : lengths) {
+        qv::Scene s;
+        s.firstFrame = first;
+        s.frameCount = length;
+        first += length;
+        scenes.Append(s);
+    }
+    return scenes;
+}
+
+std::vector<int> Marked(const SceneList& scenes) {
+    std::vector<int> rows;
+    for (int i = 0; i < scenes.Count(); ++i) {
+        if (scenes[i].mark == 1) {
+            rows.push_back(i);
+        }
+    }
+    return rows;
+}
+
+TEST(BitmapExportChoiceTest, BySelectionAndByLengthAtBothFrameRates) {
+    BitmapExportSettings all;
+    all.selectedOnly = 0;
+    SceneList scenes = ScenesOfLengths({10, 20, 30});
+    scenes[1].mark = 1;
+    EXPECT_EQ(qv::ChooseScenes(scenes, all, {}, 25.0f), 3);
+    EXPECT_EQ(Marked(scenes), (std::vector<int>{0, 1, 2}));
+
+    BitmapExportSettings selected;  // the defaults: selected scenes only
+    EXPECT_EQ(qv::ChooseScenes(scenes, selected, {}, 25.0f), 0);
+    EXPECT_TRUE(Marked(scenes).empty());
+    EXPECT_EQ(qv::ChooseScenes(scenes, selected, {2, 0, 7, -1}, 25.0f), 2);
+    EXPECT_EQ(Marked(scenes), (std::vector<int>{0, 2}));
+
+    // Six seconds, two either way: 100 ... 200 frames at 25 fps, 120 ... 239 at 29.97.
+    BitmapExportSettings byLength;
+    byLength.selectedOnly = 0;
+    byLength.useLength = 1;
+    byLength.lengthSeconds = 6;
+    scenes = ScenesOfLengths({99, 100, 150, 200, 201, 119, 120, 239, 240});
+    EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {}, 25.0f), 5);
+    EXPECT_EQ(Marked(scenes), (std::vector<int>{1, 2, 3, 5, 6}));
+    EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {}, 29.97f), 5);
+    EXPECT_EQ(Marked(scenes), (std::vector<int>{2, 3, 4, 6, 7}));
+
+    // Both criteria: selected and of the length.
+    byLength.selectedOnly = 1;
+    EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {0, 1, 4}, 25.0f), 1);
+    EXPECT_EQ(Marked(scenes), (std::vector<int>{1}));
+
+    // Typed lengths of any size neither overflow nor match.
+    EXPECT_FALSE(qv::HasLength(150, 2147483647, 29.97f));
+    EXPECT_FALSE(qv::HasLength(150, -2147483647 - 1, 25.0f));
+    EXPECT_TRUE(qv::HasLength(0, 0, 25.0f));
+}
+
+TEST(BitmapExportChoiceTest, TheBaseIsTheChosenNameCutAtItsApostrophe) {
+    EXPECT_EQ(qv::BitmapBasePath("/pics/tape1'20000412 18.03.09.bmp"), "/pics/tape1.bmp");
+    EXPECT_EQ(qv::BitmapBasePath("/pics/tape1.bmp"), "/pics/tape1.bmp");
+    EXPECT_EQ(qv::BitmapBasePath("/pics/it's.bmp"), "/pics/it.bmp");
+    // A folder's apostrophe belongs to the folder.
+    EXPECT_EQ(qv::BitmapBasePath("/home/bob's/clip.bmp"), "/home/bob's/clip.bmp");
+}
+
+// A small picture whose stored rows are numbered.
+PackedDib SmallPicture() {
+    PackedDib dib = PackedDib::Make24(8, 4);
+    for (int i = 0; i < 4; ++i) {
+        std::fill_n(dib.Row(i), dib.Stride(), static_cast<uint8_t>(i + 1));
+    }
+    return dib;
+}
+
+std::vector<std::string> FilesIn(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.Dir())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SaveBmpTest, WritesTheFileBytesAndLeavesNoTemporaryFile) {
+    TempDir dir;
+    FakeQuestions questions;
+    const PackedDib picture = SmallPicture();
+    const std::string path = dir.Path("a'#0001.bmp");
+    ASSERT_TRUE(qv::SaveBmp(picture, path, questions, {}));
+    EXPECT_EQ(qvtest::ReadFileBytes(path), *qv::BmpFileBytes(picture));
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"a'#0001.bmp"});
+    EXPECT_TRUE(questions.asked.empty());
+
+    // An earlier bitmap of the name is replaced without a question.
+    PackedDib other = SmallPicture();
+    other.Row(0)[0] = 99;
+    ASSERT_TRUE(qv::SaveBmp(other, path, questions, {}));
+    EXPECT_EQ(qvtest::ReadFileBytes(path), *qv::BmpFileBytes(other));
+    EXPECT_TRUE(questions.asked.empty());
+}
+
+TEST(SaveBmpTest, AFileThatIsNoBitmapIsReplacedOnlyWhenTheUserSaysYes) {
+    TempDir dir;
+    const PackedDib picture = SmallPicture();
+    const std::string path = dir.Path("scenes'20000412 18.03.09.avi");
+    const std::vector<uint8_t> video{'R', 'I', 'F', 'F', 1, 2, 3};
+    ASSERT_TRUE(qvtest::WriteFileBytes(path, video));
+
+    FakeQuestions questions;
+    questions.answers = {qv::Answer::No};
+    EXPECT_FALSE(qv::SaveBmp(picture, path, questions, {}));
+    EXPECT_EQ(qvtest::ReadFileBytes(path), video);
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::YesNoDefaultNo);
+    EXPECT_EQ(questions.asked[0].text, std::string(qv::kReplaceNotBitmap) + "\n" + path);
+
+    questions.answers = {qv::Answer::Yes};
+    EXPECT_TRUE(qv::SaveBmp(picture, path, questions, {}));
+    EXPECT_EQ(qvtest::ReadFileBytes(path), *qv::BmpFileBytes(picture));
+}
+
+TEST(SaveBmpTest, AnInputIsNeverWrittenOntoNorIsAFolderReplaced) {
+    TempDir dir;
+    const PackedDib picture = SmallPicture();
+    // Even an input that looks like a bitmap, reached through another name.
+    const std::string input = dir.Path("tape.avi");
+    const std::vector<uint8_t> video{'B', 'M', 0, 0};
+    ASSERT_TRUE(qvtest::WriteFileBytes(input, video));
+    const std::string link = dir.Path("link.bmp");
+    fs::create_hard_link(input, link);
+    FakeQuestions questions;
+    questions.answers = {qv::Answer::Yes};
+    EXPECT_FALSE(qv::SaveBmp(picture, link, questions, {input}));
+    EXPECT_EQ(qvtest::ReadFileBytes(input), video);
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::Ok);
+    EXPECT_EQ(questions.asked[0].text.rfind(qv::kCannotSaveBitmap, 0), 0u);
+
+    // An input named like the temporary file is not touched either.
+    const std::string part = dir.Path("pic.bmp.part");
+    ASSERT_TRUE(qvtest::WriteFileBytes(part, video));
+    EXPECT_TRUE(qv::SaveBmp(picture, dir.Path("pic.bmp"), questions, {input, part}));
+    EXPECT_EQ(qvtest::ReadFileBytes(part), video);
+
+    fs::create_directory(dir.Path("folder.bmp"));
+    questions.asked.clear();
+    EXPECT_FALSE(qv::SaveBmp(picture, dir.Path("folder.bmp"), questions, {}));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+    EXPECT_TRUE(fs::is_directory(dir.Path("folder.bmp")));
+}
+
+TEST(SaveBmpTest, FailuresSayCanNotSaveBitmapAndLeaveNothingBehind) {
+    TempDir dir;
+    const std::string path = dir.Path("pic.bmp");
+    const PackedDib picture = SmallPicture();
+    PackedDib earlier = SmallPicture();
+    earlier.Row(3)[0] = 7;
+    FakeQuestions questions;
+    ASSERT_TRUE(qv::SaveBmp(earlier, path, questions, {}));
+    const std::vector<uint8_t> earlierBytes = qvtest::ReadFileBytes(path);
+
+    struct Fault {
+        const char* name;
+        qv::WriteFaults faults;
+    };
+    qv::WriteFaults write;
+    write.failWriteAt = 0;
+    qv::WriteFaults shortWrite;
+    shortWrite.shortWriteAt = 0;
+    qv::WriteFaults flush;
+    flush.failFlush = true;
+    qv::WriteFaults rename;
+    rename.failRename = true;
+    for (Fault f : {Fault{"write", write}, Fault{"short write", shortWrite}, Fault{"flush", flush},
+                    Fault{"rename", rename}}) {
+        SCOPED_TRACE(f.name);
+        questions.asked.clear();
+        qv::SetWriteFaults(&f.faults);
+        EXPECT_FALSE(qv::SaveBmp(picture, path, questions, {}));
+        qv::SetWriteFaults(nullptr);
+        ASSERT_EQ(questions.asked.size(), 1u);
+        EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+        EXPECT_EQ(qvtest::ReadFileBytes(path), earlierBytes);
+        EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"pic.bmp"});
+    }
+
+    // A header that is not the 40-byte form.
+    std::vector<uint8_t> core(12 + 4 * 4 * 3, 0);
+    core[0] = 12;
+    core[4] = 4;
+    core[6] = 4;
+    core[8] = 1;
+    core[10] = 24;
+    questions.asked.clear();
+    EXPECT_FALSE(qv::SaveBmp(PackedDib(core), dir.Path("core.bmp"), questions, {}));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+    EXPECT_FALSE(qv::FileExists(dir.Path("core.bmp")));
+
+    // A folder the file cannot be created in.
+    questions.asked.clear();
+    EXPECT_FALSE(qv::SaveBmp(picture, dir.Path("missing/pic.bmp"), questions, {}));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+}
+
+struct ProgressLog {
+    bool opened = false;
+    std::pair<int, int> range{-1, -1};
+    std::vector<int> positions;
+};
+
+// Progress that records into a log and presses Cancel at a chosen position.
+class CancellingProgress : public qv::Progress {
+  public:
+    CancellingProgress(ProgressLog& log, int cancelAt) : log_(log), cancelAt_(cancelAt) {
+        log_.opened = true;
+    }
+    void SetRange(int low, int high) override { log_.range = {low, high}; }
+    void SetText(const std::string&) override {}
+    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
+        log_.positions.push_back(position);
+        return 0;
+    }
+    bool CancelRequested() override {
+        return !log_.positions.empty() && log_.positions.back() == cancelAt_;
+    }
+
+  private:
+    ProgressLog& log_;
+    int cancelAt_;
+};
+
+constexpr Rgb kBlue{0x30, 0x60, 0xC0};
+constexpr Rgb kRed{0xC0, 0x40, 0x20};
+constexpr Rgb kGreen{0x40, 0xA0, 0x60};
+
+// The colour at picture line y (from the top), pixel x of a .bmp file's bytes.
+Rgb PixelOf(const std::vector<uint8_t>& file, int x, int y) {
+    const int width = static_cast<int>(Le32(file, 18));
+    const int height = static_cast<int>(Le32(file, 22));
+    const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    const size_t at = Le32(file, 10) + stride * static_cast<size_t>(height - 1 - y) + 3 * x;
+    return Rgb{file[at + 2], file[at + 1], file[at]};
+}
+
+::testing::AssertionResult Near(Rgb got, Rgb want) {
+    if (std::abs(got.r - want.r) <= 8 && std::abs(got.g - want.g) <= 8 &&
+        std::abs(got.b - want.b) <= 8) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "got RGB(" << int{got.r} << "," << int{got.g} << "," << int{got.b} << ")";
+}
+
+// A type-1 tape of real PAL pictures: frames 0-4 blue but frame 2 red, frames
+// 5-7 blue but frame 6 green, so each scene's middle frame has a colour of its own.
+class BitmapExportRunTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        blue_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kBlue));
+        red_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kRed));
+        green_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kGreen));
+    }
+    static void TearDownTestSuite() {
+        delete blue_;
+        delete red_;
+        delete green_;
+    }
+    void SetUp() override {
+        ASSERT_EQ(blue_->size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        std::vector<qvtest::FixtureFrame> frames;
+        for (int i = 0; i < 8; ++i) {
+            frames.push_back({i == 2 ? *red_ : i == 6 ? *green_ : *blue_, {}});
+        }
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+        qv::framesPerSecond = 25.0f;
+        for (auto [first, count, suffix] :
+             {std::tuple{0, 5, "20040714 10.20.30"}, std::tuple{5, 3, "#0001"}}) {
+            qv::Scene s;
+            s.sourceFile = tape_;
+            s.firstFrame = first;
+            s.frameCount = count;
+            s.nameSuffix = suffix;
+            scenes_.Append(s);
+        }
+        settings_.selectedOnly = 0;
+    }
+
+    qv::BitmapExportResult Run(std::optional<std::string> chosen, int cancelAt = -1) {
+        BitmapExport exporter(questions_, &store_);
+        exporter.onSaved = [this](const std::string& path) { told_.push_back(path); };
+        return exporter.SaveBitmaps(
+            settings_, scenes_, selected_,
+            [&](const std::string& folder, const std::string& name) {
+                asks_.push_back({folder, name});
+                return chosen;
+            },
+            [&] { return std::make_unique<CancellingProgress>(progress_, cancelAt); });
+    }
+
+    static std::vector<uint8_t>* blue_;
+    static std::vector<uint8_t>* red_;
+    static std::vector<uint8_t>* green_;
+    TempDir dir_;
+    const std::string tape_ = dir_.Path("tape.avi");
+    qv::SettingsStore store_{dir_.Path("q.reg")};
+    FakeQuestions questions_;
+    SceneList scenes_;
+    std::vector<int> selected_;
+    BitmapExportSettings settings_;
+    std::vector<std::pair<std::string, std::string>> asks_;
+    std::vector<std::string> told_;
+    ProgressLog progress_;
+};
+std::vector<uint8_t>* BitmapExportRunTest::blue_ = nullptr;
+std::vector<uint8_t>* BitmapExportRunTest::red_ = nullptr;
+std::vector<uint8_t>* BitmapExportRunTest::green_ = nullptr;
+
+TEST_F(BitmapExportRunTest, SavesEachChosenScenesMiddleFrameNamedAfterItsSuffix) {
+    const qv::BitmapExportResult r = Run(dir_.Path("pics'20000412 18.03.09.bmp"));
+    // First run: no earlier base, so the dialog offers clip.bmp in the current folder.
+    ASSERT_EQ(asks_.size(), 1u);
+    EXPECT_EQ(asks_[0], (std::pair<std::string, std::string>{".", "clip.bmp"}));
+    const std::string first = dir_.Path("pics'20040714 10.20.30.bmp");
+    const std::string second = dir_.Path("pics'#0001.bmp");
+    EXPECT_EQ(r.chosen, 2);
+    EXPECT_EQ(r.saved, (std::vector<std::string>{first, second}));
+    EXPECT_EQ(told_, r.saved);
+    EXPECT_TRUE(r.failed.empty());
+    EXPECT_FALSE(r.cancelled);
+    EXPECT_TRUE(questions_.asked.empty());
+    EXPECT_EQ(progress_.range, (std::pair<int, int>{0, 2}));
+    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 1}));
+
+    const std::vector<uint8_t> a = qvtest::ReadFileBytes(first);
+    const std::vector<uint8_t> b = qvtest::ReadFileBytes(second);
+    ASSERT_EQ(a.size(), 1244214u);
+    ASSERT_EQ(b.size(), 1244214u);
+    EXPECT_TRUE(Near(PixelOf(a, 360, 288), kRed));
+    EXPECT_TRUE(Near(PixelOf(b, 360, 288), kGreen));
+
+    // The base is remembered, and offered as the folder next time, without a name.
+    EXPECT_EQ(settings_.lastOutput, dir_.Path("pics.bmp"));
+    EXPECT_EQ(qv::LoadBitmapExportSettings(store_), settings_);
+    Run(std::nullopt);
+    ASSERT_EQ(asks_.size(), 2u);
+    EXPECT_EQ(asks_[1], (std::pair<std::string, std::string>{dir_.Dir().string(), ""}));
+}
+
+TEST_F(BitmapExportRunTest, OneFieldAndCroppingShapeThePicture) {
+    settings_.deinterlace = 1;
+    settings_.cropH = 3;
+    settings_.cropV = 3;
+    const qv::BitmapExportResult r = Run(dir_.Path("pics.bmp"));
+    ASSERT_EQ(r.saved.size(), 2u);
+    const std::vector<uint8_t> a = qvtest::ReadFileBytes(r.saved[0]);
+    ASSERT_GE(a.size(), 54u);
+    EXPECT_EQ(Le32(a, 18), 712u);
+    EXPECT_EQ(Le32(a, 22), 570u);
+    EXPECT_EQ(a.size(), 54u + 712u * 3u * 570u);
+    EXPECT_TRUE(Near(PixelOf(a, 356, 285), kRed));
+}
+
+// The saved picture is the decoded middle frame with the field kept and the edges
+// cut as the settings say: 1 keeps the even field, any other value the odd one.
+TEST_F(BitmapExportRunTest, TheDeinterlaceValueChoosesTheFieldKept) {
+    const std::vector<uint8_t> stripes = qvtest::EncodeDvPicture(true, [](int x, int y) {
+        const auto v = static_cast<uint8_t>(y % 2 == 0 ? 40 + x / 8 : 200 - y / 4);
+        return Rgb{v, v, v};
+    });
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    const std::string tape = dir_.Path("stripes.avi");
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape, type1, {{stripes, {}}}));
+    PackedDib decoded;
+    {
+        auto reader = qv::OpenAviFile(tape);
+        ASSERT_TRUE(reader);
+        qv::PictureDecoder decoder;
+        ASSERT_TRUE(decoder.Attach(tape, reader->Stream(0), 0));
+        ASSERT_TRUE(decoder.DecodeFrame(0, decoded));
+        decoder.Detach();
+    }
+    scenes_ = SceneList();
+    qv::Scene scene;
+    scene.sourceFile = tape;
+    scene.frameCount = 1;
+    scene.nameSuffix = "s";
+    scenes_.Append(scene);
+    settings_.cropH = 1;
+    settings_.cropV = 2;
+    std::vector<std::vector<uint8_t>> files;
+    for (int value : {1, 2, -1}) {
+        SCOPED_TRACE(value);
+        settings_.deinterlace = value;
+        const qv::BitmapExportResult r = Run(dir_.Path("f.bmp"));
+        ASSERT_EQ(r.saved.size(), 1u);
+        PackedDib expected = decoded;
+        qv::KeepOneField(expected, value == 1);
+        qv::CropEdges(expected, 2, 1);
+        files.push_back(qvtest::ReadFileBytes(r.saved[0]));
+        EXPECT_EQ(files.back(), *qv::BmpFileBytes(expected));
+    }
+    EXPECT_NE(files[0], files[1]);
+}
+
+TEST_F(BitmapExportRunTest, NothingChosenOrTheDialogCancelledWritesNothing) {
+    settings_.selectedOnly = 1;  // and no row selected
+    qv::BitmapExportResult r = Run(dir_.Path("pics.bmp"));
+    EXPECT_EQ(r.chosen, 0);
+    EXPECT_TRUE(asks_.empty());
+    ASSERT_EQ(questions_.asked.size(), 1u);
+    EXPECT_EQ(questions_.asked[0].text, "No scenes match the criterias!");
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::Ok);
+    // The settings of the controls are saved all the same.
+    EXPECT_EQ(qv::LoadBitmapExportSettings(store_).selectedOnly, 1);
+
+    selected_ = {1};
+    settings_.lengthSeconds = 42;
+    r = Run(std::nullopt);
+    EXPECT_EQ(r.chosen, 1);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_FALSE(progress_.opened);
+    EXPECT_EQ(qv::LoadBitmapExportSettings(store_).lengthSeconds, 42);
+    EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"q.reg", "tape.avi"}));
+}
+
+TEST_F(BitmapExportRunTest, CancelStopsBeforeTheNextSceneAndUnreadableScenesAreSkipped) {
+    qv::BitmapExportResult r = Run(dir_.Path("pics.bmp"), 1);
+    EXPECT_TRUE(r.cancelled);
+    EXPECT_EQ(r.saved, std::vector<std::string>{dir_.Path("pics'20040714 10.20.30.bmp")});
+
+    // A missing source and a frame beyond the file: no picture, no message.
+    scenes_[0].sourceFile = dir_.Path("gone.avi");
+    scenes_[1].firstFrame = 100;
+    qv::Scene third = scenes_[1];
+    third.firstFrame = 5;
+    third.nameSuffix = "#0002";
+    scenes_.Append(third);
+    questions_.asked.clear();
+    r = Run(dir_.Path("pics.bmp"));
+    EXPECT_EQ(r.withoutPicture, 2);
+    EXPECT_EQ(r.saved, std::vector<std::string>{dir_.Path("pics'#0002.bmp")});
+    EXPECT_TRUE(questions_.asked.empty());
+}
+
+TEST_F(BitmapExportRunTest, APictureNeverReplacesAnInputNorUnaskedAFileThatIsNoBitmap) {
+    // The tape is an output of an earlier split; the base is picked from it.
+    const std::string tape = dir_.Path("scenes'20040714 10.20.30.avi");
+    fs::rename(tape_, tape);
+    scenes_[0].sourceFile = tape;
+    scenes_[1].sourceFile = tape;
+    const std::string other = dir_.Path("scenes'#0001.avi");
+    const std::vector<uint8_t> otherVideo{'R', 'I', 'F', 'F'};
+    ASSERT_TRUE(qvtest::WriteFileBytes(other, otherVideo));
+    const std::vector<uint8_t> tapeBytes = qvtest::ReadFileBytes(tape);
+
+    const qv::BitmapExportResult r = Run(tape);
+    EXPECT_EQ(settings_.lastOutput, dir_.Path("scenes.avi"));
+    EXPECT_TRUE(r.saved.empty());
+    EXPECT_EQ(r.failed, (std::vector<std::string>{tape, other}));
+    EXPECT_EQ(qvtest::ReadFileBytes(tape), tapeBytes);
+    EXPECT_EQ(qvtest::ReadFileBytes(other), otherVideo);
+    ASSERT_EQ(questions_.asked.size(), 2u);
+    EXPECT_EQ(questions_.asked[0].text,
+              std::string(qv::kCannotSaveBitmap) + "\n" + tape + " is one of the input files.");
+    EXPECT_EQ(questions_.asked[1].buttons, qv::Buttons::YesNoDefaultNo);
+}
+
+}  // namespace

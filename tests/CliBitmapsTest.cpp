@@ -1,0 +1,181 @@
+// quorvandel-cli bitmaps: a tape of real DV pictures made here, its scenes'
+// middle frames saved as bitmaps, and one picture compared with ffmpeg's decode
+// of the same frame.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/DvPictures.h"
+#include "support/Shell.h"
+#include "support/Tapes.h"
+
+namespace {
+
+using qvtest::CliResult;
+using qvtest::DvTime;
+using qvtest::Quote;
+using qvtest::Rgb;
+
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+           uint32_t{b[at + 3]} << 24;
+}
+
+// A smooth picture: ffmpeg and the program decode the same frame; only the colour
+// conversion can round differently.
+Rgb Gradient(int x, int y) {
+    return Rgb{static_cast<uint8_t>(16 + x * 220 / 720), static_cast<uint8_t>(16 + y * 220 / 576),
+               static_cast<uint8_t>(128 + (x - y) / 8)};
+}
+
+class CliBitmapsTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        picture_ = new std::vector<uint8_t>(qvtest::EncodeDvPicture(true, Gradient));
+    }
+    static void TearDownTestSuite() { delete picture_; }
+
+    void SetUp() override {
+        ASSERT_EQ(picture_->size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+        // Two recordings an hour apart, of 4 and 3 frames.
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        std::vector<qvtest::FixtureFrame> frames;
+        for (int i = 0; i < 7; ++i) {
+            std::vector<uint8_t> frame = *picture_;
+            qvtest::SetDvTime(frame, i < 4 ? kFirst : kSecond);
+            frames.push_back({frame, {}});
+        }
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+    }
+
+    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
+
+    static constexpr DvTime kFirst{2004, 7, 14, 10, 20, 30};
+    static constexpr DvTime kSecond{2004, 7, 14, 11, 20, 30};
+    static std::vector<uint8_t>* picture_;
+    qvtest::TempDir dir_;
+    const std::string tape_ = dir_.Path("tape.avi");
+    const std::string first_ = dir_.Path("pic'20040714 10.20.30.bmp");
+    const std::string second_ = dir_.Path("pic'20040714 11.20.30.bmp");
+};
+std::vector<uint8_t>* CliBitmapsTest::picture_ = nullptr;
+
+TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAndPrintsEachFile) {
+    const CliResult r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, first_ + "\n" + second_ + "\n");
+    for (const std::string& path : {first_, second_}) {
+        const std::vector<uint8_t> file = qvtest::ReadFileBytes(path);
+        ASSERT_EQ(file.size(), 1244214u) << path;
+        EXPECT_EQ(file[0], 'B');
+        EXPECT_EQ(file[1], 'M');
+        EXPECT_EQ(Le32(file, 18), 720u);
+        EXPECT_EQ(Le32(file, 22), 576u);
+    }
+    EXPECT_FALSE(qvtest::ReadFileBytes(tape_).empty());
+}
+
+TEST_F(CliBitmapsTest, ChoosesByNumberAndLengthAndShapesThePicture) {
+    // A base picked from an earlier picture names the same base; no extension: .bmp.
+    CliResult r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic'#0003")) +
+                      " --only 2 --crop 3,3 --deinterlace even");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, second_ + "\n");
+    const std::vector<uint8_t> file = qvtest::ReadFileBytes(second_);
+    ASSERT_EQ(file.size(), 54u + 712u * 3u * 570u);
+    EXPECT_EQ(Le32(file, 18), 712u);
+    EXPECT_EQ(Le32(file, 22), 570u);
+
+    // Both scenes are far from 6 seconds long.
+    r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("len.bmp")) + " --length 6");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("No scenes match the criterias!"), std::string::npos) << r.err;
+    r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("len.bmp")) + " --length 0");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, dir_.Path("len'20040714 10.20.30.bmp") + "\n" +
+                         dir_.Path("len'20040714 11.20.30.bmp") + "\n");
+
+    r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp")) + " --only 3");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("there is no scene 3"), std::string::npos) << r.err;
+}
+
+TEST_F(CliBitmapsTest, WrongUsageExitsWithTwo) {
+    const std::string tape = Quote(tape_);
+    const std::string out = " -o " + Quote(dir_.Path("pic.bmp"));
+    for (const std::string& args :
+         {"bitmaps " + tape, "bitmaps" + out,
+          "bitmaps " + tape + " -o " + Quote(dir_.Dir().string() + "/"),
+          "bitmaps " + tape + out + " --deinterlace both", "bitmaps " + tape + out + " --crop 3",
+          "bitmaps " + tape + out + " --crop 3,-1", "bitmaps " + tape + out + " --length",
+          "bitmaps " + tape + out + " --only 0", "bitmaps " + tape + out + " --json"}) {
+        SCOPED_TRACE(args);
+        const CliResult r = Run(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("usage:"), std::string::npos);
+    }
+    EXPECT_EQ(Run("bitmaps " + Quote(dir_.Path("none.avi")) + out).exitCode, 1);
+}
+
+TEST_F(CliBitmapsTest, AFileThatIsNoBitmapIsReplacedOnlyWithYes) {
+    const std::vector<uint8_t> text{'n', 'o', 't', 'e', 's'};
+    ASSERT_TRUE(qvtest::WriteFileBytes(first_, text));
+    const std::string args = "bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp"));
+    CliResult r = Run(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, second_ + "\n");
+    EXPECT_NE(r.err.find(first_ + ": not saved"), std::string::npos) << r.err;
+    EXPECT_EQ(qvtest::ReadFileBytes(first_), text);
+
+    r = Run(args + " --yes");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadFileBytes(first_).size(), 1244214u);
+}
+
+// ffmpeg decodes the tape's frame 2 (the middle of the first scene's 4 frames) through the
+// same bilinear colour conversion; the two pictures agree up to rounding.
+TEST_F(CliBitmapsTest, APictureMatchesFfmpegsDecodeOfTheSameFrame) {
+    if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "ffmpeg is not installed (Debian package ffmpeg; a test dependency)";
+    }
+    const CliResult r =
+        Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp")) + " --only 1");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string raw = dir_.Path("frame.bgr");
+    const std::string decode = "ffmpeg -v error -nostdin -y -i " + Quote(tape_) +
+                               " -map 0:v:0 -vf 'select=eq(n\\,2)' -frames:v 1 -sws_flags bilinear"
+                               " -pix_fmt bgr24 -f rawvideo " +
+                               Quote(raw) + " 2>&1";
+    ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
+    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw);
+    const std::vector<uint8_t> ours = qvtest::ReadFileBytes(first_);
+    ASSERT_EQ(theirs.size(), 720u * 576u * 3u);
+    ASSERT_EQ(ours.size(), 1244214u);
+    int maxDiff = 0;
+    int64_t sum = 0;
+    for (int y = 0; y < 576; ++y) {
+        // The bitmap is bottom-up, ffmpeg's rows top-down.
+        const uint8_t* a = ours.data() + 54 + static_cast<size_t>(575 - y) * 2160;
+        const uint8_t* b = theirs.data() + static_cast<size_t>(y) * 2160;
+        for (int i = 0; i < 2160; ++i) {
+            const int d = std::abs(a[i] - b[i]);
+            maxDiff = std::max(maxDiff, d);
+            sum += d;
+        }
+    }
+    const double mean = static_cast<double>(sum) / (720.0 * 576.0 * 3.0);
+    EXPECT_LE(maxDiff, 3);
+    EXPECT_LT(mean, 0.5);
+    // And the picture is the gradient, not some other frame.
+    const uint8_t* centre = ours.data() + 54 + 287 * 2160 + 360 * 3;
+    EXPECT_NEAR(centre[2], 16 + 360 * 220 / 720, 8);
+}
+
+}  // namespace
