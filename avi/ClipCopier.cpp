@@ -250,6 +250,12 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
             int64_t fill = 0;
             int64_t batch = 0;
             int64_t sourceEnd = -1;
+            // The source's bytes of this batch and the next are asked for at once, so
+            // that the disk reads the next batch while this one is written.
+            AviStream::ChunkPlace first;
+            if (video->Locate(static_cast<int>(nextFrame), &first)) {
+                first.file->WillNeed(first.position - 8, 2 * capacity);
+            }
             for (int64_t f = nextFrame; f < end; ++f) {
                 const uint32_t now = TickCount();
                 if (firstProgress || now - lastProgressTick > kProgressIntervalMs) {

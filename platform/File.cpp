@@ -356,6 +356,13 @@ int64_t File::WriteAtCopying(int64_t position, const Part& head, File& source,
     return done;
 }
 
+void File::WillNeed(int64_t position, int64_t count) {
+    if (fd_ >= 0 && position >= 0 && count > 0) {
+        ::posix_fadvise(fd_, static_cast<off_t>(position), static_cast<off_t>(count),
+                        POSIX_FADV_WILLNEED);
+    }
+}
+
 bool File::StartWriteback() {
     WriteFaults* faults = CurrentWriteFaults();
     if (fd_ < 0 || (faults != nullptr && faults->failFlush) ||

@@ -60,6 +60,9 @@ public:
     int64_t WriteAtCopying(int64_t position, const Part& head, File& source,
                            int64_t sourcePosition, int64_t count, const Part& tail,
                            bool* sourceFailed);
+    // Asks the system to start reading [position, position + count) into the page cache
+    // without waiting for it: the reads after it then find their data there.
+    void WillNeed(int64_t position, int64_t count);
     // Puts the file's data on the disk and waits until it is there.
     bool Flush();
     // Starts writing what was written so far to the disk, without waiting.
