@@ -27,6 +27,7 @@
 #include "progress/ProgressDialog.h"
 #include "progress/PictureStrip.h"
 #include "app/OptionsDialog.h"
+#include "clipsheet/ClipSheetWindow.h"
 
 namespace qv {
 
@@ -129,7 +130,7 @@ void MainWindow::Wire() {
     button(1006, &MainWindow::RemoveSelectedInputs);
     button(3, &MainWindow::ScanDatestamps);
     button(4, &MainWindow::ScanOptical);
-    button(1025, &MainWindow::NotAvailableYet);
+    button(1025, &MainWindow::ShowClipSheet);
     button(1020, &MainWindow::NotAvailableYet);
     button(1016, &MainWindow::SaveList);
     button(1011, &MainWindow::SetWriteName);
@@ -370,6 +371,15 @@ void MainWindow::ShowOptions() {
     if (Run(dialog) == QDialog::Accepted) {
         model_->settings = edited;
     }
+}
+
+void MainWindow::ShowClipSheet() {
+    {
+        ClipSheetWindow sheet(model_->scenes, store_, ClipSheetWindow::SharedCache(),
+                              model_->settings.codec, this);
+        Run(sheet);
+    }
+    RefreshRows(kAllRows);
 }
 
 void MainWindow::ShowAbout() {

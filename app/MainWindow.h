@@ -84,6 +84,9 @@ public:
     void SaveList();
     void ShowOptions();
     void ShowAbout();
+    // Runs the clip sheet over the scene list, then rewrites every row: write
+    // flags may have changed.
+    void ShowClipSheet();
     void NotAvailableYet();
     void MarkSelected(int value);
 
