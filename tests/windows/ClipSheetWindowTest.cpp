@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
+#include <QPrinter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -23,6 +24,7 @@
 #include "progress/PictureCache.h"
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
+#include "support/Pdf.h"
 
 namespace {
 
@@ -298,6 +300,65 @@ TEST_F(ClipSheetWindowTest, PlacementIsSavedOnCloseAndTakenAtTheNextOpening) {
     store_->WriteText(qv::kMainKey, "cliplist.right", "0");
     ClipSheetWindow fresh(scenes_, store_.get(), cache_, "", nullptr);
     EXPECT_EQ(fresh.size(), QSize(fresh.Units().X(450), fresh.Units().Y(281)));
+}
+
+// Prints to a PDF file as a user choosing the PDF printer does.
+void PrintToPdf(ClipSheetWindow& w, const std::string& path) {
+    w.askPrinter = [path](QPrinter& printer) {
+        EXPECT_EQ(printer.docName(), "Quorvandel Clipsheet");
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(path));
+        return true;
+    };
+    w.Command(ClipSheetWindow::kPrintCommand)->trigger();
+}
+
+TEST_F(ClipSheetWindowTest, PrintsTheScenesToWriteInWholeRowsPerPage) {
+    ClipSheetWindow& w = Open(30, 3);
+    for (int i = 0; i < 30; i += 6) {
+        scenes_[i].write = 0;  // 25 scenes to write, 75 pictures
+    }
+    const std::string pdf = dir_.Path("sheet.pdf");
+    PrintToPdf(w, pdf);
+    const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
+    ASSERT_GE(facts.pages, 0) << "pdfinfo (poppler-utils) is needed";
+    EXPECT_EQ(facts.pages, w.PagesPrinted());
+    EXPECT_GE(facts.pages, 2);
+    EXPECT_EQ(facts.title, "Quorvandel Clipsheet");
+    ASSERT_EQ(facts.images.size(), 75u);
+    // Whole rows of 6 on every page but the last; each picture one field of the
+    // frame less the crop margin.
+    std::vector<int> perPage(static_cast<size_t>(facts.pages) + 1);
+    for (const qvtest::PdfImage& image : facts.images) {
+        ASSERT_GE(image.page, 1);
+        ASSERT_LE(image.page, facts.pages);
+        ++perPage[static_cast<size_t>(image.page)];
+        EXPECT_EQ(image.width, 700);
+        EXPECT_EQ(image.height, 278);
+    }
+    for (int page = 1; page < facts.pages; ++page) {
+        EXPECT_EQ(perPage[static_cast<size_t>(page)] % 6, 0) << page;
+        EXPECT_GT(perPage[static_cast<size_t>(page)], 0) << page;
+    }
+}
+
+TEST_F(ClipSheetWindowTest, NothingToWritePrintsNoPageOrOnlyTheHeadline) {
+    ClipSheetWindow& w = Open(3);
+    for (qv::Scene& s : scenes_) {
+        s.write = 0;
+    }
+    const std::string none = dir_.Path("none.pdf");
+    PrintToPdf(w, none);
+    EXPECT_EQ(w.PagesPrinted(), 0);
+    w.Layout().settings.headline = "Tape 7";
+    const std::string headline = dir_.Path("headline.pdf");
+    PrintToPdf(w, headline);
+    EXPECT_EQ(w.PagesPrinted(), 1);
+    const qvtest::PdfFacts facts = qvtest::ReadPdf(headline);
+    EXPECT_EQ(facts.pages, 1);
+    EXPECT_TRUE(facts.images.empty());
+    EXPECT_NE(qvtest::CommandOutput("pdftotext " + qvtest::ShellQuote(headline) + " -").find("Tape 7"),
+              std::string::npos);
 }
 
 }  // namespace
