@@ -255,6 +255,11 @@ int SheetCommand(const std::vector<std::string>& args, int (*usage)(const std::s
         window.settings = settings;
         pages = PrintSheet(writer, window, scenes, model.settings.codec);
     }
+    if (pages < 0) {
+        RemoveFile(temporary);
+        std::cerr << "quorvandel-cli: " << o.pdf << ": can't write the file\n";
+        return kExitFailure;
+    }
     if (pages == 0) {
         RemoveFile(temporary);
         std::cerr << "quorvandel-cli: nothing to print: no scene to show and no headline\n";

@@ -429,7 +429,7 @@ int PrintSheet(QPagedPaintDevice& printer, const ClipSheetLayout& window, const 
     while (pageTop < print.totalHeight - print.topMargin) {
         if (pages == 0) {
             if (!painter.begin(&printer)) {
-                return 0;
+                return -1;
             }
         } else if (!printer.newPage()) {
             break;

@@ -131,7 +131,8 @@ class ClipSheetLayout {
 // Prints the write = YES scenes of scenes with window's settings over as many
 // pages of printer as they need: a row that does not fit wholly on a page starts
 // the next page; a page on which nothing fits ends the job. Starts painting on
-// printer only when there is a page to print. The number of pages printed.
+// printer only when there is a page to print. The number of pages printed; -1
+// when printing could not start (a PDF file that cannot be written).
 int PrintSheet(QPagedPaintDevice& printer, const ClipSheetLayout& window, const SceneList& scenes,
                const std::string& codecSetting = {});
 

@@ -90,6 +90,9 @@ TEST_F(CliSheetTest, RefusesWrongUsageAndWritesNothingWhenThereIsNothingToPrint)
             " --pics-per-scene 0 --secs-per-pic 0");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("nothing to print"), std::string::npos);
+    r = Run("sheet " + Quote(tape_) + " -o " + Quote(dir_.Path("missing/sheet.pdf")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("can't write the file"), std::string::npos) << r.err;
     // The sheet never replaces an input.
     r = Run("sheet " + Quote(tape_) + " -o " + Quote(tape_));
     EXPECT_EQ(r.exitCode, 1);

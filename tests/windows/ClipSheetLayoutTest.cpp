@@ -206,6 +206,60 @@ TEST_F(ClipSheetLayoutTest, DrawsBracketsUnderlinesAndCrossesOutScenesNotWritten
     EXPECT_EQ(image.pixelColor(middleOfCross(crossed)), QColor(255, 0, 0));
     EXPECT_EQ(image.pixelColor(crossed.left + 4, crossed.top + 4), QColor(255, 0, 0));
     EXPECT_NE(image.pixelColor(middleOfCross(first)), QColor(255, 0, 0));
+
+    // The time under every picture, the file name only under a scene's first.
+    auto inks = [&](const SheetRect& r, int line) {
+        int dark = 0;
+        for (int y = r.bottom + line * layout_.lineHeight;
+             y < r.bottom + (line + 1) * layout_.lineHeight; ++y) {
+            for (int x = r.left + 1; x < r.right - 1; ++x) {
+                dark += QColor(image.pixel(x, y)).lightness() < 128 ? 1 : 0;
+            }
+        }
+        return dark;
+    };
+    EXPECT_GT(inks(first, 0), 0);
+    EXPECT_GT(inks(last, 0), 0);
+    EXPECT_GT(inks(first, 1), 0);
+    EXPECT_EQ(inks(last, 1), 0);
+    // Without file names nothing is written below the time line (past the
+    // underline that closes it).
+    layout_.settings.showFileNames = 0;
+    const QImage noNames = Paint(scenes);
+    int below = 0;
+    const SheetRect r = layout_.cells[0].rect;
+    for (int y = r.bottom + layout_.lineHeight + 2; y < r.bottom + 2 * layout_.lineHeight; ++y) {
+        for (int x = r.left + 1; x < r.right - 1; ++x) {
+            below += QColor(noNames.pixel(x, y)).lightness() < 128 ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(below, 0);
+}
+
+TEST_F(ClipSheetLayoutTest, AHeadlineComesFirstAndIsAllOfASheetWithoutPictures) {
+    layout_.settings.picsPerScene = 0;
+    layout_.settings.secsPerPic = 0;
+    layout_.settings.headline = "Tape 1";
+    const SceneList scenes = ListOf({MakeScene(0, 100), MakeScene(100, 50)});
+    const QImage image = Paint(scenes);
+    EXPECT_TRUE(layout_.cells.empty());
+    const int headline = layout_.totalHeight;
+    EXPECT_GT(headline, 10);
+    EXPECT_EQ(layout_.lastVisibleBottom, headline);
+    int dark = 0;
+    for (int y = 10; y < 10 + headline; ++y) {
+        for (int x = 0; x < 300; ++x) {
+            dark += QColor(image.pixel(x, y)).lightness() < 128 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(dark, 0);
+    // With pictures, the first row starts below it.
+    layout_.settings.picsPerScene = 1;
+    Paint(scenes);
+    ASSERT_EQ(layout_.cells.size(), 2u);
+    EXPECT_EQ(layout_.cells[0].rect.top, 10 + headline);
+    EXPECT_EQ(layout_.totalHeight,
+              10 + headline + 71 + layout_.textLines * layout_.lineHeight + 10);
 }
 
 TEST_F(ClipSheetLayoutTest, ACachedPictureIsCopiedAndTheRestIsLeftToTheTimer) {

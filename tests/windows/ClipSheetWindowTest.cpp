@@ -178,6 +178,51 @@ TEST_F(ClipSheetWindowTest, ATickStopsOnceItHasRunAHundredMilliseconds) {
     }
 }
 
+TEST_F(ClipSheetWindowTest, AfterAScrollOnlyThePicturesInTheClientAreaAreDrawn) {
+    ClipSheetWindow& w = Open(60);
+    // A cache that is always full: no decoding ahead, so every picture decoded
+    // is one the draw phase asked for.
+    w.Tick();
+    cache_.SetBudget(0);
+    cache_.Clear();
+    w.ScrollPages(1);
+    const qv::SheetRect client = w.Layout().clientRect;
+    int visible = 0;
+    for (const qv::ClipCell& c : w.Layout().cells) {
+        const qv::SheetRect& r = c.rect;
+        visible += client.Contains(r.left, r.top) || client.Contains(r.right - 1, r.bottom - 1);
+    }
+    const int before = w.Layout().RenderCount();
+    w.Tick();
+    EXPECT_EQ(w.Layout().RenderCount() - before, visible);
+    // Drawn once: the next tick has nothing left to draw.
+    w.Tick();
+    EXPECT_EQ(w.Layout().RenderCount() - before, visible);
+}
+
+TEST_F(ClipSheetWindowTest, ASliceIsMeasuredAsTheDistanceBetweenTicks) {
+    ClipSheetWindow& w = Open(12);
+    // A tick count that runs backwards (as after a change of the clock) still
+    // ends the slice 100 ms away from its start.
+    w.Layout().clock = [&w] { return 5000u - static_cast<uint32_t>(w.Layout().RenderCount() * 60); };
+    w.Tick();
+    EXPECT_EQ(w.Layout().RenderCount(), 2);
+}
+
+TEST_F(ClipSheetWindowTest, ASheetGrownShorterIsShownFromItsEnd) {
+    ClipSheetWindow& w = Open(60);
+    w.ScrollToBottom();
+    ASSERT_GT(w.Layout().scrollOffset, 0);
+    // Twelve pictures per line: the whole sheet fits the window.
+    w.Layout().settings.picsPerLine = 12;
+    w.Redraw();
+    EXPECT_LE(w.SheetHeight(), w.Sheet()->height());
+    EXPECT_EQ(w.Layout().scrollOffset, 0);
+    EXPECT_EQ(w.Layout().cells[0].rect.top, 10);  // laid out again from there
+    EXPECT_EQ(w.ScrollBar()->maximum(), 0);
+    EXPECT_FALSE(w.ScrollBar()->isEnabled());
+}
+
 TEST_F(ClipSheetWindowTest, PrefetchStopsWhileTheCacheIsFull) {
     ClipSheetWindow& w = Open(12);
     w.Tick();
