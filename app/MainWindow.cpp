@@ -28,13 +28,13 @@
 #include "progress/PictureStrip.h"
 #include "app/OptionsDialog.h"
 #include "clipsheet/BitmapExportDialog.h"
+#include "clipsheet/ClipSheetWindow.h"
 
 namespace qv {
 
 namespace {
 
 constexpr int kMaxDroppedPath = 260;
-const char kNotAvailable[] = "This feature is not available yet.";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
@@ -130,7 +130,7 @@ void MainWindow::Wire() {
     button(1006, &MainWindow::RemoveSelectedInputs);
     button(3, &MainWindow::ScanDatestamps);
     button(4, &MainWindow::ScanOptical);
-    button(1025, &MainWindow::NotAvailableYet);
+    button(1025, &MainWindow::ShowClipSheet);
     button(1020, &MainWindow::ExportBitmaps);
     button(1016, &MainWindow::SaveList);
     button(1011, &MainWindow::SetWriteName);
@@ -390,12 +390,20 @@ void MainWindow::ShowOptions() {
     }
 }
 
+void MainWindow::ShowClipSheet() {
+    {
+        ClipSheetWindow sheet(model_->scenes, store_, ClipSheetWindow::SharedCache(),
+                              model_->settings.codec, this);
+        Run(sheet);
+    }
+    RefreshRows(kAllRows);
+}
+
 void MainWindow::ShowAbout() {
     AboutDialog about(this);
     Run(about);
 }
 
-void MainWindow::NotAvailableYet() { questions_.Tell(kNotAvailable, "Quorvandel+"); }
 
 void MainWindow::MarkSelected(int value) {
     if (model_->Busy()) {

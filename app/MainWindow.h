@@ -85,7 +85,9 @@ public:
     void ExportBitmaps();
     void ShowOptions();
     void ShowAbout();
-    void NotAvailableYet();
+    // Runs the clip sheet over the scene list, then rewrites every row: write
+    // flags may have changed.
+    void ShowClipSheet();
     void MarkSelected(int value);
 
 public slots:

@@ -27,6 +27,9 @@
 #include "platform/Questions.h"
 #include "cli/Terminal.h"
 #include "clipsheet/BitmapExport.h"
+#ifdef QV_CLI_SHEET
+#include "cli/Sheet.h"
+#endif
 
 namespace {
 
@@ -78,6 +81,9 @@ int Usage(const std::string& problem) {
         std::cerr << "quorvandel-cli: " << problem << "\n";
     }
     std::cerr << kUsage;
+#ifdef QV_CLI_SHEET
+    std::cerr << qv::kSheetUsage;
+#endif
     return kExitUsage;
 }
 
@@ -610,8 +616,16 @@ int main(int argc, char** argv) {
     if (command == "scan" || command == "list") {
         return Scenes(command, args);
     }
+#ifdef QV_CLI_SHEET
+    if (command == "sheet") {
+        return qv::SheetCommand(args, Usage);
+    }
+#endif
     if (command == "-h" || command == "--help" || command == "help") {
         std::cout << kUsage;
+#ifdef QV_CLI_SHEET
+        std::cout << qv::kSheetUsage;
+#endif
         return 0;
     }
     return Usage("unknown command " + command);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -88,6 +89,24 @@ bool OnSameDevice(const std::string& a, const std::string& b) {
 
 uint64_t PhysicalMemory() {
     long pages = ::sysconf(_SC_PHYS_PAGES);
+    long size = ::sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
+}
+
+uint64_t AvailableMemory() {
+    if (std::FILE* meminfo = std::fopen("/proc/meminfo", "r")) {
+        char line[256];
+        unsigned long long kib = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, meminfo) != nullptr) {
+            found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
+        }
+        std::fclose(meminfo);
+        if (found && kib <= UINT64_MAX / 1024) {
+            return static_cast<uint64_t>(kib) * 1024;
+        }
+    }
+    long pages = ::sysconf(_SC_AVPHYS_PAGES);
     long size = ::sysconf(_SC_PAGE_SIZE);
     return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
 }

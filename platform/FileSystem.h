@@ -21,6 +21,9 @@ bool SetModificationTime(const std::string& path, int64_t seconds);
 bool OnSameDevice(const std::string& a, const std::string& b);
 // Total physical memory in bytes.
 uint64_t PhysicalMemory();
+// Memory available to programs without swapping, in bytes: MemAvailable of
+// /proc/meminfo, else the free pages; 0 when neither can be read.
+uint64_t AvailableMemory();
 
 // Test hook: makes chosen writes, flushes or renames fail as a full or broken disk
 // would. Counting starts when the faults are installed.

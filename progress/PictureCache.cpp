@@ -48,6 +48,12 @@ CachedPicture* PictureCache::Add(std::unique_ptr<CachedPicture> entry) {
                                               : static_cast<int>(bytes);
     }
     entry->lastUse = Now();
+    EvictToBudget();
+    entries_.push_back(std::move(entry));
+    return entries_.back().get();
+}
+
+void PictureCache::EvictToBudget() {
     while (!entries_.empty() &&
            static_cast<int64_t>(entries_.size()) * bytesPerPicture_ > int64_t{budget_}) {
         size_t oldest = 0;
@@ -58,8 +64,6 @@ CachedPicture* PictureCache::Add(std::unique_ptr<CachedPicture> entry) {
         }
         entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(oldest));
     }
-    entries_.push_back(std::move(entry));
-    return entries_.back().get();
 }
 
 void PictureCache::Clear() {

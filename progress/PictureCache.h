@@ -64,6 +64,9 @@ class PictureCache {
 
     int Budget() const { return budget_; }
     void SetBudget(int budget) { budget_ = budget; }
+    // Destroys the least recently used entries (the first of equal ones) while
+    // the entries take more than the budget: after a lower budget is set.
+    void EvictToBudget();
     // 0 until the first insertion.
     int BytesPerPicture() const { return bytesPerPicture_; }
     size_t Count() const { return entries_.size(); }

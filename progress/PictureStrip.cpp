@@ -4,58 +4,17 @@
 #include <QImage>
 #include <QPainter>
 
-#include <cstring>
 #include <utility>
 
 #include "app/SceneList.h"
 #include "platform/Platform.h"
+#include "progress/PictureImages.h"
 
 namespace qv {
 
 namespace {
 
-const QColor kGrey(160, 160, 160);
-
-// The part of a decoded picture that source names, as an image with its first
-// line at the top. In one-field mode the view is stored rows 0, 2, 4, ... of
-// the picture (the left half of each double-width view row).
-QImage ViewOf(const PackedDib& picture, const DrawSource& source, bool oneField) {
-    const uint8_t* bits = picture.Bits();
-    const int width = picture.Width();
-    const auto stride = static_cast<qsizetype>(picture.Stride());
-    if (bits == nullptr || picture.BitCount() != 24) {
-        return {};
-    }
-    // Stored rows run bottom-up: wrap them as they are, then turn the copy over.
-    const QImage stored(bits, width, source.viewHeight, oneField ? 2 * stride : stride,
-                        QImage::Format_BGR888);
-    return stored.mirrored(false, true);
-}
-
-// A 24-bit bottom-up picture of an image's pixels.
-PackedDib DibOf(const QImage& image) {
-    const QImage bgr = image.convertToFormat(QImage::Format_BGR888);
-    PackedDib dib = PackedDib::Make24(bgr.width(), bgr.height());
-    const size_t rowBytes = static_cast<size_t>(bgr.width()) * 3;
-    for (int y = 0; y < bgr.height(); ++y) {
-        uint8_t* line = dib.Line(y);
-        if (line != nullptr) {
-            std::memcpy(line, bgr.constScanLine(y), rowBytes);
-        }
-    }
-    return dib;
-}
-
-// The image a cached picture holds, top line first.
-QImage ImageOf(const PackedDib& dib) {
-    const uint8_t* bits = dib.Bits();
-    if (bits == nullptr || dib.BitCount() != 24) {
-        return {};
-    }
-    const QImage stored(bits, dib.Width(), dib.Height(), static_cast<qsizetype>(dib.Stride()),
-                        QImage::Format_BGR888);
-    return stored.mirrored(false, true);
-}
+const QColor kGrey(kNoPictureGrey);
 
 }  // namespace
 
@@ -153,23 +112,7 @@ QRect PictureStrip::PictureArea(int index) const {
 
 PackedDib PictureStrip::RenderFrame(int frame, int width, int height) {
     ++renderCount_;
-    QImage image(width, height, QImage::Format_RGB888);
-    image.fill(kGrey);
-    PackedDib picture;
-    DrawSource source;
-    if (decoder_.PrepareDraw(frame, PictureRect{0, 0, width, height}, true, picture, source)) {
-        const QImage view = ViewOf(picture, source, true);
-        if (!view.isNull()) {
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawImage(
-                QRectF(source.target.x, source.target.y, source.target.width, source.target.height),
-                view,
-                QRectF(source.source.x, source.source.y, source.source.width,
-                       source.source.height));
-        }
-    }
-    return DibOf(image);
+    return qv::RenderFrame(decoder_, frame, width, height, true);
 }
 
 void PictureStrip::DrawNow() {

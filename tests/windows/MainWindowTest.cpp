@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
+#include "clipsheet/ClipSheetWindow.h"
 #include "app/SceneList.h"
 #include "platform/SettingsStore.h"
 #include "support/AviFixture.h"
@@ -194,14 +195,40 @@ TEST_F(MainWindowTest, FirstStartShowsAboutOnceAndTheButtonShowsItAgain) {
     EXPECT_TRUE(dialogsRun.empty());
 }
 
-TEST_F(MainWindowTest, FeaturesStillMissingSaySo) {
+TEST_F(MainWindowTest, ClipSheetOpensOverTheScenesAndItsClicksShowInTheList) {
+    Tape("a.avi", {50, 25}, kJuly, 1);
+    filesToOpen = {dir.Path("a.avi")};
     window->Initialize();
-    for (int id : {1025}) {
-        asked.clear();
-        Button(id)->click();
-        ASSERT_EQ(asked.size(), 1u) << id;
-        EXPECT_EQ(asked[0].text, "This feature is not available yet.");
-    }
+    Button(1005)->click();
+    Button(3)->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+    ASSERT_EQ(Cell(1, 1), "YES");
+    window->runDialog = [this](QDialog& dialog) {
+        dialogsRun.push_back(dialog.objectName().toStdString());
+        auto* sheet = qobject_cast<qv::ClipSheetWindow*>(&dialog);
+        if (sheet != nullptr) {
+            EXPECT_EQ(sheet->windowTitle(), "Quorvandel Clip Sheet");
+            sheet->resize(600, 400);
+            sheet->show();
+            QApplication::processEvents();
+            // A click on the second scene's first picture crosses it out.
+            const int k = 3;
+            EXPECT_EQ(sheet->Layout().cells[k].sceneIndex, 1);
+            const qv::SheetRect r = sheet->Layout().cells[k].rect;
+            sheet->ButtonDown(r.left + 5, r.top + 5);
+            sheet->ButtonUp(r.left + 5, r.top + 5);
+            sheet->Command(qv::ClipSheetWindow::kCloseCommand)->trigger();
+        }
+        return dialog.result();
+    };
+    Button(1025)->click();
+    ASSERT_FALSE(dialogsRun.empty());
+    EXPECT_EQ(dialogsRun.back(), "dialog135");
+    EXPECT_EQ(Cell(0, 1), "YES");
+    EXPECT_EQ(Cell(1, 1), "no");
+    // The window's place is kept for the next time.
+    EXPECT_GT(store->ReadDecimal(qv::kMainKey, "cliplist.right", 0),
+              store->ReadDecimal(qv::kMainKey, "cliplist.left", 0));
 }
 
 TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {

@@ -1,5 +1,5 @@
-// Renders the main window with a scanned tape, a progress dialog and the options
-// dialog into PNG files. With QV_SCREENSHOT_DIR set they are kept there (that is
+// Renders the main window with a scanned tape, a progress dialog, the clip sheet
+// and the options dialog into PNG files. With QV_SCREENSHOT_DIR set they are kept there (that is
 // how docs/screenshots is made); otherwise they go to a temporary folder.
 
 #include <gtest/gtest.h>
@@ -16,6 +16,9 @@
 
 #include "app/MainWindow.h"
 #include "app/OptionsDialog.h"
+#include "clipsheet/ClipSheetSettings.h"
+#include "clipsheet/ClipSheetWindow.h"
+#include "progress/PictureCache.h"
 #include "avi/AviReader.h"
 #include "platform/SettingsStore.h"
 #include "progress/ProgressDialog.h"
@@ -107,6 +110,26 @@ TEST(Screenshots, MainWindowProgressAndOptions) {
         QApplication::processEvents();
         Save(progress.grab(), folder, "progress-dialog.png");
         progress.SetPosition(-1, "", nullptr, 0);
+    }
+
+    {
+        qv::ClipSheetSettings sheetSettings;
+        sheetSettings.picsPerScene = 4;
+        sheetSettings.headline = "Holiday 2004, tape 1";
+        qv::SaveClipSheetSettings(sheetSettings, store);
+        window.Model().scenes[1].write = 0;
+        qv::PictureCache cache;
+        qv::ClipSheetWindow sheet(window.Model().scenes, &store, cache, "", &window);
+        sheet.Timer().stop();
+        sheet.resize(720, 460);
+        sheet.show();
+        QApplication::processEvents();
+        for (int i = 0; i < 20; ++i) {
+            sheet.Tick();
+        }
+        QApplication::processEvents();
+        Save(sheet.grab(), folder, "clip-sheet.png");
+        window.Model().scenes[1].write = 1;
     }
 
     qv::Settings settings;

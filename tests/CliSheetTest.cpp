@@ -1,0 +1,103 @@
+// quorvandel-cli sheet: scanned scenes printed into a PDF, read back with
+// poppler's pdfinfo and pdfimages.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/AviFixture.h"
+#include "support/DvPictures.h"
+#include "support/Pdf.h"
+#include "support/Shell.h"
+
+namespace {
+
+using qvtest::Quote;
+
+class CliSheetTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::setenv("QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str(), 1);
+        // Three recordings of 10 frames, an hour apart, each of its own colour.
+        const qvtest::Rgb colours[] = {{210, 40, 40}, {40, 200, 60}, {40, 50, 210}};
+        std::vector<qvtest::FixtureFrame> frames;
+        for (int scene = 0; scene < 3; ++scene) {
+            std::vector<uint8_t> picture = qvtest::EncodeDvColour(true, colours[scene]);
+            ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+            for (int f = 0; f < 10; ++f) {
+                qvtest::SetDvTime(picture, qvtest::DvTime{2004, 7, 14, 10 + scene, 0, f / 25});
+                frames.push_back({picture, {}});
+            }
+        }
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
+        tape_ = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+    }
+    void TearDown() override { ::unsetenv("QUORVANDEL_SETTINGS"); }
+
+    qvtest::CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
+
+    qvtest::TempDir dir_;
+    std::string tape_;
+};
+
+TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
+    const std::string pdf = dir_.Path("sheet.pdf");
+    qvtest::CliResult r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
+                              " --pics-per-scene 2 --headline 'Summer 2004' --only 1,3");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, pdf + ": 1 page\n");
+    const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
+    ASSERT_GE(facts.pages, 0) << "pdfinfo (poppler-utils) is needed";
+    EXPECT_EQ(facts.pages, 1);
+    EXPECT_EQ(facts.title, "Quorvandel Clipsheet");
+    EXPECT_EQ(facts.images.size(), 4u);
+    // The texts: the headline, each scene's time and length, its file name.
+    const std::string text = qvtest::CommandOutput("pdftotext " + Quote(pdf) + " -");
+    EXPECT_NE(text.find("Summer 2004"), std::string::npos) << text;
+    EXPECT_NE(text.find("00:00:20 [00:00:10]"), std::string::npos) << text;
+    EXPECT_NE(text.find("scenes'20040714 12.00.00"), std::string::npos) << text;
+    EXPECT_EQ(text.find("scenes'20040714 11.00.00"), std::string::npos) << text;
+
+    // All scenes, one picture each, without texts.
+    r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
+            " --pics-per-scene 1 --no-file-names --no-timecode");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadPdf(pdf).images.size(), 3u);
+    EXPECT_EQ(qvtest::CommandOutput("pdftotext " + Quote(pdf) + " -").find("scenes'"),
+              std::string::npos);
+}
+
+TEST_F(CliSheetTest, RefusesWrongUsageAndWritesNothingWhenThereIsNothingToPrint) {
+    const std::string pdf = dir_.Path("sheet.pdf");
+    for (const std::string& args :
+         {std::string("sheet ") + Quote(tape_), "sheet -o " + Quote(pdf),
+          "sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --pics-per-line 31",
+          "sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --font-size x",
+          "sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --only 0",
+          "sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --timecode-offset 99999999:00:00"}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(Run(args).exitCode, 2);
+    }
+    qvtest::CliResult r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --only 4");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("quorvandel-cli: there is no scene 4\n"), std::string::npos);
+    r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
+            " --pics-per-scene 0 --secs-per-pic 0");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("nothing to print"), std::string::npos);
+    r = Run("sheet " + Quote(tape_) + " -o " + Quote(dir_.Path("missing/sheet.pdf")));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("can't write the file"), std::string::npos) << r.err;
+    // The sheet never replaces an input.
+    r = Run("sheet " + Quote(tape_) + " -o " + Quote(tape_));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(pdf));
+    EXPECT_GT(qvtest::ReadFileBytes(tape_).size(), 30u * 144000u);
+}
+
+}  // namespace
