@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "app/AboutDialog.h"
+#include "app/SaveFileDialog.h"
 #include "app/SceneList.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -57,19 +58,14 @@ std::vector<std::string> RunOpenFilesDialog(QWidget* owner, const MainWindow::Fi
 }
 
 std::optional<std::string> RunSaveFileDialog(QWidget* owner, const MainWindow::FileRequest& r) {
-    QFileDialog dialog(owner, Q(r.title), Q(r.folder));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    SaveFileDialog dialog(owner, Q(r.title), Q(r.folder));
+    dialog.SetPathMustExist(r.pathMustExist);
     dialog.setNameFilters(r.filters);
     dialog.setDefaultSuffix(Q(r.defaultSuffix));
     if (!r.fileName.empty()) {
         dialog.selectFile(Q(r.fileName));
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return S(dialog.selectedFiles().front());
+    return dialog.Choose();
 }
 
 }  // namespace
@@ -274,6 +270,7 @@ std::optional<std::string> MainWindow::AskSaveFileName(const std::string& title,
     r.folder = initialFolder;
     r.filters = QStringList{QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*.*)")};
     r.defaultSuffix = "txt";
+    r.pathMustExist = true;
     return askSaveFile(r);
 }
 
@@ -343,6 +340,7 @@ void MainWindow::SetWriteName() {
     r.fileName = name;
     r.filters = kAviFilters;
     r.defaultSuffix = "avi";
+    r.pathMustExist = true;
     std::optional<std::string> chosen = askSaveFile(r);
     if (!chosen) {
         return;

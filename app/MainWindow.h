@@ -50,6 +50,7 @@ public:
         std::string fileName;
         QStringList filters;
         std::string defaultSuffix;
+        bool pathMustExist = false;  // save dialogs: a name in a missing folder is refused
     };
     std::function<std::vector<std::string>(const FileRequest&)> askOpenFiles;
     std::function<std::optional<std::string>(const FileRequest&)> askSaveFile;

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/File.h"
+#include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "support/AviFixture.h"
 #include "support/TimeZone.h"
@@ -59,6 +60,17 @@ TEST(SameFile, DecidesByNameOtherwise) {
     // On Linux a.avi and A.avi are two files.
     EXPECT_FALSE(qv::SameFile(dir.Path("x.avi"), dir.Path("X.avi")));
     EXPECT_FALSE(qv::SameFileName("x.avi", "X.avi"));
+}
+
+TEST(MissingFolderOf, NamesTheFolderOfANameOnlyWhenItIsNoFolder) {
+    qvtest::TempDir dir;
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("file"), {1}));
+    EXPECT_EQ(qv::MissingFolderOf("scenes.avi"), "");  // the current folder
+    EXPECT_EQ(qv::MissingFolderOf("/scenes.avi"), "");
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("scenes.avi")), "");
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("gone/deeper/scenes.avi")), dir.Path("gone/deeper"));
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("gone//scenes.avi")), dir.Path("gone"));
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("file/scenes.avi")), dir.Path("file"));
 }
 
 TEST(File, OpensOnlyExistingRegularFiles) {

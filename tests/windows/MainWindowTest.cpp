@@ -331,6 +331,7 @@ TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
     Button(1011)->click();
     ASSERT_EQ(saveRequests.size(), 1u);
     EXPECT_EQ(saveRequests[0].title, "Set write name");
+    EXPECT_TRUE(saveRequests[0].pathMustExist);
     EXPECT_EQ(saveRequests[0].filters, (QStringList{"Avi Files (*.avi)", "All Files (*.*)"}));
     EXPECT_EQ(window->Control<QLineEdit>(1003)->text().toStdString(), dir.Path("holiday.avi"));
     EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("holiday"))));
@@ -402,6 +403,7 @@ TEST_F(MainWindowTest, SaveListWritesTheChosenTextFile) {
     Button(1016)->click();
     ASSERT_EQ(saveRequests.size(), 1u);
     EXPECT_EQ(saveRequests[0].title, "Save scenelist as textfile");
+    EXPECT_TRUE(saveRequests[0].pathMustExist);
     EXPECT_EQ(saveRequests[0].filters, (QStringList{"Text Files (*.txt)", "All Files (*.*)"}));
     EXPECT_TRUE(std::filesystem::exists(dir.Path("list.txt")));
     EXPECT_FALSE(qvtest::ReadFileBytes(dir.Path("list.txt")).empty());
