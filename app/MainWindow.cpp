@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "app/AboutDialog.h"
+#include "app/MainWindowLayout.h"
 #include "app/SaveFileDialog.h"
 #include "app/SceneList.h"
 #include "platform/FileSystem.h"
@@ -78,7 +79,8 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     runDialog = [](QDialog& dialog) { return dialog.exec(); };
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     model_ = std::make_unique<MainWindowModel>(questions_, *this, store_);
 
@@ -94,7 +96,7 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     for (int c = 0; c < kSceneColumns; ++c) {
         int width = 0;
         titles << Q(SceneColumnText(nullptr, c, &width));
-        scenes_->setColumnWidth(c, width);
+        scenes_->setColumnWidth(c, Units().TemplatePixelsX(width));
     }
     scenes_->setHeaderLabels(titles);
     scenes_->header()->setStretchLastSection(false);
@@ -103,6 +105,11 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
 
     output_->installEventFilter(this);
     Wire();
+
+    // Resizable: the template's size to start with, down to the layout's minimum.
+    layout_ = std::make_unique<MainWindowLayout>(*this, Units());
+    setMinimumSize(layout_->MinimumSize());
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 MainWindow::~MainWindow() {
@@ -405,6 +412,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     TemplateDialog::keyPressEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    TemplateDialog::resizeEvent(event);
+    layout_->Apply(size());
+    if (strip_ != nullptr) {
+        strip_->PlaceOver(Control(1017));
+    }
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -24,6 +24,7 @@ class QPushButton;
 
 namespace qv {
 
+class MainWindowLayout;
 class PictureStrip;
 
 class MainWindow : public TemplateDialog, public MainView {
@@ -94,6 +95,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,6 +115,7 @@ private:
     QLabel* selectionStatus_ = nullptr;
     QPushButton* writeScenes_ = nullptr;
     PictureStrip* strip_ = nullptr;
+    std::unique_ptr<MainWindowLayout> layout_;
     bool refreshing_ = false;
 };
 

@@ -58,7 +58,8 @@ TEST(MessageBox, CaptionIsTheProgramsNameAndTheIconShowsTheKind) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.buttons));
-        auto box = qv::MessageDialog::MakeBox(nullptr, row.kind, "first\r\nsecond", row.buttons, "");
+        auto box =
+            qv::MessageDialog::MakeBox(nullptr, row.kind, "first\r\nsecond", row.buttons, "");
         EXPECT_EQ(box->windowTitle(), QStringLiteral("Quorvandel"));
         EXPECT_EQ(box->icon(), row.icon);
         EXPECT_EQ(box->standardButtons(), row.shown);
