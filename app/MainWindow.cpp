@@ -151,18 +151,16 @@ void MainWindow::Wire() {
     }
 
     connect(scenes_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
+            [this](QTreeWidgetItem*, QTreeWidgetItem*) {
                 if (refreshing_) {
                     return;
                 }
-                const int row = current != nullptr ? scenes_->indexOfTopLevelItem(current) : -1;
-                if (row >= 0 && row < model_->scenes.Count()) {
-                    ShowScenePictures(row);
-                }
+                ShowSelectedScene();
                 model_->UpdateSelectionStatus();
             });
     connect(scenes_, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (!refreshing_) {
+            ShowSelectedScene();
             model_->UpdateSelectionStatus();
         }
     });
@@ -207,6 +205,9 @@ void MainWindow::RefreshRows(int row) {
     }
     scenes_->setUpdatesEnabled(true);
     refreshing_ = false;
+    if (row == kAllRows) {
+        ShowSelectedScene();  // none: the selection went with the items
+    }
     model_->UpdateSelectionStatus();
 }
 
@@ -220,6 +221,12 @@ void MainWindow::ShowScenePictures(int scene) {
     }
     const Scene& s = model_->scenes[scene];
     strip_->ShowScene(s.sourceFile, s.firstFrame, s.firstFrame + s.frameCount - 1);
+}
+
+void MainWindow::ShowSelectedScene() {
+    const int row = FocusedRow();
+    const bool selected = row >= 0 && scenes_->topLevelItem(row)->isSelected();
+    ShowScenePictures(selected ? row : -1);
 }
 
 void MainWindow::EnableWriteScenes(bool enabled) { writeScenes_->setEnabled(enabled); }
@@ -365,6 +372,8 @@ void MainWindow::OutputEditLeft() {
 void MainWindow::WriteScenes() {
     model_->outputPath = S(output_->text());
     model_->WriteScenes();
+    // The strip followed the scenes being written; back to the selected one.
+    ShowSelectedScene();
 }
 
 void MainWindow::SaveList() { model_->SaveList(); }

@@ -61,6 +61,8 @@ public:
     // MainView
     void RefreshRows(int row) override;
     void ShowScenePictures(int scene) override;
+    // The strip shows the focused scene while its row is selected, else none.
+    void ShowSelectedScene();
     void EnableWriteScenes(bool enabled) override;
     void SetFileInformation(const std::string& text) override;
     void SetSelectionStatus(const std::string& text) override;

@@ -400,6 +400,60 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     EXPECT_EQ(saved.ReadText("", "last input"), a);
 }
 
+TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
+    window->Initialize();
+    auto* strip = window->findChild<qv::PictureStrip*>("pictureStrip");
+    ASSERT_NE(strip, nullptr);
+    auto shown = [&]() -> int {
+        if (!strip->ShowsScene()) {
+            return -1;
+        }
+        for (int i = 0; i < window->Model().scenes.Count(); ++i) {
+            if (strip->Frames()[0] == window->Model().scenes[i].firstFrame &&
+                strip->Decoder().FileName() == window->Model().scenes[i].sourceFile) {
+                return i;
+            }
+        }
+        return -2;  // a scene that is not in the list
+    };
+    EXPECT_EQ(shown(), -1);  // no scene loaded: nothing, no "00:00:00"
+    EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));
+
+    const std::string a = Tape("a.avi", {30, 20, 25}, kJuly, 1);
+    window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
+    filesToOpen = {a};
+    Button(1005)->click();
+    EXPECT_EQ(shown(), -1);  // an unscanned row, none selected
+    Button(3)->click();
+    EXPECT_EQ(shown(), 0);
+    Button(1021)->click();  // row 0: no; on to row 1
+    EXPECT_EQ(shown(), 1);
+
+    // The run follows the scene being written (scene 1 last); then back to row 2.
+    List()->setCurrentItem(List()->topLevelItem(2), 0, QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(shown(), 2);
+    window->Model().scenes[2].write = 0;
+    Button(1009)->click();
+    ASSERT_TRUE(WasAsked("completed successfully!"));
+    EXPECT_EQ(Selected(), std::vector<int>{2});
+    EXPECT_EQ(shown(), 2);
+
+    // Nothing selected: nothing shown.
+    List()->clearSelection();
+    EXPECT_EQ(shown(), -1);
+    List()->topLevelItem(2)->setSelected(true);
+    EXPECT_EQ(shown(), 2);
+
+    // The sources deleted and nothing left to scan: nothing shown, no labels.
+    window->Model().settings.deleteSourceFiles = 1;
+    Button(1009)->click();
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_EQ(shown(), -1);
+    strip->DrawNow();
+    EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));
+}
+
 TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
     const std::string a = Tape("a.avi", {30}, kJuly, 1);
     window->Initialize();
