@@ -268,7 +268,13 @@ void MainWindow::FocusRow(int row) {
     if (item == nullptr) {
         return;
     }
-    scenes_->setCurrentItem(item, 0, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // Through the view, so that the row also becomes the anchor from which
+    // Shift+arrow keys extend the selection; then the row alone is selected, as
+    // every selected row was deselected before, whatever keys are held.
+    const QModelIndex index = scenes_->model()->index(row, 0);
+    scenes_->setCurrentIndex(index);
+    scenes_->selectionModel()->select(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scenes_->scrollToItem(item);
 }
 

@@ -70,6 +70,13 @@ std::unique_ptr<QMessageBox> MessageDialog::MakeBox(QWidget* owner, MessageKind 
 
 Answer MessageDialog::Show(QWidget* owner, MessageKind kind, const std::string& text,
                            Buttons buttons, const std::string& caption) {
+    // A message never stands alone: a minimized owner (as a minimized progress
+    // dialog leaves the main window) comes back first.
+    if (owner != nullptr && owner->window()->isMinimized()) {
+        QWidget* window = owner->window();
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->show();
+    }
     if (buttons == Buttons::YesYesForAllAbort) {
         ConfirmDialog confirm(text, owner);
         switch (confirm.exec()) {

@@ -178,11 +178,14 @@ ProgressDialog::~ProgressDialog() {
         owner->removeEventFilter(this);
     }
     if (minimizedOwner_ != nullptr) {
-        minimizedOwner_->setEnabled(false);
-        if (minimizedOwner_->isHidden()) {
-            minimizedOwner_->show();
+        // The work is done: the window it minimized comes back.
+        QWidget* minimized = minimizedOwner_;
+        minimizedOwner_ = nullptr;  // first: restoring reports a state change
+        minimized->setEnabled(false);
+        minimized->setWindowState(minimized->windowState() & ~Qt::WindowMinimized);
+        if (minimized->isHidden()) {
+            minimized->show();
         }
-        minimizedOwner_ = nullptr;
     }
     owner_.Release(this);
     if (ownerTitleSaved_ && owner != nullptr) {

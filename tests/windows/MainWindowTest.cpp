@@ -454,6 +454,29 @@ TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
     EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));
 }
 
+TEST_F(MainWindowTest, AdvancedRowIsTheAnchorOfShiftSelection) {
+    const std::string a = Tape("a.avi", {30, 20, 25, 40, 10}, kJuly, 1);
+    window->Initialize();
+    filesToOpen = {a};
+    Button(1005)->click();
+    Show();
+    Button(3)->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 5);
+    Activate();
+    List()->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_W, Qt::AltModifier);  // row 0: YES, on to 1
+    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);  // row 1: no, on to 2
+    EXPECT_EQ(Selected(), std::vector<int>{2});
+    QTest::keyClick(List(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(Selected(), (std::vector<int>{2, 3}));
+    EXPECT_EQ(Focused(), 3);
+    // By the button too, clicked with the mouse.
+    QTest::mouseClick(Button(1022), Qt::LeftButton);  // rows 2 and 3: YES, on to 4
+    EXPECT_EQ(Selected(), std::vector<int>{4});
+    QTest::keyClick(List(), Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(Selected(), (std::vector<int>{3, 4}));
+}
+
 TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
     const std::string a = Tape("a.avi", {30}, kJuly, 1);
     window->Initialize();

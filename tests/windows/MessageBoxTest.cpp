@@ -103,6 +103,23 @@ TEST(MessageBox, ShownBoxAnswersWithTheButtonPressed) {
                             "|completed successfully!"}));
 }
 
+TEST(MessageBox, AMinimizedOwnerComesBackBeforeTheBoxShows) {
+    QWidget owner;
+    owner.resize(300, 200);
+    owner.show();
+    owner.showMinimized();
+    ASSERT_TRUE(owner.isMinimized());
+    qv::MessageDialog messages(&owner);
+    std::vector<std::string> seen;
+    bool minimizedWhenShown = true;
+    QTimer::singleShot(0, [&] { minimizedWhenShown = owner.isMinimized(); });
+    OnNextBox(&seen, QMessageBox::Ok);
+    messages.Report("completed successfully!");
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_FALSE(minimizedWhenShown);
+    EXPECT_FALSE(owner.isMinimized());
+}
+
 TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
     qvtest::TempDir dir;
     const std::string missing = dir.Path("gone");

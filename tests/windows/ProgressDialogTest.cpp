@@ -227,6 +227,9 @@ TEST_F(ProgressDialogTest, MinimizingMinimizesTheOwnerAndShowsThePercentageInIts
     d.reset();
     EXPECT_TRUE(owner->isEnabled());
     EXPECT_EQ(owner->windowTitle(), "Quorvandel+");
+    // and brings it back: the work is done.
+    EXPECT_FALSE(owner->isMinimized());
+    EXPECT_TRUE(owner->isVisible());
 }
 
 // DV pictures shown as the preview.
