@@ -14,6 +14,7 @@ packages=(
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
+    xvfb openbox xdotool x11-utils       # the program in a real X server (ctest -L xserver)
 )
 
 missing=()
