@@ -124,8 +124,15 @@ void OwnerLock::Disable(QWidget* dialog) {
         focus_ = focus;
     }
     owner_->setEnabled(false);
-    // Disabling a window disables the windows it owns; the dialog must stay usable.
+    // Disabling a window disables the windows it owns; the dialog must stay usable,
+    // and so must a question open over the owner (a message box, the Confirm
+    // dialog), which the work waits for.
     dialog->setEnabled(true);
+    for (QWidget* w : owner_->findChildren<QWidget*>()) {
+        if (w != dialog && w->isWindow() && w->isModal() && w->isVisible()) {
+            w->setEnabled(true);
+        }
+    }
 }
 
 void OwnerLock::Release(QWidget* dialog) {
