@@ -403,6 +403,21 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     Screenshot("options-dialog", options);
     Keys("Escape");
     ASSERT_TRUE(Gone("Options", 5s));
+
+    // The window manager may resize the main window: larger, and smaller than its
+    // template down to a minimum.
+    const Box initial = Geometry(main);
+    X("xdotool windowsize --sync " + main + " 1100 800");
+    EXPECT_TRUE(WaitFor([&] { return Geometry(main).width == 1100; }, 3s));
+    EXPECT_EQ(Geometry(main).height, 800);
+    X("xdotool windowsize " + main + " 200 200");
+    EXPECT_TRUE(WaitFor([&] { return Geometry(main).width < initial.width; }, 3s));
+    const Box least = Geometry(main);
+    EXPECT_GT(least.width, 200);
+    EXPECT_LT(least.height, initial.height);
+    EXPECT_GT(least.height, 200);
+    X("xdotool windowactivate --sync " + main);
+
     Keys("Escape");  // closes the main window and ends the program
     int code = -1;
     EXPECT_TRUE(program.Wait(10s, &code)) << "the program did not end";
