@@ -27,7 +27,6 @@ public:
     // size. units: the window's dialog units.
     MainWindowLayout(QWidget& window, const DialogUnits& units);
 
-    QSize TemplateSize() const { return templateSize_; }
     QSize MinimumSize() const;
     // Places every control for size.
     void Apply(QSize size);
