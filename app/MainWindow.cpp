@@ -19,6 +19,8 @@
 #include <algorithm>
 
 #include "app/AboutDialog.h"
+#include "app/MainWindowLayout.h"
+#include "app/SaveFileDialog.h"
 #include "app/SceneList.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -58,19 +60,14 @@ std::vector<std::string> RunOpenFilesDialog(QWidget* owner, const MainWindow::Fi
 }
 
 std::optional<std::string> RunSaveFileDialog(QWidget* owner, const MainWindow::FileRequest& r) {
-    QFileDialog dialog(owner, Q(r.title), Q(r.folder));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    SaveFileDialog dialog(owner, Q(r.title), Q(r.folder));
+    dialog.SetPathMustExist(r.pathMustExist);
     dialog.setNameFilters(r.filters);
     dialog.setDefaultSuffix(Q(r.defaultSuffix));
     if (!r.fileName.empty()) {
         dialog.selectFile(Q(r.fileName));
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    return S(dialog.selectedFiles().front());
+    return dialog.Choose();
 }
 
 }  // namespace
@@ -83,7 +80,8 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     runDialog = [](QDialog& dialog) { return dialog.exec(); };
 
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     model_ = std::make_unique<MainWindowModel>(questions_, *this, store_);
 
@@ -99,7 +97,7 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     for (int c = 0; c < kSceneColumns; ++c) {
         int width = 0;
         titles << Q(SceneColumnText(nullptr, c, &width));
-        scenes_->setColumnWidth(c, width);
+        scenes_->setColumnWidth(c, Units().TemplatePixelsX(width));
     }
     scenes_->setHeaderLabels(titles);
     scenes_->header()->setStretchLastSection(false);
@@ -108,6 +106,11 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
 
     output_->installEventFilter(this);
     Wire();
+
+    // Resizable: the template's size to start with, down to the layout's minimum.
+    layout_ = std::make_unique<MainWindowLayout>(*this, Units());
+    setMinimumSize(layout_->MinimumSize());
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
 }
 
 MainWindow::~MainWindow() {
@@ -149,18 +152,16 @@ void MainWindow::Wire() {
     }
 
     connect(scenes_, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
+            [this](QTreeWidgetItem*, QTreeWidgetItem*) {
                 if (refreshing_) {
                     return;
                 }
-                const int row = current != nullptr ? scenes_->indexOfTopLevelItem(current) : -1;
-                if (row >= 0 && row < model_->scenes.Count()) {
-                    ShowScenePictures(row);
-                }
+                ShowSelectedScene();
                 model_->UpdateSelectionStatus();
             });
     connect(scenes_, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (!refreshing_) {
+            ShowSelectedScene();
             model_->UpdateSelectionStatus();
         }
     });
@@ -205,6 +206,9 @@ void MainWindow::RefreshRows(int row) {
     }
     scenes_->setUpdatesEnabled(true);
     refreshing_ = false;
+    if (row == kAllRows) {
+        ShowSelectedScene();  // none: the selection went with the items
+    }
     model_->UpdateSelectionStatus();
 }
 
@@ -218,6 +222,12 @@ void MainWindow::ShowScenePictures(int scene) {
     }
     const Scene& s = model_->scenes[scene];
     strip_->ShowScene(s.sourceFile, s.firstFrame, s.firstFrame + s.frameCount - 1);
+}
+
+void MainWindow::ShowSelectedScene() {
+    const int row = FocusedRow();
+    const bool selected = row >= 0 && scenes_->topLevelItem(row)->isSelected();
+    ShowScenePictures(selected ? row : -1);
 }
 
 void MainWindow::EnableWriteScenes(bool enabled) { writeScenes_->setEnabled(enabled); }
@@ -259,7 +269,13 @@ void MainWindow::FocusRow(int row) {
     if (item == nullptr) {
         return;
     }
-    scenes_->setCurrentItem(item, 0, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    // Through the view, so that the row also becomes the anchor from which
+    // Shift+arrow keys extend the selection; then the row alone is selected, as
+    // every selected row was deselected before, whatever keys are held.
+    const QModelIndex index = scenes_->model()->index(row, 0);
+    scenes_->setCurrentIndex(index);
+    scenes_->selectionModel()->select(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scenes_->scrollToItem(item);
 }
 
@@ -275,6 +291,7 @@ std::optional<std::string> MainWindow::AskSaveFileName(const std::string& title,
     r.folder = initialFolder;
     r.filters = QStringList{QStringLiteral("Text Files (*.txt)"), QStringLiteral("All Files (*.*)")};
     r.defaultSuffix = "txt";
+    r.pathMustExist = true;
     return askSaveFile(r);
 }
 
@@ -344,6 +361,7 @@ void MainWindow::SetWriteName() {
     r.fileName = name;
     r.filters = kAviFilters;
     r.defaultSuffix = "avi";
+    r.pathMustExist = true;
     std::optional<std::string> chosen = askSaveFile(r);
     if (!chosen) {
         return;
@@ -361,6 +379,8 @@ void MainWindow::OutputEditLeft() {
 void MainWindow::WriteScenes() {
     model_->outputPath = S(output_->text());
     model_->WriteScenes();
+    // The strip followed the scenes being written; back to the selected one.
+    ShowSelectedScene();
 }
 
 void MainWindow::SaveList() { model_->SaveList(); }
@@ -433,6 +453,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     TemplateDialog::keyPressEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    TemplateDialog::resizeEvent(event);
+    layout_->Apply(size());
+    if (strip_ != nullptr) {
+        strip_->PlaceOver(Control(1017));
+    }
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -24,6 +24,7 @@ class QPushButton;
 
 namespace qv {
 
+class MainWindowLayout;
 class PictureStrip;
 
 class MainWindow : public TemplateDialog, public MainView {
@@ -50,6 +51,7 @@ public:
         std::string fileName;
         QStringList filters;
         std::string defaultSuffix;
+        bool pathMustExist = false;  // save dialogs: a name in a missing folder is refused
     };
     std::function<std::vector<std::string>(const FileRequest&)> askOpenFiles;
     std::function<std::optional<std::string>(const FileRequest&)> askSaveFile;
@@ -59,6 +61,8 @@ public:
     // MainView
     void RefreshRows(int row) override;
     void ShowScenePictures(int scene) override;
+    // The strip shows the focused scene while its row is selected, else none.
+    void ShowSelectedScene();
     void EnableWriteScenes(bool enabled) override;
     void SetFileInformation(const std::string& text) override;
     void SetSelectionStatus(const std::string& text) override;
@@ -96,6 +100,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -115,6 +120,7 @@ private:
     QLabel* selectionStatus_ = nullptr;
     QPushButton* writeScenes_ = nullptr;
     PictureStrip* strip_ = nullptr;
+    std::unique_ptr<MainWindowLayout> layout_;
     bool refreshing_ = false;
 };
 

@@ -34,6 +34,9 @@ const char kUnwrittenQuestionEnd[] =
     "Delete these files as well?\n(No writes the marked scenes and keeps these files.)";
 const char kErrorOccurred[] = "An error occured!";
 const char kCompleted[] = "completed successfully!";
+const char kNoOutputFolder[] = "The output folder does not exist:";
+const char kNoOutputFolderEnd[] =
+    "No scene was written. Please choose an output filename in an existing folder.";
 
 // A capture whose index did not cover its data: moved as it is, the output would be
 // as unfinished as the source; a copy gets a complete index.
@@ -247,7 +250,8 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
 }
 
 bool MainWindowModel::ScanOptical(bool reportNoFiles) {
-    if (questions_.Ask(kOpticalScanWarning, Buttons::OkCancel) != Answer::Ok) {
+    if (questions_.AskAs(MessageKind::Information, kOpticalScanWarning, Buttons::OkCancel) !=
+        Answer::Ok) {
         return false;
     }
     return ScanInputs(reportNoFiles, [this](const std::string& file, Progress& progress,
@@ -393,6 +397,18 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     if (std::any_of(scenes.begin(), scenes.end(), [](const Scene& s) { return s.unscanned; })) {
         return false;
     }
+    // An output folder that does not exist takes no scene: said before anything is
+    // asked, written, moved or deleted.
+    for (const Scene& s : scenes) {
+        if (s.write == 0) {
+            continue;
+        }
+        if (const std::string missing = MissingFolderOf(s.outputName); !missing.empty()) {
+            questions_.Tell(std::string(kNoOutputFolder) + "\n" + missing + "\n" +
+                            kNoOutputFolderEnd);
+            return false;
+        }
+    }
     if (deleteSources && questions_.Ask(kDeleteQuestion, Buttons::YesNo) != Answer::Yes) {
         return false;
     }
@@ -438,7 +454,8 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
         while (total / divisor > 1024) {
             divisor *= 2;
         }
-        progress->SetRange(0, static_cast<int>(std::max<int64_t>(1, total / divisor)));
+        const int range = static_cast<int>(std::max<int64_t>(1, total / divisor));
+        progress->SetRange(0, range);
         int framesDone = 0;
 
         for (int i = 0; i < scenes.Count(); ++i) {
@@ -532,7 +549,9 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
             }
         }
         if (!failed && allWritten) {
-            questions_.Tell(kCompleted);
+            // The bar of a finished run stands full under the message.
+            progress->SetPosition(range, "", nullptr, -1);
+            questions_.Report(kCompleted);
         }
         copier.copyBuffer = {};
         stopped = progress->Stopping();

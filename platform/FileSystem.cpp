@@ -60,6 +60,23 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string MissingFolderOf(const std::string& path) {
+    const PathParts parts = SplitPath(path);
+    const std::string folder = parts.drive + parts.folder;
+    if (folder.empty()) {
+        return {};
+    }
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return {};
+    }
+    std::string shown = folder;
+    while (shown.size() > 1 && shown.back() == '/') {
+        shown.pop_back();
+    }
+    return shown;
+}
+
 bool GetModificationTime(const std::string& path, int64_t* seconds) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {

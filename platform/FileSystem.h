@@ -14,6 +14,10 @@ bool RemoveFile(const std::string& path);
 // Renames from to to; fails (errno EEXIST) rather than replace an existing to.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
+// The folder a file of that name would go into, without its trailing separator,
+// when no such folder exists; empty when it does (or the name has no folder part:
+// the current folder).
+std::string MissingFolderOf(const std::string& path);
 // Last-modification time in seconds since 1970, or false when it cannot be read.
 bool GetModificationTime(const std::string& path, int64_t* seconds);
 bool SetModificationTime(const std::string& path, int64_t seconds);

@@ -48,9 +48,10 @@ void PictureStrip::ShowScene(const std::string& file, int firstFrame, int lastFr
         decoder_.Attach(file, stream, kCropMargin);
         replaced = true;
     }
-    if (firstFrame != firstFrame_ || lastFrame != lastFrame_) {
+    if (firstFrame != firstFrame_ || lastFrame != lastFrame_ || !showing_) {
         firstFrame_ = firstFrame;
         lastFrame_ = lastFrame;
+        showing_ = true;
         StartTimer(kSceneChangeDelay);
     } else if (replaced) {
         StartTimer(kSceneChangeDelay);
@@ -60,6 +61,10 @@ void PictureStrip::ShowScene(const std::string& file, int firstFrame, int lastFr
 void PictureStrip::ShowNone() {
     decoder_.Detach();
     reader_.reset();
+    if (showing_) {
+        showing_ = false;
+        StartTimer(kSceneChangeDelay);
+    }
 }
 
 float PictureStrip::Step() const {
@@ -74,6 +79,9 @@ float PictureStrip::Step() const {
 }
 
 int PictureStrip::FrameAt(int index) const {
+    if (!showing_) {
+        return -1;
+    }
     const float position = static_cast<float>(index) * Step() + static_cast<float>(firstFrame_);
     const int frame = static_cast<int>(position);
     return frame > lastFrame_ ? -1 : frame;

@@ -46,12 +46,14 @@ class PictureStrip : public QWidget {
     // before gets a new reader and decoder stream; drawing follows 100 ms later
     // when the file or the range changed.
     void ShowScene(const std::string& file, int firstFrame, int lastFrame);
-    // Lets go of the shown file (decoder first, then its reader). The range
-    // stays; what is drawn next is grey.
+    // Lets go of the shown file (decoder first, then its reader) and shows no
+    // scene: grey pictures without labels, drawn 100 ms later.
     void ShowNone();
+    // Whether a scene is shown (ShowScene since the last ShowNone).
+    bool ShowsScene() const { return showing_; }
 
     // The frames the five pictures show for the current range; -1 for a grey
-    // position past the scene's end.
+    // position past the scene's end, and for all five when no scene is shown.
     std::vector<int> Frames() const;
     // The five label texts: the offset of each frame within the scene, empty
     // for the grey positions.
@@ -89,6 +91,7 @@ class PictureStrip : public QWidget {
     PictureCache cache_;
     int firstFrame_ = 0;
     int lastFrame_ = 0;
+    bool showing_ = false;
     QTimer timer_;
     QPixmap buffer_;
     bool drawing_ = false;  // the repaint is the strip's own

@@ -124,8 +124,15 @@ void OwnerLock::Disable(QWidget* dialog) {
         focus_ = focus;
     }
     owner_->setEnabled(false);
-    // Disabling a window disables the windows it owns; the dialog must stay usable.
+    // Disabling a window disables the windows it owns; the dialog must stay usable,
+    // and so must a question open over the owner (a message box, the Confirm
+    // dialog), which the work waits for.
     dialog->setEnabled(true);
+    for (QWidget* w : owner_->findChildren<QWidget*>()) {
+        if (w != dialog && w->isWindow() && w->isModal() && w->isVisible()) {
+            w->setEnabled(true);
+        }
+    }
 }
 
 void OwnerLock::Release(QWidget* dialog) {
@@ -178,11 +185,14 @@ ProgressDialog::~ProgressDialog() {
         owner->removeEventFilter(this);
     }
     if (minimizedOwner_ != nullptr) {
-        minimizedOwner_->setEnabled(false);
-        if (minimizedOwner_->isHidden()) {
-            minimizedOwner_->show();
+        // The work is done: the window it minimized comes back.
+        QWidget* minimized = minimizedOwner_;
+        minimizedOwner_ = nullptr;  // first: restoring reports a state change
+        minimized->setEnabled(false);
+        minimized->setWindowState(minimized->windowState() & ~Qt::WindowMinimized);
+        if (minimized->isHidden()) {
+            minimized->show();
         }
-        minimizedOwner_ = nullptr;
     }
     owner_.Release(this);
     if (ownerTitleSaved_ && owner != nullptr) {

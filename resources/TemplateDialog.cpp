@@ -17,8 +17,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace qv {
+
+namespace {
+
+// The templates' margin between a control and the dialog's edge, in dialog units.
+constexpr int kTextMargin = 7;
+
+}  // namespace
 
 DialogUnits::DialogUnits(const QFont& font) {
     QFontMetrics metrics(font);
@@ -45,6 +53,7 @@ TemplateDialog::TemplateDialog(const DialogSpec& layout, QWidget* parent)
                                           [](const ControlSpec& c) {
                                               return c.kind == ControlKind::DefaultButton;
                                           });
+    std::vector<QWidget*> oneLine;
     for (const ControlSpec& c : layout.controls) {
         const QString text = ControlText(c.text);
         QWidget* w = nullptr;
@@ -125,15 +134,27 @@ TemplateDialog::TemplateDialog(const DialogSpec& layout, QWidget* parent)
         if (c.id >= 0) {
             w->setObjectName(QStringLiteral("id%1").arg(c.id));
         }
-        QRect rect = units_.Rect(c.x, c.y, c.width, c.height);
+        w->setGeometry(units_.Rect(c.x, c.y, c.width, c.height));
+        w->setVisible(!c.hidden);
         auto* label = qobject_cast<QLabel*>(w);
         if ((label != nullptr && !label->wordWrap()) || qobject_cast<QCheckBox*>(w) != nullptr) {
-            // Within the dialog, as wide as the text needs.
-            const int room = std::max(rect.width(), width() - rect.x());
-            rect.setWidth(std::min(room, std::max(rect.width(), w->sizeHint().width())));
+            oneLine.push_back(w);
         }
-        w->setGeometry(rect);
-        w->setVisible(!c.hidden);
+    }
+    // Texts of one line take the width they need in this font, which is wider than
+    // the dialog font the rectangles were made for; the dialog grows so that each
+    // keeps the template's margin to its right edge.
+    const int margin = units_.X(kTextMargin);
+    int needed = width();
+    for (QWidget* w : oneLine) {
+        needed = std::max(needed, w->x() + w->sizeHint().width() + margin);
+    }
+    if (needed > width()) {
+        setFixedSize(needed, height());
+    }
+    for (QWidget* w : oneLine) {
+        const int room = std::max(w->width(), width() - margin - w->x());
+        w->resize(std::min(room, std::max(w->width(), w->sizeHint().width())), w->height());
     }
 }
 

@@ -19,6 +19,12 @@ public:
     int X(int units) const { return units * baseX_ / 4; }
     int Y(int units) const { return units * baseY_ / 8; }
     QRect Rect(int x, int y, int width, int height) const;
+    // Pixels that a template gives for its own dialog font (such as list view
+    // column widths), scaled to this font as the dialog units are.
+    int TemplatePixelsX(int pixels) const { return pixels * baseX_ / kTemplateBaseX; }
+
+    // The horizontal base unit of the font the templates were made for.
+    static constexpr int kTemplateBaseX = 6;
 
 private:
     int baseX_ = 0;

@@ -15,6 +15,7 @@ packages=(
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
     poppler-utils                        # tests read printed clip sheets with pdfinfo/pdfimages
+    xvfb openbox xdotool x11-utils       # the program in a real X server (ctest -L xserver)
 )
 
 missing=()

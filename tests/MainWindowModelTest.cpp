@@ -345,6 +345,53 @@ TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {
     EXPECT_EQ(model.scenes.Count(), 3);  // nothing deleted: no rescan
 }
 
+TEST_F(MainWindowModelTest, FinishedRunShowsAFullBarUnderItsReportOfSuccess) {
+    Add("tape.avi", {100, 30}, kJuly);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    int position = -1;
+    int positionWhenTold = -1;
+    view.progress.onPosition = [&](int p) {
+        if (p >= 0) {
+            position = p;
+        }
+    };
+    questions.onAsk = [&](const qvtest::FakeQuestions::Asked&) { positionWhenTold = position; };
+    model.scenes[1].write = 0;
+    questions.asked.clear();
+    EXPECT_TRUE(model.WriteRun(false));
+    EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 100));
+    EXPECT_EQ(positionWhenTold, 100);
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, kCompleted);
+    EXPECT_EQ(questions.asked[0].kind, qv::MessageKind::Information);
+}
+
+TEST_F(MainWindowModelTest, MissingOutputFolderIsNamedBeforeAnythingIsAskedOrWritten) {
+    const std::string tape = Add("tape.avi", {30, 20}, kJuly);
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    const std::string missing = dir.Path("gone/deeper");
+    model.SetOutputPath(missing + "/out.avi");
+    view.progress.titles.clear();
+    questions.asked.clear();
+    EXPECT_FALSE(model.WriteRun(true));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text,
+              "The output folder does not exist:\n" + missing +
+                  "\nNo scene was written. Please choose an output filename in an existing folder.");
+    EXPECT_EQ(questions.asked[0].kind, qv::MessageKind::Warning);
+    EXPECT_TRUE(view.progress.titles.empty());
+    EXPECT_TRUE(Exists(tape));
+    EXPECT_FALSE(Exists(dir.Path("gone")));
+
+    // Only marked scenes need their folder: with none marked the run completes.
+    for (qv::Scene& s : model.scenes) {
+        s.write = 0;
+    }
+    questions.asked.clear();
+    EXPECT_TRUE(model.WriteRun(false));
+    EXPECT_EQ(Told(), (std::vector<std::string>{kCompleted}));
+}
+
 TEST_F(MainWindowModelTest, WriteScenesScansAnEmptyListFirstAndAsksBeforeDeleting) {
     const std::string tape = Add("tape.avi", {30, 20}, kJuly);
     model.settings.deleteSourceFiles = 1;
@@ -512,12 +559,21 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
     const std::string c = Add("c.avi", {35}, kSeptember);
     ASSERT_TRUE(model.ScanDatestamps(true));
     ASSERT_EQ(model.scenes.Count(), 5);
-    model.scenes[3].outputName = dir.Path("missing/b2.avi");
     const std::vector<std::string> names = OutputNames();
     const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[1]),
                                       Expected(model.scenes[2])};
+    // The disk fails while the fourth scene is written.
+    qv::WriteFaults faults;
+    faults.failWriteAt = 0;
+    view.progress.onText = [&](const std::string& text) {
+        if (text == "writing " + names[3]) {
+            qv::SetWriteFaults(&faults);
+        }
+    };
     questions.answers = {Answer::Yes};
-    EXPECT_FALSE(model.WriteRun(true));
+    const bool written = model.WriteRun(true);
+    qv::SetWriteFaults(nullptr);
+    EXPECT_FALSE(written);
     EXPECT_TRUE(WasTold(kError));
     EXPECT_FALSE(WasTold(kCompleted));
     for (size_t i = 0; i < 3; ++i) {

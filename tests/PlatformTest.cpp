@@ -62,6 +62,17 @@ TEST(SameFile, DecidesByNameOtherwise) {
     EXPECT_FALSE(qv::SameFileName("x.avi", "X.avi"));
 }
 
+TEST(MissingFolderOf, NamesTheFolderOfANameOnlyWhenItIsNoFolder) {
+    qvtest::TempDir dir;
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("file"), {1}));
+    EXPECT_EQ(qv::MissingFolderOf("scenes.avi"), "");  // the current folder
+    EXPECT_EQ(qv::MissingFolderOf("/scenes.avi"), "");
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("scenes.avi")), "");
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("gone/deeper/scenes.avi")), dir.Path("gone/deeper"));
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("gone//scenes.avi")), dir.Path("gone"));
+    EXPECT_EQ(qv::MissingFolderOf(dir.Path("file/scenes.avi")), dir.Path("file"));
+}
+
 TEST(File, OpensOnlyExistingRegularFiles) {
     qvtest::TempDir dir;
     qv::File f;

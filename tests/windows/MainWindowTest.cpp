@@ -25,6 +25,8 @@
 #include "app/MainWindow.h"
 #include "clipsheet/ClipSheetWindow.h"
 #include "app/SceneList.h"
+#include "progress/PictureStrip.h"
+#include "resources/Templates.h"
 #include "platform/SettingsStore.h"
 #include "support/AviFixture.h"
 #include "support/Tapes.h"
@@ -169,13 +171,85 @@ TEST_F(MainWindowTest, HasEveryControlWithItsTextAndTheSixColumns) {
         int width = 0;
         const std::string title = qv::SceneColumnText(nullptr, c, &width);
         EXPECT_EQ(List()->headerItem()->text(c).toStdString(), title);
-        EXPECT_EQ(List()->columnWidth(c), width);
+        // Scaled to the font as the dialog units are.
+        EXPECT_EQ(List()->columnWidth(c), width * window->Units().X(4) / 6);
     }
     EXPECT_EQ(List()->headerItem()->text(1), "write?");
     // An empty list: nothing to write, no file description.
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_FALSE(Button(1009)->isEnabled());
     EXPECT_TRUE(window->Control<QLabel>(1015)->text().isEmpty());
+}
+
+TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
+    window->Initialize();
+    Show();
+    const qv::DialogUnits& u = window->Units();
+    const QSize base = window->size();
+    EXPECT_EQ(base, QSize(u.X(495), u.Y(335)));
+    EXPECT_GT(window->maximumWidth(), base.width());
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    auto rect = [&](int id) { return window->Control(id)->geometry(); };
+    // At the template's size every control stands at its rectangle.
+    for (const qv::ControlSpec& c : qv::MainWindowTemplate().controls) {
+        if (c.id >= 0 && c.kind != qv::ControlKind::Static) {
+            EXPECT_EQ(rect(c.id), u.Rect(c.x, c.y, c.width, c.height)) << c.id;
+        }
+    }
+    const QRect strip = window->findChild<QWidget*>("pictureStrip")->geometry();
+
+    // Larger: a quarter of the height to the input list, the rest to the scene list.
+    window->resize(base + QSize(200, 120));
+    EXPECT_EQ(rect(1004), u.Rect(7, 7, 481, 60).adjusted(0, 0, 200, 30));
+    EXPECT_EQ(rect(1005), u.Rect(218, 71, 58, 14).translated(0, 30));
+    EXPECT_EQ(rect(1006), u.Rect(445, 71, 43, 10).translated(200, 30));
+    EXPECT_EQ(rect(3), u.Rect(182, 88, 64, 14).translated(100, 30));
+    EXPECT_EQ(rect(1013), u.Rect(7, 105, 481, 75).adjusted(0, 30, 200, 120));
+    EXPECT_EQ(rect(1022), u.Rect(7, 183, 101, 12).translated(0, 120));
+    EXPECT_EQ(rect(1023), u.Rect(222, 184, 127, 8).adjusted(0, 120, 200, 120));
+    EXPECT_EQ(rect(1016), u.Rect(445, 183, 43, 12).translated(200, 120));
+    EXPECT_EQ(rect(1003), u.Rect(7, 296, 462, 14).adjusted(0, 120, 200, 120));
+    EXPECT_EQ(rect(1011), u.Rect(472, 296, 16, 14).translated(200, 120));
+    EXPECT_EQ(rect(1009), u.Rect(211, 315, 73, 14).translated(100, 120));
+    EXPECT_EQ(rect(1024), u.Rect(438, 314, 50, 14).translated(200, 120));
+    // The strip keeps its pictures' size, centred.
+    EXPECT_EQ(window->findChild<QWidget*>("pictureStrip")->geometry(), strip.translated(100, 120));
+
+    // At the smallest nothing overlaps and everything stays inside the window.
+    window->resize(1, 1);
+    const QSize least = window->size();
+    EXPECT_EQ(least, window->minimumSize());
+    EXPECT_LT(least.width(), base.width());
+    EXPECT_LT(least.height(), base.height());
+    const QRect inside(QPoint(0, 0), least);
+    for (const qv::ControlSpec& c : qv::MainWindowTemplate().controls) {
+        if (c.id >= 0 && c.id != 1017) {
+            EXPECT_TRUE(inside.contains(rect(c.id))) << c.id;
+        }
+    }
+    const QRect shrunk = window->findChild<QWidget*>("pictureStrip")->geometry();
+    EXPECT_LT(rect(1004).bottom(), rect(1005).top());
+    EXPECT_LT(rect(3).bottom(), rect(1013).top());
+    EXPECT_LT(rect(1013).bottom(), rect(1022).top());
+    EXPECT_LT(rect(1022).bottom(), shrunk.top());
+    EXPECT_LT(shrunk.bottom(), rect(1003).top());
+    EXPECT_LT(rect(1003).bottom(), rect(1009).top());
+    EXPECT_LT(rect(1021).right(), rect(1023).left());
+    EXPECT_LE(rect(1023).right(), rect(1025).left());
+    EXPECT_LT(rect(1005).right(), rect(1008).left());
+    EXPECT_LT(rect(1009).right(), rect(1014).left());
+    // The strip's pictures keep their shape (to a pixel).
+    const QRect frame = u.Rect(-1, 208, 498, 74);
+    EXPECT_NEAR(rect(1017).width() * frame.height(), frame.width() * rect(1017).height(),
+                frame.width());
+    EXPECT_EQ(shrunk, rect(1017).adjusted(0, -qv::PictureStrip::kLabelHeight, 0, 0));
+    // The selection status keeps room for its text.
+    EXPECT_GE(rect(1023).width(),
+              window->Control(1023)->fontMetrics().horizontalAdvance("length: 00:06:00, 3 clips"));
+    // A 1600 x 1000 screen at 200 % scaling (800 x 500 pixels as the window counts
+    // them) holds the smallest window with its frame and title bar.
+    EXPECT_LE(least.width(), 800 - 4);
+    EXPECT_LE(least.height(), 500 - 40);
 }
 
 TEST_F(MainWindowTest, FirstStartShowsAboutOnceAndTheButtonShowsItAgain) {
@@ -281,6 +355,13 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     EXPECT_EQ(Selected(), std::vector<int>{0});
     EXPECT_EQ(Focused(), 0);
     EXPECT_EQ(Status(), "length: 00:02:00, 1 clip");
+    // The fixed-length columns show their texts whole.
+    for (int c : {1, 2, 3, 5}) {
+        // (Through the base, where the size hint is public.)
+        EXPECT_GE(List()->columnWidth(c),
+                  static_cast<QAbstractItemView*>(List())->sizeHintForColumn(c))
+            << c;
+    }
 
     // NO by the button: row 0 off, on to row 1, the list keeps the focus.
     Button(1021)->click();
@@ -346,6 +427,83 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     EXPECT_EQ(saved.ReadText("", "last input"), a);
 }
 
+TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
+    window->Initialize();
+    auto* strip = window->findChild<qv::PictureStrip*>("pictureStrip");
+    ASSERT_NE(strip, nullptr);
+    auto shown = [&]() -> int {
+        if (!strip->ShowsScene()) {
+            return -1;
+        }
+        for (int i = 0; i < window->Model().scenes.Count(); ++i) {
+            if (strip->Frames()[0] == window->Model().scenes[i].firstFrame &&
+                strip->Decoder().FileName() == window->Model().scenes[i].sourceFile) {
+                return i;
+            }
+        }
+        return -2;  // a scene that is not in the list
+    };
+    EXPECT_EQ(shown(), -1);  // no scene loaded: nothing, no "00:00:00"
+    EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));
+
+    const std::string a = Tape("a.avi", {30, 20, 25}, kJuly, 1);
+    window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
+    filesToOpen = {a};
+    Button(1005)->click();
+    EXPECT_EQ(shown(), -1);  // an unscanned row, none selected
+    Button(3)->click();
+    EXPECT_EQ(shown(), 0);
+    Button(1021)->click();  // row 0: no; on to row 1
+    EXPECT_EQ(shown(), 1);
+
+    // The run follows the scene being written (scene 1 last); then back to row 2.
+    List()->setCurrentItem(List()->topLevelItem(2), 0, QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(shown(), 2);
+    window->Model().scenes[2].write = 0;
+    Button(1009)->click();
+    ASSERT_TRUE(WasAsked("completed successfully!"));
+    EXPECT_EQ(Selected(), std::vector<int>{2});
+    EXPECT_EQ(shown(), 2);
+
+    // Nothing selected: nothing shown.
+    List()->clearSelection();
+    EXPECT_EQ(shown(), -1);
+    List()->topLevelItem(2)->setSelected(true);
+    EXPECT_EQ(shown(), 2);
+
+    // The sources deleted and nothing left to scan: nothing shown, no labels.
+    window->Model().settings.deleteSourceFiles = 1;
+    Button(1009)->click();
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_EQ(List()->topLevelItemCount(), 0);
+    EXPECT_EQ(shown(), -1);
+    strip->DrawNow();
+    EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));
+}
+
+TEST_F(MainWindowTest, AdvancedRowIsTheAnchorOfShiftSelection) {
+    const std::string a = Tape("a.avi", {30, 20, 25, 40, 10}, kJuly, 1);
+    window->Initialize();
+    filesToOpen = {a};
+    Button(1005)->click();
+    Show();
+    Button(3)->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 5);
+    Activate();
+    List()->setFocus();
+    QTest::keyClick(window.get(), Qt::Key_W, Qt::AltModifier);  // row 0: YES, on to 1
+    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);  // row 1: no, on to 2
+    EXPECT_EQ(Selected(), std::vector<int>{2});
+    QTest::keyClick(List(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(Selected(), (std::vector<int>{2, 3}));
+    EXPECT_EQ(Focused(), 3);
+    // By the button too, clicked with the mouse.
+    QTest::mouseClick(Button(1022), Qt::LeftButton);  // rows 2 and 3: YES, on to 4
+    EXPECT_EQ(Selected(), std::vector<int>{4});
+    QTest::keyClick(List(), Qt::Key_Up, Qt::ShiftModifier);
+    EXPECT_EQ(Selected(), (std::vector<int>{3, 4}));
+}
+
 TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
     const std::string a = Tape("a.avi", {30}, kJuly, 1);
     window->Initialize();
@@ -358,6 +516,7 @@ TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
     Button(1011)->click();
     ASSERT_EQ(saveRequests.size(), 1u);
     EXPECT_EQ(saveRequests[0].title, "Set write name");
+    EXPECT_TRUE(saveRequests[0].pathMustExist);
     EXPECT_EQ(saveRequests[0].filters, (QStringList{"Avi Files (*.avi)", "All Files (*.*)"}));
     EXPECT_EQ(window->Control<QLineEdit>(1003)->text().toStdString(), dir.Path("holiday.avi"));
     EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("holiday"))));
@@ -429,6 +588,7 @@ TEST_F(MainWindowTest, SaveListWritesTheChosenTextFile) {
     Button(1016)->click();
     ASSERT_EQ(saveRequests.size(), 1u);
     EXPECT_EQ(saveRequests[0].title, "Save scenelist as textfile");
+    EXPECT_TRUE(saveRequests[0].pathMustExist);
     EXPECT_EQ(saveRequests[0].filters, (QStringList{"Text Files (*.txt)", "All Files (*.*)"}));
     EXPECT_TRUE(std::filesystem::exists(dir.Path("list.txt")));
     EXPECT_FALSE(qvtest::ReadFileBytes(dir.Path("list.txt")).empty());

@@ -87,6 +87,24 @@ TEST(OptionsDialogTest, ShowsEveryTextOfTheTemplate) {
     }
 }
 
+TEST(OptionsDialogTest, OneLineTextsAndCheckBoxesFitWithTheTemplatesMargin) {
+    Settings settings;
+    OptionsDialog dialog(settings, nullptr);
+    const int margin = dialog.Units().X(7);
+    int checked = 0;
+    for (QWidget* w : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        auto* label = qobject_cast<QLabel*>(w);
+        if ((label == nullptr || label->wordWrap()) && qobject_cast<QCheckBox*>(w) == nullptr) {
+            continue;
+        }
+        ++checked;
+        EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
+        EXPECT_LE(w->geometry().right() + 1 + margin, dialog.width())
+            << w->objectName().toStdString();
+    }
+    EXPECT_EQ(checked, 4);  // two check boxes, two labels
+}
+
 TEST(OptionsDialogTest, OpensWithTheSettingsValues) {
     Settings settings{1, 0, "DVVIDEO", 4};
     OptionsDialog dialog(settings, nullptr);

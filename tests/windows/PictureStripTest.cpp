@@ -194,17 +194,27 @@ TEST_F(PictureStripTest, FramesThatCannotBeDecodedAreGrey) {
     }
 }
 
-TEST_F(PictureStripTest, ShowNoneLetsGoOfTheFileAndDrawsGrey) {
+TEST_F(PictureStripTest, ShowNoneLetsGoOfTheFileAndDrawsGreyWithoutLabels) {
+    // Nothing shown yet: no labels, not even "00:00:00" for the empty range.
+    EXPECT_FALSE(strip_->ShowsScene());
+    EXPECT_EQ(strip_->Labels(), std::vector<std::string>(5));
     const std::string path = ColourFile();
     strip_->ShowScene(path, 10, 12);
     ASSERT_TRUE(strip_->Decoder().IsAttached());
+    strip_->DrawNow();
     strip_->ShowNone();
     EXPECT_FALSE(strip_->Decoder().IsAttached());
     EXPECT_EQ(strip_->Decoder().FileName(), "");
+    EXPECT_FALSE(strip_->ShowsScene());
+    EXPECT_EQ(strip_->Frames(), std::vector<int>(5, -1));
+    // What was drawn goes away shortly, as after any change of the shown scene.
+    EXPECT_TRUE(strip_->TimerActive());
+    EXPECT_EQ(strip_->TimerInterval(), 100);
     strip_->DrawNow();
     const QImage image = strip_->Drawing().toImage();
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(PictureColour(image, i), kGrey) << "picture " << i;
+        EXPECT_TRUE(LabelAllGrey(image, i)) << "label " << i;
     }
     // The same scene again opens the file again.
     strip_->ShowScene(path, 10, 12);

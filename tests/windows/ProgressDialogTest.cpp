@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -30,7 +31,9 @@ using qv::ProgressDialog;
 using qv::SimpleProgressDialog;
 using qvtest::Rgb;
 
-QString Percent(const qv::TemplateDialog& d) { return d.Control<QLabel>(1004)->text(); }
+QString Percent(const qv::TemplateDialog& d) {
+    return d.Control<QLabel>(1004)->text();
+}
 
 // A main window stand-in with a title, shown like the real one.
 std::unique_ptr<QWidget> MakeOwner() {
@@ -42,7 +45,7 @@ std::unique_ptr<QWidget> MakeOwner() {
 }
 
 class ProgressDialogTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<ProgressDialog> Make(QWidget* owner, const std::string& title = {}) {
         return std::make_unique<ProgressDialog>(owner, title, [this] { return now_; });
     }
@@ -134,8 +137,7 @@ TEST(ProgressPercentText, FollowsTheIntegerArithmetic) {
     EXPECT_EQ(qv::ProgressPercentText(150, 0, 100, 0), "50%");
     EXPECT_EQ(qv::ProgressPercentText(200, 0, 100, 0), "0%");
     // A range that does not start at 0.
-    EXPECT_EQ(qv::ProgressPercentText(15, 10, 20, 30000),
-              "50% (estimated time left: 1 minute)");
+    EXPECT_EQ(qv::ProgressPercentText(15, 10, 20, 30000), "50% (estimated time left: 1 minute)");
     // Remaining 59.x s, 60 s and 61 s.
     EXPECT_EQ(qv::ProgressPercentText(50, 0, 100, 59000), "50% (estimated time left: 1 minute)");
     EXPECT_EQ(qv::ProgressPercentText(50, 0, 100, 60000), "50% (estimated time left: 1 minute)");
@@ -227,11 +229,33 @@ TEST_F(ProgressDialogTest, MinimizingMinimizesTheOwnerAndShowsThePercentageInIts
     d.reset();
     EXPECT_TRUE(owner->isEnabled());
     EXPECT_EQ(owner->windowTitle(), "Quorvandel+");
+    // and brings it back: the work is done.
+    EXPECT_FALSE(owner->isMinimized());
+    EXPECT_TRUE(owner->isVisible());
+}
+
+TEST_F(ProgressDialogTest, AQuestionOpenWhileMinimizedStaysUsableWhenRestored) {
+    auto owner = MakeOwner();
+    auto d = Make(owner.get());
+    // The work asks something (the Confirm dialog, a message box) over the main window.
+    QMessageBox question(QMessageBox::Question, "Confirm", "Do you want to overwrite",
+                         QMessageBox::Yes | QMessageBox::No, owner.get());
+    question.setWindowModality(Qt::ApplicationModal);
+    question.show();
+    d->showMinimized();
+    EXPECT_FALSE(d->CancelRequested());  // pumps the events
+    owner->showNormal();
+    EXPECT_EQ(d->MinimizedOwner(), nullptr);
+    EXPECT_FALSE(owner->isEnabled());
+    EXPECT_TRUE(d->isEnabled());
+    EXPECT_TRUE(question.isEnabled());
+    EXPECT_TRUE(question.button(QMessageBox::Yes)->isEnabled());
+    question.hide();
 }
 
 // DV pictures shown as the preview.
 class ProgressPreviewTest : public ProgressDialogTest {
-protected:
+  protected:
     static constexpr Rgb kRed{0xC0, 0x40, 0x20};
     static constexpr Rgb kLight{0xE0, 0xE0, 0xE0};
     static constexpr Rgb kDark{0x20, 0x20, 0x20};
@@ -241,8 +265,8 @@ protected:
         const auto halves = qvtest::EncodeDvHalves(true, kLight, kDark);
         ASSERT_EQ(red.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         path_ = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(path_, qvtest::FixtureOptions{},
-                                            {{red, {}}, {halves, {}}}));
+        ASSERT_TRUE(
+            qvtest::WriteFixtureAvi(path_, qvtest::FixtureOptions{}, {{red, {}}, {halves, {}}}));
         reader_ = qv::OpenAviFile(path_);
         ASSERT_TRUE(reader_);
     }
@@ -261,8 +285,8 @@ protected:
             std::abs(got.blue() - want.b) <= kTolerance) {
             return ::testing::AssertionSuccess();
         }
-        return ::testing::AssertionFailure() << "got RGB(" << got.red() << "," << got.green()
-                                             << "," << got.blue() << ")";
+        return ::testing::AssertionFailure()
+               << "got RGB(" << got.red() << "," << got.green() << "," << got.blue() << ")";
     }
 
     qvtest::TempDir dir_;

@@ -1,6 +1,8 @@
 // Renders the main window with a scanned tape, a progress dialog, the clip sheet
-// and the options dialog into PNG files. With QV_SCREENSHOT_DIR set they are kept there (that is
-// how docs/screenshots is made); otherwise they go to a temporary folder.
+// and the options dialog into PNG files, on the offscreen platform (no window frames). With
+// QV_OFFSCREEN_SHOT_DIR set they are kept there; otherwise they go to a temporary
+// folder. (docs/screenshots comes from the X server test, with window frames, but for
+// the clip sheet, which is kept from here.)
 
 #include <gtest/gtest.h>
 
@@ -67,7 +69,7 @@ void Save(const QPixmap& picture, const std::string& folder, const char* name) {
 TEST(Screenshots, MainWindowProgressAndOptions) {
     qvtest::ScopedTimeZone utc("UTC");
     qvtest::TempDir dir;
-    const char* keep = std::getenv("QV_SCREENSHOT_DIR");
+    const char* keep = std::getenv("QV_OFFSCREEN_SHOT_DIR");
     const std::string folder = keep != nullptr ? keep : dir.Dir().string();
     ::setenv("QUORVANDEL_SETTINGS", dir.Path("settings.reg").c_str(), 1);
     const std::string tape = MakeTape(dir);

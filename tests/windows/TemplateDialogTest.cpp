@@ -40,4 +40,16 @@ TEST(TemplateDialog, BuildsEveryControlWithItsIdTextAndRectangle) {
     EXPECT_EQ(dialog.Control(99), nullptr);
 }
 
+TEST(TemplateDialog, DialogGrowsUntilItsOneLineTextsFitWithTheMargin) {
+    const std::string text = "a check box text far longer than its dialog is wide";
+    qv::DialogSpec layout{1, "Grows", 60, 30,
+                        {{1010, qv::ControlKind::CheckBox, text, 7, 7, 40, 10},
+                         {-1, qv::ControlKind::Static, "short", 7, 20, 40, 8}}};
+    qv::TemplateDialog dialog(layout, nullptr);
+    QWidget* box = dialog.Control(1010);
+    EXPECT_EQ(box->width(), box->sizeHint().width());
+    EXPECT_EQ(dialog.width(), box->x() + box->width() + dialog.Units().X(7));
+    EXPECT_EQ(dialog.height(), dialog.Units().Y(30));
+}
+
 }  // namespace

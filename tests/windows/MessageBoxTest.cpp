@@ -1,0 +1,160 @@
+// The message boxes, captioned with the program's name and showing the icon of
+// their kind, and the save dialog that refuses a name in a missing folder.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "app/MessageDialog.h"
+#include "app/SaveFileDialog.h"
+#include "support/AviFixture.h"
+
+namespace {
+
+using qv::Buttons;
+using qv::MessageKind;
+
+// Runs action on the modal box next shown: records its caption, icon and text,
+// then presses button.
+void OnNextBox(std::vector<std::string>* seen, QMessageBox::StandardButton button) {
+    QTimer::singleShot(0, [seen, button] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) {
+            seen->push_back("no message box");
+            return;
+        }
+        seen->push_back(box->windowTitle().toStdString() + "|" +
+                        std::to_string(static_cast<int>(box->icon())) + "|" +
+                        box->text().toStdString());
+        box->button(button)->click();
+    });
+}
+
+TEST(MessageBox, CaptionIsTheProgramsNameAndTheIconShowsTheKind) {
+    const struct {
+        MessageKind kind;
+        Buttons buttons;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons shown;
+        QMessageBox::StandardButton byDefault;
+    } rows[] = {
+        {MessageKind::Information, Buttons::Ok, QMessageBox::Information, QMessageBox::Ok,
+         QMessageBox::Ok},
+        {MessageKind::Information, Buttons::OkCancel, QMessageBox::Information,
+         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok},
+        {MessageKind::Warning, Buttons::Ok, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok},
+        {MessageKind::Question, Buttons::YesNo, QMessageBox::Question,
+         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
+        {MessageKind::Question, Buttons::YesNoDefaultNo, QMessageBox::Question,
+         QMessageBox::Yes | QMessageBox::No, QMessageBox::No},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.buttons));
+        auto box =
+            qv::MessageDialog::MakeBox(nullptr, row.kind, "first\r\nsecond", row.buttons, "");
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Quorvandel"));
+        EXPECT_EQ(box->icon(), row.icon);
+        EXPECT_EQ(box->standardButtons(), row.shown);
+        EXPECT_EQ(box->standardButton(box->defaultButton()), row.byDefault);
+        EXPECT_EQ(box->text(), QStringLiteral("first\nsecond"));
+    }
+    // A caption given by the caller stays.
+    EXPECT_EQ(qv::MessageDialog::MakeBox(nullptr, MessageKind::Warning, "x", Buttons::Ok,
+                                         "Cliplist Options")
+                  ->windowTitle(),
+              QStringLiteral("Cliplist Options"));
+}
+
+TEST(MessageBox, QuestionsAndFailuresHaveTheirKindUnlessTheAskerSaysOtherwise) {
+    qv::MessageDialog messages(nullptr);
+    messages.answerHook = [](const std::string&, Buttons, const std::string&) {
+        return qv::Answer::Ok;
+    };
+    messages.Tell("An error occured!");
+    EXPECT_EQ(messages.LastKind(), MessageKind::Warning);
+    messages.Ask("do you want to abort?", Buttons::YesNo);
+    EXPECT_EQ(messages.LastKind(), MessageKind::Question);
+    messages.Ask("there was an error reading the audio stream", Buttons::YesNoDefaultNo);
+    EXPECT_EQ(messages.LastKind(), MessageKind::Question);
+    messages.Ask("Can't read this file. a.avi", Buttons::OkCancel);
+    EXPECT_EQ(messages.LastKind(), MessageKind::Warning);
+    messages.Report("completed successfully!");
+    EXPECT_EQ(messages.LastKind(), MessageKind::Information);
+}
+
+TEST(MessageBox, ShownBoxAnswersWithTheButtonPressed) {
+    qv::MessageDialog messages(nullptr);
+    std::vector<std::string> seen;
+    OnNextBox(&seen, QMessageBox::No);
+    EXPECT_EQ(messages.Ask("Delete?", Buttons::YesNo), qv::Answer::No);
+    OnNextBox(&seen, QMessageBox::Ok);
+    messages.Report("completed successfully!");
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "Quorvandel|" + std::to_string(QMessageBox::Question) + "|Delete?",
+                        "Quorvandel|" + std::to_string(QMessageBox::Information) +
+                            "|completed successfully!"}));
+}
+
+TEST(MessageBox, AMinimizedOwnerComesBackBeforeTheBoxShows) {
+    QWidget owner;
+    owner.resize(300, 200);
+    owner.show();
+    owner.showMinimized();
+    ASSERT_TRUE(owner.isMinimized());
+    qv::MessageDialog messages(&owner);
+    std::vector<std::string> seen;
+    bool minimizedWhenShown = true;
+    QTimer::singleShot(0, [&] { minimizedWhenShown = owner.isMinimized(); });
+    OnNextBox(&seen, QMessageBox::Ok);
+    messages.Report("completed successfully!");
+    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_FALSE(minimizedWhenShown);
+    EXPECT_FALSE(owner.isMinimized());
+}
+
+TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
+    qvtest::TempDir dir;
+    const std::string missing = dir.Path("gone");
+    qv::SaveFileDialog dialog(nullptr, QStringLiteral("Set write name"),
+                              QString::fromStdString(dir.Dir().string()));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.SetPathMustExist(true);
+    std::vector<std::string> seen;
+    bool stayedOpen = false;
+    QTimer::singleShot(0, [&] {
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(missing + "/clips.avi"));
+        OnNextBox(&seen, QMessageBox::Ok);
+        dialog.accept();
+        stayedOpen = dialog.isVisible();
+        name->setText(QString::fromStdString(dir.Path("clips.avi")));
+        dialog.accept();
+    });
+    EXPECT_EQ(dialog.Choose(), dir.Path("clips.avi"));
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "Quorvandel|" + std::to_string(QMessageBox::Warning) + "|" + missing +
+                        "\nThis folder does not exist. Check the path and try again."}));
+
+    // Without the rule the same name is taken.
+    qv::SaveFileDialog free(nullptr, QStringLiteral("Save"),
+                            QString::fromStdString(dir.Dir().string()));
+    free.setOption(QFileDialog::DontUseNativeDialog);
+    QTimer::singleShot(0, [&] {
+        free.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+            ->setText(QString::fromStdString(missing + "/clips.avi"));
+        free.accept();
+    });
+    EXPECT_EQ(free.Choose(), missing + "/clips.avi");
+}
+
+}  // namespace
