@@ -14,6 +14,7 @@
 #include "app/MainWindowModel.h"
 #include "app/SceneListExport.h"
 #include "app/Settings.h"
+#include "app/Version.h"
 #include "platform/SettingsStore.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
@@ -53,6 +54,8 @@ const char kUsage[] =
     "                                        left unwritten (--only, --skip-undated) unless\n"
     "                                        --delete-unwritten is given too\n"
     "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n"
+    "  --version                             print the program's name and version\n"
+    "  -h, --help                            print this text\n"
     "\n"
     "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
     "without it the copy stops there.\n"
@@ -484,7 +487,14 @@ int main(int argc, char** argv) {
         return Scenes(command, args);
     }
     if (command == "-h" || command == "--help" || command == "help") {
-        std::cout << kUsage;
+        std::cout << "quorvandel-cli " << qv::kProgramVersion << "\n\n" << kUsage;
+        return 0;
+    }
+    if (command == "--version") {
+        if (!args.empty()) {
+            return Usage("--version takes no arguments");
+        }
+        std::cout << "quorvandel-cli (" << qv::kProgramName << ") " << qv::kProgramVersion << "\n";
         return 0;
     }
     return Usage("unknown command " + command);
