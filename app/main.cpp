@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     // QApplication takes its own options (-platform, -style, ...) out of argv.
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QString::fromLatin1(qv::kProgramVersion));
+    // The desktop entry it was started from, for its icon on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quorvandel.Quorvandel"));
     qv::SettingsStore store(qv::SettingsStore::DefaultPath());
     qv::MainWindow window(&store);
     window.Initialize();

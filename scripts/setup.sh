@@ -14,6 +14,8 @@ packages=(
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
+    librsvg2-bin                         # the icon's PNG sizes, rendered from its SVG
+    desktop-file-utils appstream         # the install test validates the desktop entry and metainfo
 )
 
 missing=()
