@@ -15,7 +15,7 @@ packages=(
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
     librsvg2-bin                         # the icon's PNG sizes, rendered from its SVG
-    desktop-file-utils appstream         # the install test validates the desktop entry and metainfo
+    desktop-file-utils appstream man-db file  # the install test checks what is installed
 )
 
 missing=()
