@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "app/Version.h"
 #include "resources/Templates.h"
 
 namespace qv {
@@ -58,6 +59,13 @@ AboutDialog::AboutDialog(QWidget* parent) : TemplateDialog(AboutTemplate(), pare
             auto* picture = new QLabel(frame);
             picture->setPixmap(ProgramIcon().pixmap(std::min(iconArea.width(), iconArea.height())));
             picture->resize(iconArea.size());
+        }
+    }
+    // The title line names the version this program was built as.
+    const QString title = QStringLiteral("Quorvandel V ");
+    for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (label->text().startsWith(title)) {
+            label->setText(title + QString::fromLatin1(kProgramVersion));
         }
     }
     if (auto* label = Control<QLabel>(1012)) {

@@ -16,6 +16,7 @@
 #include "app/MainWindowModel.h"
 #include "app/SceneListExport.h"
 #include "app/Settings.h"
+#include "app/Version.h"
 #include "platform/SettingsStore.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
@@ -68,6 +69,8 @@ const char kUsage[] =
     "                                        --crop cuts H pixels (rounded up to even) at each\n"
     "                                        side and V lines at top and bottom; --yes replaces\n"
     "                                        existing files that are not bitmaps\n"
+    "  --version                             print the program's name and version\n"
+    "  -h, --help                            print this text\n"
     "\n"
     "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
     "without it the copy stops there.\n"
@@ -622,10 +625,17 @@ int main(int argc, char** argv) {
     }
 #endif
     if (command == "-h" || command == "--help" || command == "help") {
-        std::cout << kUsage;
+        std::cout << "quorvandel-cli " << qv::kProgramVersion << "\n\n" << kUsage;
 #ifdef QV_CLI_SHEET
         std::cout << qv::kSheetUsage;
 #endif
+        return 0;
+    }
+    if (command == "--version") {
+        if (!args.empty()) {
+            return Usage("--version takes no arguments");
+        }
+        std::cout << "quorvandel-cli (" << qv::kProgramName << ") " << qv::kProgramVersion << "\n";
         return 0;
     }
     return Usage("unknown command " + command);

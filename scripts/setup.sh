@@ -16,6 +16,8 @@ packages=(
     fonts-dejavu-core                    # real text metrics for the window tests
     poppler-utils                        # tests read printed clip sheets with pdfinfo/pdfimages
     xvfb openbox xdotool x11-utils       # the program in a real X server (ctest -L xserver)
+    librsvg2-bin                         # the icon's PNG sizes, rendered from its SVG
+    desktop-file-utils appstream man-db file  # the install test checks what is installed
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/Version.h"
 #include "support/AviFixture.h"
 #include "support/Shell.h"
 
@@ -99,6 +100,27 @@ TEST_F(CliTest, WrongUsageGivesTheUsageTextAndExitCode2) {
         EXPECT_NE(r.err.find("usage: quorvandel-cli"), std::string::npos) << args;
         EXPECT_EQ(r.out, "") << args;
     }
+}
+
+TEST_F(CliTest, VersionAndHelpNameTheProjectVersion) {
+    const std::string version = qv::kProgramVersion;
+    ASSERT_FALSE(version.empty());
+    CliResult r = Run("--version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "quorvandel-cli (Quorvandel) " + version + "\n");
+    EXPECT_EQ(r.err, "");
+    for (const char* help : {"--help", "-h"}) {
+        r = Run(help);
+        EXPECT_EQ(r.exitCode, 0) << help;
+        EXPECT_EQ(r.out.rfind("quorvandel-cli " + version + "\n\nusage: quorvandel-cli", 0), 0u)
+            << help << ": " << r.out;
+        EXPECT_NE(r.out.find("--version"), std::string::npos) << help;
+        EXPECT_EQ(r.err, "") << help;
+    }
+    r = Run("--version extra");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("usage: quorvandel-cli"), std::string::npos);
 }
 
 TEST_F(CliTest, CopyWritesTheFramesWithTheRecordingTimeOfTheFirst) {
