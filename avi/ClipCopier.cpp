@@ -231,6 +231,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     int64_t written = 0;
     int64_t nextFrame = scene.firstFrame;
     File* videoFile = nullptr;  // the source's file, for chunks copied from it directly
+    int64_t advisedEnd = 0;     // the source's bytes up to here were asked for ahead
 
     while (written < scene.frameCount && !aborted) {
         if (written % kCancelPollFrames == 0 && AbortRequested(progress)) {
@@ -254,7 +255,12 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
             // that the disk reads the next batch while this one is written.
             AviStream::ChunkPlace first;
             if (video->Locate(static_cast<int>(nextFrame), &first)) {
-                first.file->WillNeed(first.position - 8, 2 * capacity);
+                const int64_t from = std::max(first.position - 8, advisedEnd);
+                const int64_t to = first.position - 8 + 2 * capacity;
+                if (to > from) {
+                    first.file->WillNeed(from, to - from);
+                    advisedEnd = to;
+                }
             }
             for (int64_t f = nextFrame; f < end; ++f) {
                 const uint32_t now = TickCount();

@@ -357,8 +357,15 @@ int64_t File::WriteAtCopying(int64_t position, const Part& head, File& source,
 }
 
 void File::WillNeed(int64_t position, int64_t count) {
-    if (fd_ >= 0 && position >= 0 && count > 0) {
-        ::posix_fadvise(fd_, static_cast<off_t>(position), static_cast<off_t>(count),
+    if (fd_ < 0 || position < 0 || count <= 0) {
+        return;
+    }
+    // The system reads at most about its largest request per call and drops the rest
+    // of a larger range: ask in pieces.
+    constexpr int64_t kPiece = int64_t{1} << 20;
+    for (int64_t at = position; at < position + count; at += kPiece) {
+        ::posix_fadvise(fd_, static_cast<off_t>(at),
+                        static_cast<off_t>(std::min(kPiece, position + count - at)),
                         POSIX_FADV_WILLNEED);
     }
 }
