@@ -4,6 +4,7 @@
 // page cache. Kept apart from BenchAvi.h so that a benchmark that makes no AVI
 // needs nothing of it.
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,6 +129,34 @@ inline bool WaitChild(pid_t pid, Timing& t, int* statusOut = nullptr) {
         *statusOut = status;
     }
     return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs a program with its output thrown away; false unless it exits with 0.
+inline bool RunQuiet(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return false;
+    }
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Runs argv[0] (looked up in PATH) to its end, then sync, timing both: a write

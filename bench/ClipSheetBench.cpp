@@ -39,6 +39,7 @@
 
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
+#include "bench/BenchUtil.h"
 #include "clipsheet/ClipSheetWindow.h"
 #include "dv/PackedDib.h"
 #include "dv/PictureDecoder.h"
@@ -52,45 +53,12 @@ constexpr int kScenes = 500;
 constexpr int kFramesPerScene = 3;
 constexpr int kSheetPictures = 30;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0.0;
-    }
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
-
-// Runs a program with its output thrown away; false unless it exits with 0.
-bool Run(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid < 0) {
-        return false;
-    }
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
-        std::vector<char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+double Ms(Clock::duration d) { return qvbench::Milliseconds(d); }
+using qvbench::Median;
+using qvbench::RunQuiet;
 
 bool MakeCapture(const std::string& path, int frames) {
-    return Run({"ffmpeg", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
+    return RunQuiet({"ffmpeg", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
                 "testsrc=size=720x576:rate=25", "-frames:v", std::to_string(frames), "-c:v",
                 "dvvideo", "-pix_fmt", "yuv420p", "-f", "avi", path});
 }
@@ -269,7 +237,7 @@ int main(int argc, char** argv) {
     std::vector<double> cliMs, ffmpegMs;
     for (int r = 0; r < repeat; ++r) {
         auto t0 = Clock::now();
-        const bool ok = Run({QV_CLI_PATH, "sheet", capture, "-o", pdf, "--pics-per-scene", "0",
+        const bool ok = RunQuiet({QV_CLI_PATH, "sheet", capture, "-o", pdf, "--pics-per-scene", "0",
                              "--secs-per-pic", std::to_string(secsPerPic)});
         cliMs.push_back(Ms(Clock::now() - t0));
         if (!ok) {
@@ -280,7 +248,7 @@ int main(int argc, char** argv) {
         for (int f : sheetFrames) {
             char at[32];
             std::snprintf(at, sizeof at, "%.2f", f / 25.0);
-            if (!Run({"ffmpeg", "-y", "-loglevel", "error", "-ss", at, "-i", capture, "-frames:v",
+            if (!RunQuiet({"ffmpeg", "-y", "-loglevel", "error", "-ss", at, "-i", capture, "-frames:v",
                       "1", png})) {
                 std::fprintf(stderr, "ffmpeg failed at %s s\n", at);
                 return 1;

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "avi/AviReader.h"
+#include "bench/BenchUtil.h"
 #include "dv/PackedDib.h"
 #include "dv/PictureDecoder.h"
 #include "progress/PictureStrip.h"
@@ -54,47 +55,14 @@ constexpr int kStripWidth = 750;
 constexpr int kStripHeight = 120 + qv::PictureStrip::kLabelHeight;
 constexpr int kDecodeFrames = 200;  // frames decoded by each decode row
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-    if (v.empty()) {
-        return 0.0;
-    }
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
-
-// Runs a program with its output thrown away; false unless it exits with 0.
-bool Run(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid < 0) {
-        return false;
-    }
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
-        std::vector<char*> argv;
-        for (const std::string& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+double Ms(Clock::duration d) { return qvbench::Milliseconds(d); }
+using qvbench::Median;
+using qvbench::RunQuiet;
 
 // Wall time of a program run in milliseconds; negative when it failed.
 double TimeRun(const std::vector<std::string>& args) {
     const auto t0 = Clock::now();
-    const bool ok = Run(args);
+    const bool ok = RunQuiet(args);
     const double ms = Ms(Clock::now() - t0);
     return ok ? ms : -1.0;
 }
@@ -237,7 +205,7 @@ int main(int argc, char** argv) {
     const std::string file = folder + "/bench_strip_" + std::to_string(getpid()) + ".avi";
     std::printf("making %s: %d frames of PAL DV with ffmpeg...\n", file.c_str(), kFrames);
     const std::string seconds = std::to_string(kFrames / 25);
-    if (!Run({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+    if (!RunQuiet({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
               "testsrc=size=720x576:rate=25", "-f", "lavfi", "-i",
               "sine=frequency=440:sample_rate=48000", "-t", seconds, "-c:v", "dvvideo",
               "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-ac", "2", file})) {
