@@ -1,0 +1,73 @@
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "avi/AviReader.h"
+#include "dv/Datestamp.h"
+#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzTargets.h"
+#include "platform/Questions.h"
+
+namespace qvfuzz {
+
+namespace {
+
+class CountingQuestions : public qv::Questions {
+public:
+    qv::Answer Ask(const std::string&, qv::Buttons buttons, const std::string&) override {
+        ++asked;
+        return buttons == qv::Buttons::Ok ? qv::Answer::Ok : qv::Answer::Cancel;
+    }
+    int asked = 0;
+};
+
+// Runs inside the scratch folder, so that the relative names of "REF " chunks
+// find the data file; the working folder is restored afterwards.
+class InScratchFolder {
+public:
+    InScratchFolder() {
+        char* cwd = ::getcwd(nullptr, 0);
+        Check(cwd != nullptr, "no working folder");
+        previous_ = cwd;
+        ::free(cwd);
+        Check(::chdir(ScratchDir().c_str()) == 0, "cannot enter the scratch folder");
+    }
+    ~InScratchFolder() { Check(::chdir(previous_.c_str()) == 0, "cannot leave the scratch folder"); }
+
+private:
+    std::string previous_;
+};
+
+}  // namespace
+
+int FuzzDatestamp(const uint8_t* data, size_t size) {
+    const uint8_t* end = data + size;
+    const uint8_t* marker =
+        std::search(data, end, kRefDataMarker.begin(), kRefDataMarker.end());
+    const std::string path = WriteScratchFile("input.avi", data, static_cast<size_t>(marker - data));
+    if (marker != end) {
+        const uint8_t* ref = marker + kRefDataMarker.size();
+        WriteScratchFile("r", ref, static_cast<size_t>(end - ref));
+    }
+    {
+        InScratchFolder inScratch;
+        if (auto reader = qv::OpenAviFile(path); reader && reader->StreamCount() > 0) {
+            qv::AviStream& video = *reader->Stream(0);
+            qv::RefFileCache cache;
+            CountingQuestions questions;
+            std::string referenced;
+            const int frames = video.Length();
+            for (int frame = 0; frame < frames; ++frame) {
+                (void)qv::ReadFrameDatestamp(video, frame, cache, &referenced, &questions);
+            }
+            Check(questions.asked <= 1, "an unreadable reference reported more than once");
+            (void)qv::ReadFrameDatestamp(video, -1, cache, nullptr, nullptr);
+            (void)qv::ReadFrameDatestamp(video, frames, cache, nullptr, nullptr);
+        }
+    }
+    ClearScratch();
+    return 0;
+}
+
+}  // namespace qvfuzz
