@@ -15,6 +15,9 @@ packages=(
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
 )
+if [ "$preset" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtime
+fi
 
 missing=()
 for p in "${packages[@]}"; do
