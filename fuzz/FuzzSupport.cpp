@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdio>
@@ -78,6 +79,18 @@ namespace {
 // file fits and long audio runs take few calls.
 constexpr int kReadBuffer = 256 * 1024;
 
+// Where reading goes on after a read at unit gave nothing: the next chunk. A
+// damaged index entry may claim far more units than the file holds; they all
+// fail alike, and one read each would only measure this loop.
+int NextChunkUnit(qv::AviStream& stream, int unit) {
+    auto* riff = dynamic_cast<qv::RiffAviStream*>(&stream);
+    const int e = riff != nullptr ? riff->FindEntry(unit) : -1;
+    if (e < 0 || static_cast<size_t>(e) + 1 >= riff->Entries().size()) {
+        return riff != nullptr ? stream.Length() : unit + 1;
+    }
+    return std::max(unit + 1, riff->Entries()[static_cast<size_t>(e) + 1].firstUnit);
+}
+
 void ReadEveryUnit(qv::AviStream& stream, std::vector<uint8_t>& buffer) {
     const int length = stream.Length();
     Check(length >= 0, "negative stream length");
@@ -89,7 +102,7 @@ void ReadEveryUnit(qv::AviStream& stream, std::vector<uint8_t>& buffer) {
         Check(unitsRead >= 0 && unitsRead <= length - unit, "units read out of range");
         Check(bytesRead >= 0 && bytesRead <= kReadBuffer, "bytes read out of range");
         Check(read == (bytesRead > 0), "result disagrees with bytes read");
-        unit += unitsRead > 0 ? unitsRead : 1;
+        unit = unitsRead > 0 ? unit + unitsRead : NextChunkUnit(stream, unit);
     }
     // Reads outside the stream and with no room give nothing.
     for (int unit : {-1, length, INT_MAX}) {
