@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,8 +15,13 @@ namespace qvfuzz {
 
 namespace {
 
-// Small, so that a scene of a few frames takes several refills and segments.
-constexpr size_t kCopyBuffer = 16 * 1024;
+// Small, so that a scene of a few frames takes several refills and segments:
+// 16 KiB, or room for two and a half of the source's first frame when that is
+// larger (real DV), at most 1 MiB.
+size_t CopyBufferFor(qv::AviStream& video) {
+    const int64_t frame = video.ChunkSize(0);
+    return static_cast<size_t>(std::clamp<int64_t>(frame * 5 / 2, 16 * 1024, 1 << 20));
+}
 constexpr uint32_t kSegmentLimit = 64 * 1024;
 constexpr int32_t kTime = 1089800430;  // 2004-07-14 10:20:30 UTC
 
@@ -53,7 +59,7 @@ int FuzzClipCopier(const uint8_t* data, size_t size) {
         scene.frameCount = count;
         scene.datestamp = kTime;
 
-        std::vector<uint8_t> buffer(kCopyBuffer);
+        std::vector<uint8_t> buffer(CopyBufferFor(*reader->Stream(0)));
         GoOnQuestions questions;
         qv::SilentProgress progress;
         qv::ClipCopier copier(questions);

@@ -17,6 +17,7 @@ packages=(
 )
 if [ "$preset" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtime
+    packages+=(dvgrab)                    # seed files of another DV AVI writer
 fi
 
 missing=()
