@@ -4,6 +4,7 @@
 #include <string>
 
 #include "avi/AviReader.h"
+#include "avi/RiffAviReader.h"
 #include "dv/Datestamp.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/FuzzTargets.h"
@@ -58,8 +59,16 @@ int FuzzDatestamp(const uint8_t* data, size_t size) {
             CountingQuestions questions;
             std::string referenced;
             const int frames = video.Length();
-            for (int frame = 0; frame < frames; ++frame) {
-                (void)qv::ReadFrameDatestamp(video, frame, cache, &referenced, &questions);
+            // The first unit of every chunk: every frame of a video stream. A damaged
+            // file whose stream 0 is audio counts sample frames, up to 2^31 of them
+            // in one chunk; one read per chunk keeps the walk as long as the index.
+            auto* riff = dynamic_cast<qv::RiffAviStream*>(&video);
+            Check(riff != nullptr, "stream 0 is not a file's stream");
+            for (const qv::IndexEntry& entry : riff->Entries()) {
+                if (entry.firstUnit < frames) {
+                    (void)qv::ReadFrameDatestamp(video, entry.firstUnit, cache, &referenced,
+                                                 &questions);
+                }
             }
             Check(questions.asked <= 1, "an unreadable reference reported more than once");
             (void)qv::ReadFrameDatestamp(video, -1, cache, nullptr, nullptr);

@@ -1,6 +1,9 @@
 #include "fuzz/FuzzSupport.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <array>
@@ -26,7 +29,8 @@ public:
         if (!std::filesystem::is_directory(base, ec) || ::access(base.c_str(), W_OK) != 0) {
             base = std::filesystem::temp_directory_path();
         }
-        std::string pattern = (base / "qvfuzz-XXXXXX").string();
+        RemoveLeftovers(base);
+        std::string pattern = (base / ("qvfuzz-" + std::to_string(::getpid()) + "-XXXXXX")).string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             Fail("cannot make the scratch folder");
         }
@@ -39,6 +43,22 @@ public:
     const std::string& Dir() const { return dir_; }
 
 private:
+    // A run ended by a fault or a time limit leaves its folder behind; the folders
+    // of processes that no longer run go at the next start.
+    static void RemoveLeftovers(const std::filesystem::path& base) {
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(base, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("qvfuzz-", 0) != 0) {
+                continue;
+            }
+            const long pid = std::strtol(name.c_str() + 7, nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+                std::filesystem::remove_all(entry.path(), ec);
+            }
+        }
+    }
+
     std::string dir_;
 };
 

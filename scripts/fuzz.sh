@@ -4,7 +4,8 @@
 # most 5 seconds for one input (a few milliseconds is usual; a quadratic walk
 # over a file of a few hundred KiB takes far longer). Seeds from
 # scripts/fuzz-corpus.sh; what the run adds is kept in build/fuzz/corpus/TARGET
-# for the next run, a faulting input in build/fuzz/findings/.
+# for the next run, a faulting input in build/fuzz/findings/ (an absolute path:
+# the datestamp target runs inside its scratch folder).
 #   scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]
 # TARGET: avi_reader datestamp settings clip_copier timecode bitmap.
 # Exits non-zero when an input faulted.
@@ -29,4 +30,4 @@ corpus=build/fuzz/corpus/$target
 mkdir -p "$corpus" build/fuzz/findings
 "$program" "$corpus" "build/fuzz/seeds/$target" \
     -max_total_time="$seconds" -rss_limit_mb=1024 -malloc_limit_mb=256 -timeout=5 \
-    -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" "$@"
+    -print_final_stats=1 -artifact_prefix="$PWD/build/fuzz/findings/$target-" "$@"
