@@ -83,6 +83,19 @@ void RiffAviStream::SetHeader(std::vector<uint8_t> header) {
         sampleIndexed_ = false;
         unitSize_ = 0;
     }
+    // Entries read before this header ("indx" first, or a second "strh") were
+    // counted in the units of the old type: count them again in the new ones, so
+    // that the stream's length and its entries' units agree.
+    if (!entries_.empty()) {
+        std::vector<IndexEntry> entries = std::move(entries_);
+        entries_.clear();
+        unitCount_ = 0;
+        for (const IndexEntry& e : entries) {
+            if (!AddEntry(e.position, e.size)) {
+                break;
+            }
+        }
+    }
 }
 
 void RiffAviStream::SetFormat(std::vector<uint8_t> format) {

@@ -65,6 +65,16 @@ FourCC DefaultChunkId(int number, FourCC type) {
            static_cast<FourCC>(static_cast<uint8_t>(suffix[1])) << 24;
 }
 
+// The source's id for stream number's chunks ("00db" rather than "00dc" for
+// some capture programs' video) when it names that stream; a damaged index may
+// give one stream another's id, and the copy's walk would then take its chunks
+// for the other stream's.
+FourCC ChunkIdFor(int number, const RiffAviStream& from) {
+    const FourCC fallback = DefaultChunkId(number, from.Type());
+    const FourCC id = from.ChunkId();
+    return id != 0 && (id & 0xFFFF) == (fallback & 0xFFFF) ? id : fallback;
+}
+
 }  // namespace
 
 std::string TemporaryNameFor(const std::string& destinationName) {
@@ -240,7 +250,7 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
         RiffAviStream& from = *source.RiffStream(i);
         auto stream = std::make_unique<RiffAviWriteStream>(*this, i);
         stream->audio_ = from.IsAudio();
-        stream->chunkId_ = from.ChunkId() != 0 ? from.ChunkId() : DefaultChunkId(i, from.Type());
+        stream->chunkId_ = ChunkIdFor(i, from);
         if (stream->audio_) {
             uint32_t largest = 0;
             for (const IndexEntry& e : from.Entries()) {

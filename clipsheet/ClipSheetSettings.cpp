@@ -94,10 +94,16 @@ bool SaveClipSheetSettings(const ClipSheetSettings& settings, SettingsStore& sto
 }
 
 std::optional<int32_t> ParseTimecode(std::string_view text, float fps) {
-    const auto nominal = static_cast<int64_t>(fps + 0.5f);
-    if (nominal <= 0) {
+    // Not a number counts as no rate; a rate beyond 32 bits of frames per second
+    // (an infinite one too) has no count that fits.
+    const float rounded = fps + 0.5f;
+    if (!(rounded >= 1.0f)) {
         return 0;
     }
+    if (!(rounded < 2147483648.0f)) {
+        return std::nullopt;
+    }
+    const auto nominal = static_cast<int64_t>(rounded);
     // "%d:%d:%d:%d": each number may follow blanks; the colons must follow the
     // number directly.
     int64_t parts[4] = {};

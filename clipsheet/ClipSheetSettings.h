@@ -58,8 +58,9 @@ bool SaveClipSheetSettings(const ClipSheetSettings& settings, SettingsStore& sto
 // numbers "H:M:S:F", read from the right (F; S:F; M:S:F; H:M:S:F) by scanf's
 // rules for "%d:%d:%d:%d". The count uses the nominal rate (fps rounded), then
 // is scaled to the real rate (30 -> 29.97 divides by 1.001). Text without a
-// number gives 0, as does a rate that rounds to 0 or less. Nothing when the
-// count does not fit a signed 32-bit integer.
+// number gives 0, as does a rate that rounds to 0 or less or is not a number.
+// Nothing when the count does not fit a signed 32-bit integer, or the rate does
+// not (an infinite one).
 std::optional<int32_t> ParseTimecode(std::string_view text, float fps);
 
 // A whole integer as an edit field holds it: blanks around it, an optional

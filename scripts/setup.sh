@@ -19,6 +19,10 @@ packages=(
     librsvg2-bin                         # the icon's PNG sizes, rendered from its SVG
     desktop-file-utils appstream man-db file  # the install test checks what is installed
 )
+if [ "$preset" = fuzz ]; then
+    packages+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtime
+    packages+=(dvgrab)                    # seed files of another DV AVI writer
+fi
 
 missing=()
 for p in "${packages[@]}"; do

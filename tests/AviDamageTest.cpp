@@ -552,6 +552,58 @@ TEST_F(AviDamageTest, StreamChunksOutsideAnyStreamList) {
     Exercise(*reader);
 }
 
+TEST_F(AviDamageTest, StandardIndexBeforeTheStreamHeader) {
+    // An "indx" read before the "strh" that makes the stream audio: its entries
+    // count as sample frames all the same, and the length agrees with them.
+    qvtest::RiffBuilder b;
+    const size_t riff = b.BeginList("RIFF", "AVI ");
+    const size_t hdrl = b.BeginList("LIST", "hdrl");
+    const size_t strl = b.BeginList("LIST", "strl");
+    const size_t indx = b.BeginChunk("indx");
+    b.U16(2);        // wLongsPerEntry
+    b.U8(0);         // bIndexSubType
+    b.U8(1);         // bIndexType: of chunks
+    b.U32(2);        // nEntriesInUse
+    b.Code("00wb");  // dwChunkId
+    b.U64(0);        // qwBaseOffset: offsets from the file start
+    b.U32(0);        // dwReserved
+    const size_t entries = b.Position();
+    b.Zeros(16);     // two entries: dwOffset, dwSize
+    b.End(indx);
+    std::vector<uint8_t> strh = StrhData("auds");
+    qvtest::PutLe32(strh, 44, 4);  // dwSampleSize
+    b.Chunk("strh", strh);
+    b.End(strl);
+    b.End(hdrl);
+    const size_t movi = b.BeginList("LIST", "movi");
+    std::vector<uint8_t> data(600);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<uint8_t>(i);
+    }
+    const size_t first = b.Position();
+    b.Chunk("00wb", std::vector<uint8_t>(data.begin(), data.begin() + 200));
+    const size_t second = b.Position();
+    b.Chunk("00wb", std::vector<uint8_t>(data.begin() + 200, data.end()));
+    b.End(movi);
+    b.End(riff);
+    std::vector<uint8_t>& bytes = b.Bytes();
+    qvtest::PutLe32(bytes, entries, static_cast<uint32_t>(first + 8));
+    qvtest::PutLe32(bytes, entries + 4, 200);
+    qvtest::PutLe32(bytes, entries + 8, static_cast<uint32_t>(second + 8));
+    qvtest::PutLe32(bytes, entries + 12, 400);
+
+    auto reader = OpenBytes(bytes);
+    ASSERT_NE(reader, nullptr);
+    ASSERT_EQ(reader->StreamCount(), 1);
+    qv::AviStream& audio = *reader->Stream(0);
+    ASSERT_TRUE(audio.IsAudio());
+    EXPECT_EQ(audio.Length(), 150);  // 600 bytes of 4-byte sample frames
+    EXPECT_EQ(qvtest::ReadUnits(audio, 50, 100, 4000).bytes,
+              std::vector<uint8_t>(data.begin() + 200, data.end()));
+    EXPECT_TRUE(qvtest::ReadUnits(audio, 150, 1, 4000).bytes.empty());
+    Exercise(*reader);
+}
+
 TEST_F(AviDamageTest, DescribeWithoutFormats) {
     qvtest::RiffBuilder b;
     const size_t riff = b.BeginList("RIFF", "AVI ");

@@ -1304,6 +1304,31 @@ TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
     }
 }
 
+// A damaged standard index that gives the audio the video's chunk id ("00dc"): the
+// copy names each stream's chunks by its own number, so that reading the copy back
+// does not take audio chunks for frames.
+TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
+    const FixtureOptions o = Options(DvType::Type2, Generation::OpenDml);
+    const std::vector<FixtureFrame> frames = qvtest::MakePatternFrames(o, 3, 200);
+    const std::string path = WriteSource("wrong-id.avi", o, frames);
+    auto bytes = ReadFileBytes(path);
+    const size_t ix01 = qvtest::FindFourCC(bytes, "ix01");
+    ASSERT_NE(ix01, qvtest::kNotFound);
+    ASSERT_TRUE(qvtest::PatchFile(path, ix01 + 16, {'0', '0', 'd', 'c'}));  // dwChunkId
+    auto source = qv::OpenAviFile(path);
+    ASSERT_NE(source, nullptr);
+    ASSERT_EQ(source->FrameCount(), 3);
+
+    const std::string out = dir_.Path("wrong-id-out.avi");
+    ASSERT_TRUE(Copy(*source, out, 0, 2));
+    const auto copy = ReadFileBytes(out);
+    EXPECT_NE(qvtest::FindFourCC(copy, "01wb"), qvtest::kNotFound);
+    auto reread = qv::OpenAviFile(out);
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(reread->FrameCount(), 2);
+    EXPECT_FALSE(reread->IndexRebuilt());
+}
+
 // A stream that would need more than the 1024 standard indexes of its super index
 // (1,048,576 chunks) gets its further chunks refused; the file stays sound.
 TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -132,6 +133,10 @@ TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
         {"1:2:3:4:5", 25.0f, 90000 * 1 + 1500 * 2 + 25 * 3 + 4},
         {"00:01:00", 29.97f, 29},  // 30 / 1.001
         {"00:00:30", 0.4f, 0},     // a rate rounding to 0
+        {"00:00:30", -4e34f, 0},
+        {"00:00:30", std::numeric_limits<float>::quiet_NaN(), 0},
+        {"00:00:30", 3e9f, std::nullopt},  // a rate beyond 32 bits
+        {"00:00:30", std::numeric_limits<float>::infinity(), std::nullopt},
         {"2147483647", 25.0f, 2147483647},
         {"-2147483648", 25.0f, -2147483648},
         // Counts beyond 32 bits are refused, never wrapped.
