@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "app/MainView.h"
 #include "app/MainWindowModel.h"
@@ -23,6 +24,7 @@
 #include "platform/SettingsStore.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
+#include "avi/Riff.h"
 #include "dv/Datestamp.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -49,9 +51,9 @@ struct CommandText {
 
 const CommandText kCommands[] = {
     {"info",
-     "  info FILE...                          describe each AVI file on one line\n"},
+     "  info FILE... [--json]                 describe each AVI file on one line\n"},
     {"datestamps",
-     "  datestamps FILE [--from N] [--count M]\n"
+     "  datestamps FILE [--from N] [--count M] [--json]\n"
      "                                        print each frame's recording date and time\n"},
     {"copy",
      "  copy SOURCE --first N --count M DEST [--yes] [--ignore-audio-errors]\n"
@@ -222,25 +224,122 @@ bool ParseNumbers(const std::string& list, int minimum, std::vector<int>& number
     }
 }
 
-int Info(const std::vector<std::string>& args) {
+// JSON output: an array with one object a line, as scan --json has always written
+// it ("key": value, ", " between members). Texts that are not UTF-8 (a file name
+// may be any bytes) get U+FFFD for each bad byte.
+std::string JsonValue(const nlohmann::ordered_json& value) {
+    if (value.is_object()) {
+        std::string out = "{";
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            out += (it == value.begin() ? "" : ", ") + JsonValue(it.key()) + ": " +
+                   JsonValue(it.value());
+        }
+        return out + "}";
+    }
+    if (value.is_array()) {
+        std::string out = "[";
+        for (size_t i = 0; i < value.size(); ++i) {
+            out += (i == 0 ? "" : ", ") + JsonValue(value[i]);
+        }
+        return out + "]";
+    }
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Writes an array one element a line: "[", then each element, then "]".
+class JsonLines {
+public:
+    explicit JsonLines(std::string& out) : out_(out) { out_ += "["; }
+    void Add(const nlohmann::ordered_json& element) {
+        out_ += (count_++ == 0 ? "\n  " : ",\n  ") + JsonValue(element);
+    }
+    void End() { out_ += count_ > 0 ? "\n]\n" : "]\n"; }
+
+private:
+    std::string& out_;
+    size_t count_ = 0;
+};
+
+// A recording time in the JSON output: seconds since 1970 UTC, 0 for none.
+int64_t JsonDatestamp(qv::Datestamp d) { return d == -1 ? 0 : d; }
+
+std::string ScenesJson(const qv::SceneList& scenes) {
+    std::string out;
+    JsonLines lines(out);
+    for (int i = 0; i < scenes.Count(); ++i) {
+        const qv::Scene& s = scenes[i];
+        lines.Add({{"outputName", s.outputName},
+                   {"sourceFile", s.sourceFile},
+                   {"referencedFile", s.referencedFile},
+                   {"nameSuffix", s.nameSuffix},
+                   {"write", s.write},
+                   {"wholeFile", s.wholeFile},
+                   {"firstFrame", s.firstFrame},
+                   {"frameCount", s.frameCount},
+                   {"datestamp", s.datestamp}});
+    }
+    lines.End();
+    return out;
+}
+
+// What info tells of a file, with the names scan --json gives the same things.
+nlohmann::ordered_json FileJson(const std::string& name, qv::AviReader& reader) {
+    nlohmann::ordered_json streams = nlohmann::ordered_json::array();
+    for (int i = 0; i < reader.StreamCount(); ++i) {
+        qv::AviStream* s = reader.Stream(i);
+        if (s == nullptr) {
+            continue;
+        }
+        nlohmann::ordered_json stream = {{"type", qv::FourCCText(s->Type())}};
+        if (const auto v = s->GetVideoFormat()) {
+            stream["width"] = v->width;
+            stream["height"] = v->height;
+        }
+        if (const auto a = s->GetAudioFormat()) {
+            stream["bitsPerSample"] = a->bitsPerSample;
+            stream["samplesPerSecond"] = a->samplesPerSec;
+            stream["channels"] = a->channels;
+        }
+        streams.push_back(stream);
+    }
+    return {{"sourceFile", name},
+            {"type", reader.Kind()},
+            {"frameCount", reader.FrameCount()},
+            {"framesPerSecond", reader.FramesPerSecond()},
+            {"streams", streams},
+            {"indexRebuilt", reader.IndexRebuilt() ? 1 : 0}};
+}
+
+int Info(const std::vector<std::string>& args, bool json) {
     if (args.empty()) {
         return CommandUsage("info", "info needs at least one file");
     }
     int result = 0;
+    std::string out;
+    JsonLines lines(out);
     for (const std::string& name : args) {
         auto reader = OpenOrReport(name);
         if (!reader) {
             result = kExitFailure;
             continue;
         }
-        std::cout << reader->Describe() << "\n";
+        if (json) {
+            lines.Add(FileJson(name, *reader));
+        } else {
+            std::cout << reader->Describe() << "\n";
+        }
     }
-    return result;
+    if (json) {
+        lines.End();
+        std::cout << out << std::flush;
+    }
+    return std::cout ? result : kExitFailure;
 }
 
 struct DatestampsOptions {
     std::vector<std::string> files;
     std::optional<std::string> from, count;
+    bool json = false;
 };
 
 int Datestamps(const DatestampsOptions& o) {
@@ -269,17 +368,28 @@ int Datestamps(const DatestampsOptions& o) {
     qv::TerminalQuestions questions;
     qv::RefFileCache cache;
     std::string out;
+    std::optional<JsonLines> lines;
+    if (o.json) {
+        lines.emplace(out);
+    }
     for (int f = from; f < last; ++f) {
         qv::Datestamp d = qv::ReadFrameDatestamp(*video, f, cache, nullptr, &questions);
-        out += std::to_string(f);
-        out += '\t';
-        // -1 is a recorded time the platform cannot represent: no date either.
-        out += d != 0 && d != -1 ? qv::FormatLocalTime(d, "%Y-%m-%d %H:%M:%S") : "n/a";
-        out += '\n';
+        if (lines) {
+            lines->Add({{"frame", f}, {"datestamp", JsonDatestamp(d)}});
+        } else {
+            out += std::to_string(f);
+            out += '\t';
+            // -1 is a recorded time the platform cannot represent: no date either.
+            out += d != 0 && d != -1 ? qv::FormatLocalTime(d, "%Y-%m-%d %H:%M:%S") : "n/a";
+            out += '\n';
+        }
         if (out.size() > 1 << 16) {
             std::cout << out;
             out.clear();
         }
+    }
+    if (lines) {
+        lines->End();
     }
     std::cout << out << std::flush;
     cache.Close();
@@ -397,46 +507,6 @@ std::string CheckSceneOptions(const std::string& command, SceneOptions& o) {
         return "list needs -o LIST.txt";
     }
     return {};
-}
-
-std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-std::string ScenesJson(const qv::SceneList& scenes) {
-    std::string out = "[";
-    for (int i = 0; i < scenes.Count(); ++i) {
-        const qv::Scene& s = scenes[i];
-        out += i == 0 ? "\n" : ",\n";
-        out += "  {\"outputName\": " + JsonText(s.outputName) +
-               ", \"sourceFile\": " + JsonText(s.sourceFile) +
-               ", \"referencedFile\": " + JsonText(s.referencedFile) +
-               ", \"nameSuffix\": " + JsonText(s.nameSuffix) +
-               ", \"write\": " + std::to_string(s.write) +
-               ", \"wholeFile\": " + std::to_string(s.wholeFile) +
-               ", \"firstFrame\": " + std::to_string(s.firstFrame) +
-               ", \"frameCount\": " + std::to_string(s.frameCount) +
-               ", \"datestamp\": " + std::to_string(s.datestamp) + "}";
-    }
-    return out + (scenes.Count() > 0 ? "\n]\n" : "]\n");
 }
 
 // Scans the files into model; false when the scan did not cover every file.
@@ -657,7 +727,9 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> infoFiles;
     CLI::App* info = AddCommand(app, "info");
+    bool infoJson = false;
     info->add_option("FILE", infoFiles);
+    info->add_flag("--json", infoJson, "describe the files as JSON");
 
     DatestampsOptions datestamps;
     CLI::App* datestampsCommand = AddCommand(app, "datestamps");
@@ -666,6 +738,7 @@ int main(int argc, char** argv) {
         ->type_name("N");
     datestampsCommand->add_option("--count", datestamps.count, "at most M frames")
         ->type_name("M");
+    datestampsCommand->add_flag("--json", datestamps.json, "print the frames as JSON");
 
     CopyOptions copy;
     CLI::App* copyCommand = AddCommand(app, "copy");
@@ -789,7 +862,7 @@ int main(int argc, char** argv) {
         return CommandUsage(name, problem);
     }
     if (command == info) {
-        return Info(infoFiles);
+        return Info(infoFiles, infoJson);
     }
     if (command == datestampsCommand) {
         return Datestamps(datestamps);
