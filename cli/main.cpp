@@ -74,7 +74,8 @@ const CommandText kCommands[] = {
      "                                        left unwritten (--only, --skip-undated) unless\n"
      "                                        --delete-unwritten is given too\n"},
     {"list",
-     "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n"},
+     "  list FILE... -o LIST.txt [--remove-overlaps] [--output PATH] [--skip-undated]\n"
+     "                                        find the scenes and save the list as a text file\n"},
     {"bitmaps",
      "  bitmaps FILE... -o BASE.bmp [--output PATH] [--optical[=0..4]] [--only N,M,...]\n"
      "          [--length SECONDS] [--deinterlace none|even|odd] [--crop H,V] [--yes]\n"
@@ -416,7 +417,8 @@ int Copy(const CopyOptions& o) {
     const bool ignoreAudioErrors = o.ignoreAudioErrors;
     const bool yes = o.yes;
     if (files.size() != 2 || first < 0 || count < 1) {
-        return CommandUsage("copy", "copy needs SOURCE, --first N, --count M (at least 1) and DEST");
+        return CommandUsage("copy",
+                            "copy needs SOURCE, --first N, --count M (at least 1) and DEST");
     }
     auto reader = OpenOrReport(files[0]);
     if (!reader) {
