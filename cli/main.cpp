@@ -112,7 +112,7 @@ std::string UsageText() {
     return text + kUsageTail + "\n" + kExitCodes;
 }
 
-// The usage of one command: its entry, and with the options its help lists.
+// The usage of one command: a header line and its entry of the usage text.
 std::string CommandUsageText(const std::string& name) {
     std::string text = "usage: quorvandel-cli " + name + " ...\n\n";
     for (const CommandText& c : kCommands) {

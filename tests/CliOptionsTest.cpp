@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 
@@ -16,8 +17,9 @@ namespace {
 using qvtest::CliResult;
 using qvtest::Quote;
 
-const char* const kCommands[] = {"info",  "datestamps", "copy",    "scan",
-                                 "split", "list",       "bitmaps", "sheet"};
+// The commands every build has; sheet comes with the windows' drawing code.
+const char* const kCoreCommands[] = {"info",  "datestamps", "copy",   "scan",
+                                     "split", "list",       "bitmaps"};
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -37,6 +39,18 @@ class CliOptionsTest : public ::testing::Test {
   protected:
     CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
+    // The commands the program's help names.
+    std::vector<std::string> Commands() {
+        const std::string help = Run("--help").out;
+        std::vector<std::string> commands;
+        const std::regex entry("\n  ([a-z]+) ");
+        for (auto it = std::sregex_iterator(help.begin(), help.end(), entry);
+             it != std::sregex_iterator(); ++it) {
+            commands.push_back((*it)[1]);
+        }
+        return commands;
+    }
+
     qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
 };
@@ -44,7 +58,11 @@ class CliOptionsTest : public ::testing::Test {
 // COMMAND --help (also -h, and --help COMMAND): that command's usage, its options,
 // the exit codes; every option of the synopsis is listed, and only those.
 TEST_F(CliOptionsTest, EachCommandsHelpListsItsOptionsAndTheExitCodes) {
-    for (const std::string command : kCommands) {
+    const std::vector<std::string> commands = Commands();
+    for (const char* command : kCoreCommands) {
+        EXPECT_NE(std::find(commands.begin(), commands.end(), command), commands.end()) << command;
+    }
+    for (const std::string& command : commands) {
         for (const std::string& args :
              {command + " --help", command + " -h", "--help " + command}) {
             SCOPED_TRACE(args);
@@ -111,10 +129,14 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
         {"sheet " + t + " -o " + pdf + " --pics-per-line 31",
          "--pics-per-line needs a number from"},
     };
+    const std::vector<std::string> commands = Commands();
     for (const Row& row : rows) {
+        const std::string command = row.args.substr(0, row.args.find(' '));
+        if (std::find(commands.begin(), commands.end(), command) == commands.end()) {
+            continue;  // not in this build
+        }
         SCOPED_TRACE(row.args);
         const CliResult r = Run(row.args);
-        const std::string command = row.args.substr(0, row.args.find(' '));
         EXPECT_EQ(r.exitCode, 2);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind("quorvandel-cli: " + row.problem, 0), 0u) << r.err;
@@ -163,9 +185,6 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
     }
     // The program's help names every command, and how to get a command's help.
     const CliResult help = Run("--help");
-    for (const std::string command : kCommands) {
-        EXPECT_TRUE(Has(help.out, "\n  " + command + " ")) << command;
-    }
     EXPECT_TRUE(Has(help.out, "COMMAND --help"));
     EXPECT_TRUE(Has(help.out, "(130, 143, 129)"));
 }
