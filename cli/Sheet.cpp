@@ -4,6 +4,8 @@
 #include <QPageSize>
 #include <QPdfWriter>
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "app/MainWindowModel.h"
 #include "app/SceneList.h"
 #include "app/Settings.h"
+#include "cli/Options.h"
 #include "cli/Terminal.h"
 #include "clipsheet/ClipSheetLayout.h"
 #include "clipsheet/ClipSheetSettings.h"
@@ -44,112 +47,64 @@ class SheetView : public HeadlessView {
     }
 };
 
-struct SheetOptions {
-    std::vector<std::string> files;
-    std::string pdf;
-    std::string output;
-    bool optical = false;
-    int sensitivity = -1;  // -1: the stored setting
-    std::vector<int> only;
-    std::optional<std::string> headline;
-    std::optional<int32_t> picsPerLine, picsPerScene, secsPerPic, fontSize;
-    std::optional<std::string> timecodeOffset;
-    bool noFileNames = false;
-    bool noTimecode = false;
-};
-
 std::optional<int32_t> Number(const std::string& text, IntRange range) {
     const std::optional<int32_t> v = ParseEditInteger(text);
     return v && range.Holds(*v) ? v : std::nullopt;
 }
 
-std::string Parse(const std::vector<std::string>& args, SheetOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string v;
-        auto value = [&] {
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        struct NumberOption {
-            const char* name;
-            IntRange range;
-            std::optional<int32_t>* field;
-        };
-        const NumberOption numbers[] = {
-            {"--pics-per-line", kPicsPerLineRange, &o.picsPerLine},
-            {"--pics-per-scene", kPicsPerSceneRange, &o.picsPerScene},
-            {"--secs-per-pic", kSecsPerPicRange, &o.secsPerPic},
-            {"--font-size", kFontSizeRange, &o.fontSize},
-        };
-        const NumberOption* number = nullptr;
-        for (const NumberOption& n : numbers) {
-            if (a == n.name) {
-                number = &n;
-            }
+// The options' texts converted and checked; what is wrong, or an empty text.
+struct CheckedOptions {
+    int sensitivity = -2;  // -2: no --optical; -1: the stored setting
+    std::vector<int> only;
+    std::optional<int32_t> picsPerLine, picsPerScene, secsPerPic, fontSize;
+};
+
+std::string Check(const SheetOptions& o, CheckedOptions& c) {
+    struct NumberOption {
+        const char* name;
+        IntRange range;
+        const std::optional<std::string>* text;
+        std::optional<int32_t>* field;
+    };
+    const NumberOption numbers[] = {
+        {"--pics-per-line", kPicsPerLineRange, &o.picsPerLine, &c.picsPerLine},
+        {"--pics-per-scene", kPicsPerSceneRange, &o.picsPerScene, &c.picsPerScene},
+        {"--secs-per-pic", kSecsPerPicRange, &o.secsPerPic, &c.secsPerPic},
+        {"--font-size", kFontSizeRange, &o.fontSize, &c.fontSize},
+    };
+    for (const NumberOption& n : numbers) {
+        if (*n.text && !(*n.field = Number(**n.text, n.range))) {
+            return std::string(n.name) + " needs a number from " + std::to_string(n.range.min) +
+                   " to " + std::to_string(n.range.max);
         }
-        if (number != nullptr) {
-            if (!value() || !(*number->field = Number(v, number->range))) {
-                return a + " needs a number from " + std::to_string(number->range.min) + " to " +
-                       std::to_string(number->range.max);
+    }
+    if (o.headline && o.headline->size() > kMaxHeadlineChars) {
+        return "--headline takes at most " + std::to_string(kMaxHeadlineChars) + " characters";
+    }
+    if (o.only) {
+        const std::string& v = *o.only;
+        size_t start = 0;
+        while (true) {
+            const size_t comma = v.find(',', start);
+            const std::string item =
+                v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            const std::optional<int32_t> n = Number(item, IntRange{1, 0x7fffffff});
+            if (!n) {
+                return "--only needs scene numbers from 1, separated by commas";
             }
-        } else if (a == "-o" || a == "--output" || a == "--headline" || a == "--timecode-offset") {
-            if (!value()) {
-                return a + " needs a value";
+            c.only.push_back(*n);
+            if (comma == std::string::npos) {
+                break;
             }
-            if (a == "-o") {
-                o.pdf = v;
-            } else if (a == "--output") {
-                o.output = v;
-            } else if (a == "--headline") {
-                if (v.size() > kMaxHeadlineChars) {
-                    return "--headline takes at most " + std::to_string(kMaxHeadlineChars) +
-                           " characters";
-                }
-                o.headline = v;
-            } else {
-                o.timecodeOffset = v;
-            }
-        } else if (a == "--only") {
-            if (!value()) {
-                return "--only needs scene numbers";
-            }
-            size_t start = 0;
-            while (true) {
-                const size_t comma = v.find(',', start);
-                const std::string item =
-                    v.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-                const std::optional<int32_t> n = Number(item, IntRange{1, 0x7fffffff});
-                if (!n) {
-                    return "--only needs scene numbers from 1, separated by commas";
-                }
-                o.only.push_back(*n);
-                if (comma == std::string::npos) {
-                    break;
-                }
-                start = comma + 1;
-            }
-        } else if (a == "--optical") {
-            o.optical = true;
-        } else if (a.rfind("--optical=", 0) == 0) {
-            const std::string level = a.substr(10);
-            if (level.size() != 1 || level[0] < '0' || level[0] > '4') {
-                return "--optical takes a sensitivity from 0 to 4";
-            }
-            o.optical = true;
-            o.sensitivity = level[0] - '0';
-        } else if (a == "--no-file-names") {
-            o.noFileNames = true;
-        } else if (a == "--no-timecode") {
-            o.noTimecode = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a;
-        } else {
-            o.files.push_back(a);
+            start = comma + 1;
         }
+    }
+    if (!o.optical.empty()) {
+        const std::optional<int> sensitivity = OpticalSensitivity(o.optical);
+        if (!sensitivity) {
+            return "--optical takes a sensitivity from 0 to 4";
+        }
+        c.sensitivity = *sensitivity;
     }
     if (o.files.empty()) {
         return "sheet needs at least one file";
@@ -162,9 +117,32 @@ std::string Parse(const std::vector<std::string>& args, SheetOptions& o) {
 
 }  // namespace
 
-int SheetCommand(const std::vector<std::string>& args, int (*usage)(const std::string&)) {
-    SheetOptions o;
-    if (const std::string problem = Parse(args, o); !problem.empty()) {
+void AddSheetOptions(CLI::App& command, SheetOptions& o) {
+    command.add_option("FILE", o.files);
+    command.add_option("-o", o.pdf, "the PDF file to print into; required")
+        ->type_name("SHEET.pdf");
+    command.add_option("--output", o.output, "the base of the scenes' output names")
+        ->type_name("PATH");
+    AddOpticalOption(command, o.optical);
+    command.add_option("--only", o.only, "just the scenes of those numbers (from 1)")
+        ->type_name("N,M,...");
+    command.add_option("--headline", o.headline, "the headline above the pictures")
+        ->type_name("TEXT");
+    command.add_option("--pics-per-line", o.picsPerLine, "pictures in one line")->type_name("N");
+    command.add_option("--pics-per-scene", o.picsPerScene, "pictures of one scene at most")
+        ->type_name("N");
+    command.add_option("--secs-per-pic", o.secsPerPic, "seconds of a scene per picture")
+        ->type_name("N");
+    command.add_option("--timecode-offset", o.timecodeOffset, "added to every timecode shown")
+        ->type_name("MM:SS:FF");
+    command.add_option("--font-size", o.fontSize, "the size of the texts")->type_name("N");
+    command.add_flag("--no-file-names", o.noFileNames, "show no file names");
+    command.add_flag("--no-timecode", o.noTimecode, "show no timecodes");
+}
+
+int SheetCommand(const SheetOptions& o, const std::function<int(const std::string&)>& usage) {
+    CheckedOptions c;
+    if (const std::string problem = Check(o, c); !problem.empty()) {
         return usage(problem);
     }
     for (const std::string& f : o.files) {
@@ -193,8 +171,8 @@ int SheetCommand(const std::vector<std::string>& args, int (*usage)(const std::s
     LoadSettings(stored, store);
     model.settings.codec = stored.codec;
     bool scanned = false;
-    if (o.optical) {
-        model.settings.optSensitivity = o.sensitivity >= 0 ? o.sensitivity : stored.optSensitivity;
+    if (c.sensitivity >= -1) {
+        model.settings.optSensitivity = c.sensitivity >= 0 ? c.sensitivity : stored.optSensitivity;
         scanned = model.ScanOptical(true);
     } else {
         scanned = model.ScanDatestamps(true);
@@ -207,9 +185,9 @@ int SheetCommand(const std::vector<std::string>& args, int (*usage)(const std::s
 
     SceneList& scenes = model.scenes;
     for (int i = 0; i < scenes.Count(); ++i) {
-        scenes[i].write = o.only.empty() ? 1 : 0;
+        scenes[i].write = c.only.empty() ? 1 : 0;
     }
-    for (int n : o.only) {
+    for (int n : c.only) {
         if (n > scenes.Count()) {
             std::cerr << "quorvandel-cli: there is no scene " << n << "\n";
             return kExitFailure;
@@ -227,10 +205,10 @@ int SheetCommand(const std::vector<std::string>& args, int (*usage)(const std::s
         settings.timecodeOffset = *offset;
     }
     if (o.headline) settings.headline = *o.headline;
-    if (o.picsPerLine) settings.picsPerLine = *o.picsPerLine;
-    if (o.picsPerScene) settings.picsPerScene = *o.picsPerScene;
-    if (o.secsPerPic) settings.secsPerPic = *o.secsPerPic;
-    if (o.fontSize) settings.fontSize = *o.fontSize;
+    if (c.picsPerLine) settings.picsPerLine = *c.picsPerLine;
+    if (c.picsPerScene) settings.picsPerScene = *c.picsPerScene;
+    if (c.secsPerPic) settings.secsPerPic = *c.secsPerPic;
+    if (c.fontSize) settings.fontSize = *c.fontSize;
     if (o.noFileNames) settings.showFileNames = 0;
     if (o.noTimecode) settings.showTimecode = 0;
 

@@ -8,9 +8,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "app/MainView.h"
 #include "app/MainWindowModel.h"
@@ -20,12 +24,14 @@
 #include "platform/SettingsStore.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
+#include "avi/Riff.h"
 #include "dv/Datestamp.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/Progress.h"
 #include "platform/Questions.h"
+#include "cli/Options.h"
 #include "cli/Terminal.h"
 #include "clipsheet/BitmapExport.h"
 #ifdef QV_CLI_SHEET
@@ -37,58 +43,129 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "usage: quorvandel-cli COMMAND ...\n"
-    "\n"
-    "commands:\n"
-    "  info FILE...                          describe each AVI file on one line\n"
-    "  datestamps FILE [--from N] [--count M]\n"
-    "                                        print each frame's recording date and time\n"
-    "  copy SOURCE --first N --count M DEST [--yes] [--ignore-audio-errors]\n"
-    "                                        copy frames N..N+M-1 with their audio into DEST;\n"
-    "                                        --yes overwrites an existing DEST without asking\n"
-    "  scan [--optical[=0..4]] [--remove-overlaps] [--output PATH] [--skip-undated] [--json]\n"
-    "       FILE...                          find the scenes and print the scene list;\n"
-    "                                        --optical by picture changes, at a sensitivity\n"
-    "                                        from 0 (very high) to 4 (very low)\n"
-    "  split FILE... --output PATH [--remove-overlaps] [--delete-sources] [--skip-undated]\n"
-    "        [--only N,M,...] [--yes]        find the scenes and write each into a file of its\n"
-    "                                        own named PATH'<recording time>; --only writes\n"
-    "                                        just the scenes of those numbers (from 1);\n"
-    "        [--delete-unwritten]            --delete-sources deletes a source once all its\n"
-    "        [--ignore-audio-errors]         scenes are written, and keeps one with scenes\n"
-    "                                        left unwritten (--only, --skip-undated) unless\n"
-    "                                        --delete-unwritten is given too\n"
-    "  list FILE... -o LIST.txt              find the scenes and save the list as a text file\n"
-    "  bitmaps FILE... -o BASE.bmp [--output PATH] [--optical[=0..4]] [--only N,M,...]\n"
-    "          [--length SECONDS] [--deinterlace none|even|odd] [--crop H,V] [--yes]\n"
-    "                                        find the scenes and save each one's middle frame\n"
-    "                                        as BASE'<recording time>.bmp: all scenes, those\n"
-    "                                        numbered with --only, and of them those within two\n"
-    "                                        seconds of --length; --deinterlace keeps one field,\n"
-    "                                        --crop cuts H pixels (rounded up to even) at each\n"
-    "                                        side and V lines at top and bottom; --yes replaces\n"
-    "                                        existing files that are not bitmaps\n"
+// Each command's entry in the usage text: its synopsis and what it does.
+struct CommandText {
+    const char* name;
+    const char* entry;
+};
+
+const CommandText kCommands[] = {
+    {"info",
+     "  info FILE... [--json]                 describe each AVI file on one line\n"},
+    {"datestamps",
+     "  datestamps FILE [--from N] [--count M] [--json]\n"
+     "                                        print each frame's recording date and time\n"},
+    {"copy",
+     "  copy SOURCE --first N --count M DEST [--yes] [--ignore-audio-errors]\n"
+     "                                        copy frames N..N+M-1 with their audio into DEST;\n"
+     "                                        --yes overwrites an existing DEST without asking\n"},
+    {"scan",
+     "  scan [--optical[=0..4]] [--remove-overlaps] [--output PATH] [--skip-undated] [--json]\n"
+     "       FILE...                          find the scenes and print the scene list;\n"
+     "                                        --optical by picture changes, at a sensitivity\n"
+     "                                        from 0 (very high) to 4 (very low)\n"},
+    {"split",
+     "  split FILE... --output PATH [--remove-overlaps] [--delete-sources] [--skip-undated]\n"
+     "        [--only N,M,...] [--yes]        find the scenes and write each into a file of its\n"
+     "                                        own named PATH'<recording time>; --only writes\n"
+     "                                        just the scenes of those numbers (from 1);\n"
+     "        [--delete-unwritten]            --delete-sources deletes a source once all its\n"
+     "        [--ignore-audio-errors]         scenes are written, and keeps one with scenes\n"
+     "                                        left unwritten (--only, --skip-undated) unless\n"
+     "                                        --delete-unwritten is given too\n"},
+    {"list",
+     "  list FILE... -o LIST.txt [--remove-overlaps] [--output PATH] [--skip-undated]\n"
+     "                                        find the scenes and save the list as a text file\n"},
+    {"bitmaps",
+     "  bitmaps FILE... -o BASE.bmp [--output PATH] [--optical[=0..4]] [--only N,M,...]\n"
+     "          [--length SECONDS] [--deinterlace none|even|odd] [--crop H,V] [--yes]\n"
+     "                                        find the scenes and save each one's middle frame\n"
+     "                                        as BASE'<recording time>.bmp: all scenes, those\n"
+     "                                        numbered with --only, and of them those within two\n"
+     "                                        seconds of --length; --deinterlace keeps one field,\n"
+     "                                        --crop cuts H pixels (rounded up to even) at each\n"
+     "                                        side and V lines at top and bottom; --yes replaces\n"
+     "                                        existing files that are not bitmaps\n"},
+#ifdef QV_CLI_SHEET
+    {"sheet", qv::kSheetUsage},
+#endif
+};
+
+const char kUsageTail[] =
     "  --version                             print the program's name and version\n"
     "  -h, --help                            print this text\n"
+    "  COMMAND --help                        print the options of COMMAND\n"
     "\n"
     "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
-    "without it the copy stops there.\n"
-    "\n"
+    "without it the copy stops there.\n";
+
+const char kExitCodes[] =
     "exit codes: 0 done, 1 failed, 2 wrong usage; copy, split and bitmaps interrupted by\n"
     "SIGINT, SIGTERM or SIGHUP remove the file being written, delete no source and exit\n"
     "with 128 + the signal's number (130, 143, 129)\n";
+
+std::string UsageText() {
+    std::string text = "usage: quorvandel-cli COMMAND ...\n\ncommands:\n";
+    for (const CommandText& c : kCommands) {
+        text += c.entry;
+    }
+    return text + kUsageTail + "\n" + kExitCodes;
+}
+
+// The usage of one command: a header line and its entry of the usage text.
+std::string CommandUsageText(const std::string& name) {
+    std::string text = "usage: quorvandel-cli " + name + " ...\n\n";
+    for (const CommandText& c : kCommands) {
+        if (name == c.name) {
+            text += c.entry;
+        }
+    }
+    return text;
+}
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) {
         std::cerr << "quorvandel-cli: " << problem << "\n";
     }
-    std::cerr << kUsage;
-#ifdef QV_CLI_SHEET
-    std::cerr << qv::kSheetUsage;
-#endif
+    std::cerr << UsageText();
     return kExitUsage;
 }
+
+int CommandUsage(const std::string& command, const std::string& problem) {
+    std::cerr << "quorvandel-cli: " << problem << "\n"
+              << CommandUsageText(command) << "\n"
+              << "quorvandel-cli " << command << " --help lists its options\n\n"
+              << kExitCodes;
+    return kExitUsage;
+}
+
+// A command's help: its usage entry, its options, the exit codes.
+class CommandFormatter : public CLI::Formatter {
+public:
+    CommandFormatter() {
+        column_width(40);
+        label("Usage", "usage");
+    }
+    std::string make_description(const CLI::App*) const override { return {}; }
+    std::string make_usage(const CLI::App* app, std::string) const override {
+        return CommandUsageText(app->get_name());
+    }
+    std::string make_positionals(const CLI::App*) const override { return {}; }
+    // --optical{...}: the value a flag takes when given without one is not shown.
+    std::string make_option_name(const CLI::Option* opt, bool positional) const override {
+        std::string name = CLI::Formatter::make_option_name(opt, positional);
+        if (const size_t brace = name.find('{'); brace != std::string::npos) {
+            name.erase(brace, name.find('}', brace) + 1 - brace);
+        }
+        return name;
+    }
+    // --optical[=0..4]: an optional value is written onto the name.
+    std::string make_option_opts(const CLI::Option* opt) const override {
+        const std::string text = opt->get_option_text();
+        return text.rfind("[=", 0) == 0 ? text : CLI::Formatter::make_option_opts(opt);
+    }
+    std::string make_footer(const CLI::App*) const override { return kExitCodes; }
+};
 
 // Why fileName cannot be read as an AVI file, or empty when it can.
 std::string OpenProblem(const std::string& fileName) {
@@ -148,44 +225,140 @@ bool ParseNumbers(const std::string& list, int minimum, std::vector<int>& number
     }
 }
 
-int Info(const std::vector<std::string>& args) {
+// JSON output: an array with one object a line, as scan --json has always written
+// it ("key": value, ", " between members). Texts that are not UTF-8 (a file name
+// may be any bytes) get U+FFFD for each bad byte.
+std::string JsonValue(const nlohmann::ordered_json& value) {
+    if (value.is_object()) {
+        std::string out = "{";
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            out += (it == value.begin() ? "" : ", ") + JsonValue(it.key()) + ": " +
+                   JsonValue(it.value());
+        }
+        return out + "}";
+    }
+    if (value.is_array()) {
+        std::string out = "[";
+        for (size_t i = 0; i < value.size(); ++i) {
+            out += (i == 0 ? "" : ", ") + JsonValue(value[i]);
+        }
+        return out + "]";
+    }
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Writes an array one element a line: "[", then each element, then "]".
+class JsonLines {
+public:
+    explicit JsonLines(std::string& out) : out_(out) { out_ += "["; }
+    void Add(const nlohmann::ordered_json& element) {
+        out_ += (count_++ == 0 ? "\n  " : ",\n  ") + JsonValue(element);
+    }
+    void End() { out_ += count_ > 0 ? "\n]\n" : "]\n"; }
+
+private:
+    std::string& out_;
+    size_t count_ = 0;
+};
+
+// A recording time in the JSON output: seconds since 1970 UTC, 0 for none.
+int64_t JsonDatestamp(qv::Datestamp d) { return d == -1 ? 0 : d; }
+
+std::string ScenesJson(const qv::SceneList& scenes) {
+    std::string out;
+    JsonLines lines(out);
+    for (int i = 0; i < scenes.Count(); ++i) {
+        const qv::Scene& s = scenes[i];
+        lines.Add({{"outputName", s.outputName},
+                   {"sourceFile", s.sourceFile},
+                   {"referencedFile", s.referencedFile},
+                   {"nameSuffix", s.nameSuffix},
+                   {"write", s.write},
+                   {"wholeFile", s.wholeFile},
+                   {"firstFrame", s.firstFrame},
+                   {"frameCount", s.frameCount},
+                   {"datestamp", s.datestamp}});
+    }
+    lines.End();
+    return out;
+}
+
+// What info tells of a file, with the names scan --json gives the same things.
+nlohmann::ordered_json FileJson(const std::string& name, qv::AviReader& reader) {
+    nlohmann::ordered_json streams = nlohmann::ordered_json::array();
+    for (int i = 0; i < reader.StreamCount(); ++i) {
+        qv::AviStream* s = reader.Stream(i);
+        if (s == nullptr) {
+            continue;
+        }
+        nlohmann::ordered_json stream = {{"type", qv::FourCCText(s->Type())}};
+        if (const auto v = s->GetVideoFormat()) {
+            stream["width"] = v->width;
+            stream["height"] = v->height;
+        }
+        if (const auto a = s->GetAudioFormat()) {
+            stream["bitsPerSample"] = a->bitsPerSample;
+            stream["samplesPerSecond"] = a->samplesPerSec;
+            stream["channels"] = a->channels;
+        }
+        streams.push_back(stream);
+    }
+    return {{"sourceFile", name},
+            {"type", reader.Kind()},
+            {"frameCount", reader.FrameCount()},
+            {"framesPerSecond", reader.FramesPerSecond()},
+            {"streams", streams},
+            {"indexRebuilt", reader.IndexRebuilt() ? 1 : 0}};
+}
+
+int Info(const std::vector<std::string>& args, bool json) {
     if (args.empty()) {
-        return Usage("info needs at least one file");
+        return CommandUsage("info", "info needs at least one file");
     }
     int result = 0;
+    std::string out;
+    JsonLines lines(out);
     for (const std::string& name : args) {
         auto reader = OpenOrReport(name);
         if (!reader) {
             result = kExitFailure;
             continue;
         }
-        std::cout << reader->Describe() << "\n";
-    }
-    return result;
-}
-
-int Datestamps(const std::vector<std::string>& args) {
-    std::string fileName;
-    int from = 0;
-    int count = -1;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--from" || a == "--count") {
-            if (i + 1 >= args.size() || !ParseCount(args[i + 1].c_str(), a == "--from" ? &from : &count)) {
-                return Usage(a + " needs a number");
-            }
-            ++i;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Usage("unknown option " + a);
-        } else if (fileName.empty()) {
-            fileName = a;
+        if (json) {
+            lines.Add(FileJson(name, *reader));
         } else {
-            return Usage("datestamps takes one file");
+            std::cout << reader->Describe() << "\n";
         }
     }
-    if (fileName.empty()) {
-        return Usage("datestamps needs a file");
+    if (json) {
+        lines.End();
+        std::cout << out << std::flush;
     }
+    return std::cout ? result : kExitFailure;
+}
+
+struct DatestampsOptions {
+    std::vector<std::string> files;
+    std::optional<std::string> from, count;
+    bool json = false;
+};
+
+int Datestamps(const DatestampsOptions& o) {
+    int from = 0;
+    int count = -1;
+    for (const auto& [name, text, value] :
+         {std::tuple{"--from", &o.from, &from}, std::tuple{"--count", &o.count, &count}}) {
+        if (*text && !ParseCount((*text)->c_str(), value)) {
+            return CommandUsage("datestamps", std::string(name) + " needs a number");
+        }
+    }
+    if (o.files.size() > 1) {
+        return CommandUsage("datestamps", "datestamps takes one file");
+    }
+    if (o.files.empty()) {
+        return CommandUsage("datestamps", "datestamps needs a file");
+    }
+    const std::string& fileName = o.files[0];
     auto reader = OpenOrReport(fileName);
     if (!reader) {
         return kExitFailure;
@@ -196,49 +369,56 @@ int Datestamps(const std::vector<std::string>& args) {
     qv::TerminalQuestions questions;
     qv::RefFileCache cache;
     std::string out;
+    std::optional<JsonLines> lines;
+    if (o.json) {
+        lines.emplace(out);
+    }
     for (int f = from; f < last; ++f) {
         qv::Datestamp d = qv::ReadFrameDatestamp(*video, f, cache, nullptr, &questions);
-        out += std::to_string(f);
-        out += '\t';
-        // -1 is a recorded time the platform cannot represent: no date either.
-        out += d != 0 && d != -1 ? qv::FormatLocalTime(d, "%Y-%m-%d %H:%M:%S") : "n/a";
-        out += '\n';
+        if (lines) {
+            lines->Add({{"frame", f}, {"datestamp", JsonDatestamp(d)}});
+        } else {
+            out += std::to_string(f);
+            out += '\t';
+            // -1 is a recorded time the platform cannot represent: no date either.
+            out += d != 0 && d != -1 ? qv::FormatLocalTime(d, "%Y-%m-%d %H:%M:%S") : "n/a";
+            out += '\n';
+        }
         if (out.size() > 1 << 16) {
             std::cout << out;
             out.clear();
         }
+    }
+    if (lines) {
+        lines->End();
     }
     std::cout << out << std::flush;
     cache.Close();
     return std::cout ? 0 : kExitFailure;
 }
 
-int Copy(const std::vector<std::string>& args) {
+struct CopyOptions {
     std::vector<std::string> files;
-    int first = -1;
-    int count = -1;
+    std::optional<std::string> first, count;
     bool yes = false;
     bool ignoreAudioErrors = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--first" || a == "--count") {
-            if (i + 1 >= args.size() ||
-                !ParseCount(args[i + 1].c_str(), a == "--first" ? &first : &count)) {
-                return Usage(a + " needs a number");
-            }
-            ++i;
-        } else if (a == "--yes") {
-            yes = true;
-        } else if (a == "--ignore-audio-errors") {
-            ignoreAudioErrors = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Usage("unknown option " + a);
-        } else {
-            files.push_back(a);
+};
+
+int Copy(const CopyOptions& o) {
+    int first = -1;
+    int count = -1;
+    for (const auto& [name, text, value] :
+         {std::tuple{"--first", &o.first, &first}, std::tuple{"--count", &o.count, &count}}) {
+        if (*text && !ParseCount((*text)->c_str(), value)) {
+            return CommandUsage("copy", std::string(name) + " needs a number");
         }
     }
+    const std::vector<std::string>& files = o.files;
+    const bool ignoreAudioErrors = o.ignoreAudioErrors;
+    const bool yes = o.yes;
     if (files.size() != 2 || first < 0 || count < 1) {
-        return Usage("copy needs SOURCE, --first N, --count M (at least 1) and DEST");
+        return CommandUsage("copy",
+                            "copy needs SOURCE, --first N, --count M (at least 1) and DEST");
     }
     auto reader = OpenOrReport(files[0]);
     if (!reader) {
@@ -293,60 +473,28 @@ struct SceneOptions {
     std::vector<int> only;  // scene numbers from 1
     bool optical = false;
     int sensitivity = -1;  // -1: the stored setting
+    std::string opticalText;  // --optical's value as given; empty when not given
+    std::optional<std::string> onlyText;
 };
 
-// Parses the options of scan, split and list; an empty text on success.
-std::string ParseSceneOptions(const std::string& command, const std::vector<std::string>& args,
-                              SceneOptions& o) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        if (a == "--output" || (command == "list" && a == "-o")) {
-            if (!value(a == "-o" ? o.listFile : o.output)) {
-                return a + " needs a value";
-            }
-        } else if (a == "--remove-overlaps") {
-            o.removeOverlaps = true;
-        } else if (a == "--skip-undated") {
-            o.skipUndated = true;
-        } else if (a == "--json" && command == "scan") {
-            o.json = true;
-        } else if (command == "split" && a == "--delete-sources") {
-            o.deleteSources = true;
-        } else if (command == "split" && a == "--delete-unwritten") {
-            o.deleteUnwritten = true;
-        } else if (command == "split" && a == "--yes") {
-            o.yes = true;
-        } else if (command == "split" && a == "--ignore-audio-errors") {
-            o.ignoreAudioErrors = true;
-        } else if (command == "split" && a == "--only") {
-            std::string list;
-            if (!value(list)) {
-                return "--only needs scene numbers";
-            }
-            if (!ParseNumbers(list, 1, o.only)) {
-                return "--only needs scene numbers from 1, separated by commas";
-            }
-        } else if (a == "--optical" && command == "scan") {
-            o.optical = true;
-        } else if (a.rfind("--optical=", 0) == 0 && command == "scan") {
-            const std::string level = a.substr(10);
-            if (level.size() != 1 || level[0] < '0' || level[0] > '4') {
-                return "--optical takes a sensitivity from 0 to 4";
-            }
-            o.optical = true;
-            o.sensitivity = level[0] - '0';
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a;
-        } else {
-            o.files.push_back(a);
+// Adds --only N,M,... to command.
+void AddOnlyOption(CLI::App& command, std::optional<std::string>& text, const char* what) {
+    command.add_option("--only", text, what)->option_text("N,M,...");
+}
+
+// Checks and converts the texts of the options of scan, split, list and bitmaps;
+// an empty text on success.
+std::string CheckSceneOptions(const std::string& command, SceneOptions& o) {
+    if (o.onlyText && !ParseNumbers(*o.onlyText, 1, o.only)) {
+        return "--only needs scene numbers from 1, separated by commas";
+    }
+    if (!o.opticalText.empty()) {
+        const std::optional<int> sensitivity = qv::OpticalSensitivity(o.opticalText);
+        if (!sensitivity) {
+            return "--optical takes a sensitivity from 0 to 4";
         }
+        o.optical = true;
+        o.sensitivity = *sensitivity;
     }
     if (o.files.empty()) {
         return command + " needs at least one file";
@@ -361,46 +509,6 @@ std::string ParseSceneOptions(const std::string& command, const std::vector<std:
         return "list needs -o LIST.txt";
     }
     return {};
-}
-
-std::string JsonText(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-std::string ScenesJson(const qv::SceneList& scenes) {
-    std::string out = "[";
-    for (int i = 0; i < scenes.Count(); ++i) {
-        const qv::Scene& s = scenes[i];
-        out += i == 0 ? "\n" : ",\n";
-        out += "  {\"outputName\": " + JsonText(s.outputName) +
-               ", \"sourceFile\": " + JsonText(s.sourceFile) +
-               ", \"referencedFile\": " + JsonText(s.referencedFile) +
-               ", \"nameSuffix\": " + JsonText(s.nameSuffix) +
-               ", \"write\": " + std::to_string(s.write) +
-               ", \"wholeFile\": " + std::to_string(s.wholeFile) +
-               ", \"firstFrame\": " + std::to_string(s.firstFrame) +
-               ", \"frameCount\": " + std::to_string(s.frameCount) +
-               ", \"datestamp\": " + std::to_string(s.datestamp) + "}";
-    }
-    return out + (scenes.Count() > 0 ? "\n]\n" : "]\n");
 }
 
 // Scans the files into model; false when the scan did not cover every file.
@@ -435,11 +543,9 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
     return ok && questions.errors == 0;
 }
 
-int Scenes(const std::string& command, const std::vector<std::string>& args) {
-    SceneOptions o;
-    std::string problem = ParseSceneOptions(command, args, o);
-    if (!problem.empty()) {
-        return Usage(problem);
+int Scenes(const std::string& command, SceneOptions& o) {
+    if (const std::string problem = CheckSceneOptions(command, o); !problem.empty()) {
+        return CommandUsage(command, problem);
     }
     qv::TerminalQuestions questions;
     CliView view;
@@ -485,70 +591,52 @@ int Scenes(const std::string& command, const std::vector<std::string>& args) {
     return written && questions.errors == 0 ? 0 : kExitFailure;
 }
 
-// bitmaps: the middle frame of every chosen scene as a .bmp file.
-int Bitmaps(const std::vector<std::string>& args) {
-    SceneOptions o;
+struct BitmapsOptions {
+    SceneOptions scene;
     std::string base;
+    std::optional<std::string> length, deinterlace, crop;
+    bool yes = false;
+};
+
+// bitmaps: the middle frame of every chosen scene as a .bmp file.
+int Bitmaps(BitmapsOptions& b) {
+    SceneOptions& o = b.scene;
+    std::string& base = b.base;
     qv::BitmapExportSettings settings;
     settings.selectedOnly = 0;
-    bool yes = false;
-    std::vector<std::string> sceneArgs;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == "-o" || a == "--length" || a == "--deinterlace" || a == "--crop") {
-            if (!hasValue) {
-                return Usage(a + " needs a value");
-            }
-            const std::string& v = args[++i];
-            std::vector<int> numbers;
-            if (a == "-o") {
-                base = v;
-            } else if (a == "--length") {
-                if (!ParseCount(v.c_str(), &settings.lengthSeconds)) {
-                    return Usage("--length needs a number of seconds");
-                }
-                settings.useLength = 1;
-            } else if (a == "--deinterlace") {
-                if (v != "none" && v != "even" && v != "odd") {
-                    return Usage("--deinterlace takes none, even or odd");
-                }
-                settings.deinterlace = v == "none" ? 0 : v == "even" ? 1 : 2;
-            } else if (!ParseNumbers(v, 0, numbers) || numbers.size() != 2) {
-                return Usage("--crop needs two numbers H,V");
-            } else {
-                settings.cropH = numbers[0];
-                settings.cropV = numbers[1];
-            }
-        } else if (a == "--only") {
-            if (!hasValue || !ParseNumbers(args[++i], 1, o.only)) {
-                return Usage("--only needs scene numbers from 1, separated by commas");
-            }
-        } else if (a == "--yes") {
-            yes = true;
-        } else if (a == "--output" || a == "--optical" || a.rfind("--optical=", 0) == 0 ||
-                   a.empty() || a[0] != '-' || a == "-") {
-            sceneArgs.push_back(a);
-            if (a == "--output" && hasValue) {
-                sceneArgs.push_back(args[++i]);
-            }
-        } else {
-            return Usage("unknown option " + a);
+    auto usage = [](const std::string& problem) { return CommandUsage("bitmaps", problem); };
+    if (b.length) {
+        if (!ParseCount(b.length->c_str(), &settings.lengthSeconds)) {
+            return usage("--length needs a number of seconds");
         }
+        settings.useLength = 1;
     }
-    // scan's options: files, --output and --optical.
-    if (std::string problem = ParseSceneOptions("scan", sceneArgs, o); !problem.empty()) {
-        return Usage(problem == "scan needs at least one file" ? "bitmaps needs at least one file"
-                                                               : problem);
+    if (b.deinterlace) {
+        const std::string& v = *b.deinterlace;
+        if (v != "none" && v != "even" && v != "odd") {
+            return usage("--deinterlace takes none, even or odd");
+        }
+        settings.deinterlace = v == "none" ? 0 : v == "even" ? 1 : 2;
+    }
+    if (b.crop) {
+        std::vector<int> numbers;
+        if (!ParseNumbers(*b.crop, 0, numbers) || numbers.size() != 2) {
+            return usage("--crop needs two numbers H,V");
+        }
+        settings.cropH = numbers[0];
+        settings.cropV = numbers[1];
+    }
+    if (std::string problem = CheckSceneOptions("bitmaps", o); !problem.empty()) {
+        return usage(problem);
     }
     if (base.empty() || qv::FileNameOf(base).empty()) {
-        return Usage("bitmaps needs -o BASE.bmp");
+        return usage("bitmaps needs -o BASE.bmp");
     }
     // As the save dialog's default extension does.
     if (qv::SplitPath(base).extension.empty()) {
         base += ".bmp";
     }
-    o.yes = yes;
+    o.yes = b.yes;
     qv::TerminalQuestions questions;
     CliView view;
     qv::MainWindowModel model(questions, view, nullptr);
@@ -590,53 +678,218 @@ int Bitmaps(const std::vector<std::string>& args) {
     return done && std::cout ? 0 : kExitFailure;
 }
 
+// A command of the program: its options, and its help as CommandFormatter writes it.
+CLI::App* AddCommand(CLI::App& app, const char* name) {
+    CLI::App* command = app.add_subcommand(name);
+    command->option_defaults()->group("options");
+    command->set_help_flag("-h,--help", "print this command's options");
+    command->formatter(std::make_shared<CommandFormatter>());
+    return command;
+}
+
+// The text of a problem CLI11 found in the command line.
+std::string ParseProblem(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+        // "--only: 1 required TEXT missing"
+        if (const size_t colon = what.find(':'); colon != std::string::npos) {
+            return what.substr(0, colon) + " needs a value";
+        }
+    }
+    return what;
+}
+
+// An option a command does not take, left over by CLI11; empty when there is none.
+std::string UnknownOption(const CLI::App& command) {
+    const std::vector<std::string> left = command.remaining();
+    return left.empty() ? std::string() : "unknown option " + left.front();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         return Usage("");
     }
-    const std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "info") {
-        return Info(args);
-    }
-    if (command == "datestamps") {
-        return Datestamps(args);
-    }
-    if (command == "copy" || command == "split" || command == "bitmaps") {
-        // These write files: an interrupt ends them cleanly (see CatchInterrupts).
-        qv::CatchInterrupts();
-        const int result = command == "copy"      ? Copy(args)
-                           : command == "bitmaps" ? Bitmaps(args)
-                                                  : Scenes(command, args);
-        if (const int signo = qv::InterruptSignal(); signo != 0) {
-            std::cerr << "quorvandel-cli: interrupted by " << strsignal(signo) << "\n";
-            return 128 + signo;
-        }
-        return result;
-    }
-    if (command == "scan" || command == "list") {
-        return Scenes(command, args);
-    }
-#ifdef QV_CLI_SHEET
-    if (command == "sheet") {
-        return qv::SheetCommand(args, Usage);
-    }
-#endif
-    if (command == "-h" || command == "--help" || command == "help") {
-        std::cout << "quorvandel-cli " << qv::kProgramVersion << "\n\n" << kUsage;
-#ifdef QV_CLI_SHEET
-        std::cout << qv::kSheetUsage;
-#endif
+    const std::string first = argv[1];
+    if (first == "help") {
+        std::cout << "quorvandel-cli " << qv::kProgramVersion << "\n\n" << UsageText();
         return 0;
     }
-    if (command == "--version") {
-        if (!args.empty()) {
+
+    CLI::App app("", "quorvandel-cli");
+    app.set_help_flag();
+    app.allow_extras();  // unknown options and commands are reported as before
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.require_subcommand(0, 1);
+    bool help = false;
+    bool version = false;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+
+    std::vector<std::string> infoFiles;
+    CLI::App* info = AddCommand(app, "info");
+    bool infoJson = false;
+    info->add_option("FILE", infoFiles);
+    info->add_flag("--json", infoJson, "describe the files as JSON");
+
+    DatestampsOptions datestamps;
+    CLI::App* datestampsCommand = AddCommand(app, "datestamps");
+    datestampsCommand->add_option("FILE", datestamps.files);
+    datestampsCommand->add_option("--from", datestamps.from, "the first frame (from 0)")
+        ->type_name("N");
+    datestampsCommand->add_option("--count", datestamps.count, "at most M frames")
+        ->type_name("M");
+    datestampsCommand->add_flag("--json", datestamps.json, "print the frames as JSON");
+
+    CopyOptions copy;
+    CLI::App* copyCommand = AddCommand(app, "copy");
+    copyCommand->add_option("SOURCE DEST", copy.files);
+    copyCommand->add_option("--first", copy.first, "the first frame to copy (from 0); required")
+        ->type_name("N");
+    copyCommand->add_option("--count", copy.count, "how many frames (at least 1); required")
+        ->type_name("M");
+    copyCommand->add_flag("--yes", copy.yes, "overwrite an existing DEST without asking");
+    copyCommand->add_flag("--ignore-audio-errors", copy.ignoreAudioErrors,
+                          "write audio that cannot be read as silence");
+
+    // scan, split and list share their scan options.
+    SceneOptions scan, split, list;
+    CLI::App* scanCommand = AddCommand(app, "scan");
+    CLI::App* splitCommand = AddCommand(app, "split");
+    CLI::App* listCommand = AddCommand(app, "list");
+    for (auto [command, o] : {std::pair{scanCommand, &scan}, std::pair{splitCommand, &split},
+                              std::pair{listCommand, &list}}) {
+        command->add_option("FILE", o->files);
+        if (command == scanCommand) {
+            qv::AddOpticalOption(*command, o->opticalText);
+        }
+        command->add_flag("--remove-overlaps", o->removeOverlaps,
+                          "drop scenes captured twice (in two files)");
+        command->add_option("--output", o->output,
+                            command == splitCommand ? "the base of the output names; required"
+                                                    : "the base of the output names")
+            ->type_name("PATH");
+        command->add_flag("--skip-undated", o->skipUndated,
+                          "mark undated scenes as not to be written");
+    }
+    scanCommand->add_flag("--json", scan.json, "print the scene list as JSON");
+    listCommand->add_option("-o", list.listFile, "the text file to save the list in; required")
+        ->type_name("LIST.txt");
+    AddOnlyOption(*splitCommand, split.onlyText, "write just the scenes of those numbers (from 1)");
+    splitCommand->add_flag("--delete-sources", split.deleteSources,
+                           "delete each source once all its scenes are written");
+    splitCommand->add_flag("--delete-unwritten", split.deleteUnwritten,
+                           "delete too sources with scenes left unwritten");
+    splitCommand->add_flag("--yes", split.yes,
+                           "overwrite and delete without asking");
+    splitCommand->add_flag("--ignore-audio-errors", split.ignoreAudioErrors,
+                           "write audio that cannot be read as silence");
+
+    BitmapsOptions bitmaps;
+    CLI::App* bitmapsCommand = AddCommand(app, "bitmaps");
+    bitmapsCommand->add_option("FILE", bitmaps.scene.files);
+    bitmapsCommand->add_option("-o", bitmaps.base,
+                               "the base of the bitmaps' names; required")
+        ->type_name("BASE.bmp");
+    bitmapsCommand->add_option("--output", bitmaps.scene.output,
+                               "the base of the scenes' output names")
+        ->type_name("PATH");
+    qv::AddOpticalOption(*bitmapsCommand, bitmaps.scene.opticalText);
+    AddOnlyOption(*bitmapsCommand, bitmaps.scene.onlyText,
+                  "just the scenes of those numbers (from 1)");
+    bitmapsCommand->add_option("--length", bitmaps.length,
+                               "just the scenes within 2 s of this length")
+        ->type_name("SECONDS");
+    bitmapsCommand->add_option("--deinterlace", bitmaps.deinterlace,
+                               "keep both fields, the even or the odd one")
+        ->type_name("none|even|odd");
+    bitmapsCommand->add_option("--crop", bitmaps.crop,
+                               "cut H pixels at each side, V lines at top and bottom")
+        ->type_name("H,V");
+    bitmapsCommand->add_flag("--yes", bitmaps.yes, "replace files that are not bitmaps");
+
+#ifdef QV_CLI_SHEET
+    qv::SheetOptions sheet;
+    CLI::App* sheetCommand = AddCommand(app, "sheet");
+    qv::AddSheetOptions(*sheetCommand, sheet);
+#endif
+
+    // The command CLI11 went into, or null.
+    auto chosen = [&app]() -> CLI::App* {
+        const std::vector<CLI::App*> commands = app.get_subcommands();
+        return commands.empty() ? nullptr : commands.front();
+    };
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        CLI::App* command = chosen();
+        std::cout << (command != nullptr ? command->help() : UsageText());
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        CLI::App* command = chosen();
+        return command != nullptr ? CommandUsage(command->get_name(), ParseProblem(e))
+                                  : Usage(ParseProblem(e));
+    }
+    CLI::App* command = chosen();
+    if (command == nullptr) {
+        const std::vector<std::string> left = app.remaining();
+        if (!left.empty() && version) {
             return Usage("--version takes no arguments");
         }
-        std::cout << "quorvandel-cli (" << qv::kProgramName << ") " << qv::kProgramVersion << "\n";
+        if (!left.empty()) {
+            return Usage((left.front()[0] == '-' ? "unknown option " : "unknown command ") +
+                         left.front());
+        }
+        if (help && !version) {
+            std::cout << "quorvandel-cli " << qv::kProgramVersion << "\n\n" << UsageText();
+            return 0;
+        }
+        if (version && !help) {
+            std::cout << "quorvandel-cli (" << qv::kProgramName << ") " << qv::kProgramVersion
+                      << "\n";
+            return 0;
+        }
+        return Usage("--version and --help go alone");
+    }
+    const std::string name = command->get_name();
+    if (help) {
+        std::cout << command->help();
         return 0;
     }
-    return Usage("unknown command " + command);
+    if (version) {
+        return CommandUsage(name, "--version goes alone");
+    }
+    if (const std::string problem = UnknownOption(*command); !problem.empty()) {
+        return CommandUsage(name, problem);
+    }
+    if (command == info) {
+        return Info(infoFiles, infoJson);
+    }
+    if (command == datestampsCommand) {
+        return Datestamps(datestamps);
+    }
+    if (command == scanCommand) {
+        return Scenes("scan", scan);
+    }
+    if (command == listCommand) {
+        return Scenes("list", list);
+    }
+#ifdef QV_CLI_SHEET
+    if (command == sheetCommand) {
+        return qv::SheetCommand(sheet, [](const std::string& problem) {
+            return CommandUsage("sheet", problem);
+        });
+    }
+#endif
+    // These write files: an interrupt ends them cleanly (see CatchInterrupts).
+    qv::CatchInterrupts();
+    const int result = command == copyCommand      ? Copy(copy)
+                       : command == bitmapsCommand ? Bitmaps(bitmaps)
+                                                   : Scenes("split", split);
+    if (const int signo = qv::InterruptSignal(); signo != 0) {
+        std::cerr << "quorvandel-cli: interrupted by " << strsignal(signo) << "\n";
+        return 128 + signo;
+    }
+    return result;
 }

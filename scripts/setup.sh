@@ -10,6 +10,7 @@ preset=${1:-default}
 packages=(
     g++ cmake ninja-build pkg-config
     libgtest-dev                         # GoogleTest
+    libcli11-dev nlohmann-json3-dev      # the command-line program's options and JSON
     libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)

@@ -1,0 +1,243 @@
+// The command line as scripts and users meet it: help, version, wrong usage and
+// exit codes of every command, and the JSON of info and datestamps.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+
+#include "app/Version.h"
+#include "support/AviFixture.h"
+#include "support/Shell.h"
+
+namespace {
+
+using qvtest::CliResult;
+using qvtest::Quote;
+
+// The commands every build has; sheet comes with the windows' drawing code.
+const char* const kCoreCommands[] = {"info",  "datestamps", "copy",   "scan",
+                                     "split", "list",       "bitmaps"};
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::set<std::string> LongOptions(const std::string& text) {
+    std::set<std::string> options;
+    const std::regex option("--[a-z][a-z-]*");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it) {
+        options.insert(it->str());
+    }
+    return options;
+}
+
+class CliOptionsTest : public ::testing::Test {
+  protected:
+    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
+
+    // The commands the program's help names.
+    std::vector<std::string> Commands() {
+        const std::string help = Run("--help").out;
+        std::vector<std::string> commands;
+        const std::regex entry("\n  ([a-z]+) ");
+        for (auto it = std::sregex_iterator(help.begin(), help.end(), entry);
+             it != std::sregex_iterator(); ++it) {
+            commands.push_back((*it)[1]);
+        }
+        return commands;
+    }
+
+    qvtest::TempDir dir_;
+    const std::string tape_ = dir_.Path("tape.avi");
+};
+
+// COMMAND --help (also -h, and --help COMMAND): that command's usage, its options,
+// the exit codes; every option of the synopsis is listed, and only those.
+TEST_F(CliOptionsTest, EachCommandsHelpListsItsOptionsAndTheExitCodes) {
+    const std::vector<std::string> commands = Commands();
+    for (const char* command : kCoreCommands) {
+        EXPECT_NE(std::find(commands.begin(), commands.end(), command), commands.end()) << command;
+    }
+    for (const std::string& command : commands) {
+        for (const std::string& args :
+             {command + " --help", command + " -h", "--help " + command}) {
+            SCOPED_TRACE(args);
+            const CliResult r = Run(args);
+            EXPECT_EQ(r.exitCode, 0);
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(r.out.rfind("usage: quorvandel-cli " + command + " ", 0), 0u) << r.out;
+            EXPECT_FALSE(Has(r.out, "commands:")) << "the usage of every command";
+            EXPECT_TRUE(Has(r.out, "0 done, 1 failed, 2 wrong usage")) << r.out;
+            EXPECT_TRUE(Has(r.out, "(130, 143, 129)"));
+            const size_t options = r.out.find("\noptions:\n");
+            ASSERT_NE(options, std::string::npos) << r.out;
+            const size_t footer = r.out.find("\nexit codes:", options);
+            const std::string synopsis = r.out.substr(0, options);
+            std::set<std::string> listed = LongOptions(r.out.substr(options, footer - options));
+            EXPECT_EQ(listed.erase("--help"), 1u);
+            EXPECT_EQ(listed, LongOptions(synopsis));
+        }
+    }
+}
+
+// Wrong usage: exit code 2, nothing on standard output, the problem and the usage
+// of that command (not of all of them) on standard error.
+TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(
+        tape_, {}, qvtest::MakeFrames({}, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
+    const std::string t = Quote(tape_);
+    const std::string pdf = Quote(dir_.Path("s.pdf"));
+    struct Row {
+        std::string args;
+        std::string problem;
+    };
+    const Row rows[] = {
+        // Options no command takes, or not this one.
+        {"info " + t + " --bogus", "unknown option --bogus"},
+        {"datestamps " + t + " --first 1", "unknown option --first"},
+        {"copy " + t + " --first 0 --count 1 d.avi --json", "unknown option --json"},
+        {"scan --only 1 " + t, "unknown option --only"},
+        {"split " + t + " --output o.avi --optical", "unknown option --optical"},
+        {"list " + t + " -o l.txt --yes", "unknown option --yes"},
+        {"bitmaps " + t + " -o b.bmp --skip-undated", "unknown option --skip-undated"},
+        {"sheet " + t + " -o " + pdf + " -x", "unknown option -x"},
+        {"scan --version " + t, "unknown option --version"},
+        // What must be given.
+        {"info", "info needs at least one file"},
+        {"datestamps", "datestamps needs a file"},
+        {"datestamps " + t + " " + t, "datestamps takes one file"},
+        {"copy " + t + " --count 1 d.avi", "copy needs SOURCE, --first N, --count M"},
+        {"scan", "scan needs at least one file"},
+        {"split " + t, "split needs --output PATH"},
+        {"list " + t, "list needs -o LIST.txt"},
+        {"bitmaps " + t, "bitmaps needs -o BASE.bmp"},
+        {"sheet " + t, "sheet needs -o SHEET.pdf"},
+        // Options without their value, or with a wrong one.
+        {"datestamps " + t + " --from", "--from needs a value"},
+        {"datestamps " + t + " --count=x", "--count needs a number"},
+        {"copy " + t + " d.avi --count 1 --first -1", "--first needs a number"},
+        {"scan " + t + " --output", "--output needs a value"},
+        {"scan --optical=9 " + t, "--optical takes a sensitivity from 0 to 4"},
+        {"split " + t + " --output o.avi --only 1,,2", "--only needs scene numbers from 1"},
+        {"split " + t + " --output o.avi --delete-unwritten",
+         "--delete-unwritten goes with --delete-sources"},
+        {"bitmaps " + t + " -o b.bmp --deinterlace all", "--deinterlace takes none, even or odd"},
+        {"sheet " + t + " -o " + pdf + " --pics-per-line 31",
+         "--pics-per-line needs a number from"},
+    };
+    const std::vector<std::string> commands = Commands();
+    for (const Row& row : rows) {
+        const std::string command = row.args.substr(0, row.args.find(' '));
+        if (std::find(commands.begin(), commands.end(), command) == commands.end()) {
+            continue;  // not in this build
+        }
+        SCOPED_TRACE(row.args);
+        const CliResult r = Run(row.args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("quorvandel-cli: " + row.problem, 0), 0u) << r.err;
+        EXPECT_TRUE(Has(r.err, "\nusage: quorvandel-cli " + command + " ")) << r.err;
+        EXPECT_TRUE(Has(r.err, command + " --help lists its options")) << r.err;
+        EXPECT_FALSE(Has(r.err, "commands:")) << r.err;
+        EXPECT_TRUE(Has(r.err, "2 wrong usage")) << r.err;
+    }
+    // Nothing was written.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Dir()), {}), 3);
+}
+
+// Without a command: the program's usage or version, and the exit code of each outcome.
+TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
+    const std::string version = "quorvandel-cli (Quorvandel) " + std::string(qv::kProgramVersion);
+    const std::string missing = Quote(dir_.Path("missing.avi"));
+    struct Row {
+        std::string args;
+        int exitCode;
+        std::string out;  // the start of standard output
+        std::string err;  // the start of standard error
+    };
+    const Row rows[] = {
+        {"--version", 0, version + "\n", ""},
+        {"--help", 0, "quorvandel-cli " + std::string(qv::kProgramVersion) + "\n\nusage:", ""},
+        {"help", 0, "quorvandel-cli ", ""},
+        {"", 2, "", "usage: quorvandel-cli COMMAND"},
+        {"--version extra", 2, "", "quorvandel-cli: --version takes no arguments\nusage:"},
+        {"--version --help", 2, "", "quorvandel-cli: --version and --help go alone\nusage:"},
+        {"--bogus", 2, "", "quorvandel-cli: unknown option --bogus\nusage: quorvandel-cli COMMAND"},
+        {"frobnicate", 2, "", "quorvandel-cli: unknown command frobnicate\nusage:"},
+        {"info " + missing, 1, "", "quorvandel-cli: " + dir_.Path("missing.avi")},
+        {"datestamps " + missing + " --json", 1, "", "quorvandel-cli: "},
+        {"scan --json " + missing, 1, "[]\n", "quorvandel-cli: "},
+        {"copy " + missing + " --first 0 --count 1 " + Quote(dir_.Path("d.avi")), 1, "",
+         "quorvandel-cli: "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        const CliResult r = Run(row.args);
+        EXPECT_EQ(r.exitCode, row.exitCode);
+        EXPECT_EQ(r.out.rfind(row.out, 0), 0u) << r.out;
+        EXPECT_EQ(row.out.empty(), r.out.empty()) << r.out;
+        EXPECT_EQ(r.err.rfind(row.err, 0), 0u) << r.err;
+        EXPECT_EQ(row.err.empty(), r.err.empty()) << r.err;
+    }
+    // The program's help names every command, and how to get a command's help.
+    const CliResult help = Run("--help");
+    EXPECT_TRUE(Has(help.out, "COMMAND --help"));
+    EXPECT_TRUE(Has(help.out, "(130, 143, 129)"));
+}
+
+// info --json and datestamps --json: one object a line, the names scan --json gives
+// the same things, valid JSON for any file name.
+TEST_F(CliOptionsTest, InfoAndDatestampsAsJson) {
+    qvtest::FixtureOptions ntsc;
+    ntsc.type = qvtest::DvType::Type1;
+    ntsc.generation = qvtest::Generation::OpenDml;
+    ntsc.pal = false;
+    // A file name with a quote, a backslash, a tab and a byte that is not UTF-8.
+    const std::string odd = dir_.Path("a\"b\\c\td\xff.avi");
+    auto frames = qvtest::MakeFrames(ntsc, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30});
+    frames[2].video = qvtest::MakeDvFrame(false, std::nullopt, 2);
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(odd, ntsc, frames));
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(
+        tape_, {}, qvtest::MakeFrames({}, 2, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
+
+    CliResult r = Run("info --json " + Quote(tape_) + " " + Quote(odd));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(
+        r.out,
+        "[\n"
+        "  {\"sourceFile\": " +
+            nlohmann::json(tape_).dump() +
+            ", \"type\": \"avi1\", \"frameCount\": 2, \"framesPerSecond\": 25.0, "
+            "\"streams\": [{\"type\": \"vids\", \"width\": 720, \"height\": 576}, "
+            "{\"type\": \"auds\", \"bitsPerSample\": 16, \"samplesPerSecond\": 48000, "
+            "\"channels\": 2}], \"indexRebuilt\": 0},\n"
+            "  {\"sourceFile\": " +
+            nlohmann::json(dir_.Path("a\"b\\c\td\xef\xbf\xbd.avi")).dump() +
+            ", \"type\": \"odml-avi2\", \"frameCount\": 3, \"framesPerSecond\": 29.97002997002997, "
+            "\"streams\": [{\"type\": \"iavs\"}], \"indexRebuilt\": 0}\n"
+            "]\n");
+    EXPECT_TRUE(nlohmann::json::accept(r.out));
+
+    r = Run("datestamps --json --from 1 " + Quote(odd));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "[\n"
+              "  {\"frame\": 1, \"datestamp\": 1089800430},\n"
+              "  {\"frame\": 2, \"datestamp\": 0}\n"
+              "]\n");
+    r = Run("datestamps " + Quote(odd) + " --from 5 --json");
+    EXPECT_EQ(r.out, "[]\n");
+
+    // A file that cannot be read is reported and left out; the others are listed.
+    r = Run("info --json " + Quote(dir_.Path("missing.avi")) + " " + Quote(tape_));
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_TRUE(nlohmann::json::accept(r.out)) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(r.out).size(), 1u);
+    EXPECT_TRUE(Has(r.err, "missing.avi: No such file or directory"));
+}
+
+}  // namespace
