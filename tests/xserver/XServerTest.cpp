@@ -421,7 +421,10 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     Keys("Escape");  // closes the main window and ends the program
     int code = -1;
     EXPECT_TRUE(program.Wait(10s, &code)) << "the program did not end";
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(code, 0) << "what the program printed:\n" << [&] {
+        const std::vector<uint8_t> log = qvtest::ReadFileBytes(dir_.Path("program.log"));
+        return std::string(log.begin(), log.end());
+    }();
 
     // The three scenes as their own files, read by ffprobe.
     const struct {
