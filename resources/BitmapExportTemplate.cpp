@@ -4,9 +4,9 @@
 
 namespace qv {
 
-const DialogSpec& BitmapExportTemplate() {
+const DialogLayout& BitmapExportTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{
+    static const DialogLayout layout{
         141,
         "save one frame of each scene as a bitmap",
         186,

@@ -4,15 +4,15 @@
 
 namespace qv {
 
-const DialogSpec& ClipSheetTemplate() {
+const DialogLayout& ClipSheetTemplate() {
     // Its area is the sheet itself, drawn by the window; the menu is the window's.
-    static const DialogSpec layout{135, "Quorvandel Clip Sheet", 450, 281, {}};
+    static const DialogLayout layout{135, "Quorvandel Clip Sheet", 450, 281, {}};
     return layout;
 }
 
-const DialogSpec& ClipSheetOptionsTemplate() {
+const DialogLayout& ClipSheetOptionsTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{
+    static const DialogLayout layout{
         144,
         "Cliplist Options",
         196,

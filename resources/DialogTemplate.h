@@ -23,7 +23,7 @@ enum class ControlKind {
     ProgressBar,
 };
 
-struct ControlSpec {
+struct ControlLayout {
     int id = -1;  // -1: a control nobody addresses
     ControlKind kind = ControlKind::Static;
     std::string text;  // with '&' before the mnemonic letter, "&&" for a plain '&'
@@ -31,11 +31,11 @@ struct ControlSpec {
     bool hidden = false;
 };
 
-struct DialogSpec {
+struct DialogLayout {
     int id = 0;
     std::string caption;
     int width = 0, height = 0;  // dialog units
-    std::vector<ControlSpec> controls;
+    std::vector<ControlLayout> controls;
 };
 
 }  // namespace qv

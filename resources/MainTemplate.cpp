@@ -4,9 +4,9 @@
 
 namespace qv {
 
-const DialogSpec& MainWindowTemplate() {
+const DialogLayout& MainWindowTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{
+    static const DialogLayout layout{
         102,
         "Quorvandel+",
         495,
@@ -39,9 +39,9 @@ const DialogSpec& MainWindowTemplate() {
     return layout;
 }
 
-const DialogSpec& AboutTemplate() {
+const DialogLayout& AboutTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{100,
+    static const DialogLayout layout{100,
                                  "About Quorvandel...",
                                  235,
                                  183,
@@ -54,9 +54,9 @@ const DialogSpec& AboutTemplate() {
     return layout;
 }
 
-const DialogSpec& ConfirmTemplate() {
+const DialogLayout& ConfirmTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{130,
+    static const DialogLayout layout{130,
                                  "Confirm",
                                  186,
                                  60,

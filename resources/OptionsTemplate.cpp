@@ -4,9 +4,9 @@
 
 namespace qv {
 
-const DialogSpec& OptionsTemplate() {
+const DialogLayout& OptionsTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{
+    static const DialogLayout layout{
         146,
         "Options",
         213,

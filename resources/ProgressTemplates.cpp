@@ -4,9 +4,9 @@
 
 namespace qv {
 
-const DialogSpec& ProgressTemplate() {
+const DialogLayout& ProgressTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{
+    static const DialogLayout layout{
         103,
         "working...",
         388,
@@ -23,9 +23,9 @@ const DialogSpec& ProgressTemplate() {
     return layout;
 }
 
-const DialogSpec& SimpleProgressTemplate() {
+const DialogLayout& SimpleProgressTemplate() {
     using K = ControlKind;
-    static const DialogSpec layout{
+    static const DialogLayout layout{
         105,
         "Saving Bitmaps",
         186,

@@ -43,18 +43,18 @@ QString ControlText(const std::string& text) {
     return QString::fromLocal8Bit(text.c_str());
 }
 
-TemplateDialog::TemplateDialog(const DialogSpec& layout, QWidget* parent)
+TemplateDialog::TemplateDialog(const DialogLayout& layout, QWidget* parent)
     : QDialog(parent), units_(font()) {
     setWindowTitle(ControlText(layout.caption));
     setObjectName(QStringLiteral("dialog%1").arg(layout.id));
     setFixedSize(units_.X(layout.width), units_.Y(layout.height));
     // Enter presses OK (ID 1) in a dialog whose template names no default button.
     const bool namesDefault = std::any_of(layout.controls.begin(), layout.controls.end(),
-                                          [](const ControlSpec& c) {
+                                          [](const ControlLayout& c) {
                                               return c.kind == ControlKind::DefaultButton;
                                           });
     std::vector<QWidget*> oneLine;
-    for (const ControlSpec& c : layout.controls) {
+    for (const ControlLayout& c : layout.controls) {
         const QString text = ControlText(c.text);
         QWidget* w = nullptr;
         switch (c.kind) {

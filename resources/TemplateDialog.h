@@ -37,7 +37,7 @@ QString ControlText(const std::string& text);
 class TemplateDialog : public QDialog {
     Q_OBJECT
 public:
-    TemplateDialog(const DialogSpec& layout, QWidget* parent);
+    TemplateDialog(const DialogLayout& layout, QWidget* parent);
 
     // The control of that ID, or null.
     QWidget* Control(int id) const;

@@ -5,14 +5,14 @@
 
 namespace qv {
 
-const DialogSpec& MainWindowTemplate();  // 102
-const DialogSpec& AboutTemplate();       // 100
-const DialogSpec& ConfirmTemplate();     // 130
-const DialogSpec& ProgressTemplate();        // 103
-const DialogSpec& SimpleProgressTemplate();  // 105
-const DialogSpec& OptionsTemplate();         // 146
-const DialogSpec& ClipSheetTemplate();         // 135
-const DialogSpec& ClipSheetOptionsTemplate();  // 144
-const DialogSpec& BitmapExportTemplate();      // 141
+const DialogLayout& MainWindowTemplate();  // 102
+const DialogLayout& AboutTemplate();       // 100
+const DialogLayout& ConfirmTemplate();     // 130
+const DialogLayout& ProgressTemplate();        // 103
+const DialogLayout& SimpleProgressTemplate();  // 105
+const DialogLayout& OptionsTemplate();         // 146
+const DialogLayout& ClipSheetTemplate();         // 135
+const DialogLayout& ClipSheetOptionsTemplate();  // 144
+const DialogLayout& BitmapExportTemplate();      // 141
 
 }  // namespace qv

@@ -30,12 +30,15 @@ ff=(ffmpeg -v error -nostdin -y)
     -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -shortest "$work/ffmpeg-ntsc.avi"
 if command -v dvgrab >/dev/null; then
     "${ff[@]}" -i "$work/ffmpeg-pal.avi" -c copy -f dv "$work/raw.dv"
-    (
-        cd "$work"
-        dvgrab -I raw.dv -format dv1 -size 0 dvgrab-type1- >/dev/null 2>&1
-        dvgrab -I raw.dv -format dv2 -size 0 dvgrab-type2- >/dev/null 2>&1
-        dvgrab -I raw.dv -format dv2 -opendml -size 0 dvgrab-odml- >/dev/null 2>&1
-    ) || echo "dvgrab failed; its files are left out" >&2
+    # Bounded: dvgrab can wait for ever at the end of so short an input.
+    for form in "dv1 type1" "dv2 type2" "dv2 -opendml odml"; do
+        read -r -a words <<<"$form"
+        name=${words[-1]}
+        unset 'words[-1]'
+        (cd "$work" && timeout 30 dvgrab -I raw.dv -format "${words[@]}" -size 0 "dvgrab-$name-" \
+            </dev/null >/dev/null 2>&1) ||
+            echo "dvgrab did not write its $name file; it is left out" >&2
+    done
 else
     echo "dvgrab is not installed; its files are left out" >&2
 fi

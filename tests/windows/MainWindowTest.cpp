@@ -191,7 +191,7 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     EXPECT_TRUE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
     auto rect = [&](int id) { return window->Control(id)->geometry(); };
     // At the template's size every control stands at its rectangle.
-    for (const qv::ControlSpec& c : qv::MainWindowTemplate().controls) {
+    for (const qv::ControlLayout& c : qv::MainWindowTemplate().controls) {
         if (c.id >= 0 && c.kind != qv::ControlKind::Static) {
             EXPECT_EQ(rect(c.id), u.Rect(c.x, c.y, c.width, c.height)) << c.id;
         }
@@ -222,7 +222,7 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     EXPECT_LT(least.width(), base.width());
     EXPECT_LT(least.height(), base.height());
     const QRect inside(QPoint(0, 0), least);
-    for (const qv::ControlSpec& c : qv::MainWindowTemplate().controls) {
+    for (const qv::ControlLayout& c : qv::MainWindowTemplate().controls) {
         if (c.id >= 0 && c.id != 1017) {
             EXPECT_TRUE(inside.contains(rect(c.id))) << c.id;
         }

@@ -23,7 +23,7 @@ TEST(DialogUnits, ConvertLikeWindowsFromTheDialogFont) {
 }
 
 TEST(TemplateDialog, BuildsEveryControlWithItsIdTextAndRectangle) {
-    qv::DialogSpec layout{130, "Confirm", 186, 60,
+    qv::DialogLayout layout{130, "Confirm", 186, 60,
                         {{1011, qv::ControlKind::Static, "text", 7, 7, 172, 20},
                          {6, qv::ControlKind::Button, "Yes", 16, 39, 39, 14},
                          {8, qv::ControlKind::Button, "Yes for all", 71, 39, 41, 14},
@@ -42,7 +42,7 @@ TEST(TemplateDialog, BuildsEveryControlWithItsIdTextAndRectangle) {
 
 TEST(TemplateDialog, DialogGrowsUntilItsOneLineTextsFitWithTheMargin) {
     const std::string text = "a check box text far longer than its dialog is wide";
-    qv::DialogSpec layout{1, "Grows", 60, 30,
+    qv::DialogLayout layout{1, "Grows", 60, 30,
                         {{1010, qv::ControlKind::CheckBox, text, 7, 7, 40, 10},
                          {-1, qv::ControlKind::Static, "short", 7, 20, 40, 8}}};
     qv::TemplateDialog dialog(layout, nullptr);
