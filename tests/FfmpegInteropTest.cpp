@@ -232,6 +232,9 @@ TEST_P(FfmpegInterop, StreamsAgreeWithFfprobe) {
     EXPECT_EQ(af->samplesPerSec, ToInt(a, "sample_rate"));
     EXPECT_EQ(af->channels, ToInt(a, "channels"));
     EXPECT_EQ(af->bitsPerSample, 16);
+    EXPECT_EQ(af->formatTag, 1);  // PCM
+    EXPECT_EQ(af->blockAlign, 4);
+    EXPECT_EQ(af->avgBytesPerSec, 4u * 48000u);
     EXPECT_EQ(audio->UnitSize(), 4u);  // one stereo 16-bit sample frame
     EXPECT_DOUBLE_EQ(audio->FramesPerSecond(), 48000.0);
     // ffprobe's sample count for PCM in AVI; ours comes from the index alone.
