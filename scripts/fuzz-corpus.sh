@@ -31,14 +31,16 @@ ff=(ffmpeg -v error -nostdin -y)
 if command -v dvgrab >/dev/null; then
     "${ff[@]}" -i "$work/ffmpeg-pal.avi" -c copy -f dv "$work/raw.dv"
     # Bounded: dvgrab can wait for ever at the end of so short an input.
-    for form in "dv1 type1" "dv2 type2" "dv2 -opendml odml"; do
-        read -r -a words <<<"$form"
-        name=${words[-1]}
-        unset 'words[-1]'
-        (cd "$work" && timeout 30 dvgrab -I raw.dv -format "${words[@]}" -size 0 "dvgrab-$name-" \
+    grab() {
+        local name=$1
+        shift
+        (cd "$work" && timeout 30 dvgrab -I raw.dv "$@" -size 0 "dvgrab-$name-" \
             </dev/null >/dev/null 2>&1) ||
             echo "dvgrab did not write its $name file; it is left out" >&2
-    done
+    }
+    grab type1 -format dv1
+    grab type2 -format dv2
+    grab odml -format dv2 -opendml
 else
     echo "dvgrab is not installed; its files are left out" >&2
 fi
