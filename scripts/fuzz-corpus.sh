@@ -30,13 +30,19 @@ ff=(ffmpeg -v error -nostdin -y)
     -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -shortest "$work/ffmpeg-ntsc.avi"
 if command -v dvgrab >/dev/null; then
     "${ff[@]}" -i "$work/ffmpeg-pal.avi" -c copy -f dv "$work/raw.dv"
-    # Bounded: dvgrab can wait for ever at the end of so short an input.
+    # Bounded, and tried again: dvgrab sometimes waits for ever at the end of
+    # so short an input, and then may not end on SIGTERM either.
     grab() {
-        local name=$1
+        local name=$1 try
         shift
-        (cd "$work" && timeout 30 dvgrab -I raw.dv "$@" -size 0 "dvgrab-$name-" \
-            </dev/null >/dev/null 2>&1) ||
-            echo "dvgrab did not write its $name file; it is left out" >&2
+        for try in 1 2 3; do
+            if (cd "$work" && timeout -k 5 15 dvgrab -I raw.dv "$@" -size 0 "dvgrab-$name-" \
+                </dev/null >/dev/null 2>&1); then
+                return 0
+            fi
+            rm -f "$work"/dvgrab-"$name"-*
+        done
+        echo "dvgrab did not write its $name file; it is left out" >&2
     }
     grab type1 -format dv1
     grab type2 -format dv2
