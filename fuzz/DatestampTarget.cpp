@@ -62,10 +62,14 @@ int FuzzDatestamp(const uint8_t* data, size_t size) {
             // The first unit of every chunk: every frame of a video stream. A damaged
             // file whose stream 0 is audio counts sample frames, up to 2^31 of them
             // in one chunk; one read per chunk keeps the walk as long as the index.
+            // Chunks smaller than one sample frame share their first unit with the
+            // next chunk: each unit is read once, as the scan reads each frame once.
             auto* riff = dynamic_cast<qv::RiffAviStream*>(&video);
             Check(riff != nullptr, "stream 0 is not a file's stream");
+            int lastRead = -1;
             for (const qv::IndexEntry& entry : riff->Entries()) {
-                if (entry.firstUnit < frames) {
+                if (entry.firstUnit < frames && entry.firstUnit != lastRead) {
+                    lastRead = entry.firstUnit;
                     (void)qv::ReadFrameDatestamp(video, entry.firstUnit, cache, &referenced,
                                                  &questions);
                 }
