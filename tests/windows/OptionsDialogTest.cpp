@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <vector>
+
 #include "dv/PictureDecoder.h"
 
 namespace {
@@ -105,110 +107,90 @@ TEST(OptionsDialogTest, OneLineTextsAndCheckBoxesFitWithTheTemplatesMargin) {
     EXPECT_EQ(checked, 4);  // two check boxes, two labels
 }
 
-TEST(OptionsDialogTest, OpensWithTheSettingsValues) {
-    Settings settings{1, 0, "DVVIDEO", 4};
-    OptionsDialog dialog(settings, nullptr);
-    EXPECT_TRUE(Check(dialog, 1010)->isChecked());
-    EXPECT_FALSE(Check(dialog, 1012)->isChecked());
-    EXPECT_EQ(Combo(dialog, 1048)->currentIndex(), 4);
+// Each row: the settings the dialog opens with, what it shows, the edits made,
+// how it is closed, and the settings afterwards. Codec indexes: 0 is "default
+// codec", -2 stands for the installed DV decoder.
+TEST(OptionsDialogTest, ShowsTheSettingsAndWritesThemBackOnlyOnOk) {
     const int dv = DvVideoIndex();
     ASSERT_GT(dv, 0) << "the DV decoder is not installed";
-    // Driver names compare without regard to case.
-    EXPECT_EQ(Combo(dialog, 1045)->currentIndex(), dv);
-
-    Settings other{0, 1, "", 0};
-    OptionsDialog second(other, nullptr);
-    EXPECT_FALSE(Check(second, 1010)->isChecked());
-    EXPECT_TRUE(Check(second, 1012)->isChecked());
-    EXPECT_EQ(Combo(second, 1048)->currentIndex(), 0);
-    EXPECT_EQ(Combo(second, 1045)->currentIndex(), 0);
-}
-
-TEST(OptionsDialogTest, OkWritesTheEditedValuesBack) {
-    Settings settings{0, 0, "", 3};
-    OptionsDialog dialog(settings, nullptr);
-    Check(dialog, 1010)->setChecked(true);
-    Check(dialog, 1012)->setChecked(true);
-    Combo(dialog, 1048)->setCurrentIndex(1);
-    const int dv = DvVideoIndex();
-    ASSERT_GT(dv, 0);
-    Combo(dialog, 1045)->setCurrentIndex(dv);
-    // Nothing is written while the dialog is open.
-    EXPECT_EQ(settings.deleteSourceFiles, 0);
-    Button(dialog, 1)->click();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(settings.deleteSourceFiles, 1);
-    EXPECT_EQ(settings.skipNoDatestamp, 1);
-    EXPECT_EQ(settings.optSensitivity, 1);
-    EXPECT_EQ(settings.codec, "dvvideo");
-}
-
-TEST(OptionsDialogTest, EnterPressesOk) {
-    Settings settings{0, 0, "", 3};
-    OptionsDialog dialog(settings, nullptr);
-    EXPECT_TRUE(Button(dialog, 1)->isDefault());
-    EXPECT_FALSE(Button(dialog, 2)->isDefault());
-    dialog.show();
-    Check(dialog, 1010)->setChecked(true);
-    QTest::keyClick(&dialog, Qt::Key_Return);
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(settings.deleteSourceFiles, 1);
-}
-
-TEST(OptionsDialogTest, CancelAndTheCloseBoxLeaveTheSettingsUnchanged) {
-    const Settings original{1, 1, "dvvideo", 2};
-    Settings settings = original;
-    {
+    enum class Close { Ok, Enter, Cancel, CloseBox };
+    struct Row {
+        const char* name;
+        Settings in;
+        bool shownDelete, shownSkip;
+        int shownSensitivity, shownCodec;
+        int setDelete, setSkip, setSensitivity, setCodec;  // -1: left as shown
+        Close close;
+        Settings out;
+    };
+    const std::vector<Row> rows = {
+        // Driver names compare without regard to case; the list's own name is stored.
+        {"ok", {0, 0, "", 3}, false, false, 3, 0, 1, 1, 1, -2, Close::Ok, {1, 1, "dvvideo", 1}},
+        {"case", {1, 0, "DVVIDEO", 4}, true, false, 4, -2, -1, -1, -1, -1, Close::Ok,
+         {1, 0, "dvvideo", 4}},
+        {"enter", {0, 1, "", 0}, false, true, 0, 0, 1, -1, -1, -1, Close::Enter, {1, 1, "", 0}},
+        {"cancel", {1, 1, "dvvideo", 2}, true, true, 2, -2, 0, 0, 4, 0, Close::Cancel,
+         {1, 1, "dvvideo", 2}},
+        {"close box", {1, 1, "dvvideo", 2}, true, true, 2, -2, -1, -1, 0, -1, Close::CloseBox,
+         {1, 1, "dvvideo", 2}},
+        // A decoder that is not installed shows and stores the default codec.
+        {"missing", {0, 0, "no-such-decoder", 3}, false, false, 3, 0, -1, -1, -1, -1, Close::Ok,
+         {0, 0, "", 3}},
+        {"default", {0, 0, "dvvideo", 3}, false, false, 3, -2, -1, -1, -1, 0, Close::Ok,
+         {0, 0, "", 3}},
+        // A sensitivity outside the list selects nothing and is stored as -1.
+        {"outside", {0, 0, "", 7}, false, false, -1, 0, -1, -1, -1, -1, Close::Ok, {0, 0, "", -1}},
+        {"picked", {0, 0, "", -3}, false, false, -1, 0, -1, -1, 2, -1, Close::Ok, {0, 0, "", 2}},
+    };
+    auto codec = [dv](int index) { return index == -2 ? dv : index; };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Settings settings = row.in;
         OptionsDialog dialog(settings, nullptr);
-        Check(dialog, 1010)->setChecked(false);
-        Check(dialog, 1012)->setChecked(false);
-        Combo(dialog, 1048)->setCurrentIndex(4);
-        Combo(dialog, 1045)->setCurrentIndex(0);
-        Button(dialog, 2)->click();
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_EQ(Check(dialog, 1010)->isChecked(), row.shownDelete);
+        EXPECT_EQ(Check(dialog, 1012)->isChecked(), row.shownSkip);
+        EXPECT_EQ(Combo(dialog, 1048)->currentIndex(), row.shownSensitivity);
+        EXPECT_EQ(Combo(dialog, 1045)->currentIndex(), codec(row.shownCodec));
+        if (row.setDelete >= 0) {
+            Check(dialog, 1010)->setChecked(row.setDelete != 0);
+        }
+        if (row.setSkip >= 0) {
+            Check(dialog, 1012)->setChecked(row.setSkip != 0);
+        }
+        if (row.setSensitivity >= 0) {
+            Combo(dialog, 1048)->setCurrentIndex(row.setSensitivity);
+        }
+        if (row.setCodec != -1) {
+            Combo(dialog, 1045)->setCurrentIndex(codec(row.setCodec));
+        }
+        // Nothing is written while the dialog is open.
+        EXPECT_EQ(settings.deleteSourceFiles, row.in.deleteSourceFiles);
+        EXPECT_EQ(settings.optSensitivity, row.in.optSensitivity);
+        switch (row.close) {
+            case Close::Ok:
+                Button(dialog, 1)->click();
+                break;
+            case Close::Enter:
+                EXPECT_TRUE(Button(dialog, 1)->isDefault());
+                EXPECT_FALSE(Button(dialog, 2)->isDefault());
+                dialog.show();
+                QTest::keyClick(&dialog, Qt::Key_Return);
+                break;
+            case Close::Cancel:
+                Button(dialog, 2)->click();
+                break;
+            case Close::CloseBox:
+                dialog.show();
+                dialog.close();
+                break;
+        }
+        const bool accepted = row.close == Close::Ok || row.close == Close::Enter;
+        EXPECT_EQ(dialog.result(), accepted ? QDialog::Accepted : QDialog::Rejected);
+        EXPECT_EQ(settings.deleteSourceFiles, row.out.deleteSourceFiles);
+        EXPECT_EQ(settings.skipNoDatestamp, row.out.skipNoDatestamp);
+        EXPECT_EQ(settings.optSensitivity, row.out.optSensitivity);
+        EXPECT_EQ(settings.codec, row.out.codec);
     }
-    EXPECT_EQ(settings.deleteSourceFiles, original.deleteSourceFiles);
-    EXPECT_EQ(settings.skipNoDatestamp, original.skipNoDatestamp);
-    EXPECT_EQ(settings.codec, original.codec);
-    EXPECT_EQ(settings.optSensitivity, original.optSensitivity);
-    {
-        OptionsDialog dialog(settings, nullptr);
-        Combo(dialog, 1048)->setCurrentIndex(0);
-        dialog.show();
-        dialog.close();
-        EXPECT_EQ(dialog.result(), QDialog::Rejected);
-    }
-    EXPECT_EQ(settings.optSensitivity, original.optSensitivity);
-}
-
-TEST(OptionsDialogTest, DefaultCodecAndAMissingCodecStoreAnEmptyName) {
-    Settings settings{0, 0, "no-such-decoder", 3};
-    OptionsDialog dialog(settings, nullptr);
-    EXPECT_EQ(Combo(dialog, 1045)->currentIndex(), 0);
-    EXPECT_EQ(Combo(dialog, 1045)->currentText(), "default codec");
-    Button(dialog, 1)->click();
-    EXPECT_EQ(settings.codec, "");
-
-    Settings named{0, 0, "dvvideo", 3};
-    OptionsDialog second(named, nullptr);
-    Combo(second, 1045)->setCurrentIndex(0);
-    Button(second, 1)->click();
-    EXPECT_EQ(named.codec, "");
-}
-
-TEST(OptionsDialogTest, SensitivityOutsideTheListSelectsNothingAndStoresMinusOne) {
-    Settings settings{0, 0, "", 7};
-    OptionsDialog dialog(settings, nullptr);
-    EXPECT_EQ(Combo(dialog, 1048)->currentIndex(), -1);
-    Button(dialog, 1)->click();
-    EXPECT_EQ(settings.optSensitivity, -1);
-
-    Settings picked{0, 0, "", -3};
-    OptionsDialog second(picked, nullptr);
-    EXPECT_EQ(Combo(second, 1048)->currentIndex(), -1);
-    Combo(second, 1048)->setCurrentIndex(2);
-    Button(second, 1)->click();
-    EXPECT_EQ(picked.optSensitivity, 2);
 }
 
 }  // namespace
