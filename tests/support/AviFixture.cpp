@@ -304,6 +304,28 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
     b.End(avih);
 
     std::vector<size_t> superIndex(static_cast<size_t>(streamCount));  // "indx" chunk headers
+    auto waveFormat = [&](uint16_t tag, uint32_t samplesPerSec) {  // WAVEFORMATEX
+        b.U16(tag);                                             // wFormatTag
+        b.U16(o.audioChannels);                                 // nChannels
+        b.U32(samplesPerSec);                                   // nSamplesPerSec
+        b.U32(samplesPerSec * static_cast<uint32_t>(align));   // nAvgBytesPerSec
+        b.U16(static_cast<uint16_t>(align));                    // nBlockAlign
+        b.U16(o.audioBits);                                     // wBitsPerSample
+        b.U16(0);                                               // cbSize
+    };
+    // A super index whose entries are filled in once the segments are written.
+    auto emptySuperIndex = [&](int s) {
+        superIndex[static_cast<size_t>(s)] = b.Position();
+        const size_t indx = b.BeginChunk("indx");
+        b.U16(4);                        // wLongsPerEntry
+        b.U8(0);                         // bIndexSubType
+        b.U8(0);                         // bIndexType: of indexes
+        b.U32(0);                        // nEntriesInUse, below
+        b.Code(ChunkIdOf(o, s));         // dwChunkId
+        b.Zeros(12);                     // dwReserved[3]
+        b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
+        b.End(indx);
+    };
     for (int s = 0; s < streamCount; ++s) {
         if (s >= 2) {
             const size_t j = static_cast<size_t>(s - 2);
@@ -324,29 +346,14 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
             b.Zeros(8);                                         // rcFrame
             b.End(strh);
             const size_t strf = b.BeginChunk("strf");
-            if (xAudio) {  // WAVEFORMATEX
-                b.U16(x.formatTag);                                  // wFormatTag
-                b.U16(o.audioChannels);                              // nChannels
-                b.U32(x.rate);                                       // nSamplesPerSec
-                b.U32(x.rate * static_cast<uint32_t>(align));        // nAvgBytesPerSec
-                b.U16(static_cast<uint16_t>(align));                 // nBlockAlign
-                b.U16(o.audioBits);                                  // wBitsPerSample
-                b.U16(0);                                            // cbSize
+            if (xAudio) {
+                waveFormat(x.formatTag, x.rate);
             } else {
                 b.Zeros(16);
             }
             b.End(strf);
             if (odml) {
-                superIndex[static_cast<size_t>(s)] = b.Position();
-                const size_t indx = b.BeginChunk("indx");
-                b.U16(4);                        // wLongsPerEntry
-                b.U8(0);                         // bIndexSubType
-                b.U8(0);                         // bIndexType: of indexes
-                b.U32(0);                        // nEntriesInUse, below
-                b.Code(ChunkIdOf(o, s));         // dwChunkId
-                b.Zeros(12);                     // dwReserved[3]
-                b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
-                b.End(indx);
+                emptySuperIndex(s);
             }
             b.End(strl);
             continue;
@@ -374,14 +381,8 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         b.End(strh);
 
         const size_t strf = b.BeginChunk("strf");
-        if (audio) {  // WAVEFORMATEX
-            b.U16(1);                                                  // wFormatTag: PCM
-            b.U16(o.audioChannels);                                    // nChannels
-            b.U32(o.audioRate);                                        // nSamplesPerSec
-            b.U32(o.audioRate * static_cast<uint32_t>(align));         // nAvgBytesPerSec
-            b.U16(static_cast<uint16_t>(align));                       // nBlockAlign
-            b.U16(o.audioBits);                                        // wBitsPerSample
-            b.U16(0);                                                  // cbSize
+        if (audio) {
+            waveFormat(1, o.audioRate);  // PCM
         } else if (type2) {  // BITMAPINFOHEADER
             b.U32(40);                                                 // biSize
             b.U32(static_cast<uint32_t>(width));                       // biWidth
@@ -405,16 +406,7 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
             b.Chunk("strn", Text(audio ? "DV audio" : "DV video"));
         }
         if (odml) {
-            superIndex[static_cast<size_t>(s)] = b.Position();
-            const size_t indx = b.BeginChunk("indx");
-            b.U16(4);                                                  // wLongsPerEntry
-            b.U8(0);                                                   // bIndexSubType
-            b.U8(0);                                                   // bIndexType: of indexes
-            b.U32(0);                                                  // nEntriesInUse, below
-            b.Code(ChunkIdOf(o, s));                                   // dwChunkId
-            b.Zeros(12);                                               // dwReserved[3]
-            b.Zeros(16 * segments.size());  // qwOffset, dwSize, dwDuration per segment
-            b.End(indx);
+            emptySuperIndex(s);
         }
         b.End(strl);
     }
