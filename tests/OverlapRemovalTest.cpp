@@ -431,4 +431,40 @@ TEST_F(OverlapRemovalTest, UnreadableFileGivesMinusOne) {
     EXPECT_TRUE(questions_.asked.empty());
 }
 
+// The comparison at a second's start allows for a frame one capture dropped there:
+// each frame is also compared with the other's next one, within the scene.
+TEST_F(OverlapRemovalTest, ACaptureThatDroppedAFrameIsStillTheSameRecording) {
+    const std::string a = WriteCapture("a.avi", 0, 750);
+    std::vector<FixtureFrame> frames;
+    AddCapture(frames, 0, 25);
+    AddCapture(frames, 26, 724);  // tape frame 25, the first of 10:00:01, dropped
+    const std::string b = Write("b.avi", frames);
+    SceneList list = ListOf({MakeScene(a, 0, 750, At(0), 1), MakeScene(b, 0, 749, At(0), 1)});
+    questions_.answers = {qv::Answer::Yes};
+    EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
+    EXPECT_EQ(Texts(list), Texts(ListOf({MakeScene(a, 0, 750, At(0), 1)})));
+}
+
+// A scene whose very last frame is not in the other scene is neither deleted nor cut:
+// that frame would be lost.
+TEST_F(OverlapRemovalTest, ASceneWhoseLastFrameOnlyItHoldsIsKept) {
+    const std::string a = WriteCapture("a.avi", 0, 750);
+    std::vector<FixtureFrame> frames;
+    AddCapture(frames, 0, 749);
+    AddCapture(frames, 749, 1, 2);  // the same second, another camcorder's frame
+    const std::string b = Write("b.avi", frames);
+    ExpectUntouched({MakeScene(a, 0, 750, At(0), 1), MakeScene(b, 0, 750, At(0), 1)});
+    ExpectUntouched({MakeScene(b, 0, 750, At(0), 1), MakeScene(a, 0, 750, At(0), 1)});
+}
+
+// Without a plausible frame rate no scene has a time span: nothing is compared or
+// changed, and the caller is not told to name the outputs again.
+TEST_F(OverlapRemovalTest, WithoutAFrameRateNothingIsCompared) {
+    const std::string a = WriteCapture("a.avi", 0, 750);
+    for (const float rate : {0.0f, 2000.0f}) {
+        qv::framesPerSecond = rate;
+        ExpectUntouched({MakeScene(a, 0, 750, At(0), 1), MakeScene(a, 0, 750, At(0), 1)});
+    }
+}
+
 }  // namespace
