@@ -742,4 +742,27 @@ TEST(SettingsMainWindow, ADamagedFileStartsLikeAFreshOneAndIsKept) {
     EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 2);
 }
 
+// The format's limits: a dword has at most 8 hex digits; a logical line (continuations
+// joined) of up to 256 KiB is read, a longer one is skipped.
+TEST(SettingsFile, ValuesAtTheFormatsLimits) {
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("s.reg");
+    const std::string head = "\"long\"=\"";
+    const size_t limit = 256 * 1024;
+    const std::string fits(limit - head.size() - 1, 'x');
+    WriteText(path, "Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n"
+                    "\"eight\"=dword:7fffffff\r\n"
+                    "\"nine\"=dword:000000001\r\n" +
+                        head + fits + "\"\r\n" + "\"longer\"=\"" + fits + "\"\r\n");
+    testing::internal::CaptureStderr();
+    const SettingsValues v = SettingsStore(path).Load();
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(v.ReadInt(kMainKey, "eight", 0), 0x7fffffff);
+    EXPECT_EQ(v.Find(kMainKey, "nine"), nullptr);
+    ASSERT_NE(v.Find(kMainKey, "long"), nullptr);
+    EXPECT_EQ(v.Find(kMainKey, "long")->text, fits);
+    EXPECT_EQ(v.Find(kMainKey, "longer"), nullptr);
+}
+
 }  // namespace
