@@ -2,70 +2,62 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "app/SceneList.h"
+#include "windows/WindowTests.h"
 
 namespace {
 
 using qv::ClipSheetOptionsDialog;
 using qv::ClipSheetSettings;
 
-QLineEdit* Edit(ClipSheetOptionsDialog& d, int id) { return d.Control<QLineEdit>(id); }
+QLineEdit* Edit(ClipSheetOptionsDialog& d, int id) {
+    return d.Control<QLineEdit>(id);
+}
 
 // Presses OK; the messages it showed.
 std::vector<std::string> PressOk(ClipSheetOptionsDialog& d) {
     std::vector<std::string> shown;
-    d.Messages().answerHook = [&](const std::string& text, qv::Buttons, const std::string&) {
-        shown.push_back(text);
-        return qv::Answer::Ok;
-    };
+    qvtest::KeepMessages(d.Messages(), shown);
     d.show();
     d.Control<QPushButton>(1)->click();
     return shown;
 }
 
-TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRanges) {
+TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRangesAndCancelChangesNothing) {
     ClipSheetSettings settings;
+    const ClipSheetSettings before = settings;
     ClipSheetOptionsDialog d(settings, nullptr);
     EXPECT_EQ(d.windowTitle(), "Cliplist Options");
     EXPECT_EQ(d.objectName(), "dialog144");
     EXPECT_EQ(d.size(), QSize(d.Units().X(196), d.Units().Y(207)));
-    EXPECT_EQ(d.Control<QCheckBox>(1041)->text(), "Show filenames");
-    EXPECT_EQ(d.Control<QCheckBox>(1042)->text(), "Show timecode");
+    EXPECT_EQ(qvtest::ButtonTexts(d, {1041, 1042, 1, 2}),
+              (std::vector<QString>{"Show filenames", "Show timecode", "OK", "Cancel"}));
+    EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
     for (int id : {1033, 1035, 1037, 1039, 1043, 1044, 1046}) {
         EXPECT_NE(Edit(d, id), nullptr) << id;
     }
-    struct Spin {
-        int id, min, max;
-    };
-    for (const Spin& s : {Spin{1034, 1, 30}, Spin{1036, 0, 600}, Spin{1038, 1, 100},
-                          Spin{1040, 0, 10}, Spin{1045, 1, 127}}) {
-        auto* spin = d.Control<QSpinBox>(s.id);
-        ASSERT_NE(spin, nullptr) << s.id;
-        EXPECT_EQ(spin->minimum(), s.min) << s.id;
-        EXPECT_EQ(spin->maximum(), s.max) << s.id;
-    }
-    std::vector<QString> labels;
-    for (const QLabel* label : d.findChildren<QLabel*>()) {
-        labels.push_back(label->text());
-    }
-    for (const char* text : {"Timecode of first frame: (MM:SS:FF)", "pictures per line",
-                             "min. pics per scene", "max. seconds per pic",
-                             "blank space below text", "relative font size", "Headline:"}) {
+    qvtest::ExpectSpinRanges(
+        d, {{1034, 1, 30}, {1036, 0, 600}, {1038, 1, 100}, {1040, 0, 10}, {1045, 1, 127}});
+    const std::vector<QString> labels = qvtest::LabelTexts(d);
+    for (const char* text :
+         {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
+          "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}) {
         EXPECT_NE(std::find(labels.begin(), labels.end(), QString(text)), labels.end()) << text;
     }
-    EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
-    EXPECT_EQ(d.Control<QPushButton>(1)->text(), "OK");
-    EXPECT_EQ(d.Control<QPushButton>(2)->text(), "Cancel");
+
+    Edit(d, 1033)->setText("12");
+    d.show();
+    d.Control<QPushButton>(2)->click();
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_EQ(settings, before);
 }
 
 TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
@@ -120,7 +112,8 @@ TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
         {{{1033, "31"}, {1044, "0"}}, "Please enter an integer between 1 and 127.", 1044},
         {{{1044, "0"}, {1046, "99999999999"}}, "Please enter an integer.", 1046},
         {{{1039, "11"}, {1043, std::string(81, 'x')}},
-         "Please enter an integer between 0 and 10.", 1039},
+         "Please enter an integer between 0 and 10.",
+         1039},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message + " at " + std::to_string(row.focus));
@@ -137,17 +130,6 @@ TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
         EXPECT_EQ(d.focusWidget(), d.Control(row.focus));
         EXPECT_EQ(settings, before);
     }
-}
-
-TEST(ClipSheetOptionsDialogTest, CancelChangesNothing) {
-    ClipSheetSettings settings;
-    const ClipSheetSettings before = settings;
-    ClipSheetOptionsDialog d(settings, nullptr);
-    Edit(d, 1033)->setText("12");
-    d.show();
-    d.Control<QPushButton>(2)->click();
-    EXPECT_EQ(d.result(), QDialog::Rejected);
-    EXPECT_EQ(settings, before);
 }
 
 }  // namespace
