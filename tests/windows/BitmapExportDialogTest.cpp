@@ -83,7 +83,7 @@ TEST_F(BitmapExportDialogTest, HasEveryControlWithItsIdTextsSpinRangesAndDefault
     EXPECT_EQ(d->windowTitle(), "save one frame of each scene as a bitmap");
     EXPECT_EQ(d->objectName(), "dialog141");
     EXPECT_EQ(d->size(), QSize(d->Units().X(186), d->Units().Y(151)));
-    EXPECT_EQ(qvtest::ButtonTexts(*d, {1027, 1028, 1, 2}),
+    EXPECT_EQ(qvtest::Texts(*d, {1027, 1028, 1, 2}),
               (std::vector<QString>{"selected scenes only",
                                     "scenes with length in seconds:", "Save Bitmaps", "Cancel"}));
     EXPECT_TRUE(d->Control<QPushButton>(1)->isDefault());
@@ -122,10 +122,9 @@ TEST_F(BitmapExportDialogTest, ShowsTheStoredSettingsAndTheLengthEditFollowsItsC
         ASSERT_TRUE(store_.WriteText(qv::kMainKey, name, value));
     }
     auto d = Make();
-    EXPECT_TRUE(Check(*d, 1028)->isChecked());
-    EXPECT_TRUE(Edit(*d, 1029)->isEnabled());
-    EXPECT_EQ(Edit(*d, 1029)->text(), "12");
-    EXPECT_EQ(Edit(*d, 1033)->text(), "4");
+    EXPECT_EQ(std::pair(Check(*d, 1028)->isChecked(), Edit(*d, 1029)->isEnabled()),
+              std::pair(true, true));
+    EXPECT_EQ(qvtest::Texts(*d, {1029, 1033}), (std::vector<QString>{"12", "4"}));
     // Outside the three entries: no selection.
     EXPECT_EQ(d->Control<QComboBox>(1030)->currentIndex(), -1);
 

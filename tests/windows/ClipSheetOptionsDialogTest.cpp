@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/SceneList.h"
@@ -38,7 +39,7 @@ TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRangesAndCanc
     EXPECT_EQ(d.windowTitle(), "Cliplist Options");
     EXPECT_EQ(d.objectName(), "dialog144");
     EXPECT_EQ(d.size(), QSize(d.Units().X(196), d.Units().Y(207)));
-    EXPECT_EQ(qvtest::ButtonTexts(d, {1041, 1042, 1, 2}),
+    EXPECT_EQ(qvtest::Texts(d, {1041, 1042, 1, 2}),
               (std::vector<QString>{"Show filenames", "Show timecode", "OK", "Cancel"}));
     EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
     for (int id : {1033, 1035, 1037, 1039, 1043, 1044, 1046}) {
@@ -67,12 +68,11 @@ TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
     settings.headline = "Tape 1";
     settings.showFileNames = 0;
     ClipSheetOptionsDialog d(settings, nullptr);
-    EXPECT_EQ(Edit(d, 1046)->text(), "00:10:00");
-    EXPECT_EQ(Edit(d, 1033)->text(), "6");
-    EXPECT_EQ(Edit(d, 1044)->text(), "10");
-    EXPECT_EQ(Edit(d, 1043)->text(), "Tape 1");
-    EXPECT_FALSE(d.Control<QCheckBox>(1041)->isChecked());
-    EXPECT_TRUE(d.Control<QCheckBox>(1042)->isChecked());
+    EXPECT_EQ(qvtest::Texts(d, {1046, 1033, 1044, 1043}),
+              (std::vector<QString>{"00:10:00", "6", "10", "Tape 1"}));
+    EXPECT_EQ(
+        std::pair(d.Control<QCheckBox>(1041)->isChecked(), d.Control<QCheckBox>(1042)->isChecked()),
+        std::pair(false, true));
 
     // The spin steps from the edit's value and writes it back there.
     Edit(d, 1033)->setText("7");
@@ -84,10 +84,9 @@ TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
     d.Control<QCheckBox>(1041)->setChecked(true);
     EXPECT_TRUE(PressOk(d).empty());
     EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(settings.picsPerLine, 8);
-    EXPECT_EQ(settings.picsPerScene, 0);
-    EXPECT_EQ(settings.timecodeOffset, 1500);
-    EXPECT_EQ(settings.showFileNames, 1);
+    EXPECT_EQ(std::tuple(settings.picsPerLine, settings.picsPerScene, settings.timecodeOffset,
+                         settings.showFileNames),
+              std::tuple(8, 0, 1500, 1));
 }
 
 TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {

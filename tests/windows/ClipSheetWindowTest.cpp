@@ -6,21 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QApplication>
-#include <QLineEdit>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QTest>
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/SceneList.h"
 #include "clipsheet/ClipSheetOptionsDialog.h"
 #include "platform/SettingsStore.h"
 #include "progress/PictureCache.h"
-#include "support/AviFixture.h"
 #include "support/Pdf.h"
 #include "windows/WindowTests.h"
 
@@ -118,8 +116,7 @@ TEST_F(ClipSheetWindowTest, TicksDrawForAHundredMillisecondsDecodeAheadAndKeepPi
     ClipSheetWindow& w = Open(12);
     auto& cells = w.Layout().cells;
     ASSERT_EQ(cells.size(), 12u);
-    EXPECT_EQ(cells[1].frame, 1);  // one picture: the middle frame
-    EXPECT_EQ(cells[0].pending, 1);
+    EXPECT_EQ(std::pair(cells[1].frame, cells[0].pending), std::pair(1, 1));  // the middle frame
     // Each decoded picture takes 60 ms: a tick draws two, then stops.
     w.Layout().clock = [this] { return static_cast<uint32_t>(Renders() * 60); };
     w.Tick();
@@ -193,14 +190,12 @@ TEST_F(ClipSheetWindowTest, ScrollsByWheelBarAndKeysWithinTheSheet) {
     const int client = w.Sheet()->height();
     const int end = w.SheetHeight() - client;
     ASSERT_GT(end, 0);
-    EXPECT_EQ(w.SheetHeight(), layout.totalHeight);
-    EXPECT_TRUE(bar.isEnabled());
-    EXPECT_EQ(bar.maximum(), end);
+    EXPECT_EQ(std::tuple(w.SheetHeight(), bar.isEnabled(), bar.maximum()),
+              std::tuple(layout.totalHeight, true, end));
 
     w.Wheel(-120);  // one notch down: one picture height
-    EXPECT_EQ(layout.scrollOffset, layout.pictureHeight);
-    EXPECT_EQ(layout.scrolled, 1);
-    EXPECT_EQ(bar.value(), layout.pictureHeight);
+    EXPECT_EQ(std::tuple(layout.scrollOffset, layout.scrolled, bar.value()),
+              std::tuple(layout.pictureHeight, 1, layout.pictureHeight));
     w.Wheel(240);
     EXPECT_EQ(layout.scrollOffset, 0);  // never above the top
     QTest::keyClick(&w, Qt::Key_Down);
@@ -253,20 +248,20 @@ TEST_F(ClipSheetWindowTest, ScrollsByWheelBarAndKeysWithinTheSheet) {
     layout.settings.picsPerLine = 12;
     w.Redraw();
     EXPECT_LE(w.SheetHeight(), w.Sheet()->height());
-    EXPECT_EQ(layout.scrollOffset, 0);
-    EXPECT_EQ(layout.cells[0].rect.top, 10);  // laid out again from there
-    EXPECT_EQ(bar.maximum(), 0);
-    EXPECT_FALSE(bar.isEnabled());
+    // Laid out again from the top, with nothing to scroll.
+    EXPECT_EQ(
+        std::tuple(layout.scrollOffset, layout.cells[0].rect.top, bar.maximum(), bar.isEnabled()),
+        std::tuple(0, 10, 0, false));
 }
 
 TEST_F(ClipSheetWindowTest, HasItsCaptionAndCommandsAndItsOptionsApplyAtOnceAndAreStored) {
     ClipSheetWindow& w = Open(4);
-    EXPECT_EQ(w.windowTitle(), "Quorvandel Clip Sheet");
-    EXPECT_EQ(w.objectName(), "dialog135");
-    EXPECT_EQ(w.Command(ClipSheetWindow::kPrintCommand)->text(), "&Print...");
-    EXPECT_EQ(w.Command(ClipSheetWindow::kCloseCommand)->text(), "Close Cliplist");
-    EXPECT_EQ(w.Command(ClipSheetWindow::kOptionsCommand)->text(), "&Options");
-    EXPECT_EQ(w.Timer().interval(), 100);
+    EXPECT_EQ(std::tuple(w.windowTitle(), w.objectName(), w.Timer().interval()),
+              std::tuple("Quorvandel Clip Sheet", "dialog135", 100));
+    EXPECT_EQ((std::vector{w.Command(ClipSheetWindow::kPrintCommand)->text(),
+                           w.Command(ClipSheetWindow::kCloseCommand)->text(),
+                           w.Command(ClipSheetWindow::kOptionsCommand)->text()}),
+              (std::vector<QString>{"&Print...", "Close Cliplist", "&Options"}));
     // The cache's budget: half the available memory, at most 1 GiB, in 64 bits.
     EXPECT_EQ(ClipSheetWindow::CacheBudget(uint64_t{6} << 30), 1 << 30);
     EXPECT_EQ(ClipSheetWindow::CacheBudget(uint64_t{100} << 20), 50 << 20);
@@ -290,9 +285,10 @@ TEST_F(ClipSheetWindowTest, PlacementIsSavedOnCloseAndTakenAtTheNextOpening) {
     const QRect frame = w.frameGeometry();
     w.Command(ClipSheetWindow::kCloseCommand)->trigger();
     EXPECT_EQ(w.result(), QDialog::Accepted);
-    EXPECT_EQ(store_.ReadText(qv::kMainKey, "cliplist.left"), std::to_string(frame.left()));
-    EXPECT_EQ(store_.ReadText(qv::kMainKey, "cliplist.bottom"),
-              std::to_string(frame.top() + frame.height()));
+    EXPECT_EQ(
+        std::pair(store_.ReadText(qv::kMainKey, "cliplist.left"),
+                  store_.ReadText(qv::kMainKey, "cliplist.bottom")),
+        std::pair(std::to_string(frame.left()), std::to_string(frame.top() + frame.height())));
 
     ClipSheetWindow again(scenes_, &store_, cache_, "", nullptr);
     again.show();
@@ -314,9 +310,9 @@ TEST_F(ClipSheetWindowTest, PrintsTheScenesToWriteInWholeRowsPerPageOrOnlyTheHea
     Print(pdf);
     const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
     ASSERT_GE(facts.pages, 0) << "pdfinfo (poppler-utils) is needed";
-    EXPECT_EQ(facts.pages, w.PagesPrinted());
+    EXPECT_EQ(std::tuple(facts.pages, facts.title),
+              std::tuple(w.PagesPrinted(), "Quorvandel Clipsheet"));
     EXPECT_GE(facts.pages, 2);
-    EXPECT_EQ(facts.title, "Quorvandel Clipsheet");
     ASSERT_EQ(facts.images.size(), 75u);
     // Whole rows of 6 on every page but the last; each picture one field of the
     // frame less the crop margin.
@@ -325,8 +321,7 @@ TEST_F(ClipSheetWindowTest, PrintsTheScenesToWriteInWholeRowsPerPageOrOnlyTheHea
         ASSERT_GE(image.page, 1);
         ASSERT_LE(image.page, facts.pages);
         ++perPage[static_cast<size_t>(image.page)];
-        EXPECT_EQ(image.width, 700);
-        EXPECT_EQ(image.height, 278);
+        EXPECT_EQ(std::pair(image.width, image.height), std::pair(700, 278));
     }
     for (size_t page = 1; page < perPage.size() - 1; ++page) {
         EXPECT_EQ(perPage[page] % 6, 0) << page;
@@ -344,8 +339,7 @@ TEST_F(ClipSheetWindowTest, PrintsTheScenesToWriteInWholeRowsPerPageOrOnlyTheHea
     Print(headline);
     EXPECT_EQ(w.PagesPrinted(), 1);
     const qvtest::PdfFacts only = qvtest::ReadPdf(headline);
-    EXPECT_EQ(only.pages, 1);
-    EXPECT_TRUE(only.images.empty());
+    EXPECT_EQ(std::pair(only.pages, only.images.size()), std::pair(1, size_t{0}));
     EXPECT_NE(
         qvtest::CommandOutput("pdftotext " + qvtest::ShellQuote(headline) + " -").find("Tape 7"),
         std::string::npos);

@@ -107,9 +107,15 @@ TEST_F(PictureStripTest, ScenesShowQuarterStepsWithTheirOffsetsAndGreyPastTheirE
         EXPECT_EQ(strip_->Frames(), r.frames) << r.first << ".." << r.last;
         EXPECT_EQ(strip_->Labels(), r.labels) << r.first << ".." << r.last;
     }
-    // A file that does not exist: grey pictures, the labels shown.
+    // A file that does not exist, and video chunks far shorter than a DV
+    // frame: grey pictures, the labels shown.
     strip_->ShowScene(dir_.Path("missing.avi"), 0, 4);
     EXPECT_FALSE(strip_->Decoder().IsAttached());
+    ExpectGreyFrom(Draw(), 0, false);
+    qvtest::FixtureOptions options;
+    ASSERT_TRUE(
+        qvtest::WriteFixtureAvi(path_, options, qvtest::MakePatternFrames(options, 5, 1000)));
+    strip_->ShowScene(path_, 0, 4);
     ExpectGreyFrom(Draw(), 0, false);
 
     // Placed over a frame, the strip takes it and the label row above it.
@@ -148,34 +154,6 @@ TEST_F(PictureStripTest, AThreeFrameSceneDrawsItsFramesThenGreyAndTheRightWayUp)
     EXPECT_EQ(PictureColour(image, 1), kGrey);
 }
 
-TEST_F(PictureStripTest, FramesThatCannotBeDecodedAreGreyUnderTheirLabels) {
-    // Video chunks far shorter than a DV frame.
-    qvtest::FixtureOptions options;
-    ASSERT_TRUE(
-        qvtest::WriteFixtureAvi(path_, options, qvtest::MakePatternFrames(options, 5, 1000)));
-    strip_->ShowScene(path_, 0, 4);
-    ExpectGreyFrom(Draw(), 0, false);  // frames exist: labels show
-}
-
-TEST_F(PictureStripTest, ShowNoneLetsGoOfTheFileAndDrawsGreyWithoutLabels) {
-    strip_->ShowScene(ColourFile(), 10, 12);
-    ASSERT_TRUE(strip_->Decoder().IsAttached());
-    strip_->DrawNow();
-    strip_->ShowNone();
-    EXPECT_FALSE(strip_->Decoder().IsAttached());
-    EXPECT_EQ(strip_->Decoder().FileName(), "");
-    EXPECT_FALSE(strip_->ShowsScene());
-    EXPECT_EQ(strip_->Frames(), std::vector<int>(5, -1));
-    // What was drawn goes away shortly, as after any change of the shown scene.
-    EXPECT_TRUE(strip_->TimerActive());
-    EXPECT_EQ(strip_->TimerInterval(), 100);
-    ExpectGreyFrom(Draw(), 0, true);
-    // The same scene again opens the file again.
-    strip_->ShowScene(path_, 10, 12);
-    EXPECT_TRUE(strip_->Decoder().IsAttached());
-    EXPECT_TRUE(strip_->TimerActive());
-}
-
 TEST_F(PictureStripTest, ReselectedScenesComeFromTheCache) {
     strip_->ShowScene(ColourFile(), 10, 12);
     strip_->DrawNow();
@@ -195,7 +173,7 @@ TEST_F(PictureStripTest, ReselectedScenesComeFromTheCache) {
     EXPECT_EQ(strip_->RenderCount(), 11);
 }
 
-TEST_F(PictureStripTest, TimerFollowsSceneChangesAndRepaints) {
+TEST_F(PictureStripTest, TimerFollowsSceneChangesAndRepaintsAndShowNoneLetsGoOfTheFile) {
     EXPECT_FALSE(strip_->TimerActive());
     strip_->ShowScene(ColourFile(), 10, 12);
     EXPECT_TRUE(strip_->TimerActive());
@@ -218,6 +196,22 @@ TEST_F(PictureStripTest, TimerFollowsSceneChangesAndRepaints) {
     EXPECT_TRUE(strip_->TimerActive());
     EXPECT_EQ(strip_->TimerInterval(), 50);
     parent_.hide();
+
+    // No scene: the file is let go of, and the pictures are grey without labels.
+    strip_->DrawNow();
+    strip_->ShowNone();
+    EXPECT_FALSE(strip_->Decoder().IsAttached());
+    EXPECT_EQ(strip_->Decoder().FileName(), "");
+    EXPECT_FALSE(strip_->ShowsScene());
+    EXPECT_EQ(strip_->Frames(), std::vector<int>(5, -1));
+    // What was drawn goes away shortly, as after any change of the shown scene.
+    EXPECT_TRUE(strip_->TimerActive());
+    EXPECT_EQ(strip_->TimerInterval(), 100);
+    ExpectGreyFrom(Draw(), 0, true);
+    // The same scene again opens the file again.
+    strip_->ShowScene(path_, 10, 11);
+    EXPECT_TRUE(strip_->Decoder().IsAttached());
+    EXPECT_TRUE(strip_->TimerActive());
 }
 
 }  // namespace

@@ -28,12 +28,6 @@ QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
-inline void PrintTo(const QSize& s, std::ostream* out) {
-    *out << s.width() << "x" << s.height();
-}
-inline void PrintTo(const QRect& r, std::ostream* out) {
-    *out << "(" << r.x() << "," << r.y() << " " << r.width() << "x" << r.height() << ")";
-}
 QT_END_NAMESPACE
 
 namespace qvtest {
@@ -91,13 +85,15 @@ inline void ExpectRects(const qv::TemplateDialog& d, std::initializer_list<Contr
     }
 }
 
-// The texts of the buttons and check boxes ids.
-inline std::vector<QString> ButtonTexts(const qv::TemplateDialog& d,
-                                        std::initializer_list<int> ids) {
+// The texts of the buttons, check boxes and edits ids.
+inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_list<int> ids) {
     std::vector<QString> texts;
     for (int id : ids) {
-        auto* button = d.Control<QAbstractButton>(id);
-        texts.push_back(button != nullptr ? button->text() : "no button " + QString::number(id));
+        const auto* button = d.Control<QAbstractButton>(id);
+        const auto* edit = d.Control<QLineEdit>(id);
+        texts.push_back(button != nullptr ? button->text()
+                        : edit != nullptr ? edit->text()
+                                          : "no control " + QString::number(id));
     }
     return texts;
 }
