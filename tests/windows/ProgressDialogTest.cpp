@@ -98,6 +98,7 @@ TEST_F(ProgressDialogTest, PercentageWithTheEstimatedTimeLeft) {
     EXPECT_EQ(MoveTo(*d, 50), "50% (estimated time left: 2 minutes)");
     now_ += 1000;  // 121 s left round up to 3 minutes
     EXPECT_EQ(MoveTo(*d, 50), "50% (estimated time left: 3 minutes)");
+    EXPECT_EQ(MoveTo(*d, 100), "100% (estimated time left: 0 minutes)");
 
     now_ = 0xFFFFFFFFu - 500;  // the 32-bit tick wraps during the run
     d = Make(nullptr);
