@@ -4,27 +4,19 @@
 
 #include "clipsheet/BitmapExportDialog.h"
 
-#include <gtest/gtest.h>
-
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QPushButton>
 
 #include <memory>
 #include <optional>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/MainWindow.h"
 #include "app/SceneList.h"
 #include "platform/FileSystem.h"
 #include "platform/SettingsStore.h"
 #include "progress/ProgressDialog.h"
-#include "support/AviFixture.h"
 #include "windows/WindowTests.h"
 
 namespace {

@@ -1,15 +1,7 @@
 #include "clipsheet/ClipSheetOptionsDialog.h"
 
-#include <gtest/gtest.h>
-
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
-
 #include <algorithm>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/SceneList.h"
 #include "windows/WindowTests.h"

@@ -3,17 +3,13 @@
 
 #include "clipsheet/ClipSheetWindow.h"
 
-#include <gtest/gtest.h>
-
 #include <QAction>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QTest>
 
 #include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/SceneList.h"
 #include "clipsheet/ClipSheetOptionsDialog.h"

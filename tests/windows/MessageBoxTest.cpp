@@ -1,21 +1,12 @@
 // The message boxes, captioned with the program's name and showing the icon of
 // their kind, and the save dialog that refuses a name in a missing folder.
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
-#include <string>
-#include <vector>
-
-#include "app/MessageDialog.h"
 #include "app/SaveFileDialog.h"
-#include "support/AviFixture.h"
+#include "windows/WindowTests.h"
 
 namespace {
 

@@ -1,14 +1,8 @@
 #include "progress/PictureStrip.h"
 
-#include <gtest/gtest.h>
-
 #include <QTest>
 
-#include <string>
-#include <vector>
-
 #include "app/SceneList.h"
-#include "support/AviFixture.h"
 #include "windows/WindowTests.h"
 
 namespace {

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <string>
 #include <tuple>
 
 #include "avi/AviReader.h"

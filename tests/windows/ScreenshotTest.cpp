@@ -4,11 +4,6 @@
 // folder. (docs/screenshots comes from the X server test, with window frames, but for
 // the clip sheet, which is kept from here.)
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -21,9 +16,8 @@
 #include "platform/SettingsStore.h"
 #include "progress/PictureCache.h"
 #include "progress/ProgressDialog.h"
-#include "support/AviFixture.h"
-#include "support/DvPictures.h"
 #include "support/TimeZone.h"
+#include "windows/WindowTests.h"
 
 namespace {
 
