@@ -1,17 +1,14 @@
 #include "clipsheet/ClipSheetLayout.h"
 
-#include <gtest/gtest.h>
-
 #include <QImage>
 #include <QPainter>
 
 #include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/SceneList.h"
 #include "progress/PictureCache.h"
+#include "windows/WindowTests.h"
 
 namespace {
 

@@ -24,6 +24,7 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 
+// Written as MainWindowTest.cpp writes it: one definition for the whole program.
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
