@@ -91,12 +91,8 @@ TEST_F(BitmapExportDialogTest, HasEveryControlWithItsIdTextsSpinRangesAndDefault
     EXPECT_EQ(items,
               (QStringList{"none - use both fields", "use even field only", "use odd field only"}));
     qvtest::ExpectSpinRanges(*d, {{1031, 0, 30}, {1034, 0, 30}, {1035, 0, 10000}});
-    std::vector<QString> groups;
-    for (const QGroupBox* group : d->findChildren<QGroupBox*>()) {
-        groups.push_back(group->title());
-    }
-    EXPECT_EQ(groups, (std::vector<QString>{"scenes", "image"}));
-    EXPECT_EQ(qvtest::LabelTexts(*d),
+    EXPECT_EQ(qvtest::ChildTexts(*d, &QGroupBox::title), (std::vector<QString>{"scenes", "image"}));
+    EXPECT_EQ(qvtest::ChildTexts(*d, &QLabel::text),
               (std::vector<QString>{
                   "deinterlacing:", "crop pixels on left/right:", "crop pixels on top/bottom:"}));
 

@@ -39,7 +39,7 @@ TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRangesAndCanc
     }
     qvtest::ExpectSpinRanges(
         d, {{1034, 1, 30}, {1036, 0, 600}, {1038, 1, 100}, {1040, 0, 10}, {1045, 1, 127}});
-    const std::vector<QString> labels = qvtest::LabelTexts(d);
+    const std::vector<QString> labels = qvtest::ChildTexts(d, &QLabel::text);
     for (const char* text :
          {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
           "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}) {

@@ -99,10 +99,12 @@ inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_
     return texts;
 }
 
-inline std::vector<QString> LabelTexts(const QWidget& d) {
+// The texts of a widget's children of type T (&QLabel::text, &QGroupBox::title).
+template <typename T>
+std::vector<QString> ChildTexts(const QWidget& parent, QString (T::*text)() const) {
     std::vector<QString> texts;
-    for (const QLabel* label : d.findChildren<QLabel*>()) {
-        texts.push_back(label->text());
+    for (const T* child : parent.findChildren<T*>()) {
+        texts.push_back((child->*text)());
     }
     return texts;
 }
