@@ -1,71 +1,56 @@
 #include "clipsheet/ClipSheetOptionsDialog.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSpinBox>
-
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <tuple>
 
 #include "app/SceneList.h"
+#include "windows/WindowTests.h"
 
 namespace {
 
 using qv::ClipSheetOptionsDialog;
 using qv::ClipSheetSettings;
 
-QLineEdit* Edit(ClipSheetOptionsDialog& d, int id) { return d.Control<QLineEdit>(id); }
+QLineEdit* Edit(ClipSheetOptionsDialog& d, int id) {
+    return d.Control<QLineEdit>(id);
+}
 
 // Presses OK; the messages it showed.
 std::vector<std::string> PressOk(ClipSheetOptionsDialog& d) {
     std::vector<std::string> shown;
-    d.Messages().answerHook = [&](const std::string& text, qv::Buttons, const std::string&) {
-        shown.push_back(text);
-        return qv::Answer::Ok;
-    };
+    qvtest::KeepMessages(d.Messages(), shown);
     d.show();
     d.Control<QPushButton>(1)->click();
     return shown;
 }
 
-TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRanges) {
+TEST(ClipSheetOptionsDialogTest, HasEveryControlWithItsIdAndTheSpinRangesAndCancelChangesNothing) {
     ClipSheetSettings settings;
+    const ClipSheetSettings before = settings;
     ClipSheetOptionsDialog d(settings, nullptr);
     EXPECT_EQ(d.windowTitle(), "Cliplist Options");
     EXPECT_EQ(d.objectName(), "dialog144");
     EXPECT_EQ(d.size(), QSize(d.Units().X(196), d.Units().Y(207)));
-    EXPECT_EQ(d.Control<QCheckBox>(1041)->text(), "Show filenames");
-    EXPECT_EQ(d.Control<QCheckBox>(1042)->text(), "Show timecode");
+    EXPECT_EQ(qvtest::Texts(d, {1041, 1042, 1, 2}),
+              (std::vector<QString>{"Show filenames", "Show timecode", "OK", "Cancel"}));
+    EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
     for (int id : {1033, 1035, 1037, 1039, 1043, 1044, 1046}) {
         EXPECT_NE(Edit(d, id), nullptr) << id;
     }
-    struct Spin {
-        int id, min, max;
-    };
-    for (const Spin& s : {Spin{1034, 1, 30}, Spin{1036, 0, 600}, Spin{1038, 1, 100},
-                          Spin{1040, 0, 10}, Spin{1045, 1, 127}}) {
-        auto* spin = d.Control<QSpinBox>(s.id);
-        ASSERT_NE(spin, nullptr) << s.id;
-        EXPECT_EQ(spin->minimum(), s.min) << s.id;
-        EXPECT_EQ(spin->maximum(), s.max) << s.id;
-    }
-    std::vector<QString> labels;
-    for (const QLabel* label : d.findChildren<QLabel*>()) {
-        labels.push_back(label->text());
-    }
-    for (const char* text : {"Timecode of first frame: (MM:SS:FF)", "pictures per line",
-                             "min. pics per scene", "max. seconds per pic",
-                             "blank space below text", "relative font size", "Headline:"}) {
+    qvtest::ExpectSpinRanges(
+        d, {{1034, 1, 30}, {1036, 0, 600}, {1038, 1, 100}, {1040, 0, 10}, {1045, 1, 127}});
+    const std::vector<QString> labels = qvtest::ChildTexts(d, &QLabel::text);
+    for (const char* text :
+         {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
+          "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}) {
         EXPECT_NE(std::find(labels.begin(), labels.end(), QString(text)), labels.end()) << text;
     }
-    EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
-    EXPECT_EQ(d.Control<QPushButton>(1)->text(), "OK");
-    EXPECT_EQ(d.Control<QPushButton>(2)->text(), "Cancel");
+
+    Edit(d, 1033)->setText("12");
+    d.show();
+    d.Control<QPushButton>(2)->click();
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_EQ(settings, before);
 }
 
 TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
@@ -75,12 +60,11 @@ TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
     settings.headline = "Tape 1";
     settings.showFileNames = 0;
     ClipSheetOptionsDialog d(settings, nullptr);
-    EXPECT_EQ(Edit(d, 1046)->text(), "00:10:00");
-    EXPECT_EQ(Edit(d, 1033)->text(), "6");
-    EXPECT_EQ(Edit(d, 1044)->text(), "10");
-    EXPECT_EQ(Edit(d, 1043)->text(), "Tape 1");
-    EXPECT_FALSE(d.Control<QCheckBox>(1041)->isChecked());
-    EXPECT_TRUE(d.Control<QCheckBox>(1042)->isChecked());
+    EXPECT_EQ(qvtest::Texts(d, {1046, 1033, 1044, 1043}),
+              (std::vector<QString>{"00:10:00", "6", "10", "Tape 1"}));
+    EXPECT_EQ(
+        std::pair(d.Control<QCheckBox>(1041)->isChecked(), d.Control<QCheckBox>(1042)->isChecked()),
+        std::pair(false, true));
 
     // The spin steps from the edit's value and writes it back there.
     Edit(d, 1033)->setText("7");
@@ -92,10 +76,9 @@ TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
     d.Control<QCheckBox>(1041)->setChecked(true);
     EXPECT_TRUE(PressOk(d).empty());
     EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(settings.picsPerLine, 8);
-    EXPECT_EQ(settings.picsPerScene, 0);
-    EXPECT_EQ(settings.timecodeOffset, 1500);
-    EXPECT_EQ(settings.showFileNames, 1);
+    EXPECT_EQ(std::tuple(settings.picsPerLine, settings.picsPerScene, settings.timecodeOffset,
+                         settings.showFileNames),
+              std::tuple(8, 0, 1500, 1));
 }
 
 TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
@@ -120,7 +103,8 @@ TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
         {{{1033, "31"}, {1044, "0"}}, "Please enter an integer between 1 and 127.", 1044},
         {{{1044, "0"}, {1046, "99999999999"}}, "Please enter an integer.", 1046},
         {{{1039, "11"}, {1043, std::string(81, 'x')}},
-         "Please enter an integer between 0 and 10.", 1039},
+         "Please enter an integer between 0 and 10.",
+         1039},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message + " at " + std::to_string(row.focus));
@@ -137,17 +121,6 @@ TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
         EXPECT_EQ(d.focusWidget(), d.Control(row.focus));
         EXPECT_EQ(settings, before);
     }
-}
-
-TEST(ClipSheetOptionsDialogTest, CancelChangesNothing) {
-    ClipSheetSettings settings;
-    const ClipSheetSettings before = settings;
-    ClipSheetOptionsDialog d(settings, nullptr);
-    Edit(d, 1033)->setText("12");
-    d.show();
-    d.Control<QPushButton>(2)->click();
-    EXPECT_EQ(d.result(), QDialog::Rejected);
-    EXPECT_EQ(settings, before);
 }
 
 }  // namespace

@@ -1,21 +1,12 @@
 // The message boxes, captioned with the program's name and showing the icon of
 // their kind, and the save dialog that refuses a name in a missing folder.
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 
-#include <string>
-#include <vector>
-
-#include "app/MessageDialog.h"
 #include "app/SaveFileDialog.h"
-#include "support/AviFixture.h"
+#include "windows/WindowTests.h"
 
 namespace {
 
@@ -39,22 +30,21 @@ void OnNextBox(std::vector<std::string>* seen, QMessageBox::StandardButton butto
 }
 
 TEST(MessageBox, CaptionIsTheProgramsNameAndTheIconShowsTheKind) {
+    using Box = QMessageBox;
     const struct {
         MessageKind kind;
         Buttons buttons;
-        QMessageBox::Icon icon;
-        QMessageBox::StandardButtons shown;
-        QMessageBox::StandardButton byDefault;
+        Box::Icon icon;
+        Box::StandardButtons shown;
+        Box::StandardButton byDefault;
     } rows[] = {
-        {MessageKind::Information, Buttons::Ok, QMessageBox::Information, QMessageBox::Ok,
-         QMessageBox::Ok},
-        {MessageKind::Information, Buttons::OkCancel, QMessageBox::Information,
-         QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok},
-        {MessageKind::Warning, Buttons::Ok, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok},
-        {MessageKind::Question, Buttons::YesNo, QMessageBox::Question,
-         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
-        {MessageKind::Question, Buttons::YesNoDefaultNo, QMessageBox::Question,
-         QMessageBox::Yes | QMessageBox::No, QMessageBox::No},
+        {MessageKind::Information, Buttons::Ok, Box::Information, Box::Ok, Box::Ok},
+        {MessageKind::Information, Buttons::OkCancel, Box::Information, Box::Ok | Box::Cancel,
+         Box::Ok},
+        {MessageKind::Warning, Buttons::Ok, Box::Warning, Box::Ok, Box::Ok},
+        {MessageKind::Question, Buttons::YesNo, Box::Question, Box::Yes | Box::No, Box::Yes},
+        {MessageKind::Question, Buttons::YesNoDefaultNo, Box::Question, Box::Yes | Box::No,
+         Box::No},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.buttons));
@@ -90,34 +80,32 @@ TEST(MessageBox, QuestionsAndFailuresHaveTheirKindUnlessTheAskerSaysOtherwise) {
     EXPECT_EQ(messages.LastKind(), MessageKind::Information);
 }
 
-TEST(MessageBox, ShownBoxAnswersWithTheButtonPressed) {
-    qv::MessageDialog messages(nullptr);
-    std::vector<std::string> seen;
-    OnNextBox(&seen, QMessageBox::No);
-    EXPECT_EQ(messages.Ask("Delete?", Buttons::YesNo), qv::Answer::No);
-    OnNextBox(&seen, QMessageBox::Ok);
-    messages.Report("completed successfully!");
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        "Quorvandel|" + std::to_string(QMessageBox::Question) + "|Delete?",
-                        "Quorvandel|" + std::to_string(QMessageBox::Information) +
-                            "|completed successfully!"}));
-}
-
-TEST(MessageBox, AMinimizedOwnerComesBackBeforeTheBoxShows) {
+TEST(MessageBox, AShownBoxAnswersWithTheButtonPressedAndAMinimizedOwnerComesBackFirst) {
     QWidget owner;
     owner.resize(300, 200);
     owner.show();
     owner.showMinimized();
     ASSERT_TRUE(owner.isMinimized());
-    qv::MessageDialog messages(&owner);
     std::vector<std::string> seen;
+    OnNextBox(&seen, QMessageBox::No);
+    EXPECT_EQ(qv::MessageDialog(nullptr).Ask("Delete?", Buttons::YesNo), qv::Answer::No);
     bool minimizedWhenShown = true;
     QTimer::singleShot(0, [&] { minimizedWhenShown = owner.isMinimized(); });
     OnNextBox(&seen, QMessageBox::Ok);
-    messages.Report("completed successfully!");
-    EXPECT_EQ(seen.size(), 1u);
+    qv::MessageDialog(&owner).Report("completed successfully!");
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "Quorvandel|" + std::to_string(QMessageBox::Question) + "|Delete?",
+                        "Quorvandel|" + std::to_string(QMessageBox::Information) +
+                            "|completed successfully!"}));
     EXPECT_FALSE(minimizedWhenShown);
     EXPECT_FALSE(owner.isMinimized());
+}
+
+// Types name into a Qt save dialog.
+void TypeName(qv::SaveFileDialog& dialog, const std::string& name) {
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(QString::fromStdString(name));
 }
 
 TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
@@ -130,13 +118,11 @@ TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
     std::vector<std::string> seen;
     bool stayedOpen = false;
     QTimer::singleShot(0, [&] {
-        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        ASSERT_NE(name, nullptr);
-        name->setText(QString::fromStdString(missing + "/clips.avi"));
+        TypeName(dialog, missing + "/clips.avi");
         OnNextBox(&seen, QMessageBox::Ok);
         dialog.accept();
         stayedOpen = dialog.isVisible();
-        name->setText(QString::fromStdString(dir.Path("clips.avi")));
+        TypeName(dialog, dir.Path("clips.avi"));
         dialog.accept();
     });
     EXPECT_EQ(dialog.Choose(), dir.Path("clips.avi"));
@@ -150,8 +136,7 @@ TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
                             QString::fromStdString(dir.Dir().string()));
     free.setOption(QFileDialog::DontUseNativeDialog);
     QTimer::singleShot(0, [&] {
-        free.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
-            ->setText(QString::fromStdString(missing + "/clips.avi"));
+        TypeName(free, missing + "/clips.avi");
         free.accept();
     });
     EXPECT_EQ(free.Choose(), missing + "/clips.avi");

@@ -4,13 +4,6 @@
 // folder. (docs/screenshots comes from the X server test, with window frames, but for
 // the clip sheet, which is kept from here.)
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QImage>
-#include <QLineEdit>
-#include <QPixmap>
-#include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -18,15 +11,13 @@
 
 #include "app/MainWindow.h"
 #include "app/OptionsDialog.h"
-#include "clipsheet/ClipSheetSettings.h"
-#include "clipsheet/ClipSheetWindow.h"
-#include "progress/PictureCache.h"
 #include "avi/AviReader.h"
+#include "clipsheet/ClipSheetWindow.h"
 #include "platform/SettingsStore.h"
+#include "progress/PictureCache.h"
 #include "progress/ProgressDialog.h"
-#include "support/AviFixture.h"
-#include "support/DvPictures.h"
 #include "support/TimeZone.h"
+#include "windows/WindowTests.h"
 
 namespace {
 
@@ -34,24 +25,22 @@ namespace {
 std::string MakeTape(const qvtest::TempDir& dir) {
     qvtest::FixtureOptions options;
     const qvtest::Rgb colours[] = {{200, 60, 40}, {40, 150, 70}, {50, 80, 200}};
-    const qvtest::DvTime starts[] = {{2004, 7, 14, 10, 20, 30}, {2004, 7, 14, 15, 2, 0},
-                                     {2004, 7, 15, 9, 45, 12}};
+    const qvtest::DvTime starts[] = {
+        {2004, 7, 14, 10, 20, 30}, {2004, 7, 14, 15, 2, 0}, {2004, 7, 15, 9, 45, 12}};
     std::vector<qvtest::FixtureFrame> frames;
     for (int r = 0; r < 3; ++r) {
         auto recording = qvtest::MakeFrames(options, 40 + 20 * r, starts[r]);
+        const qvtest::Rgb c = colours[r];
+        const qvtest::Rgb half{static_cast<uint8_t>(c.r / 2), static_cast<uint8_t>(c.g / 2),
+                               static_cast<uint8_t>(c.b / 2)};
         for (size_t f = 0; f < recording.size(); ++f) {
-            const qvtest::Rgb c = colours[r];
             const int shift = static_cast<int>(f) * 8;
-            auto picture = qvtest::EncodeDvPicture(true, [&](int x, int y) {
-                const bool band = ((x + shift) / 90 + y / 96) % 2 == 0;
-                return band ? c : qvtest::Rgb{static_cast<uint8_t>(c.r / 2),
-                                              static_cast<uint8_t>(c.g / 2),
-                                              static_cast<uint8_t>(c.b / 2)};
+            recording[f].video = qvtest::EncodeDvPicture(true, [&](int x, int y) {
+                return ((x + shift) / 90 + y / 96) % 2 == 0 ? c : half;
             });
             qvtest::DvTime t = starts[r];
             t.second += static_cast<int>(f) / 25;
-            qvtest::SetDvTime(picture, t);
-            recording[f].video = picture;
+            qvtest::SetDvTime(recording[f].video, t);
             frames.push_back(recording[f]);
         }
     }
@@ -76,8 +65,7 @@ TEST(Screenshots, MainWindowProgressAndOptions) {
 
     qv::SettingsStore store(qv::SettingsStore::DefaultPath());
     qv::MainWindow window(&store);
-    window.Messages().answerHook = [](const std::string&, qv::Buttons buttons,
-                                      const std::string&) {
+    window.Messages().answerHook = [](const std::string&, qv::Buttons buttons, const std::string&) {
         return buttons == qv::Buttons::Ok ? qv::Answer::Ok : qv::Answer::No;
     };
     window.runDialog = [](QDialog&) { return static_cast<int>(QDialog::Rejected); };
@@ -91,7 +79,7 @@ TEST(Screenshots, MainWindowProgressAndOptions) {
     ASSERT_NE(output, nullptr);
     output->setText("/home/user/Videos/holiday.avi");
     window.Model().SetOutputPath("/home/user/Videos/holiday.avi");
-    window.Control<QPushButton>(3)->click();     // Scan Datestamps
+    window.Control<QPushButton>(3)->click();  // Scan Datestamps
     auto* list = window.Control<QTreeWidget>(1013);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->topLevelItemCount(), 3);

@@ -1,0 +1,112 @@
+#pragma once
+// What the window tests share: the widgets they drive, Qt's values printed
+// readably, DV frames encoded once a run, drawn colours compared within a
+// tolerance, and a dialog's messages, control places, spin ranges and texts.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <array>
+#include <cstdlib>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/MessageDialog.h"
+#include "resources/TemplateDialog.h"
+#include "support/AviFixture.h"
+#include "support/DvPictures.h"
+
+// Written as MainWindowTest.cpp writes it: one definition for the whole program.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace qvtest {
+
+// A PAL frame, top half top and bottom half bottom; empty without the encoder.
+inline const std::vector<uint8_t>& DvFrame(Rgb top, Rgb bottom) {
+    static std::map<std::array<uint8_t, 6>, std::vector<uint8_t>> frames;
+    auto [it, added] = frames.try_emplace({top.r, top.g, top.b, bottom.r, bottom.g, bottom.b});
+    if (added) {
+        it->second = EncodeDvHalves(true, top, bottom);
+    }
+    return it->second;
+}
+inline const std::vector<uint8_t>& DvFrame(Rgb colour) {
+    return DvFrame(colour, colour);
+}
+
+inline ::testing::AssertionResult Near(QColor got, Rgb want, int tolerance = 40) {
+    if (std::abs(got.red() - want.r) <= tolerance && std::abs(got.green() - want.g) <= tolerance &&
+        std::abs(got.blue() - want.b) <= tolerance) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "got RGB(" << got.red() << "," << got.green() << "," << got.blue() << ")";
+}
+
+// Answers every message with OK and keeps its text in told.
+inline void KeepMessages(qv::MessageDialog& messages, std::vector<std::string>& told) {
+    messages.answerHook = [&told](const std::string& text, qv::Buttons, const std::string&) {
+        told.push_back(text);
+        return qv::Answer::Ok;
+    };
+}
+
+struct SpinRange {
+    int id, min, max;
+};
+inline void ExpectSpinRanges(const qv::TemplateDialog& d, std::initializer_list<SpinRange> spins) {
+    for (const SpinRange& s : spins) {
+        auto* spin = d.Control<QSpinBox>(s.id);
+        ASSERT_NE(spin, nullptr) << s.id;
+        EXPECT_EQ(spin->minimum(), s.min) << s.id;
+        EXPECT_EQ(spin->maximum(), s.max) << s.id;
+    }
+}
+
+// Where a control stands, in dialog units.
+struct ControlRect {
+    int id, x, y, width, height;
+};
+inline void ExpectRects(const qv::TemplateDialog& d, std::initializer_list<ControlRect> rects) {
+    for (const ControlRect& r : rects) {
+        ASSERT_NE(d.Control(r.id), nullptr) << r.id;
+        EXPECT_EQ(d.Control(r.id)->geometry(), d.Units().Rect(r.x, r.y, r.width, r.height)) << r.id;
+    }
+}
+
+// The texts of the buttons, check boxes and edits ids.
+inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_list<int> ids) {
+    std::vector<QString> texts;
+    for (int id : ids) {
+        const auto* button = d.Control<QAbstractButton>(id);
+        const auto* edit = d.Control<QLineEdit>(id);
+        texts.push_back(button != nullptr ? button->text()
+                        : edit != nullptr ? edit->text()
+                                          : "no control " + QString::number(id));
+    }
+    return texts;
+}
+
+// The texts of a widget's children of type T (&QLabel::text, &QGroupBox::title).
+template <typename T>
+std::vector<QString> ChildTexts(const QWidget& parent, QString (T::*text)() const) {
+    std::vector<QString> texts;
+    for (const T* child : parent.findChildren<T*>()) {
+        texts.push_back((child->*text)());
+    }
+    return texts;
+}
+
+}  // namespace qvtest
