@@ -13,6 +13,7 @@
 
 #include "avi/RiffAviReader.h"
 #include "support/AviFixture.h"
+#include "support/Exercise.h"
 #include "support/ReadUnits.h"
 
 namespace {
@@ -29,14 +30,19 @@ struct Shape {
     DvType type;
     Generation generation;
     int framesPerSegment;
+    bool indexFirst;  // "idx1" written before the data it lists, as some capture programs
+                      // reserve it; its absolute offsets stay right when it moves
 };
 
 const Shape kShapes[] = {
-    {"type-2 AVI 1.0", DvType::Type2, Generation::Avi1, 0},
-    {"type-1 AVI 1.0", DvType::Type1, Generation::Avi1, 0},
-    {"type-2 OpenDML, segments", DvType::Type2, Generation::OpenDml, 3},
-    {"type-1 OpenDML, segments", DvType::Type1, Generation::OpenDml, 3},
-    {"type-1 OpenDML with idx1", DvType::Type1, Generation::OpenDmlCompat, 4},
+    {"type-2 AVI 1.0", DvType::Type2, Generation::Avi1, 0, false},
+    {"type-1 AVI 1.0", DvType::Type1, Generation::Avi1, 0, false},
+    {"type-2 OpenDML, segments", DvType::Type2, Generation::OpenDml, 3, false},
+    {"type-1 OpenDML, segments", DvType::Type1, Generation::OpenDml, 3, false},
+    {"type-1 OpenDML with idx1", DvType::Type1, Generation::OpenDmlCompat, 4, false},
+    {"type-2 OpenDML with idx1", DvType::Type2, Generation::OpenDmlCompat, 2, false},
+    {"type-2 AVI 1.0, index first", DvType::Type2, Generation::Avi1, 0, true},
+    {"type-1 AVI 1.0, index first", DvType::Type1, Generation::Avi1, 0, true},
 };
 
 FixtureOptions OptionsOf(const Shape& shape) {
@@ -45,7 +51,27 @@ FixtureOptions OptionsOf(const Shape& shape) {
     o.generation = shape.generation;
     o.framesPerSegment = shape.framesPerSegment;
     o.audioRate = 2000;  // 80 sample frames a frame
+    o.relativeIdx1 = !shape.indexFirst;
     return o;
+}
+
+// The file of a shape; with indexFirst, room for the index before "movi", then the
+// index moved there.
+std::vector<uint8_t> BytesOf(const Shape& shape, const std::vector<FixtureFrame>& frames) {
+    FixtureOptions o = OptionsOf(shape);
+    auto bytes = qvtest::BuildFixtureAvi(o, frames);
+    if (!shape.indexFirst) {
+        return bytes;
+    }
+    const uint32_t idx1Size = qvtest::GetLe32(bytes, qvtest::FindFourCC(bytes, "idx1") + 4);
+    o.junkBytes = static_cast<int>(idx1Size);
+    bytes = qvtest::BuildFixtureAvi(o, frames);
+    const size_t junk = qvtest::FindFourCC(bytes, "JUNK");
+    const size_t idx1 = qvtest::FindFourCC(bytes, "idx1");
+    std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
+              bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
+              bytes.begin() + static_cast<ptrdiff_t>(junk));
+    return bytes;
 }
 
 // Where each chunk lies, from the complete file's own index.
@@ -111,7 +137,7 @@ bool OpensWithinMemory(const std::string& path, uint64_t limitBytes, int frames)
 }
 
 class UnfinishedCaptureTest : public ::testing::Test {
-protected:
+  protected:
     // Checks that a reader of the first cut bytes of a file with the given layout holds
     // exactly the whole chunks there.
     void ExpectWholeChunksOf(const std::string& path, const std::vector<FixtureFrame>& frames,
@@ -142,63 +168,47 @@ protected:
     qvtest::TempDir dir_;
 };
 
-// Cut at every few bytes from the first frame to the end: inside chunk headers, inside
-// chunk data, between segments, inside the indexes.
+// Cut at every few bytes through the headers, every few more to the end, and at both
+// sides of every chunk's end: inside chunk headers, inside chunk data, between segments,
+// inside the indexes. Whatever is read is what was written there; from the first frame
+// on, every whole chunk is read. An index before the data survives the cut: its entries
+// for chunks that are gone are dropped.
 TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(shape.name);
-        const FixtureOptions o = OptionsOf(shape);
-        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
-        const auto bytes = qvtest::BuildFixtureAvi(o, frames);
+        const auto frames = qvtest::MakePatternFrames(OptionsOf(shape), kFrames, 301);
+        const qvtest::Written written = qvtest::WrittenOf(frames);
+        const auto bytes = BytesOf(shape, frames);
         const std::string whole = dir_.Path("whole.avi");
         ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
         const Layout layout = LayoutOf(whole);
         ASSERT_EQ(layout.video.size(), static_cast<size_t>(kFrames));
 
-        const std::string cutFile = dir_.Path("cut.avi");
-        const size_t from = layout.video.front().position - 8;
-        for (size_t cut = from; cut <= bytes.size(); cut += 37) {
-            SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(qvtest::WriteFileBytes(
-                cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            ExpectWholeChunksOf(cutFile, frames, layout, cut);
+        const size_t firstFrame = layout.video.front().position - 8;
+        std::vector<size_t> cuts;
+        for (size_t cut = 0; cut <= bytes.size(); cut += cut < firstFrame ? 4 : 37) {
+            cuts.push_back(cut);
         }
-    }
-}
-
-// An index written before the data it lists (as some capture programs reserve it)
-// survives the cut: its entries for chunks that are gone are dropped.
-TEST_F(UnfinishedCaptureTest, IndexEntriesBeyondTheCutAreDropped) {
-    for (DvType type : {DvType::Type1, DvType::Type2}) {
-        SCOPED_TRACE(type == DvType::Type1 ? "type 1" : "type 2");
-        FixtureOptions o;
-        o.type = type;
-        o.audioRate = 2000;
-        o.relativeIdx1 = false;  // absolute offsets stay right when the index moves
-        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
-        const size_t idx1Size = qvtest::GetLe32(
-            qvtest::BuildFixtureAvi(o, frames),
-            qvtest::FindFourCC(qvtest::BuildFixtureAvi(o, frames), "idx1") + 4);
-        // Room for the index before "movi", then the index moved there.
-        o.junkBytes = static_cast<int>(idx1Size);
-        auto bytes = qvtest::BuildFixtureAvi(o, frames);
-        const size_t junk = qvtest::FindFourCC(bytes, "JUNK");
-        const size_t idx1 = qvtest::FindFourCC(bytes, "idx1");
-        ASSERT_NE(junk, qvtest::kNotFound);
-        std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
-                  bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
-                  bytes.begin() + static_cast<ptrdiff_t>(junk));
-        const std::string whole = dir_.Path("whole.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
-        const Layout layout = LayoutOf(whole);
-
+        for (const auto* entries : {&layout.video, &layout.audio}) {
+            for (const qv::IndexEntry& e : *entries) {
+                cuts.push_back(e.position + e.size);
+                cuts.push_back(e.position + e.size - 1);
+            }
+        }
         const std::string cutFile = dir_.Path("cut.avi");
-        for (size_t cut : {layout.video[4].position + 100, layout.video[6].position - 4,
-                           layout.video[7].position + layout.video[7].size}) {
+        for (size_t cut : cuts) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
             ASSERT_TRUE(qvtest::WriteFileBytes(
                 cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            ExpectWholeChunksOf(cutFile, frames, layout, cut);
+            if (cut >= firstFrame) {
+                ExpectWholeChunksOf(cutFile, frames, layout, cut);
+            }
+            auto reader = qv::OpenAviFile(cutFile);
+            ASSERT_NE(reader, nullptr);
+            qvtest::Exercise(*reader, &written);
+            if (HasFailure()) {
+                return;  // one cut's report is enough
+            }
         }
     }
 }
@@ -266,7 +276,7 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
         SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
         auto bytes = good;
         for (int k = 0; k < kSegments; ++k) {
-            qvtest::PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);       // qwOffset
+            qvtest::PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);        // qwOffset
             qvtest::PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
         }
         ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
