@@ -18,12 +18,13 @@ using qvtest::DvType;
 using qvtest::FixtureOptions;
 using qvtest::Generation;
 
-constexpr int kVideoBytes = 1000;  // small frames: the copy never looks inside them
+constexpr int kVideoBytes = 1000;      // small frames: the copy never looks inside them
 constexpr int64_t kTime = 1089800430;  // 2004-07-14 10:20:30 UTC
+constexpr int64_t kSecondTrack = 5000000;
 
 // Progress whose Cancel button is pressed at chosen calls of CancelRequested.
 class FakeProgress : public qv::Progress {
-public:
+  public:
     void SetRange(int, int) override {}
     void SetText(const std::string&) override {}
     int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
@@ -49,7 +50,7 @@ std::vector<uint8_t> AllAudio(qv::AviStream& audio) {
 }
 
 class ClipCopierTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { qv::SetWriteFaults(nullptr); }
 
     std::string MakeSource(const FixtureOptions& options, int frames,
@@ -76,7 +77,8 @@ protected:
         return copier_.CopyScene(dest, scene, progress_, framesDone_, 1);
     }
 
-    // The output holds exactly the scene's frames and their audio.
+    // The output holds exactly the scene's frames and their audio: the first track's,
+    // and a second track's (samples numbered from kSecondTrack) when the source has one.
     void ExpectCopyOf(const std::string& dest, int first, int count, const std::string& kind) {
         auto out = qv::OpenAviFile(dest);
         ASSERT_TRUE(out);
@@ -87,17 +89,22 @@ protected:
                       frames_[static_cast<size_t>(first + f)].video)
                 << "frame " << f;
         }
-        if (options_.type == DvType::Type2) {
-            ASSERT_EQ(out->StreamCount(), 2);
-            const double s = 48000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
-            const int64_t a = qv::AudioUnitsOf(0, first, s);
+        const bool type2 = options_.type == DvType::Type2;
+        ASSERT_EQ(out->StreamCount(),
+                  type2 ? 1 + 1 + static_cast<int>(options_.extraStreams.size()) : 1);
+        for (int track = 0; type2 && track < out->StreamCount() - 1; ++track) {
+            const double s = (track == 0 ? 48000.0 : 32000.0) / FramesPerSecond();
             const int64_t n = qv::AudioUnitsOf(first, count, s);
-            EXPECT_EQ(out->Stream(1)->Length(), n);
-            EXPECT_EQ(AllAudio(*out->Stream(1)), qvtest::AudioPattern(options_, a, n));
-        } else {
-            EXPECT_EQ(out->StreamCount(), 1);
+            EXPECT_EQ(out->Stream(1 + track)->Length(), n) << "track " << track;
+            EXPECT_EQ(
+                AllAudio(*out->Stream(1 + track)),
+                qvtest::AudioPattern(
+                    options_, (track == 0 ? 0 : kSecondTrack) + qv::AudioUnitsOf(0, first, s), n))
+                << "track " << track;
         }
     }
+
+    double FramesPerSecond() const { return options_.pal ? 25.0 : 30000.0 / 1001.0; }
 
     std::vector<std::string> FilesInDir() {
         std::vector<std::string> names;
@@ -157,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Shape{"type2_avi1_pal", DvType::Type2, Generation::Avi1, true, 0},
                       Shape{"type2_avi1_ntsc", DvType::Type2, Generation::Avi1, false, 0},
                       Shape{"type2_odml_segments", DvType::Type2, Generation::OpenDml, true, 10},
-                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false, 12},
+                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false,
+                            12},
                       Shape{"type1_avi1", DvType::Type1, Generation::Avi1, false, 0},
                       Shape{"type1_odml", DvType::Type1, Generation::OpenDml, true, 15}),
     [](const auto& shape) { return std::string(shape.param.name); });
@@ -196,49 +204,19 @@ TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndex
 // A type-2 source with a second PCM track of a rate of its own (32 kHz, as DV
 // records it in four channels), whose samples are numbered from kSecondTrack.
 class SecondTrackTest : public ClipCopierTest {
-protected:
-    static constexpr int64_t kSecondTrack = 5000000;
-
+  protected:
     std::string MakeTwoTrackSource(FixtureOptions o, int count) {
         options_ = o;
         frames_ = qvtest::MakePatternFrames(o, count, kVideoBytes);
         qvtest::ExtraStream second{"auds", 1, 32000, {}};
-        const double s = SecondSamplesPerFrame();
+        const double s = 32000.0 / FramesPerSecond();
         for (int i = 0; i < count; ++i) {
-            second.chunks.push_back(qvtest::AudioPattern(o, kSecondTrack + qv::AudioUnitsOf(0, i, s),
-                                                         qv::AudioUnitsOf(i, 1, s)));
+            second.chunks.push_back(qvtest::AudioPattern(
+                o, kSecondTrack + qv::AudioUnitsOf(0, i, s), qv::AudioUnitsOf(i, 1, s)));
         }
-        o.extraStreams = {second};
-        options_ = o;
-        std::string path = dir_.Path("tape.avi");
-        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, o, frames_));
-        return path;
-    }
-    double FirstSamplesPerFrame() const {
-        return 48000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
-    }
-    double SecondSamplesPerFrame() const {
-        return 32000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
-    }
-    // The copy holds the scene's frames and exactly their samples of both tracks.
-    void ExpectBothTracks(const std::string& dest, int first, int count) {
-        auto out = qv::OpenAviFile(dest);
-        ASSERT_TRUE(out);
-        ASSERT_EQ(out->StreamCount(), 3);
-        ASSERT_EQ(out->FrameCount(), count);
-        for (int f = 0; f < count; ++f) {
-            EXPECT_EQ(qvtest::ReadUnits(*out->Stream(0), f, 1, 200000).bytes,
-                      frames_[static_cast<size_t>(first + f)].video)
-                << "frame " << f;
-        }
-        const double s1 = FirstSamplesPerFrame();
-        EXPECT_EQ(AllAudio(*out->Stream(1)),
-                  qvtest::AudioPattern(options_, qv::AudioUnitsOf(0, first, s1),
-                                       qv::AudioUnitsOf(first, count, s1)));
-        const double s2 = SecondSamplesPerFrame();
-        EXPECT_EQ(AllAudio(*out->Stream(2)),
-                  qvtest::AudioPattern(options_, kSecondTrack + qv::AudioUnitsOf(0, first, s2),
-                                       qv::AudioUnitsOf(first, count, s2)));
+        options_.extraStreams = {second};
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(dir_.Path("tape.avi"), options_, frames_));
+        return dir_.Path("tape.avi");
     }
 };
 
@@ -248,8 +226,8 @@ TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
         bool pal;
         std::string kind;
     };
-    for (const Case& c : {Case{Generation::Avi1, false, "avi1"},
-                          Case{Generation::OpenDml, true, "odml-avi2"}}) {
+    for (const Case& c :
+         {Case{Generation::Avi1, false, "avi1"}, Case{Generation::OpenDml, true, "odml-avi2"}}) {
         FixtureOptions o;
         o.generation = c.generation;
         o.pal = c.pal;
@@ -261,9 +239,8 @@ TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
         for (auto [from, count] : {std::pair{0, 13}, std::pair{13, 17}}) {
             std::string dest = dir_.Path("part" + std::to_string(from) + ".avi");
             ASSERT_EQ(Copy(dest, SceneOf(source, from, count), 3 * (kVideoBytes + 8000 + 5400)), 0);
-            ExpectBothTracks(dest, from, count);
+            ExpectCopyOf(dest, from, count, c.kind);
             auto out = qv::OpenAviFile(dest);
-            EXPECT_EQ(out->Kind(), c.kind);
             first += out->Stream(1)->Length();
             second += out->Stream(2)->Length();
         }
@@ -280,8 +257,7 @@ TEST_F(SecondTrackTest, TheSecondTrackCountsWhenDecidingOnOpenDmlIndexes) {
     // Video and the first track alone would fit one segment; with the second they do not.
     copier_.segmentLimit = 800 << 10;
     ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
-    ExpectBothTracks(dir_.Path("big.avi"), 0, 60);
-    EXPECT_EQ(qv::OpenAviFile(dir_.Path("big.avi"))->Kind(), "compat.odml-avi2");
+    ExpectCopyOf(dir_.Path("big.avi"), 0, 60, "compat.odml-avi2");
 }
 
 TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
@@ -426,39 +402,46 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
     struct Case {
         qv::Scene scene;
         std::string message;
+        std::string dest;
+        size_t buffer = 64 << 10;
+        bool failFlush = false, failRename = false;
     };
+    const std::string out = dir_.Path("out.avi");
+    const std::string read = "error reading the video stream";
+    const std::string write = "error writing to the video stream (one possible reason:disk full?)";
     const std::vector<Case> cases = {
-        {SceneOf(dir_.Path("missing.avi"), 0, 3), "the sourcefile can't be opened for reading"},
-        {SceneOf(source, 0, 0), "error reading the video stream"},
-        {SceneOf(source, -1, 3), "error reading the video stream"},
-        {SceneOf(source, 8, 3), "error reading the video stream"},
-        {SceneOf(source, 0, 3), "the destfile is the sourcefile itself; it is not overwritten"},
+        {SceneOf(dir_.Path("missing.avi"), 0, 3), "the sourcefile can't be opened for reading",
+         out},
+        {SceneOf(source, 0, 0), read, out},
+        {SceneOf(source, -1, 3), read, out},
+        {SceneOf(source, 8, 3), read, out},
+        {SceneOf(source, 0, 3), "the destfile is the sourcefile itself; it is not overwritten",
+         source},
+        {SceneOf(source, 0, 3),
+         "the destfile can't be opened for writing (one possible reason:disk full?)",
+         dir_.Path("no/such/folder/out.avi")},
+        // A buffer too small for one frame is a read error, not a short frame.
+        {SceneOf(source, 0, 3), read, out, kVideoBytes + 100},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, true, false},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, false, true},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].message);
         questions_.asked.clear();
-        std::string dest = i + 1 == cases.size() ? source : dir_.Path("out.avi");
-        EXPECT_EQ(Copy(dest, cases[i].scene), -1) << i;
-        ASSERT_EQ(questions_.asked.size(), 1u) << i;
+        qv::WriteFaults faults;
+        faults.failFlush = cases[i].failFlush;
+        faults.failRename = cases[i].failRename;
+        qv::SetWriteFaults(&faults);
+        EXPECT_EQ(Copy(cases[i].dest, cases[i].scene, cases[i].buffer), -1);
+        qv::SetWriteFaults(nullptr);
+        ASSERT_EQ(questions_.asked.size(), 1u);
         EXPECT_EQ(questions_.asked[0].text, cases[i].message);
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"})) << i;
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
     }
-    questions_.asked.clear();
-    EXPECT_EQ(Copy(dir_.Path("no/such/folder/out.avi"), SceneOf(source, 0, 3)), -1);
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text,
-              "the destfile can't be opened for writing (one possible reason:disk full?)");
-}
-
-TEST_F(ClipCopierTest, ABufferTooSmallForOneFrameIsAReadErrorNotAShortFrame) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 3), kVideoBytes + 100), -1);
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text, "error reading the video stream");
-    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
     // One frame and its audio exactly: fine.
     questions_.asked.clear();
-    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
-    ExpectCopyOf(dir_.Path("out.avi"), 0, 3, "avi1");
+    EXPECT_EQ(Copy(out, SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
+    ExpectCopyOf(out, 0, 3, "avi1");
 }
 
 TEST_F(ClipCopierTest, ATruncatedSourceFrameStopsTheCopy) {
@@ -482,7 +465,7 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
     struct Damage {
         const char* name;
         Generation generation;
-        bool video;  // the video or the audio entry of frame 4
+        bool video;    // the video or the audio entry of frame 4
         size_t field;  // dwChunkOffset of "idx1", dwOffset of a standard index
         uint32_t add;
     };
@@ -526,7 +509,7 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
 
 // A source whose audio ends before its video: frames from 5 on have no audio chunk.
 class MissingAudioTest : public ClipCopierTest {
-protected:
+  protected:
     void SetUp() override {
         frames_ = qvtest::MakePatternFrames(options_, 10, kVideoBytes);
         for (size_t f = 5; f < frames_.size(); ++f) {
@@ -599,9 +582,9 @@ TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
     framesDone_ = 512;
     buffer_.assign(1 << 20, 0);
     copier_.copyBuffer = buffer_;
-    ASSERT_EQ(copier_.CopyScene(dir_.Path("out.avi"), SceneOf(source, 2, 8), progress_,
-                                framesDone_, 256),
-              0);
+    ASSERT_EQ(
+        copier_.CopyScene(dir_.Path("out.avi"), SceneOf(source, 2, 8), progress_, framesDone_, 256),
+        0);
     ASSERT_GE(progress_.positions.size(), 2u);
     EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
     EXPECT_EQ(progress_.positions.back(), -1);
@@ -626,31 +609,15 @@ TEST_F(ClipCopierTest, AFullDiskFailsTheCopyAndLeavesNothing) {
         EXPECT_EQ(result, -1) << failAt;
         ASSERT_FALSE(questions_.asked.empty()) << failAt;
         const std::string& message = questions_.asked.back().text;
-        EXPECT_TRUE(message == "error writing to the video stream (one possible reason:disk full?)" ||
-                    message == "error writing to the audio stream (one possible reason:disk full?)" ||
-                    message == "the destfile can't be opened for writing (one possible reason:disk full?)")
+        EXPECT_TRUE(
+            message == "error writing to the video stream (one possible reason:disk full?)" ||
+            message == "error writing to the audio stream (one possible reason:disk full?)" ||
+            message == "the destfile can't be opened for writing (one possible reason:disk full?)")
             << message;
         EXPECT_EQ(qvtest::ReadFileBytes(dir_.Path("out.avi")), old) << failAt;
         EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.avi", "tape.avi"})) << failAt;
     }
     EXPECT_EQ(qvtest::ReadFileBytes(source), before);
-}
-
-TEST_F(ClipCopierTest, AFailedFlushOrRenameFailsTheCopy) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    for (bool flush : {true, false}) {
-        qv::WriteFaults faults;
-        faults.failFlush = flush;
-        faults.failRename = !flush;
-        qv::SetWriteFaults(&faults);
-        questions_.asked.clear();
-        EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 5)), -1);
-        qv::SetWriteFaults(nullptr);
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text,
-                  "error writing to the video stream (one possible reason:disk full?)");
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
-    }
 }
 
 }  // namespace
