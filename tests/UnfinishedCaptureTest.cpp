@@ -18,10 +18,9 @@
 
 namespace {
 
-using qvtest::DvType;
-using qvtest::FixtureFrame;
-using qvtest::FixtureOptions;
-using qvtest::Generation;
+using namespace qvtest;
+using enum DvType;
+using enum Generation;
 
 constexpr int kFrames = 9;
 
@@ -35,14 +34,14 @@ struct Shape {
 };
 
 const Shape kShapes[] = {
-    {"type-2 AVI 1.0", DvType::Type2, Generation::Avi1, 0, false},
-    {"type-1 AVI 1.0", DvType::Type1, Generation::Avi1, 0, false},
-    {"type-2 OpenDML, segments", DvType::Type2, Generation::OpenDml, 3, false},
-    {"type-1 OpenDML, segments", DvType::Type1, Generation::OpenDml, 3, false},
-    {"type-1 OpenDML with idx1", DvType::Type1, Generation::OpenDmlCompat, 4, false},
-    {"type-2 OpenDML with idx1", DvType::Type2, Generation::OpenDmlCompat, 2, false},
-    {"type-2 AVI 1.0, index first", DvType::Type2, Generation::Avi1, 0, true},
-    {"type-1 AVI 1.0, index first", DvType::Type1, Generation::Avi1, 0, true},
+    {"type-2 AVI 1.0", Type2, Avi1, 0, false},
+    {"type-1 AVI 1.0", Type1, Avi1, 0, false},
+    {"type-2 OpenDML, segments", Type2, OpenDml, 3, false},
+    {"type-1 OpenDML, segments", Type1, OpenDml, 3, false},
+    {"type-1 OpenDML with idx1", Type1, OpenDmlCompat, 4, false},
+    {"type-2 OpenDML with idx1", Type2, OpenDmlCompat, 2, false},
+    {"type-2 AVI 1.0, index first", Type2, Avi1, 0, true},
+    {"type-1 AVI 1.0, index first", Type1, Avi1, 0, true},
 };
 
 FixtureOptions OptionsOf(const Shape& shape) {
@@ -59,15 +58,15 @@ FixtureOptions OptionsOf(const Shape& shape) {
 // index moved there.
 std::vector<uint8_t> BytesOf(const Shape& shape, const std::vector<FixtureFrame>& frames) {
     FixtureOptions o = OptionsOf(shape);
-    auto bytes = qvtest::BuildFixtureAvi(o, frames);
+    auto bytes = BuildFixtureAvi(o, frames);
     if (!shape.indexFirst) {
         return bytes;
     }
-    const uint32_t idx1Size = qvtest::GetLe32(bytes, qvtest::FindFourCC(bytes, "idx1") + 4);
+    const uint32_t idx1Size = GetLe32(bytes, FindFourCC(bytes, "idx1") + 4);
     o.junkBytes = static_cast<int>(idx1Size);
-    bytes = qvtest::BuildFixtureAvi(o, frames);
-    const size_t junk = qvtest::FindFourCC(bytes, "JUNK");
-    const size_t idx1 = qvtest::FindFourCC(bytes, "idx1");
+    bytes = BuildFixtureAvi(o, frames);
+    const size_t junk = FindFourCC(bytes, "JUNK");
+    const size_t idx1 = FindFourCC(bytes, "idx1");
     std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
               bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
               bytes.begin() + static_cast<ptrdiff_t>(junk));
@@ -147,7 +146,7 @@ class UnfinishedCaptureTest : public ::testing::Test {
         const size_t videoChunks = WholeChunks(layout.video, cut);
         ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
         for (size_t f = 0; f < videoChunks; ++f) {
-            EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
+            EXPECT_EQ(ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
                       frames[f].video)
                 << "frame " << f;
         }
@@ -158,14 +157,14 @@ class UnfinishedCaptureTest : public ::testing::Test {
             }
             qv::AviStream& stream = *reader->Stream(1);
             EXPECT_EQ(stream.Length() * 4u, audio.size());
-            EXPECT_EQ(qvtest::ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, audio);
+            EXPECT_EQ(ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, audio);
         }
         if (videoChunks < layout.video.size()) {
             EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
         }
     }
 
-    qvtest::TempDir dir_;
+    TempDir dir_;
 };
 
 // Cut at every few bytes through the headers, every few more to the end, and at both
@@ -176,11 +175,11 @@ class UnfinishedCaptureTest : public ::testing::Test {
 TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(shape.name);
-        const auto frames = qvtest::MakePatternFrames(OptionsOf(shape), kFrames, 301);
-        const qvtest::Written written = qvtest::WrittenOf(frames);
+        const auto frames = MakePatternFrames(OptionsOf(shape), kFrames, 301);
+        const Written written = WrittenOf(frames);
         const auto bytes = BytesOf(shape, frames);
         const std::string whole = dir_.Path("whole.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
+        ASSERT_TRUE(WriteFileBytes(whole, bytes));
         const Layout layout = LayoutOf(whole);
         ASSERT_EQ(layout.video.size(), static_cast<size_t>(kFrames));
 
@@ -198,14 +197,14 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
         const std::string cutFile = dir_.Path("cut.avi");
         for (size_t cut : cuts) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(qvtest::WriteFileBytes(
+            ASSERT_TRUE(WriteFileBytes(
                 cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
             if (cut >= firstFrame) {
                 ExpectWholeChunksOf(cutFile, frames, layout, cut);
             }
             auto reader = qv::OpenAviFile(cutFile);
             ASSERT_NE(reader, nullptr);
-            qvtest::Exercise(*reader, &written);
+            Exercise(*reader, &written);
             if (HasFailure()) {
                 return;  // one cut's report is enough
             }
@@ -216,41 +215,40 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
 // A complete file whose last segment has no standard index, or whose super index lists
 // fewer segments than the file holds.
 TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
-    for (DvType type : {DvType::Type1, DvType::Type2}) {
-        SCOPED_TRACE(type == DvType::Type1 ? "type 1" : "type 2");
+    for (DvType type : {Type1, Type2}) {
+        SCOPED_TRACE(type == Type1 ? "type 1" : "type 2");
         FixtureOptions o;
         o.type = type;
-        o.generation = Generation::OpenDml;
+        o.generation = OpenDml;
         o.framesPerSegment = 3;
         o.audioRate = 2000;
-        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
-        const auto good = qvtest::BuildFixtureAvi(o, frames);
+        const auto frames = MakePatternFrames(o, kFrames, 301);
+        const auto good = BuildFixtureAvi(o, frames);
         const std::string path = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(path, good));
+        ASSERT_TRUE(WriteFileBytes(path, good));
         const Layout layout = LayoutOf(path);
 
         for (bool shortList : {true, false}) {
             auto bytes = good;
-            const int streams = type == DvType::Type1 ? 1 : 2;
+            const int streams = type == Type1 ? 1 : 2;
             for (int s = 0; s < streams; ++s) {
-                const size_t indx = qvtest::FindFourCC(bytes, "indx", 0, s);
+                const size_t indx = FindFourCC(bytes, "indx", 0, s);
                 if (shortList) {
-                    qvtest::PutLe32(bytes, indx + 12, 2);  // nEntriesInUse: 2 of 3 segments
+                    PutLe32(bytes, indx + 12, 2);  // nEntriesInUse: 2 of 3 segments
                 } else {
                     // The last segment's standard index was never written: its place is JUNK.
                     const std::string ix = s == 0 ? "ix00" : "ix01";
-                    const size_t last = qvtest::FindFourCC(bytes, ix, 0, 2);
-                    ASSERT_NE(last, qvtest::kNotFound);
+                    const size_t last = FindFourCC(bytes, ix, 0, 2);
+                    ASSERT_NE(last, kNotFound);
                     std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
                 }
             }
-            ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
             auto reader = qv::OpenAviFile(path);
             ASSERT_NE(reader, nullptr);
             EXPECT_TRUE(reader->IndexRebuilt());
             // Every frame, as the complete index would have listed it.
             ExpectWholeChunksOf(path, frames, layout, bytes.size());
-            EXPECT_EQ(reader->FrameCount(), kFrames);
         }
     }
 }
@@ -260,26 +258,26 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
 // usable index come from the data.
 TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
     FixtureOptions o;
-    o.type = DvType::Type1;
-    o.generation = Generation::OpenDml;
+    o.type = Type1;
+    o.generation = OpenDml;
     o.framesPerSegment = 1;
     // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
     constexpr int kSegments = 12000;
-    const auto frames = qvtest::MakePatternFrames(o, kSegments, 40);
-    const auto good = qvtest::BuildFixtureAvi(o, frames);
-    const size_t indx = qvtest::FindFourCC(good, "indx");
-    const size_t ix00 = qvtest::FindFourCC(good, "ix00");
-    const uint32_t indxSize = qvtest::GetLe32(good, indx + 4) + 8;
-    const uint32_t ixSize = qvtest::GetLe32(good, ix00 + 4) + 8;
+    const auto frames = MakePatternFrames(o, kSegments, 40);
+    const auto good = BuildFixtureAvi(o, frames);
+    const size_t indx = FindFourCC(good, "indx");
+    const size_t ix00 = FindFourCC(good, "ix00");
+    const uint32_t indxSize = GetLe32(good, indx + 4) + 8;
+    const uint32_t ixSize = GetLe32(good, ix00 + 4) + 8;
     const std::string path = dir_.Path("tape.avi");
     for (bool self : {true, false}) {
         SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
         auto bytes = good;
         for (int k = 0; k < kSegments; ++k) {
-            qvtest::PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);        // qwOffset
-            qvtest::PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
+            PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);        // qwOffset
+            PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
         }
-        ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+        ASSERT_TRUE(WriteFileBytes(path, bytes));
         if (kAddressLimitWorks) {
             EXPECT_TRUE(OpensWithinMemory(path, uint64_t{256} << 20, kSegments));
         }
@@ -287,7 +285,7 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
         ASSERT_NE(reader, nullptr);
         ASSERT_EQ(reader->FrameCount(), kSegments);
         for (int f : {0, 1, kSegments / 2, kSegments - 1}) {
-            EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), f, 1, 1000).bytes,
+            EXPECT_EQ(ReadUnits(*reader->Stream(0), f, 1, 1000).bytes,
                       frames[static_cast<size_t>(f)].video)
                 << "frame " << f;
         }
@@ -302,17 +300,17 @@ TEST_F(UnfinishedCaptureTest, DamagedHeaderSizesInALargeFile) {
     }
     FixtureOptions o;
     o.withStrn = true;
-    auto bytes = qvtest::BuildFixtureAvi(o, qvtest::MakePatternFrames(o, 3, 500));
+    auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 500));
     const std::string path = dir_.Path("tape.avi");
     for (const char* id : {"strn", "strf", "strh", "avih"}) {
         SCOPED_TRACE(id);
         auto damaged = bytes;
         // The chunk and every list around it claim 3 GB, which the file then holds.
-        qvtest::PutLe32(damaged, qvtest::FindFourCC(damaged, id) + 4, 0xC0000000u);
+        PutLe32(damaged, FindFourCC(damaged, id) + 4, 0xC0000000u);
         for (const char* list : {"strl", "hdrl", "AVI "}) {
-            qvtest::PutLe32(damaged, qvtest::FindFourCC(damaged, list) - 4, 0xC0000010u);
+            PutLe32(damaged, FindFourCC(damaged, list) - 4, 0xC0000010u);
         }
-        ASSERT_TRUE(qvtest::WriteFileBytes(path, damaged));
+        ASSERT_TRUE(WriteFileBytes(path, damaged));
         std::filesystem::resize_file(path, uint64_t{0xC0001000u});
         EXPECT_TRUE(OpensWithinMemory(path, uint64_t{512} << 20, 0));
     }
