@@ -213,44 +213,34 @@ TEST_F(AviReaderTest, CompatFileIsReadThroughItsOpenDmlIndexesOnly) {
 
 // A capture that stopped before it wrote its super indexes: the "idx1" of the first RIFF
 // lists that RIFF's frames (its relative offsets count from that RIFF's "movi", not from
-// the last "movi" met), and the "AVIX" segments after it are read from their data.
-TEST_F(AviReaderTest, InterruptedCaptureReadsTheFirstRiffsIdx1AndTheSegmentsAfterIt) {
-    for (bool relative : {true, false}) {
-        SCOPED_TRACE(relative ? "relative" : "absolute");
+// the last "movi" met), and the "AVIX" segments after it are read from their data. With
+// nothing indexed at all every chunk comes from the data, and the description says so.
+TEST_F(AviReaderTest, EmptySuperIndexesAreMadeUpFromTheData) {
+    for (auto [generation, relative, kind] : {std::tuple{OpenDmlCompat, true, "compat.odml-avi2"},
+                                              std::tuple{OpenDmlCompat, false, "compat.odml-avi2"},
+                                              std::tuple{OpenDml, true, "odml-avi2"}}) {
+        SCOPED_TRACE(std::string(kind) + (relative ? ", relative" : ", absolute"));
         FixtureOptions o;
-        o.generation = OpenDmlCompat;
-        o.framesPerSegment = 2;
+        o.generation = generation;
+        o.framesPerSegment = generation == OpenDml ? 0 : 2;
         o.emptySuperIndex = true;
         o.relativeIdx1 = relative;
-        const auto frames = MakePatternFrames(o, 6, 999);
+        const auto frames = MakePatternFrames(o, generation == OpenDml ? 3 : 6, 999);
         auto reader = Open(o, frames);
         ASSERT_NE(reader, nullptr);
-        EXPECT_EQ(reader->Kind(), "compat.odml-avi2");
+        EXPECT_EQ(reader->Kind(), kind);
+        ASSERT_EQ(reader->StreamCount(), 2);
         ExpectFramesAndAudio(*reader, frames);
         EXPECT_EQ(reader->Stream(1)->Length() * 4u, AllAudio(frames).size());
         EXPECT_TRUE(reader->IndexRebuilt());
+        auto* video = dynamic_cast<qv::RiffAviStream*>(reader->Stream(0));
+        auto* audio = dynamic_cast<qv::RiffAviStream*>(reader->Stream(1));
+        ASSERT_TRUE(video && audio);
+        // The writer names its chunks after these.
+        EXPECT_EQ(qv::FourCCText(video->ChunkId()), "00dc");
+        EXPECT_EQ(qv::FourCCText(audio->ChunkId()), "01wb");
     }
-}
-
-// Nothing indexed at all: every chunk comes from the data, and the description says so.
-TEST_F(AviReaderTest, OpenDmlWithoutAnyIndexEntryIsReadFromItsData) {
-    FixtureOptions o;
-    o.generation = OpenDml;
-    o.emptySuperIndex = true;
-    const auto frames = MakePatternFrames(o, 3, 500);
-    auto reader = Open(o, frames);
-    ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(reader->Kind(), "odml-avi2");
-    ASSERT_EQ(reader->StreamCount(), 2);
-    ExpectFramesAndAudio(*reader, frames);
-    EXPECT_EQ(reader->Stream(1)->Length(), 3 * 1920);
-    auto* video = dynamic_cast<qv::RiffAviStream*>(reader->Stream(0));
-    auto* audio = dynamic_cast<qv::RiffAviStream*>(reader->Stream(1));
-    ASSERT_TRUE(video && audio);
-    // The writer names its chunks after these.
-    EXPECT_EQ(qv::FourCCText(video->ChunkId()), "00dc");
-    EXPECT_EQ(qv::FourCCText(audio->ChunkId()), "01wb");
-    EXPECT_EQ(reader->Describe(),
+    EXPECT_EQ(qv::OpenAviFile(dir_.Path("tape1.avi"))->Describe(),
               "file tape1.avi, 3 frames, type:odml-avi2, 25.00fps, Video:720x576, "
               "Audio:16 bits, 48.00kHz, 2 chans, index rebuilt from the data");
 }
