@@ -14,16 +14,15 @@
 
 namespace {
 
-using qvtest::DvType;
-using qvtest::FixtureOptions;
-using qvtest::Generation;
+using namespace qvtest;
 
-constexpr int kVideoBytes = 1000;  // small frames: the copy never looks inside them
+constexpr int kVideoBytes = 1000;      // small frames: the copy never looks inside them
 constexpr int64_t kTime = 1089800430;  // 2004-07-14 10:20:30 UTC
+constexpr int64_t kSecondTrack = 5000000;
 
 // Progress whose Cancel button is pressed at chosen calls of CancelRequested.
 class FakeProgress : public qv::Progress {
-public:
+  public:
     void SetRange(int, int) override {}
     void SetText(const std::string&) override {}
     int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
@@ -42,22 +41,22 @@ std::vector<uint8_t> AllAudio(qv::AviStream& audio) {
     std::vector<uint8_t> all;
     const int n = audio.Length();
     for (int u = 0; u < n; u += 4000) {
-        auto r = qvtest::ReadUnits(audio, u, std::min(4000, n - u), 4000 * 8);
+        auto r = ReadUnits(audio, u, std::min(4000, n - u), 4000 * 8);
         all.insert(all.end(), r.bytes.begin(), r.bytes.end());
     }
     return all;
 }
 
 class ClipCopierTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { qv::SetWriteFaults(nullptr); }
 
     std::string MakeSource(const FixtureOptions& options, int frames,
                            const std::string& name = "tape.avi") {
         options_ = options;
-        frames_ = qvtest::MakePatternFrames(options, frames, kVideoBytes);
+        frames_ = MakePatternFrames(options, frames, kVideoBytes);
         std::string path = dir_.Path(name);
-        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames_));
+        EXPECT_TRUE(WriteFixtureAvi(path, options, frames_));
         return path;
     }
 
@@ -76,28 +75,34 @@ protected:
         return copier_.CopyScene(dest, scene, progress_, framesDone_, 1);
     }
 
-    // The output holds exactly the scene's frames and their audio.
+    // The output holds exactly the scene's frames and their audio: the first track's,
+    // and a second track's (samples numbered from kSecondTrack) when the source has one.
     void ExpectCopyOf(const std::string& dest, int first, int count, const std::string& kind) {
         auto out = qv::OpenAviFile(dest);
         ASSERT_TRUE(out);
         EXPECT_EQ(out->Kind(), kind);
         ASSERT_EQ(out->FrameCount(), count);
         for (int f = 0; f < count; ++f) {
-            EXPECT_EQ(qvtest::ReadUnits(*out->Stream(0), f, 1, 200000).bytes,
+            EXPECT_EQ(ReadUnits(*out->Stream(0), f, 1, 200000).bytes,
                       frames_[static_cast<size_t>(first + f)].video)
                 << "frame " << f;
         }
-        if (options_.type == DvType::Type2) {
-            ASSERT_EQ(out->StreamCount(), 2);
-            const double s = 48000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
-            const int64_t a = qv::AudioUnitsOf(0, first, s);
+        const bool type2 = options_.type == DvType::Type2;
+        ASSERT_EQ(out->StreamCount(),
+                  type2 ? 1 + 1 + static_cast<int>(options_.extraStreams.size()) : 1);
+        for (int track = 0; type2 && track < out->StreamCount() - 1; ++track) {
+            const double s = (track == 0 ? 48000.0 : 32000.0) / FramesPerSecond();
             const int64_t n = qv::AudioUnitsOf(first, count, s);
-            EXPECT_EQ(out->Stream(1)->Length(), n);
-            EXPECT_EQ(AllAudio(*out->Stream(1)), qvtest::AudioPattern(options_, a, n));
-        } else {
-            EXPECT_EQ(out->StreamCount(), 1);
+            EXPECT_EQ(out->Stream(1 + track)->Length(), n) << "track " << track;
+            EXPECT_EQ(
+                AllAudio(*out->Stream(1 + track)),
+                AudioPattern(options_,
+                             (track == 0 ? 0 : kSecondTrack) + qv::AudioUnitsOf(0, first, s), n))
+                << "track " << track;
         }
     }
+
+    double FramesPerSecond() const { return options_.pal ? 25.0 : 30000.0 / 1001.0; }
 
     std::vector<std::string> FilesInDir() {
         std::vector<std::string> names;
@@ -108,10 +113,10 @@ protected:
         return names;
     }
 
-    qvtest::TempDir dir_;
+    TempDir dir_;
     FixtureOptions options_;
-    std::vector<qvtest::FixtureFrame> frames_;
-    qvtest::FakeQuestions questions_;
+    std::vector<FixtureFrame> frames_;
+    FakeQuestions questions_;
     qv::ClipCopier copier_{questions_};
     FakeProgress progress_;
     std::vector<uint8_t> buffer_;
@@ -136,7 +141,7 @@ TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
     o.pal = shape.pal;
     o.framesPerSegment = shape.framesPerSegment;
     std::string source = MakeSource(o, 40);
-    const auto before = qvtest::ReadFileBytes(source);
+    const auto before = ReadFileBytes(source);
     // A buffer of a few frames: many refills.
     ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 7, 29), 3 * (kVideoBytes + 8000)), 0);
     EXPECT_TRUE(questions_.asked.empty());
@@ -144,7 +149,7 @@ TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
                              : shape.generation == Generation::OpenDml ? "odml-avi2"
                                                                        : "compat.odml-avi2";
     ExpectCopyOf(dir_.Path("out.avi"), 7, 29, kind);
-    EXPECT_EQ(qvtest::ReadFileBytes(source), before);
+    EXPECT_EQ(ReadFileBytes(source), before);
     EXPECT_EQ(framesDone_, 29);
     int64_t mtime = 0;
     ASSERT_TRUE(qv::GetModificationTime(dir_.Path("out.avi"), &mtime));
@@ -157,37 +162,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Shape{"type2_avi1_pal", DvType::Type2, Generation::Avi1, true, 0},
                       Shape{"type2_avi1_ntsc", DvType::Type2, Generation::Avi1, false, 0},
                       Shape{"type2_odml_segments", DvType::Type2, Generation::OpenDml, true, 10},
-                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false, 12},
+                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false,
+                            12},
                       Shape{"type1_avi1", DvType::Type1, Generation::Avi1, false, 0},
                       Shape{"type1_odml", DvType::Type1, Generation::OpenDml, true, 15}),
     [](const auto& shape) { return std::string(shape.param.name); });
-
-TEST_F(ClipCopierTest, NtscAudioAlternatesAndScenesJoinWithoutGapOrOverlap) {
-    FixtureOptions o;
-    o.pal = false;
-    std::string source = MakeSource(o, 30);
-    const double s = 48000.0 / (30000.0 / 1001.0);
-    EXPECT_EQ(qv::AudioUnitsOf(0, 1, s), 1601);
-    EXPECT_EQ(qv::AudioUnitsOf(1, 1, s), 1602);
-    EXPECT_EQ(qv::AudioUnitsOf(2, 1, s), 1601);
-    int64_t total = 0;
-    for (int first : {0, 11, 17}) {
-        const int count = first == 0 ? 11 : first == 11 ? 6 : 13;
-        std::string dest = dir_.Path("part" + std::to_string(first) + ".avi");
-        ASSERT_EQ(Copy(dest, SceneOf(source, first, count)), 0);
-        ExpectCopyOf(dest, first, count, "avi1");
-        total += qv::OpenAviFile(dest)->Stream(1)->Length();
-    }
-    EXPECT_EQ(total, qv::OpenAviFile(source)->Stream(1)->Length());
-}
 
 TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndexes) {
     std::string source = MakeSource(FixtureOptions{}, 60);
     copier_.segmentLimit = 200 << 10;  // about 20 frames of 1000 + 7680 bytes
     ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
     ExpectCopyOf(dir_.Path("big.avi"), 0, 60, "compat.odml-avi2");
-    const auto bytes = qvtest::ReadFileBytes(dir_.Path("big.avi"));
-    EXPECT_NE(qvtest::FindFourCC(bytes, "AVIX"), qvtest::kNotFound);
+    const auto bytes = ReadFileBytes(dir_.Path("big.avi"));
+    EXPECT_NE(FindFourCC(bytes, "AVIX"), kNotFound);
     // A scene that fits stays an AVI 1.0 file.
     ASSERT_EQ(Copy(dir_.Path("small.avi"), SceneOf(source, 0, 5)), 0);
     ExpectCopyOf(dir_.Path("small.avi"), 0, 5, "avi1");
@@ -196,60 +183,35 @@ TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndex
 // A type-2 source with a second PCM track of a rate of its own (32 kHz, as DV
 // records it in four channels), whose samples are numbered from kSecondTrack.
 class SecondTrackTest : public ClipCopierTest {
-protected:
-    static constexpr int64_t kSecondTrack = 5000000;
-
+  protected:
     std::string MakeTwoTrackSource(FixtureOptions o, int count) {
         options_ = o;
-        frames_ = qvtest::MakePatternFrames(o, count, kVideoBytes);
-        qvtest::ExtraStream second{"auds", 1, 32000, {}};
-        const double s = SecondSamplesPerFrame();
+        frames_ = MakePatternFrames(o, count, kVideoBytes);
+        ExtraStream second{"auds", 1, 32000, {}};
+        const double s = 32000.0 / FramesPerSecond();
         for (int i = 0; i < count; ++i) {
-            second.chunks.push_back(qvtest::AudioPattern(o, kSecondTrack + qv::AudioUnitsOf(0, i, s),
-                                                         qv::AudioUnitsOf(i, 1, s)));
+            second.chunks.push_back(AudioPattern(o, kSecondTrack + qv::AudioUnitsOf(0, i, s),
+                                                 qv::AudioUnitsOf(i, 1, s)));
         }
-        o.extraStreams = {second};
-        options_ = o;
-        std::string path = dir_.Path("tape.avi");
-        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, o, frames_));
-        return path;
-    }
-    double FirstSamplesPerFrame() const {
-        return 48000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
-    }
-    double SecondSamplesPerFrame() const {
-        return 32000.0 / (options_.pal ? 25.0 : 30000.0 / 1001.0);
-    }
-    // The copy holds the scene's frames and exactly their samples of both tracks.
-    void ExpectBothTracks(const std::string& dest, int first, int count) {
-        auto out = qv::OpenAviFile(dest);
-        ASSERT_TRUE(out);
-        ASSERT_EQ(out->StreamCount(), 3);
-        ASSERT_EQ(out->FrameCount(), count);
-        for (int f = 0; f < count; ++f) {
-            EXPECT_EQ(qvtest::ReadUnits(*out->Stream(0), f, 1, 200000).bytes,
-                      frames_[static_cast<size_t>(first + f)].video)
-                << "frame " << f;
-        }
-        const double s1 = FirstSamplesPerFrame();
-        EXPECT_EQ(AllAudio(*out->Stream(1)),
-                  qvtest::AudioPattern(options_, qv::AudioUnitsOf(0, first, s1),
-                                       qv::AudioUnitsOf(first, count, s1)));
-        const double s2 = SecondSamplesPerFrame();
-        EXPECT_EQ(AllAudio(*out->Stream(2)),
-                  qvtest::AudioPattern(options_, kSecondTrack + qv::AudioUnitsOf(0, first, s2),
-                                       qv::AudioUnitsOf(first, count, s2)));
+        options_.extraStreams = {second};
+        EXPECT_TRUE(WriteFixtureAvi(dir_.Path("tape.avi"), options_, frames_));
+        return dir_.Path("tape.avi");
     }
 };
 
+// NTSC frames take 1601 and 1602 sample frames of 48 kHz audio in turn.
 TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
+    const double ntsc = 48000.0 / (30000.0 / 1001.0);
+    EXPECT_EQ(qv::AudioUnitsOf(0, 1, ntsc), 1601);
+    EXPECT_EQ(qv::AudioUnitsOf(1, 1, ntsc), 1602);
+    EXPECT_EQ(qv::AudioUnitsOf(2, 1, ntsc), 1601);
     struct Case {
         Generation generation;
         bool pal;
         std::string kind;
     };
-    for (const Case& c : {Case{Generation::Avi1, false, "avi1"},
-                          Case{Generation::OpenDml, true, "odml-avi2"}}) {
+    for (const Case& c :
+         {Case{Generation::Avi1, false, "avi1"}, Case{Generation::OpenDml, true, "odml-avi2"}}) {
         FixtureOptions o;
         o.generation = c.generation;
         o.pal = c.pal;
@@ -261,9 +223,8 @@ TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
         for (auto [from, count] : {std::pair{0, 13}, std::pair{13, 17}}) {
             std::string dest = dir_.Path("part" + std::to_string(from) + ".avi");
             ASSERT_EQ(Copy(dest, SceneOf(source, from, count), 3 * (kVideoBytes + 8000 + 5400)), 0);
-            ExpectBothTracks(dest, from, count);
+            ExpectCopyOf(dest, from, count, c.kind);
             auto out = qv::OpenAviFile(dest);
-            EXPECT_EQ(out->Kind(), c.kind);
             first += out->Stream(1)->Length();
             second += out->Stream(2)->Length();
         }
@@ -280,13 +241,12 @@ TEST_F(SecondTrackTest, TheSecondTrackCountsWhenDecidingOnOpenDmlIndexes) {
     // Video and the first track alone would fit one segment; with the second they do not.
     copier_.segmentLimit = 800 << 10;
     ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
-    ExpectBothTracks(dir_.Path("big.avi"), 0, 60);
-    EXPECT_EQ(qv::OpenAviFile(dir_.Path("big.avi"))->Kind(), "compat.odml-avi2");
+    ExpectCopyOf(dir_.Path("big.avi"), 0, 60, "compat.odml-avi2");
 }
 
 TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
     struct Case {
-        qvtest::ExtraStream stream;
+        ExtraStream stream;
         std::string message;
     };
     const std::vector<Case> cases = {
@@ -304,9 +264,9 @@ TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
         FixtureOptions o;
         o.extraStreams = {c.stream};
         o.extraStreams[0].chunks.assign(10, std::vector<uint8_t>(64, 0x5A));
-        frames_ = qvtest::MakePatternFrames(o, 10, kVideoBytes);
+        frames_ = MakePatternFrames(o, 10, kVideoBytes);
         const std::string source = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(source, o, frames_));
+        ASSERT_TRUE(WriteFixtureAvi(source, o, frames_));
         copier_.sourceReader.reset();
         questions_.asked.clear();
         EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 5)), -1);
@@ -370,18 +330,18 @@ TEST_F(ClipCopierTest, AFileWithTheScenesTimeButOtherFramesIsAskedAbout) {
         SCOPED_TRACE(e.name);
         questions_.asked.clear();
         if (e.count == 0) {
-            ASSERT_TRUE(qvtest::WriteFileBytes(dest, {1, 2, 3}));
+            ASSERT_TRUE(WriteFileBytes(dest, {1, 2, 3}));
         } else {
             std::filesystem::remove(dest);
             ASSERT_EQ(Copy(dest, SceneOf(source, e.first, e.count)), 0);
         }
         ASSERT_TRUE(qv::SetModificationTime(dest, kTime));
-        const auto before = qvtest::ReadFileBytes(dest);
+        const auto before = ReadFileBytes(dest);
         questions_.answers = {qv::Answer::Abort};
         EXPECT_EQ(Copy(dest, SceneOf(source, 0, 4)), -1);
         ASSERT_EQ(questions_.asked.size(), 1u);
         EXPECT_EQ(questions_.asked[0].text, "Do you want to overwrite\r\n" + dest + "?");
-        EXPECT_EQ(qvtest::ReadFileBytes(dest), before);
+        EXPECT_EQ(ReadFileBytes(dest), before);
     }
 }
 
@@ -389,7 +349,7 @@ TEST_F(ClipCopierTest, OtherExistingFilesAreAskedAbout) {
     std::string source = MakeSource(FixtureOptions{}, 10);
     std::string dest = dir_.Path("out.avi");
     const std::vector<uint8_t> old = {1, 2, 3};
-    ASSERT_TRUE(qvtest::WriteFileBytes(dest, old));
+    ASSERT_TRUE(WriteFileBytes(dest, old));
     ASSERT_TRUE(qv::SetModificationTime(dest, kTime + 3));
 
     questions_.answers = {qv::Answer::Abort};
@@ -398,7 +358,7 @@ TEST_F(ClipCopierTest, OtherExistingFilesAreAskedAbout) {
     EXPECT_EQ(questions_.asked[0].text, "Do you want to overwrite\r\n" + dest + "?");
     EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesYesForAllAbort);
     EXPECT_EQ(questions_.asked[0].caption, "Confirm");
-    EXPECT_EQ(qvtest::ReadFileBytes(dest), old);
+    EXPECT_EQ(ReadFileBytes(dest), old);
     EXPECT_EQ(framesDone_, 0);  // nothing was copied
 
     questions_.answers = {qv::Answer::Yes};
@@ -409,7 +369,7 @@ TEST_F(ClipCopierTest, OtherExistingFilesAreAskedAbout) {
     // "Yes for all" answers for the rest of the run.
     std::string dest2 = dir_.Path("out2.avi");
     for (const std::string& d : {dest, dest2}) {
-        ASSERT_TRUE(qvtest::WriteFileBytes(d, old));
+        ASSERT_TRUE(WriteFileBytes(d, old));
         ASSERT_TRUE(qv::SetModificationTime(d, 1000));
     }
     questions_.asked.clear();
@@ -426,39 +386,46 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
     struct Case {
         qv::Scene scene;
         std::string message;
+        std::string dest;
+        size_t buffer = 64 << 10;
+        bool failFlush = false, failRename = false;
     };
+    const std::string out = dir_.Path("out.avi");
+    const std::string read = "error reading the video stream";
+    const std::string write = "error writing to the video stream (one possible reason:disk full?)";
     const std::vector<Case> cases = {
-        {SceneOf(dir_.Path("missing.avi"), 0, 3), "the sourcefile can't be opened for reading"},
-        {SceneOf(source, 0, 0), "error reading the video stream"},
-        {SceneOf(source, -1, 3), "error reading the video stream"},
-        {SceneOf(source, 8, 3), "error reading the video stream"},
-        {SceneOf(source, 0, 3), "the destfile is the sourcefile itself; it is not overwritten"},
+        {SceneOf(dir_.Path("missing.avi"), 0, 3), "the sourcefile can't be opened for reading",
+         out},
+        {SceneOf(source, 0, 0), read, out},
+        {SceneOf(source, -1, 3), read, out},
+        {SceneOf(source, 8, 3), read, out},
+        {SceneOf(source, 0, 3), "the destfile is the sourcefile itself; it is not overwritten",
+         source},
+        {SceneOf(source, 0, 3),
+         "the destfile can't be opened for writing (one possible reason:disk full?)",
+         dir_.Path("no/such/folder/out.avi")},
+        // A buffer too small for one frame is a read error, not a short frame.
+        {SceneOf(source, 0, 3), read, out, kVideoBytes + 100},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, true, false},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, false, true},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].message);
         questions_.asked.clear();
-        std::string dest = i + 1 == cases.size() ? source : dir_.Path("out.avi");
-        EXPECT_EQ(Copy(dest, cases[i].scene), -1) << i;
-        ASSERT_EQ(questions_.asked.size(), 1u) << i;
+        qv::WriteFaults faults;
+        faults.failFlush = cases[i].failFlush;
+        faults.failRename = cases[i].failRename;
+        qv::SetWriteFaults(&faults);
+        EXPECT_EQ(Copy(cases[i].dest, cases[i].scene, cases[i].buffer), -1);
+        qv::SetWriteFaults(nullptr);
+        ASSERT_EQ(questions_.asked.size(), 1u);
         EXPECT_EQ(questions_.asked[0].text, cases[i].message);
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"})) << i;
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
     }
-    questions_.asked.clear();
-    EXPECT_EQ(Copy(dir_.Path("no/such/folder/out.avi"), SceneOf(source, 0, 3)), -1);
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text,
-              "the destfile can't be opened for writing (one possible reason:disk full?)");
-}
-
-TEST_F(ClipCopierTest, ABufferTooSmallForOneFrameIsAReadErrorNotAShortFrame) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 3), kVideoBytes + 100), -1);
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text, "error reading the video stream");
-    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
     // One frame and its audio exactly: fine.
     questions_.asked.clear();
-    EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
-    ExpectCopyOf(dir_.Path("out.avi"), 0, 3, "avi1");
+    EXPECT_EQ(Copy(out, SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
+    ExpectCopyOf(out, 0, 3, "avi1");
 }
 
 TEST_F(ClipCopierTest, ATruncatedSourceFrameStopsTheCopy) {
@@ -482,7 +449,7 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
     struct Damage {
         const char* name;
         Generation generation;
-        bool video;  // the video or the audio entry of frame 4
+        bool video;    // the video or the audio entry of frame 4
         size_t field;  // dwChunkOffset of "idx1", dwOffset of a standard index
         uint32_t add;
     };
@@ -495,18 +462,18 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
         o.generation = d.generation;
         o.type = DvType::Type2;
         options_ = o;
-        frames_ = qvtest::MakePatternFrames(o, 10, kVideoBytes);
-        auto bytes = qvtest::BuildFixtureAvi(o, frames_);
+        frames_ = MakePatternFrames(o, 10, kVideoBytes);
+        auto bytes = BuildFixtureAvi(o, frames_);
         size_t at;
         if (d.generation == Generation::Avi1) {
             // Entries in file order: video 0, audio 0, video 1, ...
-            at = qvtest::FindFourCC(bytes, "idx1") + 8 + (d.video ? 8 : 9) * 16 + d.field;
+            at = FindFourCC(bytes, "idx1") + 8 + (d.video ? 8 : 9) * 16 + d.field;
         } else {
-            at = qvtest::FindFourCC(bytes, "ix00") + 32 + 4 * 8 + d.field;
+            at = FindFourCC(bytes, "ix00") + 32 + 4 * 8 + d.field;
         }
-        qvtest::PutLe32(bytes, at, qvtest::GetLe32(bytes, at) + d.add);
+        PutLe32(bytes, at, GetLe32(bytes, at) + d.add);
         const std::string source = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(source, bytes));
+        ASSERT_TRUE(WriteFileBytes(source, bytes));
         questions_.asked.clear();
         questions_.answers = {qv::Answer::No};
         copier_.sourceReader.reset();
@@ -520,20 +487,20 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
         // The frames before the damage still read as they were written.
         auto reader = qv::OpenAviFile(source);
         ASSERT_TRUE(reader);
-        EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), 3, 1, 200000).bytes, frames_[3].video);
+        EXPECT_EQ(ReadUnits(*reader->Stream(0), 3, 1, 200000).bytes, frames_[3].video);
     }
 }
 
 // A source whose audio ends before its video: frames from 5 on have no audio chunk.
 class MissingAudioTest : public ClipCopierTest {
-protected:
+  protected:
     void SetUp() override {
-        frames_ = qvtest::MakePatternFrames(options_, 10, kVideoBytes);
+        frames_ = MakePatternFrames(options_, 10, kVideoBytes);
         for (size_t f = 5; f < frames_.size(); ++f) {
             frames_[f].audio.clear();
         }
         source_ = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(source_, options_, frames_));
+        ASSERT_TRUE(WriteFixtureAvi(source_, options_, frames_));
     }
     std::string source_;
 };
@@ -559,7 +526,7 @@ TEST_F(MissingAudioTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
     EXPECT_EQ(out->FrameCount(), 5);
     ASSERT_EQ(out->Stream(1)->Length(), 5 * 1920);
     auto audio = AllAudio(*out->Stream(1));
-    auto expected = qvtest::AudioPattern(options_, 3 * 1920, 2 * 1920);
+    auto expected = AudioPattern(options_, 3 * 1920, 2 * 1920);
     expected.resize(5 * 1920 * 4, 0);
     EXPECT_EQ(audio, expected);
 
@@ -582,7 +549,7 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
 
     // An existing destination outlives an aborted copy untouched.
     const std::vector<uint8_t> old = {9, 9};
-    ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("old.avi"), old));
+    ASSERT_TRUE(WriteFileBytes(dir_.Path("old.avi"), old));
     ASSERT_TRUE(qv::SetModificationTime(dir_.Path("old.avi"), kTime));
     progress_.calls = 0;
     progress_.cancelAt = {7};
@@ -590,7 +557,7 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     framesDone_ = 100;
     EXPECT_EQ(Copy(dir_.Path("old.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), -1);
     EXPECT_EQ(framesDone_, 150);
-    EXPECT_EQ(qvtest::ReadFileBytes(dir_.Path("old.avi")), old);
+    EXPECT_EQ(ReadFileBytes(dir_.Path("old.avi")), old);
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"old.avi", "out.avi", "tape.avi"}));
 }
 
@@ -599,9 +566,9 @@ TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
     framesDone_ = 512;
     buffer_.assign(1 << 20, 0);
     copier_.copyBuffer = buffer_;
-    ASSERT_EQ(copier_.CopyScene(dir_.Path("out.avi"), SceneOf(source, 2, 8), progress_,
-                                framesDone_, 256),
-              0);
+    ASSERT_EQ(
+        copier_.CopyScene(dir_.Path("out.avi"), SceneOf(source, 2, 8), progress_, framesDone_, 256),
+        0);
     ASSERT_GE(progress_.positions.size(), 2u);
     EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
     EXPECT_EQ(progress_.positions.back(), -1);
@@ -609,10 +576,10 @@ TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
 
 TEST_F(ClipCopierTest, AFullDiskFailsTheCopyAndLeavesNothing) {
     std::string source = MakeSource(FixtureOptions{}, 30);
-    const auto before = qvtest::ReadFileBytes(source);
+    const auto before = ReadFileBytes(source);
     const std::vector<uint8_t> old = {4, 5, 6};
     for (int failAt = 0; failAt < 80; failAt += 3) {
-        ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("out.avi"), old));
+        ASSERT_TRUE(WriteFileBytes(dir_.Path("out.avi"), old));
         ASSERT_TRUE(qv::SetModificationTime(dir_.Path("out.avi"), kTime));
         qv::WriteFaults faults;
         faults.failWriteAt = failAt;
@@ -626,31 +593,15 @@ TEST_F(ClipCopierTest, AFullDiskFailsTheCopyAndLeavesNothing) {
         EXPECT_EQ(result, -1) << failAt;
         ASSERT_FALSE(questions_.asked.empty()) << failAt;
         const std::string& message = questions_.asked.back().text;
-        EXPECT_TRUE(message == "error writing to the video stream (one possible reason:disk full?)" ||
-                    message == "error writing to the audio stream (one possible reason:disk full?)" ||
-                    message == "the destfile can't be opened for writing (one possible reason:disk full?)")
+        EXPECT_TRUE(
+            message == "error writing to the video stream (one possible reason:disk full?)" ||
+            message == "error writing to the audio stream (one possible reason:disk full?)" ||
+            message == "the destfile can't be opened for writing (one possible reason:disk full?)")
             << message;
-        EXPECT_EQ(qvtest::ReadFileBytes(dir_.Path("out.avi")), old) << failAt;
+        EXPECT_EQ(ReadFileBytes(dir_.Path("out.avi")), old) << failAt;
         EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.avi", "tape.avi"})) << failAt;
     }
-    EXPECT_EQ(qvtest::ReadFileBytes(source), before);
-}
-
-TEST_F(ClipCopierTest, AFailedFlushOrRenameFailsTheCopy) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    for (bool flush : {true, false}) {
-        qv::WriteFaults faults;
-        faults.failFlush = flush;
-        faults.failRename = !flush;
-        qv::SetWriteFaults(&faults);
-        questions_.asked.clear();
-        EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 5)), -1);
-        qv::SetWriteFaults(nullptr);
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text,
-                  "error writing to the video stream (one possible reason:disk full?)");
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
-    }
+    EXPECT_EQ(ReadFileBytes(source), before);
 }
 
 }  // namespace

@@ -13,14 +13,14 @@
 
 #include "avi/RiffAviReader.h"
 #include "support/AviFixture.h"
+#include "support/Exercise.h"
 #include "support/ReadUnits.h"
 
 namespace {
 
-using qvtest::DvType;
-using qvtest::FixtureFrame;
-using qvtest::FixtureOptions;
-using qvtest::Generation;
+using namespace qvtest;
+using enum DvType;
+using enum Generation;
 
 constexpr int kFrames = 9;
 
@@ -29,14 +29,20 @@ struct Shape {
     DvType type;
     Generation generation;
     int framesPerSegment;
+    bool indexFirst;  // "idx1" written before the data it lists, as some capture programs
+                      // reserve it; its absolute offsets stay right when it moves
+    int headerStep;   // bytes between cuts through the headers
 };
 
 const Shape kShapes[] = {
-    {"type-2 AVI 1.0", DvType::Type2, Generation::Avi1, 0},
-    {"type-1 AVI 1.0", DvType::Type1, Generation::Avi1, 0},
-    {"type-2 OpenDML, segments", DvType::Type2, Generation::OpenDml, 3},
-    {"type-1 OpenDML, segments", DvType::Type1, Generation::OpenDml, 3},
-    {"type-1 OpenDML with idx1", DvType::Type1, Generation::OpenDmlCompat, 4},
+    {"type-2 AVI 1.0", Type2, Avi1, 0, false, 4},
+    {"type-1 AVI 1.0", Type1, Avi1, 0, false, 4},
+    {"type-2 OpenDML, segments", Type2, OpenDml, 3, false, 4},
+    {"type-1 OpenDML, segments", Type1, OpenDml, 3, false, 4},
+    {"type-1 OpenDML with idx1", Type1, OpenDmlCompat, 4, false, 37},
+    {"type-2 OpenDML with idx1", Type2, OpenDmlCompat, 2, false, 4},
+    {"type-2 AVI 1.0, index first", Type2, Avi1, 0, true, 37},
+    {"type-1 AVI 1.0, index first", Type1, Avi1, 0, true, 37},
 };
 
 FixtureOptions OptionsOf(const Shape& shape) {
@@ -45,7 +51,27 @@ FixtureOptions OptionsOf(const Shape& shape) {
     o.generation = shape.generation;
     o.framesPerSegment = shape.framesPerSegment;
     o.audioRate = 2000;  // 80 sample frames a frame
+    o.relativeIdx1 = !shape.indexFirst;
     return o;
+}
+
+// The file of a shape; with indexFirst, room for the index before "movi", then the
+// index moved there.
+std::vector<uint8_t> BytesOf(const Shape& shape, const std::vector<FixtureFrame>& frames) {
+    FixtureOptions o = OptionsOf(shape);
+    auto bytes = BuildFixtureAvi(o, frames);
+    if (!shape.indexFirst) {
+        return bytes;
+    }
+    const uint32_t idx1Size = GetLe32(bytes, FindFourCC(bytes, "idx1") + 4);
+    o.junkBytes = static_cast<int>(idx1Size);
+    bytes = BuildFixtureAvi(o, frames);
+    const size_t junk = FindFourCC(bytes, "JUNK");
+    const size_t idx1 = FindFourCC(bytes, "idx1");
+    std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
+              bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
+              bytes.begin() + static_cast<ptrdiff_t>(junk));
+    return bytes;
 }
 
 // Where each chunk lies, from the complete file's own index.
@@ -111,17 +137,16 @@ bool OpensWithinMemory(const std::string& path, uint64_t limitBytes, int frames)
 }
 
 class UnfinishedCaptureTest : public ::testing::Test {
-protected:
+  protected:
     // Checks that a reader of the first cut bytes of a file with the given layout holds
     // exactly the whole chunks there.
-    void ExpectWholeChunksOf(const std::string& path, const std::vector<FixtureFrame>& frames,
+    void ExpectWholeChunksOf(qv::AviReader* reader, const std::vector<FixtureFrame>& frames,
                              const Layout& layout, uint64_t cut) {
-        auto reader = qv::OpenAviFile(path);
         ASSERT_NE(reader, nullptr);
         const size_t videoChunks = WholeChunks(layout.video, cut);
         ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
         for (size_t f = 0; f < videoChunks; ++f) {
-            EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
+            EXPECT_EQ(ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
                       frames[f].video)
                 << "frame " << f;
         }
@@ -132,73 +157,58 @@ protected:
             }
             qv::AviStream& stream = *reader->Stream(1);
             EXPECT_EQ(stream.Length() * 4u, audio.size());
-            EXPECT_EQ(qvtest::ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, audio);
+            EXPECT_EQ(ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, audio);
         }
         if (videoChunks < layout.video.size()) {
             EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
         }
     }
 
-    qvtest::TempDir dir_;
+    TempDir dir_;
 };
 
-// Cut at every few bytes from the first frame to the end: inside chunk headers, inside
-// chunk data, between segments, inside the indexes.
+// Cut at every few bytes through the headers, every few more to the end, and at both
+// sides of every chunk's end: inside chunk headers, inside chunk data, between segments,
+// inside the indexes. Whatever is read is what was written there; from the first frame
+// on, every whole chunk is read. An index before the data survives the cut: its entries
+// for chunks that are gone are dropped.
 TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(shape.name);
-        const FixtureOptions o = OptionsOf(shape);
-        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
-        const auto bytes = qvtest::BuildFixtureAvi(o, frames);
+        const auto frames = MakePatternFrames(OptionsOf(shape), kFrames, 301);
+        const Written written = WrittenOf(frames);
+        const auto bytes = BytesOf(shape, frames);
         const std::string whole = dir_.Path("whole.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
+        ASSERT_TRUE(WriteFileBytes(whole, bytes));
         const Layout layout = LayoutOf(whole);
         ASSERT_EQ(layout.video.size(), static_cast<size_t>(kFrames));
 
-        const std::string cutFile = dir_.Path("cut.avi");
-        const size_t from = layout.video.front().position - 8;
-        for (size_t cut = from; cut <= bytes.size(); cut += 37) {
-            SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(qvtest::WriteFileBytes(
-                cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            ExpectWholeChunksOf(cutFile, frames, layout, cut);
+        const size_t firstFrame = layout.video.front().position - 8;
+        std::vector<size_t> cuts;
+        for (size_t cut = 0; cut <= bytes.size();
+             cut += cut < firstFrame ? static_cast<size_t>(shape.headerStep) : 61) {
+            cuts.push_back(cut);
         }
-    }
-}
-
-// An index written before the data it lists (as some capture programs reserve it)
-// survives the cut: its entries for chunks that are gone are dropped.
-TEST_F(UnfinishedCaptureTest, IndexEntriesBeyondTheCutAreDropped) {
-    for (DvType type : {DvType::Type1, DvType::Type2}) {
-        SCOPED_TRACE(type == DvType::Type1 ? "type 1" : "type 2");
-        FixtureOptions o;
-        o.type = type;
-        o.audioRate = 2000;
-        o.relativeIdx1 = false;  // absolute offsets stay right when the index moves
-        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
-        const size_t idx1Size = qvtest::GetLe32(
-            qvtest::BuildFixtureAvi(o, frames),
-            qvtest::FindFourCC(qvtest::BuildFixtureAvi(o, frames), "idx1") + 4);
-        // Room for the index before "movi", then the index moved there.
-        o.junkBytes = static_cast<int>(idx1Size);
-        auto bytes = qvtest::BuildFixtureAvi(o, frames);
-        const size_t junk = qvtest::FindFourCC(bytes, "JUNK");
-        const size_t idx1 = qvtest::FindFourCC(bytes, "idx1");
-        ASSERT_NE(junk, qvtest::kNotFound);
-        std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
-                  bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
-                  bytes.begin() + static_cast<ptrdiff_t>(junk));
-        const std::string whole = dir_.Path("whole.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(whole, bytes));
-        const Layout layout = LayoutOf(whole);
-
+        for (const auto* entries : {&layout.video, &layout.audio}) {
+            for (const qv::IndexEntry& e : *entries) {
+                cuts.push_back(e.position + e.size);
+                cuts.push_back(e.position + e.size - 1);
+            }
+        }
         const std::string cutFile = dir_.Path("cut.avi");
-        for (size_t cut : {layout.video[4].position + 100, layout.video[6].position - 4,
-                           layout.video[7].position + layout.video[7].size}) {
+        for (size_t cut : cuts) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(qvtest::WriteFileBytes(
+            ASSERT_TRUE(WriteFileBytes(
                 cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            ExpectWholeChunksOf(cutFile, frames, layout, cut);
+            auto reader = qv::OpenAviFile(cutFile);
+            ASSERT_NE(reader, nullptr);
+            if (cut >= firstFrame) {
+                ExpectWholeChunksOf(reader.get(), frames, layout, cut);
+            }
+            Exercise(*reader, &written);
+            if (HasFailure()) {
+                return;  // one cut's report is enough
+            }
         }
     }
 }
@@ -206,41 +216,40 @@ TEST_F(UnfinishedCaptureTest, IndexEntriesBeyondTheCutAreDropped) {
 // A complete file whose last segment has no standard index, or whose super index lists
 // fewer segments than the file holds.
 TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
-    for (DvType type : {DvType::Type1, DvType::Type2}) {
-        SCOPED_TRACE(type == DvType::Type1 ? "type 1" : "type 2");
+    for (DvType type : {Type1, Type2}) {
+        SCOPED_TRACE(type == Type1 ? "type 1" : "type 2");
         FixtureOptions o;
         o.type = type;
-        o.generation = Generation::OpenDml;
+        o.generation = OpenDml;
         o.framesPerSegment = 3;
         o.audioRate = 2000;
-        const auto frames = qvtest::MakePatternFrames(o, kFrames, 301);
-        const auto good = qvtest::BuildFixtureAvi(o, frames);
+        const auto frames = MakePatternFrames(o, kFrames, 301);
+        const auto good = BuildFixtureAvi(o, frames);
         const std::string path = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFileBytes(path, good));
+        ASSERT_TRUE(WriteFileBytes(path, good));
         const Layout layout = LayoutOf(path);
 
         for (bool shortList : {true, false}) {
             auto bytes = good;
-            const int streams = type == DvType::Type1 ? 1 : 2;
+            const int streams = type == Type1 ? 1 : 2;
             for (int s = 0; s < streams; ++s) {
-                const size_t indx = qvtest::FindFourCC(bytes, "indx", 0, s);
+                const size_t indx = FindFourCC(bytes, "indx", 0, s);
                 if (shortList) {
-                    qvtest::PutLe32(bytes, indx + 12, 2);  // nEntriesInUse: 2 of 3 segments
+                    PutLe32(bytes, indx + 12, 2);  // nEntriesInUse: 2 of 3 segments
                 } else {
                     // The last segment's standard index was never written: its place is JUNK.
                     const std::string ix = s == 0 ? "ix00" : "ix01";
-                    const size_t last = qvtest::FindFourCC(bytes, ix, 0, 2);
-                    ASSERT_NE(last, qvtest::kNotFound);
+                    const size_t last = FindFourCC(bytes, ix, 0, 2);
+                    ASSERT_NE(last, kNotFound);
                     std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
                 }
             }
-            ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+            ASSERT_TRUE(WriteFileBytes(path, bytes));
             auto reader = qv::OpenAviFile(path);
             ASSERT_NE(reader, nullptr);
             EXPECT_TRUE(reader->IndexRebuilt());
             // Every frame, as the complete index would have listed it.
-            ExpectWholeChunksOf(path, frames, layout, bytes.size());
-            EXPECT_EQ(reader->FrameCount(), kFrames);
+            ExpectWholeChunksOf(reader.get(), frames, layout, bytes.size());
         }
     }
 }
@@ -250,26 +259,26 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
 // usable index come from the data.
 TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
     FixtureOptions o;
-    o.type = DvType::Type1;
-    o.generation = Generation::OpenDml;
+    o.type = Type1;
+    o.generation = OpenDml;
     o.framesPerSegment = 1;
     // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
     constexpr int kSegments = 12000;
-    const auto frames = qvtest::MakePatternFrames(o, kSegments, 40);
-    const auto good = qvtest::BuildFixtureAvi(o, frames);
-    const size_t indx = qvtest::FindFourCC(good, "indx");
-    const size_t ix00 = qvtest::FindFourCC(good, "ix00");
-    const uint32_t indxSize = qvtest::GetLe32(good, indx + 4) + 8;
-    const uint32_t ixSize = qvtest::GetLe32(good, ix00 + 4) + 8;
+    const auto frames = MakePatternFrames(o, kSegments, 40);
+    const auto good = BuildFixtureAvi(o, frames);
+    const size_t indx = FindFourCC(good, "indx");
+    const size_t ix00 = FindFourCC(good, "ix00");
+    const uint32_t indxSize = GetLe32(good, indx + 4) + 8;
+    const uint32_t ixSize = GetLe32(good, ix00 + 4) + 8;
     const std::string path = dir_.Path("tape.avi");
     for (bool self : {true, false}) {
         SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
         auto bytes = good;
         for (int k = 0; k < kSegments; ++k) {
-            qvtest::PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);       // qwOffset
-            qvtest::PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
+            PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);        // qwOffset
+            PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
         }
-        ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+        ASSERT_TRUE(WriteFileBytes(path, bytes));
         if (kAddressLimitWorks) {
             EXPECT_TRUE(OpensWithinMemory(path, uint64_t{256} << 20, kSegments));
         }
@@ -277,7 +286,7 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
         ASSERT_NE(reader, nullptr);
         ASSERT_EQ(reader->FrameCount(), kSegments);
         for (int f : {0, 1, kSegments / 2, kSegments - 1}) {
-            EXPECT_EQ(qvtest::ReadUnits(*reader->Stream(0), f, 1, 1000).bytes,
+            EXPECT_EQ(ReadUnits(*reader->Stream(0), f, 1, 1000).bytes,
                       frames[static_cast<size_t>(f)].video)
                 << "frame " << f;
         }
@@ -292,17 +301,17 @@ TEST_F(UnfinishedCaptureTest, DamagedHeaderSizesInALargeFile) {
     }
     FixtureOptions o;
     o.withStrn = true;
-    auto bytes = qvtest::BuildFixtureAvi(o, qvtest::MakePatternFrames(o, 3, 500));
+    auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 500));
     const std::string path = dir_.Path("tape.avi");
     for (const char* id : {"strn", "strf", "strh", "avih"}) {
         SCOPED_TRACE(id);
         auto damaged = bytes;
         // The chunk and every list around it claim 3 GB, which the file then holds.
-        qvtest::PutLe32(damaged, qvtest::FindFourCC(damaged, id) + 4, 0xC0000000u);
+        PutLe32(damaged, FindFourCC(damaged, id) + 4, 0xC0000000u);
         for (const char* list : {"strl", "hdrl", "AVI "}) {
-            qvtest::PutLe32(damaged, qvtest::FindFourCC(damaged, list) - 4, 0xC0000010u);
+            PutLe32(damaged, FindFourCC(damaged, list) - 4, 0xC0000010u);
         }
-        ASSERT_TRUE(qvtest::WriteFileBytes(path, damaged));
+        ASSERT_TRUE(WriteFileBytes(path, damaged));
         std::filesystem::resize_file(path, uint64_t{0xC0001000u});
         EXPECT_TRUE(OpensWithinMemory(path, uint64_t{512} << 20, 0));
     }

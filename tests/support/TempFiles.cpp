@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -29,13 +30,20 @@ TempDir::~TempDir() {
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    // In one read: written scenes run to megabytes.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> bytes(
+        static_cast<size_t>(in ? std::max<std::streamoff>(in.tellg(), 0) : 0));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
