@@ -23,6 +23,7 @@
 #include "avi/AviReader.h"
 #include "avi/AviWriter.h"
 #include "avi/RiffAviReader.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "support/AviFixture.h"
 #include "support/Ffmpeg.h"
@@ -936,6 +937,8 @@ TEST_F(AviWriterTest, RefusesBadStreamsUnitsAndSizes) {
     ASSERT_TRUE(writer->WriteChunk(0, video.data(), 1000, 1));
     ASSERT_TRUE(writer->FlushBuffers());
     const auto size = fs::file_size(writer->TemporaryName());
+    qv::File sourceFile;
+    ASSERT_TRUE(sourceFile.OpenRead(dir_.Path("source.avi"), qv::File::Access::Random));
     struct Bad {
         int stream;
         int64_t size;
@@ -947,6 +950,10 @@ TEST_F(AviWriterTest, RefusesBadStreamsUnitsAndSizes) {
         EXPECT_FALSE(writer->WriteChunk(bad.stream, bad.stream == 1 ? audio.data() : video.data(),
                                         bad.size, bad.units))
             << "stream " << bad.stream << ", " << bad.size << " bytes, " << bad.units << " units";
+        // The same chunk copied from the source file is refused alike.
+        EXPECT_EQ(writer->CopyChunk(bad.stream, sourceFile, 8, bad.size, bad.units),
+                  qv::ChunkCopy::WriteFailed)
+            << "copied: stream " << bad.stream << ", " << bad.size << " bytes";
     }
     EXPECT_EQ(fs::file_size(writer->TemporaryName()), size) << "a refused chunk wrote something";
     ASSERT_TRUE(writer->WriteChunk(1, audio.data(), 7680, 1920));
