@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -31,6 +32,20 @@ TempDir::~TempDir() {
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReadFileText(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> FolderEntries(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
