@@ -16,6 +16,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SettingsStore.h"
 #include "support/AviFixture.h"
+#include "support/Faults.h"
 
 namespace {
 
@@ -24,12 +25,10 @@ using qv::kMainKey;
 using qv::SettingsStore;
 using qv::SettingsValues;
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using qvtest::FolderEntries;
+using qvtest::ScopedFaults;
+
+std::string ReadText(const std::string& path) { return qvtest::ReadFileText(path); }
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -45,15 +44,6 @@ std::string RegLines(std::initializer_list<const char*> lines) {
         out += "\r\n";
     }
     return out;
-}
-
-std::vector<std::string> FolderEntries(const std::filesystem::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 size_t CountLines(const std::string& text) {
@@ -86,14 +76,6 @@ public:
 private:
     std::string name_;
     std::optional<std::string> previous_;
-};
-
-class ScopedFaults {
-public:
-    explicit ScopedFaults(qv::WriteFaults* faults) { qv::SetWriteFaults(faults); }
-    ~ScopedFaults() { qv::SetWriteFaults(nullptr); }
-    ScopedFaults(const ScopedFaults&) = delete;
-    ScopedFaults& operator=(const ScopedFaults&) = delete;
 };
 
 // ---------------------------------------------------------------------------
@@ -347,16 +329,9 @@ TEST(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
     EXPECT_EQ(FolderEntries(dir.Dir()), std::vector<std::string>{"s.reg"});
     const std::string before = ReadText(store.Path());
 
-    qv::WriteFaults full;
-    full.failWriteAt = 0;
-    qv::WriteFaults half;
-    half.shortWriteAt = 0;
-    qv::WriteFaults flush;
-    flush.failFlush = true;
-    qv::WriteFaults rename;
-    rename.failRename = true;
-    for (qv::WriteFaults* faults : {&full, &half, &flush, &rename}) {
-        ScopedFaults installed(faults);
+    for (qvtest::NamedFaults f : qvtest::EachSaveFault()) {
+        SCOPED_TRACE(f.name);
+        ScopedFaults installed(&f.faults);
         EXPECT_FALSE(store.WriteText(kMainKey, "new", "value"));
         EXPECT_EQ(ReadText(store.Path()), before);
         EXPECT_EQ(FolderEntries(dir.Dir()), std::vector<std::string>{"s.reg"});
@@ -492,28 +467,22 @@ TEST(SettingsDamagedFile, WhenItCannotBeSetAsideNothingIsWritten) {
 
 TEST(SettingsPath, FollowsTheEnvironment) {
     ScopedEnv home("HOME", "/home/tester");
-    {
-        ScopedEnv over("QUORVANDEL_SETTINGS", "/elsewhere/my.reg");
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/elsewhere/my.reg");
-    }
-    ScopedEnv over("QUORVANDEL_SETTINGS", nullptr);
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg/");
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/cfg/quorvandel/quorvandel.reg");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/home/tester/.config/quorvandel/quorvandel.reg");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "relative/cfg");  // not absolute: ignored
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/home/tester/.config/quorvandel/quorvandel.reg");
-    }
-    {
-        ScopedEnv empty("QUORVANDEL_SETTINGS", "");
-        ScopedEnv xdg("XDG_CONFIG_HOME", "");
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/home/tester/.config/quorvandel/quorvandel.reg");
+    const char* const inHome = "/home/tester/.config/quorvandel/quorvandel.reg";
+    const struct {
+        const char* settings;  // QUORVANDEL_SETTINGS; null: not set
+        const char* xdg;       // XDG_CONFIG_HOME
+        const char* path;
+    } rows[] = {
+        {"/elsewhere/my.reg", "/cfg", "/elsewhere/my.reg"},
+        {nullptr, "/cfg/", "/cfg/quorvandel/quorvandel.reg"},
+        {nullptr, nullptr, inHome},
+        {nullptr, "relative/cfg", inHome},  // not absolute: ignored
+        {"", "", inHome},
+    };
+    for (const auto& row : rows) {
+        ScopedEnv over("QUORVANDEL_SETTINGS", row.settings);
+        ScopedEnv xdg("XDG_CONFIG_HOME", row.xdg);
+        EXPECT_EQ(SettingsStore::DefaultPath(), row.path) << row.xdg;
     }
     EXPECT_EQ(qv::DefaultOutputPath(), "/home/tester/scenes.avi");
     ScopedEnv root("HOME", "/");
