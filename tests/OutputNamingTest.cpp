@@ -111,37 +111,30 @@ TEST_F(OutputNaming, UndatedScenesCountFromOneUnderEachBase) {
 TEST_F(OutputNaming, TheOutputPathsPartsStayInEveryName) {
     struct Case {
         const char* outputPath;
-        const char* dated;
-        const char* undated;
+        const char* base;       // the names are base'20000412 18.03.09 and base'#0001,
+        const char* extension;  // each with this extension
     };
     const Case cases[] = {
-        // No extension: ".avi".
-        {"/video/holiday", "/video/holiday'20000412 18.03.09.avi", "/video/holiday'#0001.avi"},
+        {"/video/holiday", "/video/holiday", ".avi"},  // no extension: ".avi"
         // The extension is the last component's, a dot in a folder is none.
-        {"/my.videos/holiday", "/my.videos/holiday'20000412 18.03.09.avi",
-         "/my.videos/holiday'#0001.avi"},
-        {"/video/holiday.DV", "/video/holiday'20000412 18.03.09.DV", "/video/holiday'#0001.DV"},
-        {"/video/holiday.2000.avi", "/video/holiday.2000'20000412 18.03.09.avi",
-         "/video/holiday.2000'#0001.avi"},
+        {"/my.videos/holiday", "/my.videos/holiday", ".avi"},
+        {"/video/holiday.DV", "/video/holiday", ".DV"},
+        {"/video/holiday.2000.avi", "/video/holiday.2000", ".avi"},
         // A path picked from an earlier output file: the base is cut at the apostrophe.
-        {"/video/holiday'20000412 18.03.09.avi", "/video/holiday'20000412 18.03.09.avi",
-         "/video/holiday'#0001.avi"},
-        {"/video/holiday'#0007'x.avi", "/video/holiday'20000412 18.03.09.avi",
-         "/video/holiday'#0001.avi"},
+        {"/video/holiday'20000412 18.03.09.avi", "/video/holiday", ".avi"},
+        {"/video/holiday'#0007'x.avi", "/video/holiday", ".avi"},
         // Only the file name is cut, not a folder holding an apostrophe.
-        {"/bob's videos/holiday.avi", "/bob's videos/holiday'20000412 18.03.09.avi",
-         "/bob's videos/holiday'#0001.avi"},
-        // An empty base.
-        {"/video/'old.avi", "/video/'20000412 18.03.09.avi", "/video/'#0001.avi"},
-        // Relative paths stay relative.
-        {"clips.avi", "clips'20000412 18.03.09.avi", "clips'#0001.avi"},
+        {"/bob's videos/holiday.avi", "/bob's videos/holiday", ".avi"},
+        {"/video/'old.avi", "/video/", ".avi"},  // an empty base
+        {"clips.avi", "clips", ".avi"},          // relative paths stay relative
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.outputPath);
         SceneList list = ListOf({Scanned(k180309), Scanned(0)});
         EXPECT_TRUE(NameOutputs(list, c.outputPath));
-        EXPECT_EQ(list[0].outputName, c.dated);
-        EXPECT_EQ(list[1].outputName, c.undated);
+        EXPECT_EQ(Names(list), (std::vector<std::string>{
+                                   std::string(c.base) + "'20000412 18.03.09" + c.extension,
+                                   std::string(c.base) + "'#0001" + c.extension}));
     }
 }
 
