@@ -259,23 +259,23 @@ Rgb PixelOf(const std::vector<uint8_t>& file, int x, int y) {
 // 5-7 blue but frame 6 green, so each scene's middle frame has a colour of its own.
 class BitmapExportRunTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        blue_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kBlue));
-        red_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kRed));
-        green_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kGreen));
-    }
-    static void TearDownTestSuite() {
-        delete blue_;
-        delete red_;
-        delete green_;
+    // Real PAL pictures, encoded once, at the first use.
+    struct Pictures {
+        std::vector<uint8_t> blue = qvtest::EncodeDvColour(true, kBlue);
+        std::vector<uint8_t> red = qvtest::EncodeDvColour(true, kRed);
+        std::vector<uint8_t> green = qvtest::EncodeDvColour(true, kGreen);
+    };
+    static const Pictures& P() {
+        static const Pictures pictures;
+        return pictures;
     }
     void SetUp() override {
-        ASSERT_EQ(blue_->size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+        ASSERT_EQ(P().blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         qvtest::FixtureOptions type1;
         type1.type = qvtest::DvType::Type1;
         std::vector<qvtest::FixtureFrame> frames;
         for (int i = 0; i < 8; ++i) {
-            frames.push_back({i == 2 ? *red_ : i == 6 ? *green_ : *blue_, {}});
+            frames.push_back({i == 2 ? P().red : i == 6 ? P().green : P().blue, {}});
         }
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
         qv::framesPerSecond = 25.0f;
@@ -310,9 +310,6 @@ class BitmapExportRunTest : public ::testing::Test {
             });
     }
 
-    static std::vector<uint8_t>* blue_;
-    static std::vector<uint8_t>* red_;
-    static std::vector<uint8_t>* green_;
     TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     qv::SettingsStore store_{dir_.Path("q.reg")};
@@ -325,9 +322,6 @@ class BitmapExportRunTest : public ::testing::Test {
     qvtest::ProgressLog progress_;
     bool progressOpened_ = false;
 };
-std::vector<uint8_t>* BitmapExportRunTest::blue_ = nullptr;
-std::vector<uint8_t>* BitmapExportRunTest::red_ = nullptr;
-std::vector<uint8_t>* BitmapExportRunTest::green_ = nullptr;
 
 TEST_F(BitmapExportRunTest, SavesEachChosenScenesMiddleFrameNamedAfterItsSuffix) {
     const qv::BitmapExportResult r = Run(dir_.Path("pics'20000412 18.03.09.bmp"));

@@ -81,15 +81,14 @@ struct Pictures {
 
 class OpticalScanTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { pictures_ = new Pictures; }
-    static void TearDownTestSuite() {
-        delete pictures_;
-        pictures_ = nullptr;
-    }
     void SetUp() override {
         ASSERT_EQ(P().a.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     }
-    static const Pictures& P() { return *pictures_; }
+    // Encoded once, at the first use.
+    static const Pictures& P() {
+        static const Pictures pictures;
+        return pictures;
+    }
 
     // A type-2 PAL file of the given video chunks (no audio).
     std::string WriteFile(const std::string& name, const Video& video,
@@ -138,10 +137,7 @@ class OpticalScanTest : public ::testing::Test {
     uint32_t tick_ = qv::TickCount();
     int64_t framesDone_ = 0;
     int64_t decoded_ = 0;
-    static Pictures* pictures_;
 };
-
-Pictures* OpticalScanTest::pictures_ = nullptr;
 
 using Spans = std::vector<std::pair<int, int>>;
 

@@ -121,16 +121,15 @@ struct Pictures {
 
 class PictureDecoderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { pictures_ = new Pictures; }
-    static void TearDownTestSuite() {
-        delete pictures_;
-        pictures_ = nullptr;
-    }
     void SetUp() override {
         ASSERT_EQ(P().palBlue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         ASSERT_EQ(P().ntscGreen.size(), 120000u);
     }
-    static const Pictures& P() { return *pictures_; }
+    // Encoded once, at the first use.
+    static const Pictures& P() {
+        static const Pictures pictures;
+        return pictures;
+    }
 
     // Writes a fixture AVI of the given video chunks; returns its path.
     std::string WriteAvi(const std::string& name, FixtureOptions options,
@@ -168,10 +167,7 @@ protected:
     TempDir dir_;
     PictureDecoder decoder_;
     PackedDib picture_;
-    static Pictures* pictures_;
 };
-Pictures* PictureDecoderTest::pictures_ = nullptr;
-
 TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
     PackedDib dib = PackedDib::Make24(5, 3);
     EXPECT_EQ(dib.Width(), 5);
