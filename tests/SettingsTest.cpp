@@ -36,9 +36,10 @@ void WriteText(const std::string& path, const std::string& text) {
     ASSERT_TRUE(out.good()) << path;
 }
 
-// Lines as the store writes them, each ended by CRLF.
+// The file as the store writes it: its header, the main key, then lines, each ended by CRLF.
 std::string RegLines(std::initializer_list<const char*> lines) {
-    std::string out;
+    std::string out = "Windows Registry Editor Version 5.00\r\n\r\n"
+                      "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n";
     for (const char* line : lines) {
         out += line;
         out += "\r\n";
@@ -166,9 +167,6 @@ TEST(SettingsFile, IsRegTextByteForByte) {
     }));
     EXPECT_EQ(ReadText(store.Path()),
               RegLines({
-                  "Windows Registry Editor Version 5.00",
-                  "",
-                  R"([HKEY_CURRENT_USER\SOFTWARE\Quorvandel\Quorvandel])",
                   R"("output"="C:\\a \"b\".avi")",
                   R"("ran"=dword:00000002)",
                   R"("big"=dword:deadbeef)",
@@ -272,9 +270,6 @@ TEST(SettingsFile, ReadsRegTextWrittenElsewhere) {
     ASSERT_TRUE(store.WriteDword(kMainKey, "ran", 2));
     EXPECT_EQ(ReadText(path),
               RegLines({
-                  "Windows Registry Editor Version 5.00",
-                  "",
-                  R"([HKEY_CURRENT_USER\SOFTWARE\Quorvandel\Quorvandel])",
                   R"("output"="/v/y.avi")",
                   R"("Files"=dword:00000003)",
                   R"("wrapped"="AB)" "\xE9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
@@ -632,9 +627,6 @@ TEST(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
     EXPECT_EQ(faults.writes, 1);
     EXPECT_EQ(ReadText(store.Path()),
               RegLines({
-                  "Windows Registry Editor Version 5.00",
-                  "",
-                  R"([HKEY_CURRENT_USER\SOFTWARE\Quorvandel\Quorvandel])",
                   R"("deletesourcefiles"="1")",
                   R"("skipnodatestamp"="0")",
                   R"("Codec"="dvvideo")",
