@@ -71,13 +71,19 @@ struct Pictures {
     std::vector<uint8_t> a = EncodePatchwork(1, kWarm);
     std::vector<uint8_t> b = EncodePatchwork(2, kCool);
     std::vector<uint8_t> flash = EncodePatchwork(3, kLight);
-    Video pan;
-    Pictures() {
-        for (int i = 0; i < kPanFrames; ++i) {
-            pan.push_back(EncodePatchwork(4, kWarm, i * kPanPixelsPerFrame));
-        }
-    }
 };
+
+// The pictures of a pan, encoded only where a test pans.
+const Video& Pan() {
+    static const Video pan = [] {
+        Video video;
+        for (int i = 0; i < kPanFrames; ++i) {
+            video.push_back(EncodePatchwork(4, kWarm, i * kPanPixelsPerFrame));
+        }
+        return video;
+    }();
+    return pan;
+}
 
 class OpticalScanTest : public ::testing::Test {
   protected:
@@ -425,7 +431,7 @@ TEST_F(OpticalScanTest, UnreadableFramesInsideAScanDoNotSplit) {
 
 TEST_F(OpticalScanTest, PanningDoesNotSplitAtVeryLow) {
     // The picture moves 4 pixels a frame: 108 pixels (3 cells) per step of 27.
-    const std::string path = WriteFile("pan.avi", P().pan);
+    const std::string path = WriteFile("pan.avi", Pan());
     EXPECT_EQ(Scan(path, 4), 0);
     EXPECT_EQ(Found(), (Spans{{0, kPanFrames}}));
 }
