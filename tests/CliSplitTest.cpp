@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
