@@ -244,7 +244,7 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
     EXPECT_TRUE(model.ScanDatestamps(true));
     EXPECT_TRUE(view.writeEnabled);
     EXPECT_EQ(OutputNames(), (Paths{dir.Path("out'20040801 10.00.00.avi"),
-                                                       dir.Path("out'20040714 10.00.00.avi")}));
+                                    dir.Path("out'20040714 10.00.00.avi")}));
 
     model.RemoveInputs({1, 0, 1});
     EXPECT_TRUE(model.Inputs().empty());
@@ -422,9 +422,8 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
               "those frames:\n" + a + " (00:00:20)\nDelete these files as well?\n(No writes the "
               "marked scenes and keeps these files.)");
     EXPECT_EQ(questions.asked[1].buttons, qv::Buttons::YesNo);
-    EXPECT_EQ(seen, (Paths{
-                        "writing " + names[0] + " A B", "writing " + names[1] + " B",
-                        "writing " + names[2] + " B", "writing " + names[3] + " B"}));
+    EXPECT_EQ(seen, (Paths{"writing " + names[0] + " A B", "writing " + names[1] + " B",
+                           "writing " + names[2] + " B", "writing " + names[3] + " B"}));
     EXPECT_EQ(Existing({a, b, names[1]}), Paths{});
     ExpectWritten(written);
     EXPECT_TRUE(model.Inputs().empty());
