@@ -193,6 +193,7 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
 
 // Without a command: the program's usage or version, and the exit code of each outcome.
 TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
+    ASSERT_FALSE(std::string(qv::kProgramVersion).empty());
     const std::string version = "quorvandel-cli (Quorvandel) " + std::string(qv::kProgramVersion);
     const std::string missing = Quote(dir_.Path("missing.avi"));
     struct Row {
