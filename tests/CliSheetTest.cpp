@@ -12,6 +12,7 @@
 #include "support/DvPictures.h"
 #include "support/Pdf.h"
 #include "support/Shell.h"
+#include "support/TimeZone.h"
 
 namespace {
 
@@ -20,7 +21,6 @@ using qvtest::Quote;
 class CliSheetTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ::setenv("QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str(), 1);
         // Three recordings of 10 frames, an hour apart, each of its own colour.
         const qvtest::Rgb colours[] = {{210, 40, 40}, {40, 200, 60}, {40, 50, 210}};
         std::vector<qvtest::FixtureFrame> frames;
@@ -37,11 +37,11 @@ class CliSheetTest : public ::testing::Test {
         tape_ = dir_.Path("tape.avi");
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
     }
-    void TearDown() override { ::unsetenv("QUORVANDEL_SETTINGS"); }
 
     qvtest::CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
     qvtest::TempDir dir_;
+    qvtest::ScopedEnv settings_{"QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str()};
     std::string tape_;
 };
 

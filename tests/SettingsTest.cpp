@@ -16,6 +16,7 @@
 #include "platform/SettingsStore.h"
 #include "support/AviFixture.h"
 #include "support/Faults.h"
+#include "support/TimeZone.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ using qv::SettingsStore;
 using qv::SettingsValues;
 
 using qvtest::FolderEntries;
+using qvtest::ScopedEnv;
 using qvtest::ScopedFaults;
 
 std::string ReadText(const std::string& path) { return qvtest::ReadFileText(path); }
@@ -49,34 +51,6 @@ std::string RegLines(std::initializer_list<const char*> lines) {
 size_t CountLines(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
-
-// Sets or clears one environment variable for a test.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            previous_ = old;
-        }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (previous_) {
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
 
 // ---------------------------------------------------------------------------
 // Reading rules
