@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -27,6 +26,8 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 #include "support/FakeQuestions.h"
+#include "support/Faults.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -40,10 +41,7 @@ using qvtest::TempDir;
 
 namespace fs = std::filesystem;
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
-           uint32_t{b[at + 3]} << 24;
-}
+using qvtest::GetLe32;
 
 SceneList ScenesOfLengths(const std::vector<int>& lengths) {
     SceneList scenes;
@@ -121,13 +119,13 @@ PackedDib SmallPicture() {
     return dib;
 }
 
-std::vector<std::string> FilesIn(const TempDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir.Dir())) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+std::vector<std::string> FilesIn(const TempDir& dir) { return qvtest::FolderEntries(dir.Dir()); }
+
+// The one question asked since the last call: the bitmap could not be saved.
+void ExpectCannotSave(FakeQuestions& questions) {
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+    questions.asked.clear();
 }
 
 TEST(SaveBmpTest, WritesTheFileBytesAndLeavesNoTemporaryFile) {
@@ -194,8 +192,7 @@ TEST(SaveBmpTest, AnInputIsNeverWrittenOntoNorIsAFolderReplaced) {
     fs::create_directory(dir.Path("folder.bmp"));
     questions.asked.clear();
     EXPECT_FALSE(qv::SaveBmp(picture, dir.Path("folder.bmp"), questions, {}));
-    ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+    ExpectCannotSave(questions);
     EXPECT_TRUE(fs::is_directory(dir.Path("folder.bmp")));
 }
 
@@ -209,27 +206,13 @@ TEST(SaveBmpTest, FailuresSayCanNotSaveBitmapAndLeaveNothingBehind) {
     ASSERT_TRUE(qv::SaveBmp(earlier, path, questions, {}));
     const std::vector<uint8_t> earlierBytes = qvtest::ReadFileBytes(path);
 
-    struct Fault {
-        const char* name;
-        qv::WriteFaults faults;
-    };
-    qv::WriteFaults write;
-    write.failWriteAt = 0;
-    qv::WriteFaults shortWrite;
-    shortWrite.shortWriteAt = 0;
-    qv::WriteFaults flush;
-    flush.failFlush = true;
-    qv::WriteFaults rename;
-    rename.failRename = true;
-    for (Fault f : {Fault{"write", write}, Fault{"short write", shortWrite}, Fault{"flush", flush},
-                    Fault{"rename", rename}}) {
+    for (qvtest::NamedFaults f : qvtest::EachSaveFault()) {
         SCOPED_TRACE(f.name);
-        questions.asked.clear();
-        qv::SetWriteFaults(&f.faults);
-        EXPECT_FALSE(qv::SaveBmp(picture, path, questions, {}));
-        qv::SetWriteFaults(nullptr);
-        ASSERT_EQ(questions.asked.size(), 1u);
-        EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+        {
+            qvtest::ScopedFaults installed(&f.faults);
+            EXPECT_FALSE(qv::SaveBmp(picture, path, questions, {}));
+        }
+        ExpectCannotSave(questions);
         EXPECT_EQ(qvtest::ReadFileBytes(path), earlierBytes);
         EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"pic.bmp"});
     }
@@ -241,45 +224,13 @@ TEST(SaveBmpTest, FailuresSayCanNotSaveBitmapAndLeaveNothingBehind) {
     core[6] = 4;
     core[8] = 1;
     core[10] = 24;
-    questions.asked.clear();
     EXPECT_FALSE(qv::SaveBmp(PackedDib(core), dir.Path("core.bmp"), questions, {}));
-    ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+    ExpectCannotSave(questions);
     EXPECT_FALSE(qv::FileExists(dir.Path("core.bmp")));
-
     // A folder the file cannot be created in.
-    questions.asked.clear();
     EXPECT_FALSE(qv::SaveBmp(picture, dir.Path("missing/pic.bmp"), questions, {}));
-    ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text, qv::kCannotSaveBitmap);
+    ExpectCannotSave(questions);
 }
-
-struct ProgressLog {
-    bool opened = false;
-    std::pair<int, int> range{-1, -1};
-    std::vector<int> positions;
-};
-
-// Progress that records into a log and presses Cancel at a chosen position.
-class CancellingProgress : public qv::Progress {
-  public:
-    CancellingProgress(ProgressLog& log, int cancelAt) : log_(log), cancelAt_(cancelAt) {
-        log_.opened = true;
-    }
-    void SetRange(int low, int high) override { log_.range = {low, high}; }
-    void SetText(const std::string&) override {}
-    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
-        log_.positions.push_back(position);
-        return 0;
-    }
-    bool CancelRequested() override {
-        return !log_.positions.empty() && log_.positions.back() == cancelAt_;
-    }
-
-  private:
-    ProgressLog& log_;
-    int cancelAt_;
-};
 
 constexpr Rgb kBlue{0x30, 0x60, 0xC0};
 constexpr Rgb kRed{0xC0, 0x40, 0x20};
@@ -287,10 +238,10 @@ constexpr Rgb kGreen{0x40, 0xA0, 0x60};
 
 // The colour at picture line y (from the top), pixel x of a .bmp file's bytes.
 Rgb PixelOf(const std::vector<uint8_t>& file, int x, int y) {
-    const int width = static_cast<int>(Le32(file, 18));
-    const int height = static_cast<int>(Le32(file, 22));
+    const int width = static_cast<int>(GetLe32(file, 18));
+    const int height = static_cast<int>(GetLe32(file, 22));
     const size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
-    const size_t at = Le32(file, 10) + stride * static_cast<size_t>(height - 1 - y) + 3 * x;
+    const size_t at = GetLe32(file, 10) + stride * static_cast<size_t>(height - 1 - y) + 3 * x;
     return Rgb{file[at + 2], file[at + 1], file[at]};
 }
 
@@ -307,23 +258,23 @@ Rgb PixelOf(const std::vector<uint8_t>& file, int x, int y) {
 // 5-7 blue but frame 6 green, so each scene's middle frame has a colour of its own.
 class BitmapExportRunTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        blue_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kBlue));
-        red_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kRed));
-        green_ = new std::vector<uint8_t>(qvtest::EncodeDvColour(true, kGreen));
-    }
-    static void TearDownTestSuite() {
-        delete blue_;
-        delete red_;
-        delete green_;
+    // Real PAL pictures, encoded once, at the first use.
+    struct Pictures {
+        std::vector<uint8_t> blue = qvtest::EncodeDvColour(true, kBlue);
+        std::vector<uint8_t> red = qvtest::EncodeDvColour(true, kRed);
+        std::vector<uint8_t> green = qvtest::EncodeDvColour(true, kGreen);
+    };
+    static const Pictures& P() {
+        static const Pictures pictures;
+        return pictures;
     }
     void SetUp() override {
-        ASSERT_EQ(blue_->size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+        ASSERT_EQ(P().blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         qvtest::FixtureOptions type1;
         type1.type = qvtest::DvType::Type1;
         std::vector<qvtest::FixtureFrame> frames;
         for (int i = 0; i < 8; ++i) {
-            frames.push_back({i == 2 ? *red_ : i == 6 ? *green_ : *blue_, {}});
+            frames.push_back({i == 2 ? P().red : i == 6 ? P().green : P().blue, {}});
         }
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
         qv::framesPerSecond = 25.0f;
@@ -339,7 +290,11 @@ class BitmapExportRunTest : public ::testing::Test {
         settings_.selectedOnly = 0;
     }
 
+    // Cancel is pressed once the bar stands at cancelAt.
     qv::BitmapExportResult Run(std::optional<std::string> chosen, int cancelAt = -1) {
+        progress_.cancel = [this, cancelAt](int) {
+            return !progress_.positions.empty() && progress_.positions.back().position == cancelAt;
+        };
         BitmapExport exporter(questions_, &store_);
         exporter.onSaved = [this](const std::string& path) { told_.push_back(path); };
         return exporter.SaveBitmaps(
@@ -348,12 +303,12 @@ class BitmapExportRunTest : public ::testing::Test {
                 asks_.push_back({folder, name});
                 return chosen;
             },
-            [&] { return std::make_unique<CancellingProgress>(progress_, cancelAt); });
+            [&] {
+                progressOpened_ = true;
+                return std::make_unique<qvtest::RecordingProgress>(progress_);
+            });
     }
 
-    static std::vector<uint8_t>* blue_;
-    static std::vector<uint8_t>* red_;
-    static std::vector<uint8_t>* green_;
     TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     qv::SettingsStore store_{dir_.Path("q.reg")};
@@ -363,11 +318,9 @@ class BitmapExportRunTest : public ::testing::Test {
     BitmapExportSettings settings_;
     std::vector<std::pair<std::string, std::string>> asks_;
     std::vector<std::string> told_;
-    ProgressLog progress_;
+    qvtest::ProgressLog progress_;
+    bool progressOpened_ = false;
 };
-std::vector<uint8_t>* BitmapExportRunTest::blue_ = nullptr;
-std::vector<uint8_t>* BitmapExportRunTest::red_ = nullptr;
-std::vector<uint8_t>* BitmapExportRunTest::green_ = nullptr;
 
 TEST_F(BitmapExportRunTest, SavesEachChosenScenesMiddleFrameNamedAfterItsSuffix) {
     const qv::BitmapExportResult r = Run(dir_.Path("pics'20000412 18.03.09.bmp"));
@@ -382,8 +335,10 @@ TEST_F(BitmapExportRunTest, SavesEachChosenScenesMiddleFrameNamedAfterItsSuffix)
     EXPECT_TRUE(r.failed.empty());
     EXPECT_FALSE(r.cancelled);
     EXPECT_TRUE(questions_.asked.empty());
-    EXPECT_EQ(progress_.range, (std::pair<int, int>{0, 2}));
-    EXPECT_EQ(progress_.positions, (std::vector<int>{0, 1}));
+    EXPECT_EQ(progress_.ranges, (std::vector<std::pair<int, int>>{{0, 2}}));
+    ASSERT_EQ(progress_.positions.size(), 2u);
+    EXPECT_EQ(progress_.positions[0].position, 0);
+    EXPECT_EQ(progress_.positions[1].position, 1);
 
     const std::vector<uint8_t> a = qvtest::ReadFileBytes(first);
     const std::vector<uint8_t> b = qvtest::ReadFileBytes(second);
@@ -408,8 +363,8 @@ TEST_F(BitmapExportRunTest, OneFieldAndCroppingShapeThePicture) {
     ASSERT_EQ(r.saved.size(), 2u);
     const std::vector<uint8_t> a = qvtest::ReadFileBytes(r.saved[0]);
     ASSERT_GE(a.size(), 54u);
-    EXPECT_EQ(Le32(a, 18), 712u);
-    EXPECT_EQ(Le32(a, 22), 570u);
+    EXPECT_EQ(GetLe32(a, 18), 712u);
+    EXPECT_EQ(GetLe32(a, 22), 570u);
     EXPECT_EQ(a.size(), 54u + 712u * 3u * 570u);
     EXPECT_TRUE(Near(PixelOf(a, 356, 285), kRed));
 }
@@ -473,7 +428,7 @@ TEST_F(BitmapExportRunTest, NothingChosenOrTheDialogCancelledWritesNothing) {
     r = Run(std::nullopt);
     EXPECT_EQ(r.chosen, 1);
     EXPECT_TRUE(r.cancelled);
-    EXPECT_FALSE(progress_.opened);
+    EXPECT_FALSE(progressOpened_);
     EXPECT_EQ(qv::LoadBitmapExportSettings(store_).lengthSeconds, 42);
     EXPECT_EQ(FilesIn(dir_), (std::vector<std::string>{"q.reg", "tape.avi"}));
 }

@@ -6,6 +6,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "clipsheet/ClipSheetSettings.h"
@@ -24,15 +26,10 @@ TEST(ClipSheetSettingsTest, AStoreWithoutTheSubkeyGivesTheDefaults) {
     qvtest::TempDir dir;
     SettingsStore store(dir.Path("q.reg"));
     const ClipSheetSettings s = qv::LoadClipSheetSettings(store);
-    EXPECT_EQ(s.picsPerLine, 6);
-    EXPECT_EQ(s.picsPerScene, 3);
-    EXPECT_EQ(s.secsPerPic, 0);
-    EXPECT_EQ(s.spaceBelowText, 0);
-    EXPECT_EQ(s.fontSize, 10);
-    EXPECT_EQ(s.headline, "");
-    EXPECT_EQ(s.showFileNames, 1);
-    EXPECT_EQ(s.showTimecode, 1);
-    EXPECT_EQ(s.timecodeOffset, 0);
+    EXPECT_EQ(std::tie(s.picsPerLine, s.picsPerScene, s.secsPerPic, s.spaceBelowText, s.fontSize),
+              std::make_tuple(6, 3, 0, 0, 10));
+    EXPECT_EQ(std::tie(s.showFileNames, s.showTimecode, s.timecodeOffset, s.headline),
+              std::make_tuple(1, 1, 0, ""));
 }
 
 TEST(ClipSheetSettingsTest, SavedValuesReadBackAsDecimalTextInTheStoredOrder) {
@@ -154,14 +151,12 @@ TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
 }
 
 TEST(ParseEditIntegerTest, AcceptsOnlyAWholeIntegerWithBlanksAround) {
-    EXPECT_EQ(qv::ParseEditInteger("31"), 31);
-    EXPECT_EQ(qv::ParseEditInteger(" -4 "), -4);
-    EXPECT_EQ(qv::ParseEditInteger("+7"), 7);
-    EXPECT_EQ(qv::ParseEditInteger(""), std::nullopt);
-    EXPECT_EQ(qv::ParseEditInteger("7x"), std::nullopt);
-    EXPECT_EQ(qv::ParseEditInteger("x"), std::nullopt);
-    EXPECT_EQ(qv::ParseEditInteger("-"), std::nullopt);
-    EXPECT_EQ(qv::ParseEditInteger("4294967297"), std::nullopt);
+    const std::pair<const char*, std::optional<int>> rows[] = {
+        {"31", 31},          {" -4 ", -4},         {"+7", 7},           {"", std::nullopt},
+        {"7x", std::nullopt}, {"x", std::nullopt}, {"-", std::nullopt}, {"4294967297", std::nullopt}};
+    for (const auto& [text, value] : rows) {
+        EXPECT_EQ(qv::ParseEditInteger(text), value) << '"' << text << '"';
+    }
 }
 
 }  // namespace

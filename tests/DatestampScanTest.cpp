@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <optional>
+#include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/SceneList.h"
@@ -14,9 +14,9 @@
 #include "dv/Datestamp.h"
 #include "dv/DatestampScan.h"
 #include "platform/Platform.h"
-#include "platform/Progress.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/RecordingProgress.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -27,98 +27,44 @@
 namespace {
 
 using qvtest::DvTime;
-
-// The recorded time of every frame of a file; nullopt = a frame without one.
-using FrameTimes = std::vector<std::optional<DvTime>>;
-
 using qvtest::Plus;
-using qvtest::WallClock;
+using qvtest::Stretch;
 
 // The datestamp of a recorded wall-clock time when the local zone is UTC.
 int32_t UtcStamp(const DvTime& t) {
-    return static_cast<int32_t>(WallClock(t).time_since_epoch().count());
+    return static_cast<int32_t>(qvtest::WallClock(t).time_since_epoch().count());
 }
 
-// Whole seconds a camcorder has counted at frame i of an uninterrupted recording.
-int64_t ElapsedSeconds(int i, bool pal) {
-    return pal ? i / 25 : static_cast<int64_t>(i) * 1001 / 30000;
-}
+const DvTime kStart{2000, 4, 12, 18, 3, 9};
+const int32_t kStamp = UtcStamp(kStart);
 
-// Appends count frames of an uninterrupted recording started at start, whose
-// clock is off by lag seconds.
-void Record(FrameTimes& times, int count, const DvTime& start, bool pal = true, int lag = 0) {
-    for (int i = 0; i < count; ++i) {
-        times.push_back(Plus(start, ElapsedSeconds(i, pal) + lag));
+// A scene as the scan lists it.
+struct Found {
+    int first;
+    int count;
+    int32_t datestamp;
+    int wholeFile;
+    int write = 1;
+    friend bool operator==(const Found&, const Found&) = default;
+    friend std::ostream& operator<<(std::ostream& out, const Found& f) {
+        return out << "{" << f.first << "+" << f.count << " @" << f.datestamp
+                   << " whole=" << f.wholeFile << " write=" << f.write << "}";
     }
-}
-
-void Undated(FrameTimes& times, int count) {
-    times.insert(times.end(), static_cast<size_t>(count), std::nullopt);
-}
-
-// A type-1 file of one 512-byte chunk per frame: the scan reads no further.
-bool WriteScanFile(const std::string& path, const FrameTimes& times, bool pal = true) {
-    qvtest::FixtureOptions options;
-    options.type = qvtest::DvType::Type1;
-    options.pal = pal;
-    std::vector<qvtest::FixtureFrame> frames(times.size());
-    for (size_t i = 0; i < times.size(); ++i) {
-        std::vector<uint8_t>& video = frames[i].video;
-        video.assign(512, static_cast<uint8_t>(i));
-        video[0] = 0x1F;
-        video[1] = 0x07;
-        video[2] = 0x00;
-        video[3] = pal ? 0xBF : 0x3F;
-        qvtest::SetDvTime(video, times[i]);
-    }
-    return qvtest::WriteFixtureAvi(path, options, frames);
-}
+};
+using Scenes = std::vector<Found>;
 
 // Offset in the file of a field of the first "strh" chunk's data.
-size_t StrhField(const std::string& path, size_t fieldOffset) {
-    const size_t strh = qvtest::FindFourCC(qvtest::ReadFileBytes(path), "strh");
-    EXPECT_NE(strh, qvtest::kNotFound);
-    return strh + 8 + fieldOffset;
-}
-
 constexpr size_t kStrhScale = 20;
 constexpr size_t kStrhRate = 24;
 constexpr size_t kStrhLength = 32;
 
-bool PatchLe32(const std::string& path, size_t offset, uint32_t value) {
+void PatchStrh(const std::string& path, size_t field, uint32_t value) {
+    const size_t strh = qvtest::FindFourCC(qvtest::ReadFileBytes(path), "strh");
+    ASSERT_NE(strh, qvtest::kNotFound);
     std::vector<uint8_t> bytes(4);
     qvtest::PutLe32(bytes, 0, value);
-    return qvtest::PatchFile(path, offset, bytes);
+    ASSERT_TRUE(qvtest::PatchFile(path, strh + 8 + field, bytes));
 }
-
-class RecordingProgress : public qv::Progress {
-public:
-    struct Position {
-        int position;
-        std::string fileName;
-        bool withStream;
-        int frame;
-    };
-
-    void SetRange(int, int) override {}
-    void SetText(const std::string& text) override { texts.push_back(text); }
-    int SetPosition(int position, const std::string& fileName, qv::AviStream* stream,
-                    int frame) override {
-        positions.push_back({position, fileName, stream != nullptr, frame});
-        return 0;
-    }
-    bool CancelRequested() override {
-        ++cancelChecks;
-        return cancelAfter >= 0 && cancelChecks > cancelAfter;
-    }
-
-    std::vector<std::string> texts;
-    std::vector<Position> positions;
-    int cancelChecks = 0;
-    int cancelAfter = -1;  // checks answered "no" before the first "yes"; -1: never
-};
-
-const DvTime kStart{2000, 4, 12, 18, 3, 9};
 
 class DatestampScan : public testing::Test {
 protected:
@@ -134,13 +80,26 @@ protected:
     }
     ~DatestampScan() override { qv::framesPerSecond = savedRate; }
 
-    std::string MakeFile(const std::string& name, const FrameTimes& times, bool pal = true) {
+    // A type-1 file of one 512-byte chunk per frame: the scan reads no further.
+    std::string MakeFile(const std::string& name, const std::vector<Stretch>& stretches,
+                         bool pal = true) {
+        qvtest::FixtureOptions options;
+        options.type = qvtest::DvType::Type1;
+        options.pal = pal;
         const std::string path = dir.Path(name);
-        EXPECT_TRUE(WriteScanFile(path, times, pal));
+        qvtest::WriteTape(path, options, stretches);
         return path;
     }
 
     int Scan(const std::string& path) { return qv::ScanFileDatestamps(context, path, framesDone); }
+
+    Scenes Listed() const {
+        Scenes found;
+        for (const qv::Scene& s : scenes) {
+            found.push_back({s.firstFrame, s.frameCount, s.datestamp, s.wholeFile, s.write});
+        }
+        return found;
+    }
 
     // Empties the results of earlier scans.
     void Reset() {
@@ -150,12 +109,11 @@ protected:
         framesDone = 0;
     }
 
-    void ExpectScene(int index, int firstFrame, int frameCount, int32_t datestamp) {
-        ASSERT_LT(index, scenes.Count());
-        const qv::Scene& s = scenes[index];
-        EXPECT_EQ(s.firstFrame, firstFrame) << "scene " << index;
-        EXPECT_EQ(s.frameCount, frameCount) << "scene " << index;
-        EXPECT_EQ(s.datestamp, datestamp) << "scene " << index;
+    void ExpectCannotRead(const std::string& path) {
+        ASSERT_EQ(questions.asked.size(), 1u);
+        EXPECT_EQ(questions.asked[0].text, "Can't read this file. " + path);
+        EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
+        EXPECT_EQ(scenes.Count(), 0);
     }
 
     const float savedRate = qv::framesPerSecond;  // every scan sets the program-wide rate
@@ -164,7 +122,8 @@ protected:
     std::unique_ptr<qv::AviReader> reader;
     qv::SceneList scenes;
     qvtest::FakeQuestions questions;
-    RecordingProgress progress;
+    qvtest::ProgressLog log;
+    qvtest::RecordingProgress progress{log};
     qv::DatestampScanContext context{.sourceReader = reader,
                                      .scenes = scenes,
                                      .questions = questions,
@@ -179,11 +138,7 @@ protected:
 
 TEST_F(DatestampScan, ReplaysTheWorkedExampleProbeByProbe) {
     // 3000 frames, an uninterrupted recording from frame 0 and a jump at frame 1000.
-    FrameTimes times;
-    Record(times, 1000, kStart);
-    Record(times, 2000, Plus(kStart, 3600));
-    const std::string path = MakeFile("tape.avi", times);
-
+    const std::string path = MakeFile("tape.avi", {{1000, kStart}, {2000, Plus(kStart, 3600)}});
     EXPECT_EQ(Scan(path), 0);
 
     // Probes at or beyond the 3000th frame are not read.
@@ -193,122 +148,75 @@ TEST_F(DatestampScan, ReplaysTheWorkedExampleProbeByProbe) {
         {1512, 2024, 2536, 2792, 2920, 2984, 2992, 2996, 2998, 2999},
     };
     EXPECT_EQ(probes, expected);
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 1000, UtcStamp(kStart));
-    ExpectScene(1, 1000, 2000, UtcStamp(kStart) + 3600);
+    // Neither covers the whole file.
+    EXPECT_EQ(Listed(), (Scenes{{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 3600, 0}}));
     for (const qv::Scene& s : scenes) {
         EXPECT_EQ(s.sourceFile, path);
-        EXPECT_EQ(s.outputName, "");
-        EXPECT_EQ(s.nameSuffix, "");
-        EXPECT_EQ(s.referencedFile, "");
-        EXPECT_EQ(s.write, 1);
-        EXPECT_EQ(s.wholeFile, 0);  // neither covers the whole file
-        EXPECT_EQ(s.unscanned, 0);
-        EXPECT_EQ(s.pendingWrite, 0);
-        EXPECT_EQ(s.mark, 0);
+        EXPECT_EQ(s.outputName + s.nameSuffix + s.referencedFile, "");
+        EXPECT_EQ(std::tie(s.unscanned, s.pendingWrite, s.mark), std::make_tuple(0, 0, 0));
     }
     EXPECT_EQ(framesDone, 3000);
     EXPECT_TRUE(questions.asked.empty());
 }
 
 TEST_F(DatestampScan, FourMatchesAt512FramesSwitchToStepsOf4096) {
-    FrameTimes times;
-    Record(times, 20000, kStart);
-    EXPECT_EQ(Scan(MakeFile("long.avi", times)), 0);
-
+    EXPECT_EQ(Scan(MakeFile("long.avi", {{20000, kStart}})), 0);
     const std::vector<std::vector<int>> expected = {{512, 1024, 1536, 2048, 6144, 10240, 14336,
                                                      18432, 19456, 19968, 19984, 19992, 19996,
                                                      19998, 19999}};
     EXPECT_EQ(probes, expected);
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, 20000, UtcStamp(kStart));
-    EXPECT_EQ(scenes[0].wholeFile, 1);
+    EXPECT_EQ(Listed(), (Scenes{{0, 20000, kStamp, 1}}));
 }
 
 TEST_F(DatestampScan, AMissAmongTheFirstFourProbesKeepsTheShortSteps) {
     // 512, 1024 and 1536 match, 2048 does not: the fifth step is 256, not 4096.
-    FrameTimes times;
-    Record(times, 1700, kStart);
-    Record(times, 1300, Plus(kStart, 9000));
-    EXPECT_EQ(Scan(MakeFile("early.avi", times)), 0);
-
+    EXPECT_EQ(Scan(MakeFile("early.avi", {{1700, kStart}, {1300, Plus(kStart, 9000)}})), 0);
     const std::vector<std::vector<int>> expected = {
         {512, 1024, 1536, 2048, 1792, 1664, 1792, 1728, 1696, 1728, 1712, 1704, 1700, 1698, 1700,
          1699, 1700},
         {2212, 2724, 2980, 2996, 2998, 2999},
     };
     EXPECT_EQ(probes, expected);
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 1700, UtcStamp(kStart));
-    ExpectScene(1, 1700, 1300, UtcStamp(kStart) + 9000);
+    EXPECT_EQ(Listed(), (Scenes{{0, 1700, kStamp, 0}, {1700, 1300, kStamp + 9000, 0}}));
 }
 
 // ---------------------------------------------------------------------------
 // Where a scene ends
 
 TEST_F(DatestampScan, AClockOffByTwoSecondsStillBelongsThreeSecondsEndTheScene) {
-    struct Case {
-        int lag;
-        int scenes;
-    };
-    for (const Case c : {Case{2, 1}, Case{-2, 1}, Case{3, 2}, Case{-3, 2}}) {
-        SCOPED_TRACE(testing::Message() << "clock off by " << c.lag << " s from frame 1000");
+    for (int lag : {2, -2, 3, -3}) {
+        SCOPED_TRACE(testing::Message() << "clock off by " << lag << " s from frame 1000");
         Reset();
         // From frame 1000 on the recorded time is off by lag seconds, to the end.
-        FrameTimes times;
-        Record(times, 1000, kStart);
-        Record(times, 2000, Plus(kStart, 40), true, c.lag);
-        EXPECT_EQ(Scan(MakeFile("lag" + std::to_string(c.lag) + ".avi", times)), 0);
-
-        ASSERT_EQ(scenes.Count(), c.scenes);
-        if (c.scenes == 1) {
-            ExpectScene(0, 0, 3000, UtcStamp(kStart));
-            EXPECT_EQ(scenes[0].wholeFile, 1);
-        } else {
-            ExpectScene(0, 0, 1000, UtcStamp(kStart));
-            ExpectScene(1, 1000, 2000, UtcStamp(kStart) + 40 + c.lag);
-        }
+        EXPECT_EQ(Scan(MakeFile("lag" + std::to_string(lag) + ".avi",
+                                {{1000, kStart}, {2000, Plus(kStart, 40 + lag)}})),
+                  0);
+        const Scenes one{{0, 3000, kStamp, 1}};
+        const Scenes two{{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 40 + lag, 0}};
+        EXPECT_EQ(Listed(), std::abs(lag) < 3 ? one : two);
         EXPECT_EQ(framesDone, 3000);
     }
 }
 
 TEST_F(DatestampScan, AFileWithoutDatestampsIsOneSceneProbedInStepsOfAtMost32) {
-    FrameTimes times;
-    Undated(times, 200);
-    const std::string path = MakeFile("undated.avi", times);
-
+    const std::string path = MakeFile("undated.avi", {{200, std::nullopt}});
     EXPECT_EQ(Scan(path), 0);
     const std::vector<std::vector<int>> expected = {{32, 64, 96, 128, 160, 192, 196, 198, 199}};
     EXPECT_EQ(probes, expected);
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, 200, 0);
-    EXPECT_EQ(scenes[0].wholeFile, 1);
-    EXPECT_EQ(scenes[0].write, 1);
+    EXPECT_EQ(Listed(), (Scenes{{0, 200, 0, 1, 1}}));
 
     // With "scenes without datestamp default to: write=NO" the scene is not marked.
     Reset();
     context.skipNoDatestamp = true;
     EXPECT_EQ(Scan(path), 0);
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, 200, 0);
-    EXPECT_EQ(scenes[0].write, 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 200, 0, 1, 0}}));
 }
 
 TEST_F(DatestampScan, DatedAndUndatedStretchesAreScenesOfTheirOwn) {
     context.skipNoDatestamp = true;
-
-    // A recording followed by blank tape.
-    FrameTimes times;
-    Record(times, 3000, kStart);
-    Undated(times, 1000);
-    EXPECT_EQ(Scan(MakeFile("dated-then-blank.avi", times)), 0);
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 3000, UtcStamp(kStart));
-    ExpectScene(1, 3000, 1000, 0);
-    EXPECT_EQ(scenes[0].write, 1);  // only undated scenes are left unmarked
-    EXPECT_EQ(scenes[1].write, 0);
-    EXPECT_EQ(scenes[0].wholeFile, 0);
-    EXPECT_EQ(scenes[1].wholeFile, 0);
+    // A recording followed by blank tape: only undated scenes are left unmarked.
+    EXPECT_EQ(Scan(MakeFile("dated-then-blank.avi", {{3000, kStart}, {1000, std::nullopt}})), 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 3000, kStamp, 0, 1}, {3000, 1000, 0, 0, 0}}));
     // Over the undated stretch no probe lies more than 32 frames past the last match,
     // which in a stretch of only undated frames is the probe before.
     ASSERT_EQ(probes.size(), 2u);
@@ -320,24 +228,15 @@ TEST_F(DatestampScan, DatedAndUndatedStretchesAreScenesOfTheirOwn) {
 
     // Blank tape followed by a recording: the undated scene ends at the first dated frame.
     Reset();
-    times.clear();
-    Undated(times, 100);
-    Record(times, 900, kStart);
-    EXPECT_EQ(Scan(MakeFile("blank-then-dated.avi", times)), 0);
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 100, 0);
-    ExpectScene(1, 100, 900, UtcStamp(kStart));
+    EXPECT_EQ(Scan(MakeFile("blank-then-dated.avi", {{100, std::nullopt}, {900, kStart}})), 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 0, 0}, {100, 900, kStamp, 0, 1}}));
 }
 
 TEST_F(DatestampScan, ASceneStartingOnAnUnconvertibleTimeIsScannedAsUndated) {
     // 2040 lies beyond 32-bit calendar time: every frame's datestamp is -1. Taken as a
     // time, the expected value would advance and cut the scene after three seconds.
-    FrameTimes times;
-    Record(times, 500, DvTime{2040, 6, 1, 12, 0, 0});
-    const std::string path = MakeFile("future.avi", times);
     context.skipNoDatestamp = true;
-
-    EXPECT_EQ(Scan(path), 0);
+    EXPECT_EQ(Scan(MakeFile("future.avi", {{500, DvTime{2040, 6, 1, 12, 0, 0}}})), 0);
     ASSERT_EQ(scenes.Count(), 1);
     EXPECT_EQ(scenes[0].firstFrame, 0);
     EXPECT_EQ(scenes[0].frameCount, 500);
@@ -354,21 +253,17 @@ TEST_F(DatestampScan, ASceneStartingOnAnUnconvertibleTimeIsScannedAsUndated) {
 // Frame counts, rates and arithmetic
 
 TEST_F(DatestampScan, TheFrameCountComesFromTheIndexNotTheStreamHeader) {
-    FrameTimes times;
-    Record(times, 1000, kStart);
     // A header that says too few frames would leave the tail unscanned; one that says
     // too many would make the last scene look shorter than its file.
     for (uint32_t headerLength : {400u, 5000u}) {
         SCOPED_TRACE(testing::Message() << "dwLength " << headerLength);
         Reset();
-        const std::string path = MakeFile("header" + std::to_string(headerLength) + ".avi", times);
-        ASSERT_TRUE(PatchLe32(path, StrhField(path, kStrhLength), headerLength));
-
+        const std::string path =
+            MakeFile("header" + std::to_string(headerLength) + ".avi", {{1000, kStart}});
+        PatchStrh(path, kStrhLength, headerLength);
         EXPECT_EQ(qv::ProbeInputFile(path, nullptr), 1000);
         EXPECT_EQ(Scan(path), 0);
-        ASSERT_EQ(scenes.Count(), 1);
-        ExpectScene(0, 0, 1000, UtcStamp(kStart));
-        EXPECT_EQ(scenes[0].wholeFile, 1);
+        EXPECT_EQ(Listed(), (Scenes{{0, 1000, kStamp, 1}}));
         EXPECT_EQ(framesDone, 1000);
     }
 }
@@ -377,24 +272,19 @@ TEST_F(DatestampScan, LongNtscRecordingsInThe2000sDoNotSplit) {
     // Around 1.1e9 a 32-bit float holds whole seconds only in steps of 128: the expected
     // time of a frame must be computed in double precision.
     const DvTime start{2005, 1, 1, 0, 0, 0};
-    ASSERT_GT(UtcStamp(start), 1'100'000'000);
-    FrameTimes times;
-    Record(times, 30000, start, false);
-    EXPECT_EQ(Scan(MakeFile("ntsc.avi", times, false)), 0);
+    const int32_t stamp = UtcStamp(start);
+    ASSERT_GT(stamp, 1'100'000'000);
+    EXPECT_EQ(Scan(MakeFile("ntsc.avi", {{30000, start}}, false)), 0);
     EXPECT_FLOAT_EQ(qv::framesPerSecond, 30000.0f / 1001.0f);
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, 30000, UtcStamp(start));
-    EXPECT_EQ(scenes[0].wholeFile, 1);
+    EXPECT_EQ(Listed(), (Scenes{{0, 30000, stamp, 1}}));
 
-    // And a jump of three seconds deep into such a recording is found at its frame.
+    // And a jump of three seconds deep into such a recording is found at its frame
+    // (20000 frames take 667 whole seconds).
     Reset();
-    times.clear();
-    Record(times, 20000, start, false);
-    Record(times, 10000, Plus(start, ElapsedSeconds(20000, false) + 3), false);
-    EXPECT_EQ(Scan(MakeFile("ntsc-jump.avi", times, false)), 0);
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 20000, UtcStamp(start));
-    ExpectScene(1, 20000, 10000, UtcStamp(start) + 667 + 3);
+    EXPECT_EQ(Scan(MakeFile("ntsc-jump.avi", {{20000, start}, {10000, Plus(start, 667 + 3)}},
+                            false)),
+              0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 20000, stamp, 0}, {20000, 10000, stamp + 667 + 3, 0}}));
 }
 
 TEST_F(DatestampScan, EmptyAndSingleFrameFiles) {
@@ -402,14 +292,9 @@ TEST_F(DatestampScan, EmptyAndSingleFrameFiles) {
     EXPECT_EQ(Scan(MakeFile("empty.avi", {})), 0);
     EXPECT_EQ(scenes.Count(), 0);
     EXPECT_EQ(framesDone, 77);
-    EXPECT_TRUE(questions.asked.empty());
 
-    FrameTimes one;
-    Record(one, 1, kStart);
-    EXPECT_EQ(Scan(MakeFile("one.avi", one)), 0);
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, 1, UtcStamp(kStart));
-    EXPECT_EQ(scenes[0].wholeFile, 1);
+    EXPECT_EQ(Scan(MakeFile("one.avi", {{1, kStart}})), 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 1, kStamp, 1}}));
     EXPECT_EQ(framesDone, 78);
     EXPECT_TRUE(probes.empty());
     EXPECT_TRUE(questions.asked.empty());
@@ -422,7 +307,6 @@ TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
     const std::string missing = dir.Path("missing.avi");
     const std::string text = dir.Path("notes.avi");
     ASSERT_TRUE(qvtest::WriteFileBytes(text, std::vector<uint8_t>(4000, 'x')));
-
     for (const std::string& path : {missing, text}) {
         for (qv::Answer answer : {qv::Answer::Ok, qv::Answer::Cancel}) {
             SCOPED_TRACE(path);
@@ -430,18 +314,13 @@ TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
             framesDone = 10;
             questions.answers = {answer};
             EXPECT_EQ(Scan(path), answer == qv::Answer::Ok ? 0 : -1);
-            ASSERT_EQ(questions.asked.size(), 1u);
-            EXPECT_EQ(questions.asked[0].text, "Can't read this file. " + path);
-            EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
-            EXPECT_EQ(scenes.Count(), 0);
+            ExpectCannotRead(path);
             EXPECT_EQ(framesDone, 10);
         }
     }
 }
 
 TEST_F(DatestampScan, FrameRatesOutsideUpTo1000FramesPerSecondCannotBeRead) {
-    FrameTimes times;
-    Undated(times, 100);
     struct Case {
         uint32_t scale;
         uint32_t rate;
@@ -452,28 +331,24 @@ TEST_F(DatestampScan, FrameRatesOutsideUpTo1000FramesPerSecondCannotBeRead) {
                          Case{1000, 1, true}, Case{1, 1000, true}}) {
         SCOPED_TRACE(testing::Message() << c.rate << "/" << c.scale << " fps");
         Reset();
-        const std::string path = MakeFile("rate" + std::to_string(n++) + ".avi", times);
-        ASSERT_TRUE(PatchLe32(path, StrhField(path, kStrhScale), c.scale));
-        ASSERT_TRUE(PatchLe32(path, StrhField(path, kStrhRate), c.rate));
+        const std::string path =
+            MakeFile("rate" + std::to_string(n++) + ".avi", {{100, std::nullopt}});
+        PatchStrh(path, kStrhScale, c.scale);
+        PatchStrh(path, kStrhRate, c.rate);
         questions.answers = {qv::Answer::Ok};
-
         EXPECT_EQ(Scan(path), 0);
         if (c.readable) {
             EXPECT_TRUE(questions.asked.empty());
-            ASSERT_EQ(scenes.Count(), 1);
-            ExpectScene(0, 0, 100, 0);
+            EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1}}));
         } else {
-            ASSERT_EQ(questions.asked.size(), 1u);
-            EXPECT_EQ(questions.asked[0].text, "Can't read this file. " + path);
-            EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
-            EXPECT_EQ(scenes.Count(), 0);
+            ExpectCannotRead(path);
             EXPECT_EQ(framesDone, 0);
         }
     }
     // Cancel on such a file stops the scan.
     Reset();
-    const std::string path = MakeFile("rate-cancel.avi", times);
-    ASSERT_TRUE(PatchLe32(path, StrhField(path, kStrhRate), 0));
+    const std::string path = MakeFile("rate-cancel.avi", {{100, std::nullopt}});
+    PatchStrh(path, kStrhRate, 0);
     questions.answers = {qv::Answer::Cancel};
     EXPECT_EQ(Scan(path), -1);
     EXPECT_EQ(scenes.Count(), 0);
@@ -483,65 +358,49 @@ TEST_F(DatestampScan, FrameRatesOutsideUpTo1000FramesPerSecondCannotBeRead) {
 // Cancel, progress and the reader
 
 TEST_F(DatestampScan, CancelKeepsTheSceneUpToTheFrameReached) {
-    FrameTimes times;
-    Record(times, 3000, kStart);
-    const std::string path = MakeFile("tape.avi", times);
+    const std::string path = MakeFile("tape.avi", {{3000, kStart}});
 
     // Cancel seen before the third probe: the scene ends at the second, which matched.
-    progress.cancelAfter = 2;
+    log.cancel = [](int check) { return check > 2; };
     framesDone = 100;
     EXPECT_EQ(Scan(path), -1);
     ASSERT_EQ(probes.size(), 1u);
     ASSERT_EQ(probes[0].size(), 2u);
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, probes[0].back() + 1, UtcStamp(kStart));
-    EXPECT_EQ(scenes[0].wholeFile, 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, probes[0].back() + 1, kStamp, 0}}));
     EXPECT_EQ(framesDone, 100 + probes[0].back() + 1);
-    EXPECT_EQ(progress.cancelChecks, 3);
-    ASSERT_FALSE(progress.positions.empty());
-    EXPECT_EQ(progress.positions.back().position, -1);
+    EXPECT_EQ(log.cancelChecks, 3);
+    ASSERT_FALSE(log.positions.empty());
+    EXPECT_EQ(log.positions.back().position, -1);
 
     // Cancel before the first probe: a scene of its first frame alone.
     Reset();
-    progress.cancelChecks = 0;
-    progress.cancelAfter = 0;
+    log.cancel = [](int) { return true; };
     EXPECT_EQ(Scan(path), -1);
     EXPECT_TRUE(probes.empty());
-    ASSERT_EQ(scenes.Count(), 1);
-    ExpectScene(0, 0, 1, UtcStamp(kStart));
+    EXPECT_EQ(Listed(), (Scenes{{0, 1, kStamp, 0}}));
     EXPECT_EQ(framesDone, 1);
 }
 
 TEST_F(DatestampScan, StatusTextCountsScenesOfEarlierFilesAndFramesDoneAddsUp) {
-    FrameTimes times;
-    Record(times, 1000, kStart);
-    Record(times, 2000, Plus(kStart, 3600));
-    const std::string first = MakeFile("first.avi", times);
-    FrameTimes second;
-    Record(second, 500, kStart);
-    const std::string secondPath = MakeFile("second.avi", second);
-
+    const std::string first = MakeFile("first.avi", {{1000, kStart}, {2000, Plus(kStart, 3600)}});
+    const std::string second = MakeFile("second.avi", {{500, kStart}});
     // Three scenes of an earlier file are listed already.
     scenes.SetSize(3);
     framesDone = 5000;
     EXPECT_EQ(Scan(first), 0);
     EXPECT_EQ(framesDone, 8000);
-    EXPECT_EQ(Scan(secondPath), 0);
+    EXPECT_EQ(Scan(second), 0);
     EXPECT_EQ(framesDone, 8500);
-
-    const std::vector<std::string> expected = {
-        "scene #4; " + first + " 00:00:00",
-        "scene #5; " + first + " 00:40:00",  // frame 1000 at 25 fps
-        "scene #6; " + secondPath + " 00:00:00",
-    };
-    EXPECT_EQ(progress.texts, expected);
+    EXPECT_EQ(log.texts, (std::vector<std::string>{
+                             "scene #4; " + first + " 00:00:00",
+                             "scene #5; " + first + " 00:40:00",  // frame 1000 at 25 fps
+                             "scene #6; " + second + " 00:00:00",
+                         }));
     EXPECT_EQ(scenes.Count(), 6);
 }
 
 TEST_F(DatestampScan, PreviewShowsAMatchedFrameAndIsDetachedAtTheEnd) {
-    FrameTimes times;
-    Record(times, 3000, kStart);
-    const std::string path = MakeFile("tape.avi", times);
+    const std::string path = MakeFile("tape.avi", {{3000, kStart}});
     // The last preview is long ago: the first matching probe is shown.
     const uint32_t longAgo = qv::TickCount() - 10000;
     uint32_t lastPreviewTick = longAgo;
@@ -549,26 +408,23 @@ TEST_F(DatestampScan, PreviewShowsAMatchedFrameAndIsDetachedAtTheEnd) {
     framesDone = 2560;
 
     EXPECT_EQ(Scan(path), 0);
-    ASSERT_GE(progress.positions.size(), 2u);
-    const RecordingProgress::Position& shown = progress.positions.front();
+    ASSERT_GE(log.positions.size(), 2u);
+    const qvtest::ProgressLog::Position& shown = log.positions.front();
     EXPECT_EQ(shown.position, (2560 + 512) / 256);  // in units of 256 frames
     EXPECT_EQ(shown.fileName, path);
-    EXPECT_TRUE(shown.withStream);
+    EXPECT_NE(shown.stream, nullptr);
     EXPECT_EQ(shown.frame, 512);
     EXPECT_NE(lastPreviewTick, longAgo);
 
-    const RecordingProgress::Position& detached = progress.positions.back();
+    const qvtest::ProgressLog::Position& detached = log.positions.back();
     EXPECT_EQ(detached.position, -1);
     EXPECT_EQ(detached.fileName, "");
-    EXPECT_FALSE(detached.withStream);
+    EXPECT_EQ(detached.stream, nullptr);
     EXPECT_EQ(detached.frame, 0);
 }
 
 TEST_F(DatestampScan, KeepsTheSourceReaderOpenAndReusesIt) {
-    FrameTimes times;
-    Record(times, 1000, kStart);
-    Record(times, 500, Plus(kStart, 600));
-    const std::string path = MakeFile("tape.avi", times);
+    const std::string path = MakeFile("tape.avi", {{1000, kStart}, {500, Plus(kStart, 600)}});
     EXPECT_EQ(Scan(path), 0);
     ASSERT_NE(reader, nullptr);
     EXPECT_EQ(reader->FileName(), path);
@@ -578,17 +434,13 @@ TEST_F(DatestampScan, KeepsTheSourceReaderOpenAndReusesIt) {
     Reset();
     EXPECT_EQ(Scan(path), 0);
     EXPECT_TRUE(questions.asked.empty());
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 1000, UtcStamp(kStart));
-    ExpectScene(1, 1000, 500, UtcStamp(kStart) + 600);
+    EXPECT_EQ(Listed(), (Scenes{{0, 1000, kStamp, 0}, {1000, 500, kStamp + 600, 0}}));
 
     // Another file replaces it.
-    FrameTimes other;
-    Undated(other, 10);
-    const std::string otherPath = MakeFile("other.avi", other);
-    EXPECT_EQ(Scan(otherPath), 0);
+    const std::string other = MakeFile("other.avi", {{10, std::nullopt}});
+    EXPECT_EQ(Scan(other), 0);
     ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(reader->FileName(), otherPath);
+    EXPECT_EQ(reader->FileName(), other);
 }
 
 TEST_F(DatestampScan, LocalTimeAcrossMidnightAndTheYearEnd) {
@@ -597,24 +449,16 @@ TEST_F(DatestampScan, LocalTimeAcrossMidnightAndTheYearEnd) {
     // recording (UTC+2).
     const DvTime winter{2004, 12, 31, 23, 59, 0};
     const DvTime summer{2005, 7, 1, 12, 0, 0};
-    FrameTimes times;
-    Record(times, 3000, winter);
-    Record(times, 1000, summer);
-    EXPECT_EQ(Scan(MakeFile("newyear.avi", times)), 0);
-
-    ASSERT_EQ(scenes.Count(), 2);
-    ExpectScene(0, 0, 3000, UtcStamp(winter) - 3600);
-    ExpectScene(1, 3000, 1000, UtcStamp(summer) - 7200);
+    EXPECT_EQ(Scan(MakeFile("newyear.avi", {{3000, winter}, {1000, summer}})), 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 3000, UtcStamp(winter) - 3600, 0},
+                                {3000, 1000, UtcStamp(summer) - 7200, 0}}));
 }
 
 // ---------------------------------------------------------------------------
 // Probing a file
 
 TEST_F(DatestampScan, ProbeInputFileGivesTheFrameCountDescriptionAndRate) {
-    FrameTimes times;
-    Undated(times, 321);
-    const std::string path = MakeFile("probe.avi", times, false);
-
+    const std::string path = MakeFile("probe.avi", {{321, std::nullopt}}, false);
     qv::framesPerSecond = 25.0f;
     std::string description = "stale";
     EXPECT_EQ(qv::ProbeInputFile(path, &description), 321);

@@ -1,7 +1,10 @@
+// A frame's datestamp: the recording date and time packs of the frame itself, or
+// of the frame in the data file a "REF " chunk points into.
+
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
-#include <limits>
 
 #include "dv/Datestamp.h"
 #include "support/AviFixture.h"
@@ -16,7 +19,7 @@ using qvtest::MakeDvFrame;
 using qvtest::MemoryStream;
 
 // Seconds since 1970 of a UTC date, computed without the C library.
-int64_t UtcSeconds(int y, int mo, int d, int h, int mi, int s) {
+int64_t UtcSeconds(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     y -= mo <= 2;
     const int64_t era = y / 400;
     const int64_t yoe = y - era * 400;
@@ -25,15 +28,22 @@ int64_t UtcSeconds(int y, int mo, int d, int h, int mi, int s) {
     return (era * 146097 + doe - 719468) * 86400 + h * 3600 + mi * 60 + s;
 }
 
-qv::Datestamp StampOf(std::vector<uint8_t> frame, int index = 0) {
-    std::vector<std::vector<uint8_t>> frames(static_cast<size_t>(index) + 1, frame);
-    MemoryStream stream(frames);
+const int64_t kAt = UtcSeconds(2004, 7, 14, 10, 20, 30);
+
+// The datestamp of a stream of one chunk.
+qv::Datestamp StampOf(const std::vector<uint8_t>& chunk, qv::RefFileCache& cache,
+                      qvtest::FakeQuestions* questions = nullptr) {
+    MemoryStream stream({chunk});
+    return qv::ReadFrameDatestamp(stream, 0, cache, nullptr, questions);
+}
+qv::Datestamp StampOf(const std::vector<uint8_t>& chunk) {
     qv::RefFileCache cache;
-    return qv::ReadFrameDatestamp(stream, index, cache, nullptr, nullptr);
+    return StampOf(chunk, cache);
 }
 
-std::vector<uint8_t> FrameWithRawBytes(uint8_t day, uint8_t month, uint8_t year, uint8_t sec,
-                                       uint8_t min, uint8_t hour) {
+// A frame whose date pack holds day, month, year and time pack sec, min, hour as given.
+std::vector<uint8_t> Raw(uint8_t day, uint8_t month, uint8_t year, uint8_t sec = 0,
+                         uint8_t min = 0, uint8_t hour = 0) {
     auto f = MakeDvFrame(true, DvTime{}, 1);
     f[460] = day;
     f[461] = month;
@@ -44,51 +54,53 @@ std::vector<uint8_t> FrameWithRawBytes(uint8_t day, uint8_t month, uint8_t year,
     return f;
 }
 
+std::vector<uint8_t> Sized(std::vector<uint8_t> chunk, size_t size) {
+    chunk.resize(size, 0);
+    return chunk;
+}
+
 class DatestampTest : public ::testing::Test {
 protected:
     qvtest::ScopedTimeZone utc_{"UTC"};
 };
 
-TEST_F(DatestampTest, DecodesTheRecordingDateAndTimePacks) {
-    EXPECT_EQ(StampOf(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0)),
-              UtcSeconds(2004, 7, 14, 10, 20, 30));
-    EXPECT_EQ(StampOf(MakeDvFrame(false, DvTime{2000, 4, 12, 18, 3, 9}, 0)), 955562589);
-}
-
-TEST_F(DatestampTest, TimeFieldsOutOfRangeMeanNoDatestamp) {
-    EXPECT_EQ(StampOf(FrameWithRawBytes(0x14, 0x07, 0x04, 0x59, 0x59, 0x23)),
-              UtcSeconds(2004, 7, 14, 23, 59, 59));
-    EXPECT_EQ(StampOf(FrameWithRawBytes(0x14, 0x07, 0x04, 0x60, 0x59, 0x23)), 0);
-    EXPECT_EQ(StampOf(FrameWithRawBytes(0x14, 0x07, 0x04, 0x00, 0x60, 0x00)), 0);
-    EXPECT_EQ(StampOf(FrameWithRawBytes(0x14, 0x07, 0x04, 0x00, 0x00, 0x24)), 0);
-    // A tape position without a recording date: 0xFF everywhere.
-    EXPECT_EQ(StampOf(MakeDvFrame(true, std::nullopt, 3)), 0);
-}
-
-TEST_F(DatestampTest, MasksIgnoreTheFlagBitsAroundTheDigits) {
-    // Bits outside the digit masks (pack flags) do not change the value.
-    EXPECT_EQ(StampOf(FrameWithRawBytes(0xD4, 0xE7, 0x04, 0x80 | 0x30, 0x80 | 0x20, 0xC0 | 0x10)),
-              UtcSeconds(2004, 7, 14, 10, 20, 30));
-}
-
-TEST_F(DatestampTest, DayAndMonthAreNormalisedByTheConversion) {
-    EXPECT_EQ(StampOf(FrameWithRawBytes(0x32, 0x07, 0x04, 0x00, 0x00, 0x00)),
-              UtcSeconds(2004, 8, 1, 0, 0, 0));
-}
-
-TEST_F(DatestampTest, TwoDigitYearsMapOntoTheYearsOfDv) {
-    auto year = [](uint8_t y) { return StampOf(FrameWithRawBytes(0x01, 0x01, y, 0, 0, 0)); };
-    EXPECT_EQ(year(0x95), UtcSeconds(1995, 1, 1, 0, 0, 0));
-    EXPECT_EQ(year(0x99), UtcSeconds(1999, 1, 1, 0, 0, 0));
-    EXPECT_EQ(year(0x00), UtcSeconds(2000, 1, 1, 0, 0, 0));
-    EXPECT_EQ(year(0x24), UtcSeconds(2024, 1, 1, 0, 0, 0));
-    // Recordings made since 2025 keep their dates.
-    EXPECT_EQ(year(0x25), UtcSeconds(2025, 1, 1, 0, 0, 0));
-    EXPECT_EQ(year(0x26), UtcSeconds(2026, 1, 1, 0, 0, 0));
-    EXPECT_EQ(year(0x37), UtcSeconds(2037, 1, 1, 0, 0, 0));
-    // Beyond the signed 32-bit calendar time: the conversion failure.
-    EXPECT_EQ(year(0x39), -1);
-    EXPECT_EQ(year(0x94), -1);
+TEST_F(DatestampTest, DecodesThePacksOfTheFirst512Bytes) {
+    const struct {
+        const char* what;
+        std::vector<uint8_t> frame;
+        int64_t stamp;
+    } rows[] = {
+        {"pal", MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0), kAt},
+        {"ntsc", MakeDvFrame(false, DvTime{2000, 4, 12, 18, 3, 9}, 0), 955562589},
+        {"23:59:59", Raw(0x14, 0x07, 0x04, 0x59, 0x59, 0x23), UtcSeconds(2004, 7, 14, 23, 59, 59)},
+        // Time fields out of range mean no datestamp.
+        {"second 60", Raw(0x14, 0x07, 0x04, 0x60, 0x59, 0x23), 0},
+        {"minute 60", Raw(0x14, 0x07, 0x04, 0x00, 0x60, 0x00), 0},
+        {"hour 24", Raw(0x14, 0x07, 0x04, 0x00, 0x00, 0x24), 0},
+        // Bits outside the digit masks (pack flags) do not change the value.
+        {"flag bits", Raw(0xD4, 0xE7, 0x04, 0x80 | 0x30, 0x80 | 0x20, 0xC0 | 0x10), kAt},
+        // Day and month are normalised by the conversion.
+        {"32 July", Raw(0x32, 0x07, 0x04), UtcSeconds(2004, 8, 1)},
+        // A tape position without a recording date: 0xFF everywhere.
+        {"no date", MakeDvFrame(true, std::nullopt, 3), 0},
+        {"512 bytes", Sized(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0), 512), kAt},
+        {"511 bytes", Sized(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0), 511), 0},
+        {"empty", {}, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(StampOf(row.frame), row.stamp) << row.what;
+    }
+    // Two-digit years map onto the years of DV; recordings since 2025 keep their dates.
+    // Beyond the signed 32-bit calendar time (year 0 here): the conversion failure.
+    const int years[][2] = {{0x95, 1995}, {0x99, 1999}, {0x00, 2000}, {0x24, 2024}, {0x25, 2025},
+                            {0x26, 2026}, {0x37, 2037}, {0x39, 0},    {0x94, 0}};
+    for (const auto& [bcd, year] : years) {
+        EXPECT_EQ(StampOf(Raw(1, 1, static_cast<uint8_t>(bcd))),
+                  year != 0 ? UtcSeconds(year, 1, 1) : -1) << std::hex << bcd;
+    }
+    MemoryStream empty({});
+    qv::RefFileCache cache;
+    EXPECT_EQ(qv::ReadFrameDatestamp(empty, 3, cache, nullptr, nullptr), 0);
 }
 
 TEST_F(DatestampTest, LocalTimeWithSummerTimeDecidedByThePlatform) {
@@ -99,28 +111,12 @@ TEST_F(DatestampTest, LocalTimeWithSummerTimeDecidedByThePlatform) {
               UtcSeconds(2004, 1, 14, 9, 20, 30));
 }
 
-TEST_F(DatestampTest, ShortOrUnreadableFramesHaveNoDatestamp) {
-    auto frame = MakeDvFrame(true, DvTime{}, 0);
-    frame.resize(511);
-    EXPECT_EQ(StampOf(frame), 0);
-    frame.resize(0);
-    EXPECT_EQ(StampOf(frame), 0);
-    MemoryStream empty({});
-    qv::RefFileCache cache;
-    EXPECT_EQ(qv::ReadFrameDatestamp(empty, 3, cache, nullptr, nullptr), 0);
-}
-
-TEST_F(DatestampTest, AFrameOfExactly512BytesIsEnough) {
-    auto frame = MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0);
-    frame.resize(512);
-    EXPECT_EQ(StampOf(frame), UtcSeconds(2004, 7, 14, 10, 20, 30));
-}
-
 class RefChunkTest : public DatestampTest {
 protected:
-    // A data file holding two DV frames, each behind an 8-byte chunk header.
+    // A data file holding two DV frames (10:20:30 and :31), each behind an 8-byte chunk
+    // header, after 16 bytes of something else.
     void SetUp() override {
-        std::vector<uint8_t> data(16, 0);  // something before the first frame
+        std::vector<uint8_t> data(16, 0);
         for (int i = 0; i < 2; ++i) {
             framePositions_.push_back(static_cast<uint32_t>(data.size()));
             std::vector<uint8_t> header = {'0', '0', 'd', 'c', 0, 0, 0, 0};
@@ -128,7 +124,6 @@ protected:
             auto f = MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30 + i}, 0);
             data.insert(data.end(), f.begin(), f.end());
         }
-        dataFile_ = dir_.Path("capture.dat");
         ASSERT_TRUE(qvtest::WriteFileBytes(dataFile_, data));
     }
 
@@ -137,47 +132,59 @@ protected:
     }
 
     qvtest::TempDir dir_;
-    std::string dataFile_;
+    const std::string dataFile_ = dir_.Path("capture.dat");
     std::vector<uint32_t> framePositions_;
 };
 
-TEST_F(RefChunkTest, FollowsTheReferenceIntoTheDataFile) {
+TEST_F(RefChunkTest, FollowsTheReferenceIntoTheDataFileAndKeepsItOpen) {
     MemoryStream stream({Ref(0, dataFile_), Ref(1, dataFile_)});
     qv::RefFileCache cache;
     qvtest::FakeQuestions questions;
     std::string referenced = "stale";
-    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, &referenced, &questions),
-              UtcSeconds(2004, 7, 14, 10, 20, 31));
+    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, &referenced, &questions), kAt + 1);
     EXPECT_EQ(referenced, dataFile_);
-    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 0, cache, &referenced, &questions),
-              UtcSeconds(2004, 7, 14, 10, 20, 30));
-    EXPECT_TRUE(questions.asked.empty());
-}
-
-TEST_F(RefChunkTest, AReferenceChunkPaddedTo400BytesIsFollowed) {
-    auto ref = Ref(0, dataFile_);
-    ref.resize(400, 0);
-    EXPECT_EQ(StampOf(ref), UtcSeconds(2004, 7, 14, 10, 20, 30));
-}
-
-TEST_F(RefChunkTest, ChunksOf512BytesOrMoreAreFramesEvenWhenTheyStartWithREF) {
-    auto frame = MakeDvFrame(true, DvTime{2001, 2, 3, 4, 5, 6}, 0);
-    frame.resize(600);
-    std::memcpy(frame.data(), "REF ", 4);
-    EXPECT_EQ(StampOf(frame), UtcSeconds(2001, 2, 3, 4, 5, 6));
-}
-
-TEST_F(RefChunkTest, TheOpenFileIsReusedWhileTheNameStaysTheSame) {
-    MemoryStream stream({Ref(0, dataFile_), Ref(1, dataFile_)});
-    qv::RefFileCache cache;
-    ASSERT_NE(qv::ReadFrameDatestamp(stream, 0, cache, nullptr, nullptr), 0);
+    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 0, cache, &referenced, &questions), kAt);
     // The name is gone from the folder; the cached open file still reads.
     std::filesystem::remove(dataFile_);
-    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, nullptr, nullptr),
-              UtcSeconds(2004, 7, 14, 10, 20, 31));
+    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, nullptr, nullptr), kAt + 1);
+    EXPECT_TRUE(questions.asked.empty());
     cache.Close();
     EXPECT_TRUE(cache.name.empty());
     EXPECT_FALSE(cache.file.IsOpen());
+}
+
+TEST_F(RefChunkTest, WhatIsAReferenceAndWhereItMayPoint) {
+    const auto size = static_cast<uint32_t>(std::filesystem::file_size(dataFile_));
+    auto refStart = Sized(MakeDvFrame(true, DvTime{2001, 2, 3, 4, 5, 6}, 0), 600);
+    std::memcpy(refStart.data(), "REF ", 4);
+    auto unterminated = Ref(0, dataFile_);
+    unterminated.pop_back();  // the name's zero byte
+    const struct {
+        const char* what;
+        std::vector<uint8_t> chunk;
+        int64_t stamp;
+        bool followed;  // the cache holds the data file's name
+    } rows[] = {
+        {"padded to 400 bytes", Sized(Ref(0, dataFile_), 400), kAt, true},
+        // Chunks of 512 bytes or more are frames even when they start with "REF ".
+        {"600 bytes", refStart, UtcSeconds(2001, 2, 3, 4, 5, 6), false},
+        // The frame's data would start 100 bytes before the end: a short read.
+        {"100 bytes before the end", qvtest::MakeRefChunk(size - 108, dataFile_), 0, true},
+        {"past the end", qvtest::MakeRefChunk(size + 1000, dataFile_), 0, true},
+        {"far past the end", qvtest::MakeRefChunk(0xFFFFFFF0u, dataFile_), 0, true},
+        // Incomplete reference chunks are frames without datestamp.
+        {"REF alone", {'R', 'E', 'F', ' '}, 0, false},
+        {"no name", {'R', 'E', 'F', ' ', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0, false},
+        {"unterminated name", unterminated, 0, false},
+    };
+    qvtest::FakeQuestions questions;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        qv::RefFileCache cache;
+        EXPECT_EQ(StampOf(row.chunk, cache, &questions), row.stamp);
+        EXPECT_EQ(cache.name, row.followed ? dataFile_ : "");
+    }
+    EXPECT_TRUE(questions.asked.empty());
 }
 
 TEST_F(RefChunkTest, NamesDifferingInLetterCaseAreDifferentFilesHere) {
@@ -192,8 +199,7 @@ TEST_F(RefChunkTest, NamesDifferingInLetterCaseAreDifferentFilesHere) {
 
 TEST_F(RefChunkTest, AMissingDataFileIsReportedAtFrameZeroOnly) {
     std::string missing = dir_.Path("gone.dat");
-    MemoryStream stream({Ref(0, missing), Ref(0, missing), Ref(0, missing), Ref(0, missing),
-                         Ref(0, missing), Ref(0, missing)});
+    MemoryStream stream(std::vector<std::vector<uint8_t>>(6, Ref(0, missing)));
     qvtest::FakeQuestions questions;
     std::string referenced = "x";
     {
@@ -205,36 +211,13 @@ TEST_F(RefChunkTest, AMissingDataFileIsReportedAtFrameZeroOnly) {
     qv::RefFileCache cache;
     EXPECT_EQ(qv::ReadFrameDatestamp(stream, 0, cache, &referenced, &questions), 0);
     ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text, "can't open referenced data file \"" + missing + "\" for reading");
+    EXPECT_EQ(questions.asked[0].text,
+              "can't open referenced data file \"" + missing + "\" for reading");
     EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::Ok);
     // Not retried while the name stays the same, even once the file exists.
     ASSERT_TRUE(qvtest::WriteFileBytes(missing, qvtest::ReadFileBytes(dataFile_)));
     EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, nullptr, &questions), 0);
     EXPECT_EQ(questions.asked.size(), 1u);
-}
-
-TEST_F(RefChunkTest, APositionBeyondTheDataFileGivesNoDatestamp) {
-    // The frame's data would start 100 bytes before the end: a short read.
-    const auto size = static_cast<uint32_t>(std::filesystem::file_size(dataFile_));
-    EXPECT_EQ(StampOf(qvtest::MakeRefChunk(size - 108, dataFile_)), 0);
-    EXPECT_EQ(StampOf(qvtest::MakeRefChunk(size + 1000, dataFile_)), 0);
-    EXPECT_EQ(StampOf(qvtest::MakeRefChunk(0xFFFFFFF0u, dataFile_)), 0);
-}
-
-TEST_F(RefChunkTest, IncompleteReferenceChunksAreFramesWithoutDatestamp) {
-    qvtest::FakeQuestions questions;
-    auto check = [&](std::vector<uint8_t> chunk) {
-        MemoryStream stream({chunk});
-        qv::RefFileCache cache;
-        EXPECT_EQ(qv::ReadFrameDatestamp(stream, 0, cache, nullptr, &questions), 0);
-        EXPECT_TRUE(cache.name.empty());
-    };
-    check({'R', 'E', 'F', ' '});
-    check({'R', 'E', 'F', ' ', 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});  // no name at all
-    auto unterminated = Ref(0, dataFile_);
-    unterminated.pop_back();  // the name's zero byte
-    check(unterminated);
-    EXPECT_TRUE(questions.asked.empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <tuple>
@@ -15,6 +16,7 @@
 #include "app/SceneListExport.h"
 #include "platform/FileSystem.h"
 #include "support/FakeQuestions.h"
+#include "support/RecordingProgress.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -29,41 +31,6 @@ const char kDeleteQuestion[] =
     "written.\nDo you want to proceed?";
 const char kCompleted[] = "completed successfully!";
 const char kError[] = "An error occured!";
-
-// What the progress dialogs were given, kept after they are closed.
-struct ProgressLog {
-    std::vector<std::string> titles;
-    std::vector<std::pair<int, int>> ranges;
-    std::vector<std::string> texts;
-    std::function<void(const std::string&)> onText;
-    std::function<void(int position)> onPosition;
-    int cancelAtCall = -1;
-    int cancelCalls = 0;
-    bool stopping = false;
-};
-
-class LoggingProgress : public qv::Progress {
-public:
-    explicit LoggingProgress(ProgressLog& log) : log_(log) {}
-    void SetRange(int low, int high) override { log_.ranges.emplace_back(low, high); }
-    void SetText(const std::string& text) override {
-        log_.texts.push_back(text);
-        if (log_.onText) {
-            log_.onText(text);
-        }
-    }
-    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
-        if (log_.onPosition) {
-            log_.onPosition(position);
-        }
-        return 0;
-    }
-    bool CancelRequested() override { return log_.cancelCalls++ == log_.cancelAtCall; }
-    bool Stopping() override { return log_.stopping; }
-
-private:
-    ProgressLog& log_;
-};
 
 // A list view with selection and focus, as the window has it.
 class FakeView : public qv::MainView {
@@ -88,8 +55,8 @@ public:
         focused = row;
     }
     std::unique_ptr<qv::Progress> OpenProgress(const std::string& title) override {
-        progress.titles.push_back(title);
-        return std::make_unique<LoggingProgress>(progress);
+        progressTitles.push_back(title);
+        return std::make_unique<qvtest::RecordingProgress>(progress);
     }
     std::optional<std::string> AskSaveFileName(const std::string& title,
                                                const std::string& folder) override {
@@ -108,13 +75,23 @@ public:
     bool writeEnabled = false;
     std::string information, status;
     int inputChanges = 0;
-    ProgressLog progress;
+    std::vector<std::string> progressTitles;
+    qvtest::ProgressLog progress;  // of all progress dialogs, kept after they are closed
     std::vector<std::string> saveDialogs;
     std::deque<std::string> saveNames;
 };
 
 bool Exists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+using Paths = std::vector<std::string>;
+
+// Those of paths that exist.
+Paths Existing(const Paths& paths) {
+    Paths found;
+    std::copy_if(paths.begin(), paths.end(), std::back_inserter(found), Exists);
+    return found;
 }
 
 ino_t Inode(const std::string& path) {
@@ -156,8 +133,24 @@ protected:
         return qvtest::ContentOf(frames[s.sourceFile], s.firstFrame, s.frameCount);
     }
 
-    std::vector<std::string> OutputNames() const {
-        std::vector<std::string> names;
+    // The output of each scene at rows, named and with the content it must get;
+    // taken before a run, which may scan the inputs again.
+    using Outputs = std::vector<std::pair<std::string, qvtest::FileContent>>;
+    Outputs Planned(std::initializer_list<int> rows) {
+        Outputs outputs;
+        for (int row : rows) {
+            outputs.emplace_back(model.scenes[row].outputName, Expected(model.scenes[row]));
+        }
+        return outputs;
+    }
+    static void ExpectWritten(const Outputs& outputs) {
+        for (const auto& [name, content] : outputs) {
+            EXPECT_EQ(qvtest::ReadContent(name), content) << name;
+        }
+    }
+
+    Paths OutputNames() const {
+        Paths names;
         for (const qv::Scene& s : model.scenes) {
             names.push_back(s.outputName);
         }
@@ -215,7 +208,7 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
     EXPECT_TRUE(model.AddInput(b));
     EXPECT_TRUE(model.AddInput(c));
     EXPECT_TRUE(model.AddInput(a));
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b, c}));
+    EXPECT_EQ(model.Inputs(), (Paths{a, b, c}));
     for (const std::string& same :
          {b, dir.Path("link.avi"), dir.Path("sub/../B.avi"), std::string()}) {
         EXPECT_FALSE(model.AddInput(same)) << same;
@@ -227,7 +220,7 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
     std::filesystem::remove(c);
     const int changes = view.inputChanges;
     model.RebuildFromInputs();
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(model.Inputs(), (Paths{a, b}));
     EXPECT_GT(view.inputChanges, changes);
     ASSERT_EQ(model.scenes.Count(), 2);
     const int lengths[] = {20, 30};
@@ -250,8 +243,8 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
 
     EXPECT_TRUE(model.ScanDatestamps(true));
     EXPECT_TRUE(view.writeEnabled);
-    EXPECT_EQ(OutputNames(), (std::vector<std::string>{dir.Path("out'20040801 10.00.00.avi"),
-                                                       dir.Path("out'20040714 10.00.00.avi")}));
+    EXPECT_EQ(OutputNames(), (Paths{dir.Path("out'20040801 10.00.00.avi"),
+                                    dir.Path("out'20040714 10.00.00.avi")}));
 
     model.RemoveInputs({1, 0, 1});
     EXPECT_TRUE(model.Inputs().empty());
@@ -260,7 +253,7 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
     EXPECT_EQ(view.information, "");
     EXPECT_FALSE(view.writeEnabled);
     model.ScanDatestampsCommand();
-    EXPECT_EQ(Told(), (std::vector<std::string>{"Please specify some inputfiles first."}));
+    EXPECT_EQ(Told(), (Paths{"Please specify some inputfiles first."}));
 }
 
 TEST_F(MainWindowModelTest, ExistingDirectoryOfIsTheLongestExistingFolder) {
@@ -322,10 +315,8 @@ TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {
     EXPECT_TRUE(model.WriteRun(false));
     EXPECT_EQ(view.progress.texts, writing);
     EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 1));
-    EXPECT_EQ(Told(), (std::vector<std::string>{kCompleted}));
-    for (const std::string& n : names) {
-        EXPECT_FALSE(Exists(n));
-    }
+    EXPECT_EQ(Told(), (Paths{kCompleted}));
+    EXPECT_EQ(Existing(names), Paths{});
 
     model.scenes[0].write = 1;
     EXPECT_TRUE(model.WriteRun(false));
@@ -339,9 +330,7 @@ TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {
     EXPECT_TRUE(model.WriteRun(false));
     EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 750));
     EXPECT_EQ(view.progress.texts, writing);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(qvtest::ReadContent(names[static_cast<size_t>(i)]), Expected(model.scenes[i]));
-    }
+    ExpectWritten(Planned({0, 1, 2}));
     EXPECT_EQ(model.scenes.Count(), 3);  // nothing deleted: no rescan
 }
 
@@ -371,7 +360,7 @@ TEST_F(MainWindowModelTest, MissingOutputFolderIsNamedBeforeAnythingIsAskedOrWri
     ASSERT_TRUE(model.ScanDatestamps(true));
     const std::string missing = dir.Path("gone/deeper");
     model.SetOutputPath(missing + "/out.avi");
-    view.progress.titles.clear();
+    view.progressTitles.clear();
     questions.asked.clear();
     EXPECT_FALSE(model.WriteRun(true));
     ASSERT_EQ(questions.asked.size(), 1u);
@@ -379,7 +368,7 @@ TEST_F(MainWindowModelTest, MissingOutputFolderIsNamedBeforeAnythingIsAskedOrWri
               "The output folder does not exist:\n" + missing +
                   "\nNo scene was written. Please choose an output filename in an existing folder.");
     EXPECT_EQ(questions.asked[0].kind, qv::MessageKind::Warning);
-    EXPECT_TRUE(view.progress.titles.empty());
+    EXPECT_TRUE(view.progressTitles.empty());
     EXPECT_TRUE(Exists(tape));
     EXPECT_FALSE(Exists(dir.Path("gone")));
 
@@ -389,7 +378,7 @@ TEST_F(MainWindowModelTest, MissingOutputFolderIsNamedBeforeAnythingIsAskedOrWri
     }
     questions.asked.clear();
     EXPECT_TRUE(model.WriteRun(false));
-    EXPECT_EQ(Told(), (std::vector<std::string>{kCompleted}));
+    EXPECT_EQ(Told(), (Paths{kCompleted}));
 }
 
 TEST_F(MainWindowModelTest, WriteScenesScansAnEmptyListFirstAndAsksBeforeDeleting) {
@@ -400,7 +389,7 @@ TEST_F(MainWindowModelTest, WriteScenesScansAnEmptyListFirstAndAsksBeforeDeletin
     ASSERT_EQ(questions.asked.size(), 1u);
     EXPECT_EQ(questions.asked[0].text, kDeleteQuestion);
     EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::YesNo);
-    EXPECT_EQ(view.progress.titles, (std::vector<std::string>{"Scanning..."}));
+    EXPECT_EQ(view.progressTitles, (Paths{"Scanning..."}));
     ASSERT_EQ(model.scenes.Count(), 2);
     EXPECT_TRUE(Exists(tape));
     EXPECT_FALSE(Exists(model.scenes[0].outputName));
@@ -419,8 +408,7 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
     ASSERT_EQ(model.scenes.Count(), 4);
     model.scenes[1].write = 0;
     const std::vector<std::string> names = OutputNames();
-    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[2]),
-                                      Expected(model.scenes[3])};
+    const Outputs written = Planned({0, 2, 3});
     std::vector<std::string> seen;
     view.progress.onText = [&](const std::string& text) {
         seen.push_back(text + (Exists(a) ? " A" : "") + (Exists(b) ? " B" : ""));
@@ -434,14 +422,10 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
               "those frames:\n" + a + " (00:00:20)\nDelete these files as well?\n(No writes the "
               "marked scenes and keeps these files.)");
     EXPECT_EQ(questions.asked[1].buttons, qv::Buttons::YesNo);
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        "writing " + names[0] + " A B", "writing " + names[1] + " B",
-                        "writing " + names[2] + " B", "writing " + names[3] + " B"}));
-    EXPECT_FALSE(Exists(a) || Exists(b));
-    EXPECT_FALSE(Exists(names[1]));
-    EXPECT_EQ(qvtest::ReadContent(names[0]), expected[0]);
-    EXPECT_EQ(qvtest::ReadContent(names[2]), expected[1]);
-    EXPECT_EQ(qvtest::ReadContent(names[3]), expected[2]);
+    EXPECT_EQ(seen, (Paths{"writing " + names[0] + " A B", "writing " + names[1] + " B",
+                           "writing " + names[2] + " B", "writing " + names[3] + " B"}));
+    EXPECT_EQ(Existing({a, b, names[1]}), Paths{});
+    ExpectWritten(written);
     EXPECT_TRUE(model.Inputs().empty());
     EXPECT_EQ(model.scenes.Count(), 0);  // scanned again: nothing left
     EXPECT_TRUE(WasTold(kCompleted));
@@ -464,11 +448,9 @@ TEST_F(MainWindowModelTest, SourcesWithUnwrittenScenesAreKeptWhenTheUserSaysNo) 
     EXPECT_NE(asked.find(a + " (00:00:20)"), std::string::npos) << asked;
     EXPECT_NE(asked.find(c + " (00:00:10)"), std::string::npos) << asked;
     EXPECT_EQ(asked.find(b), std::string::npos) << asked;
-    EXPECT_TRUE(Exists(a) && Exists(c));
-    EXPECT_FALSE(Exists(b));
-    EXPECT_TRUE(Exists(names[0]) && Exists(names[2]) && Exists(names[3]));
-    EXPECT_FALSE(Exists(names[1]) || Exists(names[4]));
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, c}));
+    EXPECT_EQ(Existing({a, b, c}), (Paths{a, c}));
+    EXPECT_EQ(Existing(names), (Paths{names[0], names[2], names[3]}));
+    EXPECT_EQ(model.Inputs(), (Paths{a, c}));
     EXPECT_TRUE(WasTold(kCompleted));
 }
 
@@ -498,7 +480,7 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     EXPECT_EQ(qvtest::ReadFileBytes(names[1]), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_TRUE(Exists(b));
     // Scanned again: the moved file has left the list.
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{b}));
+    EXPECT_EQ(model.Inputs(), (Paths{b}));
     ASSERT_EQ(model.scenes.Count(), 1);
 
     questions.answers = {Answer::Yes, Answer::Yes};
@@ -560,8 +542,7 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
     ASSERT_TRUE(model.ScanDatestamps(true));
     ASSERT_EQ(model.scenes.Count(), 5);
     const std::vector<std::string> names = OutputNames();
-    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[1]),
-                                      Expected(model.scenes[2])};
+    const Outputs written = Planned({0, 1, 2});
     // The disk fails while the fourth scene is written.
     qv::WriteFaults faults;
     faults.failWriteAt = 0;
@@ -571,24 +552,19 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
         }
     };
     questions.answers = {Answer::Yes};
-    const bool written = model.WriteRun(true);
+    const bool succeeded = model.WriteRun(true);
     qv::SetWriteFaults(nullptr);
-    EXPECT_FALSE(written);
+    EXPECT_FALSE(succeeded);
     EXPECT_TRUE(WasTold(kError));
     EXPECT_FALSE(WasTold(kCompleted));
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(qvtest::ReadContent(names[i]), expected[i]) << names[i];
-    }
-    EXPECT_FALSE(Exists(names[3]));
-    EXPECT_FALSE(Exists(names[4]));
+    ExpectWritten(written);
+    EXPECT_EQ(Existing({names[3], names[4]}), Paths{});
     const auto& texts = view.progress.texts;
     EXPECT_NE(std::find(texts.begin(), texts.end(), "writing " + names[3]), texts.end());
     EXPECT_EQ(std::find(texts.begin(), texts.end(), "writing " + names[4]), texts.end());
-    EXPECT_FALSE(Exists(a));
-    EXPECT_TRUE(Exists(b));
-    EXPECT_TRUE(Exists(c));
+    EXPECT_EQ(Existing({a, b, c}), (Paths{b, c}));
     // The deletion of a.avi made the run scan the remaining files again.
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{b, c}));
+    EXPECT_EQ(model.Inputs(), (Paths{b, c}));
     EXPECT_EQ(model.scenes.Count(), 3);
 }
 
@@ -598,7 +574,7 @@ TEST_F(MainWindowModelTest, StoppedProgramDeletesAndMovesNoSourceMore) {
     ASSERT_TRUE(model.ScanDatestamps(true));
     ASSERT_EQ(model.scenes.Count(), 3);
     const std::vector<std::string> names = OutputNames();
-    const auto expected = std::vector{Expected(model.scenes[0]), Expected(model.scenes[1])};
+    const Outputs written = Planned({0, 1});
     // The stop comes once the last frame of a's last scene is written.
     int copiesEnded = 0;
     view.progress.onPosition = [&](int position) {
@@ -608,26 +584,23 @@ TEST_F(MainWindowModelTest, StoppedProgramDeletesAndMovesNoSourceMore) {
     };
     questions.answers = {Answer::Yes};
     EXPECT_FALSE(model.WriteRun(true));
-    EXPECT_EQ(qvtest::ReadContent(names[0]), expected[0]);
-    EXPECT_EQ(qvtest::ReadContent(names[1]), expected[1]);
-    EXPECT_TRUE(Exists(a));
-    EXPECT_TRUE(Exists(b));
-    EXPECT_FALSE(Exists(names[2]));
+    ExpectWritten(written);
+    EXPECT_EQ(Existing({a, b, names[2]}), (Paths{a, b}));
     EXPECT_FALSE(WasTold(kCompleted));
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));  // and no scan again
+    EXPECT_EQ(model.Inputs(), (Paths{a, b}));  // and no scan again
 }
 
 TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoItsOwnSourceOrAnotherInput) {
     // A file split earlier, split again under the same output path.
     const std::string own = Add("out'20040714 10.00.00.avi", {40}, kJuly);
     ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(OutputNames(), (std::vector<std::string>{own}));
+    ASSERT_EQ(OutputNames(), (Paths{own}));
     const auto ownBytes = qvtest::ReadFileBytes(own);
     questions.answers = {Answer::Yes};
     model.WriteRun(true);
     EXPECT_EQ(qvtest::ReadFileBytes(own), ownBytes);
     EXPECT_TRUE(WasTold(own));
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{own}));
+    EXPECT_EQ(model.Inputs(), (Paths{own}));
 
     // a.avi's scene would be named like the other input.
     model.RemoveAllInputs();
@@ -648,7 +621,7 @@ TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoItsOwnSourceOrAnotherInput) {
 TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
     const std::string a = Add("a.avi", {50, 50}, kJuly);
     const std::string b = Add("b.avi", {30}, kAugust);
-    view.progress.cancelAtCall = 6;
+    view.progress.cancel = [](int check) { return check == 7; };
     EXPECT_FALSE(model.ScanDatestamps(true));
     ASSERT_EQ(model.scenes.Count(), 1);
     const qv::Scene part = model.scenes[0];
@@ -657,10 +630,9 @@ TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
     questions.answers = {Answer::Yes};
     model.WriteRun(true);
     EXPECT_EQ(qvtest::ReadContent(part.outputName), Expected(part));
-    EXPECT_TRUE(Exists(a));
-    EXPECT_TRUE(Exists(b));
+    EXPECT_EQ(Existing({a, b}), (Paths{a, b}));
     EXPECT_TRUE(WasTold(a));
-    EXPECT_EQ(model.Inputs(), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(model.Inputs(), (Paths{a, b}));
 }
 
 TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
@@ -678,11 +650,6 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
         bytes.resize(bytes.size() + 100);
         ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
     };
-    auto noneWritten = [&](int from) {
-        for (int i = from; i < model.scenes.Count(); ++i) {
-            EXPECT_FALSE(Exists(model.scenes[i].outputName)) << i;
-        }
-    };
 
     // Touched after the scan: nothing is copied, moved or deleted.
     scan(6);
@@ -694,7 +661,7 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     EXPECT_TRUE(WasTold("scan"));
     EXPECT_FALSE(WasTold(kCompleted));
     EXPECT_TRUE(Exists(a) && Exists(b) && Exists(c) && Exists(d));
-    noneWritten(0);
+    EXPECT_EQ(Existing(OutputNames()), Paths{});
 
     // Grown after the scan; a whole file, it would have been moved.
     scan(6);
@@ -703,11 +670,9 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     questions.answers = {Answer::Yes};
     EXPECT_FALSE(model.WriteRun(true));
     EXPECT_TRUE(WasTold("scan"));
-    EXPECT_FALSE(Exists(a));  // written and deleted before b.avi was reached
-    EXPECT_TRUE(Exists(b) && Exists(c) && Exists(d));
-    for (size_t i = 2; i < names.size(); ++i) {
-        EXPECT_FALSE(Exists(names[i])) << names[i];
-    }
+    // a.avi was written and deleted before b.avi was reached.
+    EXPECT_EQ(Existing({a, b, c, d}), (Paths{b, c, d}));
+    EXPECT_EQ(Existing(Paths(names.begin() + 2, names.end())), Paths{});
 
     // Changed while its last scene was being written: kept, and the run stops there.
     scan(4);  // b, c1, c2, d
@@ -722,9 +687,7 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     questions.answers = {Answer::Yes};
     EXPECT_FALSE(model.WriteRun(true));
     EXPECT_GE(copies, 2);
-    EXPECT_TRUE(Exists(c));
-    EXPECT_TRUE(Exists(d));
-    EXPECT_FALSE(Exists(dOutput));
+    EXPECT_EQ(Existing({c, d, dOutput}), (Paths{c, d}));
     EXPECT_FALSE(WasTold(kCompleted));
 }
 
@@ -733,9 +696,9 @@ TEST_F(MainWindowModelTest, SaveListAsksAgainUntilTheFileCanBeWritten) {
     ASSERT_TRUE(model.ScanDatestamps(true));
     view.saveNames = {dir.Path("missing/list.txt"), dir.Path("list.txt")};
     model.SaveList();
-    EXPECT_EQ(Told(), (std::vector<std::string>{"Can't open the file for writing"}));
+    EXPECT_EQ(Told(), (Paths{"Can't open the file for writing"}));
     const std::string dialog = "Save scenelist as textfile in " + dir.Dir().string();
-    EXPECT_EQ(view.saveDialogs, (std::vector<std::string>{dialog, dialog}));
+    EXPECT_EQ(view.saveDialogs, (Paths{dialog, dialog}));
     const auto text = qvtest::ReadFileBytes(dir.Path("list.txt"));
     EXPECT_EQ(std::string(text.begin(), text.end()), qv::SceneListText(model.scenes));
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/MainView.h"
@@ -19,6 +20,7 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 #include "support/FakeQuestions.h"
+#include "support/RecordingProgress.h"
 
 // The scan decodes real DV pictures: textured ones, since between the fields of
 // a flat picture the distance sits at the floor and cuts out of flat pictures
@@ -26,6 +28,7 @@
 
 namespace {
 
+using Video = std::vector<std::vector<uint8_t>>;
 using qv::FieldSignature;
 using qv::SignatureCell;
 using qvtest::FixtureFrame;
@@ -68,53 +71,33 @@ struct Pictures {
     std::vector<uint8_t> a = EncodePatchwork(1, kWarm);
     std::vector<uint8_t> b = EncodePatchwork(2, kCool);
     std::vector<uint8_t> flash = EncodePatchwork(3, kLight);
-    std::vector<std::vector<uint8_t>> pan;
-    Pictures() {
+};
+
+// The pictures of a pan, encoded only where a test pans.
+const Video& Pan() {
+    static const Video pan = [] {
+        Video video;
         for (int i = 0; i < kPanFrames; ++i) {
-            pan.push_back(EncodePatchwork(4, kWarm, i * kPanPixelsPerFrame));
+            video.push_back(EncodePatchwork(4, kWarm, i * kPanPixelsPerFrame));
         }
-    }
-};
-
-// Cancels at the given call of CancelRequested (from 1; 0 = never) and records
-// what the scan shows.
-class RecordingProgress : public qv::Progress {
-  public:
-    struct Position {
-        int position;
-        std::string fileName;
-        qv::AviStream* stream;
-        int frame;
-    };
-    void SetRange(int, int) override {}
-    void SetText(const std::string& text) override { texts.push_back(text); }
-    int SetPosition(int position, const std::string& fileName, qv::AviStream* stream,
-                    int frame) override {
-        positions.push_back({position, fileName, stream, frame});
-        return 0;
-    }
-    bool CancelRequested() override { return ++calls == cancelAt; }
-
-    int cancelAt = 0;
-    int calls = 0;
-    std::vector<std::string> texts;
-    std::vector<Position> positions;
-};
+        return video;
+    }();
+    return pan;
+}
 
 class OpticalScanTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { pictures_ = new Pictures; }
-    static void TearDownTestSuite() {
-        delete pictures_;
-        pictures_ = nullptr;
-    }
     void SetUp() override {
         ASSERT_EQ(P().a.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     }
-    static const Pictures& P() { return *pictures_; }
+    // Encoded once, at the first use.
+    static const Pictures& P() {
+        static const Pictures pictures;
+        return pictures;
+    }
 
     // A type-2 PAL file of the given video chunks (no audio).
-    std::string WriteFile(const std::string& name, const std::vector<std::vector<uint8_t>>& video,
+    std::string WriteFile(const std::string& name, const Video& video,
                           qvtest::DvType type = qvtest::DvType::Type2) {
         std::vector<FixtureFrame> frames;
         frames.reserve(video.size());
@@ -128,14 +111,19 @@ class OpticalScanTest : public ::testing::Test {
         return path;
     }
 
-    static std::vector<std::vector<uint8_t>> Repeat(const std::vector<uint8_t>& picture,
-                                                    int count) {
-        return std::vector<std::vector<uint8_t>>(static_cast<size_t>(count), picture);
+    static Video Repeat(const std::vector<uint8_t>& picture, int count) {
+        return Video(static_cast<size_t>(count), picture);
+    }
+    // 101 frames of one picture and 59 of another.
+    static Video HardCut() {
+        Video video = Repeat(P().a, 101);
+        video.resize(160, P().b);
+        return video;
     }
 
     // Scans one file; the scenes as (first frame, frame count) pairs.
     int Scan(const std::string& path, int sensitivity = 2) {
-        qv::OpticalScanContext context{scenes_, questions_, progress_, sensitivity,
+        qv::OpticalScanContext context{scenes_, questions_, recorder_, sensitivity,
                                        {},      &tick_,     &decoded_};
         return qv::ScanFileOptical(context, path, framesDone_);
     }
@@ -150,14 +138,12 @@ class OpticalScanTest : public ::testing::Test {
     qvtest::TempDir dir_;
     qv::SceneList scenes_;
     qvtest::FakeQuestions questions_;
-    RecordingProgress progress_;
+    qvtest::ProgressLog progress_;
+    qvtest::RecordingProgress recorder_{progress_};
     uint32_t tick_ = qv::TickCount();
     int64_t framesDone_ = 0;
     int64_t decoded_ = 0;
-    static Pictures* pictures_;
 };
-
-Pictures* OpticalScanTest::pictures_ = nullptr;
 
 using Spans = std::vector<std::pair<int, int>>;
 
@@ -358,19 +344,14 @@ TEST_F(OpticalScanTest, UnreadableFramesNeverSplitAScene) {
 
 TEST_F(OpticalScanTest, StillPictureIsOneWholeSceneFromFewDecodes) {
     const std::string path = WriteFile("still.avi", Repeat(P().a, 150));
-    progress_.cancelAt = 0;
     tick_ = qv::TickCount() - 5000;  // the first probe shows a preview
     EXPECT_EQ(Scan(path, 0), 0);
     EXPECT_EQ(Found(), (Spans{{0, 150}}));
     const qv::Scene& s = scenes_[0];
     EXPECT_EQ(s.sourceFile, path);
-    EXPECT_EQ(s.wholeFile, 1);
-    EXPECT_EQ(s.write, 1);
-    EXPECT_EQ(s.datestamp, 0);
-    EXPECT_EQ(s.pendingWrite, 0);
-    EXPECT_EQ(s.unscanned, 0);
-    EXPECT_TRUE(s.outputName.empty());
-    EXPECT_TRUE(s.referencedFile.empty());
+    EXPECT_EQ(std::tie(s.wholeFile, s.write, s.datestamp, s.pendingWrite, s.unscanned),
+              std::make_tuple(1, 1, 0, 0, 0));
+    EXPECT_EQ(s.outputName + s.referencedFile, "");
     EXPECT_EQ(framesDone_, 150);
     // Steps of 27 and the cache: far fewer decodes than frames.
     EXPECT_LE(decoded_, 15);
@@ -379,21 +360,16 @@ TEST_F(OpticalScanTest, StillPictureIsOneWholeSceneFromFewDecodes) {
     ASSERT_EQ(progress_.texts.size(), 1u);
     EXPECT_EQ(progress_.texts[0], "scene #1; " + path + " " + qv::FormatFrameTime(0));
     ASSERT_GE(progress_.positions.size(), 2u);
-    EXPECT_EQ(progress_.positions.front().position, 0);
-    EXPECT_EQ(progress_.positions.front().fileName, path);
-    EXPECT_NE(progress_.positions.front().stream, nullptr);
-    EXPECT_EQ(progress_.positions.front().frame, 0);
+    const auto& shown = progress_.positions.front();
+    EXPECT_EQ(std::tie(shown.position, shown.fileName, shown.frame), std::make_tuple(0, path, 0));
+    EXPECT_NE(shown.stream, nullptr);
     EXPECT_EQ(progress_.positions.back().position, -1);
     EXPECT_EQ(progress_.positions.back().stream, nullptr);
     EXPECT_TRUE(questions_.asked.empty());
 }
 
 TEST_F(OpticalScanTest, HardCutsSplitAtEverySensitivity) {
-    // Frames 0..100 show one picture and 101..159 another.
-    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 101);
-    const auto second = Repeat(P().b, 59);
-    video.insert(video.end(), second.begin(), second.end());
-    const std::string path = WriteFile("cut.avi", video);
+    const std::string path = WriteFile("cut.avi", HardCut());
     for (int sensitivity = 0; sensitivity < qv::kOpticalSensitivities; ++sensitivity) {
         scenes_.Clear();
         EXPECT_EQ(Scan(path, sensitivity), 0);
@@ -405,7 +381,7 @@ TEST_F(OpticalScanTest, HardCutsSplitAtEverySensitivity) {
     EXPECT_EQ(progress_.texts[1], "scene #2; " + path + " " + qv::FormatFrameTime(101));
 
     // A cut after the first frame: the first comparison alone decides it.
-    std::vector<std::vector<uint8_t>> early = Repeat(P().a, 60);
+    Video early = Repeat(P().a, 60);
     early[0] = P().b;
     scenes_.Clear();
     EXPECT_EQ(Scan(WriteFile("early.avi", early, qvtest::DvType::Type1)), 0);
@@ -414,7 +390,7 @@ TEST_F(OpticalScanTest, HardCutsSplitAtEverySensitivity) {
 
 TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
     // Frame 54 is reached at a step of 1 from 53, fails, and is bridged.
-    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 120);
+    Video video = Repeat(P().a, 120);
     video[54] = P().flash;
     const std::string path = WriteFile("flash.avi", video);
     {
@@ -443,7 +419,7 @@ TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
 }
 
 TEST_F(OpticalScanTest, UnreadableFramesInsideAScanDoNotSplit) {
-    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 100);
+    Video video = Repeat(P().a, 100);
     video[54] = std::vector<uint8_t>(119999, 0);  // one byte short of a DV frame
     video[70] = {};
     video[71] = std::vector<uint8_t>(500, 0x33);
@@ -455,27 +431,24 @@ TEST_F(OpticalScanTest, UnreadableFramesInsideAScanDoNotSplit) {
 
 TEST_F(OpticalScanTest, PanningDoesNotSplitAtVeryLow) {
     // The picture moves 4 pixels a frame: 108 pixels (3 cells) per step of 27.
-    const std::string path = WriteFile("pan.avi", P().pan);
+    const std::string path = WriteFile("pan.avi", Pan());
     EXPECT_EQ(Scan(path, 4), 0);
     EXPECT_EQ(Found(), (Spans{{0, kPanFrames}}));
 }
 
 TEST_F(OpticalScanTest, CancelRecordsTheSceneReached) {
-    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 101);
-    const auto second = Repeat(P().b, 59);
-    video.insert(video.end(), second.begin(), second.end());
-    const std::string path = WriteFile("cut.avi", video);
+    const std::string path = WriteFile("cut.avi", HardCut());
 
     // At once: the scene holds its first frame only.
-    progress_.cancelAt = 1;
+    progress_.cancel = [](int check) { return check == 1; };
     EXPECT_EQ(Scan(path), -1);
     EXPECT_EQ(Found(), (Spans{{0, 1}}));
     EXPECT_EQ(framesDone_, 1);
 
     // After the first probe run (27, 54, 81; 108 fails): frames 0..81.
     scenes_.Clear();
-    progress_.calls = 0;
-    progress_.cancelAt = 2;
+    progress_.cancelChecks = 0;
+    progress_.cancel = [](int check) { return check == 2; };
     EXPECT_EQ(Scan(path), -1);
     EXPECT_EQ(Found(), (Spans{{0, 82}}));
     EXPECT_EQ(scenes_[0].wholeFile, 0);
@@ -506,9 +479,8 @@ TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {
 
 // The window's command: the warning first; only OK scans, with the stored sensitivity.
 TEST_F(OpticalScanTest, TheCommandWarnsFirstAndScansEveryInput) {
-    std::vector<std::vector<uint8_t>> video = Repeat(P().a, 40);
-    const auto second = Repeat(P().b, 30);
-    video.insert(video.end(), second.begin(), second.end());
+    Video video = Repeat(P().a, 40);
+    video.resize(70, P().b);
     const std::string path = WriteFile("tape.avi", video);
     qv::HeadlessView view;
     qvtest::FakeQuestions questions;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <cstdint>
 #include <string>
 #include <unordered_set>
@@ -62,6 +63,15 @@ std::vector<std::string> Names(const SceneList& list) {
     return names;
 }
 
+// The names /video/holiday'SUFFIX.avi of the given suffixes.
+std::vector<std::string> Holiday(std::initializer_list<std::string> suffixes) {
+    std::vector<std::string> names;
+    for (const std::string& suffix : suffixes) {
+        names.push_back("/video/holiday'" + suffix + ".avi");
+    }
+    return names;
+}
+
 class OutputNaming : public testing::Test {
 protected:
     qvtest::ScopedTimeZone zone{"UTC"};
@@ -70,8 +80,7 @@ protected:
 TEST_F(OutputNaming, DateFormWithDotsAfterAnApostrophe) {
     SceneList list = ListOf({Scanned(k180309), Scanned(k191000)});
     EXPECT_TRUE(NameOutputs(list, "/video/holiday.avi"));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"/video/holiday'20000412 18.03.09.avi",
-                                                     "/video/holiday'20000412 19.10.00.avi"}));
+    EXPECT_EQ(Names(list), Holiday({"20000412 18.03.09", "20000412 19.10.00"}));
     EXPECT_EQ(list[0].nameSuffix, "20000412 18.03.09");
     EXPECT_EQ(list[1].nameSuffix, "20000412 19.10.00");
 }
@@ -89,9 +98,7 @@ TEST_F(OutputNaming, UndatedScenesCountFromOneUnderEachBase) {
     // A datestamp of 0 or below (-1: the time could not be converted) takes the counter.
     SceneList list = ListOf({Scanned(0), Scanned(k180309), Scanned(-1), Scanned(0)});
     EXPECT_TRUE(NameOutputs(list, "/video/holiday.avi"));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{
-                               "/video/holiday'#0001.avi", "/video/holiday'20000412 18.03.09.avi",
-                               "/video/holiday'#0002.avi", "/video/holiday'#0003.avi"}));
+    EXPECT_EQ(Names(list), Holiday({"#0001", "20000412 18.03.09", "#0002", "#0003"}));
     EXPECT_EQ(list[0].nameSuffix, "#0001");
     EXPECT_EQ(list[3].nameSuffix, "#0003");
 
@@ -111,37 +118,30 @@ TEST_F(OutputNaming, UndatedScenesCountFromOneUnderEachBase) {
 TEST_F(OutputNaming, TheOutputPathsPartsStayInEveryName) {
     struct Case {
         const char* outputPath;
-        const char* dated;
-        const char* undated;
+        const char* base;       // the names are base'20000412 18.03.09 and base'#0001,
+        const char* extension;  // each with this extension
     };
     const Case cases[] = {
-        // No extension: ".avi".
-        {"/video/holiday", "/video/holiday'20000412 18.03.09.avi", "/video/holiday'#0001.avi"},
+        {"/video/holiday", "/video/holiday", ".avi"},  // no extension: ".avi"
         // The extension is the last component's, a dot in a folder is none.
-        {"/my.videos/holiday", "/my.videos/holiday'20000412 18.03.09.avi",
-         "/my.videos/holiday'#0001.avi"},
-        {"/video/holiday.DV", "/video/holiday'20000412 18.03.09.DV", "/video/holiday'#0001.DV"},
-        {"/video/holiday.2000.avi", "/video/holiday.2000'20000412 18.03.09.avi",
-         "/video/holiday.2000'#0001.avi"},
+        {"/my.videos/holiday", "/my.videos/holiday", ".avi"},
+        {"/video/holiday.DV", "/video/holiday", ".DV"},
+        {"/video/holiday.2000.avi", "/video/holiday.2000", ".avi"},
         // A path picked from an earlier output file: the base is cut at the apostrophe.
-        {"/video/holiday'20000412 18.03.09.avi", "/video/holiday'20000412 18.03.09.avi",
-         "/video/holiday'#0001.avi"},
-        {"/video/holiday'#0007'x.avi", "/video/holiday'20000412 18.03.09.avi",
-         "/video/holiday'#0001.avi"},
+        {"/video/holiday'20000412 18.03.09.avi", "/video/holiday", ".avi"},
+        {"/video/holiday'#0007'x.avi", "/video/holiday", ".avi"},
         // Only the file name is cut, not a folder holding an apostrophe.
-        {"/bob's videos/holiday.avi", "/bob's videos/holiday'20000412 18.03.09.avi",
-         "/bob's videos/holiday'#0001.avi"},
-        // An empty base.
-        {"/video/'old.avi", "/video/'20000412 18.03.09.avi", "/video/'#0001.avi"},
-        // Relative paths stay relative.
-        {"clips.avi", "clips'20000412 18.03.09.avi", "clips'#0001.avi"},
+        {"/bob's videos/holiday.avi", "/bob's videos/holiday", ".avi"},
+        {"/video/'old.avi", "/video/", ".avi"},  // an empty base
+        {"clips.avi", "clips", ".avi"},          // relative paths stay relative
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.outputPath);
         SceneList list = ListOf({Scanned(k180309), Scanned(0)});
         EXPECT_TRUE(NameOutputs(list, c.outputPath));
-        EXPECT_EQ(list[0].outputName, c.dated);
-        EXPECT_EQ(list[1].outputName, c.undated);
+        EXPECT_EQ(Names(list), (std::vector<std::string>{
+                                   std::string(c.base) + "'20000412 18.03.09" + c.extension,
+                                   std::string(c.base) + "'#0001" + c.extension}));
     }
 }
 
@@ -174,8 +174,9 @@ TEST_F(OutputNaming, NamesCollideRegardlessOfLetterCase) {
     // An earlier record already holds the first counter's name in other letters.
     SceneList list = ListOf({Unscanned("/VIDEO/HOLIDAY'#0001.AVI"), Scanned(0), Scanned(0)});
     NameOutputs(list, "/video/holiday.avi");
-    EXPECT_EQ(list[1].outputName, "/video/holiday'#0002.avi");
-    EXPECT_EQ(list[2].outputName, "/video/holiday'#0003.avi");
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"/VIDEO/HOLIDAY'#0001.AVI",
+                                                     "/video/holiday'#0002.avi",
+                                                     "/video/holiday'#0003.avi"}));
 
     // A taken counter in the middle is skipped; the ones around it are used.
     list = ListOf({Scanned(0), Unscanned("/video/Holiday'#0003.avi"), Scanned(0), Scanned(0)});
@@ -189,12 +190,8 @@ TEST_F(OutputNaming, ScenesStartingInTheSameSecondGetDistinctNames) {
     SceneList list =
         ListOf({Scanned(k180309), Scanned(k180309), Scanned(k191000), Scanned(k180309)});
     EXPECT_TRUE(NameOutputs(list, "/video/holiday.avi"));
-    EXPECT_EQ(Names(list), (std::vector<std::string>{
-                               "/video/holiday'20000412 18.03.09.avi",
-                               "/video/holiday'20000412 18.03.09#0002.avi",
-                               "/video/holiday'20000412 19.10.00.avi",
-                               "/video/holiday'20000412 18.03.09#0003.avi",
-                           }));
+    EXPECT_EQ(Names(list), Holiday({"20000412 18.03.09", "20000412 18.03.09#0002",
+                                    "20000412 19.10.00", "20000412 18.03.09#0003"}));
     EXPECT_EQ(list[1].nameSuffix, "20000412 18.03.09#0002");
     // The undated counter is not disturbed by them.
     list.Append(Scanned(0));
@@ -204,9 +201,7 @@ TEST_F(OutputNaming, ScenesStartingInTheSameSecondGetDistinctNames) {
     // Distinct datestamps one second apart keep exactly the plain names.
     list = ListOf({Scanned(k180309), Scanned(k180309 + 1), Scanned(k180309 + 2)});
     NameOutputs(list, "/video/holiday.avi");
-    EXPECT_EQ(Names(list), (std::vector<std::string>{"/video/holiday'20000412 18.03.09.avi",
-                                                     "/video/holiday'20000412 18.03.10.avi",
-                                                     "/video/holiday'20000412 18.03.11.avi"}));
+    EXPECT_EQ(Names(list), Holiday({"20000412 18.03.09", "20000412 18.03.10", "20000412 18.03.11"}));
 }
 
 TEST_F(OutputNaming, TheRepeatedHourInAutumnGivesDistinctNames) {
@@ -215,8 +210,7 @@ TEST_F(OutputNaming, TheRepeatedHourInAutumnGivesDistinctNames) {
     SceneList list =
         ListOf({Scanned(Utc(2000, 10, 29, 0, 30, 0)), Scanned(Utc(2000, 10, 29, 1, 30, 0))});
     NameOutputs(list, "/video/holiday.avi");
-    EXPECT_EQ(list[0].outputName, "/video/holiday'20001029 02.30.00.avi");
-    EXPECT_EQ(list[1].outputName, "/video/holiday'20001029 02.30.00#0002.avi");
+    EXPECT_EQ(Names(list), Holiday({"20001029 02.30.00", "20001029 02.30.00#0002"}));
 }
 
 TEST_F(OutputNaming, TheCounterWidensPast9999) {

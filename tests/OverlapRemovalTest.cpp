@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <set>
-
-#include <map>
-
 #include <cstdio>
+#include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -119,6 +117,11 @@ protected:
         return Write(name, frames);
     }
 
+    // A file capturing tape frames [first, first + count), as one whole-file scene.
+    Scene Captured(const std::string& name, int first, int count, uint32_t camera = 1) {
+        return MakeScene(WriteCapture(name, first, count, camera), 0, count, At(first / kFps), 1);
+    }
+
     // Runs the removal on scenes and checks that nothing but the marks changed and
     // that no question was asked.
     void ExpectUntouched(std::vector<Scene> scenes) {
@@ -142,10 +145,8 @@ protected:
 TEST_F(OverlapRemovalTest, WorkedExampleCutsBothScenesAtTheSharedSecond) {
     // A: 10:00:00 for 7500 frames (span to 10:05:00, last frame in 10:04:59).
     // B: 10:04:50 to 10:08:00, the same tape captured again from 10:04:50 on.
-    const std::string a = WriteCapture("a.avi", 0, 7500);
-    const std::string b = WriteCapture("b.avi", 290 * kFps, 190 * kFps);
-    const Scene sceneA = MakeScene(a, 0, 7500, At(0), 1);
-    const Scene sceneB = MakeScene(b, 0, 4750, At(290), 1);
+    const Scene sceneA = Captured("a.avi", 0, 7500);
+    const Scene sceneB = Captured("b.avi", 290 * kFps, 190 * kFps);
 
     // A ends with the last frame of 10:04:58; B starts with the first of 10:04:59.
     Scene cutA = sceneA;
@@ -184,10 +185,7 @@ TEST_F(OverlapRemovalTest, ScenesThatDoNotOverlapOrAreUndatedAreLeftAlone) {
 }
 
 TEST_F(OverlapRemovalTest, AnsweringNoLeavesTheListAsItWas) {
-    const std::string a = WriteCapture("a.avi", 0, 30 * kFps);
-    const std::string b = WriteCapture("b.avi", 0, 30 * kFps);
-    const SceneList before =
-        ListOf({MakeScene(a, 0, 750, At(0), 1), MakeScene(b, 0, 750, At(0), 1)});
+    const SceneList before = ListOf({Captured("a.avi", 0, 750), Captured("b.avi", 0, 750)});
     SceneList list = before;
     questions_.answers = {qv::Answer::No};
     EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
@@ -198,12 +196,9 @@ TEST_F(OverlapRemovalTest, AnsweringNoLeavesTheListAsItWas) {
 
 TEST_F(OverlapRemovalTest, SceneCapturedAgainIsDeletedAndTheFirstInListOrderStays) {
     // 10:00:00-10:00:30 captured three times.
-    const std::string a = WriteCapture("a.avi", 0, 30 * kFps);
-    const std::string b = WriteCapture("b.avi", 0, 30 * kFps);
-    const std::string c = WriteCapture("c.avi", 0, 30 * kFps);
-    const Scene sa = MakeScene(a, 0, 750, At(0), 1);
-    const Scene sb = MakeScene(b, 0, 750, At(0), 1);
-    const Scene sc = MakeScene(c, 0, 750, At(0), 1);
+    const Scene sa = Captured("a.avi", 0, 750);
+    const Scene sb = Captured("b.avi", 0, 750);
+    const Scene sc = Captured("c.avi", 0, 750);
     for (const auto& [order, kept] : std::vector<std::pair<std::vector<Scene>, Scene>>{
              {{sa, sb, sc}, sa}, {{sc, sa, sb}, sc}}) {
         questions_.answers = {qv::Answer::Yes};
@@ -216,14 +211,11 @@ TEST_F(OverlapRemovalTest, SceneCapturedAgainIsDeletedAndTheFirstInListOrderStay
 
 TEST_F(OverlapRemovalTest, ShorterSceneWithTheSameStartIsDeleted) {
     // Equal starts, the second longer: the first lies within it.
-    const std::string a = WriteCapture("a.avi", 0, 20 * kFps);
-    const std::string b = WriteCapture("b.avi", 0, 40 * kFps);
     // A copy of a scene from the middle of a longer capture goes too.
-    const std::string c = WriteCapture("c.avi", 5 * kFps + 7, 10 * kFps);
-    const Scene longer = MakeScene(b, 0, 1000, At(0), 1);
+    const Scene longer = Captured("b.avi", 0, 1000);
     questions_.answers = {qv::Answer::Yes};
     SceneList list =
-        ListOf({MakeScene(a, 0, 500, At(0), 1), longer, MakeScene(c, 0, 250, At(5), 1)});
+        ListOf({Captured("a.avi", 0, 500), longer, Captured("c.avi", 5 * kFps + 7, 10 * kFps)});
     EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
     EXPECT_EQ(Texts(list), Texts(ListOf({longer})));
 }
@@ -306,21 +298,16 @@ TEST_F(OverlapRemovalTest, CutThatWouldLeaveTheEarlierSceneEmptyIsNotMade) {
 
 TEST_F(OverlapRemovalTest, DifferentRecordingsOfTheSameTimesAreKept) {
     // Two camcorders at the same event: the same times, different frames.
-    const std::string cam1 = WriteCapture("cam1.avi", 0, 30 * kFps, 1);
-    const std::string cam2 = WriteCapture("cam2.avi", 0, 30 * kFps, 2);
-    const std::string cam3 = WriteCapture("cam3.avi", 20 * kFps, 30 * kFps, 3);
-    const std::string missing = dir_.Path("missing.avi");
-    const Scene s1 = MakeScene(cam1, 0, 750, At(0), 1);
-    const Scene s2 = MakeScene(cam2, 0, 750, At(0), 1);
-    const Scene s3 = MakeScene(cam3, 0, 750, At(20), 1);
+    const Scene s1 = Captured("cam1.avi", 0, 750, 1);
+    const Scene s2 = Captured("cam2.avi", 0, 750, 2);
+    const Scene s3 = Captured("cam3.avi", 20 * kFps, 750, 3);
     // A source that cannot be read proves nothing either.
-    const Scene gone = MakeScene(missing, 0, 750, At(0), 1);
+    const Scene gone = MakeScene(dir_.Path("missing.avi"), 0, 750, At(0), 1);
     ExpectUntouched({s1, s2, s3, gone});
 
     // A real copy among them is still found, and only that one goes.
-    const std::string copy = WriteCapture("copy.avi", 0, 30 * kFps, 2);
     questions_.answers = {qv::Answer::Yes};
-    SceneList list = ListOf({s1, s2, s3, MakeScene(copy, 0, 750, At(0), 1)});
+    SceneList list = ListOf({s1, s2, s3, Captured("copy.avi", 0, 750, 2)});
     EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
     EXPECT_EQ(questions_.asked.size(), 1u);
     EXPECT_EQ(Texts(list), Texts(ListOf({s1, s2, s3})));
@@ -342,8 +329,7 @@ TEST_F(OverlapRemovalTest, ReferenceFileAndCopyOfTheSameTapeAreTheSameRecording)
         at += 8 + kFrameBytes;
     }
     const std::string ref = Write("ref.avi", refs);
-    const std::string copy = WriteCapture("copy.avi", 0, 10 * kFps);
-    const Scene copyScene = MakeScene(copy, 0, 250, At(0), 1);
+    const Scene copyScene = Captured("copy.avi", 0, 250);
     questions_.answers = {qv::Answer::Yes};
     SceneList list = ListOf({copyScene, MakeScene(ref, 0, 250, At(0), 1)});
     EXPECT_TRUE(qv::RemoveOverlaps(context_, list));

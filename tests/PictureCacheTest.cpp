@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -22,6 +23,15 @@ std::unique_ptr<CachedPicture> Picture(const std::string& name, int frame, int w
                                        int height = 10) {
     return std::make_unique<CachedPicture>(name, frame, width, height,
                                            qv::PackedDib::Make24(width, height));
+}
+
+// The frames of the cached pictures, in the cache's order.
+std::vector<int> Frames(const PictureCache& cache) {
+    std::vector<int> frames;
+    for (size_t i = 0; i < cache.Count(); ++i) {
+        frames.push_back(cache.Entry(i).frame);
+    }
+    return frames;
 }
 
 TEST(PictureCacheTest, FindMatchesNameFrameAndSizeAndCountsAsUse) {
@@ -59,13 +69,9 @@ TEST(PictureCacheTest, EvictsLeastRecentlyUsedWhenTheBudgetIsExceeded) {
     ASSERT_NE(cache.Find("a.avi", 0, 10, 10), nullptr);
     clock.now = 201;
     cache.Add(Picture("a.avi", 4));
-    ASSERT_EQ(cache.Count(), 4u);
     EXPECT_EQ(cache.Find("a.avi", 1, 10, 10), nullptr);
     // The rest moved up in order, the new one last.
-    EXPECT_EQ(cache.Entry(0).frame, 0);
-    EXPECT_EQ(cache.Entry(1).frame, 2);
-    EXPECT_EQ(cache.Entry(2).frame, 3);
-    EXPECT_EQ(cache.Entry(3).frame, 4);
+    EXPECT_EQ(Frames(cache), (std::vector<int>{0, 2, 3, 4}));
 
     // Then frames 2 and 3, the oldest left.
     clock.now = 202;
@@ -86,18 +92,14 @@ TEST(PictureCacheTest, EqualTicksEvictTheFirstAndTicksCompareUnsigned) {
     cache.Add(Picture("a.avi", 1));  // same tick as frame 0
     clock.now = 0xFFFFFFF0u;
     cache.Add(Picture("a.avi", 2));
-    ASSERT_EQ(cache.Count(), 2u);
-    EXPECT_EQ(cache.Entry(0).frame, 1);
+    EXPECT_EQ(Frames(cache), (std::vector<int>{1, 2}));
     // After the tick wraps, small values count as older.
     clock.now = 5;
     cache.Add(Picture("a.avi", 3));
-    ASSERT_EQ(cache.Count(), 2u);
-    EXPECT_EQ(cache.Entry(0).frame, 2);
-    EXPECT_EQ(cache.Entry(1).frame, 3);
+    EXPECT_EQ(Frames(cache), (std::vector<int>{2, 3}));
     clock.now = 6;
     cache.Add(Picture("a.avi", 4));
-    EXPECT_EQ(cache.Entry(0).frame, 2);
-    EXPECT_EQ(cache.Entry(1).frame, 4);
+    EXPECT_EQ(Frames(cache), (std::vector<int>{2, 4}));
 }
 
 TEST(PictureCacheTest, SameKeyAddedAgainIsFoundAfterTheOlderOneIsEvicted) {
@@ -136,8 +138,8 @@ TEST(PictureCacheTest, BytesPerPictureIsFixedByTheFirstInsertion) {
         cache.Add(Picture("a.avi", f, 100, 100));
     }
     EXPECT_EQ(cache.BytesPerPicture(), 300);
-    EXPECT_EQ(cache.Count(), 4u);  // 4 x 300 > 1000 before the fifth: one evicted
-    EXPECT_EQ(cache.Entry(0).frame, 1);
+    // 4 x 300 > 1000 before the fifth: one evicted.
+    EXPECT_EQ(Frames(cache), (std::vector<int>{1, 2, 3, 4}));
     // Clearing sets it back.
     cache.Clear();
     EXPECT_EQ(cache.Count(), 0u);
@@ -169,8 +171,7 @@ TEST(PictureCacheTest, BudgetZeroKeepsOnlyTheNewest) {
     for (int f = 0; f < 5; ++f) {
         clock.now += 1;
         cache.Add(Picture("a.avi", f));
-        ASSERT_EQ(cache.Count(), 1u);
-        EXPECT_EQ(cache.Entry(0).frame, f);
+        EXPECT_EQ(Frames(cache), std::vector<int>{f});
     }
 }
 

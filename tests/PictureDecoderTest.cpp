@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,7 +68,8 @@ const uint8_t* PixelAt(const PackedDib& dib, int x, int y) { return dib.Line(y) 
     return ::testing::AssertionSuccess();
 }
 
-void PutLe32(std::vector<uint8_t>& b, size_t offset, uint32_t v) { qvtest::PutLe32(b, offset, v); }
+using qvtest::PutLe32;
+using FakeStream = qvtest::MemoryStream;
 
 // A "strh" chunk (8-byte chunk header + 56 bytes) with the fields the decoder uses.
 std::vector<uint8_t> StrhChunk(FourCC type, FourCC handler, uint32_t suggestedBufferSize) {
@@ -94,26 +94,17 @@ std::vector<uint8_t> BitmapInfo(int width, int height, FourCC compression) {
     return b;
 }
 
-// A stream in memory with a chosen header and format, one chunk per frame; built as
-// FakeStream(type, header, format, frames).
-class FakeStream : public qvtest::MemoryStream {
-public:
-    FakeStream(FourCC type, std::vector<uint8_t> header, std::vector<uint8_t> format,
-               std::vector<std::vector<uint8_t>> frames)
-        : MemoryStream(std::move(frames), type, std::move(header), std::move(format)) {}
-};
-
 std::unique_ptr<FakeStream> Type1Stream(FourCC handler, uint32_t suggested,
                                         std::vector<std::vector<uint8_t>> frames = {}) {
-    return std::make_unique<FakeStream>(qv::fcc::iavs,
+    return std::make_unique<FakeStream>(std::move(frames), qv::fcc::iavs,
                                         StrhChunk(qv::fcc::iavs, handler, suggested),
-                                        std::vector<uint8_t>(32, 0), std::move(frames));
+                                        std::vector<uint8_t>(32, 0));
 }
 std::unique_ptr<FakeStream> Type2Stream(FourCC handler, FourCC compression, bool pal,
                                         std::vector<std::vector<uint8_t>> frames = {}) {
     return std::make_unique<FakeStream>(
-        qv::fcc::vids, StrhChunk(qv::fcc::vids, handler, pal ? 144000 : 120000),
-        BitmapInfo(720, pal ? 576 : 480, compression), std::move(frames));
+        std::move(frames), qv::fcc::vids, StrhChunk(qv::fcc::vids, handler, pal ? 144000 : 120000),
+        BitmapInfo(720, pal ? 576 : 480, compression));
 }
 
 std::string Text(FourCC code) { return qv::FourCCText(code); }
@@ -129,16 +120,15 @@ struct Pictures {
 
 class PictureDecoderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { pictures_ = new Pictures; }
-    static void TearDownTestSuite() {
-        delete pictures_;
-        pictures_ = nullptr;
-    }
     void SetUp() override {
         ASSERT_EQ(P().palBlue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         ASSERT_EQ(P().ntscGreen.size(), 120000u);
     }
-    static const Pictures& P() { return *pictures_; }
+    // Encoded once, at the first use.
+    static const Pictures& P() {
+        static const Pictures pictures;
+        return pictures;
+    }
 
     // Writes a fixture AVI of the given video chunks; returns its path.
     std::string WriteAvi(const std::string& name, FixtureOptions options,
@@ -161,11 +151,22 @@ protected:
         return WriteAvi("ntsc1.avi", o, {P().ntscGreen, P().ntscHalves});
     }
 
-    TempDir dir_;
-    static Pictures* pictures_;
-};
-Pictures* PictureDecoderTest::pictures_ = nullptr;
+    // Decodes frame into picture_, which then shows a flat colour.
+    ::testing::AssertionResult Shows(int frame, Rgb colour) {
+        if (!decoder_.DecodeFrame(frame, picture_)) {
+            return ::testing::AssertionFailure() << "frame " << frame << " gives no picture";
+        }
+        return IsFlat(picture_, colour);
+    }
+    // Attaches the decoder to the first stream of reader with a margin of 10.
+    bool Attach(const std::unique_ptr<qv::AviReader>& reader) {
+        return reader && decoder_.Attach(reader->FileName(), reader->Stream(0), 10);
+    }
 
+    TempDir dir_;
+    PictureDecoder decoder_;
+    PackedDib picture_;
+};
 TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
     PackedDib dib = PackedDib::Make24(5, 3);
     EXPECT_EQ(dib.Width(), 5);
@@ -213,78 +214,47 @@ TEST(PackedDibTest, HeadersThatDoNotFitTheBlockGiveNoBits) {
     EXPECT_EQ(coreDib.Bits(), coreDib.Data() + 12 + 768);
 }
 
-TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480) {
+TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp) {
     auto pal = qv::OpenAviFile(PalType2File());
     auto ntsc = qv::OpenAviFile(NtscType1File());
-    ASSERT_TRUE(pal && ntsc);
-    PictureDecoder decoder;
-    PackedDib picture;
+    ASSERT_TRUE(Attach(pal));
+    EXPECT_EQ(decoder_.Width(), 720);
+    EXPECT_EQ(decoder_.Height(), 576);
+    ASSERT_TRUE(Shows(0, kBlue));
+    EXPECT_EQ(picture_.Width(), 720);
+    EXPECT_EQ(picture_.Height(), 576);
+    EXPECT_EQ(picture_.BitCount(), 24);
+    EXPECT_EQ(picture_.Size(), 40u + 720 * 3 * 576);
+    // Each frame decodes to its own picture, without lag.
+    const PackedDib first = picture_;
+    EXPECT_TRUE(Shows(0, kBlue));
+    EXPECT_EQ(picture_, first);
+    EXPECT_TRUE(Shows(1, kRed));
+    EXPECT_TRUE(Shows(0, kBlue));
+    EXPECT_EQ(picture_, first);
+    EXPECT_TRUE(Shows(1, kRed));
+    ASSERT_TRUE(decoder_.DecodeFrame(2, picture_));  // light above dark
+    EXPECT_TRUE(PixelIs(picture_.Row(0) + 3 * 360, kDark));    // first stored row: bottom
+    EXPECT_TRUE(PixelIs(picture_.Row(575) + 3 * 360, kLight));  // last stored row: top
+    EXPECT_TRUE(PixelIs(picture_.Row(200) + 3 * 360, kDark));
+    EXPECT_TRUE(PixelIs(picture_.Row(400) + 3 * 360, kLight));
 
-    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 10));
-    EXPECT_EQ(decoder.Width(), 720);
-    EXPECT_EQ(decoder.Height(), 576);
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_EQ(picture.Width(), 720);
-    EXPECT_EQ(picture.Height(), 576);
-    EXPECT_EQ(picture.BitCount(), 24);
-    EXPECT_EQ(picture.Size(), 40u + 720 * 3 * 576);
-    EXPECT_TRUE(IsFlat(picture, kBlue));
-
-    ASSERT_TRUE(decoder.Attach(ntsc->FileName(), ntsc->Stream(0), 10));
-    EXPECT_EQ(decoder.Width(), 720);
-    EXPECT_EQ(decoder.Height(), 480);
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_EQ(picture.Width(), 720);
-    EXPECT_EQ(picture.Height(), 480);
-    EXPECT_TRUE(IsFlat(picture, kGreen));
+    ASSERT_TRUE(Attach(ntsc));
+    EXPECT_EQ(decoder_.Width(), 720);
+    EXPECT_EQ(decoder_.Height(), 480);
+    ASSERT_TRUE(Shows(0, kGreen));
+    EXPECT_EQ(picture_.Width(), 720);
+    EXPECT_EQ(picture_.Height(), 480);
+    ASSERT_TRUE(decoder_.DecodeFrame(1, picture_));  // dark above light
+    EXPECT_TRUE(PixelIs(picture_.Row(0) + 3 * 100, kLight));
+    EXPECT_TRUE(PixelIs(picture_.Row(479) + 3 * 100, kDark));
 
     // The bytes of a frame the caller read itself; anything past a frame is unused.
     std::vector<uint8_t> longer = P().palRed;
     longer.resize(200000, 0xAB);
-    ASSERT_TRUE(decoder.DecodeData(longer.data(), longer.size(), picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
-    decoder.Detach();
-}
-
-TEST_F(PictureDecoderTest, RowsAreStoredBottomUp) {
-    auto pal = qv::OpenAviFile(PalType2File());
-    auto ntsc = qv::OpenAviFile(NtscType1File());
-    ASSERT_TRUE(pal && ntsc);
-    PictureDecoder decoder;
-    PackedDib picture;
-
-    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 0));
-    ASSERT_TRUE(decoder.DecodeFrame(2, picture));  // light above dark
-    EXPECT_TRUE(PixelIs(picture.Row(0) + 3 * 360, kDark));    // first stored row: bottom
-    EXPECT_TRUE(PixelIs(picture.Row(575) + 3 * 360, kLight));  // last stored row: top
-    EXPECT_TRUE(PixelIs(picture.Row(200) + 3 * 360, kDark));
-    EXPECT_TRUE(PixelIs(picture.Row(400) + 3 * 360, kLight));
-
-    ASSERT_TRUE(decoder.Attach(ntsc->FileName(), ntsc->Stream(0), 0));
-    ASSERT_TRUE(decoder.DecodeFrame(1, picture));  // dark above light
-    EXPECT_TRUE(PixelIs(picture.Row(0) + 3 * 100, kLight));
-    EXPECT_TRUE(PixelIs(picture.Row(479) + 3 * 100, kDark));
-    decoder.Detach();
-}
-
-TEST_F(PictureDecoderTest, EachFrameDecodesToItsOwnPictureWithoutLag) {
-    auto pal = qv::OpenAviFile(PalType2File());
-    ASSERT_TRUE(pal);
-    PictureDecoder decoder;
-    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 10));
-    PackedDib first;
-    PackedDib picture;
-    ASSERT_TRUE(decoder.DecodeFrame(0, first));
-    EXPECT_TRUE(IsFlat(first, kBlue));
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_EQ(picture, first);
-    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_EQ(picture, first);
-    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
-    decoder.Detach();
+    ASSERT_TRUE(decoder_.DecodeData(longer.data(), longer.size(), picture_));
+    EXPECT_TRUE(IsFlat(picture_, kRed));
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
@@ -294,75 +264,57 @@ TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
     for (size_t i = 0; i < noise.size(); ++i) {
         noise[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
     }
-    const std::string path = WriteAvi("sizes.avi", FixtureOptions{},
-                                      {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0), noise});
-    auto reader = qv::OpenAviFile(path);
-    ASSERT_TRUE(reader);
-    PictureDecoder decoder;
-    ASSERT_TRUE(decoder.Attach(path, reader->Stream(0), 10));
-    PackedDib picture;
-    EXPECT_TRUE(decoder.DecodeFrame(0, picture));  // exactly 120000 bytes
-    EXPECT_TRUE(IsFlat(picture, kGreen));
-    EXPECT_FALSE(decoder.DecodeFrame(1, picture));  // 119999 bytes
-    EXPECT_TRUE(picture.Empty());
-    EXPECT_FALSE(decoder.DecodeFrame(2, picture));  // empty chunk
-    EXPECT_FALSE(decoder.DecodeFrame(3, picture));
-    EXPECT_FALSE(decoder.DecodeFrame(99, picture));  // no such frame
-    EXPECT_FALSE(decoder.DecodeFrame(-1, picture));
-    decoder.DecodeFrame(4, picture);  // noise: a picture or none, but no harm
-    EXPECT_FALSE(decoder.DecodeData(shortFrame.data(), shortFrame.size(), picture));
-    EXPECT_FALSE(decoder.DecodeData(ntsc.data(), 0, picture));
+    auto reader = qv::OpenAviFile(WriteAvi(
+        "sizes.avi", FixtureOptions{}, {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0), noise}));
+    ASSERT_TRUE(Attach(reader));
+    EXPECT_TRUE(Shows(0, kGreen));  // exactly 120000 bytes
+    EXPECT_FALSE(decoder_.DecodeFrame(1, picture_));  // 119999 bytes
+    EXPECT_TRUE(picture_.Empty());
+    for (int frame : {2, 3, 99, -1}) {  // empty, 400 bytes, no such frame
+        EXPECT_FALSE(decoder_.DecodeFrame(frame, picture_)) << frame;
+    }
+    decoder_.DecodeFrame(4, picture_);  // noise: a picture or none, but no harm
+    EXPECT_FALSE(decoder_.DecodeData(shortFrame.data(), shortFrame.size(), picture_));
+    EXPECT_FALSE(decoder_.DecodeData(ntsc.data(), 0, picture_));
     // A failed frame leaves nothing behind for the next one.
-    EXPECT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_TRUE(IsFlat(picture, kGreen));
-    decoder.Detach();
+    EXPECT_TRUE(Shows(0, kGreen));
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
     const std::string dataPath = PalType2File();
     const std::vector<uint8_t> data = qvtest::ReadFileBytes(dataPath);
-    const size_t frame0 = qvtest::FindFourCC(data, "00dc", 0, 0);
+    const auto frame0 = static_cast<uint32_t>(qvtest::FindFourCC(data, "00dc", 0, 0));
     const size_t frame1 = qvtest::FindFourCC(data, "00dc", 0, 1);
     ASSERT_NE(frame1, qvtest::kNotFound);
-
     auto padded = [](std::vector<uint8_t> chunk, size_t size) {
         chunk.resize(size, 0);
         return chunk;
     };
     const auto refRed = qvtest::MakeRefChunk(static_cast<uint32_t>(frame1), dataPath);
-    const std::vector<std::vector<uint8_t>> video = {
-        refRed,
-        // Up to 1023 bytes a chunk beginning with "REF " is a reference.
-        padded(qvtest::MakeRefChunk(static_cast<uint32_t>(frame0), dataPath), 1023),
-        padded(qvtest::MakeRefChunk(static_cast<uint32_t>(frame0), dataPath), 1024),
-        qvtest::MakeRefChunk(static_cast<uint32_t>(data.size()), dataPath),  // beyond its end
-        qvtest::MakeRefChunk(0, dir_.Path("missing.avi")),
-        refRed,
-    };
-    const std::string path = WriteAvi("refs.avi", FixtureOptions{}, video);
-    auto reader = qv::OpenAviFile(path);
-    ASSERT_TRUE(reader);
-    PictureDecoder decoder;
-    ASSERT_TRUE(decoder.Attach(path, reader->Stream(0), 10));
-    PackedDib picture;
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
-    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
-    EXPECT_TRUE(IsFlat(picture, kBlue));
-    EXPECT_FALSE(decoder.DecodeFrame(2, picture));  // 1024 bytes: a frame too short
-    EXPECT_FALSE(decoder.DecodeFrame(3, picture));
-    EXPECT_FALSE(decoder.DecodeFrame(4, picture));  // the data file cannot be opened
+    auto reader = qv::OpenAviFile(WriteAvi(
+        "refs.avi", FixtureOptions{},
+        {refRed,
+         // Up to 1023 bytes a chunk beginning with "REF " is a reference.
+         padded(qvtest::MakeRefChunk(frame0, dataPath), 1023),
+         padded(qvtest::MakeRefChunk(frame0, dataPath), 1024),
+         qvtest::MakeRefChunk(static_cast<uint32_t>(data.size()), dataPath),  // beyond its end
+         qvtest::MakeRefChunk(0, dir_.Path("missing.avi")), refRed}));
+    ASSERT_TRUE(Attach(reader));
+    EXPECT_TRUE(Shows(0, kRed));
+    EXPECT_TRUE(Shows(1, kBlue));
+    EXPECT_FALSE(decoder_.DecodeFrame(2, picture_));  // 1024 bytes: a frame too short
+    EXPECT_FALSE(decoder_.DecodeFrame(3, picture_));
+    EXPECT_FALSE(decoder_.DecodeFrame(4, picture_));  // the data file cannot be opened
     // The missing file's name is remembered; the data file opens again after it.
-    ASSERT_TRUE(decoder.DecodeFrame(5, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
-    decoder.Detach();
+    EXPECT_TRUE(Shows(5, kRed));
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
-    PictureDecoder decoder;
     auto pal = Type1Stream(MakeFourCC("dvsd"), 144000, {P().palBlue});
-    ASSERT_TRUE(decoder.Attach("a.avi", pal.get(), 10));
-    const uint8_t* f = decoder.InputFormat();
+    ASSERT_TRUE(decoder_.Attach("a.avi", pal.get(), 10));
+    const uint8_t* f = decoder_.InputFormat();
     EXPECT_EQ(qv::Le32(f + 0), 40u);
     EXPECT_EQ(qv::Le32(f + 4), 720u);
     EXPECT_EQ(qv::Le32(f + 8), 576u);
@@ -370,21 +322,20 @@ TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
     EXPECT_EQ(qv::Le16(f + 14), 24);
     EXPECT_EQ(Text(qv::Le32(f + 16)), "dvsd");  // the stream's handler
     EXPECT_EQ(qv::Le32(f + 20), 144000u);
-    for (size_t i = 24; i < PictureDecoder::kFormatSize; ++i) {
-        EXPECT_EQ(f[i], 0) << "byte " << i;
-    }
+    EXPECT_EQ(std::vector<uint8_t>(f + 24, f + PictureDecoder::kFormatSize),
+              std::vector<uint8_t>(PictureDecoder::kFormatSize - 24, 0));
 
     auto ntsc = Type1Stream(MakeFourCC("dvsd"), 143999);
-    ASSERT_TRUE(decoder.Attach("b.avi", ntsc.get(), 10));
-    EXPECT_EQ(decoder.Width(), 720);
-    EXPECT_EQ(decoder.Height(), 480);
-    EXPECT_EQ(qv::Le32(decoder.InputFormat() + 20), 120000u);
+    ASSERT_TRUE(decoder_.Attach("b.avi", ntsc.get(), 10));
+    EXPECT_EQ(decoder_.Width(), 720);
+    EXPECT_EQ(decoder_.Height(), 480);
+    EXPECT_EQ(qv::Le32(decoder_.InputFormat() + 20), 120000u);
 
     // Well above: still 625 lines (the comparison is unsigned).
     auto big = Type1Stream(MakeFourCC("dvsd"), 0x80000000u);
-    ASSERT_TRUE(decoder.Attach("c.avi", big.get(), 10));
-    EXPECT_EQ(decoder.Height(), 576);
-    decoder.Detach();
+    ASSERT_TRUE(decoder_.Attach("c.avi", big.get(), 10));
+    EXPECT_EQ(decoder_.Height(), 576);
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, ShortFormatAndHeaderChunksAreCopiedOnlyAsFarAsTheyGo) {
@@ -392,28 +343,24 @@ TEST_F(PictureDecoderTest, ShortFormatAndHeaderChunksAreCopiedOnlyAsFarAsTheyGo)
     // that size: the 44- and 64-byte copies end in zeros.
     std::vector<uint8_t> strh = StrhChunk(qv::fcc::vids, MakeFourCC("dvsd"), 144000);
     strh.resize(30);
-    FakeStream stream(qv::fcc::vids, strh, BitmapInfo(720, 576, MakeFourCC("dvsd")),
-                      {P().palBlue});
-    PictureDecoder decoder;
-    ASSERT_TRUE(decoder.Attach("a.avi", &stream, 10));
-    EXPECT_EQ(decoder.Height(), 576);
-    for (size_t i = 40; i < PictureDecoder::kFormatSize; ++i) {
-        EXPECT_EQ(decoder.InputFormat()[i], 0) << "format byte " << i;
-    }
-    for (size_t i = 30; i < PictureDecoder::kHeaderCopySize; ++i) {
-        EXPECT_EQ(decoder.HeaderCopy()[i], 0) << "header byte " << i;
-    }
-    PackedDib picture;
-    EXPECT_TRUE(decoder.DecodeFrame(0, picture));
+    FakeStream stream({P().palBlue}, qv::fcc::vids, strh, BitmapInfo(720, 576, MakeFourCC("dvsd")));
+    ASSERT_TRUE(decoder_.Attach("a.avi", &stream, 10));
+    EXPECT_EQ(decoder_.Height(), 576);
+    const uint8_t* format = decoder_.InputFormat();
+    const uint8_t* header = decoder_.HeaderCopy();
+    EXPECT_EQ(std::vector<uint8_t>(format + 40, format + PictureDecoder::kFormatSize),
+              std::vector<uint8_t>(PictureDecoder::kFormatSize - 40, 0));
+    EXPECT_EQ(std::vector<uint8_t>(header + 30, header + PictureDecoder::kHeaderCopySize),
+              std::vector<uint8_t>(PictureDecoder::kHeaderCopySize - 30, 0));
+    EXPECT_TRUE(decoder_.DecodeFrame(0, picture_));
 
     // No "strh" and no usable format: nothing to go by but the DV handlers.
-    FakeStream bare(qv::fcc::vids, {}, std::vector<uint8_t>(8, 0xFF), {P().palRed});
-    ASSERT_TRUE(decoder.Attach("b.avi", &bare, 10));
-    EXPECT_EQ(decoder.Width(), 0);
-    EXPECT_EQ(decoder.Height(), 0);
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
-    decoder.Detach();
+    FakeStream bare({P().palRed}, qv::fcc::vids, {}, std::vector<uint8_t>(8, 0xFF));
+    ASSERT_TRUE(decoder_.Attach("b.avi", &bare, 10));
+    EXPECT_EQ(decoder_.Width(), 0);
+    EXPECT_EQ(decoder_.Height(), 0);
+    EXPECT_TRUE(Shows(0, kRed));
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, DecoderIsChosenByNameThenByHandler) {
@@ -441,23 +388,16 @@ TEST_F(PictureDecoderTest, DecoderIsChosenByNameThenByHandler) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.setting) + " / " + std::string(c.streamHandler, 4));
-        auto handler = qv::Le32(reinterpret_cast<const uint8_t*>(c.streamHandler));
-        auto stream = c.type1 ? Type1Stream(handler, 144000, {P().palBlue})
-                              : Type2Stream(handler, MakeFourCC("dvsd"), true, {P().palBlue});
-        if (!c.type1) {
-            const FourCC compression =
-                qv::Le32(reinterpret_cast<const uint8_t*>(c.formatCompression));
-            stream = std::make_unique<FakeStream>(
-                qv::fcc::vids, StrhChunk(qv::fcc::vids, handler, 144000),
-                BitmapInfo(720, 576, compression), std::vector<std::vector<uint8_t>>{P().palBlue});
-        }
+        auto code = [](const char* text) { return qv::Le32(reinterpret_cast<const uint8_t*>(text)); };
+        auto stream = c.type1 ? Type1Stream(code(c.streamHandler), 144000, {P().palBlue})
+                              : Type2Stream(code(c.streamHandler), code(c.formatCompression),
+                                            true, {P().palBlue});
         PictureDecoder decoder(c.setting);
         ASSERT_TRUE(decoder.Attach("a.avi", stream.get(), 10));
         EXPECT_EQ(decoder.CodecDriverName(), "dvvideo");
         EXPECT_EQ(Text(decoder.Handler()), c.handler);
-        PackedDib picture;
-        ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-        EXPECT_TRUE(IsFlat(picture, kBlue));
+        ASSERT_TRUE(decoder.DecodeFrame(0, picture_));
+        EXPECT_TRUE(IsFlat(picture_, kBlue));
         // The frames go over with that handler as their compression.
         EXPECT_EQ(Text(qv::Le32(decoder.InputFormat() + 16)), c.handler);
         decoder.Detach();
@@ -468,84 +408,69 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
     auto pal = Type2Stream(MakeFourCC("dvsd"), MakeFourCC("dvsd"), true, {P().palBlue});
     auto ntsc = Type2Stream(MakeFourCC("dvsd"), MakeFourCC("dvsd"), false, {P().ntscGreen});
     auto other = Type1Stream(MakeFourCC("dvsd"), 144000, {P().palRed});
-    PictureDecoder decoder;
-    PackedDib picture;
-
-    ASSERT_TRUE(decoder.Attach("a.avi", pal.get(), 10));
-    EXPECT_EQ(decoder.CodecOpenCount(), 1);
-    ASSERT_TRUE(decoder.Attach("a.avi", pal.get(), 10));
-    EXPECT_EQ(decoder.CodecOpenCount(), 1);
+    ASSERT_TRUE(decoder_.Attach("a.avi", pal.get(), 10));
+    EXPECT_EQ(decoder_.CodecOpenCount(), 1);
+    ASSERT_TRUE(decoder_.Attach("a.avi", pal.get(), 10));
+    EXPECT_EQ(decoder_.CodecOpenCount(), 1);
 
     // Same type and handler, another format: the decoder stays, the format is new.
-    ASSERT_TRUE(decoder.Attach("b.avi", ntsc.get(), 10));
-    EXPECT_EQ(decoder.CodecOpenCount(), 1);
-    EXPECT_EQ(decoder.Height(), 480);
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_TRUE(IsFlat(picture, kGreen));
+    ASSERT_TRUE(decoder_.Attach("b.avi", ntsc.get(), 10));
+    EXPECT_EQ(decoder_.CodecOpenCount(), 1);
+    EXPECT_EQ(decoder_.Height(), 480);
+    EXPECT_TRUE(Shows(0, kGreen));
 
     // Another type: a decoder chosen afresh.
-    ASSERT_TRUE(decoder.Attach("c.avi", other.get(), 10));
-    EXPECT_EQ(decoder.CodecOpenCount(), 2);
+    ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
+    EXPECT_EQ(decoder_.CodecOpenCount(), 2);
 
     // No stream: nothing current and no picture, but the decoder stays open.
-    EXPECT_FALSE(decoder.Attach("d.avi", nullptr, 10));
-    EXPECT_FALSE(decoder.IsAttached());
-    EXPECT_TRUE(decoder.IsCodecOpen());
-    EXPECT_EQ(decoder.Width(), 0);
-    EXPECT_FALSE(decoder.DecodeFrame(0, picture));
-    ASSERT_TRUE(decoder.Attach("c.avi", other.get(), 10));
-    EXPECT_EQ(decoder.CodecOpenCount(), 2);
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
+    EXPECT_FALSE(decoder_.Attach("d.avi", nullptr, 10));
+    EXPECT_FALSE(decoder_.IsAttached());
+    EXPECT_TRUE(decoder_.IsCodecOpen());
+    EXPECT_EQ(decoder_.Width(), 0);
+    EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
+    ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
+    EXPECT_EQ(decoder_.CodecOpenCount(), 2);
+    EXPECT_TRUE(Shows(0, kRed));
 
-    decoder.Detach();
-    EXPECT_FALSE(decoder.IsAttached());
-    EXPECT_FALSE(decoder.IsCodecOpen());
-    EXPECT_FALSE(decoder.DecodeFrame(0, picture));
-    ASSERT_TRUE(decoder.Attach("c.avi", other.get(), 10));
-    EXPECT_EQ(decoder.CodecOpenCount(), 3);
-    decoder.Detach();
+    decoder_.Detach();
+    EXPECT_FALSE(decoder_.IsAttached());
+    EXPECT_FALSE(decoder_.IsCodecOpen());
+    EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
+    ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
+    EXPECT_EQ(decoder_.CodecOpenCount(), 3);
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, ReattachingFollowsNewReadersAndOtherFiles) {
     const std::string palPath = PalType2File();
     const std::string ntscPath = NtscType1File();
-    PictureDecoder decoder;
-    PackedDib picture;
-
     auto first = qv::OpenAviFile(palPath);
-    ASSERT_TRUE(first);
-    ASSERT_TRUE(decoder.Attach(palPath, first->Stream(0), 10));
-    ASSERT_TRUE(decoder.DecodeFrame(1, picture));
-    EXPECT_TRUE(IsFlat(picture, kRed));
+    ASSERT_TRUE(Attach(first));
+    EXPECT_TRUE(Shows(1, kRed));
 
     // A second reader of the same file: the same stream as far as the decoder is
     // concerned, but it must read through the new reader, since the first one
     // goes away (ASan sees any use of it).
     auto second = qv::OpenAviFile(palPath);
-    ASSERT_TRUE(second);
-    ASSERT_TRUE(decoder.Attach(palPath, second->Stream(0), 10));
+    ASSERT_TRUE(Attach(second));
     first.reset();
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_TRUE(IsFlat(picture, kBlue));
+    EXPECT_TRUE(Shows(0, kBlue));
 
     auto ntsc = qv::OpenAviFile(ntscPath);
-    ASSERT_TRUE(ntsc);
-    ASSERT_TRUE(decoder.Attach(ntscPath, ntsc->Stream(0), 10));
-    EXPECT_EQ(decoder.FileName(), ntscPath);
-    ASSERT_TRUE(decoder.DecodeFrame(0, picture));
-    EXPECT_EQ(picture.Height(), 480);
-    EXPECT_TRUE(IsFlat(picture, kGreen));
+    ASSERT_TRUE(Attach(ntsc));
+    EXPECT_EQ(decoder_.FileName(), ntscPath);
+    EXPECT_TRUE(Shows(0, kGreen));
+    EXPECT_EQ(picture_.Height(), 480);
 
     // Detached before its reader goes; a new reader at any address starts afresh.
-    decoder.Detach();
+    decoder_.Detach();
     second.reset();
     auto third = qv::OpenAviFile(palPath);
-    ASSERT_TRUE(third);
-    ASSERT_TRUE(decoder.Attach(palPath, third->Stream(0), 10));
-    ASSERT_TRUE(decoder.DecodeFrame(2, picture));
-    EXPECT_TRUE(PixelIs(picture.Line(100) + 300, kLight));
-    decoder.Detach();
+    ASSERT_TRUE(Attach(third));
+    ASSERT_TRUE(decoder_.DecodeFrame(2, picture_));
+    EXPECT_TRUE(PixelIs(picture_.Line(100) + 300, kLight));
+    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, CodecListOffersTheDefaultAndEveryDvDecoder) {
@@ -606,21 +531,17 @@ TEST(DrawSourceTest, CropAndOneFieldArithmetic) {
 
 TEST_F(PictureDecoderTest, PrepareDrawDecodesAndCropsWithTheAttachedMargin) {
     auto pal = qv::OpenAviFile(PalType2File());
-    ASSERT_TRUE(pal);
-    PictureDecoder decoder;
-    PackedDib picture;
     qv::DrawSource source;
     const PictureRect target{0, 0, 180, 144};
-    EXPECT_FALSE(decoder.PrepareDraw(0, target, true, picture, source));  // nothing attached
-
-    ASSERT_TRUE(decoder.Attach(pal->FileName(), pal->Stream(0), 10));
-    ASSERT_TRUE(decoder.PrepareDraw(0, target, true, picture, source));
-    EXPECT_TRUE(IsFlat(picture, kBlue));
+    EXPECT_FALSE(decoder_.PrepareDraw(0, target, true, picture_, source));  // nothing attached
+    ASSERT_TRUE(Attach(pal));
+    ASSERT_TRUE(decoder_.PrepareDraw(0, target, true, picture_, source));
+    EXPECT_TRUE(IsFlat(picture_, kBlue));
     EXPECT_EQ(source.source, (PictureRect{10, 5, 700, 278}));
     EXPECT_EQ(source.viewWidth, 1440);
     EXPECT_EQ(source.target, target);
-    EXPECT_FALSE(decoder.PrepareDraw(7, target, false, picture, source));  // no such frame
-    decoder.Detach();
+    EXPECT_FALSE(decoder_.PrepareDraw(7, target, false, picture_, source));  // no such frame
+    decoder_.Detach();
 }
 
 }  // namespace

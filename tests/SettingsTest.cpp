@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +15,8 @@
 #include "platform/FileSystem.h"
 #include "platform/SettingsStore.h"
 #include "support/AviFixture.h"
+#include "support/Faults.h"
+#include "support/TimeZone.h"
 
 namespace {
 
@@ -24,12 +25,11 @@ using qv::kMainKey;
 using qv::SettingsStore;
 using qv::SettingsValues;
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using qvtest::FolderEntries;
+using qvtest::ScopedEnv;
+using qvtest::ScopedFaults;
+
+std::string ReadText(const std::string& path) { return qvtest::ReadFileText(path); }
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -37,9 +37,10 @@ void WriteText(const std::string& path, const std::string& text) {
     ASSERT_TRUE(out.good()) << path;
 }
 
-// Lines as the store writes them, each ended by CRLF.
+// The file as the store writes it: its header, the main key, then lines, each ended by CRLF.
 std::string RegLines(std::initializer_list<const char*> lines) {
-    std::string out;
+    std::string out = "Windows Registry Editor Version 5.00\r\n\r\n"
+                      "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n";
     for (const char* line : lines) {
         out += line;
         out += "\r\n";
@@ -47,54 +48,9 @@ std::string RegLines(std::initializer_list<const char*> lines) {
     return out;
 }
 
-std::vector<std::string> FolderEntries(const std::filesystem::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 size_t CountLines(const std::string& text) {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
-
-// Sets or clears one environment variable for a test.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            previous_ = old;
-        }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (previous_) {
-            ::setenv(name_.c_str(), previous_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
-
-class ScopedFaults {
-public:
-    explicit ScopedFaults(qv::WriteFaults* faults) { qv::SetWriteFaults(faults); }
-    ~ScopedFaults() { qv::SetWriteFaults(nullptr); }
-    ScopedFaults(const ScopedFaults&) = delete;
-    ScopedFaults& operator=(const ScopedFaults&) = delete;
-};
 
 // ---------------------------------------------------------------------------
 // Reading rules
@@ -184,9 +140,6 @@ TEST(SettingsFile, IsRegTextByteForByte) {
     }));
     EXPECT_EQ(ReadText(store.Path()),
               RegLines({
-                  "Windows Registry Editor Version 5.00",
-                  "",
-                  R"([HKEY_CURRENT_USER\SOFTWARE\Quorvandel\Quorvandel])",
                   R"("output"="C:\\a \"b\".avi")",
                   R"("ran"=dword:00000002)",
                   R"("big"=dword:deadbeef)",
@@ -290,9 +243,6 @@ TEST(SettingsFile, ReadsRegTextWrittenElsewhere) {
     ASSERT_TRUE(store.WriteDword(kMainKey, "ran", 2));
     EXPECT_EQ(ReadText(path),
               RegLines({
-                  "Windows Registry Editor Version 5.00",
-                  "",
-                  R"([HKEY_CURRENT_USER\SOFTWARE\Quorvandel\Quorvandel])",
                   R"("output"="/v/y.avi")",
                   R"("Files"=dword:00000003)",
                   R"("wrapped"="AB)" "\xE9\xE2\x82\xAC\xF0\x9F\x98\x80\"",
@@ -347,16 +297,9 @@ TEST(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
     EXPECT_EQ(FolderEntries(dir.Dir()), std::vector<std::string>{"s.reg"});
     const std::string before = ReadText(store.Path());
 
-    qv::WriteFaults full;
-    full.failWriteAt = 0;
-    qv::WriteFaults half;
-    half.shortWriteAt = 0;
-    qv::WriteFaults flush;
-    flush.failFlush = true;
-    qv::WriteFaults rename;
-    rename.failRename = true;
-    for (qv::WriteFaults* faults : {&full, &half, &flush, &rename}) {
-        ScopedFaults installed(faults);
+    for (qvtest::NamedFaults f : qvtest::EachSaveFault()) {
+        SCOPED_TRACE(f.name);
+        ScopedFaults installed(&f.faults);
         EXPECT_FALSE(store.WriteText(kMainKey, "new", "value"));
         EXPECT_EQ(ReadText(store.Path()), before);
         EXPECT_EQ(FolderEntries(dir.Dir()), std::vector<std::string>{"s.reg"});
@@ -492,28 +435,22 @@ TEST(SettingsDamagedFile, WhenItCannotBeSetAsideNothingIsWritten) {
 
 TEST(SettingsPath, FollowsTheEnvironment) {
     ScopedEnv home("HOME", "/home/tester");
-    {
-        ScopedEnv over("QUORVANDEL_SETTINGS", "/elsewhere/my.reg");
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg");
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/elsewhere/my.reg");
-    }
-    ScopedEnv over("QUORVANDEL_SETTINGS", nullptr);
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "/cfg/");
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/cfg/quorvandel/quorvandel.reg");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/home/tester/.config/quorvandel/quorvandel.reg");
-    }
-    {
-        ScopedEnv xdg("XDG_CONFIG_HOME", "relative/cfg");  // not absolute: ignored
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/home/tester/.config/quorvandel/quorvandel.reg");
-    }
-    {
-        ScopedEnv empty("QUORVANDEL_SETTINGS", "");
-        ScopedEnv xdg("XDG_CONFIG_HOME", "");
-        EXPECT_EQ(SettingsStore::DefaultPath(), "/home/tester/.config/quorvandel/quorvandel.reg");
+    const char* const inHome = "/home/tester/.config/quorvandel/quorvandel.reg";
+    const struct {
+        const char* settings;  // QUORVANDEL_SETTINGS; null: not set
+        const char* xdg;       // XDG_CONFIG_HOME
+        const char* path;
+    } rows[] = {
+        {"/elsewhere/my.reg", "/cfg", "/elsewhere/my.reg"},
+        {nullptr, "/cfg/", "/cfg/quorvandel/quorvandel.reg"},
+        {nullptr, nullptr, inHome},
+        {nullptr, "relative/cfg", inHome},  // not absolute: ignored
+        {"", "", inHome},
+    };
+    for (const auto& row : rows) {
+        ScopedEnv over("QUORVANDEL_SETTINGS", row.settings);
+        ScopedEnv xdg("XDG_CONFIG_HOME", row.xdg);
+        EXPECT_EQ(SettingsStore::DefaultPath(), row.path) << row.xdg;
     }
     EXPECT_EQ(qv::DefaultOutputPath(), "/home/tester/scenes.avi");
     ScopedEnv root("HOME", "/");
@@ -663,9 +600,6 @@ TEST(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
     EXPECT_EQ(faults.writes, 1);
     EXPECT_EQ(ReadText(store.Path()),
               RegLines({
-                  "Windows Registry Editor Version 5.00",
-                  "",
-                  R"([HKEY_CURRENT_USER\SOFTWARE\Quorvandel\Quorvandel])",
                   R"("deletesourcefiles"="1")",
                   R"("skipnodatestamp"="0")",
                   R"("Codec"="dvvideo")",

@@ -156,6 +156,9 @@ private:
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+std::string ReadFileText(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// The names in a folder, sorted.
+std::vector<std::string> FolderEntries(const std::filesystem::path& dir);
 
 }  // namespace qvtest

@@ -40,6 +40,20 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
+std::string ReadFileText(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> FolderEntries(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),

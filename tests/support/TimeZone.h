@@ -1,5 +1,6 @@
 #pragma once
-// Sets TZ for one test and restores the previous zone afterwards.
+// Sets an environment variable (TZ among them) for one test and restores it
+// afterwards.
 
 #include <cstdlib>
 #include <ctime>
@@ -8,28 +9,37 @@
 
 namespace qvtest {
 
-class ScopedTimeZone {
+// Sets, or with a null value clears, one variable; the time zone is read again
+// after each change.
+class ScopedEnv {
 public:
-    explicit ScopedTimeZone(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
             previous_ = old;
         }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
+        Set(value);
     }
-    ~ScopedTimeZone() {
-        if (previous_) {
-            ::setenv("TZ", previous_->c_str(), 1);
+    ~ScopedEnv() { Set(previous_ ? previous_->c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    void Set(const char* value) {
+        if (value != nullptr) {
+            ::setenv(name_.c_str(), value, 1);
         } else {
-            ::unsetenv("TZ");
+            ::unsetenv(name_.c_str());
         }
         ::tzset();
     }
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
-private:
+    std::string name_;
     std::optional<std::string> previous_;
+};
+
+class ScopedTimeZone : public ScopedEnv {
+public:
+    explicit ScopedTimeZone(const char* zone) : ScopedEnv("TZ", zone) {}
 };
 
 // Central European time with its summer time rule, written out so that no
