@@ -112,6 +112,27 @@ TEST(File, ReadsAtPositionsAndStopsAtTheEnd) {
     EXPECT_EQ(f.ReadAt(-5, buf, 1), -1);
 }
 
+// Started with its standard input closed, the program gets descriptor 0 for the
+// first file it opens.
+TEST(File, ReadsThroughDescriptorZero) {
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("f");
+    ASSERT_TRUE(qvtest::WriteFileBytes(path, {1, 2, 3}));
+    const int saved = ::dup(0);
+    ASSERT_GE(saved, 0);
+    ::close(0);
+    qv::File f;
+    const bool opened = f.OpenRead(path, qv::File::Access::Random);
+    uint8_t buf[3] = {};
+    const int64_t got = opened ? f.ReadAt(0, buf, 3) : -2;
+    f.Close();
+    ::dup2(saved, 0);
+    ::close(saved);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(got, 3);
+    EXPECT_EQ(buf[2], 3);
+}
+
 TEST(File, AFileThatShrinksGivesShortReads) {
     qvtest::TempDir dir;
     std::string path = dir.Path("f");
