@@ -30,6 +30,7 @@
 
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
+#include "support/Ffmpeg.h"
 
 extern char** environ;
 
@@ -37,33 +38,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 900;
 
+using qvtest::Quote;
+
+// A command's output; status (optional) receives its exit code, -1 when it did not exit.
 std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return output;
-    }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, n);
-    }
-    const int s = ::pclose(pipe);
+    const qvtest::ShellResult r = qvtest::RunShell(command);
     if (status != nullptr) {
-        *status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+        *status = WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
     }
-    return output;
+    return r.output;
 }
 
 bool Found(const std::string& program) {
