@@ -1,19 +1,19 @@
 // The AVI writer, checked three ways on copies of fixture files and of files ffmpeg made:
 // our reader reads every frame and sample back; a RIFF walk written here (it shares
-// nothing with the writer) checks the layout byte by byte — alignment, JUNK, "idx1",
-// super and standard indexes, the frame and unit counts in the headers; and ffprobe /
-// ffmpeg demux and decode the result. A fault hook under the file class makes writes,
-// flushes and renames fail, to show that a failed copy never leaves a file behind, never
-// names a half-written one, and never touches the file it replaces or the source.
+// nothing with the writer) checks the layout byte by byte - alignment, JUNK, "idx1",
+// super and standard indexes, the counts in the headers; and ffprobe / ffmpeg demux and
+// decode the result. A fault hook under the file class makes writes, flushes and renames
+// fail, to show that a failed copy never leaves a file behind, never names a
+// half-written one, and never touches the file it replaces or the source.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,8 +36,6 @@ using enum qvtest::DvType;
 using enum qvtest::Generation;
 namespace fs = std::filesystem;
 
-constexpr uint32_t kNotKeyFrame = 0x80000000u;   // standard index dwSize bit 31
-constexpr uint32_t kAviifKeyFrame = 0x10;        // idx1 dwFlags
 constexpr uint32_t kSuperIndexBytes = 16416;     // "indx" chunk with its header
 constexpr uint32_t kStandardIndexBytes = 8224;   // "ix##" chunk with its header
 constexpr uint32_t kIndexSlots = 1024;           // entries of either index
@@ -51,106 +49,21 @@ uint64_t Le64At(const std::vector<uint8_t>& b, uint64_t at) {
     return uint64_t{Le32At(b, at)} | uint64_t{Le32At(b, at + 4)} << 32;
 }
 std::string CodeAt(const std::vector<uint8_t>& b, uint64_t at) {
-    std::string code(4, '?');
-    for (size_t i = 0; i < 4 && at + i < b.size(); ++i) {
-        code[i] = static_cast<char>(b[at + i]);
-    }
-    return code;
-}
-std::vector<uint8_t> Slice(const std::vector<uint8_t>& b, uint64_t at, uint64_t n) {
-    return at <= b.size() && n <= b.size() - at
-               ? std::vector<uint8_t>(b.begin() + static_cast<std::ptrdiff_t>(at),
-                                      b.begin() + static_cast<std::ptrdiff_t>(at + n))
-               : std::vector<uint8_t>{};
+    return at + 4 <= b.size() ? std::string(b.begin() + static_cast<std::ptrdiff_t>(at),
+                                            b.begin() + static_cast<std::ptrdiff_t>(at + 4))
+                              : "????";
 }
 
 // ---------------------------------------------------------------------------
-// A RIFF walk of our own: the whole file as a tree, every size checked against its
-// parent, so that a layout fault shows as a message rather than as a wrong reading.
+// A RIFF walk of our own and the layout every output must have.
 
 struct Chunk {
-    std::string id;
-    std::string type;     // list type of "RIFF" and "LIST"; empty for other chunks
-    uint64_t offset = 0;  // file position of the chunk id
-    uint32_t size = 0;    // the size field
-    std::vector<Chunk> children;
-
-    uint64_t Data() const { return offset + 8; }
-    uint64_t End() const { return offset + 8 + size; }
-    std::vector<const Chunk*> All(const std::string& id_, const std::string& type_ = "") const {
-        std::vector<const Chunk*> found;
-        for (const Chunk& c : children) {
-            if (c.id == id_ && (type_.empty() || c.type == type_)) {
-                found.push_back(&c);
-            }
-        }
-        return found;
-    }
-    const Chunk* Find(const std::string& id_, const std::string& type_ = "") const {
-        const auto all = All(id_, type_);
-        return all.empty() ? nullptr : all[0];
-    }
-};
-
-void ParseLevel(const std::vector<uint8_t>& b, uint64_t pos, uint64_t end, int depth,
-                std::vector<Chunk>& out, std::vector<std::string>& errors) {
-    while (pos < end) {
-        if (end - pos < 8) {
-            errors.push_back(std::to_string(end - pos) + " stray bytes at " + std::to_string(pos));
-            return;
-        }
-        Chunk c{CodeAt(b, pos), "", pos, Le32At(b, pos + 4), {}};
-        if (c.End() > end) {
-            errors.push_back("\"" + c.id + "\" at " + std::to_string(pos) + " (size " +
-                             std::to_string(c.size) + ") overruns its parent, which ends at " +
-                             std::to_string(end));
-            return;
-        }
-        if (c.id == "RIFF" || c.id == "LIST") {
-            if (c.size < 4) {
-                errors.push_back("list at " + std::to_string(pos) + " has size " +
-                                 std::to_string(c.size));
-                return;
-            }
-            c.type = CodeAt(b, pos + 8);
-            if (depth < 4) {
-                ParseLevel(b, pos + 12, c.End(), depth + 1, c.children, errors);
-            }
-        }
-        pos = c.End() + c.size % 2;  // an odd chunk is followed by a pad byte
-        if (pos > end) {
-            errors.push_back("pad byte of \"" + c.id + "\" at " + std::to_string(c.offset) +
-                             " lies outside its parent");
-        }
-        out.push_back(std::move(c));
-    }
-}
-
-void ForEachChunk(const std::vector<Chunk>& chunks, const std::function<void(const Chunk&)>& f) {
-    for (const Chunk& c : chunks) {
-        f(c);
-        ForEachChunk(c.children, f);
-    }
-}
-
-// ---------------------------------------------------------------------------
-// The layout every output must have.
-
-struct Expected {
-    bool openDml = false;
-    bool idx1 = false;
-    std::vector<std::string> chunkIds;   // per stream, as the source names them
-    std::vector<bool> audio;             // per stream
-    std::vector<uint32_t> bytesPerUnit;  // per stream; 0: a chunk is one unit
-    std::vector<int64_t> units;          // per stream, all segments together
-    uint32_t segmentLimit = qv::kSegmentLimit;
-};
-
-struct DataChunk {
-    int stream = 0;
-    int segment = 0;
-    uint64_t offset = 0;  // of its id
+    std::string id, type;  // type: of "RIFF" and "LIST"
+    uint64_t offset = 0;   // of the chunk id
     uint32_t size = 0;
+    int segment = 0;     // the top-level RIFF it lies in
+    std::string parent;  // list type of its parent; empty at the top
+    int stream = -1;     // data chunks in "movi": their stream
 };
 
 struct SuperEntry {
@@ -160,307 +73,227 @@ struct SuperEntry {
 };
 
 struct Layout {
-    std::vector<Chunk> top;
+    std::vector<Chunk> all;                       // every chunk in file order
     int segments = 0;
-    std::vector<DataChunk> chunks;                // data chunks in file order
+    std::vector<Chunk> chunks;                    // data chunks in file order
     std::vector<std::vector<SuperEntry>> supers;  // per stream, in super-index order
-
-    std::vector<DataChunk> Of(int stream) const {
-        std::vector<DataChunk> found;
+    std::vector<Chunk> Of(int stream) const {
+        std::vector<Chunk> found;
         std::copy_if(chunks.begin(), chunks.end(), std::back_inserter(found),
-                     [&](const DataChunk& c) { return c.stream == stream; });
+                     [&](const Chunk& c) { return c.stream == stream; });
         return found;
     }
 };
 
-// The expectation for a copy of source into the generation given.
-Expected ExpectFor(qv::AviReader& source, bool openDml, bool idx1,
-                   const std::vector<int64_t>& units, uint32_t segmentLimit) {
-    auto* riff = dynamic_cast<qv::RiffAviReader*>(&source);
-    Expected e{openDml, idx1, {}, {}, {}, units, segmentLimit};
-    for (int s = 0; s < source.StreamCount(); ++s) {
-        qv::AviStream* stream = source.Stream(s);
-        e.chunkIds.push_back(riff ? qv::FourCCText(riff->RiffStream(s)->ChunkId()) : "????");
-        e.audio.push_back(stream->IsAudio());
-        e.bytesPerUnit.push_back(stream->IsAudio() ? stream->UnitSize() : 0);
+// Every chunk, each size checked against its parent: a layout fault shows as a message.
+void Walk(const std::vector<uint8_t>& b, uint64_t pos, uint64_t end, const std::string& parent,
+          int segment, std::vector<Chunk>& out) {
+    for (int top = 0; pos + 8 <= end; ++top) {
+        Chunk c{CodeAt(b, pos), "", pos, Le32At(b, pos + 4), parent.empty() ? top : segment,
+                parent};
+        ASSERT_LE(pos + 8 + c.size, end) << c.id << " at " << pos << " overruns its parent";
+        const bool list = c.id == "RIFF" || c.id == "LIST";
+        c.type = list ? CodeAt(b, pos + 8) : "";
+        out.push_back(c);
+        if (list) {
+            Walk(b, pos + 12, pos + 8 + c.size, c.type, c.segment, out);
+        }
+        pos += 8 + c.size + c.size % 2;  // an odd chunk is followed by a pad byte
     }
-    return e;
+    EXPECT_EQ(pos, end) << "stray bytes, or a pad byte outside its parent, in " << parent;
 }
 
-void CheckJunk(const std::vector<uint8_t>& b, const Chunk& junk) {
-    // A JUNK fills up to the next 2048 boundary; one that would be shorter than its
-    // own header grows by 2048 instead, so in all 8..2055 bytes, never 2048.
-    const uint64_t total = 8 + uint64_t{junk.size};
-    EXPECT_LT(total, 2048u + 8u) << "JUNK at " << junk.offset;
-    EXPECT_NE(total, 2048u) << "JUNK at " << junk.offset;
-    for (uint32_t i = 0; i < junk.size; ++i) {
-        if (b[junk.Data() + i] != static_cast<uint8_t>(kFiller[i % (sizeof kFiller - 1)])) {
-            ADD_FAILURE() << "JUNK at " << junk.offset << ": byte " << i << " is not the filler";
-            break;
-        }
-    }
-}
-
-// Before each video chunk the writer compares the bytes of the current RIFF, b,
-// with m = limit - 16 x (collected "idx1" entries) - 16448 (room for the standard
-// indexes written when the segment ends), and starts a new segment when b > m.
-// So the last video chunk of a segment began at b <= m, and the segment's data
-// reach past m (the check that ended it saw b > m).
-void CheckSegmentEnds(const Expected& e, const Layout& L) {
-    constexpr int64_t kReserve = 16448;
-    const int64_t limit = e.segmentLimit;
-    for (size_t k = 0; k < L.top.size(); ++k) {
-        const auto riff = static_cast<int64_t>(L.top[k].offset);
-        int64_t entries = 0, lastVideoAt = -1, entriesBeforeLastVideo = 0, dataEnd = -1;
-        for (const DataChunk& c : L.chunks) {
-            if (c.segment != static_cast<int>(k)) {
-                continue;
-            }
-            if (c.stream == 0) {
-                lastVideoAt = static_cast<int64_t>(c.offset) - riff;
-                entriesBeforeLastVideo = entries;
-            }
-            entries += e.idx1 && k == 0 ? 1 : 0;
-            dataEnd = static_cast<int64_t>(c.offset + 8 + c.size + c.size % 2) - riff;
-        }
-        if (lastVideoAt >= 0) {
-            EXPECT_LE(lastVideoAt, limit - 16 * entriesBeforeLastVideo - kReserve)
-                << "segment " << k << " took a video chunk beyond its limit";
-        }
-        if (k + 1 < L.top.size()) {
-            EXPECT_GT(dataEnd, limit - 16 * entries - kReserve)
-                << "segment " << k << " ended before its limit";
-        }
-    }
-}
-
-// A header chunk as written: the source's, but for one 32-bit count at field (from the
-// chunk's data), which must be count.
-void ExpectSourceHeaderBut(const std::vector<uint8_t>& b, const Chunk& c,
-                           const std::vector<uint8_t>& source, uint64_t field, int64_t count,
-                           const std::string& what) {
-    std::vector<uint8_t> got = Slice(b, c.offset, 8 + uint64_t{c.size});
+// A header as written: the source's, but for the 32-bit count at field, which is count.
+void ExpectSourceHeaderBut(const std::vector<uint8_t>& b, const Chunk& c, qv::ByteSpan source,
+                           uint64_t field, int64_t count, const std::string& what) {
+    std::vector<uint8_t> got(b.begin() + static_cast<std::ptrdiff_t>(c.offset + 8),
+                             b.begin() + static_cast<std::ptrdiff_t>(c.offset + 8 + c.size));
     ASSERT_EQ(got.size(), source.size()) << c.id << " differs in size from the source's";
-    EXPECT_EQ(Le32At(got, 8 + field), count) << what;
-    PutLe32(got, 8 + field, Le32At(source, 8 + field));
-    EXPECT_TRUE(got == source) << c.id << " differs from the source's beyond " << what;
+    EXPECT_EQ(Le32At(got, field), count) << what;
+    PutLe32(got, field, GetLe32(std::vector<uint8_t>(source.begin(), source.end()), field));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), source.begin()))
+        << c.id << " differs from the source's beyond " << what;
 }
 
-template <typename Bytes>
-std::vector<uint8_t> ToVector(const Bytes& bytes) {
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
-// Checks every rule of the output layout against e and the source's headers, and
-// leaves what it found in L for further checks.
-void CheckLayoutInto(const std::vector<uint8_t>& b, const Expected& e, qv::AviReader& source,
-                     Layout& L) {
-    std::vector<std::string> errors;
-    ParseLevel(b, 0, b.size(), 0, L.top, errors);
-    for (const std::string& error : errors) {
-        ADD_FAILURE() << "RIFF walk: " << error;
-    }
-    const std::vector<Chunk>& top = L.top;
-    ASSERT_TRUE(!top.empty() && errors.empty()) << "no complete RIFF tree";
-    const size_t streams = e.chunkIds.size();
-    L.segments = static_cast<int>(top.size());
+// Checks every rule of the layout of b, a copy of source with the units given per
+// stream, and leaves what it found in L.
+void CheckLayout(const std::vector<uint8_t>& b, qv::AviReader& source, bool openDml, bool idx1,
+                 const std::vector<int64_t>& units, uint32_t segmentLimit, Layout& L) {
+    auto& riff = dynamic_cast<qv::RiffAviReader&>(source);
+    const size_t streams = static_cast<size_t>(source.StreamCount());
     L.supers.resize(streams);
-    std::map<uint64_t, size_t> chunkByData;   // data position -> index into L.chunks
-    std::map<uint64_t, int> standardIndexes;  // "ix##" chunk position -> its stream
-
-    for (size_t k = 0; k < top.size(); ++k) {
-        const Chunk& riff = top[k];
-        SCOPED_TRACE("segment " + std::to_string(k));
-        EXPECT_EQ(riff.id, "RIFF");
-        EXPECT_EQ(riff.type, k == 0 ? "AVI " : "AVIX");
-        const auto movis = riff.All("LIST", "movi");
-        ASSERT_EQ(movis.size(), 1u) << "movi lists in a segment";
-        const Chunk& movi = *movis[0];
-        EXPECT_EQ((movi.offset + 12) % 2048, 0u) << "movi data does not start on a 2048 boundary";
-        EXPECT_EQ(riff.All("idx1").size(), k == 0 && e.idx1 ? 1u : 0u) << "idx1 chunks";
-        if (const Chunk* idx1 = riff.Find("idx1")) {
-            EXPECT_GT(idx1->offset, movi.offset) << "idx1 before movi";
+    Walk(b, 0, b.size(), "", 0, L.all);
+    std::map<std::string, int> streamOf;
+    std::vector<std::string> ids;
+    std::vector<uint32_t> unitBytes;  // 0: a chunk is one unit
+    for (int s = 0; s < static_cast<int>(streams); ++s) {
+        ids.push_back(qv::FourCCText(riff.RiffStream(s)->ChunkId()));
+        streamOf[ids.back()] = s;
+        unitBytes.push_back(source.Stream(s)->IsAudio() ? source.Stream(s)->UnitSize() : 0);
+    }
+    std::map<uint64_t, size_t> chunkAt;     // data position -> index into L.chunks
+    std::map<uint64_t, int> standardIndex;  // "ix##" position -> its stream
+    std::vector<const Chunk*> tops, indx, strh, strf, movi, idx1s;
+    const Chunk *avih = nullptr, *dmlh = nullptr;
+    for (Chunk& c : L.all) {
+        if (c.parent.empty()) {
+            EXPECT_EQ(c.id + c.type, L.segments++ == 0 ? "RIFFAVI " : "RIFFAVIX");
+            tops.push_back(&c);
         }
-        bool first = true;
-        for (const Chunk& c : movi.children) {
-            const auto id = std::find(e.chunkIds.begin(), e.chunkIds.end(), c.id);
-            if (id != e.chunkIds.end()) {
-                const int s = static_cast<int>(id - e.chunkIds.begin());
-                EXPECT_TRUE(k == 0 || !first || s == 0)
-                    << "an AVIX segment must begin with a video chunk";
-                first = false;
-                chunkByData[c.Data()] = L.chunks.size();
-                L.chunks.push_back({s, static_cast<int>(k), c.offset, c.size});
-            } else if (c.id.size() == 4 && c.id.starts_with("ix") && c.id[2] >= '0' &&
-                       c.id[2] <= '9' && c.id[3] >= '0' && c.id[3] <= '9') {
-                standardIndexes[c.offset] = (c.id[2] - '0') * 10 + (c.id[3] - '0');
-            } else {
-                ADD_FAILURE() << "unexpected \"" << c.id << "\" in movi at " << c.offset;
+        if (c.id == "JUNK") {
+            // Up to the next 2048 boundary; one shorter than its header grows by 2048.
+            EXPECT_TRUE(c.size + 8 < 2048 + 8 && c.size + 8 != 2048) << "JUNK at " << c.offset;
+            for (uint32_t i = 0; i < c.size; ++i) {
+                ASSERT_EQ(b[c.offset + 8 + i], static_cast<uint8_t>(kFiller[i % (sizeof kFiller - 1)])) << c.offset;
             }
         }
-    }
-    CheckSegmentEnds(e, L);
-
-    ForEachChunk(top, [&](const Chunk& c) {
-        if (c.id == "JUNK") {
-            CheckJunk(b, c);
+        if (c.parent == "movi" && streamOf.count(c.id) != 0) {
+            c.stream = streamOf[c.id];
+            EXPECT_TRUE(c.segment == 0 || c.stream == 0 ||
+                        (!L.chunks.empty() && L.chunks.back().segment == c.segment))
+                << "a segment must begin with a video chunk";
+            chunkAt[c.offset + 8] = L.chunks.size();
+            L.chunks.push_back(c);
+        } else if (c.parent == "movi" && c.id.starts_with("ix") && std::isdigit(c.id[2] & 0xFF) &&
+                   std::isdigit(c.id[3] & 0xFF)) {
+            standardIndex[c.offset] = std::stoi(c.id.substr(2));
+        } else if (c.parent == "movi") {
+            ADD_FAILURE() << "unexpected \"" << c.id << "\" in movi at " << c.offset;
         }
-        if (c.id == "indx") {
-            EXPECT_EQ(c.offset % 2048, 0u) << "indx at " << c.offset << " is not aligned";
+        using Named = std::pair<std::string, std::vector<const Chunk*>*>;
+        for (const auto& [name, list] : {Named{"indx", &indx}, Named{"strh", &strh},
+                                         Named{"strf", &strf}, Named{"movi", &movi},
+                                         Named{"idx1", &idx1s}}) {
+            if (c.id == name || c.type == name) {
+                list->push_back(&c);
+            }
         }
-        if (!e.openDml) {
-            EXPECT_TRUE(c.id != "indx" && c.id != "dmlh" && c.type != "odml") << c.id;
-        }
-    });
-
-    // The header list: the source's headers with the counts of this file.
-    ASSERT_FALSE(top[0].children.empty());
-    const Chunk& hdrl = top[0].children[0];
-    ASSERT_EQ(hdrl.id + hdrl.type, "LISThdrl") << "the first RIFF must begin with hdrl";
-    auto* riffSource = dynamic_cast<qv::RiffAviReader*>(&source);
-    ASSERT_NE(riffSource, nullptr);
-    int64_t framesFirst = 0;
-    int64_t framesAll = 0;
-    for (const DataChunk& c : L.chunks) {
-        framesAll += c.stream == 0;
-        framesFirst += c.stream == 0 && c.segment == 0;
-    }
-    ASSERT_FALSE(hdrl.children.empty());
-    ASSERT_EQ(hdrl.children[0].id, "avih");
-    ExpectSourceHeaderBut(b, hdrl.children[0], ToVector(riffSource->MainHeader()), 16, framesFirst,
-                          "avih dwTotalFrames: frames of the first RIFF");
-    const auto strls = hdrl.All("LIST", "strl");
-    ASSERT_EQ(strls.size(), streams);
-    const Chunk* odml = hdrl.Find("LIST", "odml");
-    EXPECT_EQ(odml != nullptr, e.openDml) << "odml list";
-    if (odml != nullptr) {
-        const Chunk* dmlh = odml->Find("dmlh");
-        ASSERT_NE(dmlh, nullptr);
-        ASSERT_GE(dmlh->size, 4u);
-        EXPECT_EQ(Le32At(b, dmlh->Data()), framesAll) << "dmlh dwTotalFrames: all frames";
-        if (const auto want = riffSource->OpenDmlHeader(); !want.empty()) {
-            EXPECT_EQ(dmlh->size + 8u, want.size()) << "dmlh differs in size from the source's";
+        avih = c.id == "avih" ? &c : avih;
+        dmlh = c.id == "dmlh" ? &c : dmlh;
+        if (c.id == "indx" || c.type == "movi") {
+            EXPECT_EQ((c.offset + (c.id == "indx" ? 0 : 12)) % 2048, 0u) << c.id << " unaligned";
         }
     }
+    ASSERT_EQ(movi.size(), size_t(L.segments)) << "one movi list a segment";
+    EXPECT_EQ(idx1s.size(), idx1 ? 1u : 0u);
+    EXPECT_EQ(indx.size(), openDml ? streams : 0u);
+    EXPECT_EQ(dmlh != nullptr, openDml);
+    ASSERT_NE(avih, nullptr);
+    ASSERT_EQ(strh.size(), streams);
+    ASSERT_EQ(strf.size(), streams);
 
+    // The headers: the source's with the counts of this file.
+    std::vector<int64_t> frames(static_cast<size_t>(L.segments)), got(streams);
+    for (const Chunk& c : L.chunks) {
+        frames[static_cast<size_t>(c.segment)] += c.stream == 0;
+        const uint32_t unit = unitBytes[static_cast<size_t>(c.stream)];
+        got[static_cast<size_t>(c.stream)] += unit ? c.size / unit : 1;
+    }
+    EXPECT_EQ(got, units) << "units in the data chunks";
+    ExpectSourceHeaderBut(b, *avih, riff.MainHeader(), 16, frames[0], "avih dwTotalFrames");
+    if (dmlh != nullptr) {
+        EXPECT_EQ(Le32At(b, dmlh->offset + 8), static_cast<int64_t>(got[0])) << "dmlh dwTotalFrames";
+    }
     for (size_t s = 0; s < streams; ++s) {
-        SCOPED_TRACE("stream " + std::to_string(s));
-        const Chunk& strl = *strls[s];
         qv::AviStream& src = *source.Stream(static_cast<int>(s));
-        const Chunk* strh = strl.Find("strh");
-        ASSERT_NE(strh, nullptr);
-        ExpectSourceHeaderBut(b, *strh, ToVector(src.Header()), 32, e.units[s],
-                              "strh dwLength: the units written");
-        const Chunk* strf = strl.Find("strf");
-        ASSERT_NE(strf, nullptr);
-        EXPECT_TRUE(Slice(b, strf->Data(), strf->size) == ToVector(src.Format()))
-            << "strf data differ from the source's";
+        ExpectSourceHeaderBut(b, *strh[s], src.Header(), 32, units[s], "strh dwLength");
+        EXPECT_TRUE(std::equal(src.Format().begin(), src.Format().end(),
+                               b.begin() + static_cast<std::ptrdiff_t>(strf[s]->offset + 8)) &&
+                    strf[s]->size == src.Format().size())
+            << "strf of stream " << s;
+    }
 
-        std::vector<size_t> ofStream;  // this stream's chunks in file order
-        int64_t units = 0;
+    // Before each video chunk the writer compares the bytes of its RIFF with the limit
+    // less 16 a collected "idx1" entry and the room for the standard indexes (16448).
+    for (size_t k = 0; k < tops.size(); ++k) {
+        const auto riffAt = static_cast<int64_t>(tops[k]->offset);
+        int64_t entries = 0, lastVideo = -1, before = 0, end = 0;
+        for (const Chunk& c : L.chunks) {
+            if (c.segment == static_cast<int>(k)) {
+                if (c.stream == 0) {
+                    lastVideo = static_cast<int64_t>(c.offset) - riffAt;
+                    before = entries;
+                }
+                entries += idx1 && k == 0;
+                end = static_cast<int64_t>(c.offset + 8 + c.size + c.size % 2) - riffAt;
+            }
+        }
+        EXPECT_LE(lastVideo, segmentLimit - 16 * before - 16448)
+            << "segment " << k << " took a video chunk beyond its limit";
+        if (k + 1 < tops.size()) {
+            EXPECT_GT(end, segmentLimit - 16 * entries - 16448) << "segment " << k << " ended early";
+        }
+    }
+
+    // Super indexes, in stream order, and the standard indexes they point at.
+    for (size_t s = 0; s < indx.size() && s < streams; ++s) {
+        const uint64_t x = indx[s]->offset;
+        EXPECT_EQ(indx[s]->size + 8, kSuperIndexBytes);
+        EXPECT_EQ(Le32At(b, x + 8), 4u) << "wLongsPerEntry 4, of indexes";
+        EXPECT_EQ(CodeAt(b, x + 16), ids[s]) << "dwChunkId";
+        const uint32_t used = Le32At(b, x + 12);
+        ASSERT_LE(used, kIndexSlots);
+        std::vector<size_t> indexed, ofStream;
         for (size_t i = 0; i < L.chunks.size(); ++i) {
             if (L.chunks[i].stream == static_cast<int>(s)) {
                 ofStream.push_back(i);
-                units += e.bytesPerUnit[s] ? L.chunks[i].size / e.bytesPerUnit[s] : 1;
             }
         }
-        EXPECT_EQ(units, e.units[s]) << "units in the data chunks";
-
-        const Chunk* indx = strl.Find("indx");
-        EXPECT_EQ(indx != nullptr, e.openDml) << "indx chunk";
-        if (indx == nullptr) {
-            continue;
-        }
-        ASSERT_EQ(indx->size + 8u, kSuperIndexBytes);
-        const uint64_t x = indx->offset;
-        EXPECT_EQ(Le32At(b, x + 8), 4u)
-            << "wLongsPerEntry 4, bIndexSubType 0, bIndexType 0 (of indexes)";
-        const uint32_t used = Le32At(b, x + 12);  // nEntriesInUse
-        EXPECT_EQ(CodeAt(b, x + 16), e.chunkIds[s]) << "dwChunkId";
-        ASSERT_LE(used, kIndexSlots);
-        std::vector<size_t> indexed;  // chunks as the standard indexes list them
         for (uint32_t k = 0; k < kIndexSlots; ++k) {
-            const uint64_t at = x + 32 + 16 * uint64_t{k};
-            const uint64_t qwOffset = Le64At(b, at);
-            const uint32_t dwDuration = Le32At(b, at + 12);
+            const uint64_t at = x + 32 + 16 * uint64_t{k}, ix = Le64At(b, at);
+            const uint32_t duration = Le32At(b, at + 12);
             if (k >= used) {
-                EXPECT_TRUE(qwOffset == 0 && Le32At(b, at + 8) == 0 && dwDuration == 0)
-                    << "super index slot " << k << " beyond nEntriesInUse is not zero";
+                EXPECT_TRUE(ix == 0 && Le32At(b, at + 8) == 0 && duration == 0) << "slot " << k;
                 continue;
             }
-            EXPECT_EQ(Le32At(b, at + 8), kStandardIndexBytes) << "super index entry " << k;
-            auto ix = standardIndexes.find(qwOffset);
-            if (ix == standardIndexes.end() || ix->second != static_cast<int>(s)) {
-                ADD_FAILURE() << "super index entry " << k << " points at " << qwOffset
-                              << ", no standard index of this stream";
-                continue;
-            }
-            standardIndexes.erase(ix);  // each is listed once
-            // Standard index: "ix" and the stream number.
-            const std::string name{'i', 'x', static_cast<char>('0' + s / 10),
-                                   static_cast<char>('0' + s % 10)};
-            EXPECT_EQ(CodeAt(b, qwOffset), name);
-            EXPECT_EQ(Le32At(b, qwOffset + 4) + 8u, kStandardIndexBytes);
-            EXPECT_EQ(Le32At(b, qwOffset + 8), 0x01000002u)
-                << "wLongsPerEntry 2, bIndexSubType 0, bIndexType 1 (of chunks)";
-            const uint32_t entries = Le32At(b, qwOffset + 12);  // nEntriesInUse
-            EXPECT_EQ(CodeAt(b, qwOffset + 16), e.chunkIds[s]) << "dwChunkId";
-            const uint64_t base = Le64At(b, qwOffset + 20);  // qwBaseOffset
-            EXPECT_GE(entries, 1u) << "an empty standard index";
-            EXPECT_LE(entries, kIndexSlots);
-            uint64_t duration = 0;
-            for (uint32_t j = 0; j < std::min(entries, kIndexSlots); ++j) {
-                const uint32_t dwOffset = Le32At(b, qwOffset + 32 + 8 * uint64_t{j});
-                const uint32_t size = Le32At(b, qwOffset + 36 + 8 * uint64_t{j});
-                EXPECT_EQ((size & kNotKeyFrame) != 0, s != 0)
-                    << "bit 31 of dwSize of entry " << j << " of standard index " << k;
-                auto c = chunkByData.find(base + dwOffset);
-                if (c == chunkByData.end() || L.chunks[c->second].stream != static_cast<int>(s)) {
-                    ADD_FAILURE() << "entry " << j << " of standard index " << k
-                                  << " points at no chunk of this stream";
-                    continue;
-                }
-                const DataChunk& dc = L.chunks[c->second];
-                EXPECT_EQ(size & ~kNotKeyFrame, dc.size);
+            EXPECT_EQ(Le32At(b, at + 8), kStandardIndexBytes);
+            ASSERT_TRUE(standardIndex.count(ix) && standardIndex[ix] == static_cast<int>(s))
+                << "super index entry " << k << " points at no standard index of stream " << s;
+            standardIndex.erase(ix);
+            EXPECT_EQ(Le32At(b, ix + 4) + 8u, kStandardIndexBytes);
+            EXPECT_EQ(Le32At(b, ix + 8), 0x01000002u) << "wLongsPerEntry 2, of chunks";
+            EXPECT_EQ(CodeAt(b, ix + 16), CodeAt(b, x + 16)) << "dwChunkId";
+            const uint32_t entries = Le32At(b, ix + 12);
+            ASSERT_TRUE(entries >= 1 && entries <= kIndexSlots);
+            uint64_t sum = 0;
+            for (uint32_t j = 0; j < entries; ++j) {
+                const uint32_t size = Le32At(b, ix + 36 + 8 * uint64_t{j});
+                EXPECT_EQ((size >> 31) != 0, s != 0) << "key frame bit of entry " << j;
+                auto c = chunkAt.find(Le64At(b, ix + 20) + Le32At(b, ix + 32 + 8 * uint64_t{j}));
+                ASSERT_TRUE(c != chunkAt.end() && L.chunks[c->second].stream == static_cast<int>(s))
+                    << "entry " << j << " of standard index " << k << " points at no chunk";
+                EXPECT_EQ(size & 0x7FFFFFFFu, L.chunks[c->second].size);
                 indexed.push_back(c->second);
-                duration += e.bytesPerUnit[s] ? dc.size / e.bytesPerUnit[s] : 1;
+                sum += unitBytes[s] ? L.chunks[c->second].size / unitBytes[s] : 1;
             }
-            EXPECT_EQ(dwDuration, duration) << "dwDuration of super index entry " << k;
-            L.supers[s].push_back({entries, dwDuration});
+            EXPECT_EQ(duration, sum) << "dwDuration of super index entry " << k;
+            L.supers[s].push_back({entries, duration});
         }
-        EXPECT_EQ(indexed, ofStream) << "the standard indexes must list every chunk once, in order";
+        EXPECT_EQ(indexed, ofStream) << "the standard indexes list every chunk once, in order";
     }
-    for (const auto& [position, stream] : standardIndexes) {
-        ADD_FAILURE() << "standard index of stream " << stream << " at " << position
-                      << " is not in its super index";
-    }
+    EXPECT_TRUE(standardIndex.empty()) << "a standard index no super index lists";
 
     // "idx1": the first RIFF's chunks, offsets from the movi list type.
-    if (const Chunk* idx1 = top[0].Find("idx1")) {
-        const Chunk& movi = *top[0].Find("LIST", "movi");
-        std::vector<DataChunk> first;
+    if (!idx1s.empty()) {
+        std::vector<Chunk> first;
         std::copy_if(L.chunks.begin(), L.chunks.end(), std::back_inserter(first),
-                     [](const DataChunk& c) { return c.segment == 0; });
-        ASSERT_EQ(idx1->size, 16 * first.size())
-            << "idx1 must list exactly the first RIFF's chunks";
+                     [](const Chunk& c) { return c.segment == 0; });
+        ASSERT_EQ(idx1s[0]->size, 16 * first.size()) << "idx1 lists the first RIFF's chunks";
+        EXPECT_GT(idx1s[0]->offset, movi[0]->offset);
         for (size_t i = 0; i < first.size(); ++i) {
-            const uint64_t at = idx1->Data() + 16 * i;
-            const auto stream = static_cast<size_t>(first[i].stream);
-            EXPECT_EQ(CodeAt(b, at), e.chunkIds[stream]) << "idx1 entry " << i;
-            EXPECT_EQ(Le32At(b, at + 4), e.audio[stream] ? 0u : kAviifKeyFrame) << "dwFlags " << i;
-            EXPECT_EQ(Le32At(b, at + 8), first[i].offset - (movi.offset + 8))
-                << "idx1 dwChunkOffset " << i;
-            EXPECT_EQ(Le32At(b, at + 12), first[i].size) << "idx1 dwChunkLength " << i;
+            const uint64_t at = idx1s[0]->offset + 8 + 16 * i;
+            EXPECT_EQ(CodeAt(b, at), first[i].id) << "idx1 entry " << i;
+            EXPECT_EQ(Le32At(b, at + 4), first[i].stream == 0 ? 0x10u : 0u) << "dwFlags " << i;
+            EXPECT_EQ(Le32At(b, at + 8), first[i].offset - movi[0]->offset - 8) << "offset " << i;
+            EXPECT_EQ(Le32At(b, at + 12), first[i].size) << "dwChunkLength " << i;
         }
     }
 }
 
-// The layout of the file at path, a copy of source with the units given per stream.
 Layout CheckCopy(const std::string& path, qv::AviReader& source, bool openDml, bool idx1,
                  const std::vector<int64_t>& units, uint32_t segmentLimit = qv::kSegmentLimit) {
     Layout L;
-    CheckLayoutInto(ReadFileBytes(path), ExpectFor(source, openDml, idx1, units, segmentLimit),
-                    source, L);
+    CheckLayout(ReadFileBytes(path), source, openDml, idx1, units, segmentLimit, L);
     return L;
 }
 
@@ -803,12 +636,13 @@ TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048) {
             const Layout layout =
                 CheckCopy(out, *source, generation != Avi1, generation == Avi1, {1});
             int64_t junk = -1;
-            ForEachChunk(layout.top, [&](const Chunk& c) {
-                if (c.id == "JUNK" && c.End() + 8 <= bytes.size() &&
-                    (CodeAt(bytes, c.End()) == before || CodeAt(bytes, c.End() + 8) == before)) {
+            for (const Chunk& c : layout.all) {
+                const uint64_t end = c.offset + 8 + c.size;
+                if (c.id == "JUNK" &&
+                    (CodeAt(bytes, end) == before || CodeAt(bytes, end + 8) == before)) {
                     junk = 8 + int64_t{c.size};
                 }
-            });
+            }
             return junk;
         };
         const int64_t plain = junkBefore(0);
@@ -858,7 +692,7 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
         int64_t videoChunks = 0;
         int64_t samples = 0;
         for (size_t i = 0; i + 1 < layout.chunks.size(); ++i) {
-            const DataChunk& c = layout.chunks[i];
+            const Chunk& c = layout.chunks[i];
             videoChunks += c.stream == 0;
             samples += c.stream == 1 ? c.size / 4 : 0;
             if (layout.chunks[i + 1].segment != c.segment && videoChunks < 30) {
@@ -866,7 +700,7 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
                     << "audio left over at the end of segment " << c.segment;
             }
         }
-        const std::vector<DataChunk> audio = layout.Of(1);
+        const std::vector<Chunk> audio = layout.Of(1);
         ASSERT_FALSE(audio.empty());
         for (size_t i = 0; i < audio.size(); ++i) {
             EXPECT_LE(audio[i].size, kLargest) << "audio chunk " << i;
@@ -915,7 +749,7 @@ TEST_F(AviWriterTest, AudioBeyondTheLargestChunkWaitsForMore) {
 
     ASSERT_TRUE(writer->Finish(0));
     const Layout layout = CheckCopy(out_, *source, false, true, {1, (kC + 1000) / 4});
-    const std::vector<DataChunk> chunks = layout.Of(1);
+    const std::vector<Chunk> chunks = layout.Of(1);
     ASSERT_EQ(chunks.size(), 2u);
     EXPECT_EQ(chunks[0].size, uint32_t{kC});
     EXPECT_EQ(chunks[1].size, 1000u);
@@ -979,7 +813,7 @@ TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
         ASSERT_TRUE(Copy(*source, out, 0, 4));
         const Layout layout = CheckCopy(out, *source, odml, true, {4});
         ASSERT_EQ(layout.chunks.size(), 4u);
-        for (const DataChunk& c : layout.chunks) {
+        for (const Chunk& c : layout.chunks) {
             EXPECT_EQ(c.offset % 2, 0u) << "chunk at " << c.offset;
         }
         EXPECT_EQ(layout.chunks[0].size, 1001u);
@@ -1214,13 +1048,6 @@ const ShortHeader kShortHeaders[] = {
 
 INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterShortHeaders, ::testing::ValuesIn(kShortHeaders),
                          [](const auto& p) { return std::string(p.param.name); });
-
-TEST_F(AviWriterTest, CreateWriterFailsWhenTheFileCannotBeCreated) {
-    auto source = Source(Options(Type1, Avi1), 1, 1000);
-    ASSERT_NE(source, nullptr);
-    EXPECT_EQ(source->CreateWriter(dir_.Path("missing-folder/scene.avi")), nullptr);
-    EXPECT_FALSE(fs::exists(dir_.Path("missing-folder")));
-}
 
 // ---------------------------------------------------------------------------
 // Data safety: a write, flush or rename that fails anywhere makes the copy fail,

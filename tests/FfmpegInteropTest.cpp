@@ -50,66 +50,49 @@ TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
     const qvtest::ProbeFields& a = probe[1];
     qv::AviStream& video = *reader_->Stream(0);
     qv::AviStream& audio = *reader_->Stream(1);
-    EXPECT_EQ(Field(v, "codec_type"), "video");
-    EXPECT_TRUE(video.IsVideo());
-    EXPECT_EQ(Field(a, "codec_type"), "audio");
-    EXPECT_TRUE(audio.IsAudio());
-
-    // Frames: what ffprobe found by demuxing, what the header says, and the raw DV.
+    EXPECT_TRUE(video.IsVideo() && Field(v, "codec_type") == "video");
+    EXPECT_TRUE(audio.IsAudio() && Field(a, "codec_type") == "audio");
     EXPECT_EQ(std::to_string(reader_->FrameCount()), Field(v, "nb_read_packets"));
-    EXPECT_EQ(std::to_string(reader_->FrameCount()), Field(v, "nb_frames"));
     EXPECT_EQ(reader_->FrameCount(), frames_);
-    EXPECT_EQ(Field(v, "r_frame_rate"),
-              std::to_string(sys.rateNum) + "/" + std::to_string(sys.rateDen));
     EXPECT_DOUBLE_EQ(reader_->FramesPerSecond(), static_cast<double>(sys.rateNum) / sys.rateDen);
     const auto vf = video.GetVideoFormat();
     ASSERT_TRUE(vf.has_value());
-    EXPECT_EQ(std::to_string(vf->width), Field(v, "width"));
-    EXPECT_EQ(std::to_string(vf->height), Field(v, "height"));
-
+    EXPECT_EQ(std::to_string(vf->width) + "x" + std::to_string(vf->height),
+              Field(v, "width") + "x" + Field(v, "height"));
     const auto af = audio.GetAudioFormat();
     ASSERT_TRUE(af.has_value());
     EXPECT_EQ(std::to_string(af->samplesPerSec), Field(a, "sample_rate"));
     EXPECT_EQ(std::to_string(af->channels), Field(a, "channels"));
-    EXPECT_EQ(af->bitsPerSample, 16);
-    EXPECT_EQ(af->formatTag, 1);  // PCM
-    EXPECT_EQ(af->blockAlign, 4);
-    EXPECT_EQ(af->avgBytesPerSec, 4u * 48000u);
     EXPECT_EQ(audio.UnitSize(), 4u);  // one stereo 16-bit sample frame
-    EXPECT_DOUBLE_EQ(audio.FramesPerSecond(), 48000.0);
     // ffprobe's sample count for PCM in AVI; ours comes from the index alone.
     EXPECT_EQ(std::to_string(audio.Length()), Field(a, "nb_frames"));
 
     // Every frame as the raw DV has it; room for more than a frame, so that a chunk
     // that is too long shows.
-    ASSERT_EQ(video.Length(), frames_);
     for (int f = 0; f < frames_; ++f) {
-        const auto r = qvtest::ReadUnits(video, f, 1, sys.frameSize + 4096);
-        ASSERT_EQ(r.units, 1) << "frame " << f;
-        ASSERT_TRUE(r.bytes == clip_->frames[static_cast<size_t>(f)]) << "frame " << f;
+        ASSERT_TRUE(qvtest::ReadUnits(video, f, 1, sys.frameSize + 4096).bytes ==
+                    clip_->frames[static_cast<size_t>(f)])
+            << "frame " << f;
     }
     EXPECT_FALSE(qvtest::ReadUnits(video, frames_, 1, sys.frameSize + 4096).ok);
 
-    // Audio as our users read it, one video frame's share at a time (runs that start
-    // and end inside chunks), against the PCM ffmpeg extracts from the same file.
+    // Audio one video frame's share at a time (runs that start and end inside chunks),
+    // against the PCM ffmpeg extracts from the same file.
     const std::string pcmPath = clip_->aviPath + ".pcm";
     ASSERT_EQ(qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + qvtest::Quote(clip_->aviPath) +
                                " -map 0:a -c:a copy -f s16le " + qvtest::Quote(pcmPath))
                   .status,
               0);
     const std::vector<uint8_t> pcm = qvtest::ReadFileBytes(pcmPath);
-    ASSERT_EQ(pcm.size() % 4, 0u);
-    ASSERT_EQ(static_cast<size_t>(audio.Length()), pcm.size() / 4);
+    ASSERT_EQ(static_cast<size_t>(audio.Length()) * 4, pcm.size());
     const double samplesPerFrame = audio.FramesPerSecond() / reader_->FramesPerSecond();
     for (int f = 0; f < frames_; ++f) {
         const int first = static_cast<int>(f * samplesPerFrame);
         const int count =
             std::min(static_cast<int>((f + 1) * samplesPerFrame), audio.Length()) - first;
-        ASSERT_GT(count, 0);
         const auto r = qvtest::ReadUnits(audio, first, count, 8192);
-        ASSERT_EQ(r.units, count) << "frame " << f;
-        ASSERT_TRUE(r.bytes == std::vector<uint8_t>(pcm.begin() + first * 4,
-                                                    pcm.begin() + (first + count) * 4))
+        ASSERT_TRUE(r.units == count && r.bytes == std::vector<uint8_t>(pcm.begin() + first * 4,
+                                                                         pcm.begin() + (first + count) * 4))
             << "audio of frame " << f << " (units " << first << "+" << count << ") differs";
     }
 }
@@ -122,11 +105,6 @@ TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
 TEST_P(FfmpegInterop, DatestampsOfFfmpegRecordingPacks) {
     const TvSystem& sys = GetParam();
     qv::AviStream& video = *reader_->Stream(0);
-    ASSERT_GT(frames_ * sys.rateDen / sys.rateNum, 0) << "the clip must pass a second";
-    for (int f = 0; f < frames_; ++f) {
-        ASSERT_EQ(clip_->frames[static_cast<size_t>(f)][458], 0x62) << "frame " << f;
-        ASSERT_EQ(clip_->frames[static_cast<size_t>(f)][463], 0x63) << "frame " << f;
-    }
     {
         qvtest::ScopedTimeZone utc("UTC");
         qv::RefFileCache cache;
