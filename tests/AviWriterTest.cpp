@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -103,14 +102,15 @@ void Walk(const std::vector<uint8_t>& b, uint64_t pos, uint64_t end, const std::
     EXPECT_EQ(pos, end) << "stray bytes, or a pad byte outside its parent, in " << parent;
 }
 
-// A header as written: the source's, but for the 32-bit count at field, which is count.
+// A header chunk as written: the source's, but for the 32-bit count at field (from the
+// chunk's data), which is count.
 void ExpectSourceHeaderBut(const std::vector<uint8_t>& b, const Chunk& c, qv::ByteSpan source,
                            uint64_t field, int64_t count, const std::string& what) {
-    std::vector<uint8_t> got(b.begin() + static_cast<std::ptrdiff_t>(c.offset + 8),
+    std::vector<uint8_t> got(b.begin() + static_cast<std::ptrdiff_t>(c.offset),
                              b.begin() + static_cast<std::ptrdiff_t>(c.offset + 8 + c.size));
     ASSERT_EQ(got.size(), source.size()) << c.id << " differs in size from the source's";
-    EXPECT_EQ(Le32At(got, field), count) << what;
-    PutLe32(got, field, GetLe32(std::vector<uint8_t>(source.begin(), source.end()), field));
+    EXPECT_EQ(Le32At(got, 8 + field), count) << what;
+    PutLe32(got, 8 + field, GetLe32(std::vector<uint8_t>(source.begin(), source.end()), 8 + field));
     EXPECT_TRUE(std::equal(got.begin(), got.end(), source.begin()))
         << c.id << " differs from the source's beyond " << what;
 }
@@ -449,10 +449,6 @@ struct GenerationCase {
     const char* kind;  // of the output
 };
 
-void PrintTo(const GenerationCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class AviWriterGenerations : public AviWriterTest,
                              public ::testing::WithParamInterface<GenerationCase> {};
 
@@ -483,15 +479,9 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     qv::WriterOptions options;
     options.segmentLimit = c.segments ? kSmallSegments : qv::kSegmentLimit;
     options.forceOpenDml = c.forceOpenDml;
-    const int64_t before = static_cast<int64_t>(std::time(nullptr));
     ASSERT_TRUE(Copy(*source, out_, kFirst, kCount, options));
     EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out_)));
     EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
-    // Finished without a time, the file keeps the one the system gave it.
-    int64_t mtime = 0;
-    ASSERT_TRUE(qv::GetModificationTime(out_, &mtime));
-    EXPECT_GE(mtime, before - 2);
-    EXPECT_LE(mtime, static_cast<int64_t>(std::time(nullptr)) + 2);
 
     CheckReadsBack(*source, out_, kFirst, kCount, c.kind);
     auto* riffSource = dynamic_cast<qv::RiffAviReader*>(source.get());
@@ -984,10 +974,6 @@ struct ShortHeader {
     bool usable;     // whether the writer can still complete its fields
 };
 
-void PrintTo(const ShortHeader& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class AviWriterShortHeaders : public AviWriterTest,
                               public ::testing::WithParamInterface<ShortHeader> {};
 
@@ -1062,10 +1048,6 @@ struct FaultCase {
     bool failFlush = false;   // no write fails: the flush
     bool failRename = false;  // or the rename
 };
-
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class AviWriterFaults : public AviWriterTest, public ::testing::WithParamInterface<FaultCase> {
   protected:
