@@ -547,6 +547,7 @@ TEST_F(ClipCopierTest, AFullDiskFailsTheCopyAndLeavesNothing) {
     std::string source = MakeSource(FixtureOptions{}, 30);
     const auto before = ReadFileBytes(source);
     const std::vector<uint8_t> old = {4, 5, 6};
+    copier_.yesForAll = true;  // the old file is replaced without asking
     for (int failAt = 0; failAt < 80; failAt += 3) {
         ASSERT_TRUE(WriteFileBytes(dir_.Path("out.avi"), old));
         ASSERT_TRUE(qv::SetModificationTime(dir_.Path("out.avi"), kTime));
