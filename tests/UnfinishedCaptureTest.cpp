@@ -45,33 +45,14 @@ const Shape kShapes[] = {
     {"type-1 AVI 1.0, index first", Type1, Avi1, 0, true, 37},
 };
 
-FixtureOptions OptionsOf(const Shape& shape) {
+// Small files: 80 sample frames of audio a frame.
+FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment) {
     FixtureOptions o;
-    o.type = shape.type;
-    o.generation = shape.generation;
-    o.framesPerSegment = shape.framesPerSegment;
-    o.audioRate = 2000;  // 80 sample frames a frame
-    o.relativeIdx1 = !shape.indexFirst;
+    o.type = type;
+    o.generation = generation;
+    o.framesPerSegment = framesPerSegment;
+    o.audioRate = 2000;
     return o;
-}
-
-// The file of a shape; with indexFirst, room for the index before "movi", then the
-// index moved there.
-std::vector<uint8_t> BytesOf(const Shape& shape, const std::vector<FixtureFrame>& frames) {
-    FixtureOptions o = OptionsOf(shape);
-    auto bytes = BuildFixtureAvi(o, frames);
-    if (!shape.indexFirst) {
-        return bytes;
-    }
-    const uint32_t idx1Size = GetLe32(bytes, FindFourCC(bytes, "idx1") + 4);
-    o.junkBytes = static_cast<int>(idx1Size);
-    bytes = BuildFixtureAvi(o, frames);
-    const size_t junk = FindFourCC(bytes, "JUNK");
-    const size_t idx1 = FindFourCC(bytes, "idx1");
-    std::copy(bytes.begin() + static_cast<ptrdiff_t>(idx1),
-              bytes.begin() + static_cast<ptrdiff_t>(idx1 + 8 + idx1Size),
-              bytes.begin() + static_cast<ptrdiff_t>(junk));
-    return bytes;
 }
 
 // Where each chunk lies, from the complete file's own index.
@@ -83,13 +64,9 @@ struct Layout {
 Layout LayoutOf(const std::string& path) {
     qv::RiffAviReader reader;
     EXPECT_TRUE(reader.Open(path));
-    Layout l;
-    l.video = reader.RiffStream(0)->Entries();
-    if (reader.StreamCount() > 1) {
-        l.audio = reader.RiffStream(1)->Entries();
-    }
     EXPECT_FALSE(reader.IndexRebuilt());
-    return l;
+    return {reader.RiffStream(0)->Entries(),
+            reader.StreamCount() > 1 ? reader.RiffStream(1)->Entries() : std::vector<qv::IndexEntry>{}};
 }
 
 // The chunks that lie wholly in the first cut bytes.
@@ -112,16 +89,13 @@ constexpr bool kAddressLimitWorks = true;
 bool OpensWithinMemory(const std::string& path, uint64_t limitBytes, int frames) {
     const pid_t child = ::fork();
     if (child == 0) {
-        rlimit limit{};
-        ::getrlimit(RLIMIT_AS, &limit);
-        // What the process maps already, from /proc/self/statm (pages).
-        uint64_t pages = 0;
+        uint64_t pages = 0;  // what the process maps already
         if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(f, "%lu", &pages) != 1) {
-                pages = 0;
-            }
+            pages = std::fscanf(f, "%lu", &pages) == 1 ? pages : 0;
             std::fclose(f);
         }
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
         limit.rlim_cur = pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)) + limitBytes;
         ::setrlimit(RLIMIT_AS, &limit);
         try {
@@ -136,34 +110,32 @@ bool OpensWithinMemory(const std::string& path, uint64_t limitBytes, int frames)
            WEXITSTATUS(status) == 0;
 }
 
+// Checks that a reader of the first cut bytes of a file with the given layout holds
+// exactly the whole chunks there.
+void ExpectWholeChunksOf(qv::AviReader* reader, const std::vector<FixtureFrame>& frames,
+                         const Layout& layout, uint64_t cut) {
+    ASSERT_NE(reader, nullptr);
+    const size_t videoChunks = WholeChunks(layout.video, cut);
+    ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
+    for (size_t f = 0; f < videoChunks; ++f) {
+        EXPECT_EQ(ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
+                  frames[f].video)
+            << "frame " << f;
+    }
+    if (!layout.audio.empty()) {
+        std::vector<FixtureFrame> whole(frames.begin(),
+                                        frames.begin() + static_cast<ptrdiff_t>(
+                                                             WholeChunks(layout.audio, cut)));
+        qv::AviStream& stream = *reader->Stream(1);
+        EXPECT_EQ(ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, WrittenOf(whole).audio);
+    }
+    if (videoChunks < layout.video.size()) {
+        EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
+    }
+}
+
 class UnfinishedCaptureTest : public ::testing::Test {
   protected:
-    // Checks that a reader of the first cut bytes of a file with the given layout holds
-    // exactly the whole chunks there.
-    void ExpectWholeChunksOf(qv::AviReader* reader, const std::vector<FixtureFrame>& frames,
-                             const Layout& layout, uint64_t cut) {
-        ASSERT_NE(reader, nullptr);
-        const size_t videoChunks = WholeChunks(layout.video, cut);
-        ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
-        for (size_t f = 0; f < videoChunks; ++f) {
-            EXPECT_EQ(ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
-                      frames[f].video)
-                << "frame " << f;
-        }
-        if (!layout.audio.empty()) {
-            std::vector<uint8_t> audio;
-            for (size_t c = 0; c < WholeChunks(layout.audio, cut); ++c) {
-                audio.insert(audio.end(), frames[c].audio.begin(), frames[c].audio.end());
-            }
-            qv::AviStream& stream = *reader->Stream(1);
-            EXPECT_EQ(stream.Length() * 4u, audio.size());
-            EXPECT_EQ(ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, audio);
-        }
-        if (videoChunks < layout.video.size()) {
-            EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
-        }
-    }
-
     TempDir dir_;
 };
 
@@ -171,13 +143,27 @@ class UnfinishedCaptureTest : public ::testing::Test {
 // sides of every chunk's end: inside chunk headers, inside chunk data, between segments,
 // inside the indexes. Whatever is read is what was written there; from the first frame
 // on, every whole chunk is read. An index before the data survives the cut: its entries
-// for chunks that are gone are dropped.
+// for chunks that are gone are dropped, and an empty last frame stays while its header
+// is in the file.
 TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(shape.name);
-        const auto frames = MakePatternFrames(OptionsOf(shape), kFrames, 301);
+        FixtureOptions o = OptionsOf(shape.type, shape.generation, shape.framesPerSegment);
+        auto frames = MakePatternFrames(o, kFrames, 301);
+        auto bytes = BuildFixtureAvi(o, frames);
+        if (shape.indexFirst) {
+            // Room for the index before "movi", then the index with absolute offsets there.
+            frames.back().video.clear();
+            o.relativeIdx1 = false;
+            o.junkBytes = static_cast<int>(GetLe32(bytes, FindFourCC(bytes, "idx1") + 4));
+            bytes = BuildFixtureAvi(o, frames);
+            const size_t idx1 = FindFourCC(bytes, "idx1");
+            std::copy_n(bytes.begin() + static_cast<ptrdiff_t>(idx1), o.junkBytes + 8,
+                        bytes.begin() + static_cast<ptrdiff_t>(FindFourCC(bytes, "JUNK")));
+            // The index at the end was never written there: its place is JUNK.
+            std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(FindFourCC(bytes, "idx1", 0, 1)));
+        }
         const Written written = WrittenOf(frames);
-        const auto bytes = BytesOf(shape, frames);
         const std::string whole = dir_.Path("whole.avi");
         ASSERT_TRUE(WriteFileBytes(whole, bytes));
         const Layout layout = LayoutOf(whole);
@@ -195,12 +181,11 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
                 cuts.push_back(e.position + e.size - 1);
             }
         }
-        const std::string cutFile = dir_.Path("cut.avi");
         for (size_t cut : cuts) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(WriteFileBytes(
-                cutFile, {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            auto reader = qv::OpenAviFile(cutFile);
+            ASSERT_TRUE(WriteFileBytes(dir_.Path("cut.avi"),
+                                       {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
+            auto reader = qv::OpenAviFile(dir_.Path("cut.avi"));
             ASSERT_NE(reader, nullptr);
             if (cut >= firstFrame) {
                 ExpectWholeChunksOf(reader.get(), frames, layout, cut);
@@ -217,30 +202,21 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
 // fewer segments than the file holds.
 TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
     for (DvType type : {Type1, Type2}) {
-        SCOPED_TRACE(type == Type1 ? "type 1" : "type 2");
-        FixtureOptions o;
-        o.type = type;
-        o.generation = OpenDml;
-        o.framesPerSegment = 3;
-        o.audioRate = 2000;
+        const auto o = OptionsOf(type, OpenDml, 3);
         const auto frames = MakePatternFrames(o, kFrames, 301);
         const auto good = BuildFixtureAvi(o, frames);
         const std::string path = dir_.Path("tape.avi");
         ASSERT_TRUE(WriteFileBytes(path, good));
         const Layout layout = LayoutOf(path);
-
         for (bool shortList : {true, false}) {
+            SCOPED_TRACE(std::string(type == Type1 ? "type 1" : "type 2") +
+                         (shortList ? ", 2 of 3 segments listed" : ", no last standard index"));
             auto bytes = good;
-            const int streams = type == Type1 ? 1 : 2;
-            for (int s = 0; s < streams; ++s) {
-                const size_t indx = FindFourCC(bytes, "indx", 0, s);
+            for (int s = 0; s < (type == Type1 ? 1 : 2); ++s) {
                 if (shortList) {
-                    PutLe32(bytes, indx + 12, 2);  // nEntriesInUse: 2 of 3 segments
-                } else {
-                    // The last segment's standard index was never written: its place is JUNK.
-                    const std::string ix = s == 0 ? "ix00" : "ix01";
-                    const size_t last = FindFourCC(bytes, ix, 0, 2);
-                    ASSERT_NE(last, kNotFound);
+                    PutLe32(bytes, FindFourCC(bytes, "indx", 0, s) + 12, 2);  // nEntriesInUse
+                } else {  // its place is JUNK
+                    const size_t last = FindFourCC(bytes, s == 0 ? "ix00" : "ix01", 0, 2);
                     std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
                 }
             }
@@ -258,25 +234,20 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
 // index is read once, nothing is multiplied, and the frames not reached through a
 // usable index come from the data.
 TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
-    FixtureOptions o;
-    o.type = Type1;
-    o.generation = OpenDml;
-    o.framesPerSegment = 1;
     // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
     constexpr int kSegments = 12000;
+    const auto o = OptionsOf(Type1, OpenDml, 1);
     const auto frames = MakePatternFrames(o, kSegments, 40);
     const auto good = BuildFixtureAvi(o, frames);
     const size_t indx = FindFourCC(good, "indx");
     const size_t ix00 = FindFourCC(good, "ix00");
-    const uint32_t indxSize = GetLe32(good, indx + 4) + 8;
-    const uint32_t ixSize = GetLe32(good, ix00 + 4) + 8;
     const std::string path = dir_.Path("tape.avi");
     for (bool self : {true, false}) {
         SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
         auto bytes = good;
-        for (int k = 0; k < kSegments; ++k) {
-            PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);        // qwOffset
-            PutLe32(bytes, indx + 40 + 16 * k, self ? indxSize : ixSize);  // dwSize
+        for (size_t k = 0; k < kSegments; ++k) {
+            PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);  // qwOffset
+            PutLe32(bytes, indx + 40 + 16 * k, GetLe32(good, (self ? indx : ix00) + 4) + 8);
         }
         ASSERT_TRUE(WriteFileBytes(path, bytes));
         if (kAddressLimitWorks) {
@@ -301,7 +272,7 @@ TEST_F(UnfinishedCaptureTest, DamagedHeaderSizesInALargeFile) {
     }
     FixtureOptions o;
     o.withStrn = true;
-    auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 500));
+    const auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 500));
     const std::string path = dir_.Path("tape.avi");
     for (const char* id : {"strn", "strf", "strh", "avih"}) {
         SCOPED_TRACE(id);
