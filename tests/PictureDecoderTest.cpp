@@ -227,12 +227,9 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     EXPECT_EQ(picture_.Size(), 40u + 720 * 3 * 576);
     // Each frame decodes to its own picture, without lag.
     const PackedDib first = picture_;
-    EXPECT_TRUE(Shows(0, kBlue));
-    EXPECT_EQ(picture_, first);
     EXPECT_TRUE(Shows(1, kRed));
     EXPECT_TRUE(Shows(0, kBlue));
     EXPECT_EQ(picture_, first);
-    EXPECT_TRUE(Shows(1, kRed));
     ASSERT_TRUE(decoder_.DecodeFrame(2, picture_));  // light above dark
     EXPECT_TRUE(PixelIs(picture_.Row(0) + 3 * 360, kDark));    // first stored row: bottom
     EXPECT_TRUE(PixelIs(picture_.Row(575) + 3 * 360, kLight));  // last stored row: top
@@ -436,6 +433,8 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
     decoder_.Detach();
     EXPECT_FALSE(decoder_.IsAttached());
     EXPECT_FALSE(decoder_.IsCodecOpen());
+    EXPECT_EQ(decoder_.Width(), 0);  // a detached decoder has no picture size
+    EXPECT_EQ(decoder_.Height(), 0);
     EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
     ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
     EXPECT_EQ(decoder_.CodecOpenCount(), 3);
