@@ -60,6 +60,13 @@ std::vector<uint8_t> EncodePatchwork(uint32_t seed, Rgb base, int shift = 0) {
         true, [=](int x, int y) { return Patchwork(x, y, seed, shift, base); });
 }
 
+// Every distinct picture is encoded once for all tests.
+struct Pictures {
+    std::vector<uint8_t> a = EncodePatchwork(1, kWarm);
+    std::vector<uint8_t> b = EncodePatchwork(2, kCool);
+    std::vector<uint8_t> flash = EncodePatchwork(3, kLight);
+};
+
 class OpticalScanTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -169,9 +170,7 @@ protected:
 };
 TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
     PackedDib dib = PackedDib::Make24(5, 3);
-    EXPECT_EQ(dib.Width(), 5);
-    EXPECT_EQ(dib.Height(), 3);
-    EXPECT_EQ(dib.BitCount(), 24);
+    EXPECT_EQ(std::make_tuple(dib.Width(), dib.Height(), dib.BitCount()), std::make_tuple(5, 3, 24));
     EXPECT_EQ(dib.HeaderSize(), 40u);
     EXPECT_EQ(dib.Stride(), 16u);  // 15 bytes of pixels, padded
     EXPECT_EQ(dib.Size(), 40u + 3 * 16);
@@ -257,12 +256,8 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
 TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
     const auto& ntsc = P().ntscGreen;
     std::vector<uint8_t> shortFrame(ntsc.begin(), ntsc.begin() + 119999);
-    std::vector<uint8_t> noise(144000);
-    for (size_t i = 0; i < noise.size(); ++i) {
-        noise[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
-    }
     auto reader = qv::OpenAviFile(WriteAvi(
-        "sizes.avi", FixtureOptions{}, {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0), noise}));
+        "sizes.avi", FixtureOptions{}, {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0)}));
     ASSERT_TRUE(Attach(reader));
     EXPECT_TRUE(Shows(0, kGreen));  // exactly 120000 bytes
     EXPECT_FALSE(decoder_.DecodeFrame(1, picture_));  // 119999 bytes
@@ -270,7 +265,6 @@ TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
     for (int frame : {2, 3, 99, -1}) {  // empty, 400 bytes, no such frame
         EXPECT_FALSE(decoder_.DecodeFrame(frame, picture_)) << frame;
     }
-    decoder_.DecodeFrame(4, picture_);  // noise: a picture or none, but no harm
     EXPECT_FALSE(decoder_.DecodeData(shortFrame.data(), shortFrame.size(), picture_));
     EXPECT_FALSE(decoder_.DecodeData(ntsc.data(), 0, picture_));
     // A failed frame leaves nothing behind for the next one.
