@@ -398,6 +398,16 @@ TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
     EXPECT_EQ(Found(), (Spans{{0, 54}, {54, 66}}));
 }
 
+TEST_F(OpticalScanTest, PanningDoesNotSplitAtVeryLow) {
+    // The picture moves 4 pixels a frame: 108 pixels (3 cells) per step of 27.
+    Video pan;
+    for (int i = 0; i < 90; ++i) {
+        pan.push_back(EncodePatchwork(4, kWarm, i * 4));
+    }
+    EXPECT_EQ(Scan(WriteFile("pan.avi", pan), 4), 0);
+    EXPECT_EQ(Found(), (Spans{{0, 90}}));
+}
+
 TEST_F(OpticalScanTest, CancelRecordsTheSceneReached) {
     const std::string path = WriteFile("cut.avi", HardCut());
 
