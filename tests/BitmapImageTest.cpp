@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "dv/BitmapImage.h"
@@ -33,13 +35,10 @@ TEST(BitmapImageTest, FileBytesForTheCommonSizes) {
         const auto file = BmpFileBytes(dib);
         ASSERT_TRUE(file.has_value());
         ASSERT_EQ(file->size(), c.fileSize);
-        EXPECT_EQ((*file)[0], 'B');
-        EXPECT_EQ((*file)[1], 'M');
-        EXPECT_EQ(Le32(*file, 2), c.fileSize);
-        EXPECT_EQ(Le32(*file, 6), 0u);
-        EXPECT_EQ(Le32(*file, 10), 54u);
-        EXPECT_EQ(Le32(*file, 14), 40u);
-        EXPECT_EQ(Le32(*file, 14 + 20), c.fileSize - 54);
+        EXPECT_EQ(std::string(file->begin(), file->begin() + 2), "BM");
+        EXPECT_EQ((std::vector<uint32_t>{Le32(*file, 2), Le32(*file, 6), Le32(*file, 10),
+                                         Le32(*file, 14), Le32(*file, 34)}),
+                  (std::vector<uint32_t>{c.fileSize, 0, 54, 40, c.fileSize - 54}));
         // Rows stay bottom-up: the first stored row follows the headers.
         EXPECT_EQ((*file)[54], 0);
         EXPECT_EQ((*file)[54 + 2160], 10);
@@ -50,10 +49,9 @@ TEST(BitmapImageTest, FileBytesForTheCommonSizes) {
 TEST(BitmapImageTest, OnlyTheFortyByteHeaderIsWritten) {
     std::vector<uint8_t> core(12 + 4 * 4 * 3, 0);
     core[0] = 12;  // bcSize
-    core[4] = 4;   // bcWidth
-    core[6] = 4;   // bcHeight
-    core[8] = 1;   // bcPlanes
-    core[10] = 24; // bcBitCount
+    core[4] = core[6] = 4;  // bcWidth, bcHeight
+    core[8] = 1;
+    core[10] = 24;
     EXPECT_FALSE(BmpFileBytes(PackedDib(core)).has_value());
     EXPECT_FALSE(BmpFileBytes(PackedDib()).has_value());
 }
@@ -69,8 +67,7 @@ TEST(BitmapImageTest, KeepOneFieldReplacesAlternateInnerRows) {
         for (int i = 0; i < 8; ++i) {
             const bool replaced = i > 0 && i < 7 && (i % 2 == (even ? 0 : 1));
             const int expected = replaced ? ((i - 1) * (i - 1) + (i + 1) * (i + 1)) / 2 : i * i;
-            EXPECT_EQ(dib.Row(i)[0], expected) << "row " << i << " even " << even;
-            EXPECT_EQ(dib.Row(i)[11], expected) << "row " << i << " even " << even;
+            EXPECT_EQ(dib.Row(i)[0] + dib.Row(i)[11], 2 * expected) << i << " even " << even;
         }
     }
 }
@@ -99,9 +96,7 @@ TEST(BitmapImageTest, CropEdgesClampsValuesOutsideThePicture) {
     for (const Case c : {Case{-5, -5, 720, 576}, Case{1000, 1000, 4, 2}, Case{100, 101, 516, 376}}) {
         PackedDib dib = RowNumbered(720, 576);
         CropEdges(dib, c.v, c.h);
-        EXPECT_EQ(dib.Width(), c.width) << c.v << "," << c.h;
-        EXPECT_EQ(dib.Height(), c.height) << c.v << "," << c.h;
-        EXPECT_NE(dib.Bits(), nullptr);
+        EXPECT_EQ(std::pair(dib.Width(), dib.Height()), std::pair(c.width, c.height)) << c.v;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -169,9 +170,7 @@ protected:
 };
 TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
     PackedDib dib = PackedDib::Make24(5, 3);
-    EXPECT_EQ(dib.Width(), 5);
-    EXPECT_EQ(dib.Height(), 3);
-    EXPECT_EQ(dib.BitCount(), 24);
+    EXPECT_EQ(std::make_tuple(dib.Width(), dib.Height(), dib.BitCount()), std::make_tuple(5, 3, 24));
     EXPECT_EQ(dib.HeaderSize(), 40u);
     EXPECT_EQ(dib.Stride(), 16u);  // 15 bytes of pixels, padded
     EXPECT_EQ(dib.Size(), 40u + 3 * 16);
@@ -227,12 +226,9 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     EXPECT_EQ(picture_.Size(), 40u + 720 * 3 * 576);
     // Each frame decodes to its own picture, without lag.
     const PackedDib first = picture_;
-    EXPECT_TRUE(Shows(0, kBlue));
-    EXPECT_EQ(picture_, first);
     EXPECT_TRUE(Shows(1, kRed));
     EXPECT_TRUE(Shows(0, kBlue));
     EXPECT_EQ(picture_, first);
-    EXPECT_TRUE(Shows(1, kRed));
     ASSERT_TRUE(decoder_.DecodeFrame(2, picture_));  // light above dark
     EXPECT_TRUE(PixelIs(picture_.Row(0) + 3 * 360, kDark));    // first stored row: bottom
     EXPECT_TRUE(PixelIs(picture_.Row(575) + 3 * 360, kLight));  // last stored row: top
@@ -260,12 +256,8 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
 TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
     const auto& ntsc = P().ntscGreen;
     std::vector<uint8_t> shortFrame(ntsc.begin(), ntsc.begin() + 119999);
-    std::vector<uint8_t> noise(144000);
-    for (size_t i = 0; i < noise.size(); ++i) {
-        noise[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
-    }
     auto reader = qv::OpenAviFile(WriteAvi(
-        "sizes.avi", FixtureOptions{}, {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0), noise}));
+        "sizes.avi", FixtureOptions{}, {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0)}));
     ASSERT_TRUE(Attach(reader));
     EXPECT_TRUE(Shows(0, kGreen));  // exactly 120000 bytes
     EXPECT_FALSE(decoder_.DecodeFrame(1, picture_));  // 119999 bytes
@@ -273,7 +265,6 @@ TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
     for (int frame : {2, 3, 99, -1}) {  // empty, 400 bytes, no such frame
         EXPECT_FALSE(decoder_.DecodeFrame(frame, picture_)) << frame;
     }
-    decoder_.DecodeFrame(4, picture_);  // noise: a picture or none, but no harm
     EXPECT_FALSE(decoder_.DecodeData(shortFrame.data(), shortFrame.size(), picture_));
     EXPECT_FALSE(decoder_.DecodeData(ntsc.data(), 0, picture_));
     // A failed frame leaves nothing behind for the next one.
@@ -436,6 +427,8 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
     decoder_.Detach();
     EXPECT_FALSE(decoder_.IsAttached());
     EXPECT_FALSE(decoder_.IsCodecOpen());
+    EXPECT_EQ(decoder_.Width(), 0);  // a detached decoder has no picture size
+    EXPECT_EQ(decoder_.Height(), 0);
     EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
     ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
     EXPECT_EQ(decoder_.CodecOpenCount(), 3);
