@@ -315,25 +315,18 @@ TEST_F(BitmapExportRunTest, TheDeinterlaceValueChoosesTheFieldKept) {
         const auto v = static_cast<uint8_t>(y % 2 == 0 ? 40 + x / 8 : 200 - y / 4);
         return Rgb{v, v, v};
     });
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
     const std::string tape = dir_.Path("stripes.avi");
-    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape, type1, {{stripes, {}}}));
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape, {.type = qvtest::DvType::Type1}, {{stripes, {}}}));
     PackedDib decoded;
-    {
-        auto reader = qv::OpenAviFile(tape);
-        ASSERT_TRUE(reader);
-        qv::PictureDecoder decoder;
-        ASSERT_TRUE(decoder.Attach(tape, reader->Stream(0), 0));
-        ASSERT_TRUE(decoder.DecodeFrame(0, decoded));
-        decoder.Detach();
-    }
-    scenes_ = SceneList();
-    qv::Scene scene;
-    scene.sourceFile = tape;
-    scene.frameCount = 1;
-    scene.nameSuffix = "s";
-    scenes_.Append(scene);
+    auto reader = qv::OpenAviFile(tape);
+    ASSERT_TRUE(reader);
+    qv::PictureDecoder decoder;
+    ASSERT_TRUE(decoder.Attach(tape, reader->Stream(0), 0));
+    ASSERT_TRUE(decoder.DecodeFrame(0, decoded));
+    decoder.Detach();
+    scenes_.RemoveAt(1);
+    scenes_[0].sourceFile = tape;
+    scenes_[0].frameCount = 1;
     settings_.cropH = 1;
     settings_.cropV = 2;
     std::vector<std::vector<uint8_t>> files;
