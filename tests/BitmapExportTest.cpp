@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -41,12 +40,9 @@ namespace fs = std::filesystem;
 
 SceneList ScenesOfLengths(const std::vector<int>& lengths) {
     SceneList scenes;
-    int first = 0;
     for (int length : lengths) {
         qv::Scene s;
-        s.firstFrame = first;
         s.frameCount = length;
-        first += length;
         scenes.Append(s);
     }
     return scenes;
@@ -196,45 +192,29 @@ constexpr Rgb kBlue{0x30, 0x60, 0xC0};
 constexpr Rgb kRed{0xC0, 0x40, 0x20};
 constexpr Rgb kGreen{0x40, 0xA0, 0x60};
 
-// The colour at picture line y (from the top), pixel x of a PAL .bmp file's bytes.
-Rgb PixelOf(const std::vector<uint8_t>& file, int x, int y) {
-    if (file.size() != 1244214u) {
-        return Rgb{0, 0, 0};  // not a full PAL picture
-    }
-    const size_t at = 54 + 2160 * static_cast<size_t>(575 - y) + 3 * static_cast<size_t>(x);
-    return Rgb{file[at + 2], file[at + 1], file[at]};
-}
-
-::testing::AssertionResult Near(Rgb got, Rgb want) {
-    if (std::abs(got.r - want.r) <= 8 && std::abs(got.g - want.g) <= 8 &&
-        std::abs(got.b - want.b) <= 8) {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << "got RGB(" << int{got.r} << "," << int{got.g} << "," << int{got.b} << ")";
+// The middle pixel of a PAL .bmp file is near colour c.
+void ExpectCentreNear(const std::string& path, Rgb c) {
+    const std::vector<uint8_t> file = qvtest::ReadFileBytes(path);
+    ASSERT_EQ(file.size(), 1244214u) << path;
+    const size_t at = 54 + 2160 * 287 + 3 * 360;
+    EXPECT_NEAR(file[at + 2], c.r, 8);
+    EXPECT_NEAR(file[at + 1], c.g, 8);
+    EXPECT_NEAR(file[at], c.b, 8);
 }
 
 // A type-1 tape of real PAL pictures: frames 0-4 blue but frame 2 red, frames
 // 5-7 blue but frame 6 green, so each scene's middle frame has a colour of its own.
 class BitmapExportRunTest : public ::testing::Test {
   protected:
-    // Real PAL pictures, encoded once, at the first use.
-    struct Pictures {
-        std::vector<uint8_t> blue = qvtest::EncodeDvColour(true, kBlue);
-        std::vector<uint8_t> red = qvtest::EncodeDvColour(true, kRed);
-        std::vector<uint8_t> green = qvtest::EncodeDvColour(true, kGreen);
-    };
-    static const Pictures& P() {
-        static const Pictures pictures;
-        return pictures;
-    }
     void SetUp() override {
-        ASSERT_EQ(P().blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
+        static const std::vector<uint8_t> blue = qvtest::EncodeDvColour(true, kBlue),
+                                          red = qvtest::EncodeDvColour(true, kRed),
+                                          green = qvtest::EncodeDvColour(true, kGreen);
+        ASSERT_EQ(blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
         std::vector<qvtest::FixtureFrame> frames;
         for (int i = 0; i < 8; ++i) {
-            frames.push_back({i == 2 ? P().red : i == 6 ? P().green : P().blue, {}});
+            frames.push_back({i == 2 ? red : i == 6 ? green : blue, {}});
         }
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
         qv::framesPerSecond = 25.0f;
@@ -297,8 +277,8 @@ TEST_F(BitmapExportRunTest, SavesEachChosenScenesMiddleFrameNamedAfterItsSuffix)
     EXPECT_TRUE(questions_.asked.empty());
     EXPECT_EQ(progress_.ranges, (std::vector<std::pair<int, int>>{{0, 2}}));
 
-    EXPECT_TRUE(Near(PixelOf(qvtest::ReadFileBytes(first), 360, 288), kRed));
-    EXPECT_TRUE(Near(PixelOf(qvtest::ReadFileBytes(second), 360, 288), kGreen));
+    ExpectCentreNear(first, kRed);
+    ExpectCentreNear(second, kGreen);
 
     // The base is remembered, and offered as the folder next time, without a name.
     EXPECT_EQ(settings_.lastOutput, dir_.Path("pics.bmp"));

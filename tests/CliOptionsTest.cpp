@@ -102,11 +102,9 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
         tape_, {}, qvtest::MakeFrames({}, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
     const std::string t = Quote(tape_);
     const std::string pdf = Quote(dir_.Path("s.pdf"));
-    struct Row {
-        std::string args;
-        std::string problem;
-    };
-    const Row rows[] = {
+    const struct Row {
+        std::string args, problem;
+    } rows[] = {
         // Options no command takes, or not this one.
         {"info " + t + " --bogus", "unknown option --bogus"},
         {"copy " + t + " --first 0 --count 1 d.avi --json", "unknown option --json"},
@@ -163,13 +161,11 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
     ASSERT_FALSE(std::string(qv::kProgramVersion).empty());
     const std::string version = "quorvandel-cli (Quorvandel) " + std::string(qv::kProgramVersion);
     const std::string missing = Quote(dir_.Path("missing.avi"));
-    struct Row {
+    const struct Row {
         std::string args;
         int exitCode;
-        std::string out;  // the start of standard output
-        std::string err;  // the start of standard error
-    };
-    const Row rows[] = {
+        std::string out, err;  // the starts of standard output and standard error
+    } rows[] = {
         {"--version", 0, version + "\n", ""},
         {"--help", 0, "quorvandel-cli " + std::string(qv::kProgramVersion) + "\n\nusage:", ""},
         {"-h", 0, "quorvandel-cli " + std::string(qv::kProgramVersion) + "\n\nusage:", ""},
@@ -280,8 +276,6 @@ TEST_F(CliOptionsTest, DatestampsPrintsOneLinePerFrame) {
               "25\t2004-07-14 10:20:31\n"
               "26\t2004-07-14 10:20:31\n"
               "27\tn/a\n");
-    r = Run("datestamps " + Quote(tape_));
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 30);
     r = Run("datestamps " + Quote(tape_) + " --from 29 --count 1000");
     EXPECT_EQ(r.out, "29\t2004-07-14 10:20:31\n");
     r = Run("datestamps " + Quote(tape_) + " --from 100");

@@ -32,8 +32,7 @@ class CliSheetTest : public ::testing::Test {
                 frames.push_back({picture, {}});
             }
         }
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
+        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
         tape_ = dir_.Path("tape.avi");
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
     }

@@ -26,8 +26,7 @@ class CliSplitTest : public ::testing::Test {
 protected:
     CliSplitTest() {
         // A dated recording of 2 s, then 1 s without datestamp.
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
+        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
         frames_ = qvtest::WriteTape(tape_, type1,
                                     {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
     }
@@ -98,12 +97,10 @@ TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
 }
 
 TEST_F(CliSplitTest, DeleteSourcesNeedsYesWhenNobodyCanBeAsked) {
-    CliResult r = Split(" --delete-sources");
-    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(Split(" --delete-sources").exitCode, 0);
     EXPECT_TRUE(std::filesystem::exists(tape_));
     EXPECT_FALSE(std::filesystem::exists(Dated()) || std::filesystem::exists(Undated()));
-
-    r = Split(" --delete-sources --yes");
+    const CliResult r = Split(" --delete-sources --yes");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_FALSE(std::filesystem::exists(tape_));
@@ -150,8 +147,7 @@ std::string PartFileIn(const std::filesystem::path& dir) {
 TEST(CliInterruptTest, InterruptedSplitRemovesTheFileBeingWrittenAndKeepsTheSources) {
     qvtest::TempDir dir;
     // Two tapes of two recordings each, frames of full DV size so that a copy lasts.
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
+    const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
     for (const auto& [path, day] : {std::pair{a, 14}, std::pair{b, 15}}) {
         std::vector<qvtest::FixtureFrame> frames = qvtest::TapeFrames(

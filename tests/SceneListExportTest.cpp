@@ -32,11 +32,6 @@ SceneList Example() {
     return list;
 }
 
-std::string FileText(const std::string& path) {
-    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 class SceneListExport : public testing::Test {
 protected:
     SceneListExport() { qv::framesPerSecond = 25.0f; }
@@ -85,10 +80,10 @@ TEST_F(SceneListExport, WritesTheFileByteForByteReplacingAnOlderOne) {
     bool openFailed = true;
     EXPECT_TRUE(WriteSceneListFile(path, Example(), &openFailed));
     EXPECT_FALSE(openFailed);
-    EXPECT_EQ(FileText(path), SceneListText(Example()));
+    EXPECT_EQ(qvtest::ReadFileText(path), SceneListText(Example()));
     // Without asking whether the open failed.
     EXPECT_TRUE(WriteSceneListFile(path, SceneList{}, nullptr));
-    EXPECT_EQ(FileText(path), kHeader);
+    EXPECT_EQ(qvtest::ReadFileText(path), kHeader);
 }
 
 TEST_F(SceneListExport, FailuresToOpenOrToWriteAreReported) {
