@@ -82,10 +82,6 @@ TEST_F(CliBitmapsTest, ChoosesByNumberAndLengthAndShapesThePicture) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("No scenes match the criterias!"), std::string::npos) << r.err;
-    r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("len.bmp")) + " --length 0");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, dir_.Path("len'20040714 10.20.30.bmp") + "\n" +
-                         dir_.Path("len'20040714 11.20.30.bmp") + "\n");
 
     r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp")) + " --only 3");
     EXPECT_EQ(r.exitCode, 1);

@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <regex>
 #include <set>
-#include <sstream>
+#include <string>
+#include <vector>
 
 #include "app/Version.h"
 #include "support/AviFixture.h"
@@ -28,31 +29,27 @@ bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-std::set<std::string> LongOptions(const std::string& text) {
-    std::set<std::string> options;
-    const std::regex option("--[a-z][a-z-]*");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+// Each match of pattern in text: its first group, or all of it if it has none.
+std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
+    std::vector<std::string> found;
+    const std::regex re(pattern);
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), re);
          it != std::sregex_iterator(); ++it) {
-        options.insert(it->str());
+        found.push_back(it->size() > 1 ? (*it)[1].str() : it->str());
     }
-    return options;
+    return found;
+}
+
+std::set<std::string> LongOptions(const std::string& text) {
+    const std::vector<std::string> options = Matches(text, "--[a-z][a-z-]*");
+    return {options.begin(), options.end()};
 }
 
 class CliOptionsTest : public ::testing::Test {
   protected:
     CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
-
     // The commands the program's help names.
-    std::vector<std::string> Commands() {
-        const std::string help = Run("--help").out;
-        std::vector<std::string> commands;
-        const std::regex entry("\n  ([a-z]+) ");
-        for (auto it = std::sregex_iterator(help.begin(), help.end(), entry);
-             it != std::sregex_iterator(); ++it) {
-            commands.push_back((*it)[1]);
-        }
-        return commands;
-    }
+    std::vector<std::string> Commands() { return Matches(Run("--help").out, "\n  ([a-z]+) "); }
 
     // A file of frames recorded from 10:20:30 on.
     std::string MakeAvi(const std::string& name, qvtest::FixtureOptions options, int frames) {

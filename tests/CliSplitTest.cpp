@@ -6,10 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <string>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <string>
 #include <thread>
 
 #include "support/Shell.h"
@@ -60,10 +60,17 @@ protected:
     std::vector<qvtest::FixtureFrame> frames_;
 };
 
-TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJson) {
+// scan prints the scene list, list writes it to a file.
+TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
     CliResult r = Run("scan --output " + outArg_ + " " + tapeArg_);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, SceneList());
+    const std::string list = dir_.Path("scenes.txt");
+    r = Run("list " + tapeArg_ + " --output " + outArg_ + " -o " + Quote(list));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(qvtest::ReadFileText(list), SceneList());
+    EXPECT_EQ(Run("list " + tapeArg_ + " -o " + Quote(dir_.Path("missing/l.txt"))).exitCode, 1);
 
     r = Run("scan --json --output " + outArg_ + " " + tapeArg_);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -237,16 +244,6 @@ TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
     EXPECT_EQ(qvtest::RunCli(dir, copy).exitCode, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.Path("copy.avi")));
     EXPECT_EQ(qvtest::RunCli(dir, copy + " --ignore-audio-errors").exitCode, 0);
-}
-
-TEST_F(CliSplitTest, ListWritesTheTextExport) {
-    const std::string list = dir_.Path("scenes.txt");
-    CliResult r = Run("list " + tapeArg_ + " --output " + outArg_ + " -o " + Quote(list));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(qvtest::ReadFileText(list), SceneList());
-    r = Run("list " + tapeArg_ + " -o " + Quote(dir_.Path("missing/scenes.txt")));
-    EXPECT_EQ(r.exitCode, 1);
 }
 
 }  // namespace
