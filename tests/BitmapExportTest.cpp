@@ -211,7 +211,8 @@ class BitmapExportRunTest : public ::testing::Test {
                                           red = qvtest::EncodeDvColour(true, kRed),
                                           green = qvtest::EncodeDvColour(true, kGreen);
         ASSERT_EQ(blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
         std::vector<qvtest::FixtureFrame> frames;
         for (int i = 0; i < 8; ++i) {
             frames.push_back({i == 2 ? red : i == 6 ? green : blue, {}});
@@ -296,7 +297,9 @@ TEST_F(BitmapExportRunTest, TheDeinterlaceValueChoosesTheFieldKept) {
         return Rgb{v, v, v};
     });
     const std::string tape = dir_.Path("stripes.avi");
-    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape, {.type = qvtest::DvType::Type1}, {{stripes, {}}}));
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape, type1, {{stripes, {}}}));
     PackedDib decoded;
     auto reader = qv::OpenAviFile(tape);
     ASSERT_TRUE(reader);

@@ -25,7 +25,8 @@ class CliBitmapsTest : public ::testing::Test {
         static const std::vector<uint8_t> picture = qvtest::EncodeDvColour(true, Rgb{40, 90, 200});
         ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         // Two recordings an hour apart, of 4 and 3 frames.
-        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
         std::vector<qvtest::FixtureFrame> frames;
         for (int i = 0; i < 7; ++i) {
             std::vector<uint8_t> frame = picture;

@@ -32,7 +32,8 @@ class CliSheetTest : public ::testing::Test {
                 frames.push_back({picture, {}});
             }
         }
-        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
         tape_ = dir_.Path("tape.avi");
         ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
     }

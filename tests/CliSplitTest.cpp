@@ -26,7 +26,8 @@ class CliSplitTest : public ::testing::Test {
 protected:
     CliSplitTest() {
         // A dated recording of 2 s, then 1 s without datestamp.
-        const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
+        qvtest::FixtureOptions type1;
+        type1.type = qvtest::DvType::Type1;
         frames_ = qvtest::WriteTape(tape_, type1,
                                     {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
     }
@@ -154,7 +155,8 @@ std::string PartFileIn(const std::filesystem::path& dir) {
 TEST(CliInterruptTest, InterruptedSplitRemovesTheFileBeingWrittenAndKeepsTheSources) {
     qvtest::TempDir dir;
     // Two tapes of two recordings each, frames of full DV size so that a copy lasts.
-    const qvtest::FixtureOptions type1{.type = qvtest::DvType::Type1};
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
     for (const auto& [path, day] : {std::pair{a, 14}, std::pair{b, 15}}) {
         std::vector<qvtest::FixtureFrame> frames = qvtest::TapeFrames(
