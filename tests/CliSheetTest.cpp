@@ -64,8 +64,7 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     EXPECT_EQ(text.find("scenes'20040714 11.00.00"), std::string::npos) << text;
 
     // All scenes, one picture each, without texts.
-    r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
-            " --pics-per-scene 1 --no-file-names --no-timecode");
+    r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --pics-per-scene 1 --no-file-names --no-timecode");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(qvtest::ReadPdf(pdf).images.size(), 3u);
     EXPECT_EQ(qvtest::CommandOutput("pdftotext " + Quote(pdf) + " -").find("scenes'"),
@@ -73,28 +72,23 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
 }
 
 TEST_F(CliSheetTest, WritesNothingWhenThereIsNothingToPrintOrTheOffsetIsWrong) {
-    const std::string pdf = dir_.Path("sheet.pdf");
-    // The offset is read at the rate of the scanned files: it is refused after the scan.
-    qvtest::CliResult r =
-        Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --timecode-offset 99999999:00:00");
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("quorvandel-cli: --timecode-offset needs a time MM:SS:FF\nusage:"),
-              std::string::npos)
-        << r.err;
-    r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --only 4");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("quorvandel-cli: there is no scene 4\n"), std::string::npos);
-    r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
-            " --pics-per-scene 0 --secs-per-pic 0");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("nothing to print"), std::string::npos);
-    r = Run("sheet " + Quote(tape_) + " -o " + Quote(dir_.Path("missing/sheet.pdf")));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("can't write the file"), std::string::npos) << r.err;
-    // The sheet never replaces an input.
-    r = Run("sheet " + Quote(tape_) + " -o " + Quote(tape_));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_FALSE(std::filesystem::exists(pdf));
+    const std::string run = "sheet " + Quote(tape_) + " -o ";
+    const std::string pdf = Quote(dir_.Path("sheet.pdf"));
+    const struct { std::string args; int exitCode; const char* err; } rows[] = {
+        // The offset is read at the rate of the scanned files: it is refused after the scan.
+        {run + pdf + " --timecode-offset 99999999:00:00", 2,
+         "quorvandel-cli: --timecode-offset needs a time MM:SS:FF\nusage:"},
+        {run + pdf + " --only 4", 1, "quorvandel-cli: there is no scene 4\n"},
+        {run + pdf + " --pics-per-scene 0 --secs-per-pic 0", 1, "nothing to print"},
+        {run + Quote(dir_.Path("missing/sheet.pdf")), 1, "can't write the file"},
+        {run + Quote(tape_), 1, ""},  // the sheet never replaces an input
+    };
+    for (const auto& row : rows) {
+        const qvtest::CliResult r = Run(row.args);
+        EXPECT_EQ(r.exitCode, row.exitCode) << row.args;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path("sheet.pdf")));
     EXPECT_GT(qvtest::ReadFileBytes(tape_).size(), 30u * 144000u);
 }
 
