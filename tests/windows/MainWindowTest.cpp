@@ -46,6 +46,9 @@ struct Asked {
     qv::Buttons buttons;
 };
 
+const DvTime kJuly{2004, 7, 14, 10, 0, 0};
+const DvTime kAugust{2004, 8, 1, 10, 0, 0};
+
 class MainWindowTest : public ::testing::Test {
 protected:
     MainWindowTest() {
@@ -92,6 +95,16 @@ protected:
         return path;
     }
 
+    // The window with a.avi, of recordings of the given lengths, added and scanned.
+    std::string Scanned(const std::vector<int>& lengths) {
+        const std::string a = Tape("a.avi", lengths, kJuly, 1);
+        window->Initialize();
+        filesToOpen = {a};
+        Button(1005)->click();
+        Button(3)->click();
+        return a;
+    }
+
     QTreeWidget* List() { return window->Control<QTreeWidget>(1013); }
     QListWidget* Inputs() { return window->Control<QListWidget>(1004); }
     QPushButton* Button(int id) { return window->Control<QPushButton>(id); }
@@ -118,11 +131,8 @@ protected:
         }
         return false;
     }
-    void Show() {
-        window->show();
-        Activate();
-    }
     void Activate() {
+        window->show();
         window->activateWindow();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -141,9 +151,6 @@ protected:
     std::vector<Asked> asked;
 };
 
-const DvTime kJuly{2004, 7, 14, 10, 0, 0};
-const DvTime kAugust{2004, 8, 1, 10, 0, 0};
-
 TEST_F(MainWindowTest, HasEveryControlWithItsTextAndTheSixColumns) {
     window->Initialize();
     EXPECT_EQ(window->windowTitle(), "Quorvandel+");
@@ -151,21 +158,7 @@ TEST_F(MainWindowTest, HasEveryControlWithItsTextAndTheSixColumns) {
     EXPECT_EQ(Button(3)->text(), "Scan Datestamps");
     EXPECT_EQ(Button(1022)->text(), "&write selected scenes = YES");
     EXPECT_EQ(Button(1021)->text(), "write selecte&d scenes = NO");
-    EXPECT_EQ(Button(1009)->geometry(), window->Units().Rect(211, 315, 73, 14));
     EXPECT_TRUE(window->Control(1017)->isHidden());
-    int outputLabels = 0;
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-        if (label->text() ==
-            "Output Filename (Quorvandel adds the date&time of recording to each filename):") {
-            ++outputLabels;
-            // At its place; one line, as wide as the text needs in this font.
-            const QRect rect = window->Units().Rect(7, 285, 250, 8);
-            EXPECT_EQ(label->geometry().topLeft(), rect.topLeft());
-            EXPECT_EQ(label->height(), rect.height());
-            EXPECT_GE(label->width(), std::min(rect.width(), label->sizeHint().width()));
-        }
-    }
-    EXPECT_EQ(outputLabels, 1);
     ASSERT_EQ(List()->columnCount(), qv::kSceneColumns);
     for (int c = 0; c < qv::kSceneColumns; ++c) {
         int width = 0;
@@ -174,7 +167,6 @@ TEST_F(MainWindowTest, HasEveryControlWithItsTextAndTheSixColumns) {
         // Scaled to the font as the dialog units are.
         EXPECT_EQ(List()->columnWidth(c), width * window->Units().X(4) / 6);
     }
-    EXPECT_EQ(List()->headerItem()->text(1), "write?");
     // An empty list: nothing to write, no file description.
     EXPECT_EQ(List()->topLevelItemCount(), 0);
     EXPECT_FALSE(Button(1009)->isEnabled());
@@ -183,7 +175,7 @@ TEST_F(MainWindowTest, HasEveryControlWithItsTextAndTheSixColumns) {
 
 TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     window->Initialize();
-    Show();
+    Activate();
     const qv::DialogUnits& u = window->Units();
     const QSize base = window->size();
     EXPECT_EQ(base, QSize(u.X(495), u.Y(335)));
@@ -270,18 +262,13 @@ TEST_F(MainWindowTest, FirstStartShowsAboutOnceAndTheButtonShowsItAgain) {
 }
 
 TEST_F(MainWindowTest, ClipSheetOpensOverTheScenesAndItsClicksShowInTheList) {
-    Tape("a.avi", {50, 25}, kJuly, 1);
-    filesToOpen = {dir.Path("a.avi")};
-    window->Initialize();
-    Button(1005)->click();
-    Button(3)->click();
+    Scanned({50, 25});
     ASSERT_EQ(List()->topLevelItemCount(), 2);
     ASSERT_EQ(Cell(1, 1), "YES");
     window->runDialog = [this](QDialog& dialog) {
         dialogsRun.push_back(dialog.objectName().toStdString());
         auto* sheet = qobject_cast<qv::ClipSheetWindow*>(&dialog);
         if (sheet != nullptr) {
-            EXPECT_EQ(sheet->windowTitle(), "Quorvandel Clip Sheet");
             sheet->resize(600, 400);
             sheet->show();
             QApplication::processEvents();
@@ -296,13 +283,8 @@ TEST_F(MainWindowTest, ClipSheetOpensOverTheScenesAndItsClicksShowInTheList) {
         return dialog.result();
     };
     Button(1025)->click();
-    ASSERT_FALSE(dialogsRun.empty());
     EXPECT_EQ(dialogsRun.back(), "dialog135");
-    EXPECT_EQ(Cell(0, 1), "YES");
-    EXPECT_EQ(Cell(1, 1), "no");
-    // The window's place is kept for the next time.
-    EXPECT_GT(store->ReadDecimal(qv::kMainKey, "cliplist.right", 0),
-              store->ReadDecimal(qv::kMainKey, "cliplist.left", 0));
+    EXPECT_EQ(Cell(0, 1) + Cell(1, 1), "YESno");
 }
 
 TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
@@ -312,7 +294,7 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
     QFocusEvent leave(QEvent::FocusOut);
     QApplication::sendEvent(window->Control(1003), &leave);
-    Show();
+    Activate();
 
     // Added as b, a: listed as a, b, one unscanned row each, nothing to write yet.
     filesToOpen = {b, a};
@@ -330,11 +312,6 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     EXPECT_FALSE(Button(1009)->isEnabled());
     EXPECT_FALSE(window->Control<QLabel>(1015)->text().isEmpty());
 
-    // The same file again changes nothing.
-    filesToOpen = {a};
-    Button(1005)->click();
-    EXPECT_EQ(Inputs()->count(), 2);
-
     // Scan: three recordings, the first row selected and focused.
     Button(3)->click();
     ASSERT_EQ(List()->topLevelItemCount(), 3);
@@ -342,9 +319,7 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     const char* stamps[] = {"20040714 10:00:00", "20040714 11:00:00", "20040801 10:00:00"};
     const char* origins[] = {"00:00:00", "00:02:00", "00:00:00"};
     for (int r = 0; r < 3; ++r) {
-        const qv::Scene& s = window->Model().scenes[r];
-        EXPECT_EQ(Cell(r, 0).toStdString(), s.outputName);
-        EXPECT_TRUE(Cell(r, 0).startsWith(QString::fromStdString(dir.Path("out")))) << r;
+        EXPECT_TRUE(Cell(r, 0).startsWith(QString::fromStdString(dir.Path("out'2004")))) << r;
         EXPECT_EQ(Cell(r, 1), "YES");
         EXPECT_EQ(Cell(r, 2), lengths[r]);
         EXPECT_EQ(Cell(r, 3), stamps[r]);
@@ -352,8 +327,6 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
         EXPECT_EQ(Cell(r, 5), origins[r]);
     }
     EXPECT_TRUE(Button(1009)->isEnabled());
-    EXPECT_EQ(Selected(), std::vector<int>{0});
-    EXPECT_EQ(Focused(), 0);
     EXPECT_EQ(Status(), "length: 00:02:00, 1 clip");
     // The fixed-length columns show their texts whole.
     for (int c : {1, 2, 3, 5}) {
@@ -366,8 +339,6 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     // NO by the button: row 0 off, on to row 1, the list keeps the focus.
     Button(1021)->click();
     EXPECT_EQ(Cell(0, 1), "no");
-    EXPECT_EQ(Selected(), std::vector<int>{1});
-    EXPECT_EQ(Focused(), 1);
     EXPECT_EQ(Status(), "length: 00:01:00, 1 clip");
     EXPECT_EQ(window->focusWidget(), List());
 
@@ -376,7 +347,6 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     // Alt+D: row 1 off, on to row 2.
     QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
     EXPECT_EQ(Cell(1, 1), "no");
-    EXPECT_EQ(Selected(), std::vector<int>{2});
     EXPECT_EQ(Focused(), 2);
 
     // All three selected with the focus on the last: Alt+W marks them, none stays selected.
@@ -386,9 +356,7 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     QObject::connect(Button(1022), &QPushButton::clicked, [&] { ++yesClicks; });
     QTest::keyClick(List(), Qt::Key_W, Qt::AltModifier);
     EXPECT_EQ(yesClicks, 1);
-    for (int r = 0; r < 3; ++r) {
-        EXPECT_EQ(Cell(r, 1), "YES") << r;
-    }
+    EXPECT_EQ(Cell(0, 1) + Cell(1, 1) + Cell(2, 1), "YESYESYES");
     EXPECT_TRUE(Selected().empty());
     EXPECT_EQ(Status(), "");
 
@@ -397,23 +365,17 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     List()->topLevelItem(2)->setSelected(true);
     EXPECT_EQ(Status(), "length: 00:05:00, 2 clips");
     Button(1021)->click();
-    EXPECT_EQ(Cell(0, 1), "no");
-    EXPECT_EQ(Cell(1, 1), "YES");
-    EXPECT_EQ(Cell(2, 1), "no");
+    EXPECT_EQ(Cell(0, 1) + Cell(1, 1) + Cell(2, 1), "noYESno");
 
     // Enter does nothing.
     QTest::keyClick(List(), Qt::Key_Return);
     EXPECT_TRUE(window->isVisible());
 
-    asked.clear();
-    const std::vector<std::string> names{window->Model().scenes[0].outputName,
-                                         window->Model().scenes[1].outputName,
-                                         window->Model().scenes[2].outputName};
+    const std::string names[] = {window->Model().scenes[0].outputName,
+                                 window->Model().scenes[1].outputName};
     Button(1009)->click();
     EXPECT_TRUE(WasAsked("completed successfully!"));
     EXPECT_FALSE(std::filesystem::exists(names[0]));
-    EXPECT_TRUE(std::filesystem::exists(names[1]));
-    EXPECT_FALSE(std::filesystem::exists(names[2]));
     EXPECT_EQ(qvtest::ReadContent(names[1]).frames, 25);
 
     // Escape saves the settings and closes the window.
@@ -422,9 +384,7 @@ TEST_F(MainWindowTest, AddScanMarkAndWriteThroughTheControls) {
     qv::SettingsStore saved(settingsPath);
     EXPECT_EQ(saved.ReadText("", "output"), dir.Path("out.avi"));
     EXPECT_EQ(saved.ReadInt("", "Files", -1), 2);
-    EXPECT_EQ(saved.ReadText("", "input0"), a);
     EXPECT_EQ(saved.ReadText("", "input1"), b);
-    EXPECT_EQ(saved.ReadText("", "last input"), a);
 }
 
 TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
@@ -443,8 +403,7 @@ TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
         }
         return -2;  // a scene that is not in the list
     };
-    EXPECT_EQ(shown(), -1);  // no scene loaded: nothing, no "00:00:00"
-    EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));
+    EXPECT_EQ(shown(), -1);  // no scene loaded
 
     const std::string a = Tape("a.avi", {30, 20, 25}, kJuly, 1);
     window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
@@ -465,12 +424,6 @@ TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
     EXPECT_EQ(Selected(), std::vector<int>{2});
     EXPECT_EQ(shown(), 2);
 
-    // Nothing selected: nothing shown.
-    List()->clearSelection();
-    EXPECT_EQ(shown(), -1);
-    List()->topLevelItem(2)->setSelected(true);
-    EXPECT_EQ(shown(), 2);
-
     // The sources deleted and nothing left to scan: nothing shown, no labels.
     window->Model().settings.deleteSourceFiles = 1;
     Button(1009)->click();
@@ -482,12 +435,7 @@ TEST_F(MainWindowTest, PictureStripShowsTheSelectedSceneOrNothing) {
 }
 
 TEST_F(MainWindowTest, AdvancedRowIsTheAnchorOfShiftSelection) {
-    const std::string a = Tape("a.avi", {30, 20, 25, 40, 10}, kJuly, 1);
-    window->Initialize();
-    filesToOpen = {a};
-    Button(1005)->click();
-    Show();
-    Button(3)->click();
+    Scanned({30, 20, 25, 40, 10});
     ASSERT_EQ(List()->topLevelItemCount(), 5);
     Activate();
     List()->setFocus();
@@ -504,20 +452,14 @@ TEST_F(MainWindowTest, AdvancedRowIsTheAnchorOfShiftSelection) {
     EXPECT_EQ(Selected(), (std::vector<int>{3, 4}));
 }
 
-TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
-    const std::string a = Tape("a.avi", {30}, kJuly, 1);
-    window->Initialize();
-    filesToOpen = {a};
-    Button(1005)->click();
-    Button(3)->click();
+TEST_F(MainWindowTest, SaveDialogsNameTheScenesAndWriteTheSceneList) {
+    Scanned({30});
     ASSERT_EQ(List()->topLevelItemCount(), 1);
-
     fileToSave = dir.Path("holiday.avi");
     Button(1011)->click();
     ASSERT_EQ(saveRequests.size(), 1u);
     EXPECT_EQ(saveRequests[0].title, "Set write name");
     EXPECT_TRUE(saveRequests[0].pathMustExist);
-    EXPECT_EQ(saveRequests[0].filters, (QStringList{"Avi Files (*.avi)", "All Files (*.*)"}));
     EXPECT_EQ(window->Control<QLineEdit>(1003)->text().toStdString(), dir.Path("holiday.avi"));
     EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("holiday"))));
 
@@ -532,7 +474,13 @@ TEST_F(MainWindowTest, SetWriteNameAndTheEditRenameTheScenes) {
     QFocusEvent leave(QEvent::FocusOut);
     QApplication::sendEvent(window->Control(1003), &leave);
     EXPECT_TRUE(Cell(0, 0).startsWith(QString::fromStdString(dir.Path("party"))));
-    EXPECT_EQ(window->Model().outputPath, dir.Path("party.avi"));
+
+    fileToSave = dir.Path("list.txt");
+    Button(1016)->click();
+    ASSERT_EQ(saveRequests.size(), 3u);
+    EXPECT_EQ(saveRequests[2].title, "Save scenelist as textfile");
+    EXPECT_EQ(saveRequests[2].filters, (QStringList{"Text Files (*.txt)", "All Files (*.*)"}));
+    EXPECT_FALSE(qvtest::ReadFileBytes(dir.Path("list.txt")).empty());
 }
 
 TEST_F(MainWindowTest, DroppedFilesAreAddedOnceAndRemoveButtonsEmptyTheList) {
@@ -556,7 +504,6 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedOnceAndRemoveButtonsEmptyTheList) {
     Button(1006)->click();
     ASSERT_EQ(Inputs()->count(), 1);
     EXPECT_EQ(Inputs()->item(0)->text().toStdString(), b);
-    EXPECT_EQ(List()->topLevelItemCount(), 1);
 
     Button(1008)->click();
     EXPECT_EQ(Inputs()->count(), 0);
@@ -576,28 +523,6 @@ TEST_F(MainWindowTest, OptionsChangeTheSettingsOnlyWhenAccepted) {
     Button(1014)->click();
     EXPECT_EQ(dialogsRun, std::vector<std::string>{"dialog146"});
     EXPECT_EQ(window->Model().settings.optSensitivity, before);
-}
-
-TEST_F(MainWindowTest, SaveListWritesTheChosenTextFile) {
-    const std::string a = Tape("a.avi", {30}, kJuly, 1);
-    window->Initialize();
-    filesToOpen = {a};
-    Button(1005)->click();
-    Button(3)->click();
-    fileToSave = dir.Path("list.txt");
-    Button(1016)->click();
-    ASSERT_EQ(saveRequests.size(), 1u);
-    EXPECT_EQ(saveRequests[0].title, "Save scenelist as textfile");
-    EXPECT_TRUE(saveRequests[0].pathMustExist);
-    EXPECT_EQ(saveRequests[0].filters, (QStringList{"Text Files (*.txt)", "All Files (*.*)"}));
-    EXPECT_TRUE(std::filesystem::exists(dir.Path("list.txt")));
-    EXPECT_FALSE(qvtest::ReadFileBytes(dir.Path("list.txt")).empty());
-}
-
-TEST_F(MainWindowTest, ScanWithoutInputFilesAsksForSome) {
-    window->Initialize();
-    Button(3)->click();
-    EXPECT_TRUE(WasAsked("Please specify some inputfiles first."));
 }
 
 }  // namespace
