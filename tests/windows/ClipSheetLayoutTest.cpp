@@ -3,7 +3,6 @@
 #include <QImage>
 #include <QPainter>
 
-#include <memory>
 #include <tuple>
 
 #include "app/SceneList.h"
@@ -57,11 +56,6 @@ class ClipSheetLayoutTest : public ::testing::Test {
         layout_.PaintSheet(image, &painter, scenes, layout_.clientRect, false);
         return image;
     }
-    // Lays out a page of 600 x height without drawing it.
-    void PaintPage(const qv::SceneList& scenes, int height, SheetRect clip, bool wholeCells) {
-        QImage page(600, height, QImage::Format_RGB32);
-        layout_.PaintSheet(page, nullptr, scenes, clip, wholeCells);
-    }
     std::vector<std::string> TimeTexts(const qv::SceneList& scenes, std::vector<size_t> cells) {
         std::vector<std::string> texts;
         for (size_t k : cells) {
@@ -105,46 +99,13 @@ TEST_F(ClipSheetLayoutTest, PicturesRunEvenlyFromFirstToLastFrameAndOneShowsTheM
     }
 }
 
-TEST_F(ClipSheetLayoutTest, CellsRowsAndMarginsFollowTheWidth) {
-    // 600 / 6 = 100 per slot: gap 5, pictures 95 x 71; 600 / 96 = 6 columns and
-    // (600 - 5 - 570) / 2 = 12 pixels left margin.
-    layout_.settings.picsPerScene = 4;
-    const qv::SceneList scenes = ListOf({{0, 100}, {100, 100}, {200, 100}, {300, 100}});
-    Paint(scenes);
-    EXPECT_EQ(std::tuple(layout_.rowGap, layout_.pictureWidth, layout_.pictureHeight,
-                         layout_.leftMargin, layout_.textLines, layout_.settings.picsPerLine),
-              std::tuple(5, 95, 71, 12, 2, 6));
-    ASSERT_EQ(layout_.cells.size(), 16u);
-    const int rowPitch = TextHeight() + 5 + 71;
-    // A scene's first picture is 2 pixels narrower on the left, its last on the
-    // right: neighbouring scenes are 5 pixels apart.
-    EXPECT_EQ(layout_.cells[0].rect, (SheetRect{14, 10, 107, 81}));
-    EXPECT_EQ(layout_.cells[1].rect, (SheetRect{108, 10, 203, 81}));
-    EXPECT_EQ(layout_.cells[3].rect, (SheetRect{300, 10, 393, 81}));
-    EXPECT_EQ(layout_.cells[4].rect.left - layout_.cells[3].rect.right, 5);
-    // Cell 6 starts the second row, in the first column.
-    EXPECT_EQ(layout_.cells[6].rect.top, 10 + rowPitch);
-    EXPECT_EQ(layout_.cells[6].rect.left, 12);
-    EXPECT_EQ(layout_.totalHeight, 10 + 2 * rowPitch + 71 + TextHeight() + 10);
-
-    // Scrolled: the same cells, higher up.
-    layout_.scrollOffset = 30;
-    Paint(scenes);
-    EXPECT_EQ(layout_.cells[6].rect.top, 10 + rowPitch - 30);
-}
-
 TEST_F(ClipSheetLayoutTest, ColumnCountBecomesTheSettingUpToTheOptionsMaximum) {
-    const struct {
-        int picsPerLine, width, columns;
-    } rows[] = {
-        {25, 2500, 26},  // 100 per slot, pictures 95 wide: 2500 / 96 = 26 columns
-        {26, 2500, 26},  // and stays there
-        {30, 3000, 30},  // 31 would lay out more and smaller pictures at every repaint
-    };
-    for (const auto& r : rows) {
-        layout_.settings.picsPerLine = r.picsPerLine;
-        Paint(ListOf({{0, 100}}), r.width, 100);
-        EXPECT_EQ(layout_.settings.picsPerLine, r.columns) << r.picsPerLine << " in " << r.width;
+    // 100 per slot, pictures 95 wide: 2500 / 96 = 26 columns, where 31 would
+    // lay out more and smaller pictures at every repaint.
+    for (auto [picsPerLine, width, columns] : {std::tuple{25, 2500, 26}, {30, 3000, 30}}) {
+        layout_.settings.picsPerLine = picsPerLine;
+        Paint(ListOf({{0, 100}}), width, 100);
+        EXPECT_EQ(layout_.settings.picsPerLine, columns) << picsPerLine << " in " << width;
     }
     // A target narrower than the count: pictures of no width, but no division by zero.
     layout_.settings.picsPerLine = 6;
@@ -178,64 +139,51 @@ TEST_F(ClipSheetLayoutTest, TimeTextsAreSourcePositionsOrARunningTimeFromTheOffs
 
     // Printed, the write = NO scene is left out of the sheet and of the running time.
     layout_.printMode = 1;
-    PaintPage(scenes, 400, SheetRect{}, true);
+    QImage page(600, 400, QImage::Format_RGB32);
+    layout_.PaintSheet(page, nullptr, scenes, SheetRect{}, true);
     ASSERT_EQ(layout_.cells.size(), 6u);
     EXPECT_EQ(layout_.cells[3].sceneIndex, 2);
     EXPECT_EQ(layout_.TimeText(scenes, 3), "00:14:01 [00:01:01]");
 }
 
-TEST_F(ClipSheetLayoutTest, DrawsBracketsUnderlinesCrossesAndTextsAndFindsTheCellUnderAPoint) {
+TEST_F(ClipSheetLayoutTest, DrawsUnderlinesCrossesAndTextsAndFindsTheCellUnderAPoint) {
     layout_.settings.picsPerScene = 2;
     const qv::SceneList scenes = ListOf({{0, 100, 1}, {100, 100, 0}});
     const QImage image = Paint(scenes);
-    const int text = TextHeight();
     const SheetRect first = layout_.cells[0].rect;
     const SheetRect last = layout_.cells[1].rect;
     const SheetRect crossed = layout_.cells[2].rect;
-    const QColor black(Qt::black), white(Qt::white), red(255, 0, 0);
+    const int line = layout_.lineHeight;
     auto at = [&](int x, int y) { return image.pixelColor(x, y); };
-    EXPECT_EQ(at(1, 1), white);  // the clip area is white outside the drawing
-    // Brackets at the scene's outer edges, below the picture, as high as the texts.
-    EXPECT_EQ(at(first.left, first.bottom + text - 1), black);
-    EXPECT_EQ(at(last.right, last.bottom + 1), black);
-    EXPECT_NE(at(first.right, first.bottom + 1), black);  // not between its pictures
+    EXPECT_EQ(at(1, 1), QColor(Qt::white));  // the clip area is white outside the drawing
     // The underline joins the pictures of a scene and stops at its end.
-    EXPECT_EQ(at(first.right, first.bottom + text), black);
-    EXPECT_EQ(at(last.right, last.bottom + text), black);
-    EXPECT_EQ(at(last.right + 2, last.bottom + text), white);
+    EXPECT_EQ(at(first.right, first.bottom + TextHeight()), QColor(Qt::black));
+    EXPECT_EQ(at(last.right + 2, last.bottom + TextHeight()), QColor(Qt::white));
     // Missing pictures wait for the timer; only the write = NO scene is crossed out.
     EXPECT_EQ(layout_.cells[0].pending, 1);
-    auto middleOfCross = [&](const SheetRect& r) {
-        return at((r.left + 4 + r.right - 5) / 2, (r.top + 4 + r.bottom - 5) / 2);
+    const QColor red(255, 0, 0);
+    auto middle = [&](const SheetRect& r) {
+        return at((r.left + r.right - 1) / 2, (r.top + r.bottom - 1) / 2);
     };
-    EXPECT_EQ(middleOfCross(crossed), red);
-    EXPECT_EQ(at(crossed.left + 4, crossed.top + 4), red);
-    EXPECT_NE(middleOfCross(first), red);
-
-    // The time under every picture, the file name only under a scene's first.
-    const int line = layout_.lineHeight;
-    auto inks = [&](const QImage& in, const SheetRect& r, int y0, int y1) {
+    EXPECT_EQ(middle(crossed), red);
+    EXPECT_NE(middle(first), red);
+    // The time under every picture, the file name only under a scene's first,
+    // and none at all without file names.
+    auto ink = [&](const QImage& in, const SheetRect& r, int y0, int y1) {
         return Ink(in, r.left + 1, r.right - 1, r.bottom + y0, r.bottom + y1);
     };
-    EXPECT_GT(inks(image, first, 0, line), 0);
-    EXPECT_GT(inks(image, last, 0, line), 0);
-    EXPECT_GT(inks(image, first, line, 2 * line), 0);
-    EXPECT_EQ(inks(image, last, line, 2 * line), 0);
-
-    const SheetRect r = layout_.cells[2].rect;
-    EXPECT_EQ(layout_.HitTest(r.left, r.top), 2);
-    EXPECT_EQ(layout_.HitTest(r.right - 1, r.bottom - 1), 2);
-    EXPECT_EQ(layout_.HitTest(r.right, r.top), -1);  // the column gap
-    EXPECT_EQ(layout_.HitTest(r.right + 1, r.top), 3);
-    EXPECT_EQ(layout_.HitTest(r.left - 1, r.top), -1);     // the gap between scenes
-    EXPECT_EQ(layout_.HitTest(r.left, r.bottom + 2), -1);  // the text under it
-
-    // Without file names nothing is written below the time line (past the
-    // underline that closes it).
+    EXPECT_GT(ink(image, last, 0, line), 0);
+    EXPECT_GT(ink(image, first, line, 2 * line), 0);
+    EXPECT_EQ(ink(image, last, line, 2 * line), 0);
     layout_.settings.showFileNames = 0;
-    const QImage noNames = Paint(scenes);
-    EXPECT_EQ(inks(noNames, layout_.cells[0].rect, layout_.lineHeight + 2, 2 * layout_.lineHeight),
-              0);
+    EXPECT_EQ(ink(Paint(scenes), first, line + 2, 2 * line), 0);
+
+    EXPECT_EQ(layout_.HitTest(crossed.left, crossed.top), 2);
+    EXPECT_EQ(layout_.HitTest(crossed.right - 1, crossed.bottom - 1), 2);
+    EXPECT_EQ(layout_.HitTest(crossed.right, crossed.top), -1);  // the column gap
+    EXPECT_EQ(layout_.HitTest(crossed.right + 1, crossed.top), 3);
+    EXPECT_EQ(layout_.HitTest(crossed.left - 1, crossed.top), -1);     // the gap between scenes
+    EXPECT_EQ(layout_.HitTest(crossed.left, crossed.bottom + 2), -1);  // the text under it
 }
 
 TEST_F(ClipSheetLayoutTest, AHeadlineComesFirstAndIsAllOfASheetWithoutPictures) {
@@ -244,50 +192,17 @@ TEST_F(ClipSheetLayoutTest, AHeadlineComesFirstAndIsAllOfASheetWithoutPictures) 
     layout_.settings.headline = "Tape 1";
     const qv::SceneList scenes = ListOf({{0, 100}, {100, 50}});
     const QImage image = Paint(scenes);
-    EXPECT_TRUE(layout_.cells.empty());
     const int headline = layout_.totalHeight;
-    EXPECT_GT(headline, 10);
-    EXPECT_EQ(layout_.lastVisibleBottom, headline);
+    EXPECT_EQ(std::tuple(layout_.cells.size(), layout_.lastVisibleBottom),
+              std::tuple(0u, headline));
     EXPECT_GT(Ink(image, 0, 300, 10, 10 + headline), 0);
-    // With pictures, the first row starts below it.
+    // With pictures, the first row starts below it, and the sheet ends below
+    // the row's texts.
     layout_.settings.picsPerScene = 1;
     Paint(scenes);
     ASSERT_EQ(layout_.cells.size(), 2u);
     EXPECT_EQ(layout_.cells[0].rect.top, 10 + headline);
-    EXPECT_EQ(layout_.totalHeight, 10 + headline + 71 + TextHeight() + 10);
-}
-
-TEST_F(ClipSheetLayoutTest, ACachedPictureIsCopiedAndTheRestIsLeftToTheTimer) {
-    layout_.settings.picsPerScene = 2;
-    const qv::SceneList scenes = ListOf({{0, 100}});
-    Paint(scenes);
-    const SheetRect r = layout_.cells[1].rect;
-    cache_.Add(std::make_unique<qv::CachedPicture>("/nonexistent/tape.avi", 99, r.Width(),
-                                                   r.Height(),
-                                                   qv::PackedDib::Make24(r.Width(), r.Height())));
-    const QImage image = Paint(scenes);
-    EXPECT_EQ(layout_.cells[1].available, 1);
-    EXPECT_EQ(layout_.cells[1].pending, 0);
-    EXPECT_EQ(layout_.cells[0].pending, 1);
-    EXPECT_EQ(image.pixelColor(r.left + 10, r.top + 10), QColor(0, 0, 0));  // the cached bitmap
-    EXPECT_EQ(layout_.RenderCount(), 0);
-}
-
-TEST_F(ClipSheetLayoutTest, WholeCellsDecideWhatAPageHoldsAndWhereTheNextStarts) {
-    layout_.settings.picsPerScene = 6;
-    layout_.printMode = 1;
-    const qv::SceneList scenes = ListOf({{0, 100}, {100, 100}});
-    layout_.clientRect = SheetRect{0, 0, 600, 200};
-    // One row of 6 fits, the second does not: it starts the next page.
-    PaintPage(scenes, 200, SheetRect{0, 0, 600, 200}, true);
-    const int rowBottom = 10 + 71 + TextHeight();
-    EXPECT_EQ(layout_.lastVisibleBottom, rowBottom);
-    // Nothing fits: the bottom is the sheet's end.
-    PaintPage(scenes, 200, SheetRect{0, 0, 600, 50}, true);
-    EXPECT_EQ(layout_.lastVisibleBottom, layout_.totalHeight);
-    // In the window a partly visible cell counts.
-    PaintPage(scenes, 200, SheetRect{0, 0, 600, 50}, false);
-    EXPECT_EQ(layout_.lastVisibleBottom, rowBottom);
+    EXPECT_EQ(layout_.totalHeight, layout_.cells[0].rect.bottom + TextHeight() + 10);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
 #pragma once
 // What the window tests share: the widgets they drive, Qt's values printed
 // readably, DV frames encoded once a run, drawn colours compared within a
-// tolerance, and a dialog's messages, control places, spin ranges and texts.
+// tolerance, and a dialog's messages and texts.
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,29 +64,6 @@ inline void KeepMessages(qv::MessageDialog& messages, std::vector<std::string>& 
     };
 }
 
-struct SpinRange {
-    int id, min, max;
-};
-inline void ExpectSpinRanges(const qv::TemplateDialog& d, std::initializer_list<SpinRange> spins) {
-    for (const SpinRange& s : spins) {
-        auto* spin = d.Control<QSpinBox>(s.id);
-        ASSERT_NE(spin, nullptr) << s.id;
-        EXPECT_EQ(spin->minimum(), s.min) << s.id;
-        EXPECT_EQ(spin->maximum(), s.max) << s.id;
-    }
-}
-
-// Where a control stands, in dialog units.
-struct ControlRect {
-    int id, x, y, width, height;
-};
-inline void ExpectRects(const qv::TemplateDialog& d, std::initializer_list<ControlRect> rects) {
-    for (const ControlRect& r : rects) {
-        ASSERT_NE(d.Control(r.id), nullptr) << r.id;
-        EXPECT_EQ(d.Control(r.id)->geometry(), d.Units().Rect(r.x, r.y, r.width, r.height)) << r.id;
-    }
-}
-
 // The texts of the buttons, check boxes and edits ids.
 inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_list<int> ids) {
     std::vector<QString> texts;
@@ -97,6 +75,15 @@ inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_
                                           : "no control " + QString::number(id));
     }
     return texts;
+}
+
+// The entries of a combo box.
+inline QStringList Items(const QComboBox& combo) {
+    QStringList items;
+    for (int i = 0; i < combo.count(); ++i) {
+        items.push_back(combo.itemText(i));
+    }
+    return items;
 }
 
 // The texts of a widget's children of type T (&QLabel::text, &QGroupBox::title).
