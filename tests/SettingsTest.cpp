@@ -265,7 +265,7 @@ TEST(SettingsFile, ALinkedFileIsRewrittenWhereItPoints) {
     std::filesystem::create_symlink("dotfiles/q.reg", dir.Dir() / "s.reg");
     ASSERT_TRUE(SettingsStore(dir.Path("s.reg")).WriteDword(kMainKey, "ran", 2));
     EXPECT_TRUE(std::filesystem::is_symlink(dir.Dir() / "s.reg"));
-    EXPECT_EQ(ReadFileText(dir.Path("dotfiles/q.reg")), kHeader + "\"ran\"=dword:00000002\r\n");
+    EXPECT_EQ(ReadFileText(dir.Path("dotfiles/q.reg")), kHeader + "\"ran\"=dword:00000002\r\n\r\n");
     EXPECT_EQ(FolderEntries(dir.Dir() / "dotfiles"), Names{"q.reg"});
 }
 
@@ -444,7 +444,7 @@ TEST(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
                         "\"last input\"=\"C:\\\\tapes\\\\b 1.avi\"\r\n\"output\"=\"/out/s.avi\"\r\n"
                         "\"Files\"=dword:00000002\r\n\"input0\"=\"/in/a.avi\"\r\n"
                         "\"input1\"=hex(1):2f,00,76,00,2f,00,6c,00,69,00,6e,00,65,00,0a,00,62,"
-                        "00,72,00,\\\r\n  65,00,61,00,6b,00,2e,00,61,00,76,00,69,00,00,00\r\n\r\n"
+                        "00,72,00,65,\\\r\n  00,61,00,6b,00,2e,00,61,00,76,00,69,00,00,00\r\n\r\n"
                         "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel\\ClipList]\r\n"
                         "\"PicsPerLine\"=\"6\"\r\n\r\n");
     const qv::MainWindowState loaded = LoadMainWindowState(store, "/d");
