@@ -1,8 +1,11 @@
 // quorvandel-cli bitmaps: a tape of real DV pictures made here, its scenes'
-// middle frames saved as bitmaps.
+// middle frames saved as bitmaps, and one picture compared with ffmpeg's decode
+// of the same frame.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -19,10 +22,17 @@ using qvtest::Rgb;
 
 using qvtest::GetLe32;
 
+// A smooth picture: ffmpeg and the program decode the same frame; only the colour
+// conversion can round differently.
+Rgb Gradient(int x, int y) {
+    return Rgb{static_cast<uint8_t>(16 + x * 220 / 720), static_cast<uint8_t>(16 + y * 220 / 576),
+               static_cast<uint8_t>(128 + (x - y) / 8)};
+}
+
 class CliBitmapsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        static const std::vector<uint8_t> picture = qvtest::EncodeDvColour(true, Rgb{40, 90, 200});
+        static const std::vector<uint8_t> picture = qvtest::EncodeDvPicture(true, Gradient);
         ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         // Two recordings an hour apart, of 4 and 3 frames.
         qvtest::FixtureOptions type1;
@@ -87,6 +97,36 @@ TEST_F(CliBitmapsTest, ChoosesByNumberAndLengthAndShapesThePicture) {
     r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp")) + " --only 3");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("there is no scene 3"), std::string::npos) << r.err;
+}
+
+// ffmpeg decodes the tape's frame 2 (the middle of the first scene's 4 frames) through the
+// same bilinear colour conversion; the two pictures agree up to rounding, the right way up.
+TEST_F(CliBitmapsTest, APictureMatchesFfmpegsDecodeOfTheSameFrame) {
+    const CliResult r =
+        Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp")) + " --only 1");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string raw = dir_.Path("frame.bgr");
+    const std::string decode = "ffmpeg -v error -nostdin -y -i " + Quote(tape_) +
+                               " -map 0:v:0 -vf 'select=eq(n\\,2)' -frames:v 1 -sws_flags bilinear"
+                               " -pix_fmt bgr24 -f rawvideo " + Quote(raw) + " 2>&1";
+    ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
+    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw);
+    const std::vector<uint8_t> ours = qvtest::ReadFileBytes(first_);
+    ASSERT_EQ(theirs.size(), 720u * 576u * 3u);
+    ASSERT_EQ(ours.size(), 1244214u);
+    int maxDiff = 0;
+    int64_t sum = 0;
+    for (int y = 0; y < 576; ++y) {
+        // The bitmap is bottom-up, ffmpeg's rows top-down.
+        const uint8_t* a = ours.data() + 54 + static_cast<size_t>(575 - y) * 2160;
+        const uint8_t* b = theirs.data() + static_cast<size_t>(y) * 2160;
+        for (int i = 0; i < 2160; ++i) {
+            maxDiff = std::max(maxDiff, std::abs(a[i] - b[i]));
+            sum += std::abs(a[i] - b[i]);
+        }
+    }
+    EXPECT_LE(maxDiff, 3);
+    EXPECT_LT(static_cast<double>(sum) / (720.0 * 576.0 * 3.0), 0.5);
 }
 
 }  // namespace
