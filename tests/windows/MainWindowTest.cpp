@@ -220,6 +220,9 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
         }
     }
     const QRect shrunk = window->findChild<QWidget*>("pictureStrip")->geometry();
+    // The lists keep their smallest heights: two files, the header and three scenes.
+    EXPECT_EQ(rect(1004).height(), u.Y(24));
+    EXPECT_EQ(rect(1013).height(), u.Y(55));
     EXPECT_LT(rect(1004).bottom(), rect(1005).top());
     EXPECT_LT(rect(3).bottom(), rect(1013).top());
     EXPECT_LT(rect(1013).bottom(), rect(1022).top());
