@@ -1,6 +1,5 @@
 #include "clipsheet/ClipSheetOptionsDialog.h"
 
-#include <algorithm>
 #include <tuple>
 
 #include "app/SceneList.h"
@@ -32,12 +31,9 @@ TEST(ClipSheetOptionsDialogTest, ShowsItsTextsAndCancelChangesNothing) {
     EXPECT_EQ(qvtest::Texts(d, {1041, 1042, 1, 2}),
               (std::vector<QString>{"Show filenames", "Show timecode", "OK", "Cancel"}));
     EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
-    const std::vector<QString> labels = qvtest::ChildTexts(d, &QLabel::text);
-    for (const char* text :
-         {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
-          "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}) {
-        EXPECT_NE(std::find(labels.begin(), labels.end(), QString(text)), labels.end()) << text;
-    }
+    EXPECT_TRUE(qvtest::HasLabels(
+        d, {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
+            "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}));
     Edit(d, 1033)->setText("12");
     d.show();
     d.Control<QPushButton>(2)->click();
@@ -83,10 +79,6 @@ TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
     const std::vector<Row> rows = {
         {{{1033, "31"}}, "Please enter an integer between 1 and 30.", 1033},
         {{{1033, "six"}}, "Please enter an integer.", 1033},
-        {{{1037, "101"}}, "Please enter an integer between 0 and 100.", 1037},
-        {{{1035, "601"}}, "Please enter an integer between 0 and 600.", 1035},
-        {{{1039, "-1"}}, "Please enter an integer between 0 and 10.", 1039},
-        {{{1044, "128"}}, "Please enter an integer between 1 and 127.", 1044},
         {{{1043, std::string(81, 'x')}}, "Please enter no more than 80 characters.", 1043},
         // A count of frames beyond 32 bits is not an integer the offset can hold.
         {{{1046, "23860:55:45:23"}}, "Please enter an integer.", 1046},
