@@ -1,5 +1,6 @@
 // The clip sheet's layout: which frames its pictures show and the texts under
-// them. (Drawing, clicks and printing are the clip sheet window's tests.)
+// them. (Drawing, clicks, one picture's middle frame and printing are the clip
+// sheet window's tests.)
 
 #include "clipsheet/ClipSheetLayout.h"
 
@@ -52,40 +53,16 @@ class ClipSheetLayoutTest : public ::testing::Test {
     qv::SceneList scenes_;
 };
 
-TEST_F(ClipSheetLayoutTest, PicturesRunEvenlyFromFirstToLastFrameAndOneShowsTheMiddle) {
-    const struct {
-        int picsPerScene, secsPerPic, firstFrame, frameCount;
-        std::vector<int> frames;
-    } rows[] = {
-        {3, 0, 100, 101, {100, 150, 200}},
-        {1, 0, 100, 101, {150}},                      // the middle frame
-        {0, 2, 100, 101, {100, 150, 200}},            // 50 frames per picture: 3 pictures
-        {5, 2, 100, 101, {100, 125, 150, 175, 200}},  // the minimum is larger
-        {0, 2, 0, 50, {25}},                          // one picture of 50 frames: the middle
-        {0, 0, 100, 101, {}},                         // no pictures at all
-        {4, 0, 0, 3, {0, 1, 1, 2}},                   // step 2/3, rounded to the nearest
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.picsPerScene << " per scene, " << r.secsPerPic
-                                        << " s per pic, " << r.frameCount << " frames");
-        layout_.settings.picsPerScene = r.picsPerScene;
-        layout_.settings.secsPerPic = r.secsPerPic;
-        Paint({{r.firstFrame, r.frameCount}});
-        std::vector<int> frames;
-        for (const qv::ClipCell& c : layout_.cells) {
-            frames.push_back(c.frame);
-        }
-        EXPECT_EQ(frames, r.frames);
-    }
-}
-
-TEST_F(ClipSheetLayoutTest, TimeTextsAreSourcePositionsOrARunningTimeFromTheOffset) {
+TEST_F(ClipSheetLayoutTest, PicturesRunEvenlyUnderTheirSourcePositionsOrARunningTimeFromTheOffset) {
     layout_.settings.picsPerScene = 3;
     const std::vector<SceneRow> rows = {{1000, 101, 1, "/out/a'one.avi"},
                                         {5000, 51, 0, "/out/a'two.avi"},
                                         {200, 26, 1, "/out/a'three.avi"}};
     Paint(rows);
     ASSERT_EQ(layout_.cells.size(), 9u);
+    // The pictures run evenly from a scene's first frame to its last.
+    EXPECT_EQ((std::vector{layout_.cells[0].frame, layout_.cells[1].frame, layout_.cells[2].frame}),
+              (std::vector{1000, 1050, 1100}));
     // Offset 0: positions in the source; the length and the name only under a
     // scene's first picture.
     EXPECT_EQ(Texts({0, 1, 2, 3}),
@@ -95,9 +72,10 @@ TEST_F(ClipSheetLayoutTest, TimeTextsAreSourcePositionsOrARunningTimeFromTheOffs
     // the one before ends (250 + 100, 250 + 101, 250 + 152).
     layout_.settings.timecodeOffset = 250;
     Paint(rows);
-    EXPECT_EQ(Texts({0, 2, 3, 6}),
-              (std::vector<std::string>{"00:10:00 [00:04:01]|a'one", "00:14:00|",
-                                        "00:14:01 [00:02:01]|a'two", "00:16:02 [00:01:01]|a'three"}));
+    EXPECT_EQ(
+        Texts({0, 2, 3, 6}),
+        (std::vector<std::string>{"00:10:00 [00:04:01]|a'one", "00:14:00|",
+                                  "00:14:01 [00:02:01]|a'two", "00:16:02 [00:01:01]|a'three"}));
     // Printed, the write = NO scene is left out of the sheet and of the running time.
     layout_.printMode = 1;
     QImage page(600, 400, QImage::Format_RGB32);
