@@ -10,82 +10,64 @@
 
 namespace {
 
+using qv::Answer;
 using qv::Buttons;
-using qv::MessageKind;
+using Box = QMessageBox;
 
-// Runs action on the modal box next shown: records its caption, icon and text,
-// then presses button.
-void OnNextBox(std::vector<std::string>* seen, QMessageBox::StandardButton button) {
+// Presses button on the modal box next shown, after recording its caption,
+// icon, buttons, default button and text.
+void OnNextBox(std::vector<std::string>* seen, Box::StandardButton button) {
     QTimer::singleShot(0, [seen, button] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        auto* box = qobject_cast<Box*>(QApplication::activeModalWidget());
         if (box == nullptr) {
             seen->push_back("no message box");
             return;
         }
-        seen->push_back(box->windowTitle().toStdString() + "|" +
-                        std::to_string(static_cast<int>(box->icon())) + "|" +
+        seen->push_back(box->windowTitle().toStdString() + "|" + std::to_string(box->icon()) + "|" +
+                        std::to_string(box->standardButtons().toInt()) + "|" +
+                        std::to_string(box->standardButton(box->defaultButton())) + "|" +
                         box->text().toStdString());
         box->button(button)->click();
     });
 }
 
-TEST(MessageBox, CaptionIsTheProgramsNameAndTheIconShowsTheKind) {
-    using Box = QMessageBox;
-    const struct {
-        MessageKind kind;
-        Buttons buttons;
-        Box::Icon icon;
-        Box::StandardButtons shown;
-        Box::StandardButton byDefault;
-    } rows[] = {
-        {MessageKind::Information, Buttons::Ok, Box::Information, Box::Ok, Box::Ok},
-        {MessageKind::Warning, Buttons::OkCancel, Box::Warning, Box::Ok | Box::Cancel, Box::Ok},
-        {MessageKind::Question, Buttons::YesNo, Box::Question, Box::Yes | Box::No, Box::Yes},
-        {MessageKind::Question, Buttons::YesNoDefaultNo, Box::Question, Box::Yes | Box::No,
-         Box::No},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(static_cast<int>(row.buttons));
-        auto box =
-            qv::MessageDialog::MakeBox(nullptr, row.kind, "first\r\nsecond", row.buttons, "");
-        EXPECT_EQ(std::tuple(box->windowTitle(), box->icon(), box->standardButtons(),
-                             box->standardButton(box->defaultButton()), box->text()),
-                  std::tuple(QString("Quorvandel"), row.icon, row.shown, row.byDefault,
-                             QString("first\nsecond")));
-    }
-    // A caption given by the caller stays.
-    EXPECT_EQ(qv::MessageDialog::MakeBox(nullptr, MessageKind::Warning, "x", Buttons::Ok,
-                                         "Cliplist Options")
-                  ->windowTitle(),
-              QStringLiteral("Cliplist Options"));
+// What OnNextBox records of a box.
+std::string Seen(const std::string& caption, Box::Icon icon, Box::StandardButtons buttons,
+                 Box::StandardButton byDefault, const std::string& text) {
+    return caption + "|" + std::to_string(icon) + "|" + std::to_string(buttons.toInt()) + "|" +
+           std::to_string(byDefault) + "|" + text;
 }
 
-TEST(MessageBox, AShownBoxAnswersWithTheButtonPressedAndAMinimizedOwnerComesBackFirst) {
+TEST(MessageBox, ShowsTheKindsIconAndButtonsAndAnswersWithTheButtonPressed) {
     QWidget owner;
     owner.resize(300, 200);
     owner.show();
+    std::vector<std::string> seen;
+    qv::MessageDialog messages(&owner);
+    OnNextBox(&seen, Box::No);
+    EXPECT_EQ(messages.Ask("Delete?\r\nall of it", Buttons::YesNo), Answer::No);
+    OnNextBox(&seen, Box::Yes);
+    EXPECT_EQ(messages.Ask("Go on?", Buttons::YesNoDefaultNo), Answer::Yes);
+    OnNextBox(&seen, Box::Cancel);  // an Ok and Cancel question is a warning
+    EXPECT_EQ(messages.Ask("Can't read", Buttons::OkCancel, "Cliplist Options"), Answer::Cancel);
+    OnNextBox(&seen, Box::Ok);
+    messages.Tell("An error occured!");
+    // A minimized owner comes back first.
     owner.showMinimized();
     ASSERT_TRUE(owner.isMinimized());
-    // Questions and failures show their kind; an Ok and Cancel question is a warning.
-    std::vector<std::string> seen;
-    OnNextBox(&seen, QMessageBox::No);
-    EXPECT_EQ(qv::MessageDialog(nullptr).Ask("Delete?", Buttons::YesNo), qv::Answer::No);
-    OnNextBox(&seen, QMessageBox::Cancel);
-    EXPECT_EQ(qv::MessageDialog(nullptr).Ask("Can't read", Buttons::OkCancel), qv::Answer::Cancel);
-    OnNextBox(&seen, QMessageBox::Ok);
-    qv::MessageDialog(nullptr).Tell("An error occured!");
     bool minimizedWhenShown = true;
     QTimer::singleShot(0, [&] { minimizedWhenShown = owner.isMinimized(); });
-    OnNextBox(&seen, QMessageBox::Ok);
-    qv::MessageDialog(&owner).Report("completed successfully!");
-    auto icon = [](QMessageBox::Icon i) { return "Quorvandel|" + std::to_string(i) + "|"; };
-    EXPECT_EQ(seen, (std::vector<std::string>{icon(QMessageBox::Question) + "Delete?",
-                                              icon(QMessageBox::Warning) + "Can't read",
-                                              icon(QMessageBox::Warning) + "An error occured!",
-                                              icon(QMessageBox::Information) +
-                                                  "completed successfully!"}));
-    EXPECT_FALSE(minimizedWhenShown);
-    EXPECT_FALSE(owner.isMinimized());
+    OnNextBox(&seen, Box::Ok);
+    messages.Report("completed successfully!");
+    EXPECT_EQ(
+        seen,
+        (std::vector<std::string>{
+            Seen("Quorvandel", Box::Question, Box::Yes | Box::No, Box::Yes, "Delete?\nall of it"),
+            Seen("Quorvandel", Box::Question, Box::Yes | Box::No, Box::No, "Go on?"),
+            Seen("Cliplist Options", Box::Warning, Box::Ok | Box::Cancel, Box::Ok, "Can't read"),
+            Seen("Quorvandel", Box::Warning, Box::Ok, Box::Ok, "An error occured!"),
+            Seen("Quorvandel", Box::Information, Box::Ok, Box::Ok, "completed successfully!")}));
+    EXPECT_EQ(std::pair(minimizedWhenShown, owner.isMinimized()), std::pair(false, false));
 }
 
 // Types name into a Qt save dialog.
@@ -106,7 +88,7 @@ TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
     bool stayedOpen = false;
     QTimer::singleShot(0, [&] {
         TypeName(dialog, missing + "/clips.avi");
-        OnNextBox(&seen, QMessageBox::Ok);
+        OnNextBox(&seen, Box::Ok);
         dialog.accept();
         stayedOpen = dialog.isVisible();
         TypeName(dialog, dir.Path("clips.avi"));
@@ -114,9 +96,9 @@ TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
     });
     EXPECT_EQ(dialog.Choose(), dir.Path("clips.avi"));
     EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        "Quorvandel|" + std::to_string(QMessageBox::Warning) + "|" + missing +
-                        "\nThis folder does not exist. Check the path and try again."}));
+    EXPECT_EQ(seen, std::vector<std::string>{Seen(
+                        "Quorvandel", Box::Warning, Box::Ok, Box::Ok,
+                        missing + "\nThis folder does not exist. Check the path and try again.")});
 }
 
 }  // namespace
