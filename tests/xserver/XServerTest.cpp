@@ -228,26 +228,17 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     std::filesystem::create_directory(dir_.Path("scenes"));
     const std::string output = dir_.Path("scenes/holiday.avi");
     const std::string settings = dir_.Path("quorvandel.reg");
-    {
-        std::ofstream reg(settings, std::ios::binary);
-        reg << "Windows Registry Editor Version 5.00\r\n\r\n"
-               "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n"
-               "\"ran\"=dword:00000002\r\n"
-               "\"output\"=\""
-            << output
-            << "\"\r\n"
-               "\"Files\"=dword:00000002\r\n"
-               "\"input0\"=\""
-            << tape2
-            << "\"\r\n"
-               "\"input1\"=\""
-            << tape1 << "\"\r\n";
-    }
+    std::ofstream(settings, std::ios::binary)
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n"
+           "\"ran\"=dword:00000002\r\n\"Files\"=dword:00000002\r\n"
+        << "\"output\"=\"" << output << "\"\r\n\"input0\"=\"" << tape2 << "\"\r\n\"input1\"=\""
+        << tape1 << "\"\r\n";
 
-    ::setenv("QUORVANDEL_SETTINGS", settings.c_str(), 1);
-    ::setenv("TZ", "UTC", 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    ::setenv("LC_ALL", "C.UTF-8", 1);
+    for (auto [name, value] : {std::pair{"QUORVANDEL_SETTINGS", settings.c_str()}, {"TZ", "UTC"},
+                               {"QT_QPA_PLATFORM", "xcb"}, {"LC_ALL", "C.UTF-8"}}) {
+        ::setenv(name, value, 1);
+    }
     Child program;
     ASSERT_TRUE(program.Start({QV_PROGRAM_PATH}, dir_.Path("program.log")));
     const std::string main = Window("Quorvandel\\+");
