@@ -1,3 +1,6 @@
+// The clip sheet options dialog through its control IDs: its texts, the
+// settings it shows and takes, and the values it refuses.
+
 #include "clipsheet/ClipSheetOptionsDialog.h"
 
 #include <tuple>
@@ -23,37 +26,33 @@ std::vector<std::string> PressOk(ClipSheetOptionsDialog& d) {
     return shown;
 }
 
-TEST(ClipSheetOptionsDialogTest, ShowsItsTextsAndCancelChangesNothing) {
-    ClipSheetSettings settings;
-    ClipSheetOptionsDialog d(settings, nullptr);
-    EXPECT_EQ(std::pair(d.windowTitle(), d.objectName()),
-              std::pair(QString("Cliplist Options"), QString("dialog144")));
-    EXPECT_EQ(qvtest::Texts(d, {1041, 1042, 1, 2}),
-              (std::vector<QString>{"Show filenames", "Show timecode", "OK", "Cancel"}));
-    EXPECT_TRUE(d.Control<QPushButton>(1)->isDefault());
-    EXPECT_TRUE(qvtest::HasLabels(
-        d, {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
-            "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}));
-    Edit(d, 1033)->setText("12");
-    d.show();
-    d.Control<QPushButton>(2)->click();
-    EXPECT_EQ(d.result(), QDialog::Rejected);
-    EXPECT_EQ(settings, ClipSheetSettings{});
-}
-
-TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
+TEST(ClipSheetOptionsDialogTest, ShowsItsTextsAndTheSettingsAndTakesEditsOnlyOnOk) {
     qv::framesPerSecond = 25.0f;
     ClipSheetSettings settings;
     settings.timecodeOffset = 250;
     settings.headline = "Tape 1";
     settings.showFileNames = 0;
+    const ClipSheetSettings before = settings;
+    ClipSheetOptionsDialog cancelled(settings, nullptr);
+    Edit(cancelled, 1033)->setText("12");
+    cancelled.show();
+    cancelled.Control<QPushButton>(2)->click();
+    EXPECT_EQ(cancelled.result(), QDialog::Rejected);
+    EXPECT_EQ(settings, before);
+
     ClipSheetOptionsDialog d(settings, nullptr);
+    EXPECT_EQ(std::tuple(d.windowTitle(), d.objectName(), d.Control<QPushButton>(1)->isDefault()),
+              std::tuple(QString("Cliplist Options"), QString("dialog144"), true));
+    EXPECT_EQ(qvtest::Texts(d, {1041, 1042, 1, 2}),
+              (std::vector<QString>{"Show filenames", "Show timecode", "OK", "Cancel"}));
+    EXPECT_TRUE(qvtest::HasLabels(
+        d, {"Timecode of first frame: (MM:SS:FF)", "pictures per line", "min. pics per scene",
+            "max. seconds per pic", "blank space below text", "relative font size", "Headline:"}));
     EXPECT_EQ(qvtest::Texts(d, {1046, 1033, 1044, 1043}),
               (std::vector<QString>{"00:10:00", "6", "10", "Tape 1"}));
     EXPECT_EQ(
         std::pair(d.Control<QCheckBox>(1041)->isChecked(), d.Control<QCheckBox>(1042)->isChecked()),
         std::pair(false, true));
-
     // The spin steps from the edit's value and writes it back there.
     Edit(d, 1033)->setText("7");
     d.Control<QSpinBox>(1034)->stepBy(1);
@@ -63,10 +62,9 @@ TEST(ClipSheetOptionsDialogTest, ShowsTheSettingsAndTakesEditsOnOk) {
     Edit(d, 1046)->setText("1:00:00");
     d.Control<QCheckBox>(1041)->setChecked(true);
     EXPECT_TRUE(PressOk(d).empty());
-    EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(std::tuple(settings.picsPerLine, settings.picsPerScene, settings.timecodeOffset,
-                         settings.showFileNames),
-              std::tuple(8, 0, 1500, 1));
+    EXPECT_EQ(std::tuple(d.result(), settings.picsPerLine, settings.picsPerScene,
+                         settings.timecodeOffset, settings.showFileNames),
+              std::tuple(QDialog::Accepted, 8, 0, 1500, 1));
 }
 
 TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
@@ -85,9 +83,6 @@ TEST(ClipSheetOptionsDialogTest, RefusesTheFirstBadValueInTheCheckingOrder) {
         // The font size comes before the pictures per line, the timecode first of all.
         {{{1033, "31"}, {1044, "0"}}, "Please enter an integer between 1 and 127.", 1044},
         {{{1044, "0"}, {1046, "99999999999"}}, "Please enter an integer.", 1046},
-        {{{1039, "11"}, {1043, std::string(81, 'x')}},
-         "Please enter an integer between 0 and 10.",
-         1039},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message + " at " + std::to_string(row.focus));

@@ -3,7 +3,6 @@
 #include <QTest>
 
 #include <algorithm>
-#include <functional>
 #include <tuple>
 
 #include "dv/PictureDecoder.h"
@@ -35,69 +34,57 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheInstalledCodecs) {
     EXPECT_EQ(codecs.value(0), "default codec");
 }
 
-// Each row: the settings the dialog opens with, what it shows (delete, skip,
-// sensitivity, codec), the edits made (-1: left as shown), how it is closed,
-// and the settings afterwards. Codec index 0 is "default codec", -2 stands
-// for the installed DV decoder.
-TEST(OptionsDialogTest, ShowsTheSettingsAndWritesThemBackOnlyOnOk) {
+TEST(OptionsDialogTest, ShowsTheSettingsAndWritesThemBackOnlyOnOkOrEnter) {
     const std::vector<std::string> names = qv::FillCodecList("").driverNames;
     const auto found = std::find(names.begin(), names.end(), "dvvideo");
     ASSERT_NE(found, names.end()) << "the DV decoder is not installed";
     const int dv = static_cast<int>(found - names.begin());
-    enum class Close { Ok, Enter, Cancel, CloseBox };
-    const struct {
-        const char* name;
-        Settings in;
-        std::array<int, 4> shown, set;
-        Close close;
-        Settings out;
-    } rows[] = {
-        // Driver names compare without regard to case; the list's own name is stored.
-        {"ok", {0, 0, "", 3}, {0, 0, 3, 0}, {1, 1, 1, -2}, Close::Ok, {1, 1, "dvvideo", 1}},
-        {"case", {1, 0, "DVVIDEO", 4}, {1, 0, 4, -2}, {-1, -1, -1, -1}, Close::Ok,
-         {1, 0, "dvvideo", 4}},
-        {"enter", {0, 1, "", 0}, {0, 1, 0, 0}, {1, -1, -1, -1}, Close::Enter, {1, 1, "", 0}},
-        {"cancel", {1, 1, "dvvideo", 2}, {1, 1, 2, -2}, {0, 0, 4, 0}, Close::Cancel,
-         {1, 1, "dvvideo", 2}},
-        {"close box", {1, 1, "dvvideo", 2}, {1, 1, 2, -2}, {-1, -1, 0, -1}, Close::CloseBox,
-         {1, 1, "dvvideo", 2}},
-        // A decoder that is not installed shows and stores the default codec.
-        {"missing", {0, 0, "no-such-decoder", 3}, {0, 0, 3, 0}, {-1, -1, -1, -1}, Close::Ok,
-         {0, 0, "", 3}},
-        // A sensitivity outside the list selects nothing and is stored as -1.
-        {"outside", {0, 0, "", 7}, {0, 0, -1, 0}, {-1, -1, -1, -1}, Close::Ok, {0, 0, "", -1}},
+    // What the dialog shows (delete, skip, sensitivity, codec), and the settings.
+    auto shown = [](OptionsDialog& d) {
+        return std::tuple(d.Control<QCheckBox>(1010)->isChecked(),
+                          d.Control<QCheckBox>(1012)->isChecked(),
+                          d.Control<QComboBox>(1048)->currentIndex(),
+                          d.Control<QComboBox>(1045)->currentIndex());
     };
-    auto codec = [dv](int index) { return index == -2 ? dv : index; };
-    const std::function<void(OptionsDialog&)> closes[] = {
-        [](OptionsDialog& d) { d.Control<QPushButton>(1)->click(); },
-        [](OptionsDialog& d) { QTest::keyClick(&d, Qt::Key_Return); },
-        [](OptionsDialog& d) { d.Control<QPushButton>(2)->click(); },
-        [](OptionsDialog& d) { d.close(); }};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        Settings settings = row.in;
+    Settings settings{1, 0, "DVVIDEO", 4};
+    auto stored = [&settings] {
+        return std::tuple(settings.deleteSourceFiles, settings.skipNoDatestamp, settings.codec,
+                          settings.optSensitivity);
+    };
+    // Driver names compare without regard to case; the list's own name is stored.
+    OptionsDialog ok(settings, nullptr);
+    EXPECT_EQ(shown(ok), std::tuple(true, false, 4, dv));
+    ok.Control<QCheckBox>(1012)->setChecked(true);
+    ok.Control<QComboBox>(1048)->setCurrentIndex(2);
+    ok.show();
+    ok.Control<QPushButton>(1)->click();
+    EXPECT_EQ(stored(), std::tuple(1, 1, "dvvideo", 2));
+
+    // Cancel and the close box change nothing.
+    for (bool closeBox : {false, true}) {
         OptionsDialog d(settings, nullptr);
-        auto* del = d.Control<QCheckBox>(1010);
-        auto* skip = d.Control<QCheckBox>(1012);
-        auto* sensitivity = d.Control<QComboBox>(1048);
-        auto* codecs = d.Control<QComboBox>(1045);
-        EXPECT_EQ(std::tuple(del->isChecked(), skip->isChecked(), sensitivity->currentIndex(),
-                             codecs->currentIndex()),
-                  std::tuple(row.shown[0] != 0, row.shown[1] != 0, row.shown[2],
-                             codec(row.shown[3])));
-        del->setChecked(row.set[0] < 0 ? del->isChecked() : row.set[0] != 0);
-        skip->setChecked(row.set[1] < 0 ? skip->isChecked() : row.set[1] != 0);
-        sensitivity->setCurrentIndex(row.set[2] < 0 ? sensitivity->currentIndex() : row.set[2]);
-        codecs->setCurrentIndex(row.set[3] == -1 ? codecs->currentIndex() : codec(row.set[3]));
+        d.Control<QCheckBox>(1010)->setChecked(false);
+        d.Control<QComboBox>(1045)->setCurrentIndex(0);
         d.show();
-        closes[static_cast<int>(row.close)](d);
-        const bool accepted = row.close == Close::Ok || row.close == Close::Enter;
-        EXPECT_EQ(d.result(), accepted ? QDialog::Accepted : QDialog::Rejected);
-        EXPECT_EQ(std::tuple(settings.deleteSourceFiles, settings.skipNoDatestamp,
-                             settings.optSensitivity, settings.codec),
-                  std::tuple(row.out.deleteSourceFiles, row.out.skipNoDatestamp,
-                             row.out.optSensitivity, row.out.codec));
+        if (closeBox) {
+            d.close();
+        } else {
+            d.Control<QPushButton>(2)->click();
+        }
+        EXPECT_EQ(std::pair(d.result(), stored()),
+                  std::pair(int{QDialog::Rejected}, std::tuple(1, 1, std::string("dvvideo"), 2)))
+            << closeBox;
     }
+
+    // A decoder that is not installed shows and stores the default codec, a
+    // sensitivity outside the list selects none and is stored as -1; Enter is OK.
+    settings = {0, 0, "no-such-decoder", 7};
+    OptionsDialog enter(settings, nullptr);
+    EXPECT_EQ(shown(enter), std::tuple(false, false, -1, 0));
+    enter.show();
+    QTest::keyClick(&enter, Qt::Key_Return);
+    EXPECT_EQ(std::pair(enter.result(), stored()),
+              std::pair(int{QDialog::Accepted}, std::tuple(0, 0, std::string(), -1)));
 }
 
 }  // namespace
