@@ -133,10 +133,13 @@ TEST_F(BitmapExportDialogTest, NoMatchingSceneOrCancelSavesNothing) {
 
     // Cancel pressed in the progress before the first scene.
     Check(*d, 1027)->setChecked(false);
-    d->progressShown = [](qv::SimpleProgressDialog& progress) {
-        progress.Control<QPushButton>(2)->click();
+    QString progress;
+    d->progressShown = [&](qv::SimpleProgressDialog& shown) {
+        progress = shown.windowTitle() + " " + shown.Control<QLabel>(1004)->text();
+        shown.Control<QPushButton>(2)->click();
     };
     Press(*d, 1);
+    EXPECT_EQ(progress, "Saving Bitmaps  0 %");
     EXPECT_EQ(std::pair(d->LastResult().cancelled, d->LastResult().saved.size()),
               std::pair(true, size_t{0}));
     EXPECT_FALSE(qv::FileExists(dir_.Path("pics'#0001.bmp")));

@@ -76,13 +76,6 @@ TEST_F(ClipSheetLayoutTest, PicturesRunEvenlyUnderTheirSourcePositionsOrARunning
         Texts({0, 2, 3, 6}),
         (std::vector<std::string>{"00:10:00 [00:04:01]|a'one", "00:14:00|",
                                   "00:14:01 [00:02:01]|a'two", "00:16:02 [00:01:01]|a'three"}));
-    // Printed, the write = NO scene is left out of the sheet and of the running time.
-    layout_.printMode = 1;
-    QImage page(600, 400, QImage::Format_RGB32);
-    layout_.PaintSheet(page, nullptr, scenes_, qv::SheetRect{}, true);
-    ASSERT_EQ(layout_.cells.size(), 6u);
-    EXPECT_EQ(std::pair(layout_.cells[3].sceneIndex, layout_.TimeText(scenes_, 3)),
-              std::pair(2, std::string("00:14:01 [00:01:01]")));
 }
 
 }  // namespace

@@ -151,18 +151,4 @@ TEST_F(ProgressDialogTest, PreviewShowsTheFrameOfTheStreamTheRightWayUpAndGreyWi
     EXPECT_TRUE(previewNear(0.5, kGrey));
 }
 
-TEST(SimpleProgressDialogTest, PercentageBarCancelAndOwner) {
-    auto owner = MakeOwner();
-    auto d = std::make_unique<qv::SimpleProgressDialog>(owner.get(), "");
-    EXPECT_EQ(std::tuple(d->windowTitle(), Percent(*d), owner->isEnabled()),
-              std::tuple(QString("Saving Bitmaps"), QString(" 0 %"), false));
-    d->SetRange(0, 8);
-    d->SetPosition(2);
-    EXPECT_EQ(Percent(*d), "25%");
-    QTest::mouseClick(d->Control<QPushButton>(2), Qt::LeftButton);
-    EXPECT_EQ((std::pair{d->CancelRequested(), d->CancelRequested()}), std::pair(true, false));
-    d.reset();
-    EXPECT_TRUE(owner->isEnabled());
-}
-
 }  // namespace

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <initializer_list>
@@ -86,22 +85,15 @@ inline QStringList Items(const QComboBox& combo) {
     return items;
 }
 
-// The texts of a widget's children of type T (&QLabel::text, &QGroupBox::title).
-template <typename T>
-std::vector<QString> ChildTexts(const QWidget& parent, QString (T::*text)() const) {
-    std::vector<QString> texts;
-    for (const T* child : parent.findChildren<T*>()) {
-        texts.push_back((child->*text)());
-    }
-    return texts;
-}
-
 // Whether the widget shows every one of texts in its labels.
 inline ::testing::AssertionResult HasLabels(const QWidget& parent,
                                             std::initializer_list<QString> texts) {
-    const std::vector<QString> labels = ChildTexts(parent, &QLabel::text);
+    QStringList labels;
+    for (const QLabel* label : parent.findChildren<QLabel*>()) {
+        labels << label->text();
+    }
     for (const QString& text : texts) {
-        if (std::find(labels.begin(), labels.end(), text) == labels.end()) {
+        if (!labels.contains(text)) {
             return ::testing::AssertionFailure() << "no label " << text.toStdString();
         }
     }
