@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <set>
 
@@ -275,20 +274,6 @@ TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
         EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::Ok);
         EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
         EXPECT_EQ(framesDone_, 0);
-    }
-}
-
-TEST_F(ClipCopierTest, AnUndatedSceneKeepsTheTimeTheSystemGaveTheFile) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
-    for (int32_t undated : {0, -1}) {
-        std::filesystem::remove(dir_.Path("u.avi"));
-        ASSERT_EQ(Copy(dir_.Path("u.avi"), SceneOf(source, 0, 3, undated)), 0);
-        int64_t mtime = 0;
-        ASSERT_TRUE(qv::GetModificationTime(dir_.Path("u.avi"), &mtime));
-        EXPECT_GE(mtime, now - 5);
     }
 }
 

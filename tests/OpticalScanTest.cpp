@@ -224,20 +224,6 @@ TEST(OpticalGridTest, FieldsTakeAlternateStoredRowsAndIgnoreTheEdges) {
     }
 }
 
-TEST(OpticalGridTest, OddPicturesDoNotFail) {
-    FieldSignature s;
-    s.At(0, 0) = {9, 9, 9};
-    // Too small for cells: every cell 0.
-    qv::PackedDib tiny = qv::PackedDib::Make24(10, 10);
-    ASSERT_TRUE(qv::ComputeFieldSignature(tiny, 1, s));
-    EXPECT_EQ(s.At(0, 0), (SignatureCell{0, 0, 0}));
-    // Not a 24-bit picture, or no picture at all.
-    EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib{}, 0, s));
-    std::vector<uint8_t> block = qv::PackedDib::Make24(40, 30).Block();
-    block[14] = 32;  // biBitCount
-    EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib(block), 0, s));
-}
-
 // ---- the cache ----
 
 FieldSignature Keyed(int32_t key, int32_t mark = 0) {
@@ -260,17 +246,6 @@ TEST(SignatureCacheTest, FillsEmptySlotsThenEvictsTheSmallestKey) {
     EXPECT_EQ(cache.Slot(1).key, 5);
     cache.Insert(Keyed(600));  // now 5 is the smallest
     EXPECT_EQ(cache.Slot(1).key, 600);
-
-    // Of equal smallest keys the first goes; a search finds the last.
-    cache.Clear();
-    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
-        cache.Insert(Keyed(i < 2 ? 7 : 1000 + i, i));
-    }
-    ASSERT_NE(cache.Find(7), nullptr);
-    EXPECT_EQ(cache.Find(7)->At(0, 0).blue, 1);
-    cache.Insert(Keyed(2000));
-    EXPECT_EQ(cache.Slot(0).key, 2000);
-    EXPECT_EQ(cache.Slot(1).key, 7);
 }
 
 // ---- signatures and comparisons of real pictures ----
@@ -396,16 +371,6 @@ TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
     scenes_.Clear();
     EXPECT_EQ(Scan(WriteFile("flash2.avi", video)), 0);
     EXPECT_EQ(Found(), (Spans{{0, 54}, {54, 66}}));
-}
-
-TEST_F(OpticalScanTest, PanningDoesNotSplitAtVeryLow) {
-    // The picture moves 4 pixels a frame: 108 pixels (3 cells) per step of 27.
-    Video pan;
-    for (int i = 0; i < 90; ++i) {
-        pan.push_back(EncodePatchwork(4, kWarm, i * 4));
-    }
-    EXPECT_EQ(Scan(WriteFile("pan.avi", pan), 4), 0);
-    EXPECT_EQ(Found(), (Spans{{0, 90}}));
 }
 
 TEST_F(OpticalScanTest, CancelRecordsTheSceneReached) {
