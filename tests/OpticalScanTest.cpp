@@ -224,6 +224,20 @@ TEST(OpticalGridTest, FieldsTakeAlternateStoredRowsAndIgnoreTheEdges) {
     }
 }
 
+TEST(OpticalGridTest, OddPicturesDoNotFail) {
+    FieldSignature s;
+    s.At(0, 0) = {9, 9, 9};
+    // Too small for cells: every cell 0.
+    qv::PackedDib tiny = qv::PackedDib::Make24(10, 10);
+    ASSERT_TRUE(qv::ComputeFieldSignature(tiny, 1, s));
+    EXPECT_EQ(s.At(0, 0), (SignatureCell{0, 0, 0}));
+    // Not a 24-bit picture, or no picture at all.
+    EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib{}, 0, s));
+    std::vector<uint8_t> block = qv::PackedDib::Make24(40, 30).Block();
+    block[14] = 32;  // biBitCount
+    EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib(block), 0, s));
+}
+
 // ---- the cache ----
 
 FieldSignature Keyed(int32_t key, int32_t mark = 0) {

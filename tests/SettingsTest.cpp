@@ -309,6 +309,13 @@ TEST(SettingsPath, FollowsTheEnvironment) {
     EXPECT_EQ(qv::DefaultOutputPath(), "/home/tester/scenes.avi");
     ScopedEnv root("HOME", "/");
     EXPECT_EQ(qv::DefaultOutputPath(), "/scenes.avi");
+    // Without HOME, or with an empty one, the home folder is the account's.
+    const passwd* account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
+    for (const char* value : {static_cast<const char*>(nullptr), ""}) {
+        ScopedEnv unset("HOME", value);
+        EXPECT_EQ(qv::HomeFolder(), account->pw_dir);
+    }
 }
 
 TEST(SettingsOptions, LoadFollowsTheDecimalRules) {
