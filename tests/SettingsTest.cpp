@@ -162,6 +162,22 @@ TEST(SettingsFile, ReadsRegTextWrittenElsewhere) {
     EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 0);
 }
 
+// The format's limits: a dword has at most 8 hex digits; a logical line of up to
+// 256 KiB is read, a longer one is skipped.
+TEST(SettingsFile, ValuesAtTheFormatsLimits) {
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("s.reg");
+    const std::string fits(256 * 1024 - 9, 'x');
+    WriteText(path, kHeader + "\"eight\"=dword:7fffffff\r\n\"nine\"=dword:000000001\r\n"
+                              "\"long\"=\"" + fits + "\"\r\n\"longer\"=\"" + fits + "\"\r\n");
+    const SettingsValues v = SettingsStore(path).Load();
+    EXPECT_EQ(v.ReadInt(kMainKey, "eight", 0), 0x7fffffff);
+    EXPECT_EQ(v.Find(kMainKey, "nine"), nullptr);
+    ASSERT_NE(v.Find(kMainKey, "long"), nullptr);
+    EXPECT_EQ(v.Find(kMainKey, "long")->text, fits);
+    EXPECT_EQ(v.Find(kMainKey, "longer"), nullptr);
+}
+
 TEST(SettingsFile, ChangesAreWrittenOnceAndOnlyWhenSomethingChanged) {
     qvtest::TempDir dir;
     SettingsStore store(dir.Path("sub/folders/s.reg"));
