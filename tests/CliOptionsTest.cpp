@@ -191,9 +191,9 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
               "48.00kHz, 2 chans\n"
               "file a\"b\\c\td\xff.avi, 3 frames, type:odml-avi2, 29.97fps, Interleaved "
               "Audio/Video (NTSC)\n");
-    EXPECT_EQ(r.err, "quorvandel-cli: " + missing + ": No such file or directory\nquorvandel-cli: " +
-                         text + ": not an AVI file\nquorvandel-cli: " + fifo +
-                         ": not a regular file\n");
+    EXPECT_EQ(r.err, "quorvandel-cli: " + missing +
+                         ": No such file or directory\nquorvandel-cli: " + text +
+                         ": not an AVI file\nquorvandel-cli: " + fifo + ": not a regular file\n");
 
     r = Run("info --json " + Quote(tape_) + " " + Quote(odd));
     EXPECT_EQ(r.exitCode, 0) << r.err;

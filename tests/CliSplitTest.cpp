@@ -223,7 +223,8 @@ TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
     EXPECT_EQ(qvtest::ReadContent(out).video, qvtest::ContentOf(frames, 0, 10).video);
 
     // The copy command takes the flag too.
-    const std::string copy = "copy " + Quote(tape) + " --first 0 --count 10 " + Quote(dir.Path("c.avi"));
+    const std::string copy =
+        "copy " + Quote(tape) + " --first 0 --count 10 " + Quote(dir.Path("c.avi"));
     EXPECT_EQ(qvtest::RunCli(dir, copy).exitCode, 1);
     EXPECT_EQ(qvtest::RunCli(dir, copy + " --ignore-audio-errors").exitCode, 0);
 }

@@ -86,8 +86,8 @@ TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
         {" 1: 2:3", 25.0f, 1553},  // blanks may precede each number
         {"1 :2", 25.0f, 1},        // but not a colon
         {"1:2:3:4:5", 25.0f, 90000 * 1 + 1500 * 2 + 25 * 3 + 4},
-        {"00:01:00", 29.97f, 29},  // 30 / 1.001
-        {"00:00:30", 0.4f, 0},     // a rate rounding to 0
+        {"00:01:00", 29.97f, 29},          // 30 / 1.001
+        {"00:00:30", 0.4f, 0},             // a rate rounding to 0
         {"00:00:30", 3e9f, std::nullopt},  // a rate beyond 32 bits
         {"-2147483648", 25.0f, -2147483648},
         // Counts beyond 32 bits are refused, never wrapped.
