@@ -758,6 +758,27 @@ TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
     }
 }
 
+// A damaged standard index that gives the audio the video's chunk id ("00dc"): the
+// copy names each stream's chunks by its own number, so that reading the copy back
+// does not take audio chunks for frames.
+TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
+    const FixtureOptions o = Options(Type2, OpenDml);
+    const std::string path = dir_.Path("wrong-id.avi");
+    ASSERT_TRUE(WriteFixtureAvi(path, o, MakePatternFrames(o, 3, 200)));
+    const size_t ix01 = FindFourCC(ReadFileBytes(path), "ix01");
+    ASSERT_NE(ix01, kNotFound);
+    ASSERT_TRUE(PatchFile(path, ix01 + 16, {'0', '0', 'd', 'c'}));  // dwChunkId
+    auto source = qv::OpenAviFile(path);
+    ASSERT_NE(source, nullptr);
+    ASSERT_EQ(source->FrameCount(), 3);
+    ASSERT_TRUE(Copy(*source, out_, 0, 2));
+    EXPECT_NE(FindFourCC(ReadFileBytes(out_), "01wb"), kNotFound);
+    auto reread = qv::OpenAviFile(out_);
+    ASSERT_NE(reread, nullptr);
+    EXPECT_EQ(reread->FrameCount(), 2);
+    EXPECT_FALSE(reread->IndexRebuilt());
+}
+
 // A stream that would need more than the 1024 standard indexes of its super index
 // (1,048,576 chunks) gets its further chunks refused; the file stays sound.
 TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {
