@@ -167,21 +167,6 @@ INSTANTIATE_TEST_SUITE_P(AviReader, EveryShape, ::testing::ValuesIn(kShapes),
 // ---------------------------------------------------------------------------
 // Indexes
 
-TEST_F(AviReaderTest, CompatFileIsReadThroughItsOpenDmlIndexesOnly) {
-    FixtureOptions o;
-    o.generation = OpenDmlCompat;
-    const auto frames = MakePatternFrames(o, 4, 1000);
-    // Every "idx1" entry points at the first chunk: were it used, all frames would be equal.
-    auto reader = Open(o, frames, "tape1.avi", [](auto& bytes) {
-        const size_t idx1 = FindFourCC(bytes, "idx1");
-        for (uint32_t i = 0; i < GetLe32(bytes, idx1 + 4) / 16; ++i) {
-            PutLe32(bytes, idx1 + 8 + 16 * i + 8, 4);  // dwChunkOffset
-        }
-    });
-    ASSERT_NE(reader, nullptr);
-    ExpectFramesAndAudio(*reader, frames);
-}
-
 // A capture that stopped before it wrote its super indexes: the "idx1" of the first RIFF
 // lists that RIFF's frames (its relative offsets count from that RIFF's "movi", not from
 // the last "movi" met), and the "AVIX" segments after it are read from their data. With
@@ -341,33 +326,6 @@ INSTANTIATE_TEST_SUITE_P(AviReader, ChunkCount, ::testing::Values(1, 2, 3, 4, 5,
 
 // ---------------------------------------------------------------------------
 // Buffers, streams, unit sizes and the description
-
-TEST_F(AviReaderTest, BuffersAreNeverOverrun) {
-    FixtureOptions o;
-    const auto frames = MakeFrames(o, 2, kStart);
-    auto reader = Open(o, frames);
-    ASSERT_NE(reader, nullptr);
-    // A small buffer gets the start of the frame.
-    ReadResult r = ReadUnits(*reader->Stream(0), 1, 1, 1000);
-    EXPECT_EQ(r.units, 1);
-    EXPECT_EQ(r.bytes, std::vector<uint8_t>(frames[1].video.begin(), frames[1].video.begin() + 1000));
-    // Two frames asked for, room for one and a half: never more than the buffer.
-    r = ReadUnits(*reader->Stream(0), 0, 2, kPalFrameSize * 3 / 2);
-    EXPECT_EQ(r.bytes.size(), static_cast<size_t>(kPalFrameSize * 3 / 2));
-    EXPECT_EQ(r.units, 2);
-    // Audio buffers that are not a multiple of the unit.
-    const auto expected = AudioPattern(o, 1918, 1000);
-    for (int size : {1, 3, 6, 10, 7681}) {
-        r = ReadUnits(*reader->Stream(1), 1918, 1000, size);
-        EXPECT_TRUE(r.ok);
-        EXPECT_LE(r.units * 4, static_cast<int>(r.bytes.size()));
-        EXPECT_TRUE(std::equal(r.bytes.begin(), r.bytes.end(), expected.begin())) << size;
-    }
-    // The counters may be left out.
-    std::vector<uint8_t> buffer(100);
-    EXPECT_TRUE(reader->Stream(0)->Read(0, 1, nullptr, buffer.data(), 100, nullptr));
-    EXPECT_TRUE(reader->Stream(1)->Read(3, 5, nullptr, buffer.data(), 100, nullptr));
-}
 
 // A frame's chunk can be copied without reading it: Locate tells where its data lies.
 // For units of an audio stream and frames outside the stream it says to read instead.

@@ -238,30 +238,6 @@ TEST(OpticalGridTest, OddPicturesDoNotFail) {
     EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib(block), 0, s));
 }
 
-// ---- the cache ----
-
-FieldSignature Keyed(int32_t key, int32_t mark = 0) {
-    FieldSignature s;
-    s.key = key;
-    s.At(0, 0).blue = mark;
-    return s;
-}
-
-TEST(SignatureCacheTest, FillsEmptySlotsThenEvictsTheSmallestKey) {
-    qv::SignatureCache cache;
-    EXPECT_EQ(cache.Slot(qv::SignatureCache::kSlots - 1).key, -1);
-    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
-        cache.Insert(Keyed(100 + i));
-    }
-    cache.Insert(Keyed(500));  // evicts 100, the field furthest behind
-    EXPECT_EQ(cache.Slot(0).key, 500);
-    EXPECT_EQ(cache.Find(100), nullptr);
-    cache.Insert(Keyed(5));  // evicts 101, even though 5 is smaller still
-    EXPECT_EQ(cache.Slot(1).key, 5);
-    cache.Insert(Keyed(600));  // now 5 is the smallest
-    EXPECT_EQ(cache.Slot(1).key, 600);
-}
-
 // ---- signatures and comparisons of real pictures ----
 
 TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
