@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <map>
-#include <set>
 #include <memory>
-#include <optional>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,12 +49,6 @@ std::vector<uint8_t> TapeFrame(int tapeFrame, uint32_t camera) {
     return frame;
 }
 
-std::vector<uint8_t> UndatedFrame(int i) {
-    std::vector<uint8_t> frame(kFrameBytes, static_cast<uint8_t>(i));
-    qvtest::SetDvTime(frame, std::nullopt);
-    return frame;
-}
-
 // File frames of a capture of tape frames [first, first + count).
 void AddCapture(std::vector<FixtureFrame>& frames, int first, int count, uint32_t camera = 1) {
     for (int i = 0; i < count; ++i) {
@@ -75,20 +69,17 @@ Scene MakeScene(const std::string& file, int first, int count, qv::Datestamp dat
     return s;
 }
 
-std::string Text(const Scene& s) {
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers,
-                  " pending=%d write=%d mark=%d whole=%d unscanned=%d first=%d count=%d date=%d",
-                  s.pendingWrite, s.write, s.mark, s.wholeFile, s.unscanned, s.firstFrame,
-                  s.frameCount, s.datestamp);
-    return qv::FileNameOf(s.sourceFile) + " [" + s.outputName + "|" + s.referencedFile + "|" +
-           s.nameSuffix + "]" + numbers;
-}
-
-std::vector<std::string> Texts(const SceneList& scenes) {
+template <class Scenes>
+std::vector<std::string> Texts(const Scenes& scenes) {
     std::vector<std::string> out;
     for (const Scene& s : scenes) {
-        out.push_back(Text(s));
+        char numbers[160];
+        std::snprintf(numbers, sizeof numbers,
+                      " pending=%d write=%d mark=%d whole=%d unscanned=%d first=%d count=%d date=%d",
+                      s.pendingWrite, s.write, s.mark, s.wholeFile, s.unscanned, s.firstFrame,
+                      s.frameCount, s.datestamp);
+        out.push_back(qv::FileNameOf(s.sourceFile) + " [" + s.outputName + "|" + s.referencedFile +
+                      "|" + s.nameSuffix + "]" + numbers);
     }
     return out;
 }
@@ -122,16 +113,26 @@ protected:
         return MakeScene(WriteCapture(name, first, count, camera), 0, count, At(first / kFps), 1);
     }
 
+    // The scenes left by the removal answering Yes; true returned when they changed.
+    std::vector<std::string> Removed(const std::vector<Scene>& scenes) {
+        SceneList list = ListOf(scenes);
+        questions_.answers = {qv::Answer::Yes};
+        const bool changed = qv::RemoveOverlaps(context_, list);
+        EXPECT_EQ(changed, Texts(list) != Texts(scenes));
+        return Texts(list);
+    }
+
     // Runs the removal on scenes and checks that nothing but the marks changed and
     // that no question was asked.
-    void ExpectUntouched(std::vector<Scene> scenes) {
+    void ExpectUntouched(const char* what, const std::vector<Scene>& scenes) {
+        SCOPED_TRACE(what);
         SceneList list = ListOf(scenes);
         for (Scene& s : list) {
             s.mark = 1;
         }
         EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
         EXPECT_TRUE(questions_.asked.empty());
-        EXPECT_EQ(Texts(list), Texts(ListOf(scenes)));
+        EXPECT_EQ(Texts(list), Texts(scenes));
     }
 
     qvtest::ScopedTimeZone utc_{"UTC"};
@@ -143,80 +144,116 @@ protected:
 };
 
 TEST_F(OverlapRemovalTest, WorkedExampleCutsBothScenesAtTheSharedSecond) {
-    // A: 10:00:00 for 7500 frames (span to 10:05:00, last frame in 10:04:59).
-    // B: 10:04:50 to 10:08:00, the same tape captured again from 10:04:50 on.
-    const Scene sceneA = Captured("a.avi", 0, 7500);
-    const Scene sceneB = Captured("b.avi", 290 * kFps, 190 * kFps);
-
+    // A: 10:00:00 for 7500 frames (last frame in 10:04:59); B: the same tape captured
+    // again from 10:04:50 to 10:08:00.
+    const Scene a = Captured("a.avi", 0, 7500);
+    const Scene b = Captured("b.avi", 290 * kFps, 190 * kFps);
     // A ends with the last frame of 10:04:58; B starts with the first of 10:04:59.
-    Scene cutA = sceneA;
-    cutA.frameCount = 299 * kFps;
-    cutA.wholeFile = 0;
-    Scene cutB = sceneB;
-    cutB.firstFrame = 9 * kFps;
-    cutB.frameCount = 4750 - 9 * kFps;
-    cutB.datestamp = At(299);
-    cutB.wholeFile = 0;
+    const Scene cutA = MakeScene(a.sourceFile, 0, 299 * kFps, At(0));
+    const Scene cutB = MakeScene(b.sourceFile, 9 * kFps, 4750 - 9 * kFps, At(299));
 
-    for (bool aFirst : {true, false}) {
-        SCOPED_TRACE(aFirst ? "A first" : "B first");
-        questions_.asked.clear();
-        questions_.answers = {qv::Answer::Yes};
-        SceneList list = aFirst ? ListOf({sceneA, sceneB}) : ListOf({sceneB, sceneA});
-        EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text, kQuestion);
-        EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesNo);
-        EXPECT_EQ(Texts(list), Texts(aFirst ? ListOf({cutA, cutB}) : ListOf({cutB, cutA})));
-    }
-}
-
-TEST_F(OverlapRemovalTest, ScenesThatDoNotOverlapOrAreUndatedAreLeftAlone) {
-    const std::string a = WriteCapture("a.avi", 0, 10 * kFps);
-    const std::string b = WriteCapture("b.avi", 20 * kFps, 10 * kFps);
-    // Touching spans (10:00:00-10:00:10 and 10:00:10-...) do not overlap either.
-    const std::string c = WriteCapture("c.avi", 10 * kFps, 5 * kFps);
-    // Undated scenes (0, and -2..2 as the scan treats them) are never compared, however
-    // their times would fall.
-    ExpectUntouched({MakeScene(a, 0, 250, At(0), 1), MakeScene(b, 0, 250, At(20), 1),
-                     MakeScene(c, 0, 125, At(10)), MakeScene(a, 0, 250, 0), MakeScene(b, 0, 250, 1),
-                     MakeScene(c, 0, 125, -1)});
-}
-
-TEST_F(OverlapRemovalTest, AnsweringNoLeavesTheListAsItWas) {
-    const SceneList before = ListOf({Captured("a.avi", 0, 750), Captured("b.avi", 0, 750)});
-    SceneList list = before;
+    SceneList list = ListOf({a, b});
     questions_.answers = {qv::Answer::No};
     EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text, kQuestion);
-    EXPECT_EQ(Texts(list), Texts(before));
+    EXPECT_EQ(Texts(list), Texts(std::vector{a, b}));
+    EXPECT_EQ(Removed({a, b}), Texts(std::vector{cutA, cutB}));
+    EXPECT_EQ(Removed({b, a}), Texts(std::vector{cutB, cutA}));
+    ASSERT_EQ(questions_.asked.size(), 3u);  // asked once a run
+    EXPECT_EQ(questions_.asked[2].text, kQuestion);
+    EXPECT_EQ(questions_.asked[2].buttons, qv::Buttons::YesNo);
 }
 
-TEST_F(OverlapRemovalTest, SceneCapturedAgainIsDeletedAndTheFirstInListOrderStays) {
-    // 10:00:00-10:00:30 captured three times.
-    const Scene sa = Captured("a.avi", 0, 750);
-    const Scene sb = Captured("b.avi", 0, 750);
-    const Scene sc = Captured("c.avi", 0, 750);
-    for (const auto& [order, kept] : std::vector<std::pair<std::vector<Scene>, Scene>>{
-             {{sa, sb, sc}, sa}, {{sc, sa, sb}, sc}}) {
-        questions_.answers = {qv::Answer::Yes};
-        SceneList list = ListOf(order);
-        EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
-        EXPECT_EQ(Texts(list), Texts(ListOf({kept})));
+TEST_F(OverlapRemovalTest, ASceneCapturedAgainIsDeletedWhole) {
+    const Scene a = Captured("a.avi", 0, 750);
+    const Scene b = Captured("b.avi", 0, 750);
+    const Scene c = Captured("c.avi", 0, 750);
+    const Scene longer = Captured("long.avi", 0, 1000);
+    const Scene cam2 = Captured("cam2.avi", 0, 750, 2);
+    const Scene cam3 = Captured("cam3.avi", 20 * kFps, 750, 3);
+    std::vector<FixtureFrame> frames;
+    AddCapture(frames, 0, 25);
+    AddCapture(frames, 26, 724);  // tape frame 25, the first of 10:00:01, dropped
+    const Scene dropped = MakeScene(Write("dropped.avi", frames), 0, 749, At(0), 1);
+    // "REF " chunks pointing at the frames of a.avi: compared by the frames they point at.
+    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(a.sourceFile);
+    std::vector<FixtureFrame> refs;
+    for (size_t at = 0; refs.size() < 250; at += 8 + kFrameBytes) {
+        at = qvtest::FindFourCC(bytes, "00dc", at);
+        ASSERT_NE(at, qvtest::kNotFound);
+        refs.push_back({qvtest::MakeRefChunk(static_cast<uint32_t>(at), a.sourceFile), {}});
     }
-    EXPECT_EQ(questions_.asked.size(), 2u);
+    const Scene ref = MakeScene(Write("ref.avi", refs), 0, 250, At(0), 1);
+
+    const struct {
+        const char* what;
+        std::vector<Scene> scenes, left;
+    } cases[] = {
+        // Of equal scenes the first in list order stays.
+        {"three captures", {a, b, c}, {a}},
+        {"three captures, another order", {c, a, b}, {c}},
+        // Equal starts, the second longer: the first lies within it; so does a copy
+        // from its middle.
+        {"within a longer one",
+         {Captured("short.avi", 0, 500), longer, Captured("mid.avi", 5 * kFps + 7, 10 * kFps)},
+         {longer}},
+        {"a frame dropped where a second begins", {a, dropped}, {a}},
+        {"a reference file", {a, ref}, {a}},
+        // Two camcorders at the same event: the same times, different frames.
+        {"among other recordings", {a, cam2, cam3, Captured("copy2.avi", 0, 750, 2)}, {a, cam2, cam3}},
+    };
+    for (const auto& row : cases) {
+        EXPECT_EQ(Removed(row.scenes), Texts(row.left)) << row.what;
+    }
+    EXPECT_EQ(questions_.asked.size(), std::size(cases));
 }
 
-TEST_F(OverlapRemovalTest, ShorterSceneWithTheSameStartIsDeleted) {
-    // Equal starts, the second longer: the first lies within it.
-    // A copy of a scene from the middle of a longer capture goes too.
-    const Scene longer = Captured("b.avi", 0, 1000);
-    questions_.answers = {qv::Answer::Yes};
-    SceneList list =
-        ListOf({Captured("a.avi", 0, 500), longer, Captured("c.avi", 5 * kFps + 7, 10 * kFps)});
-    EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
-    EXPECT_EQ(Texts(list), Texts(ListOf({longer})));
+TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
+    const std::string a = WriteCapture("a.avi", 0, 10 * kFps);
+    const std::string b = WriteCapture("b.avi", 20 * kFps, 10 * kFps);
+    const std::string c = WriteCapture("c.avi", 10 * kFps, 5 * kFps);
+    // Undated scenes (0, and -2..2 as the scan treats them) are never compared.
+    ExpectUntouched("apart, touching, undated",
+                    {MakeScene(a, 0, 250, At(0), 1), MakeScene(b, 0, 250, At(20), 1),
+                     MakeScene(c, 0, 125, At(10)), MakeScene(a, 0, 250, 0),
+                     MakeScene(b, 0, 250, 1), MakeScene(c, 0, 125, -1)});
+
+    // A's last second 10:00:09 starts in A, but B holds only its last 10 frames: no
+    // frame of B begins that second, neither at B's first frame nor before it.
+    const std::string late = WriteCapture("late.avi", 9 * kFps + 15, 30 * kFps);
+    const std::string early = WriteCapture("early.avi", 8 * kFps, 32 * kFps);
+    ExpectUntouched("no shared second start",
+                    {MakeScene(a, 0, 250, At(0), 1), MakeScene(late, 0, 750, At(9), 1)});
+    ExpectUntouched("no shared second start in the scene",
+                    {MakeScene(a, 0, 250, At(0), 1), MakeScene(early, 40, 750, At(9))});
+
+    const Scene cam1 = Captured("cam1.avi", 0, 750, 1);
+    const Scene cam2 = Captured("cam2.avi", 0, 750, 2);
+    const Scene gone = MakeScene(dir_.Path("missing.avi"), 0, 750, At(0), 1);
+    ExpectUntouched("other recordings, an unreadable source", {cam1, cam2, gone});
+
+    // A scene whose very last frame is not in the other is neither deleted nor cut:
+    // that frame would be lost.
+    std::vector<FixtureFrame> frames;
+    AddCapture(frames, 0, 749);
+    AddCapture(frames, 749, 1, 2);  // the same second, another camcorder's frame
+    const std::string other = Write("other-end.avi", frames);
+    const Scene whole = MakeScene(cam1.sourceFile, 0, 750, At(0), 1);
+    ExpectUntouched("last frame only it holds", {whole, MakeScene(other, 0, 750, At(0), 1)});
+    ExpectUntouched("last frame only it holds, 2", {MakeScene(other, 0, 750, At(0), 1), whole});
+
+    // Without a plausible frame rate no scene has a time span.
+    for (const float rate : {0.0f, 2000.0f}) {
+        qv::framesPerSecond = rate;
+        ExpectUntouched("no frame rate", {whole, whole});
+    }
+
+    // At 5 frames per second (another file opened last) scenes of a few 25 fps frames
+    // span seconds. L's last frame belongs to second 10:00:01, which starts at frame
+    // 25, at or before L's first frame: cutting there would leave L no frames or fewer.
+    qv::framesPerSecond = 5.0f;
+    const Scene m = MakeScene(cam1.sourceFile, 0, 100, At(2), 1);
+    ExpectUntouched("cut to -5 frames", {MakeScene(a, 30, 15, At(1)), m});
+    ExpectUntouched("cut to 0 frames", {MakeScene(a, 25, 20, At(1)), m});
 }
 
 // Twice-captured scenes that end within a second of each other: whole-second spans
@@ -244,11 +281,11 @@ TEST_F(OverlapRemovalTest, NoFrameIsLostWhenCapturesEndWithinTheSameSecond) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string a = WriteCapture("a.avi", c.a.first, c.a.count);
-        const std::string b = WriteCapture("b.avi", c.b.first, c.b.count);
-        const std::map<std::string, int> tapeStart = {{a, c.a.first}, {b, c.b.first}};
-        SceneList list = ListOf({MakeScene(a, 0, c.a.count, At(c.a.first / kFps), 1),
-                                 MakeScene(b, 0, c.b.count, At(c.b.first / kFps), 1)});
+        const Scene a = Captured("a.avi", c.a.first, c.a.count);
+        const Scene b = Captured("b.avi", c.b.first, c.b.count);
+        const std::map<std::string, int> tapeStart = {{a.sourceFile, c.a.first},
+                                                      {b.sourceFile, c.b.first}};
+        SceneList list = ListOf({a, b});
         questions_.answers = {qv::Answer::Yes};
         qv::RemoveOverlaps(context_, list);
         EXPECT_EQ(list.Count(), 2 - c.removedScenes) << ::testing::PrintToString(Texts(list));
@@ -257,7 +294,7 @@ TEST_F(OverlapRemovalTest, NoFrameIsLostWhenCapturesEndWithinTheSameSecond) {
             for (int f = s.firstFrame; f < s.firstFrame + s.frameCount; ++f) {
                 covered.insert(tapeStart.at(s.sourceFile) + f);
             }
-            if (s.frameCount != (s.sourceFile == a ? c.a.count : c.b.count)) {
+            if (s.frameCount != (s.sourceFile == a.sourceFile ? c.a.count : c.b.count)) {
                 EXPECT_EQ(s.wholeFile, 0) << "a trimmed scene is no longer its whole file";
             }
         }
@@ -269,181 +306,53 @@ TEST_F(OverlapRemovalTest, NoFrameIsLostWhenCapturesEndWithinTheSameSecond) {
     }
 }
 
-TEST_F(OverlapRemovalTest, OverlapWithoutASharedSecondBoundaryKeepsBoth) {
-    // A's last second 10:00:09 starts in A, but B holds only its last 10 frames, so no
-    // frame of B begins that second: neither when B starts its file nor when the
-    // start of the second lies in B's file before B.
-    const std::string a = WriteCapture("a.avi", 0, 10 * kFps);
-    const std::string b = WriteCapture("b.avi", 9 * kFps + 15, 30 * kFps);
-    const std::string c = WriteCapture("c.avi", 8 * kFps, 32 * kFps);
-    questions_.answers = {qv::Answer::Yes};
-    ExpectUntouched({MakeScene(a, 0, 250, At(0), 1), MakeScene(b, 0, 750, At(9), 1)});
-    ExpectUntouched({MakeScene(a, 0, 250, At(0), 1), MakeScene(c, 40, 750, At(9))});
-}
-
-TEST_F(OverlapRemovalTest, CutThatWouldLeaveTheEarlierSceneEmptyIsNotMade) {
-    // With 5 frames per second as the program-wide rate (another file opened last),
-    // scenes of a few 25 fps frames span seconds. L's last frame belongs to second
-    // 10:00:01, which starts at frame 25, at or before L's first frame: cutting there
-    // would give L no frames or fewer than none. M, dated later than its first frame,
-    // holds that second's start and the same recording.
-    qv::framesPerSecond = 5.0f;
-    const std::string a = WriteCapture("a.avi", 0, 100);
-    const std::string b = WriteCapture("b.avi", 0, 100);
-    const Scene m = MakeScene(b, 0, 100, At(2), 1);
-    ExpectUntouched({MakeScene(a, 30, 15, At(1)), m});  // would become -5 frames
-    ExpectUntouched({MakeScene(a, 25, 20, At(1)), m});  // would become 0 frames
-}
-
-TEST_F(OverlapRemovalTest, DifferentRecordingsOfTheSameTimesAreKept) {
-    // Two camcorders at the same event: the same times, different frames.
-    const Scene s1 = Captured("cam1.avi", 0, 750, 1);
-    const Scene s2 = Captured("cam2.avi", 0, 750, 2);
-    const Scene s3 = Captured("cam3.avi", 20 * kFps, 750, 3);
-    // A source that cannot be read proves nothing either.
-    const Scene gone = MakeScene(dir_.Path("missing.avi"), 0, 750, At(0), 1);
-    ExpectUntouched({s1, s2, s3, gone});
-
-    // A real copy among them is still found, and only that one goes.
-    questions_.answers = {qv::Answer::Yes};
-    SceneList list = ListOf({s1, s2, s3, Captured("copy.avi", 0, 750, 2)});
-    EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
-    EXPECT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(Texts(list), Texts(ListOf({s1, s2, s3})));
-}
-
-TEST_F(OverlapRemovalTest, ReferenceFileAndCopyOfTheSameTapeAreTheSameRecording) {
-    // ref.avi holds "REF " chunks pointing at the frames of data.avi; copy.avi holds the
-    // same frames itself. They compare by the frames, not by the chunks.
-    std::vector<FixtureFrame> frames;
-    AddCapture(frames, 0, 10 * kFps);
-    const std::string data = Write("data.avi", frames);
-    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(data);
-    std::vector<FixtureFrame> refs;
-    size_t at = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        at = qvtest::FindFourCC(bytes, "00dc", at);
-        ASSERT_NE(at, qvtest::kNotFound);
-        refs.push_back({qvtest::MakeRefChunk(static_cast<uint32_t>(at), data), {}});
-        at += 8 + kFrameBytes;
-    }
-    const std::string ref = Write("ref.avi", refs);
-    const Scene copyScene = Captured("copy.avi", 0, 250);
-    questions_.answers = {qv::Answer::Yes};
-    SceneList list = ListOf({copyScene, MakeScene(ref, 0, 250, At(0), 1)});
-    EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
-    EXPECT_EQ(Texts(list), Texts(ListOf({copyScene})));
-}
-
-TEST_F(OverlapRemovalTest, FindSecondStartWalksBackToTheFirstFrameOfTheSecond) {
+TEST_F(OverlapRemovalTest, FindSecondStartAndFindFrameOfTime) {
     // Tape 10:00:00.00-10:00:01.24, then a jump to 10:00:20; an undated frame at the end.
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 50);
     AddCapture(frames, 20 * kFps, 30);
-    frames.push_back({UndatedFrame(7), {}});
+    frames.push_back({std::vector<uint8_t>(kFrameBytes, 0xFF), {}});
     const std::string file = Write("a.avi", frames);
 
     qv::Datestamp second = 123;
     EXPECT_EQ(qv::FindSecondStart(context_, file, 40, &second), 25);
     EXPECT_EQ(second, At(1));
-    const qv::AviReader* opened = reader_.get();
-    ASSERT_NE(opened, nullptr);
     EXPECT_EQ(qv::FindSecondStart(context_, file, 25, nullptr), 25);
-    EXPECT_EQ(reader_.get(), opened);  // the open reader is reused
-
-    // Second 10:00:00 begins at frame 0: no boundary before it.
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 10, &second), -1);
-    EXPECT_EQ(second, 0);
-    // The time jumps from 10:00:01 to 10:00:20 between frames 49 and 50.
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 55, &second), -1);
-    EXPECT_EQ(second, 0);
-    // Undated and missing frames.
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 80, &second), -1);
-    EXPECT_EQ(qv::FindSecondStart(context_, file, -1, &second), -1);
-    EXPECT_EQ(second, 0);
-}
-
-TEST_F(OverlapRemovalTest, FindFrameOfTimeFindsTheStartOfTheSecondInTheRange) {
-    // 150 undated frames, then tape frames 150..199 (10:00:06 and 10:00:07).
-    std::vector<FixtureFrame> frames;
-    for (int i = 0; i < 150; ++i) {
-        frames.push_back({UndatedFrame(i), {}});
+    // No boundary: second 10:00:00 begins at frame 0; the time jumps between frames
+    // 49 and 50; an undated frame; no frame.
+    for (int n : {10, 55, 80, -1}) {
+        second = 5;
+        EXPECT_EQ(qv::FindSecondStart(context_, file, n, &second), -1) << n;
+        EXPECT_EQ(second, 0) << n;
     }
-    AddCapture(frames, 150, 50);
-    const std::string undatedFirst = Write("undated.avi", frames);
+
+    // The first frame of the second within the range, which may lie before first;
+    // first itself is never probed.
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 49, At(1)), 25);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 30, 49, At(1)), 25);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 24, At(1)), -1);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 79, At(21)), 75);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 80, At(2)), -1);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 49, At(0)), -1);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 25, 25, At(1)), -1);
+    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 24, 25, At(1)), 25);
+
     // Undated frames count as earlier: the search passes over them.
+    frames.assign(150, {std::vector<uint8_t>(kFrameBytes, 0xFF), {}});
+    AddCapture(frames, 150, 50);  // 10:00:06 and 10:00:07
+    const std::string undatedFirst = Write("undated.avi", frames);
     EXPECT_EQ(qv::FindFrameOfTime(context_, undatedFirst, 0, 199, At(7)), 175);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, undatedFirst, 0, 199, At(6)), -1);  // starts at 150
+    EXPECT_EQ(qv::FindFrameOfTime(context_, undatedFirst, 0, 199, At(6)), -1);
 
-    const std::string file = WriteCapture("a.avi", 0, 100);  // 10:00:00-10:00:03
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 99, At(2)), 50);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 30, 99, At(1)), 25);  // may lie before first
-    // Not within the range, not in the file, before the file's first boundary.
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 49, At(2)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 99, At(4)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 99, At(0)), -1);
-    // The first frame is never probed.
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 50, 50, At(2)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 50, 51, At(2)), 50);
-}
-
-TEST_F(OverlapRemovalTest, UnreadableFileGivesMinusOne) {
-    const std::string file = WriteCapture("a.avi", 0, 100);
-    const std::string missing = dir_.Path("missing.avi");
-    // Opens (any readable file does) but holds no stream.
+    // Files that cannot be opened or hold no stream.
     const std::string garbage = dir_.Path("garbage.avi");
     ASSERT_TRUE(qvtest::WriteFileBytes(garbage, std::vector<uint8_t>(4096, 0x41)));
-
-    for (const std::string& bad : {missing, garbage}) {
-        SCOPED_TRACE(bad);
-        ASSERT_EQ(qv::FindSecondStart(context_, file, 60, nullptr), 50);
-        ASSERT_NE(reader_, nullptr);
-        qv::Datestamp second = 5;
-        EXPECT_EQ(qv::FindSecondStart(context_, bad, 60, &second), -1);
-        EXPECT_EQ(second, 0);
-        if (bad == missing) {
-            EXPECT_EQ(reader_, nullptr);  // the failed open leaves no reader
-        }
-        ASSERT_EQ(qv::FindSecondStart(context_, file, 60, nullptr), 50);
-        EXPECT_EQ(qv::FindFrameOfTime(context_, bad, 0, 99, At(2)), -1);
+    for (const std::string& bad : {dir_.Path("missing.avi"), garbage}) {
+        EXPECT_EQ(qv::FindSecondStart(context_, bad, 60, &second), -1) << bad;
+        EXPECT_EQ(qv::FindFrameOfTime(context_, bad, 0, 99, At(2)), -1) << bad;
+        EXPECT_EQ(qv::FindSecondStart(context_, file, 40, nullptr), 25) << bad;
     }
     EXPECT_TRUE(questions_.asked.empty());
-}
-
-// The comparison at a second's start allows for a frame one capture dropped there:
-// each frame is also compared with the other's next one, within the scene.
-TEST_F(OverlapRemovalTest, ACaptureThatDroppedAFrameIsStillTheSameRecording) {
-    const std::string a = WriteCapture("a.avi", 0, 750);
-    std::vector<FixtureFrame> frames;
-    AddCapture(frames, 0, 25);
-    AddCapture(frames, 26, 724);  // tape frame 25, the first of 10:00:01, dropped
-    const std::string b = Write("b.avi", frames);
-    SceneList list = ListOf({MakeScene(a, 0, 750, At(0), 1), MakeScene(b, 0, 749, At(0), 1)});
-    questions_.answers = {qv::Answer::Yes};
-    EXPECT_TRUE(qv::RemoveOverlaps(context_, list));
-    EXPECT_EQ(Texts(list), Texts(ListOf({MakeScene(a, 0, 750, At(0), 1)})));
-}
-
-// A scene whose very last frame is not in the other scene is neither deleted nor cut:
-// that frame would be lost.
-TEST_F(OverlapRemovalTest, ASceneWhoseLastFrameOnlyItHoldsIsKept) {
-    const std::string a = WriteCapture("a.avi", 0, 750);
-    std::vector<FixtureFrame> frames;
-    AddCapture(frames, 0, 749);
-    AddCapture(frames, 749, 1, 2);  // the same second, another camcorder's frame
-    const std::string b = Write("b.avi", frames);
-    ExpectUntouched({MakeScene(a, 0, 750, At(0), 1), MakeScene(b, 0, 750, At(0), 1)});
-    ExpectUntouched({MakeScene(b, 0, 750, At(0), 1), MakeScene(a, 0, 750, At(0), 1)});
-}
-
-// Without a plausible frame rate no scene has a time span: nothing is compared or
-// changed, and the caller is not told to name the outputs again.
-TEST_F(OverlapRemovalTest, WithoutAFrameRateNothingIsCompared) {
-    const std::string a = WriteCapture("a.avi", 0, 750);
-    for (const float rate : {0.0f, 2000.0f}) {
-        qv::framesPerSecond = rate;
-        ExpectUntouched({MakeScene(a, 0, 750, At(0), 1), MakeScene(a, 0, 750, At(0), 1)});
-    }
 }
 
 }  // namespace
