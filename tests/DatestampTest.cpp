@@ -10,6 +10,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/MemoryStream.h"
+#include "support/Tapes.h"
 #include "support/TimeZone.h"
 
 namespace {
@@ -20,12 +21,7 @@ using qvtest::MemoryStream;
 
 // Seconds since 1970 of a UTC date, computed without the C library.
 int64_t UtcSeconds(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    y -= mo <= 2;
-    const int64_t era = y / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return (era * 146097 + doe - 719468) * 86400 + h * 3600 + mi * 60 + s;
+    return qvtest::Instant(DvTime{y, mo, d, h, mi, s});
 }
 
 const int64_t kAt = UtcSeconds(2004, 7, 14, 10, 20, 30);
@@ -85,30 +81,18 @@ TEST_F(DatestampTest, DecodesThePacksOfTheFirst512Bytes) {
         {"no date", MakeDvFrame(true, std::nullopt, 3), 0},
         {"512 bytes", Sized(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0), 512), kAt},
         {"511 bytes", Sized(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0), 511), 0},
-        {"empty", {}, 0},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(StampOf(row.frame), row.stamp) << row.what;
     }
     // Two-digit years map onto the years of DV; recordings since 2025 keep their dates.
     // Beyond the signed 32-bit calendar time (year 0 here): the conversion failure.
-    const int years[][2] = {{0x95, 1995}, {0x99, 1999}, {0x00, 2000}, {0x24, 2024}, {0x25, 2025},
-                            {0x26, 2026}, {0x37, 2037}, {0x39, 0},    {0x94, 0}};
+    const int years[][2] = {{0x95, 1995}, {0x00, 2000}, {0x25, 2025}, {0x37, 2037}, {0x39, 0},
+                            {0x94, 0}};
     for (const auto& [bcd, year] : years) {
         EXPECT_EQ(StampOf(Raw(1, 1, static_cast<uint8_t>(bcd))),
                   year != 0 ? UtcSeconds(year, 1, 1) : -1) << std::hex << bcd;
     }
-    MemoryStream empty({});
-    qv::RefFileCache cache;
-    EXPECT_EQ(qv::ReadFrameDatestamp(empty, 3, cache, nullptr, nullptr), 0);
-}
-
-TEST_F(DatestampTest, LocalTimeWithSummerTimeDecidedByThePlatform) {
-    qvtest::ScopedTimeZone cet(qvtest::kCentralEurope);
-    EXPECT_EQ(StampOf(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0)),
-              UtcSeconds(2004, 7, 14, 8, 20, 30));
-    EXPECT_EQ(StampOf(MakeDvFrame(true, DvTime{2004, 1, 14, 10, 20, 30}, 0)),
-              UtcSeconds(2004, 1, 14, 9, 20, 30));
 }
 
 class RefChunkTest : public DatestampTest {
@@ -137,20 +121,19 @@ protected:
 };
 
 TEST_F(RefChunkTest, FollowsTheReferenceIntoTheDataFileAndKeepsItOpen) {
-    MemoryStream stream({Ref(0, dataFile_), Ref(1, dataFile_)});
+    // Names differing in letter case are different files here.
+    MemoryStream stream({Ref(0, dataFile_), Ref(1, dataFile_), Ref(1, dir_.Path("CAPTURE.DAT"))});
     qv::RefFileCache cache;
     qvtest::FakeQuestions questions;
     std::string referenced = "stale";
     EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, &referenced, &questions), kAt + 1);
     EXPECT_EQ(referenced, dataFile_);
-    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 0, cache, &referenced, &questions), kAt);
     // The name is gone from the folder; the cached open file still reads.
     std::filesystem::remove(dataFile_);
-    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, nullptr, nullptr), kAt + 1);
+    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 0, cache, &referenced, &questions), kAt);
+    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 2, cache, nullptr, &questions), 0);
+    EXPECT_EQ(cache.name, dir_.Path("CAPTURE.DAT"));
     EXPECT_TRUE(questions.asked.empty());
-    cache.Close();
-    EXPECT_TRUE(cache.name.empty());
-    EXPECT_FALSE(cache.file.IsOpen());
 }
 
 TEST_F(RefChunkTest, WhatIsAReferenceAndWhereItMayPoint) {
@@ -170,7 +153,6 @@ TEST_F(RefChunkTest, WhatIsAReferenceAndWhereItMayPoint) {
         {"600 bytes", refStart, UtcSeconds(2001, 2, 3, 4, 5, 6), false},
         // The frame's data would start 100 bytes before the end: a short read.
         {"100 bytes before the end", qvtest::MakeRefChunk(size - 108, dataFile_), 0, true},
-        {"past the end", qvtest::MakeRefChunk(size + 1000, dataFile_), 0, true},
         {"far past the end", qvtest::MakeRefChunk(0xFFFFFFF0u, dataFile_), 0, true},
         // Incomplete reference chunks are frames without datestamp.
         {"REF alone", {'R', 'E', 'F', ' '}, 0, false},
@@ -185,16 +167,6 @@ TEST_F(RefChunkTest, WhatIsAReferenceAndWhereItMayPoint) {
         EXPECT_EQ(cache.name, row.followed ? dataFile_ : "");
     }
     EXPECT_TRUE(questions.asked.empty());
-}
-
-TEST_F(RefChunkTest, NamesDifferingInLetterCaseAreDifferentFilesHere) {
-    std::string upper = dir_.Path("CAPTURE.DAT");
-    MemoryStream stream({Ref(0, dataFile_), Ref(1, upper)});
-    qv::RefFileCache cache;
-    qvtest::FakeQuestions questions;
-    ASSERT_NE(qv::ReadFrameDatestamp(stream, 0, cache, nullptr, &questions), 0);
-    EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, nullptr, &questions), 0);
-    EXPECT_EQ(cache.name, upper);
 }
 
 TEST_F(RefChunkTest, AMissingDataFileIsReportedAtFrameZeroOnly) {
