@@ -58,15 +58,9 @@ void AddCapture(std::vector<FixtureFrame>& frames, int first, int count, uint32_
 
 Scene MakeScene(const std::string& file, int first, int count, qv::Datestamp datestamp,
                 int wholeFile = 0) {
-    Scene s;
-    s.outputName = file + ".out";
-    s.sourceFile = file;
-    s.write = 1;
-    s.wholeFile = wholeFile;
-    s.firstFrame = first;
-    s.frameCount = count;
-    s.datestamp = datestamp;
-    return s;
+    return {.outputName = file + ".out", .sourceFile = file, .referencedFile = {}, .nameSuffix = {},
+            .write = 1, .wholeFile = wholeFile, .firstFrame = first, .frameCount = count,
+            .datestamp = datestamp};
 }
 
 template <class Scenes>
