@@ -254,36 +254,31 @@ TEST_F(DatestampScan, TheFrameCountComesFromTheIndexNotTheStreamHeader) {
 // ---------------------------------------------------------------------------
 // Files that cannot be scanned
 
+// Files that cannot be opened, hold no stream or a frame rate outside (0, 1000] fps.
 TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
     const std::string text = dir.Path("notes.avi");
     ASSERT_TRUE(qvtest::WriteFileBytes(text, std::vector<uint8_t>(4000, 'x')));
-    for (const auto& [path, answer] : {std::pair{dir.Path("missing.avi"), qv::Answer::Ok},
-                                       std::pair{text, qv::Answer::Cancel}}) {
-        Reset();
-        questions.answers = {answer};
-        EXPECT_EQ(Scan(path), answer == qv::Answer::Ok ? 0 : -1);
-        ExpectCannotRead(path);
-        EXPECT_EQ(framesDone, 0);
-    }
-}
-
-TEST_F(DatestampScan, FrameRatesOutsideUpTo1000FramesPerSecondCannotBeRead) {
     struct Case {
-        uint32_t scale;
-        uint32_t rate;
-        bool readable;
+        std::string path;
+        uint32_t scale = 1;
+        uint32_t rate = 25;
+        bool readable = false;
     };
+    const Case cases[] = {{dir.Path("missing.avi")}, {text}, {"", 1, 0}, {"", 0, 25},
+                          {"", 1, 1001}, {"", 1000, 1, true}, {"", 1, 1000, true}};
     int n = 0;
-    for (const Case c : {Case{1, 0, false}, Case{0, 25, false}, Case{1, 1001, false},
-                         Case{1000, 1, true}, Case{1, 1000, true}}) {
-        SCOPED_TRACE(testing::Message() << c.rate << "/" << c.scale << " fps");
+    for (const Case& c : cases) {
+        std::string path = c.path;
+        if (path.empty()) {
+            path = MakeFile("rate" + std::to_string(n++) + ".avi", {{100, std::nullopt}});
+            PatchStrh(path, kStrhScale, c.scale);
+            PatchStrh(path, kStrhRate, c.rate);
+        }
+        SCOPED_TRACE(testing::Message() << path << " at " << c.rate << "/" << c.scale << " fps");
         Reset();
-        const std::string path =
-            MakeFile("rate" + std::to_string(n++) + ".avi", {{100, std::nullopt}});
-        PatchStrh(path, kStrhScale, c.scale);
-        PatchStrh(path, kStrhRate, c.rate);
-        questions.answers = {qv::Answer::Ok};
-        EXPECT_EQ(Scan(path), 0);
+        // OK goes on with the next file, Cancel stops the scan.
+        questions.answers = {path == text ? qv::Answer::Cancel : qv::Answer::Ok};
+        EXPECT_EQ(Scan(path), path == text ? -1 : 0);
         if (c.readable) {
             EXPECT_TRUE(questions.asked.empty());
             EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1}}));
