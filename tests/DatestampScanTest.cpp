@@ -134,58 +134,7 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
-// The galloping search
-
-TEST_F(DatestampScan, ProbesGallopAndHalveOnlyOnAMiss) {
-    struct Case {
-        const char* what;
-        std::vector<Stretch> tape;
-        std::vector<std::vector<int>> probes;  // per scene; none at or beyond the end
-        Scenes scenes;
-    };
-    const Case cases[] = {
-        {"worked example: a jump at frame 1000 of 3000",
-         {{1000, kStart}, {2000, Plus(kStart, 3600)}},
-         {{512, 1024, 768, 1024, 896, 1024, 960, 1024, 992, 1024, 1008, 1000, 996, 1000, 998, 1000,
-           999, 1000},
-          {1512, 2024, 2536, 2792, 2920, 2984, 2992, 2996, 2998, 2999}},
-         {{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 3600, 0}}},
-        {"four matches at 512 frames switch to steps of 4096",
-         {{20000, kStart}},
-         {{512, 1024, 1536, 2048, 6144, 10240, 14336, 18432, 19456, 19968, 19984, 19992, 19996,
-           19998, 19999}},
-         {{0, 20000, kStamp, 1}}},
-        {"a miss among the first four probes keeps the short steps",
-         {{1700, kStart}, {1300, Plus(kStart, 9000)}},
-         {{512, 1024, 1536, 2048, 1792, 1664, 1792, 1728, 1696, 1728, 1712, 1704, 1700, 1698, 1700,
-           1699, 1700},
-          {2212, 2724, 2980, 2996, 2998, 2999}},
-         {{0, 1700, kStamp, 0}, {1700, 1300, kStamp + 9000, 0}}},
-        {"without datestamps, steps of at most 32",
-         {{200, std::nullopt}},
-         {{32, 64, 96, 128, 160, 192, 196, 198, 199}},
-         {{0, 200, 0, 1, 1}}},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Reset();
-        const std::string path = MakeFile("tape" + std::to_string(n++) + ".avi", c.tape);
-        EXPECT_EQ(Scan(path), 0);
-        EXPECT_EQ(probes, c.probes);
-        EXPECT_EQ(Listed(), c.scenes);
-        for (const qv::Scene& s : scenes) {
-            EXPECT_EQ(s.sourceFile, path);
-            EXPECT_EQ(s.outputName + s.nameSuffix + s.referencedFile, "");
-            EXPECT_EQ(std::tie(s.unscanned, s.pendingWrite, s.mark), std::make_tuple(0, 0, 0));
-        }
-        EXPECT_TRUE(questions.asked.empty());
-    }
-    EXPECT_EQ(framesDone, 200);  // this file's frames
-}
-
-// ---------------------------------------------------------------------------
-// Where a scene ends
+// The galloping search and where a scene ends
 
 TEST_F(DatestampScan, ScenesOfTapes) {
     const DvTime y2005{2005, 1, 1, 0, 0, 0};
@@ -193,9 +142,34 @@ TEST_F(DatestampScan, ScenesOfTapes) {
         const char* what;
         std::vector<Stretch> tape;
         Scenes scenes;
+        std::vector<std::vector<int>> probes = {};  // per scene; none at or beyond the end
         bool pal = true;
+        bool skipUndated = true;  // undated scenes are not marked for writing
     };
     const Case cases[] = {
+        {"worked example: a jump at frame 1000 of 3000",
+         {{1000, kStart}, {2000, Plus(kStart, 3600)}},
+         {{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 3600, 0}},
+         {{512, 1024, 768, 1024, 896, 1024, 960, 1024, 992, 1024, 1008, 1000, 996, 1000, 998, 1000,
+           999, 1000},
+          {1512, 2024, 2536, 2792, 2920, 2984, 2992, 2996, 2998, 2999}}},
+        {"four matches at 512 frames switch to steps of 4096",
+         {{20000, kStart}},
+         {{0, 20000, kStamp, 1}},
+         {{512, 1024, 1536, 2048, 6144, 10240, 14336, 18432, 19456, 19968, 19984, 19992, 19996,
+           19998, 19999}}},
+        {"a miss among the first four probes keeps the short steps",
+         {{1700, kStart}, {1300, Plus(kStart, 9000)}},
+         {{0, 1700, kStamp, 0}, {1700, 1300, kStamp + 9000, 0}},
+         {{512, 1024, 1536, 2048, 1792, 1664, 1792, 1728, 1696, 1728, 1712, 1704, 1700, 1698, 1700,
+           1699, 1700},
+          {2212, 2724, 2980, 2996, 2998, 2999}}},
+        {"without datestamps, steps of at most 32",
+         {{200, std::nullopt}},
+         {{0, 200, 0, 1, 1}},
+         {{32, 64, 96, 128, 160, 192, 196, 198, 199}},
+         true,
+         false},
         // From frame 1000 on the camcorder's clock is off by two or three seconds.
         {"off by 2 s", {{1000, kStart}, {2000, Plus(kStart, 42)}}, {{0, 3000, kStamp, 1}}},
         {"off by -2 s", {{1000, kStart}, {2000, Plus(kStart, 38)}}, {{0, 3000, kStamp, 1}}},
@@ -205,7 +179,6 @@ TEST_F(DatestampScan, ScenesOfTapes) {
         {"off by -3 s",
          {{1000, kStart}, {2000, Plus(kStart, 37)}},
          {{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 37, 0}}},
-        // Undated scenes are not marked for writing (the setting is on here).
         {"dated, then blank",
          {{3000, kStart}, {1000, std::nullopt}},
          {{0, 3000, kStamp, 0, 1}, {3000, 1000, 0, 0, 0}}},
@@ -217,17 +190,26 @@ TEST_F(DatestampScan, ScenesOfTapes) {
         {"unconvertible times", {{500, DvTime{2040, 6, 1, 12, 0, 0}}}, {{0, 500, 0, 1, 0}}},
         // Around 1.1e9 a 32-bit float holds whole seconds only in steps of 128: the
         // expected time of a frame must be computed in double precision.
-        {"long NTSC in 2005", {{30000, y2005}}, {{0, 30000, UtcStamp(y2005), 1}}, false},
+        {"long NTSC in 2005", {{30000, y2005}}, {{0, 30000, UtcStamp(y2005), 1}}, {}, false},
         {"empty", {}, {}},
         {"one frame", {{1, kStart}}, {{0, 1, kStamp, 1}}},
     };
-    context.skipNoDatestamp = true;
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Reset();
-        EXPECT_EQ(Scan(MakeFile("tape" + std::to_string(n++) + ".avi", c.tape, c.pal)), 0);
+        context.skipNoDatestamp = c.skipUndated;
+        const std::string path = MakeFile("tape" + std::to_string(n++) + ".avi", c.tape, c.pal);
+        EXPECT_EQ(Scan(path), 0);
         EXPECT_EQ(Listed(), c.scenes);
+        if (!c.probes.empty()) {
+            EXPECT_EQ(probes, c.probes);
+        }
+        for (const qv::Scene& s : scenes) {
+            EXPECT_EQ(s.sourceFile, path);
+            EXPECT_EQ(s.outputName + s.nameSuffix + s.referencedFile, "");
+            EXPECT_EQ(std::tie(s.unscanned, s.pendingWrite, s.mark), std::make_tuple(0, 0, 0));
+        }
         EXPECT_EQ(framesDone, c.scenes.empty() ? 0 : c.scenes.back().first + c.scenes.back().count);
         EXPECT_TRUE(questions.asked.empty());
     }
