@@ -95,15 +95,6 @@ TEST_F(OutputNaming, TheOutputPathsPartsStayInEveryName) {
     }
 }
 
-TEST_F(OutputNaming, TheDateFormIsLocalTime) {
-    qvtest::ScopedTimeZone central(qvtest::kCentralEurope);
-    SceneList list = ListOf({Dated(k180309), Dated(Utc(2000, 1, 5, 23, 30, 0))});
-    NameOutputs(list, "/video/holiday.avi");
-    // Summer time (UTC+2) in April, winter time (UTC+1) in January, past midnight.
-    EXPECT_EQ(list[0].nameSuffix, "20000412 20.03.09");
-    EXPECT_EQ(list[1].nameSuffix, "20000106 00.30.00");
-}
-
 TEST_F(OutputNaming, DatedScenesByTheirTimeTheRestByACounter) {
     struct Case {
         const char* what;
