@@ -137,68 +137,87 @@ protected:
     qv::OverlapContext context_{reader_, questions_};
 };
 
-TEST_F(OverlapRemovalTest, WorkedExampleCutsBothScenesAtTheSharedSecond) {
-    // A: 10:00:00 for 7500 frames (last frame in 10:04:59); B: the same tape captured
-    // again from 10:04:50 to 10:08:00.
-    const Scene a = Captured("a.avi", 0, 7500);
-    const Scene b = Captured("b.avi", 290 * kFps, 190 * kFps);
-    // A ends with the last frame of 10:04:58; B starts with the first of 10:04:59.
-    const Scene cutA = MakeScene(a.sourceFile, 0, 299 * kFps, At(0));
-    const Scene cutB = MakeScene(b.sourceFile, 9 * kFps, 4750 - 9 * kFps, At(299));
-
+TEST_F(OverlapRemovalTest, AskedOnceAndNoLeavesTheListAsItWas) {
+    const Scene a = Captured("a.avi", 0, 750);
+    const Scene b = Captured("b.avi", 0, 750);
     SceneList list = ListOf({a, b});
     questions_.answers = {qv::Answer::No};
     EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
     EXPECT_EQ(Texts(list), Texts(std::vector{a, b}));
-    EXPECT_EQ(Removed({a, b}), Texts(std::vector{cutA, cutB}));
-    EXPECT_EQ(Removed({b, a}), Texts(std::vector{cutB, cutA}));
-    ASSERT_EQ(questions_.asked.size(), 3u);  // asked once a run
-    EXPECT_EQ(questions_.asked[2].text, kQuestion);
-    EXPECT_EQ(questions_.asked[2].buttons, qv::Buttons::YesNo);
+    EXPECT_EQ(Removed({a, b}), Texts(std::vector{a}));
+    ASSERT_EQ(questions_.asked.size(), 2u);  // once a run
+    EXPECT_EQ(questions_.asked[1].text, kQuestion);
+    EXPECT_EQ(questions_.asked[1].buttons, qv::Buttons::YesNo);
 }
 
-TEST_F(OverlapRemovalTest, ASceneCapturedAgainIsDeletedWhole) {
-    const Scene a = Captured("a.avi", 0, 750);
-    const Scene b = Captured("b.avi", 0, 750);
-    const Scene c = Captured("c.avi", 0, 750);
-    const Scene longer = Captured("long.avi", 0, 1000);
-    const Scene cam2 = Captured("cam2.avi", 0, 750, 2);
-    const Scene cam3 = Captured("cam3.avi", 20 * kFps, 750, 3);
+// Captures of one tape: a scene within another is deleted whole, a pair that overlaps
+// partly is cut where a second begins, and no tape frame of either is lost.
+TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
+    // A: 10:00:00 for 7500 frames (last frame in 10:04:59); B: the same tape captured
+    // again from 10:04:50 to 10:08:00. A ends with the last frame of 10:04:58, B starts
+    // with the first of 10:04:59.
+    const Scene a = Captured("a.avi", 0, 7500);
+    const Scene b = Captured("b.avi", 290 * kFps, 190 * kFps);
+    const Scene cutA = MakeScene(a.sourceFile, 0, 299 * kFps, At(0));
+    const Scene cutB = MakeScene(b.sourceFile, 9 * kFps, 4750 - 9 * kFps, At(299));
+    // Tape frames [first, first + count) of a camcorder's recording, as a whole file.
+    const auto tape = [this](int first, int count, uint32_t camera = 1) {
+        return Captured(std::to_string(camera) + ":" + std::to_string(first) + "+" +
+                            std::to_string(count) + ".avi",
+                        first, count, camera);
+    };
+    const auto cut = [](const Scene& s, int first, int count, int second) {
+        return MakeScene(s.sourceFile, first, count, At(second));
+    };
+    const Scene c = tape(0, 750);
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 25);
     AddCapture(frames, 26, 724);  // tape frame 25, the first of 10:00:01, dropped
     const Scene dropped = MakeScene(Write("dropped.avi", frames), 0, 749, At(0), 1);
-    // "REF " chunks pointing at the frames of a.avi: compared by the frames they point at.
-    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(a.sourceFile);
+    // "REF " chunks pointing at the frames of c: compared by the frames they point at.
+    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(c.sourceFile);
     std::vector<FixtureFrame> refs;
     for (size_t at = 0; refs.size() < 250; at += 8 + kFrameBytes) {
         at = qvtest::FindFourCC(bytes, "00dc", at);
         ASSERT_NE(at, qvtest::kNotFound);
-        refs.push_back({qvtest::MakeRefChunk(static_cast<uint32_t>(at), a.sourceFile), {}});
+        refs.push_back({qvtest::MakeRefChunk(static_cast<uint32_t>(at), c.sourceFile), {}});
     }
     const Scene ref = MakeScene(Write("ref.avi", refs), 0, 250, At(0), 1);
+    // Whole-second spans make captures that end within a second of each other seem to
+    // lie one inside the other.
+    const Scene l0 = tape(0, 280), l40 = tape(40, 260), l10 = tape(10, 280), l5 = tape(5, 280);
 
     const struct {
         const char* what;
         std::vector<Scene> scenes, left;
     } cases[] = {
+        {"worked example", {a, b}, {cutA, cutB}},
+        {"worked example, B first", {b, a}, {cutB, cutA}},
         // Of equal scenes the first in list order stays.
-        {"three captures", {a, b, c}, {a}},
-        {"three captures, another order", {c, a, b}, {c}},
+        {"three captures", {c, Captured("again.avi", 0, 750), Captured("more.avi", 0, 750)}, {c}},
         // Equal starts, the second longer: the first lies within it; so does a copy
         // from its middle.
-        {"within a longer one",
-         {Captured("short.avi", 0, 500), longer, Captured("mid.avi", 5 * kFps + 7, 10 * kFps)},
-         {longer}},
-        {"a frame dropped where a second begins", {a, dropped}, {a}},
-        {"a reference file", {a, ref}, {a}},
+        {"within a longer one", {tape(0, 500), tape(0, 1000), tape(5 * kFps + 7, 250)},
+         {tape(0, 1000)}},
+        {"the same start, the second a few frames longer", {tape(0, 500), tape(0, 511)},
+         {tape(0, 511)}},
+        {"the same start, the first a few frames longer", {tape(0, 511), tape(0, 500)},
+         {tape(0, 511)}},
+        {"a frame dropped where a second begins", {c, dropped}, {c}},
+        {"a reference file", {c, ref}, {c}},
         // Two camcorders at the same event: the same times, different frames.
-        {"among other recordings", {a, cam2, cam3, Captured("copy2.avi", 0, 750, 2)}, {a, cam2, cam3}},
+        {"among other recordings",
+         {c, tape(0, 750, 2), tape(500, 750, 3), Captured("copy.avi", 0, 750, 2)},
+         {c, tape(0, 750, 2), tape(500, 750, 3)}},
+        // B starts later and runs 20 frames past A's end, in A's last second.
+        {"later start, later end", {l0, l40}, {cut(l0, 0, 275, 0), cut(l40, 235, 25, 11)}},
+        // Each begins and ends inside the other's first and last seconds.
+        {"interleaved ends", {l10, l5}, {cut(l10, 265, 15, 11), cut(l5, 0, 270, 0)}},
+        {"interleaved ends, swapped", {l5, l10}, {cut(l5, 0, 270, 0), cut(l10, 265, 15, 11)}},
     };
     for (const auto& row : cases) {
         EXPECT_EQ(Removed(row.scenes), Texts(row.left)) << row.what;
     }
-    EXPECT_EQ(questions_.asked.size(), std::size(cases));
 }
 
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
@@ -251,95 +270,6 @@ TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
     const Scene m = MakeScene(cam1.sourceFile, 0, 100, At(2), 1);
     ExpectUntouched("cut to -5 frames", {MakeScene(a, 30, 15, At(1)), m});
     ExpectUntouched("cut to 0 frames", {MakeScene(a, 25, 20, At(1)), m});
-}
-
-// Twice-captured scenes that end within a second of each other: whole-second spans
-// make one seem to lie inside the other. Every tape frame of either capture stays in
-// some scene, whatever the order of the list.
-TEST_F(OverlapRemovalTest, NoFrameIsLostWhenCapturesEndWithinTheSameSecond) {
-    struct Capture {
-        int first;  // tape frame of the file's frame 0
-        int count;
-    };
-    struct Case {
-        const char* name;
-        Capture a, b;
-        int removedScenes;  // scenes deleted whole
-    };
-    const Case cases[] = {
-        // B starts later and runs 20 frames past A's end, in A's last second.
-        {"later start, later end", {0, 280}, {40, 260}, 0},
-        // The same start second, the second capture the longer one: it holds the other.
-        {"same start, second longer", {0, 500}, {0, 511}, 1},
-        {"same start, first longer", {0, 511}, {0, 500}, 1},
-        // Each begins and ends inside the other's first and last seconds.
-        {"interleaved ends", {10, 280}, {5, 280}, 0},
-        {"interleaved ends, swapped", {5, 280}, {10, 280}, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Scene a = Captured("a.avi", c.a.first, c.a.count);
-        const Scene b = Captured("b.avi", c.b.first, c.b.count);
-        const std::map<std::string, int> tapeStart = {{a.sourceFile, c.a.first},
-                                                      {b.sourceFile, c.b.first}};
-        SceneList list = ListOf({a, b});
-        questions_.answers = {qv::Answer::Yes};
-        qv::RemoveOverlaps(context_, list);
-        EXPECT_EQ(list.Count(), 2 - c.removedScenes) << ::testing::PrintToString(Texts(list));
-        std::set<int> covered;
-        for (const Scene& s : list) {
-            for (int f = s.firstFrame; f < s.firstFrame + s.frameCount; ++f) {
-                covered.insert(tapeStart.at(s.sourceFile) + f);
-            }
-            if (s.frameCount != (s.sourceFile == a.sourceFile ? c.a.count : c.b.count)) {
-                EXPECT_EQ(s.wholeFile, 0) << "a trimmed scene is no longer its whole file";
-            }
-        }
-        const int first = std::min(c.a.first, c.b.first);
-        const int end = std::max(c.a.first + c.a.count, c.b.first + c.b.count);
-        EXPECT_EQ(covered.size(), static_cast<size_t>(end - first));
-        EXPECT_EQ(*covered.begin(), first);
-        EXPECT_EQ(*covered.rbegin(), end - 1);
-    }
-}
-
-TEST_F(OverlapRemovalTest, FindSecondStartAndFindFrameOfTime) {
-    // Tape 10:00:00.00-10:00:01.24, then a jump to 10:00:20; an undated frame at the end.
-    std::vector<FixtureFrame> frames;
-    AddCapture(frames, 0, 50);
-    AddCapture(frames, 20 * kFps, 30);
-    frames.push_back({std::vector<uint8_t>(kFrameBytes, 0xFF), {}});
-    const std::string file = Write("a.avi", frames);
-
-    qv::Datestamp second = 123;
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 40, &second), 25);
-    EXPECT_EQ(second, At(1));
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 25, nullptr), 25);
-    // No boundary: second 10:00:00 begins at frame 0; the time jumps between frames
-    // 49 and 50; an undated frame; no frame.
-    for (int n : {10, 55, 80, -1}) {
-        second = 5;
-        EXPECT_EQ(qv::FindSecondStart(context_, file, n, &second), -1) << n;
-        EXPECT_EQ(second, 0) << n;
-    }
-
-    // The first frame of the second within the range, which may lie before first;
-    // first itself is never probed.
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 49, At(1)), 25);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 30, 49, At(1)), 25);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 24, At(1)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 79, At(21)), 75);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 80, At(2)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 0, 49, At(0)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 25, 25, At(1)), -1);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, file, 24, 25, At(1)), 25);
-
-    // Undated frames count as earlier: the search passes over them.
-    frames.assign(150, {std::vector<uint8_t>(kFrameBytes, 0xFF), {}});
-    AddCapture(frames, 150, 50);  // 10:00:06 and 10:00:07
-    const std::string undatedFirst = Write("undated.avi", frames);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, undatedFirst, 0, 199, At(7)), 175);
-    EXPECT_EQ(qv::FindFrameOfTime(context_, undatedFirst, 0, 199, At(6)), -1);
 }
 
 }  // namespace
