@@ -96,15 +96,12 @@ protected:
         EXPECT_TRUE(qvtest::WriteFixtureAvi(path, qvtest::FixtureOptions{}, frames));
         return path;
     }
-    std::string WriteCapture(const std::string& name, int first, int count, uint32_t camera = 1) {
-        std::vector<FixtureFrame> frames;
-        AddCapture(frames, first, count, camera);
-        return Write(name, frames);
-    }
 
     // A file capturing tape frames [first, first + count), as one whole-file scene.
     Scene Captured(const std::string& name, int first, int count, uint32_t camera = 1) {
-        return MakeScene(WriteCapture(name, first, count, camera), 0, count, At(first / kFps), 1);
+        std::vector<FixtureFrame> frames;
+        AddCapture(frames, first, count, camera);
+        return MakeScene(Write(name, frames), 0, count, At(first / kFps), 1);
     }
 
     // The scenes left by the removal answering Yes; true returned when they changed.
@@ -114,19 +111,6 @@ protected:
         const bool changed = qv::RemoveOverlaps(context_, list);
         EXPECT_EQ(changed, Texts(list) != Texts(scenes));
         return Texts(list);
-    }
-
-    // Runs the removal on scenes and checks that nothing but the marks changed and
-    // that no question was asked.
-    void ExpectUntouched(const char* what, const std::vector<Scene>& scenes) {
-        SCOPED_TRACE(what);
-        SceneList list = ListOf(scenes);
-        for (Scene& s : list) {
-            s.mark = 1;
-        }
-        EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
-        EXPECT_TRUE(questions_.asked.empty());
-        EXPECT_EQ(Texts(list), Texts(scenes));
     }
 
     qvtest::ScopedTimeZone utc_{"UTC"};
@@ -221,55 +205,59 @@ TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
 }
 
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
-    const std::string a = WriteCapture("a.avi", 0, 10 * kFps);
-    const std::string b = WriteCapture("b.avi", 20 * kFps, 10 * kFps);
-    const std::string c = WriteCapture("c.avi", 10 * kFps, 5 * kFps);
-    // Undated scenes (0, and -2..2 as the scan treats them) are never compared.
-    ExpectUntouched("apart, touching, undated",
-                    {MakeScene(a, 0, 250, At(0), 1), MakeScene(b, 0, 250, At(20), 1),
-                     MakeScene(c, 0, 125, At(10)), MakeScene(a, 0, 250, 0),
-                     MakeScene(b, 0, 250, 1), MakeScene(c, 0, 125, -1)});
-
-    // A's last second 10:00:09 starts in A, but B holds only its last 10 frames: no
-    // frame of B begins that second, neither at B's first frame nor before it.
-    const std::string late = WriteCapture("late.avi", 9 * kFps + 15, 30 * kFps);
-    const std::string early = WriteCapture("early.avi", 8 * kFps, 32 * kFps);
-    ExpectUntouched("no shared second start",
-                    {MakeScene(a, 0, 250, At(0), 1), MakeScene(late, 0, 750, At(9), 1)});
-    ExpectUntouched("no shared second start in the scene",
-                    {MakeScene(a, 0, 250, At(0), 1), MakeScene(early, 40, 750, At(9))});
-
+    const Scene a = Captured("a.avi", 0, 10 * kFps);
+    const Scene early = Captured("early.avi", 8 * kFps, 32 * kFps);
     const Scene cam1 = Captured("cam1.avi", 0, 750, 1);
-    const Scene cam2 = Captured("cam2.avi", 0, 750, 2);
-    // Sources that cannot be opened or hold no stream prove nothing either.
-    ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("garbage.avi"), std::vector<uint8_t>(4096, 'A')));
-    ExpectUntouched("other recordings, unreadable sources",
-                    {cam1, cam2, MakeScene(dir_.Path("missing.avi"), 0, 750, At(0), 1),
-                     MakeScene(dir_.Path("garbage.avi"), 0, 750, At(0), 1)});
-
-    // A scene whose very last frame is not in the other is neither deleted nor cut:
-    // that frame would be lost.
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 749);
     AddCapture(frames, 749, 1, 2);  // the same second, another camcorder's frame
-    const std::string other = Write("other-end.avi", frames);
-    const Scene whole = MakeScene(cam1.sourceFile, 0, 750, At(0), 1);
-    ExpectUntouched("last frame only it holds", {whole, MakeScene(other, 0, 750, At(0), 1)});
-    ExpectUntouched("last frame only it holds, 2", {MakeScene(other, 0, 750, At(0), 1), whole});
-
-    // Without a plausible frame rate no scene has a time span.
-    for (const float rate : {0.0f, 2000.0f}) {
-        qv::framesPerSecond = rate;
-        ExpectUntouched("no frame rate", {whole, whole});
-    }
-
-    // At 5 frames per second (another file opened last) scenes of a few 25 fps frames
-    // span seconds. L's last frame belongs to second 10:00:01, which starts at frame
-    // 25, at or before L's first frame: cutting there would leave L no frames or fewer.
-    qv::framesPerSecond = 5.0f;
+    const Scene otherEnd = MakeScene(Write("other-end.avi", frames), 0, 750, At(0), 1);
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("garbage.avi"), std::vector<uint8_t>(4096, 'A')));
     const Scene m = MakeScene(cam1.sourceFile, 0, 100, At(2), 1);
-    ExpectUntouched("cut to -5 frames", {MakeScene(a, 30, 15, At(1)), m});
-    ExpectUntouched("cut to 0 frames", {MakeScene(a, 25, 20, At(1)), m});
+    const struct {
+        const char* what;
+        std::vector<Scene> scenes;
+        float rate = 25.0f;
+    } cases[] = {
+        // Undated scenes (0, and -2..2 as the scan treats them) are never compared.
+        {"apart, touching, undated",
+         {a, Captured("b.avi", 20 * kFps, 10 * kFps), Captured("c.avi", 10 * kFps, 5 * kFps),
+          MakeScene(a.sourceFile, 0, 250, 0), MakeScene(cam1.sourceFile, 0, 250, 1),
+          MakeScene(cam1.sourceFile, 0, 125, -1)}},
+        // A's last second 10:00:09 starts in A, but B holds only its last 10 frames: no
+        // frame of B begins that second, neither at B's first frame nor before it.
+        {"no shared second start", {a, Captured("late.avi", 9 * kFps + 15, 30 * kFps)}},
+        {"no shared second start in the scene",
+         {a, MakeScene(early.sourceFile, 40, 750, At(9))}},
+        // Sources that cannot be opened or hold no stream prove nothing.
+        {"other recordings, unreadable sources",
+         {cam1, Captured("cam2.avi", 0, 750, 2), MakeScene(dir_.Path("missing.avi"), 0, 750, At(0)),
+          MakeScene(dir_.Path("garbage.avi"), 0, 750, At(0))}},
+        // A scene whose very last frame is not in the other is neither deleted nor cut:
+        // that frame would be lost.
+        {"last frame only it holds", {cam1, otherEnd}},
+        {"last frame only it holds, second", {otherEnd, cam1}},
+        // Without a plausible frame rate no scene has a time span.
+        {"no frame rate", {cam1, cam1}, 0.0f},
+        {"a frame rate beyond 1000 fps", {cam1, cam1}, 2000.0f},
+        // At 5 frames per second (another file opened last) scenes of a few 25 fps frames
+        // span seconds. L's last frame belongs to second 10:00:01, which starts at frame
+        // 25, at or before L's first frame: a cut there would leave L no frames or fewer.
+        {"cut to -5 frames", {MakeScene(a.sourceFile, 30, 15, At(1)), m}, 5.0f},
+        {"cut to 0 frames", {MakeScene(a.sourceFile, 25, 20, At(1)), m}, 5.0f},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        qv::framesPerSecond = row.rate;
+        // Nothing but the marks changes, and nothing is asked.
+        SceneList list = ListOf(row.scenes);
+        for (Scene& s : list) {
+            s.mark = 1;
+        }
+        EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
+        EXPECT_TRUE(questions_.asked.empty());
+        EXPECT_EQ(Texts(list), Texts(row.scenes));
+    }
 }
 
 }  // namespace
