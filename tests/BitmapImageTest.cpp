@@ -42,16 +42,6 @@ TEST(BitmapImageTest, FileBytesOfAPalPicture) {
     EXPECT_EQ(file->back(), static_cast<uint8_t>(10 * 575));
 }
 
-TEST(BitmapImageTest, OnlyTheFortyByteHeaderIsWritten) {
-    std::vector<uint8_t> core(12 + 4 * 4 * 3, 0);
-    core[0] = 12;  // bcSize
-    core[4] = core[6] = 4;  // bcWidth, bcHeight
-    core[8] = 1;
-    core[10] = 24;
-    EXPECT_FALSE(BmpFileBytes(PackedDib(core)).has_value());
-    EXPECT_FALSE(BmpFileBytes(PackedDib()).has_value());
-}
-
 TEST(BitmapImageTest, KeepOneFieldReplacesAlternateInnerRows) {
     for (const bool even : {true, false}) {
         // Row i holds i * i, so a replaced row differs from what it held.

@@ -92,15 +92,13 @@ protected:
     // A data file holding two DV frames (10:20:30 and :31), each behind an 8-byte chunk
     // header, after 16 bytes of something else.
     void SetUp() override {
-        std::vector<uint8_t> data(16, 0);
+        qvtest::RiffBuilder data;
+        data.Zeros(16);
         for (int i = 0; i < 2; ++i) {
-            framePositions_.push_back(static_cast<uint32_t>(data.size()));
-            std::vector<uint8_t> header = {'0', '0', 'd', 'c', 0, 0, 0, 0};
-            data.insert(data.end(), header.begin(), header.end());
-            auto f = MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30 + i}, 0);
-            data.insert(data.end(), f.begin(), f.end());
+            framePositions_.push_back(static_cast<uint32_t>(data.Position()));
+            data.Chunk("00dc", MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30 + i}, 0));
         }
-        ASSERT_TRUE(qvtest::WriteFileBytes(dataFile_, data));
+        ASSERT_TRUE(qvtest::WriteFileBytes(dataFile_, data.Bytes()));
     }
 
     std::vector<uint8_t> Ref(int frame, const std::string& name) {

@@ -66,23 +66,4 @@ TEST(PictureCacheTest, EvictsLeastRecentlyUsedWhenTheBudgetIsExceeded) {
     EXPECT_EQ(Frames(cache), (std::vector<int>{0, 2, 3, 4}));
 }
 
-TEST(PictureCacheTest, StripBudgetHolds219PicturesOf19206Bytes) {
-    FakeClock clock;
-    PictureCache cache(PictureCache::kStripBudget, clock.Source());
-    for (int f = 0; f < 220; ++f) {  // 97 x 66 x 3 = 19206 bytes
-        clock.now += 1;
-        cache.Add(Picture("a.avi", f, 97, 66));
-    }
-    EXPECT_EQ(cache.BytesPerPicture(), 19206);
-    EXPECT_EQ(cache.Count(), 219u);
-    EXPECT_EQ(cache.Find("a.avi", 0, 97, 66), nullptr);
-    EXPECT_NE(cache.Find("a.avi", 1, 97, 66), nullptr);
-    // Bytes per picture are fixed by the first insertion, until the cache is cleared.
-    cache.Add(Picture("a.avi", 0, 720, 576));
-    EXPECT_EQ(cache.BytesPerPicture(), 19206);
-    cache.Clear();
-    cache.Add(Picture("a.avi", 0, 720, 576));
-    EXPECT_EQ(cache.BytesPerPicture(), 720 * 576 * 3);
-}
-
 }  // namespace
