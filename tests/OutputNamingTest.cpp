@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -12,9 +11,8 @@
 
 namespace {
 
-using qv::NameOutputs;
 using qv::Scene;
-using qv::SceneList;
+using Names = std::vector<std::string>;
 
 int32_t Utc(int year, int month, int day, int hour, int minute, int second) {
     return static_cast<int32_t>(qvtest::Instant({year, month, day, hour, minute, second}));
@@ -37,27 +35,22 @@ Scene Dated(int32_t datestamp) {  // 0 or below: none
     return s;
 }
 
-SceneList ListOf(const std::vector<Scene>& scenes) {
-    SceneList list;
+// The names NameOutputs gives scenes under outputPath; a name /video/zanzibar'SUFFIX.avi
+// of a scene whose suffix is SUFFIX as that suffix. writable receives the result.
+Names Named(const std::vector<Scene>& scenes, const std::string& outputPath,
+            bool* writable = nullptr) {
+    qv::SceneList list;
     for (const Scene& s : scenes) {
         list.Append(s);
     }
-    return list;
-}
-
-std::vector<std::string> Names(const SceneList& list) {
-    std::vector<std::string> names;
-    for (const Scene& s : list) {
-        names.push_back(s.outputName);
+    const bool result = qv::NameOutputs(list, outputPath);
+    if (writable != nullptr) {
+        *writable = result;
     }
-    return names;
-}
-
-// The names /video/zanzibar'SUFFIX.avi of the given suffixes.
-std::vector<std::string> Zanzibar(std::initializer_list<std::string> suffixes) {
-    std::vector<std::string> names;
-    for (const std::string& suffix : suffixes) {
-        names.push_back("/video/zanzibar'" + suffix + ".avi");
+    Names names;
+    for (const Scene& s : list) {
+        const bool usual = s.outputName == "/video/zanzibar'" + s.nameSuffix + ".avi";
+        names.push_back(usual ? s.nameSuffix : s.outputName);
     }
     return names;
 }
@@ -83,15 +76,15 @@ TEST_F(OutputNaming, TheOutputPathsPartsStayInEveryName) {
         {"/video/holiday'#0007'x.avi", "/video/holiday", ".avi"},
         // Only the file name is cut, not a folder holding an apostrophe.
         {"/bob's videos/holiday.avi", "/bob's videos/holiday", ".avi"},
-        {"clips.avi", "clips", ".avi"},          // relative paths stay relative
+        {"clips.avi", "clips", ".avi"},  // relative paths stay relative
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.outputPath);
-        SceneList list = ListOf({Dated(k180309), Dated(0)});
-        EXPECT_TRUE(NameOutputs(list, c.outputPath));
-        EXPECT_EQ(Names(list), (std::vector<std::string>{
-                                   std::string(c.base) + "'20000412 18.03.09" + c.extension,
-                                   std::string(c.base) + "'#0001" + c.extension}));
+        bool writable = false;
+        EXPECT_EQ(Named({Dated(k180309), Dated(0)}, c.outputPath, &writable),
+                  (Names{std::string(c.base) + "'20000412 18.03.09" + c.extension,
+                         std::string(c.base) + "'#0001" + c.extension}))
+            << c.outputPath;
+        EXPECT_TRUE(writable);
     }
 }
 
@@ -99,54 +92,41 @@ TEST_F(OutputNaming, DatedScenesByTheirTimeTheRestByACounter) {
     struct Case {
         const char* what;
         std::vector<Scene> scenes;
-        std::vector<std::string> names;
+        Names names;
         bool writable;  // the result: no unscanned records, at least one scene
     };
     const Case cases[] = {
         // A datestamp of 0 or below (-1: the time could not be converted) takes the counter.
         {"undated", {Dated(0), Dated(k180309), Dated(-1), Dated(0)},
-         Zanzibar({"#0001", "20000412 18.03.09", "#0002", "#0003"}), true},
+         {"#0001", "20000412 18.03.09", "#0002", "#0003"}, true},
         // The undated counter is not disturbed by scenes of the same second.
         {"the same second",
          {Dated(k180309), Dated(k180309), Dated(k191000), Dated(k180309), Dated(0)},
-         Zanzibar({"20000412 18.03.09", "20000412 18.03.09#0002", "20000412 19.10.00",
-                  "20000412 18.03.09#0003", "#0001"}), true},
+         {"20000412 18.03.09", "20000412 18.03.09#0002", "20000412 19.10.00",
+          "20000412 18.03.09#0003", "#0001"},
+         true},
         // Unscanned records keep their source path and disable writing.
         {"unscanned", {Dated(k180309), Unscanned("/in/tape2.avi"), Dated(0)},
-         {"/video/zanzibar'20000412 18.03.09.avi", "/in/tape2.avi", "/video/zanzibar'#0001.avi"},
-         false},
+         {"20000412 18.03.09", "/in/tape2.avi", "#0001"}, false},
         {"nothing", {}, {}, false},
         // Names collide ignoring the case of every letter from A to Z.
         {"a taken first counter", {Unscanned("/VIDEO/ZANZIBAR'#0001.AVI"), Dated(0), Dated(0)},
-         {"/VIDEO/ZANZIBAR'#0001.AVI", "/video/zanzibar'#0002.avi", "/video/zanzibar'#0003.avi"},
-         false},
+         {"/VIDEO/ZANZIBAR'#0001.AVI", "#0002", "#0003"}, false},
         {"a taken counter in the middle",
          {Dated(0), Unscanned("/video/Zanzibar'#0003.avi"), Dated(0), Dated(0)},
-         {"/video/zanzibar'#0001.avi", "/video/Zanzibar'#0003.avi", "/video/zanzibar'#0002.avi",
-          "/video/zanzibar'#0004.avi"},
-         false},
+         {"#0001", "/video/Zanzibar'#0003.avi", "#0002", "#0004"}, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        SceneList list = ListOf(c.scenes);
-        EXPECT_EQ(NameOutputs(list, "/video/zanzibar.avi"), c.writable);
-        EXPECT_EQ(Names(list), c.names);
+        bool writable = !c.writable;
+        EXPECT_EQ(Named(c.scenes, "/video/zanzibar.avi", &writable), c.names) << c.what;
+        EXPECT_EQ(writable, c.writable) << c.what;
     }
-    // The suffixes, and naming again under another output path: the counters start over.
-    SceneList list = ListOf({Dated(k180309), Dated(k180309), Dated(0)});
-    NameOutputs(list, "/video/holiday.avi");
-    EXPECT_EQ(list[1].nameSuffix, "20000412 18.03.09#0002");
-    EXPECT_TRUE(NameOutputs(list, "/out/trip.avi"));
-    EXPECT_EQ(list[2].outputName, "/out/trip'#0001.avi");
-    EXPECT_EQ(list[2].nameSuffix, "#0001");
 }
 
 TEST_F(OutputNaming, TheCounterWidensPast9999) {
-    SceneList list;
-    list.SetSize(10000);
-    EXPECT_TRUE(NameOutputs(list, "/video/holiday.avi"));
-    EXPECT_EQ(list[9998].outputName, "/video/holiday'#9999.avi");
-    EXPECT_EQ(list[9999].outputName, "/video/holiday'#10000.avi");
+    const Names names = Named(std::vector<Scene>(10000), "/video/zanzibar.avi");
+    EXPECT_EQ(names[9998], "#9999");
+    EXPECT_EQ(names[9999], "#10000");
 }
 
 TEST(StillPictureName, TheBaseIsCutAtItsApostrophe) {
