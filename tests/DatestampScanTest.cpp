@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -12,7 +10,6 @@
 
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
-#include "dv/Datestamp.h"
 #include "dv/DatestampScan.h"
 #include "platform/Platform.h"
 #include "support/AviFixture.h"

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
 #include <memory>
-#include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
