@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -36,19 +35,8 @@ int32_t UtcStamp(const DvTime& t) {
 const DvTime kStart{2000, 4, 12, 18, 3, 9};
 const int32_t kStamp = UtcStamp(kStart);
 
-// A scene as the scan lists it.
-struct Found {
-    int first;
-    int count;
-    int32_t datestamp;
-    int wholeFile;
-    int write = 1;
-    friend bool operator==(const Found&, const Found&) = default;
-    friend std::ostream& operator<<(std::ostream& out, const Found& f) {
-        return out << "{" << f.first << "+" << f.count << " @" << f.datestamp
-                   << " whole=" << f.wholeFile << " write=" << f.write << "}";
-    }
-};
+// A scene as the scan lists it: first frame, frame count, datestamp, whole file, write.
+using Found = std::tuple<int, int, int32_t, int, int>;
 using Scenes = std::vector<Found>;
 
 // Offset in the file of a field of the first "strh" chunk's data.
@@ -136,18 +124,18 @@ TEST_F(DatestampScan, ScenesOfTapes) {
     const Case cases[] = {
         {"worked example: a jump at frame 1000 of 3000",
          {{1000, kStart}, {2000, Plus(kStart, 3600)}},
-         {{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 3600, 0}},
+         {{0, 1000, kStamp, 0, 1}, {1000, 2000, kStamp + 3600, 0, 1}},
          {{512, 1024, 768, 1024, 896, 1024, 960, 1024, 992, 1024, 1008, 1000, 996, 1000, 998, 1000,
            999, 1000},
           {1512, 2024, 2536, 2792, 2920, 2984, 2992, 2996, 2998, 2999}}},
         {"four matches at 512 frames switch to steps of 4096",
          {{20000, kStart}},
-         {{0, 20000, kStamp, 1}},
+         {{0, 20000, kStamp, 1, 1}},
          {{512, 1024, 1536, 2048, 6144, 10240, 14336, 18432, 19456, 19968, 19984, 19992, 19996,
            19998, 19999}}},
         {"a miss among the first four probes keeps the short steps",
          {{1700, kStart}, {1300, Plus(kStart, 9000)}},
-         {{0, 1700, kStamp, 0}, {1700, 1300, kStamp + 9000, 0}},
+         {{0, 1700, kStamp, 0, 1}, {1700, 1300, kStamp + 9000, 0, 1}},
          {{512, 1024, 1536, 2048, 1792, 1664, 1792, 1728, 1696, 1728, 1712, 1704, 1700, 1698, 1700,
            1699, 1700},
           {2212, 2724, 2980, 2996, 2998, 2999}}},
@@ -158,14 +146,14 @@ TEST_F(DatestampScan, ScenesOfTapes) {
          true,
          false},
         // From frame 1000 on the camcorder's clock is off by two or three seconds.
-        {"off by 2 s", {{1000, kStart}, {2000, Plus(kStart, 42)}}, {{0, 3000, kStamp, 1}}},
-        {"off by -2 s", {{1000, kStart}, {2000, Plus(kStart, 38)}}, {{0, 3000, kStamp, 1}}},
+        {"off by 2 s", {{1000, kStart}, {2000, Plus(kStart, 42)}}, {{0, 3000, kStamp, 1, 1}}},
+        {"off by -2 s", {{1000, kStart}, {2000, Plus(kStart, 38)}}, {{0, 3000, kStamp, 1, 1}}},
         {"off by 3 s",
          {{1000, kStart}, {2000, Plus(kStart, 43)}},
-         {{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 43, 0}}},
+         {{0, 1000, kStamp, 0, 1}, {1000, 2000, kStamp + 43, 0, 1}}},
         {"off by -3 s",
          {{1000, kStart}, {2000, Plus(kStart, 37)}},
-         {{0, 1000, kStamp, 0}, {1000, 2000, kStamp + 37, 0}}},
+         {{0, 1000, kStamp, 0, 1}, {1000, 2000, kStamp + 37, 0, 1}}},
         {"dated, then blank",
          {{3000, kStart}, {1000, std::nullopt}},
          {{0, 3000, kStamp, 0, 1}, {3000, 1000, 0, 0, 0}}},
@@ -177,9 +165,9 @@ TEST_F(DatestampScan, ScenesOfTapes) {
         {"unconvertible times", {{500, DvTime{2040, 6, 1, 12, 0, 0}}}, {{0, 500, 0, 1, 0}}},
         // Around 1.1e9 a 32-bit float holds whole seconds only in steps of 128: the
         // expected time of a frame must be computed in double precision.
-        {"long NTSC in 2005", {{30000, y2005}}, {{0, 30000, UtcStamp(y2005), 1}}, {}, false},
+        {"long NTSC in 2005", {{30000, y2005}}, {{0, 30000, UtcStamp(y2005), 1, 1}}, {}, false},
         {"empty", {}, {}},
-        {"one frame", {{1, kStart}}, {{0, 1, kStamp, 1}}},
+        {"one frame", {{1, kStart}}, {{0, 1, kStamp, 1, 1}}},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -197,7 +185,8 @@ TEST_F(DatestampScan, ScenesOfTapes) {
             EXPECT_EQ(s.outputName + s.nameSuffix + s.referencedFile, "");
             EXPECT_EQ(std::tie(s.unscanned, s.pendingWrite, s.mark), std::make_tuple(0, 0, 0));
         }
-        EXPECT_EQ(framesDone, c.scenes.empty() ? 0 : c.scenes.back().first + c.scenes.back().count);
+        const int end = c.scenes.empty() ? 0 : std::get<0>(c.scenes.back()) + std::get<1>(c.scenes.back());
+        EXPECT_EQ(framesDone, end);
         EXPECT_TRUE(questions.asked.empty());
     }
 }
@@ -238,7 +227,7 @@ TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
         EXPECT_EQ(qv::ProbeInputFile(path, nullptr), c.path.empty() ? 100 : 0);
         if (c.readable) {
             EXPECT_TRUE(questions.asked.empty());
-            EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1}}));
+            EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1, 1}}));
         } else {
             ASSERT_EQ(questions.asked.size(), 1u);
             EXPECT_EQ(questions.asked[0].text, "Can't read this file. " + path);
@@ -257,7 +246,7 @@ TEST_F(DatestampScan, CancelKeepsTheSceneUpToTheFrameReached) {
     log.cancel = [](int check) { return check > 2; };
     EXPECT_EQ(Scan(path), -1);
     EXPECT_EQ(probes, (std::vector<std::vector<int>>{{512, 1024}}));
-    EXPECT_EQ(Listed(), (Scenes{{0, 1025, kStamp, 0}}));
+    EXPECT_EQ(Listed(), (Scenes{{0, 1025, kStamp, 0, 1}}));
     EXPECT_EQ(framesDone, 1025);
     EXPECT_EQ(log.positions.back().position, -1);
 }
