@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -60,17 +60,14 @@ Scene MakeScene(const std::string& file, int first, int count, qv::Datestamp dat
             .datestamp = datestamp};
 }
 
+// Every field of each scene, to compare lists and show them.
 template <class Scenes>
 std::vector<std::string> Texts(const Scenes& scenes) {
     std::vector<std::string> out;
     for (const Scene& s : scenes) {
-        char numbers[160];
-        std::snprintf(numbers, sizeof numbers,
-                      " pending=%d write=%d mark=%d whole=%d unscanned=%d first=%d count=%d date=%d",
-                      s.pendingWrite, s.write, s.mark, s.wholeFile, s.unscanned, s.firstFrame,
-                      s.frameCount, s.datestamp);
-        out.push_back(qv::FileNameOf(s.sourceFile) + " [" + s.outputName + "|" + s.referencedFile +
-                      "|" + s.nameSuffix + "]" + numbers);
+        out.push_back(testing::PrintToString(std::make_tuple(
+            s.outputName, s.sourceFile, s.referencedFile, s.nameSuffix, s.pendingWrite, s.write,
+            s.mark, s.wholeFile, s.unscanned, s.firstFrame, s.frameCount, s.datestamp)));
     }
     return out;
 }
