@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <memory>
 #include <tuple>
 #include <string>
@@ -115,19 +116,6 @@ protected:
     qv::OverlapContext context_{reader_, questions_};
 };
 
-TEST_F(OverlapRemovalTest, AskedOnceAndNoLeavesTheListAsItWas) {
-    const Scene a = Captured("a.avi", 0, 750);
-    const Scene b = Captured("b.avi", 0, 750);
-    SceneList list = ListOf({a, b});
-    questions_.answers = {qv::Answer::No};
-    EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
-    EXPECT_EQ(Texts(list), Texts(std::vector{a, b}));
-    EXPECT_EQ(Removed({a, b}), Texts(std::vector{a}));
-    ASSERT_EQ(questions_.asked.size(), 2u);  // once a run
-    EXPECT_EQ(questions_.asked[1].text, kQuestion);
-    EXPECT_EQ(questions_.asked[1].buttons, qv::Buttons::YesNo);
-}
-
 // Captures of one tape: a scene within another is deleted whole, a pair that overlaps
 // partly is cut where a second begins, and no tape frame of either is lost.
 TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
@@ -196,6 +184,15 @@ TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
     for (const auto& row : cases) {
         EXPECT_EQ(Removed(row.scenes), Texts(row.left)) << row.what;
     }
+    ASSERT_EQ(questions_.asked.size(), std::size(cases));  // once a run
+    EXPECT_EQ(questions_.asked[0].text, kQuestion);
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesNo);
+
+    // No leaves the list as it was.
+    SceneList list = ListOf({a, b});
+    questions_.answers = {qv::Answer::No};
+    EXPECT_FALSE(qv::RemoveOverlaps(context_, list));
+    EXPECT_EQ(Texts(list), Texts(std::vector{a, b}));
 }
 
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {

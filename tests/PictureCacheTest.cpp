@@ -25,15 +25,6 @@ std::unique_ptr<CachedPicture> Picture(const std::string& name, int frame, int w
                                            qv::PackedDib::Make24(width, height));
 }
 
-// The frames of the cached pictures, in the cache's order.
-std::vector<int> Frames(const PictureCache& cache) {
-    std::vector<int> frames;
-    for (size_t i = 0; i < cache.Count(); ++i) {
-        frames.push_back(cache.Entry(i).frame);
-    }
-    return frames;
-}
-
 TEST(PictureCacheTest, FindMatchesNameFrameAndSizeAndCountsAsUse) {
     FakeClock clock;
     PictureCache cache(1000000, clock.Source());
@@ -63,7 +54,10 @@ TEST(PictureCacheTest, EvictsLeastRecentlyUsedWhenTheBudgetIsExceeded) {
     ASSERT_NE(cache.Find("a.avi", 0, 10, 10), nullptr);
     clock.now = 201;
     cache.Add(Picture("a.avi", 4));
-    EXPECT_EQ(Frames(cache), (std::vector<int>{0, 2, 3, 4}));
+    ASSERT_EQ(cache.Count(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(cache.Entry(i).frame, (std::vector<int>{0, 2, 3, 4})[i]);
+    }
 }
 
 }  // namespace
