@@ -69,6 +69,9 @@ TEST_F(DatestampTest, DecodesThePacksOfTheFirst512Bytes) {
         {"flag bits", Raw(0xD4, 0xE7, 0x04, 0x80 | 0x30, 0x80 | 0x20, 0xC0 | 0x10), kAt},
         // Day and month are normalised by the conversion.
         {"32 July", Raw(0x32, 0x07, 0x04), UtcSeconds(2004, 8, 1)},
+        // The last second of the signed 32-bit calendar time, and the one after it.
+        {"2038 limit", Raw(0x19, 0x01, 0x38, 0x07, 0x14, 0x03), 0x7FFFFFFF},
+        {"2038 overflow", Raw(0x19, 0x01, 0x38, 0x08, 0x14, 0x03), -1},
         // A tape position without a recording date: 0xFF everywhere.
         {"no date", MakeDvFrame(true, std::nullopt, 3), 0},
         {"512 bytes", Sized(MakeDvFrame(true, DvTime{2004, 7, 14, 10, 20, 30}, 0), 512), kAt},

@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <limits>
 
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "support/AviFixture.h"
-#include "support/TimeZone.h"
 
 namespace {
 
@@ -148,16 +146,6 @@ TEST(File, WriteAtCopyingCopiesTheRangeAndTellsWhoseFaultAShortfallIs) {
         out.Close();
         std::filesystem::remove(place);
     }
-}
-
-TEST(LocalTime, ConvertsLocalWallClockTimeBothWaysWithinTheSigned32BitRange) {
-    qvtest::ScopedTimeZone cet(qvtest::kCentralEurope);
-    EXPECT_EQ(qv::LocalTimeToCalendar(2000, 4, 12, 20, 3, 9), 955562589);  // summer time
-    qvtest::ScopedTimeZone utc("UTC");
-    EXPECT_EQ(qv::LocalTimeToCalendar(2038, 1, 19, 3, 14, 7), std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(qv::LocalTimeToCalendar(2038, 1, 19, 3, 14, 8), -1);
-    EXPECT_EQ(qv::LocalTimeToCalendar(1969, 12, 31, 23, 59, 59), -1);
-    EXPECT_EQ(qv::LocalTimeToCalendar(1970, 1, 1, 0, 0, 0), 0);
 }
 
 }  // namespace
