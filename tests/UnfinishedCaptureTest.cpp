@@ -221,11 +221,8 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
                 }
             }
             ASSERT_TRUE(WriteFileBytes(path, bytes));
-            auto reader = qv::OpenAviFile(path);
-            ASSERT_NE(reader, nullptr);
-            EXPECT_TRUE(reader->IndexRebuilt());
             // Every frame, as the complete index would have listed it.
-            ExpectWholeChunksOf(reader.get(), frames, layout, bytes.size());
+            ExpectWholeChunksOf(qv::OpenAviFile(path).get(), frames, layout, bytes.size());
         }
     }
 }
@@ -242,6 +239,8 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
     const size_t indx = FindFourCC(good, "indx");
     const size_t ix00 = FindFourCC(good, "ix00");
     const std::string path = dir_.Path("tape.avi");
+    ASSERT_TRUE(WriteFileBytes(path, good));
+    const Layout layout = LayoutOf(path);
     for (bool self : {true, false}) {
         SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
         auto bytes = good;
@@ -253,14 +252,7 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
         if (kAddressLimitWorks) {
             EXPECT_TRUE(OpensWithinMemory(path, uint64_t{256} << 20, kSegments));
         }
-        auto reader = qv::OpenAviFile(path);
-        ASSERT_NE(reader, nullptr);
-        ASSERT_EQ(reader->FrameCount(), kSegments);
-        for (int f : {0, 1, kSegments / 2, kSegments - 1}) {
-            EXPECT_EQ(ReadUnits(*reader->Stream(0), f, 1, 1000).bytes,
-                      frames[static_cast<size_t>(f)].video)
-                << "frame " << f;
-        }
+        ExpectWholeChunksOf(qv::OpenAviFile(path).get(), frames, layout, bytes.size());
     }
 }
 
