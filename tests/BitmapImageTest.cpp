@@ -58,7 +58,7 @@ TEST(BitmapImageTest, KeepOneFieldReplacesAlternateInnerRows) {
     }
 }
 
-TEST(BitmapImageTest, CropEdgesRoundsTheSideMarginUpToEven) {
+TEST(BitmapImageTest, CropEdgesRoundsTheSideMarginUpToEvenAndClamps) {
     PackedDib dib = RowNumbered(720, 576);
     for (int i = 0; i < 576; ++i) {
         for (int x = 0; x < 720; ++x) {
@@ -75,14 +75,13 @@ TEST(BitmapImageTest, CropEdgesRoundsTheSideMarginUpToEven) {
     const auto file = BmpFileBytes(dib);
     ASSERT_TRUE(file.has_value());
     EXPECT_EQ(file->size(), 54u + 712u * 3u * 570u);
-}
 
-TEST(BitmapImageTest, CropEdgesClampsValuesOutsideThePicture) {
+    // Values outside the picture are clamped.
     struct Case { int v, h, width, height; };
     for (const Case c : {Case{-5, -5, 720, 576}, Case{1000, 1000, 4, 2}, Case{100, 101, 516, 376}}) {
-        PackedDib dib = RowNumbered(720, 576);
-        CropEdges(dib, c.v, c.h);
-        EXPECT_EQ(std::pair(dib.Width(), dib.Height()), std::pair(c.width, c.height)) << c.v;
+        PackedDib clamped = RowNumbered(720, 576);
+        CropEdges(clamped, c.v, c.h);
+        EXPECT_EQ(std::pair(clamped.Width(), clamped.Height()), std::pair(c.width, c.height)) << c.v;
     }
 }
 
