@@ -19,16 +19,22 @@ using qv::WriteSceneListFile;
 
 const std::string kHeader = "Filename\twrite?\tLength\tDatestamp\torig. file\torig. pos\r\n";
 
+Scene Row(const char* output, const char* source, int write, int first, int count,
+          int32_t datestamp) {
+    Scene s;
+    s.outputName = output;
+    s.sourceFile = source;
+    s.write = write;
+    s.firstFrame = first;
+    s.frameCount = count;
+    s.datestamp = datestamp;
+    return s;
+}
+
 // 1500 frames from frame 0 of c:\in.avi, recorded 2000-04-12 18:03:09 UTC, marked.
 SceneList Example() {
-    Scene s;
-    s.outputName = "c:\\scenes'20000412 18.03.09.avi";
-    s.sourceFile = "c:\\in.avi";
-    s.write = 1;
-    s.frameCount = 1500;
-    s.datestamp = 955562589;
     SceneList list;
-    list.Append(s);
+    list.Append(Row("c:\\scenes'20000412 18.03.09.avi", "c:\\in.avi", 1, 0, 1500, 955562589));
     return list;
 }
 
@@ -47,18 +53,10 @@ private:
 TEST_F(SceneListExport, HeaderAndOneLinePerSceneEachEndingInCrLf) {
     EXPECT_EQ(SceneListText(SceneList{}), kHeader);
     SceneList list = Example();
-    Scene second;
-    second.outputName = "/out/clip'#0001.avi";
-    second.sourceFile = "/in/tape 2.avi";
-    second.firstFrame = 1524;
-    second.frameCount = 24;
-    list.Append(second);
+    list.Append(Row("/out/clip'#0001.avi", "/in/tape 2.avi", 0, 1524, 24, 0));
     // Empty texts leave empty fields; a tab inside a path is not escaped; any write
     // flag other than 0 is YES.
-    Scene third;
-    third.write = 7;
-    third.sourceFile = "/in/a\tb.avi";
-    list.Append(third);
+    list.Append(Row("", "/in/a\tb.avi", 7, 0, 0, 0));
 
     EXPECT_EQ(SceneListText(list),
               kHeader +
