@@ -257,13 +257,18 @@ TEST_F(OverlapRemovalTest, FindSecondStartAndFindFrameOfTime) {
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 50);
     AddCapture(frames, 20 * kFps, 30);
+    frames.push_back({std::vector<uint8_t>(kFrameBytes, 0xFF), {}});  // undated
     const std::string file = Write("jump.avi", frames);
     qv::Datestamp second = 0;
     EXPECT_EQ(qv::FindSecondStart(context_, file, 40, &second), 25);
     EXPECT_EQ(second, At(1));
-    // No start before: frame 0 begins second 10:00:00, the time jumps at frame 50.
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 10, &second), -1);
-    EXPECT_EQ(qv::FindSecondStart(context_, file, 55, nullptr), -1);
+    // No start before: frame 0 begins second 10:00:00, the time jumps at frame 50, an
+    // undated frame, no frame.
+    for (int n : {10, 55, 80, -1}) {
+        EXPECT_EQ(qv::FindSecondStart(context_, file, n, &second), -1) << n;
+        EXPECT_EQ(second, 0) << n;
+    }
+    EXPECT_EQ(qv::FindFrameOfTime(context_, dir_.Path("missing.avi"), 0, 9, At(1)), -1);
     // The first frame of the second from any frame of it in (first, last], which may
     // lie before first.
     const int rows[][4] = {{30, 49, 1, 25}, {0, 79, 21, 75}, {0, 24, 1, -1}, {25, 25, 1, -1},
