@@ -80,25 +80,10 @@ TEST(File, ReadsThroughDescriptorZero) {
     EXPECT_EQ(buf[0], 3);
 }
 
-// A full disk: the bytes that fit are written and counted, later writes fail.
-TEST(File, WriteAtOnAFullDiskWritesWhatFitsThenFails) {
-    qvtest::TempDir dir;
-    qv::File out;
-    ASSERT_TRUE(out.CreateNew(dir.Path("out")));
-    qv::WriteFaults faults;
-    faults.shortWriteAt = 0;
-    qv::SetWriteFaults(&faults);
-    EXPECT_EQ(out.WriteAt(0, "abcd", 4), 2);
-    EXPECT_EQ(out.WriteAt(2, "cd", 2), -1);
-    qv::SetWriteFaults(nullptr);
-    EXPECT_EQ(out.LastError(), ENOSPC);
-    EXPECT_EQ(qvtest::ReadFileText(dir.Path("out")), "ab");
-}
-
 // A chunk copied from one file into another: its header, the source's bytes and its
 // pad byte, in the kernel where it can and through memory where it cannot (another
 // file system), with the shortfall told apart by side.
-TEST(File, WriteAtCopyingCopiesTheRangeAndTellsWhoseFaultAShortfallIs) {
+TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
     qvtest::TempDir dir;
     std::vector<uint8_t> source(3 << 20);
     for (size_t i = 0; i < source.size(); ++i) {
@@ -146,6 +131,18 @@ TEST(File, WriteAtCopyingCopiesTheRangeAndTellsWhoseFaultAShortfallIs) {
         out.Close();
         std::filesystem::remove(place);
     }
+
+    // WriteAt on a full disk: the bytes that fit are written and counted, later writes fail.
+    qv::File out;
+    ASSERT_TRUE(out.CreateNew(dir.Path("out")));
+    qv::WriteFaults faults;
+    faults.shortWriteAt = 0;
+    qv::SetWriteFaults(&faults);
+    EXPECT_EQ(out.WriteAt(0, "abcd", 4), 2);
+    EXPECT_EQ(out.WriteAt(2, "cd", 2), -1);
+    qv::SetWriteFaults(nullptr);
+    EXPECT_EQ(out.LastError(), ENOSPC);
+    EXPECT_EQ(qvtest::ReadFileText(dir.Path("out")), "ab");
 }
 
 }  // namespace

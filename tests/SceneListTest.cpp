@@ -28,12 +28,11 @@ TEST(FormatFrameTime, MinutesSecondsFramesOfTheNominalRateOrPlainFrameNumbers) {
     }
 }
 
-TEST(SceneColumnText, TitlesAndWidthsOfTheSixColumns) {
-    const char* titles[] = {"Filename", "write?", "Length", "Datestamp", "orig. file", "orig. pos"};
+TEST(SceneColumnText, WidthsOfTheSixColumnsAndUnknownColumns) {
     const int widths[] = {213, 50, 68, 118, 190, 63};
-    for (int c = 0; c < 6; ++c) {
+    for (int c = 0; c < 6; ++c) {  // the titles are the header of the scene list file
         int width = -1;
-        EXPECT_EQ(SceneColumnText(nullptr, c, &width), titles[c]);
+        SceneColumnText(nullptr, c, &width);
         EXPECT_EQ(width, widths[c]);
     }
     for (int c : {-1, 6, 100}) {

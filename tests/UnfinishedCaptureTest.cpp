@@ -38,11 +38,9 @@ const Shape kShapes[] = {
     {"type-2 AVI 1.0", Type2, Avi1, 0, false, 4},
     {"type-1 AVI 1.0", Type1, Avi1, 0, false, 4},
     {"type-2 OpenDML, segments", Type2, OpenDml, 3, false, 4},
-    {"type-1 OpenDML, segments", Type1, OpenDml, 3, false, 4},
     {"type-1 OpenDML with idx1", Type1, OpenDmlCompat, 4, false, 37},
     {"type-2 OpenDML with idx1", Type2, OpenDmlCompat, 2, false, 4},
     {"type-2 AVI 1.0, index first", Type2, Avi1, 0, true, 37},
-    {"type-1 AVI 1.0, index first", Type1, Avi1, 0, true, 37},
 };
 
 // Small files: 80 sample frames of audio a frame.
