@@ -25,22 +25,7 @@ std::unique_ptr<CachedPicture> Picture(const std::string& name, int frame, int w
                                            qv::PackedDib::Make24(width, height));
 }
 
-TEST(PictureCacheTest, FindMatchesNameFrameAndSizeAndCountsAsUse) {
-    FakeClock clock;
-    PictureCache cache(1000000, clock.Source());
-    cache.Add(Picture("a.avi", 5, 10, 8));
-    clock.now = 2000;
-    EXPECT_EQ(cache.Find("a.avi", 6, 10, 8), nullptr);
-    EXPECT_EQ(cache.Find("a.avi", 5, 11, 8), nullptr);
-    EXPECT_EQ(cache.Find("a.avi", 5, 10, 9), nullptr);
-    EXPECT_EQ(cache.Find("b.avi", 5, 10, 8), nullptr);
-    EXPECT_EQ(cache.Entry(0).lastUse, 1000u);  // misses do not touch it
-    CachedPicture* hit = cache.Find("a.avi", 5, 10, 8);
-    ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(hit->lastUse, 2000u);
-}
-
-TEST(PictureCacheTest, EvictsLeastRecentlyUsedWhenTheBudgetIsExceeded) {
+TEST(PictureCacheTest, FindsByNameFrameAndSizeAndEvictsTheLeastRecentlyUsed) {
     FakeClock clock;
     // 300 bytes per picture: 3 x 300 does not exceed 900, so a fourth is appended.
     PictureCache cache(900, clock.Source());
@@ -49,8 +34,13 @@ TEST(PictureCacheTest, EvictsLeastRecentlyUsedWhenTheBudgetIsExceeded) {
         cache.Add(Picture("a.avi", f));
     }
     ASSERT_EQ(cache.Count(), 4u);
-    // Using frame 0 makes frame 1 the oldest; the rest move up, the new one last.
+    // Name, frame and size must all match; a hit counts as a use, a miss does not. Using
+    // frame 0 makes frame 1 the oldest; the rest move up, the new one last.
     clock.now = 200;
+    EXPECT_EQ(cache.Find("a.avi", 4, 10, 10), nullptr);
+    EXPECT_EQ(cache.Find("a.avi", 1, 11, 10), nullptr);
+    EXPECT_EQ(cache.Find("a.avi", 1, 10, 11), nullptr);
+    EXPECT_EQ(cache.Find("b.avi", 1, 10, 10), nullptr);
     ASSERT_NE(cache.Find("a.avi", 0, 10, 10), nullptr);
     clock.now = 201;
     cache.Add(Picture("a.avi", 4));
