@@ -274,7 +274,6 @@ TEST_F(DatestampScan, ProgressCountsScenesOfEarlierFilesAndShowsAMatchedFrame) {
                              "scene #5; " + first + " 00:40:00",  // frame 1000 at 25 fps
                              "scene #6; " + second + " 00:00:00",
                          }));
-    EXPECT_EQ(scenes.Count(), 6);
     // The position in units of 256 frames.
     const qvtest::ProgressLog::Position& shown = log.positions.front();
     EXPECT_EQ(std::tie(shown.position, shown.fileName, shown.frame),

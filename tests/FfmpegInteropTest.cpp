@@ -51,7 +51,6 @@ TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
     // ffmpeg writes small files as AVI 1.0: its OpenDML indexes stay "JUNK".
     EXPECT_EQ(reader_->Kind(), "avi1");
     EXPECT_EQ(std::to_string(reader_->FrameCount()), Field(probe[0], "nb_read_packets"));
-    EXPECT_DOUBLE_EQ(reader_->FramesPerSecond(), static_cast<double>(sys.rateNum) / sys.rateDen);
 
     // Every frame as the raw DV has it; room for more than a frame, so that a chunk
     // that is too long shows.

@@ -11,6 +11,7 @@
 #include "platform/Questions.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/Tapes.h"
 #include "support/TimeZone.h"
 
 namespace {
@@ -36,15 +37,9 @@ qv::Datestamp At(int seconds) {
 // bytes. Its bytes depend on the camera and the moment only, so two captures of one
 // tape hold identical frames and two cameras never do.
 std::vector<uint8_t> TapeFrame(int tapeFrame, uint32_t camera) {
-    std::vector<uint8_t> frame(kFrameBytes);
-    uint32_t v = camera * 2654435761u ^ static_cast<uint32_t>(tapeFrame) * 40503u;
-    for (uint8_t& byte : frame) {
-        v = v * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(v >> 16);
-    }
     const int s = tapeFrame / kFps;
-    qvtest::SetDvTime(frame, qvtest::DvTime{2004, 7, 14, 10, s / 60, s % 60});
-    return frame;
+    return qvtest::TapeFrame(true, qvtest::DvTime{2004, 7, 14, 10, s / 60, s % 60},
+                             camera * 1000000 + static_cast<uint32_t>(tapeFrame));
 }
 
 // File frames of a capture of tape frames [first, first + count).
