@@ -264,11 +264,11 @@ TEST_F(DatestampScan, ProgressCountsScenesOfEarlierFilesAndShowsAMatchedFrame) {
     context.lastPreviewTick = &lastPreviewTick;
     // Three scenes of an earlier file are listed already.
     scenes.SetSize(3);
-    framesDone = 5000;
+    framesDone = 5120;
     EXPECT_EQ(Scan(first), 0);
-    EXPECT_EQ(framesDone, 8000);
+    EXPECT_EQ(framesDone, 8120);
     EXPECT_EQ(Scan(second), 0);
-    EXPECT_EQ(framesDone, 8500);
+    EXPECT_EQ(framesDone, 8620);
     EXPECT_EQ(log.texts, (std::vector<std::string>{
                              "scene #4; " + first + " 00:00:00",
                              "scene #5; " + first + " 00:40:00",  // frame 1000 at 25 fps
@@ -277,7 +277,7 @@ TEST_F(DatestampScan, ProgressCountsScenesOfEarlierFilesAndShowsAMatchedFrame) {
     // The position in units of 256 frames.
     const qvtest::ProgressLog::Position& shown = log.positions.front();
     EXPECT_EQ(std::tie(shown.position, shown.fileName, shown.frame),
-              std::make_tuple((5000 + 512) / 256, first, 512));
+              std::make_tuple((5120 + 512) / 256, first, 512));
     EXPECT_NE(shown.stream, nullptr);
 }
 
