@@ -165,7 +165,6 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
         const std::string whole = dir_.Path("whole.avi");
         ASSERT_TRUE(WriteFileBytes(whole, bytes));
         const Layout layout = LayoutOf(whole);
-        ASSERT_EQ(layout.video.size(), static_cast<size_t>(kFrames));
 
         const size_t firstFrame = layout.video.front().position - 8;
         std::vector<size_t> cuts;
