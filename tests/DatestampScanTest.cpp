@@ -145,15 +145,12 @@ TEST_F(DatestampScan, ScenesOfTapes) {
          {{32, 64, 96, 128, 160, 192, 196, 198, 199}},
          true,
          false},
-        // From frame 1000 on the camcorder's clock is off by two or three seconds.
+        // From frame 1000 on the camcorder's clock is off by two or three seconds (either way
+        // alike: the difference's size counts).
         {"off by 2 s", {{1000, kStart}, {2000, Plus(kStart, 42)}}, {{0, 3000, kStamp, 1, 1}}},
-        {"off by -2 s", {{1000, kStart}, {2000, Plus(kStart, 38)}}, {{0, 3000, kStamp, 1, 1}}},
         {"off by 3 s",
          {{1000, kStart}, {2000, Plus(kStart, 43)}},
          {{0, 1000, kStamp, 0, 1}, {1000, 2000, kStamp + 43, 0, 1}}},
-        {"off by -3 s",
-         {{1000, kStart}, {2000, Plus(kStart, 37)}},
-         {{0, 1000, kStamp, 0, 1}, {1000, 2000, kStamp + 37, 0, 1}}},
         {"dated, then blank",
          {{3000, kStart}, {1000, std::nullopt}},
          {{0, 3000, kStamp, 0, 1}, {3000, 1000, 0, 0, 0}}},

@@ -193,6 +193,7 @@ TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
     const Scene a = Captured("a.avi", 0, 10 * kFps);
     const Scene early = Captured("early.avi", 8 * kFps, 32 * kFps);
+    const Scene tail = Captured("tail.avi", 240, 110);
     const Scene cam1 = Captured("cam1.avi", 0, 750, 1);
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 749);
@@ -215,6 +216,9 @@ TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
         {"no shared second start", {a, Captured("late.avi", 9 * kFps + 15, 30 * kFps)}},
         {"no shared second start in the scene",
          {a, MakeScene(early.sourceFile, 40, 750, At(9))}},
+        // B begins in the second A's time span ends with, though A's last frames lie in it.
+        {"starting where the span ends",
+         {Captured("l.avi", 0, 260), MakeScene(tail.sourceFile, 10, 100, At(10))}},
         // Sources that cannot be opened or hold no stream prove nothing.
         {"other recordings, unreadable sources",
          {cam1, Captured("cam2.avi", 0, 750, 2), MakeScene(dir_.Path("missing.avi"), 0, 750, At(0)),
