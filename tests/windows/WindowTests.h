@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <initializer_list>
@@ -25,7 +26,6 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 
-// Written as MainWindowTest.cpp writes it: one definition for the whole program.
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
@@ -94,6 +94,18 @@ std::vector<QString> ChildTexts(const QWidget& parent, QString (T::*text)() cons
         texts.push_back((child->*text)());
     }
     return texts;
+}
+
+// Whether the widget shows every one of texts in its labels.
+inline ::testing::AssertionResult HasLabels(const QWidget& parent,
+                                            std::initializer_list<QString> texts) {
+    const std::vector<QString> labels = ChildTexts(parent, &QLabel::text);
+    for (const QString& text : texts) {
+        if (std::find(labels.begin(), labels.end(), text) == labels.end()) {
+            return ::testing::AssertionFailure() << "no label " << text.toStdString();
+        }
+    }
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace qvtest
