@@ -21,16 +21,13 @@ TEST(OptionsDialogTest, ShowsEveryTextOfTheTemplate) {
               (std::vector<QString>{"scenes without datestamp default to: write=NO",
                                     "delete each source-file when all of its scenes are written",
                                     "OK", "Cancel"}));
-    const std::vector<QString> labels = qvtest::ChildTexts(d, &QLabel::text);
-    for (const char* text :
-         {"if you e.g. split 4 files with 2GB each, with this option enabled you only need 2GB "
-          "free space on that drive to split all the files.",
-          "Optical Scan Sensitivity:", "DV-Codec that Quorvandel should use to render pictures:",
-          "If the dv-codec of your card doesn't work, try to install a software-dv-codec from "
-          "another dv-capture card and select it here. Restart quorvandel after changing the "
-          "codec."}) {
-        EXPECT_NE(std::find(labels.begin(), labels.end(), QString(text)), labels.end()) << text;
-    }
+    EXPECT_TRUE(qvtest::HasLabels(
+        d, {"if you e.g. split 4 files with 2GB each, with this option enabled you only need 2GB "
+            "free space on that drive to split all the files.",
+            "Optical Scan Sensitivity:", "DV-Codec that Quorvandel should use to render pictures:",
+            "If the dv-codec of your card doesn't work, try to install a software-dv-codec from "
+            "another dv-capture card and select it here. Restart quorvandel after changing the "
+            "codec."}));
     EXPECT_EQ(qvtest::Items(*d.Control<QComboBox>(1048)),
               (QStringList{"very high - \"studio camera\"", "high", "medium", "low",
                            "very low - \"shaky Homevideo\""}));

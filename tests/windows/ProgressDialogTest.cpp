@@ -53,10 +53,7 @@ TEST_F(ProgressDialogTest, ShowsItsTextsAndPositionsAndTheTimeLeftOnItsClock) {
     EXPECT_EQ(std::tuple(d->windowTitle(), Percent(*d), d->Control<QPushButton>(2)->text()),
               std::tuple(QString("working..."), QString(" 0 %"), QString("Cancel")));
     EXPECT_TRUE(d->windowFlags() & Qt::WindowMinimizeButtonHint);
-    const auto labels = qvtest::ChildTexts(*d, &QLabel::text);
-    EXPECT_NE(
-        std::find(labels.begin(), labels.end(), "Quorvandel - the Scene Analyzer for DV Video"),
-        labels.end());
+    EXPECT_TRUE(qvtest::HasLabels(*d, {"Quorvandel - the Scene Analyzer for DV Video"}));
     EXPECT_EQ(Make(nullptr, "Scanning...")->windowTitle(), "Scanning...");
     d->SetText("reading tape1.avi\nsecond line");
     EXPECT_EQ(d->Control<QLabel>(1005)->text(), "reading tape1.avi\nsecond line");
