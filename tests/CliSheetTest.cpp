@@ -78,7 +78,6 @@ TEST_F(CliSheetTest, WritesNothingWhenThereIsNothingToPrintOrTheOffsetIsWrong) {
         // The offset is read at the rate of the scanned files: it is refused after the scan.
         {run + pdf + " --timecode-offset 99999999:00:00", 2,
          "quorvandel-cli: --timecode-offset needs a time MM:SS:FF\nusage:"},
-        {run + pdf + " --only 4", 1, "quorvandel-cli: there is no scene 4\n"},
         {run + pdf + " --pics-per-scene 0 --secs-per-pic 0", 1, "nothing to print"},
         {run + Quote(dir_.Path("missing/sheet.pdf")), 1, "can't write the file"},
         {run + Quote(tape_), 1, ""},  // the sheet never replaces an input

@@ -38,26 +38,22 @@ protected:
         return Run("split " + tapeArg_ + " --output " + outArg_ + more);
     }
 
-    std::string Dated(const std::string& base = "out") const {
-        return dir_.Path(base + "'20040714 10.20.30.avi");
-    }
-    std::string Undated(const std::string& base = "out") const {
-        return dir_.Path(base + "'#0001.avi");
-    }
     std::string SceneList() const {
-        return "Filename\twrite?\tLength\tDatestamp\torig. file\torig. pos\r\n" + Dated() +
-               "\tYES\t00:02:00\t20040714 10:20:30\t" + tape_ + "\t00:00:00\r\n" + Undated() +
+        return "Filename\twrite?\tLength\tDatestamp\torig. file\torig. pos\r\n" + dated_ +
+               "\tYES\t00:02:00\t20040714 10:20:30\t" + tape_ + "\t00:00:00\r\n" + undated_ +
                "\tYES\t00:01:00\tn/a\t" + tape_ + "\t00:02:00\r\n";
     }
-    void ExpectScenesWritten(const std::string& base = "out") {
-        EXPECT_EQ(qvtest::ReadContent(Dated(base)), qvtest::ContentOf(frames_, 0, 50));
-        EXPECT_EQ(qvtest::ReadContent(Undated(base)), qvtest::ContentOf(frames_, 50, 25));
+    void ExpectScenesWritten() {
+        EXPECT_EQ(qvtest::ReadContent(dated_), qvtest::ContentOf(frames_, 0, 50));
+        EXPECT_EQ(qvtest::ReadContent(undated_), qvtest::ContentOf(frames_, 50, 25));
     }
 
     qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     const std::string tapeArg_ = Quote(tape_);
     const std::string outArg_ = Quote(dir_.Path("out.avi"));
+    const std::string dated_ = dir_.Path("out'20040714 10.20.30.avi");
+    const std::string undated_ = dir_.Path("out'#0001.avi");
     std::vector<qvtest::FixtureFrame> frames_;
 };
 
@@ -82,71 +78,57 @@ TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
                    "|" + s["write"].dump() + "|" + s["firstFrame"].dump() + "|" +
                    s["frameCount"].dump() + "|" + s["datestamp"].dump() + "\n";
     }
-    EXPECT_EQ(summary, Dated() + "|" + tape_ + "|1|0|50|1089800430\n" + Undated() + "|" + tape_ +
+    EXPECT_EQ(summary, dated_ + "|" + tape_ + "|1|0|50|1089800430\n" + undated_ + "|" + tape_ +
                            "|1|50|25|0\n");
 }
 
 TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
+    ASSERT_TRUE(qvtest::WriteFileBytes(dated_, {1, 2, 3}));
     CliResult r = Split("");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not overwritten"), std::string::npos) << r.err;
+    EXPECT_EQ(qvtest::ReadFileBytes(dated_), (std::vector<uint8_t>{1, 2, 3}));
+    r = Split(" --yes");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_TRUE(std::filesystem::exists(tape_));
-
-    ASSERT_TRUE(qvtest::WriteFileBytes(Dated("other"), {1, 2, 3}));
-    const std::string other = Quote(dir_.Path("other.avi"));
-    r = Run("split " + tapeArg_ + " --output " + other);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("not overwritten"), std::string::npos) << r.err;
-    EXPECT_EQ(qvtest::ReadFileBytes(Dated("other")), (std::vector<uint8_t>{1, 2, 3}));
-
-    r = Run("split " + tapeArg_ + " --output " + other + " --yes");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    ExpectScenesWritten("other");
 }
 
 TEST_F(CliSplitTest, DeleteSourcesNeedsYesWhenNobodyCanBeAsked) {
     EXPECT_NE(Split(" --delete-sources").exitCode, 0);
     EXPECT_TRUE(std::filesystem::exists(tape_));
-    EXPECT_FALSE(std::filesystem::exists(Dated()) || std::filesystem::exists(Undated()));
+    EXPECT_FALSE(std::filesystem::exists(dated_) || std::filesystem::exists(undated_));
     const CliResult r = Split(" --delete-sources --yes");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_FALSE(std::filesystem::exists(tape_));
 }
 
+// Scenes left unwritten by --only or --skip-undated keep their tape, but with
+// --delete-unwritten.
 TEST_F(CliSplitTest, OnlyAndSkipUndatedLeaveScenesUnwrittenAndTheirSourceKept) {
     CliResult r = Split(" --only 1,3");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("there is no scene 3"), std::string::npos) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(Dated()));
-    r = Split(" --only 2");
+    EXPECT_FALSE(std::filesystem::exists(dated_));
+    r = Split(" --delete-sources --yes --skip-undated");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_FALSE(std::filesystem::exists(Dated()));
-    EXPECT_EQ(qvtest::ReadContent(Undated()), qvtest::ContentOf(frames_, 50, 25));
-    std::filesystem::remove(Undated());
-    // With --delete-sources --yes alone the tape of an unwritten scene is kept.
-    for (const char* choice : {" --only 1", " --skip-undated"}) {
-        r = Split(std::string(" --delete-sources --yes") + choice);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_NE(r.err.find("--delete-unwritten deletes them"), std::string::npos) << r.err;
-        EXPECT_TRUE(std::filesystem::exists(tape_)) << choice;
-        EXPECT_EQ(qvtest::ReadContent(Dated()), qvtest::ContentOf(frames_, 0, 50));
-        EXPECT_FALSE(std::filesystem::exists(Undated()));
-        std::filesystem::remove(Dated());
-    }
+    EXPECT_NE(r.err.find("--delete-unwritten deletes them"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(tape_));
+    EXPECT_FALSE(std::filesystem::exists(undated_));
+    std::filesystem::remove(dated_);
     r = Split(" --delete-sources --yes --only 1 --delete-unwritten");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_FALSE(std::filesystem::exists(tape_));
-    EXPECT_EQ(qvtest::ReadContent(Dated()), qvtest::ContentOf(frames_, 0, 50));
+    EXPECT_EQ(qvtest::ReadContent(dated_), qvtest::ContentOf(frames_, 0, 50));
+    EXPECT_FALSE(std::filesystem::exists(undated_));
 }
 
 // The first file in dir whose name ends in ".part", or empty.
 std::string PartFileIn(const std::filesystem::path& dir) {
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
-        const std::string name = entry.path().string();
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
-            return name;
+    for (const std::string& name : qvtest::FolderEntries(dir)) {
+        if (name.ends_with(".part")) {
+            return (dir / name).string();
         }
     }
     return {};
@@ -241,10 +223,9 @@ TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
     EXPECT_EQ(qvtest::ReadContent(out).video, qvtest::ContentOf(frames, 0, 10).video);
 
     // The copy command takes the flag too.
-    const std::string copy = "copy " + Quote(tape) + " --first 0 --count 10 " +
-                             Quote(dir.Path("copy.avi"));
+    const std::string copy =
+        "copy " + Quote(tape) + " --first 0 --count 10 " + Quote(dir.Path("c.avi"));
     EXPECT_EQ(qvtest::RunCli(dir, copy).exitCode, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir.Path("copy.avi")));
     EXPECT_EQ(qvtest::RunCli(dir, copy + " --ignore-audio-errors").exitCode, 0);
 }
 

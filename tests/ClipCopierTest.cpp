@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <set>
 
@@ -278,20 +277,6 @@ TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
     }
 }
 
-TEST_F(ClipCopierTest, AnUndatedSceneKeepsTheTimeTheSystemGaveTheFile) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
-    for (int32_t undated : {0, -1}) {
-        std::filesystem::remove(dir_.Path("u.avi"));
-        ASSERT_EQ(Copy(dir_.Path("u.avi"), SceneOf(source, 0, 3, undated)), 0);
-        int64_t mtime = 0;
-        ASSERT_TRUE(qv::GetModificationTime(dir_.Path("u.avi"), &mtime));
-        EXPECT_GE(mtime, now - 5);
-    }
-}
-
 // A destination written earlier for this scene (its time within 2 s, its first and
 // last frames the scene's) is overwritten without asking; any other file is asked
 // about - even one with the scene's time, from another tape whose clock said the same.
@@ -541,38 +526,6 @@ TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
     ASSERT_GE(progress_.positions.size(), 2u);
     EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
     EXPECT_EQ(progress_.positions.back(), -1);
-}
-
-TEST_F(ClipCopierTest, AFullDiskFailsTheCopyAndLeavesNothing) {
-    std::string source = MakeSource(FixtureOptions{}, 30);
-    const auto before = ReadFileBytes(source);
-    const std::vector<uint8_t> old = {4, 5, 6};
-    copier_.yesForAll = true;  // the old file is replaced without asking
-    for (int failAt = 0; failAt < 80; failAt += 3) {
-        ASSERT_TRUE(WriteFileBytes(dir_.Path("out.avi"), old));
-        ASSERT_TRUE(qv::SetModificationTime(dir_.Path("out.avi"), kTime));
-        qv::WriteFaults faults;
-        faults.failWriteAt = failAt;
-        qv::SetWriteFaults(&faults);
-        questions_.asked.clear();
-        const int result = Copy(dir_.Path("out.avi"), SceneOf(source, 0, 30));
-        qv::SetWriteFaults(nullptr);
-        if (faults.writes <= failAt) {
-            break;  // the copy needed fewer writes
-        }
-        EXPECT_EQ(result, -1) << failAt;
-        // The copy stops at the first failure: the user is told once.
-        ASSERT_EQ(questions_.asked.size(), 1u) << failAt;
-        const std::string& message = questions_.asked[0].text;
-        EXPECT_TRUE(
-            message == "error writing to the video stream (one possible reason:disk full?)" ||
-            message == "error writing to the audio stream (one possible reason:disk full?)" ||
-            message == "the destfile can't be opened for writing (one possible reason:disk full?)")
-            << message;
-        EXPECT_EQ(ReadFileBytes(dir_.Path("out.avi")), old) << failAt;
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"out.avi", "tape.avi"})) << failAt;
-    }
-    EXPECT_EQ(ReadFileBytes(source), before);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <set>
 
@@ -115,49 +114,6 @@ protected:
         return dir.Path("out'" + e.name + ".avi");
     }
 
-    // The scan button with Yes to the overlap question.
-    void Scan() {
-        questions.answers = {Answer::Yes};
-        model.ScanDatestampsCommand();
-        ASSERT_EQ(questions.asked.size(), 1u);
-        EXPECT_EQ(questions.asked[0].text, kOverlapQuestion);
-        questions.asked.clear();
-    }
-
-    void ExpectSceneList() {
-        const auto expected = Expected();
-        ASSERT_EQ(model.scenes.Count(), static_cast<int>(expected.size()));
-        for (size_t i = 0; i < expected.size(); ++i) {
-            const ExpectedScene& e = expected[i];
-            const qv::Scene& s = model.scenes[static_cast<int>(i)];
-            EXPECT_EQ(s.outputName, OutputOf(e)) << i;
-            EXPECT_EQ(s.sourceFile, dir.Path(e.source)) << i;
-            EXPECT_EQ(s.firstFrame, e.first) << i;
-            EXPECT_EQ(s.frameCount, e.count) << i;
-            EXPECT_EQ(s.datestamp, e.recorded ? InstantOf(e) : 0) << i;
-            EXPECT_EQ(s.referencedFile, e.source == "tape3 ref.avi" ? dataFile() : "") << i;
-        }
-    }
-
-    void ExpectWritten(const ExpectedScene& e) {
-        const std::string out = OutputOf(e);
-        EXPECT_EQ(qvtest::ReadContent(out), qvtest::ContentOf(tapes_[e.source], e.first, e.count))
-            << out;
-        int64_t mtime = 0;
-        EXPECT_TRUE(qv::GetModificationTime(out, &mtime)) << out;
-        if (e.recorded) {
-            EXPECT_EQ(mtime, InstantOf(e)) << out;
-        }
-    }
-
-    std::set<std::string> FilesInFolder() const {
-        std::set<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.Dir())) {
-            names.insert(entry.path().filename().string());
-        }
-        return names;
-    }
-
     qvtest::ScopedTimeZone zone_;
     qvtest::TempDir dir;
     qvtest::FakeQuestions questions;
@@ -170,8 +126,24 @@ protected:
 // are written; the data file the "REF " frames point into is no input and stays.
 TEST_P(EndToEndTest, EachSceneBecomesAFileNamedAndDatedByItsRecording) {
     MakeTapes();
-    Scan();
-    ExpectSceneList();
+    // The scan button, with Yes to the overlap question.
+    questions.answers = {Answer::Yes};
+    model.ScanDatestampsCommand();
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text, kOverlapQuestion);
+    questions.asked.clear();
+    const std::vector<ExpectedScene> expected = Expected();
+    ASSERT_EQ(model.scenes.Count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < model.scenes.Count(); ++i) {
+        const ExpectedScene& e = expected[static_cast<size_t>(i)];
+        const qv::Scene& s = model.scenes[i];
+        EXPECT_EQ(s.outputName, OutputOf(e)) << i;
+        EXPECT_EQ(s.sourceFile, dir.Path(e.source)) << i;
+        EXPECT_EQ(s.firstFrame, e.first) << i;
+        EXPECT_EQ(s.frameCount, e.count) << i;
+        EXPECT_EQ(s.datestamp, e.recorded ? InstantOf(e) : 0) << i;
+        EXPECT_EQ(s.referencedFile, e.source == "tape3 ref.avi" ? dataFile() : "") << i;
+    }
 
     const bool deleting = std::string(GetParam()) == qvtest::kCentralEurope;
     questions.answers = {Answer::Yes};
@@ -183,11 +155,17 @@ TEST_P(EndToEndTest, EachSceneBecomesAFileNamedAndDatedByItsRecording) {
     if (!deleting) {
         files.insert({"tape1.avi", "tape2 part1.avi", "tape2 part2.avi", "tape3 ref.avi"});
     }
-    for (const ExpectedScene& e : Expected()) {
-        ExpectWritten(e);
+    for (const ExpectedScene& e : expected) {
+        const std::string out = OutputOf(e);
+        EXPECT_EQ(qvtest::ReadContent(out), qvtest::ContentOf(tapes_[e.source], e.first, e.count))
+            << out;
+        int64_t mtime = 0;
+        EXPECT_TRUE(qv::GetModificationTime(out, &mtime)) << out;
+        EXPECT_EQ(mtime, e.recorded ? InstantOf(e) : mtime) << out;
         files.insert("out'" + e.name + ".avi");
     }
-    EXPECT_EQ(FilesInFolder(), files);
+    const std::vector<std::string> entries = qvtest::FolderEntries(dir.Dir());
+    EXPECT_EQ(std::set<std::string>(entries.begin(), entries.end()), files);
     EXPECT_EQ(model.Inputs().empty(), deleting);
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,88 +39,45 @@ class FfmpegInterop : public ::testing::TestWithParam<TvSystem> {
     std::unique_ptr<qv::AviReader> reader_;
 };
 
+// ffmpeg's DV muxer fills the recording date pack (0x62) at byte 458 and the recording
+// time pack (0x63) at byte 463 of every frame, which is where camcorders put them and
+// where we read them. It writes the UTC fields of the creation time plus the frame's
+// whole seconds (frame x rateDen / rateNum, rounded down), whatever the local zone: just
+// what a camcorder whose clock was set to UTC records.
 TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
     const TvSystem& sys = GetParam();
     const std::vector<qvtest::ProbeFields> probe = qvtest::Probe(clip_->aviPath);
     ASSERT_EQ(probe.size(), 2u) << "ffprobe failed or found another stream layout";
     // ffmpeg writes small files as AVI 1.0: its OpenDML indexes stay "JUNK".
     EXPECT_EQ(reader_->Kind(), "avi1");
-    const qvtest::ProbeFields& v = probe[0];
-    const qvtest::ProbeFields& a = probe[1];
-    qv::AviStream& video = *reader_->Stream(0);
-    qv::AviStream& audio = *reader_->Stream(1);
-    EXPECT_TRUE(video.IsVideo() && Field(v, "codec_type") == "video");
-    EXPECT_TRUE(audio.IsAudio() && Field(a, "codec_type") == "audio");
-    EXPECT_EQ(std::to_string(reader_->FrameCount()), Field(v, "nb_read_packets"));
-    EXPECT_EQ(reader_->FrameCount(), frames_);
-    EXPECT_DOUBLE_EQ(reader_->FramesPerSecond(), static_cast<double>(sys.rateNum) / sys.rateDen);
-    const auto vf = video.GetVideoFormat();
-    ASSERT_TRUE(vf.has_value());
-    EXPECT_EQ(std::to_string(vf->width) + "x" + std::to_string(vf->height),
-              Field(v, "width") + "x" + Field(v, "height"));
-    const auto af = audio.GetAudioFormat();
-    ASSERT_TRUE(af.has_value());
-    EXPECT_EQ(std::to_string(af->samplesPerSec), Field(a, "sample_rate"));
-    EXPECT_EQ(std::to_string(af->channels), Field(a, "channels"));
-    EXPECT_EQ(audio.UnitSize(), 4u);  // one stereo 16-bit sample frame
-    // ffprobe's sample count for PCM in AVI; ours comes from the index alone.
-    EXPECT_EQ(std::to_string(audio.Length()), Field(a, "nb_frames"));
+    EXPECT_EQ(std::to_string(reader_->FrameCount()), Field(probe[0], "nb_read_packets"));
 
     // Every frame as the raw DV has it; room for more than a frame, so that a chunk
     // that is too long shows.
+    qvtest::ScopedTimeZone utc("UTC");
+    qv::AviStream& video = *reader_->Stream(0);
+    qv::RefFileCache cache;
     for (int f = 0; f < frames_; ++f) {
         ASSERT_TRUE(qvtest::ReadUnits(video, f, 1, sys.frameSize + 4096).bytes ==
                     clip_->frames[static_cast<size_t>(f)])
             << "frame " << f;
+        EXPECT_EQ(qv::ReadFrameDatestamp(video, f, cache, nullptr, nullptr),
+                  kRecordedUtc + f * sys.rateDen / sys.rateNum)
+            << "frame " << f;
     }
     EXPECT_FALSE(qvtest::ReadUnits(video, frames_, 1, sys.frameSize + 4096).ok);
 
-    // Audio one video frame's share at a time (runs that start and end inside chunks),
-    // against the PCM ffmpeg extracts from the same file.
+    // The audio against the PCM ffmpeg extracts from the same file.
+    qv::AviStream& audio = *reader_->Stream(1);
     const std::string pcmPath = clip_->aviPath + ".pcm";
     ASSERT_EQ(qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + qvtest::Quote(clip_->aviPath) +
                                " -map 0:a -c:a copy -f s16le " + qvtest::Quote(pcmPath))
                   .status,
               0);
     const std::vector<uint8_t> pcm = qvtest::ReadFileBytes(pcmPath);
-    ASSERT_EQ(static_cast<size_t>(audio.Length()) * 4, pcm.size());
-    const double samplesPerFrame = audio.FramesPerSecond() / reader_->FramesPerSecond();
-    for (int f = 0; f < frames_; ++f) {
-        const int first = static_cast<int>(f * samplesPerFrame);
-        const int count =
-            std::min(static_cast<int>((f + 1) * samplesPerFrame), audio.Length()) - first;
-        const auto r = qvtest::ReadUnits(audio, first, count, 8192);
-        ASSERT_TRUE(r.units == count && r.bytes == std::vector<uint8_t>(pcm.begin() + first * 4,
-                                                                         pcm.begin() + (first + count) * 4))
-            << "audio of frame " << f << " (units " << first << "+" << count << ") differs";
-    }
-}
-
-// ffmpeg's DV muxer fills the recording date pack (0x62) at byte 458 and the recording
-// time pack (0x63) at byte 463 of every frame, which is where camcorders put them and
-// where we read them. It writes the UTC fields of the creation time plus the frame's
-// whole seconds (frame x rateDen / rateNum, rounded down), whatever the local zone: just
-// what a camcorder whose clock was set to UTC records.
-TEST_P(FfmpegInterop, DatestampsOfFfmpegRecordingPacks) {
-    const TvSystem& sys = GetParam();
-    qv::AviStream& video = *reader_->Stream(0);
-    {
-        qvtest::ScopedTimeZone utc("UTC");
-        qv::RefFileCache cache;
-        for (int f = 0; f < frames_; ++f) {
-            EXPECT_EQ(qv::ReadFrameDatestamp(video, f, cache, nullptr, nullptr),
-                      kRecordedUtc + f * sys.rateDen / sys.rateNum)
-                << "frame " << f;
-        }
-    }
-    // The packs hold wall-clock time: in a zone four hours behind UTC in July (daylight
-    // saving time in force), 10:20:30 there is 14:20:30 UTC.
-    qvtest::ScopedTimeZone eastern("EST5EDT,M3.2.0,M11.1.0");
-    qv::RefFileCache cache;
-    std::string referenced = "stale";
-    EXPECT_EQ(qv::ReadFrameDatestamp(video, 0, cache, &referenced, nullptr),
-              kRecordedUtc + 4 * 3600);
-    EXPECT_EQ(referenced, "");  // an ordinary frame, no "REF " chunk
+    const auto r = qvtest::ReadUnits(audio, 0, audio.Length(), static_cast<int>(pcm.size()) + 4);
+    EXPECT_EQ(r.units, audio.Length());
+    EXPECT_TRUE(r.bytes == pcm) << "the audio differs";
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, FfmpegInterop, ::testing::Values(qvtest::kPal, qvtest::kNtsc),

@@ -238,41 +238,6 @@ TEST(OpticalGridTest, OddPicturesDoNotFail) {
     EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib(block), 0, s));
 }
 
-// ---- the cache ----
-
-FieldSignature Keyed(int32_t key, int32_t mark = 0) {
-    FieldSignature s;
-    s.key = key;
-    s.At(0, 0).blue = mark;
-    return s;
-}
-
-TEST(SignatureCacheTest, FillsEmptySlotsThenEvictsTheSmallestKey) {
-    qv::SignatureCache cache;
-    EXPECT_EQ(cache.Slot(qv::SignatureCache::kSlots - 1).key, -1);
-    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
-        cache.Insert(Keyed(100 + i));
-    }
-    cache.Insert(Keyed(500));  // evicts 100, the field furthest behind
-    EXPECT_EQ(cache.Slot(0).key, 500);
-    EXPECT_EQ(cache.Find(100), nullptr);
-    cache.Insert(Keyed(5));  // evicts 101, even though 5 is smaller still
-    EXPECT_EQ(cache.Slot(1).key, 5);
-    cache.Insert(Keyed(600));  // now 5 is the smallest
-    EXPECT_EQ(cache.Slot(1).key, 600);
-
-    // Of equal smallest keys the first goes; a search finds the last.
-    cache.Clear();
-    for (int i = 0; i < qv::SignatureCache::kSlots; ++i) {
-        cache.Insert(Keyed(i < 2 ? 7 : 1000 + i, i));
-    }
-    ASSERT_NE(cache.Find(7), nullptr);
-    EXPECT_EQ(cache.Find(7)->At(0, 0).blue, 1);
-    cache.Insert(Keyed(2000));
-    EXPECT_EQ(cache.Slot(0).key, 2000);
-    EXPECT_EQ(cache.Slot(1).key, 7);
-}
-
 // ---- signatures and comparisons of real pictures ----
 
 TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
@@ -396,16 +361,6 @@ TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
     scenes_.Clear();
     EXPECT_EQ(Scan(WriteFile("flash2.avi", video)), 0);
     EXPECT_EQ(Found(), (Spans{{0, 54}, {54, 66}}));
-}
-
-TEST_F(OpticalScanTest, PanningDoesNotSplitAtVeryLow) {
-    // The picture moves 4 pixels a frame: 108 pixels (3 cells) per step of 27.
-    Video pan;
-    for (int i = 0; i < 90; ++i) {
-        pan.push_back(EncodePatchwork(4, kWarm, i * 4));
-    }
-    EXPECT_EQ(Scan(WriteFile("pan.avi", pan), 4), 0);
-    EXPECT_EQ(Found(), (Spans{{0, 90}}));
 }
 
 TEST_F(OpticalScanTest, CancelRecordsTheSceneReached) {

@@ -22,7 +22,12 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheInstalledCodecs) {
                                     "delete each source-file when all of its scenes are written",
                                     "OK", "Cancel"}));
     EXPECT_TRUE(qvtest::HasLabels(
-        d, {"Optical Scan Sensitivity:", "DV-Codec that Quorvandel should use to render pictures:"}));
+        d, {"if you e.g. split 4 files with 2GB each, with this option enabled you only need 2GB "
+            "free space on that drive to split all the files.",
+            "Optical Scan Sensitivity:", "DV-Codec that Quorvandel should use to render pictures:",
+            "If the dv-codec of your card doesn't work, try to install a software-dv-codec from "
+            "another dv-capture card and select it here. Restart quorvandel after changing the "
+            "codec."}));
     EXPECT_EQ(qvtest::Items(*d.Control<QComboBox>(1048)),
               (QStringList{"very high - \"studio camera\"", "high", "medium", "low",
                            "very low - \"shaky Homevideo\""}));

@@ -50,6 +50,7 @@ TEST_F(ProgressDialogTest, ShowsItsTextsAndTheTimeLeftAndRemembersCancelUntilAsk
     auto d = Make(owner.get());
     EXPECT_EQ(std::tuple(d->windowTitle(), Percent(*d), d->Control<QPushButton>(2)->text()),
               std::tuple(QString("working..."), QString(" 0 %"), QString("Cancel")));
+    EXPECT_TRUE(d->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(qvtest::HasLabels(*d, {"Quorvandel - the Scene Analyzer for DV Video"}));
     EXPECT_EQ(Make(nullptr, "Scanning...")->windowTitle(), "Scanning...");
     d->SetText("reading tape1.avi\nsecond line");
