@@ -297,33 +297,6 @@ INSTANTIATE_TEST_SUITE_P(AviReader, AudioSampleSize,
                          ::testing::Combine(::testing::Values(0u, 1u, 4u),
                                             ::testing::Values(Avi1, OpenDml)));
 
-// Every unit of streams of 1 to 37 chunks, asked for in a scrambled order.
-class ChunkCount : public AviReaderTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(ChunkCount, EveryAudioUnitIsFoundInAnyOrder) {
-    FixtureOptions o;
-    o.audioRate = 2000;  // 80 sample frames to a chunk
-    const auto frames = MakePatternFrames(o, GetParam(), 10);
-    auto reader = Open(o, frames);
-    ASSERT_NE(reader, nullptr);
-    qv::AviStream& audio = *reader->Stream(1);
-    ASSERT_EQ(audio.Length(), 80 * GetParam());
-    const auto all = WrittenOf(frames).audio;
-    std::vector<int> order(static_cast<size_t>(audio.Length()));
-    std::iota(order.begin(), order.end(), 0);
-    for (size_t i = 0; i < order.size(); ++i) {  // a fixed shuffle
-        std::swap(order[i], order[(i * 7919 + 13) % order.size()]);
-    }
-    for (int unit : order) {
-        ReadResult r = ReadUnits(audio, unit, 1, 4);
-        ASSERT_EQ(r.units, 1) << unit;
-        ASSERT_TRUE(std::equal(r.bytes.begin(), r.bytes.end(), all.begin() + 4 * unit)) << unit;
-        ASSERT_EQ(audio.ChunkSize(unit), 320) << unit;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(AviReader, ChunkCount, ::testing::Values(1, 2, 3, 4, 5, 8, 9, 37));
-
 // ---------------------------------------------------------------------------
 // Buffers, streams, unit sizes and the description
 

@@ -296,27 +296,6 @@ TEST_F(BitmapExportRunTest, TheDeinterlaceValueChoosesTheFieldKept) {
     }
 }
 
-TEST_F(BitmapExportRunTest, NothingChosenOrTheDialogCancelledWritesNothing) {
-    settings_.selectedOnly = 1;  // and no row selected
-    qv::BitmapExportResult r = Run(dir_.Path("pics.bmp"));
-    EXPECT_EQ(r.chosen, 0);
-    EXPECT_TRUE(asks_.empty());
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text, "No scenes match the criterias!");
-    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::Ok);
-    // The settings of the controls are saved all the same.
-    EXPECT_EQ(qv::LoadBitmapExportSettings(store_).selectedOnly, 1);
-
-    selected_ = {1};
-    settings_.lengthSeconds = 42;
-    r = Run(std::nullopt);
-    EXPECT_EQ(r.chosen, 1);
-    EXPECT_TRUE(r.cancelled);
-    EXPECT_FALSE(progressOpened_);
-    EXPECT_EQ(qv::LoadBitmapExportSettings(store_).lengthSeconds, 42);
-    EXPECT_EQ(qvtest::FolderEntries(dir_.Dir()), (std::vector<std::string>{"q.reg", "tape.avi"}));
-}
-
 TEST_F(BitmapExportRunTest, CancelStopsBeforeTheNextSceneAndUnreadableScenesAreSkipped) {
     qv::BitmapExportResult r = Run(dir_.Path("pics.bmp"), 1);
     EXPECT_TRUE(r.cancelled);

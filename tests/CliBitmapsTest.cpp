@@ -101,23 +101,4 @@ TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAsFfmpegDecodesIt) {
     EXPECT_LT(static_cast<double>(sum) / (720.0 * 576.0 * 3.0), 0.5);
 }
 
-TEST_F(CliBitmapsTest, ChoosesByNumberAndLengthAndShapesThePicture) {
-    // A base picked from an earlier picture names the same base; no extension: .bmp.
-    CliResult r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic'#0003")) +
-                      " --only 2 --crop 3,5 --deinterlace even");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, second_ + "\n");
-    // The side margins rounded up to even.
-    const std::vector<uint8_t> file = qvtest::ReadFileBytes(second_);
-    ASSERT_EQ(file.size(), 54u + 712u * 3u * 566u);
-    EXPECT_EQ(GetLe32(file, 18), 712u);
-    EXPECT_EQ(GetLe32(file, 22), 566u);
-
-    // Both scenes are far from 6 seconds long.
-    r = Run("bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("len.bmp")) + " --length 6");
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("No scenes match the criterias!"), std::string::npos) << r.err;
-}
-
 }  // namespace

@@ -53,33 +53,6 @@ class CliOptionsTest : public ::testing::Test {
     const std::string tape_ = dir_.Path("tape.avi");
 };
 
-// COMMAND --help (also -h, and --help COMMAND): that command's usage, its options,
-// the exit codes; every option of the synopsis is listed, and only those. The
-// commands every build has are named; sheet comes with the windows' drawing code.
-TEST_F(CliOptionsTest, EachCommandsHelpListsItsOptionsAndTheExitCodes) {
-    const std::set<std::string> commands = Commands();
-    for (const char* command : {"info", "datestamps", "copy", "scan", "split", "list", "bitmaps"}) {
-        EXPECT_EQ(commands.count(command), 1u) << command;
-    }
-    for (const std::string& command : commands) {
-        SCOPED_TRACE(command);
-        const CliResult r = Run(command + " --help");
-        EXPECT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out.rfind("usage: quorvandel-cli " + command + " ", 0), 0u) << r.out;
-        EXPECT_TRUE(Has(r.out, "0 done, 1 failed, 2 wrong usage")) << r.out;
-        const size_t options = r.out.find("\noptions:\n");
-        ASSERT_NE(options, std::string::npos) << r.out;
-        const size_t footer = r.out.find("\nexit codes:", options);
-        std::set<std::string> listed =
-            Matches(r.out.substr(options, footer - options), "--[a-z][a-z-]*");
-        EXPECT_EQ(listed.erase("--help"), 1u);
-        EXPECT_EQ(listed, Matches(r.out.substr(0, options), "--[a-z][a-z-]*"));
-        EXPECT_EQ(Run(command + " -h").out, r.out);
-        EXPECT_EQ(Run("--help " + command).out, r.out);
-    }
-}
-
 // Wrong usage: exit code 2, nothing on standard output, the problem and the usage
 // of that command (not of all of them) on standard error; one row per message.
 TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {

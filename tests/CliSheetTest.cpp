@@ -71,24 +71,4 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
               std::string::npos);
 }
 
-TEST_F(CliSheetTest, WritesNothingWhenThereIsNothingToPrintOrTheOffsetIsWrong) {
-    const std::string run = "sheet " + Quote(tape_) + " -o ";
-    const std::string pdf = Quote(dir_.Path("sheet.pdf"));
-    const struct { std::string args; int exitCode; const char* err; } rows[] = {
-        // The offset is read at the rate of the scanned files: it is refused after the scan.
-        {run + pdf + " --timecode-offset 99999999:00:00", 2,
-         "quorvandel-cli: --timecode-offset needs a time MM:SS:FF\nusage:"},
-        {run + pdf + " --pics-per-scene 0 --secs-per-pic 0", 1, "nothing to print"},
-        {run + Quote(dir_.Path("missing/sheet.pdf")), 1, "can't write the file"},
-        {run + Quote(tape_), 1, ""},  // the sheet never replaces an input
-    };
-    for (const auto& row : rows) {
-        const qvtest::CliResult r = Run(row.args);
-        EXPECT_EQ(r.exitCode, row.exitCode) << row.args;
-        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
-    }
-    EXPECT_FALSE(std::filesystem::exists(dir_.Path("sheet.pdf")));
-    EXPECT_GT(qvtest::ReadFileBytes(tape_).size(), 30u * 144000u);
-}
-
 }  // namespace

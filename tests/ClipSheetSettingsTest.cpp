@@ -38,40 +38,6 @@ TEST(ClipSheetSettingsTest, SavedValuesReadBackAsDecimalTextInTheStoredOrder) {
     EXPECT_TRUE(values.ValuesOf(qv::kMainKey).empty());
 }
 
-TEST(ClipSheetSettingsTest, StoredValuesOutsideTheDialogsRangesLoadAsDefaults) {
-    const struct {
-        const char* name;
-        std::string text;
-        int32_t ClipSheetSettings::*field;
-        int32_t expected;
-    } rows[] = {
-        {"PicsPerLine", "31", &ClipSheetSettings::picsPerLine, 6},
-        {"PicsPerLine", "30", &ClipSheetSettings::picsPerLine, 30},
-        {"PicsPerLine", "", &ClipSheetSettings::picsPerLine, 6},
-        {"PicsPerScene", "101", &ClipSheetSettings::picsPerScene, 3},
-        {"SecsPerPic", "601", &ClipSheetSettings::secsPerPic, 0},
-        {"SpaceBelowText", "11", &ClipSheetSettings::spaceBelowText, 0},
-        {"FontSize", "0", &ClipSheetSettings::fontSize, 10},
-        {"ShowFnames", "2", &ClipSheetSettings::showFileNames, 1},
-        {"TimecodeOffsett", "-99999", &ClipSheetSettings::timecodeOffset, -99999},
-    };
-    for (const auto& row : rows) {
-        qv::SettingsValues values;
-        values.WriteText(kClipListKey, row.name, row.text);
-        ClipSheetSettings s;
-        s.*row.field = 55;
-        qv::TransferClipSheetSettings(s, values, false);
-        EXPECT_EQ(s.*row.field, row.expected) << row.name << "=" << row.text;
-    }
-    for (const size_t length : {80u, 81u}) {
-        qv::SettingsValues values;
-        values.WriteText(kClipListKey, "Headline", std::string(length, 'h'));
-        ClipSheetSettings s;
-        qv::TransferClipSheetSettings(s, values, false);
-        EXPECT_EQ(s.headline.size(), length == 80u ? 80u : 0u);
-    }
-}
-
 TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
     const struct {
         const char* text;

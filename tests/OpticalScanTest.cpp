@@ -131,63 +131,12 @@ using Spans = std::vector<std::pair<int, int>>;
 
 // ---- the measure on hand-made signatures ----
 
-FieldSignature Uniform(SignatureCell cell) {
-    FieldSignature s;
-    s.cells.fill(cell);
-    return s;
-}
-
 TEST(OpticalMeasureTest, CellDistanceIsTheMeanRelativeChannelDifference) {
     // blue 50/100, green 100/200, red 50/50 of the larger value, each x 255.
     EXPECT_EQ(qv::CellDistance({100, 200, 50}, {50, 100, 0}), (127 + 127 + 255) / 3);
     EXPECT_EQ(qv::CellDistance({50, 100, 0}, {100, 200, 50}), 169);
     EXPECT_EQ(qv::CellDistance({0, 0, 0}, {0, 0, 0}), 0);  // no division by 0
     EXPECT_EQ(qv::CellDistance({255, 255, 255}, {254, 254, 254}), 1);
-}
-
-TEST(OpticalMeasureTest, SignatureDistanceAccumulatesSmallerDistances) {
-    // Equal cells: every distance is 0, so best never leaves -1 and each of the
-    // 300 cells adds 1.
-    const FieldSignature grey = Uniform({100, 100, 100});
-    EXPECT_FLOAT_EQ(qv::SignatureDistance(grey, grey), std::sqrt(300.0f));
-
-    // A: black but for row 0 column 0 (distance 255 from black) and row 1
-    // column 0 (distance 85). For B's cells in columns 0..3, rows 0..3, A's row 0
-    // cell comes first (best 254) and the row 1 cell adds its 85 (339); rows 4
-    // see only the row 1 cell (84); the other 280 cells add 1.
-    FieldSignature a = Uniform({0, 0, 0});
-    a.At(0, 0) = {1, 1, 1};
-    a.At(1, 0) = {1, 0, 0};
-    const FieldSignature black = Uniform({0, 0, 0});
-    EXPECT_FLOAT_EQ(qv::SignatureDistance(a, black),
-                    std::sqrt(280.0f + 16.0f * 339 * 339 + 4.0f * 84 * 84));
-    // The other way round only the two cells themselves differ, and a larger
-    // distance never adds to a smaller one.
-    EXPECT_FLOAT_EQ(qv::SignatureDistance(black, a), std::sqrt(298.0f + 254 * 254 + 84 * 84));
-}
-
-TEST(OpticalMeasureTest, SensitivityPresets) {
-    const float factors[] = {1.03f, 1.08f, 1.13f, 1.18f, 1.21f};
-    const char* texts[] = {"very high - \"studio camera\"", "high", "medium", "low",
-                           "very low - \"shaky Homevideo\""};
-    for (int i = 0; i < qv::kOpticalSensitivities; ++i) {
-        EXPECT_EQ(qv::SensitivityFactor(i), factors[i]) << i;
-        EXPECT_EQ(qv::SensitivityText(i), texts[i]) << i;
-    }
-    // Outside the table: "medium", and no read beyond it.
-    for (int index : {-1, 5, 6, INT_MIN, INT_MAX}) {
-        EXPECT_EQ(qv::SensitivityFactor(index), 1.13f) << index;
-        EXPECT_EQ(qv::SensitivityText(index), "") << index;
-    }
-}
-
-TEST(OpticalMeasureTest, WarningText) {
-    EXPECT_STREQ(qv::kOpticalScanWarning,
-                 "Please Note: 'optical' scene-scans do not have the high precision of "
-                 "datestamp-scans.\n\nIt might work very well with some video and not work at "
-                 "all with other video.\nWhile datestamp-scans identify all cuts in your video, "
-                 "optical-recognition only gives an overview of the cuts.\nIf your "
-                 "source-material contains the DV-datestamp, use datestamp-recognition!\n");
 }
 
 // ---- the grid ----

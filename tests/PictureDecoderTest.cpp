@@ -187,18 +187,6 @@ TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
     EXPECT_EQ(dib.Stride(), 2160u);
 }
 
-TEST(PackedDibTest, HeadersThatDoNotFitTheBlockGiveNoBits) {
-    PackedDib dib = PackedDib::Make24(4, 4);
-    std::vector<uint8_t> block = dib.Block();
-    qvtest::PutLe32(block, 8, 0x7FFFFFFF);  // biHeight far beyond the block
-    EXPECT_EQ(PackedDib(block).Bits(), nullptr);
-    qvtest::PutLe32(block, 8, 4);
-    qvtest::PutLe32(block, 32, 0xFFFFFFFF);  // biClrUsed: a colour table of 16 GiB
-    EXPECT_EQ(PackedDib(block).Bits(), nullptr);
-    EXPECT_EQ(PackedDib().Bits(), nullptr);
-    EXPECT_EQ(PackedDib().Width(), 0);
-}
-
 TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp) {
     auto pal = qv::OpenAviFile(PalType2File());
     auto ntsc = qv::OpenAviFile(NtscType1File());
@@ -336,47 +324,6 @@ TEST_F(PictureDecoderTest, ShortFormatAndHeaderChunksAreCopiedOnlyAsFarAsTheyGo)
     decoder_.Detach();
 }
 
-TEST_F(PictureDecoderTest, DecoderIsChosenByNameThenByHandler) {
-    struct Case {
-        const char* setting;
-        bool type1;
-        const char* streamHandler;
-        const char* formatCompression;  // type 2 only
-        const char* handler;            // the one frames are handed over with
-    };
-    const Case cases[] = {
-        // The named decoder, in any letter case, brings its own handler.
-        {"dvvideo", true, "CDVC", "", "dvsd"},
-        {"DVVideo", false, "abcd", "abcd", "dvsd"},
-        // No decoder of that name (an empty setting names none): located by the
-        // stream's type and handler, then by type "VIDC" and the handler, ...
-        {"no-such-codec", false, "dvsd", "dvsd", "dvsd"},
-        {"", true, "CDVC", "", "CDVC"},
-        {"", true, "dvsd", "", "dvsd"},
-        // ... then by the stream's type with "DVSD", then by "VIDC" with "CDVC".
-        {"", false, "abcd", "dvsd", "DVSD"},
-        {"", false, "dvsd", "abcd", "DVSD"},
-        {"", true, "abcd", "", "CDVC"},
-        {"", true, "\0\0\0\0", "", "CDVC"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.setting) + " / " + std::string(c.streamHandler, 4));
-        auto code = [](const char* text) { return qv::Le32(reinterpret_cast<const uint8_t*>(text)); };
-        auto stream = c.type1 ? Type1Stream(code(c.streamHandler), 144000, {P().palBlue})
-                              : Type2Stream(code(c.streamHandler), code(c.formatCompression),
-                                            true, {P().palBlue});
-        PictureDecoder decoder(c.setting);
-        ASSERT_TRUE(decoder.Attach("a.avi", stream.get(), 10));
-        EXPECT_EQ(decoder.CodecDriverName(), "dvvideo");
-        EXPECT_EQ(Text(decoder.Handler()), c.handler);
-        ASSERT_TRUE(decoder.DecodeFrame(0, picture_));
-        EXPECT_TRUE(IsFlat(picture_, kBlue));
-        // The frames go over with that handler as their compression.
-        EXPECT_EQ(Text(qv::Le32(decoder.InputFormat() + 16)), c.handler);
-        decoder.Detach();
-    }
-}
-
 TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandler) {
     auto pal = Type2Stream(MakeFourCC("dvsd"), MakeFourCC("dvsd"), true, {P().palBlue});
     auto ntsc = Type2Stream(MakeFourCC("dvsd"), MakeFourCC("dvsd"), false, {P().ntscGreen});
@@ -415,42 +362,6 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
     ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
     EXPECT_EQ(decoder_.CodecOpenCount(), 3);
     decoder_.Detach();
-}
-
-TEST(DrawSourceTest, CropAndOneFieldArithmetic) {
-    const PictureRect target{4, 6, 160, 120};
-    struct Case {
-        int w, h, margin;
-        bool oneField;
-        int viewWidth, viewHeight;
-        PictureRect source;
-    };
-    const Case cases[] = {
-        {720, 576, 10, false, 720, 576, {10, 10, 700, 556}},
-        {720, 576, 10, true, 1440, 288, {10, 5, 700, 278}},
-        {720, 480, 10, true, 1440, 240, {10, 5, 700, 230}},
-        {720, 576, 0, true, 1440, 288, {0, 0, 720, 288}},
-        {720, 576, 0, false, 720, 576, {0, 0, 720, 576}},
-        // Odd margins: the halves truncate.
-        {720, 576, 5, true, 1440, 288, {5, 2, 710, 284}},
-        {720, 575, 11, true, 1440, 287, {11, 5, 698, 277}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.h) + " margin " + std::to_string(c.margin) +
-                     (c.oneField ? " one field" : ""));
-        const qv::DrawSource d = qv::ComputeDrawSource(c.w, c.h, c.margin, c.oneField, target);
-        ASSERT_TRUE(d.valid);
-        EXPECT_EQ(d.viewWidth, c.viewWidth);
-        EXPECT_EQ(d.viewHeight, c.viewHeight);
-        EXPECT_EQ(d.source, c.source);
-        EXPECT_EQ(d.target, target);
-    }
-    // Nothing left to draw.
-    EXPECT_FALSE(qv::ComputeDrawSource(20, 20, 10, false, target).valid);
-    EXPECT_FALSE(qv::ComputeDrawSource(720, 8, 5, true, target).valid);
-    EXPECT_FALSE(qv::ComputeDrawSource(720, 576, -1, false, target).valid);
-    EXPECT_FALSE(qv::ComputeDrawSource(0, 576, 0, false, target).valid);
-    EXPECT_FALSE(qv::ComputeDrawSource(720, 576, 0x7FFFFFFF, false, target).valid);
 }
 
 TEST_F(PictureDecoderTest, PrepareDrawDecodesAndCropsWithTheAttachedMargin) {

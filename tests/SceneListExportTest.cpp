@@ -50,21 +50,6 @@ private:
     float savedRate_ = qv::framesPerSecond;
 };
 
-TEST_F(SceneListExport, HeaderAndOneLinePerSceneEachEndingInCrLf) {
-    SceneList list = Example();
-    list.Append(Row("/out/clip'#0001.avi", "/in/tape 2.avi", 0, 1524, 24, 0));
-    // Empty texts leave empty fields; a tab inside a path is not escaped; any write
-    // flag other than 0 is YES.
-    list.Append(Row("", "/in/a\tb.avi", 7, 0, 0, 0));
-
-    EXPECT_EQ(SceneListText(list),
-              kHeader +
-                  "c:\\scenes'20000412 18.03.09.avi\tYES\t01:00:00\t20000412 18:03:09\tc:\\in.avi"
-                  "\t00:00:00\r\n"
-                  "/out/clip'#0001.avi\tno\t00:00:24\tn/a\t/in/tape 2.avi\t01:00:24\r\n"
-                  "\tYES\t00:00:00\tn/a\t/in/a\tb.avi\t00:00:00\r\n");
-}
-
 TEST_F(SceneListExport, WritesTheFileByteForByteOrReportsWhatFailed) {
     const std::string path = dir.Path("list.txt");
     ASSERT_TRUE(qvtest::WriteFileBytes(path, std::vector<uint8_t>(10000, 'x')));

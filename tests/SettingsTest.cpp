@@ -59,22 +59,6 @@ TEST(SettingsReadRules, TextGoesThroughA512ByteBufferAndIntegersNeedADword) {
     EXPECT_EQ(v.ReadText(kClipListKey, "fits", "d"), "d");  // keys are separate
 }
 
-TEST(SettingsReadRules, DecimalTextFollowsAtoi) {
-    const std::pair<std::string, int> cases[] = {
-        {"1x", 1},     {"x", 0},          {"  -7z", -7},         {"+12", 12},
-        {"\t\n 3", 3}, {"- 5", 0},        {"2147483647", INT_MAX}, {"99999999999", INT_MAX},
-        {"-99999999999999999999", INT_MIN}, {"", 55}, {std::string(600, '1'), 55},
-    };
-    for (const auto& [text, expected] : cases) {
-        SettingsValues v;
-        v.WriteText(kMainKey, "n", text);
-        EXPECT_EQ(v.ReadDecimal(kMainKey, "n", 55), expected) << '"' << text << '"';
-    }
-    SettingsValues v;
-    v.WriteDword(kMainKey, "n", 7);
-    EXPECT_EQ(v.ReadDecimal(kMainKey, "n", 55), 7);
-}
-
 TEST(SettingsFile, IsRegTextByteForByte) {
     qvtest::TempDir dir;
     SettingsStore store(dir.Path("s.reg"));
@@ -197,25 +181,6 @@ TEST(SettingsFile, ChangesAreWrittenOnceAndOnlyWhenSomethingChanged) {
     EXPECT_EQ(faults.writes, 1);
     EXPECT_TRUE(store.DeleteValue(kMainKey, "iNpUt3"));
     EXPECT_FALSE(store.DeleteValue(kMainKey, "input3"));
-}
-
-// Each edit opens and closes its files: none stay open, descriptor 0 (which a program
-// started without standard input gets first) neither.
-TEST(SettingsFile, EditsLeaveNoFilesOpen) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
-    const int saved = ::dup(0);
-    ::close(0);
-    const size_t before = FolderEntries("/proc/self/fd").size();
-    bool written = true;
-    for (uint32_t i = 0; i < 3; ++i) {
-        written = store.WriteDword(kMainKey, "n", i) && written;
-    }
-    const size_t after = FolderEntries("/proc/self/fd").size();
-    ::dup2(saved, 0);
-    ::close(saved);
-    EXPECT_TRUE(written);
-    EXPECT_EQ(after, before);
 }
 
 TEST(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
@@ -351,22 +316,6 @@ TEST(SettingsOptions, LoadFollowsTheDecimalRules) {
         EXPECT_EQ(std::tie(s.deleteSourceFiles, s.codec, s.optSensitivity),
                   std::make_tuple(1, "dvvideo", text[0] == ' ' ? 4 : 2)) << text;
     }
-}
-
-TEST(SettingsMainWindow, AFreshStoreIsAFirstStartOnce) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("cfg/s.reg"));
-    qv::MainWindowState state = LoadMainWindowState(store, "/home/u/scenes.avi");
-    EXPECT_EQ(state.outputPath, "/home/u/scenes.avi");
-    EXPECT_TRUE(state.firstStart);
-    EXPECT_EQ(store.Load().Find(kMainKey, "ran")->type, qv::SettingsValue::Type::Dword);
-    EXPECT_FALSE(LoadMainWindowState(store, "/d").firstStart);
-    // Anything but the integer 2 is a first start, and is made 2.
-    ASSERT_TRUE(store.WriteText(kMainKey, "ran", "2"));
-    EXPECT_TRUE(LoadMainWindowState(store, "/d").firstStart);
-    EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 2);
-    ASSERT_TRUE(store.WriteText(kMainKey, "output", ""));
-    EXPECT_EQ(LoadMainWindowState(store, "/d/scenes.avi").outputPath, "/d/scenes.avi");
 }
 
 TEST(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
