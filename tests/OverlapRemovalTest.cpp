@@ -250,4 +250,31 @@ TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
     }
 }
 
+// The searches the cuts are found with, at their edges.
+TEST_F(OverlapRemovalTest, FindSecondStartAndFindFrameOfTime) {
+    // Tape 10:00:00.00-10:00:01.24, then a jump to 10:00:20.00-10:00:21.04.
+    std::vector<FixtureFrame> frames;
+    AddCapture(frames, 0, 50);
+    AddCapture(frames, 20 * kFps, 30);
+    frames.push_back({std::vector<uint8_t>(kFrameBytes, 0xFF), {}});  // undated
+    const std::string file = Write("jump.avi", frames);
+    qv::Datestamp second = 0;
+    EXPECT_EQ(qv::FindSecondStart(context_, file, 40, &second), 25);
+    EXPECT_EQ(second, At(1));
+    // No start before: frame 0 begins second 10:00:00, the time jumps at frame 50, an
+    // undated frame, no frame.
+    for (int n : {10, 55, 80, -1}) {
+        EXPECT_EQ(qv::FindSecondStart(context_, file, n, &second), -1) << n;
+        EXPECT_EQ(second, 0) << n;
+    }
+    EXPECT_EQ(qv::FindFrameOfTime(context_, dir_.Path("missing.avi"), 0, 9, At(1)), -1);
+    // The first frame of the second from any frame of it in (first, last], which may
+    // lie before first.
+    const int rows[][4] = {{30, 49, 1, 25}, {0, 79, 21, 75}, {0, 24, 1, -1}, {25, 25, 1, -1},
+                           {24, 25, 1, 25}, {0, 49, 0, -1}};
+    for (const auto& [first, last, t, found] : rows) {
+        EXPECT_EQ(qv::FindFrameOfTime(context_, file, first, last, At(t)), found) << first;
+    }
+}
+
 }  // namespace

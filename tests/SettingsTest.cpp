@@ -183,6 +183,25 @@ TEST(SettingsFile, ChangesAreWrittenOnceAndOnlyWhenSomethingChanged) {
     EXPECT_FALSE(store.DeleteValue(kMainKey, "input3"));
 }
 
+// Each edit opens and closes its files: none stay open, descriptor 0 (which a program
+// started without standard input gets first) neither.
+TEST(SettingsFile, EditsLeaveNoFilesOpen) {
+    qvtest::TempDir dir;
+    SettingsStore store(dir.Path("s.reg"));
+    const int saved = ::dup(0);
+    ::close(0);
+    const size_t before = FolderEntries("/proc/self/fd").size();
+    bool written = true;
+    for (uint32_t i = 0; i < 3; ++i) {
+        written = store.WriteDword(kMainKey, "n", i) && written;
+    }
+    const size_t after = FolderEntries("/proc/self/fd").size();
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(after, before);
+}
+
 TEST(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
     qvtest::TempDir dir;
     SettingsStore store(dir.Path("s.reg"));
