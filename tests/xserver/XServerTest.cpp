@@ -8,17 +8,13 @@
 // Skipped, saying why, where Xvfb, the window manager, xdotool or ffmpeg is
 // missing or no X server starts.
 
-#include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -31,17 +27,17 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 #include "support/Ffmpeg.h"
+#include "support/Tapes.h"
 
 extern char** environ;
 
 namespace {
 
 using namespace std::chrono_literals;
+using qvtest::Quote;
 
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 900;
-
-using qvtest::Quote;
 
 std::string Shell(const std::string& command) { return qvtest::RunShell(command).output; }
 
@@ -57,57 +53,17 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
     return true;
 }
 
-// A program this test started, with the test's environment; stopped (by its own
-// pid) when it goes.
-class Child {
-  public:
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            if (!Wait(2s)) {
-                ::kill(pid_, SIGKILL);
-                Wait(2s);
-            }
-        }
-    }
-    // Starts args[0] from the PATH, output to log; keepFd stays open in it.
-    bool Start(std::vector<std::string> args, const std::string& log, int keepFd = -1) {
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (keepFd >= 0) {
-            posix_spawn_file_actions_adddup2(&actions, keepFd, keepFd);  // clears close-on-exec
-        }
-        const bool started = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-        pid_ = started ? pid_ : -1;
-        return started;
-    }
-    // Whether it ended within limit; its exit code then (128 + signal when killed).
-    bool Wait(std::chrono::milliseconds limit, int* code = nullptr) {
-        int status = 0;
-        const bool ended =
-            WaitFor([&] { return pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-        if (ended && pid_ > 0 && code != nullptr) {
-            *code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        pid_ = ended ? -1 : pid_;
-        return ended;
-    }
+// Starts a shell command line (which does its own output redirections) with the
+// test's environment: its pid, or -1.
+pid_t Start(const std::string& command) {
+    std::string line = "exec " + command + " </dev/null";
+    char sh[] = "sh", c[] = "-c";
+    char* argv[] = {sh, c, line.data(), nullptr};
+    pid_t pid = -1;
+    return posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0 ? pid : -1;
+}
 
-  private:
-    pid_t pid_ = -1;
-};
-
-// A tape of recordings, each frame a real DV picture in the colour of its recording.
+// A tape of recordings, each frame a real DV chequerboard in the colour of its recording.
 struct Recording {
     int frames;
     qvtest::DvTime start;
@@ -115,21 +71,18 @@ struct Recording {
 };
 
 void MakeTape(const std::string& path, const std::vector<Recording>& recordings) {
-    qvtest::FixtureOptions options;
+    const qvtest::FixtureOptions options;
     std::vector<qvtest::FixtureFrame> frames;
     for (const Recording& r : recordings) {
         const qvtest::Rgb half{static_cast<uint8_t>(r.colour.r / 2),
                                static_cast<uint8_t>(r.colour.g / 2),
                                static_cast<uint8_t>(r.colour.b / 2)};
         auto recording = qvtest::MakeFrames(options, r.frames, r.start);
-        for (size_t f = 0; f < recording.size(); ++f) {
-            const int shift = static_cast<int>(f) * 8;
+        for (int f = 0; f < r.frames; ++f) {  // the board moves 8 pixels a frame
             recording[f].video = qvtest::EncodeDvPicture(true, [&](int x, int y) {
-                return ((x + shift) / 90 + y / 96) % 2 == 0 ? r.colour : half;
+                return ((x + f * 8) / 90 + y / 96) % 2 == 0 ? r.colour : half;
             });
-            qvtest::DvTime t = r.start;
-            t.second += static_cast<int>(f) / 25;
-            qvtest::SetDvTime(recording[f].video, t);
+            qvtest::SetDvTime(recording[f].video, qvtest::Plus(r.start, f / 25));
             frames.push_back(recording[f]);
         }
     }
@@ -144,31 +97,35 @@ class XServerTest : public ::testing::Test {
                 GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
             }
         }
-        // Xvfb picks a free display and writes its number to the pipe when ready.
-        int fds[2];
-        ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-        const bool started =
-            xvfb_.Start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                         std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24",
-                         "-nolisten", "tcp", "-noreset"},
-                        dir_.Path("xvfb.log"), fds[1]);
-        ::close(fds[1]);
-        std::string number;
-        pollfd ready{fds[0], POLLIN, 0};
-        for (char c = 0; started && ::poll(&ready, 1, 5000) == 1 && ::read(fds[0], &c, 1) == 1 &&
-                         c != '\n';) {
-            number += c;
+        // Xvfb picks a free display and writes its number when it is ready.
+        const std::string number = dir_.Path("display"), log = dir_.Path("xvfb.log");
+        started_.push_back(Start("Xvfb -displayfd 3 -screen 0 " + std::to_string(kScreenWidth) +
+                                "x" + std::to_string(kScreenHeight) +
+                                "x24 -nolisten tcp -noreset 3>" + Quote(number) + " >" +
+                                Quote(log) + " 2>&1"));
+        ASSERT_GT(started_.back(), 0);
+        WaitFor([&] { return qvtest::ReadFileText(number).find('\n') != std::string::npos; }, 5s);
+        std::istringstream(qvtest::ReadFileText(number)) >> display_;
+        if (display_.empty()) {
+            GTEST_SKIP() << "no X server could be started: " << Shell("head -c 300 " + Quote(log));
         }
-        ::close(fds[0]);
-        if (number.empty()) {
-            GTEST_SKIP() << "no X server could be started: " << Shell("head -c 300 " + Quote(dir_.Path("xvfb.log")));
-        }
-        display_ = ":" + number;
+        display_ = ":" + display_;
         ::setenv("DISPLAY", display_.c_str(), 1);
-        ASSERT_TRUE(wm_.Start({"openbox"}, dir_.Path("openbox.log")));
+        started_.push_back(Start("openbox >" + Quote(dir_.Path("openbox.log")) + " 2>&1"));
         // The window manager is up when it answers for the desktops.
-        ASSERT_TRUE(WaitFor([&] { return !Shell("xdotool get_num_desktops 2>/dev/null").empty(); }, 5s))
+        ASSERT_TRUE(WaitFor([&] { return !Shell("xdotool get_num_desktops 2>/dev/null").empty(); },
+                            5s))
             << "the window manager did not start";
+    }
+
+    // What the test started stopped by their pids, the last first.
+    void TearDown() override {
+        for (auto pid = started_.rbegin(); pid != started_.rend(); ++pid) {
+            if (*pid > 0) {
+                ::kill(*pid, SIGTERM);
+                ::waitpid(*pid, nullptr, 0);
+            }
+        }
     }
 
     // The id of the visible window whose whole title is title, waiting for it.
@@ -178,7 +135,8 @@ class XServerTest : public ::testing::Test {
         return id;
     }
     std::string Find(const std::string& title) {
-        return Shell("xdotool search --onlyvisible --name " + Quote("^" + title + "$") + " 2>/dev/null");
+        return Shell("xdotool search --onlyvisible --name " + Quote("^" + title + "$") +
+                     " 2>/dev/null");
     }
     bool Gone(const std::string& title, std::chrono::milliseconds limit) {
         return WaitFor([&] { return Find(title).empty(); }, limit);
@@ -191,30 +149,27 @@ class XServerTest : public ::testing::Test {
     // screen; xdotool would count a reparenting window manager's frame in twice.)
     void Screenshot(const std::string& name, const std::string& id) {
         int x = 0, y = 0, width = 0, height = 0, left = 0, right = 0, top = 0, bottom = 0;
-        std::istringstream(Shell("xwininfo -id " + id +
-                                 " | awk -F: '/Absolute upper-left [XY]|Width|Height/ {print $2}'")) >>
-            x >> y >> width >> height;
-        const std::string extents = Shell("xprop -id " + id + " _NET_FRAME_EXTENTS");
-        ASSERT_EQ(std::sscanf(extents.c_str() + extents.find('=') + 1, " %d , %d , %d , %d", &left,
-                              &right, &top, &bottom), 4)
-            << "no frame: " << extents;
-        EXPECT_GT(top, 0) << "no title bar";
+        std::istringstream(
+            Shell("xwininfo -id " + id +
+                  " | awk -F: '/Absolute upper-left [XY]|Width|Height/ {print $2}'; xprop -id " +
+                  id + " _NET_FRAME_EXTENTS | sed 's/.*=//; s/,/ /g'")) >>
+            x >> y >> width >> height >> left >> right >> top >> bottom;
+        ASSERT_GT(top, 0) << "no title bar";
         x = std::max(0, x - left);
         y = std::max(0, y - top);
-        width = std::min(width + left + right, kScreenWidth - x);
-        height = std::min(height + top + bottom, kScreenHeight - y);
         const char* keep = std::getenv("QV_SCREENSHOT_DIR");
         const std::string png =
             (keep != nullptr ? std::string(keep) : dir_.Dir().string()) + "/" + name + ".png";
-        Shell("ffmpeg -loglevel error -y -f x11grab -video_size " + std::to_string(width) + "x" +
-              std::to_string(height) + " -i " + display_ + "+" + std::to_string(x) + "," +
-              std::to_string(y) + " -draw_mouse 0 -frames:v 1 " + Quote(png) + " </dev/null");
+        Shell("ffmpeg -loglevel error -y -f x11grab -video_size " +
+              std::to_string(std::min(width + left + right, kScreenWidth - x)) + "x" +
+              std::to_string(std::min(height + top + bottom, kScreenHeight - y)) + " -i " +
+              display_ + "+" + std::to_string(x) + "," + std::to_string(y) +
+              " -draw_mouse 0 -frames:v 1 " + Quote(png) + " </dev/null");
         EXPECT_TRUE(std::filesystem::exists(png)) << png;
     }
 
     qvtest::TempDir dir_;
-    Child xvfb_;
-    Child wm_;
+    std::vector<pid_t> started_;  // Xvfb, the window manager, the program
     std::string display_;
 };
 
@@ -239,8 +194,8 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
                                {"QT_QPA_PLATFORM", "xcb"}, {"LC_ALL", "C.UTF-8"}}) {
         ::setenv(name, value, 1);
     }
-    Child program;
-    ASSERT_TRUE(program.Start({QV_PROGRAM_PATH}, dir_.Path("program.log")));
+    const std::string log = dir_.Path("program.log");
+    started_.push_back(Start(Quote(QV_PROGRAM_PATH) + " >" + Quote(log) + " 2>&1"));
     const std::string main = Window("Quorvandel\\+");
     ASSERT_FALSE(main.empty()) << "the main window did not appear";
     Shell("xdotool windowactivate --sync " + main);
@@ -270,9 +225,12 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
 
     Shell("xdotool windowactivate --sync " + main);
     Keys("Escape");  // closes the main window and ends the program
-    int code = -1;
-    EXPECT_TRUE(program.Wait(10s, &code)) << "the program did not end";
-    EXPECT_EQ(code, 0) << "what the program printed:\n" << Shell("cat " + Quote(dir_.Path("program.log")));
+    int status = -1;
+    ASSERT_TRUE(WaitFor([&] { return ::waitpid(started_.back(), &status, WNOHANG) > 0; }, 10s))
+        << "the program did not end";
+    started_.back() = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "what the program printed:\n" << Shell("cat " + Quote(log));
 
     // The three scenes as their own files, read by ffprobe; the tapes kept.
     for (const auto& [name, frames] : {std::pair{"holiday'20040714 10.20.30.avi", 40},
