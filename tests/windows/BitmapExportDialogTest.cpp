@@ -24,7 +24,7 @@ const QStringList kFilters{"BMP Files (*.bmp)", "All Files (*.*)"};
 class BitmapExportDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const auto& frame = qvtest::DvFrame({0x30, 0x60, 0xC0});
+        const auto& frame = qvtest::EncodeDvColour(true, {0x30, 0x60, 0xC0});
         ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         qvtest::FixtureOptions type1;
         type1.type = qvtest::DvType::Type1;

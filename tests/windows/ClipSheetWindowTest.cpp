@@ -29,12 +29,13 @@ class ClipSheetWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         qv::framesPerSecond = 25.0f;
-        const auto& red = qvtest::DvFrame(kRed);
+        const auto red = qvtest::EncodeDvColour(true, kRed);
+        const auto blue = qvtest::EncodeDvColour(true, kBlue);
         ASSERT_EQ(red.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         // Even frames red, odd ones blue.
         std::vector<qvtest::FixtureFrame> frames;
         for (int i = 0; i < 60; ++i) {
-            frames.push_back({i % 2 == 0 ? red : qvtest::DvFrame(kBlue), {}});
+            frames.push_back({i % 2 == 0 ? red : blue, {}});
         }
         ASSERT_TRUE(qvtest::WriteFixtureAvi(source_, qvtest::FixtureOptions{}, frames));
     }

@@ -9,7 +9,6 @@
 namespace {
 
 using qv::PictureStrip;
-using qvtest::DvFrame;
 using qvtest::Near;
 using qvtest::Rgb;
 
@@ -20,7 +19,8 @@ const QColor kGrey(160, 160, 160);
 
 TEST(PictureStripTest, ShowsTheScenesFramesInQuarterStepsUnderTheirOffsetsAndGreyPastTheEnd) {
     qv::framesPerSecond = 25.0f;
-    ASSERT_EQ(DvFrame(kRed).size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+    const auto red = qvtest::EncodeDvColour(true, kRed);
+    ASSERT_EQ(red.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     QWidget parent;
     parent.resize(600, 200);
     auto* strip = new PictureStrip(&parent, "");
@@ -34,10 +34,10 @@ TEST(PictureStripTest, ShowsTheScenesFramesInQuarterStepsUnderTheirOffsetsAndGre
     // Frames 0, 1 and 2 red, green and blue, 3 red above blue.
     const std::string path = dir.Path("colours.avi");
     ASSERT_TRUE(qvtest::WriteFixtureAvi(path, qvtest::FixtureOptions{},
-                                        {{DvFrame(kRed), {}},
-                                         {DvFrame(kGreen), {}},
-                                         {DvFrame(kBlue), {}},
-                                         {DvFrame(kRed, kBlue), {}}}));
+                                        {{red, {}},
+                                         {qvtest::EncodeDvColour(true, kGreen), {}},
+                                         {qvtest::EncodeDvColour(true, kBlue), {}},
+                                         {qvtest::EncodeDvHalves(true, kRed, kBlue), {}}}));
     auto draw = [strip] {
         strip->DrawNow();
         return strip->Drawing().toImage();

@@ -65,7 +65,7 @@ TEST_F(ProgressDialogTest, ShowsTheTimeLeftInItAndTheMinimizedOwnerAndRemembersC
 
 TEST_F(ProgressDialogTest, PreviewShowsTheFrameOfTheStreamTheRightWayUpAndGreyWithoutOne) {
     constexpr Rgb kRed{0xC0, 0x40, 0x20}, kGrey{160, 160, 160}, kDark{0x20, 0x20, 0x20};
-    const auto& frame = qvtest::DvFrame(kRed, kDark);
+    const auto& frame = qvtest::EncodeDvHalves(true, kRed, kDark);
     ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     qvtest::TempDir dir;
     const std::string path = dir.Path("tape.avi");

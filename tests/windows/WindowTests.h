@@ -1,7 +1,7 @@
 #pragma once
 // What the window tests share: the widgets they drive, Qt's values printed
-// readably, DV frames encoded once a run, drawn colours compared within a
-// tolerance, and a dialog's messages and texts.
+// readably, drawn colours compared within a tolerance, and a dialog's messages
+// and texts.
 
 #include <gtest/gtest.h>
 
@@ -11,12 +11,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 
-#include <array>
 #include <cstdlib>
 #include <initializer_list>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -32,19 +29,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 QT_END_NAMESPACE
 
 namespace qvtest {
-
-// A PAL frame, top half top and bottom half bottom; empty without the encoder.
-inline const std::vector<uint8_t>& DvFrame(Rgb top, Rgb bottom) {
-    static std::map<std::array<uint8_t, 6>, std::vector<uint8_t>> frames;
-    auto [it, added] = frames.try_emplace({top.r, top.g, top.b, bottom.r, bottom.g, bottom.b});
-    if (added) {
-        it->second = EncodeDvHalves(true, top, bottom);
-    }
-    return it->second;
-}
-inline const std::vector<uint8_t>& DvFrame(Rgb colour) {
-    return DvFrame(colour, colour);
-}
 
 inline ::testing::AssertionResult Near(QColor got, Rgb want, int tolerance = 40) {
     if (std::abs(got.red() - want.r) <= tolerance && std::abs(got.green() - want.g) <= tolerance &&
