@@ -179,8 +179,9 @@ TEST_F(MainWindowTest, AddScanSaveMarkWriteAndRemoveThroughTheControls) {
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
     qvtest::FixtureOptions type1;
     type1.type = qvtest::DvType::Type1;
-    qvtest::WriteTape(a, type1, {{50, qvtest::DvTime{2004, 7, 14, 10, 0, 0}, 1},
-                                 {25, qvtest::DvTime{2004, 7, 14, 11, 0, 0}, 0}});
+    qvtest::WriteTape(a, type1,
+                      {{50, qvtest::DvTime{2004, 7, 14, 10, 0, 0}, 1},
+                       {25, qvtest::DvTime{2004, 7, 14, 11, 0, 0}, 0}});
     qvtest::WriteTape(b, type1, {{75, qvtest::DvTime{2004, 8, 1, 10, 0, 0}, 500000}});
     window->Initialize();
     Activate();
@@ -194,9 +195,9 @@ TEST_F(MainWindowTest, AddScanSaveMarkWriteAndRemoveThroughTheControls) {
     Button(1005)->click();
     EXPECT_EQ(requests.back().title, "Add input files");
     ASSERT_EQ(std::pair(Inputs()->count(), List()->topLevelItemCount()), std::pair(2, 2));
-    EXPECT_EQ(std::tuple(Inputs()->item(0)->text().toStdString(), Cell(0, 2),
-                         Button(1009)->isEnabled()),
-              std::tuple(a, "00:03:00", false));
+    EXPECT_EQ(
+        std::tuple(Inputs()->item(0)->text().toStdString(), Cell(0, 2), Button(1009)->isEnabled()),
+        std::tuple(a, "00:03:00", false));
 
     // Scan: three recordings, the first row selected and in the strip.
     Button(3)->click();

@@ -29,9 +29,8 @@ void OnNextBox(std::vector<std::string>* seen, Box::StandardButton button) {
             seen->push_back("no message box");
             return;
         }
-        seen->push_back(Seen(box->windowTitle().toStdString(), box->icon(),
-                             box->standardButtons(), box->standardButton(box->defaultButton()),
-                             box->text().toStdString()));
+        seen->push_back(Seen(box->windowTitle().toStdString(), box->icon(), box->standardButtons(),
+                             box->standardButton(box->defaultButton()), box->text().toStdString()));
         box->button(button)->click();
     });
 }

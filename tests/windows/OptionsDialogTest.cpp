@@ -17,8 +17,8 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheSettingsAndWritesThemBackOnlyOnOk) {
     for (const std::string& text : codecList.texts) {
         codecs.push_back(QString::fromStdString(text));
     }
-    const auto found = std::find(codecList.driverNames.begin(), codecList.driverNames.end(),
-                                 "dvvideo");
+    const auto found =
+        std::find(codecList.driverNames.begin(), codecList.driverNames.end(), "dvvideo");
     ASSERT_NE(found, codecList.driverNames.end()) << "the DV decoder is not installed";
     // Driver names compare without regard to case; the list's own name is stored.
     Settings settings{1, 0, "DVVIDEO", 4};
@@ -41,11 +41,11 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheSettingsAndWritesThemBackOnlyOnOk) {
     EXPECT_EQ(qvtest::Items(*d.Control<QComboBox>(1045)), codecs);
     EXPECT_EQ(codecs.value(0), "default codec");
     // What the dialog shows: delete, skip, sensitivity, codec.
-    EXPECT_EQ(std::tuple(d.Control<QCheckBox>(1010)->isChecked(),
-                         d.Control<QCheckBox>(1012)->isChecked(),
-                         d.Control<QComboBox>(1048)->currentIndex(),
-                         d.Control<QComboBox>(1045)->currentIndex()),
-              std::tuple(true, false, 4, static_cast<int>(found - codecList.driverNames.begin())));
+    EXPECT_EQ(
+        std::tuple(d.Control<QCheckBox>(1010)->isChecked(), d.Control<QCheckBox>(1012)->isChecked(),
+                   d.Control<QComboBox>(1048)->currentIndex(),
+                   d.Control<QComboBox>(1045)->currentIndex()),
+        std::tuple(true, false, 4, static_cast<int>(found - codecList.driverNames.begin())));
 
     // Cancel changes nothing; OK writes back what the dialog shows.
     for (int button : {2, 1}) {

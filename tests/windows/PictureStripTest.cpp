@@ -24,12 +24,12 @@ TEST(PictureStripTest, ShowsTheScenesFramesInQuarterStepsUnderTheirOffsetsAndGre
     QWidget parent;
     parent.resize(600, 200);
     auto* strip = new PictureStrip(&parent, "");
-    strip->setGeometry(0, 0, 500, 89);  // five cells of 100 pixels
+    strip->setGeometry(0, 0, 500, 89);                        // five cells of 100 pixels
     EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));  // nothing shown, no labels
     qvtest::TempDir dir;
     strip->ShowScene(dir.Path("missing.avi"), 1000, 1100);
-    EXPECT_EQ(strip->Labels(),
-              (std::vector<std::string>{"00:00:00", "00:01:00", "00:02:00", "00:03:00", "00:04:00"}));
+    EXPECT_EQ(strip->Labels(), (std::vector<std::string>{"00:00:00", "00:01:00", "00:02:00",
+                                                         "00:03:00", "00:04:00"}));
 
     // Frames 0, 1 and 2 red, green and blue, 3 red above blue.
     const std::string path = dir.Path("colours.avi");
@@ -44,7 +44,8 @@ TEST(PictureStripTest, ShowsTheScenesFramesInQuarterStepsUnderTheirOffsetsAndGre
     };
     auto at = [strip](const QImage& image, int index, double fy = 0.5) {
         const QRect area = strip->PictureArea(index);
-        return image.pixelColor(area.center().x(), area.top() + static_cast<int>(area.height() * fy));
+        return image.pixelColor(area.center().x(),
+                                area.top() + static_cast<int>(area.height() * fy));
     };
     strip->ShowScene(path, 0, 2);
     QImage image = draw();
