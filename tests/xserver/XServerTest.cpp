@@ -44,12 +44,11 @@ std::string Shell(const std::string& command) {
 
 // Polls until ready() or the time is up.
 bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!ready()) {
+    for (const auto end = std::chrono::steady_clock::now() + limit; !ready();
+         std::this_thread::sleep_for(50ms)) {
         if (std::chrono::steady_clock::now() > end) {
             return false;
         }
-        std::this_thread::sleep_for(50ms);
     }
     return true;
 }
@@ -141,26 +140,21 @@ class XServerTest : public ::testing::Test {
     // Keys typed into the window that has the focus.
     void Keys(const std::string& keys) { Shell("xdotool key --delay 40 " + keys); }
 
-    // A PNG of window id with the window manager's frame, named name: kept in
-    // QV_SCREENSHOT_DIR when set. (xwininfo gives the client area's place on the
-    // screen; xdotool would count a reparenting window manager's frame in twice.)
+    // A PNG of the screen where window id is, with the window manager's frame (its
+    // parent window) and what is in front of it, named name: kept in
+    // QV_SCREENSHOT_DIR when set.
     void Screenshot(const std::string& name, const std::string& id) {
-        int x = 0, y = 0, width = 0, height = 0, left = 0, right = 0, top = 0, bottom = 0;
-        std::istringstream(
-            Shell("xwininfo -id " + id +
-                  " | awk -F: '/Absolute upper-left [XY]|Width|Height/ {print $2}'; xprop -id " +
-                  id + " _NET_FRAME_EXTENTS | sed 's/.*=//; s/,/ /g'")) >>
-            x >> y >> width >> height >> left >> right >> top >> bottom;
-        ASSERT_GT(top, 0) << "no title bar";
-        x = std::max(0, x - left);
-        y = std::max(0, y - top);
+        std::string x, y, width, height;
+        std::istringstream(Shell("xwininfo -id $(xwininfo -tree -id " + id +
+                                 " | awk '/Parent window id/ {print $4}') | awk -F: "
+                                 "'/Absolute upper-left [XY]|Width|Height/ {print $2}'")) >>
+            x >> y >> width >> height;
         const char* keep = std::getenv("QV_SCREENSHOT_DIR");
         const std::string png =
             (keep != nullptr ? std::string(keep) : dir_.Dir().string()) + "/" + name + ".png";
-        Shell("ffmpeg -loglevel error -y -f x11grab -video_size " +
-              std::to_string(width + left + right) + "x" + std::to_string(height + top + bottom) +
-              " -i " + display_ + "+" + std::to_string(x) + "," + std::to_string(y) +
-              " -draw_mouse 0 -frames:v 1 " + Quote(png) + " </dev/null");
+        Shell("ffmpeg -loglevel error -y -f x11grab -video_size " + width + "x" + height + " -i " +
+              display_ + "+" + x + "," + y + " -draw_mouse 0 -frames:v 1 " + Quote(png) +
+              " </dev/null");
         EXPECT_TRUE(std::filesystem::exists(png)) << png;
     }
 
@@ -186,14 +180,10 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
         << "\"output\"=\"" << output << "\"\r\n\"input0\"=\"" << tape2 << "\"\r\n\"input1\"=\""
         << tape1 << "\"\r\n";
 
-    for (auto [name, value] : {std::pair{"QUORVANDEL_SETTINGS", settings.c_str()},
-                               {"TZ", "UTC"},
-                               {"QT_QPA_PLATFORM", "xcb"},
-                               {"LC_ALL", "C.UTF-8"}}) {
-        ::setenv(name, value, 1);
-    }
     const std::string log = dir_.Path("program.log");
-    started_.push_back(Start(Quote(QV_PROGRAM_PATH) + " >" + Quote(log) + " 2>&1"));
+    started_.push_back(Start("env QUORVANDEL_SETTINGS=" + Quote(settings) +
+                             " TZ=UTC QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 " +
+                             Quote(QV_PROGRAM_PATH) + " >" + Quote(log) + " 2>&1"));
     const std::string main = Window("Quorvandel\\+");
     ASSERT_FALSE(main.empty()) << "the main window did not appear";
     Shell("xdotool windowactivate --sync " + main);
