@@ -17,31 +17,42 @@ namespace {
 using qv::ProgressDialog;
 using qvtest::Rgb;
 
-QString Percent(const qv::TemplateDialog& d) {
-    return d.Control<QLabel>(1004)->text();
-}
-
-class ProgressDialogTest : public ::testing::Test {
-  protected:
-    std::unique_ptr<ProgressDialog> Make(QWidget* owner, const std::string& title = {}) {
-        return std::make_unique<ProgressDialog>(owner, title, [this] { return now_; });
-    }
-    uint32_t now_ = 5000;
-};
-
-TEST_F(ProgressDialogTest, ShowsTheTimeLeftInItAndTheMinimizedOwnerAndRemembersCancelOnce) {
+TEST(ProgressDialogTest, ShowsItsTextsThePreviewAndTheTimeLeftAndTakesTheOwnerAlong) {
+    constexpr Rgb kRed{0xC0, 0x40, 0x20}, kGrey{160, 160, 160}, kDark{0x20, 0x20, 0x20};
+    const auto frame = qvtest::EncodeDvHalves(true, kRed, kDark);
+    ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("tape.avi");
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(path, qvtest::FixtureOptions{}, {{frame, {}}}));
+    auto reader = qv::OpenAviFile(path);
+    ASSERT_TRUE(reader);
     QWidget owner;
     owner.setWindowTitle("Quorvandel+");
     owner.resize(400, 300);
     owner.show();
-    auto d = Make(&owner);
-    EXPECT_EQ(std::tuple(d->windowTitle(), Percent(*d), d->Control<QPushButton>(2)->text()),
+    uint32_t now = 5000;  // the clock the dialog reads
+    auto d = std::make_unique<ProgressDialog>(&owner, "", [&now] { return now; });
+    auto percent = [&d] { return d->Control<QLabel>(1004)->text(); };
+    EXPECT_EQ(std::tuple(d->windowTitle(), percent(), d->Control<QPushButton>(2)->text()),
               std::tuple(QString("working..."), QString(" 0 %"), QString("Cancel")));
     EXPECT_TRUE(qvtest::HasLabels(*d, {"Quorvandel - the Scene Analyzer for DV Video"}));
-    EXPECT_EQ(Make(nullptr, "Scanning...")->windowTitle(), "Scanning...");
+    EXPECT_EQ(ProgressDialog(nullptr, "Scanning...", [] { return 0u; }).windowTitle(),
+              "Scanning...");
     d->SetText("reading tape1.avi\nsecond line");
     EXPECT_EQ(d->Control<QLabel>(1005)->text(), "reading tape1.avi\nsecond line");
     EXPECT_FALSE(owner.isEnabled());
+
+    // The preview: grey without a stream, else its frame the right way up.
+    auto previewNear = [&d](double fy, Rgb want) {
+        const QRect r = d->Control(1016)->geometry();
+        return qvtest::Near(d->grab().toImage().pixelColor(
+                                r.center().x(), r.y() + static_cast<int>(r.height() * fy)),
+                            want, 10);
+    };
+    EXPECT_TRUE(previewNear(0.5, kGrey));
+    d->SetPosition(-1, path, reader->Stream(0), 0);
+    EXPECT_TRUE(previewNear(0.2, kRed));
+    EXPECT_TRUE(previewNear(0.8, kDark));
 
     // Cancel is remembered until asked once.
     QTest::mouseClick(d->Control<QPushButton>(2), Qt::LeftButton);
@@ -53,37 +64,14 @@ TEST_F(ProgressDialogTest, ShowsTheTimeLeftInItAndTheMinimizedOwnerAndRemembersC
     d->showMinimized();
     EXPECT_FALSE(d->CancelRequested());  // pumps the events
     EXPECT_EQ(std::pair(d->isVisible(), owner.isMinimized()), std::pair(false, true));
-    now_ += 120000;
+    now += 120000;
     d->SetPosition(50, "", nullptr, 0);
-    EXPECT_EQ(Percent(*d), "50% (estimated time left: 2 minutes)");
+    EXPECT_EQ(percent(), "50% (estimated time left: 2 minutes)");
     EXPECT_EQ(owner.windowTitle(), "Quorvandel+ 50% (estimated time left: 2 minutes)");
     // Closed, the owner gets back its title and input.
     d.reset();
     EXPECT_EQ(std::pair(owner.isEnabled(), owner.windowTitle()),
               std::pair(true, QString("Quorvandel+")));
-}
-
-TEST_F(ProgressDialogTest, PreviewShowsTheFrameOfTheStreamTheRightWayUpAndGreyWithoutOne) {
-    constexpr Rgb kRed{0xC0, 0x40, 0x20}, kGrey{160, 160, 160}, kDark{0x20, 0x20, 0x20};
-    const auto& frame = qvtest::EncodeDvHalves(true, kRed, kDark);
-    ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-    qvtest::TempDir dir;
-    const std::string path = dir.Path("tape.avi");
-    ASSERT_TRUE(qvtest::WriteFixtureAvi(path, qvtest::FixtureOptions{}, {{frame, {}}}));
-    auto reader = qv::OpenAviFile(path);
-    ASSERT_TRUE(reader);
-    auto d = Make(nullptr);
-    // The colour shown at a point of the preview, fy a fraction of its height.
-    auto previewNear = [&d](double fy, Rgb want) {
-        const QRect r = d->Control(1016)->geometry();
-        return qvtest::Near(d->grab().toImage().pixelColor(
-                                r.center().x(), r.y() + static_cast<int>(r.height() * fy)),
-                            want, 10);
-    };
-    EXPECT_TRUE(previewNear(0.5, kGrey));
-    d->SetPosition(-1, path, reader->Stream(0), 0);
-    EXPECT_TRUE(previewNear(0.2, kRed));  // the right way up: red above, dark below
-    EXPECT_TRUE(previewNear(0.8, kDark));
 }
 
 }  // namespace
