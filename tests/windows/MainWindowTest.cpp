@@ -9,9 +9,7 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "app/SceneList.h"
 #include "app/Version.h"
@@ -81,12 +79,6 @@ class MainWindowTest : public ::testing::Test {
     qv::PictureStrip* Strip() { return window->findChild<qv::PictureStrip*>("pictureStrip"); }
     // The first frame of the scene the strip shows, -1 for none.
     int Shown() { return Strip()->ShowsScene() ? Strip()->Frames()[0] : -1; }
-    void Activate() {
-        window->show();
-        window->activateWindow();
-        QApplication::setActiveWindow(window.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    }
 
     qvtest::ScopedTimeZone zone{"UTC"};
     qvtest::TempDir dir;
@@ -100,35 +92,9 @@ class MainWindowTest : public ::testing::Test {
     std::vector<std::string> asked;
 };
 
-TEST_F(MainWindowTest, FirstStartShowsAboutAndTheButtonsOpenTheirDialogs) {
-    window->Initialize();
-    ASSERT_EQ(dialogsRun, std::vector<std::string>{"dialog100"});
-    EXPECT_EQ(window->windowTitle(), "Quorvandel+");
-    EXPECT_EQ(
-        qvtest::Texts(*window, {1005, 3, 1022, 1021}),
-        (std::vector<QString>{"Add Input-Files", "Scan Datestamps", "&write selected scenes = YES",
-                              "write selecte&d scenes = NO"}));
-    EXPECT_EQ(Row(-1), "Filename|write?|Length|Datestamp|orig. file|orig. pos");
-
-    // About again, the options cancelled change nothing, the bitmap export, the clip sheet.
-    const int sensitivity = window->Model().settings.optSensitivity;
-    window->Model().scenes.Append(qv::Scene{});
-    for (int id : {1024, 1014, 1020, 1025}) {
-        Button(id)->click();
-    }
-    EXPECT_EQ(dialogsRun, (std::vector<std::string>{"dialog100", "dialog100", "dialog146",
-                                                    "dialog141", "dialog135"}));
-    EXPECT_EQ(window->Model().settings.optSensitivity, sensitivity);
-
-    // The next start is not the first.
-    Make();
-    window->Initialize();
-    EXPECT_EQ(dialogsRun.size(), 5u);
-}
-
 TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     window->Initialize();
-    Activate();
+    window->show();
     auto rect = [&](int id) {
         return id == 0 ? Strip()->geometry() : window->Control(id)->geometry();
     };
@@ -163,7 +129,7 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     }
 }
 
-TEST_F(MainWindowTest, AddScanSaveMarkWriteAndRemoveThroughTheControls) {
+TEST_F(MainWindowTest, FirstStartShowsAboutAndTheControlsAddScanSaveMarkWriteAndRemove) {
     // Tapes of recordings one hour apart: a of 50 and 25 frames, b of 75.
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
     qvtest::FixtureOptions type1;
@@ -173,7 +139,14 @@ TEST_F(MainWindowTest, AddScanSaveMarkWriteAndRemoveThroughTheControls) {
                        {25, qvtest::DvTime{2004, 7, 14, 11, 0, 0}, 0}});
     qvtest::WriteTape(b, type1, {{75, qvtest::DvTime{2004, 8, 1, 10, 0, 0}, 500000}});
     window->Initialize();
-    Activate();
+    window->show();
+    ASSERT_EQ(dialogsRun, std::vector<std::string>{"dialog100"});
+    EXPECT_EQ(window->windowTitle(), "Quorvandel+");
+    EXPECT_EQ(
+        qvtest::Texts(*window, {1005, 3, 1022, 1021}),
+        (std::vector<QString>{"Add Input-Files", "Scan Datestamps", "&write selected scenes = YES",
+                              "write selecte&d scenes = NO"}));
+    EXPECT_EQ(Row(-1), "Filename|write?|Length|Datestamp|orig. file|orig. pos");
     // A name typed into the output edit is taken when the edit loses the focus.
     window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
     QFocusEvent leave(QEvent::FocusOut);
@@ -202,13 +175,20 @@ TEST_F(MainWindowTest, AddScanSaveMarkWriteAndRemoveThroughTheControls) {
     EXPECT_EQ(std::tuple(Button(1009)->isEnabled(), Status(), Shown()),
               std::tuple(true, "length: 00:02:00, 1 clip", 0));  // a's first frame
 
+    // About again, the options cancelled change nothing, the bitmap export, the clip sheet.
+    const int sensitivity = window->Model().settings.optSensitivity;
+    for (int id : {1024, 1014, 1020, 1025}) {
+        Button(id)->click();
+    }
+    EXPECT_EQ(dialogsRun, (std::vector<std::string>{"dialog100", "dialog100", "dialog146",
+                                                    "dialog141", "dialog135"}));
+    EXPECT_EQ(window->Model().settings.optSensitivity, sensitivity);
+
     // The list saved as text: a tab between the columns, CR LF after each row.
     fileToSave = dir.Path("list.txt");
     Button(1016)->click();
     EXPECT_EQ(requests.back().title, "Save scenelist as textfile");
-    std::ostringstream text;
-    text << std::ifstream(dir.Path("list.txt"), std::ios::binary).rdbuf();
-    EXPECT_EQ(QString::fromStdString(text.str()),
+    EXPECT_EQ(QString::fromStdString(qvtest::ReadFileText(dir.Path("list.txt"))),
               (QStringList{Row(-1), Row(0), Row(1), Row(2), ""}.join("\r\n").replace('|', '\t')));
 
     // NO on all three, YES on the middle one, which the strip shows when selected.
@@ -241,6 +221,11 @@ TEST_F(MainWindowTest, AddScanSaveMarkWriteAndRemoveThroughTheControls) {
     Button(1008)->click();
     EXPECT_EQ(std::tuple(Inputs()->count(), List()->topLevelItemCount(), Button(1009)->isEnabled()),
               std::tuple(0, 0, false));
+
+    // The next start is not the first.
+    Make();
+    window->Initialize();
+    EXPECT_EQ(dialogsRun.size(), 5u);
 }
 
 }  // namespace
