@@ -22,6 +22,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/AviFixture.h"
@@ -35,8 +36,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using qvtest::Quote;
-
-constexpr const char* kScreen = "1280x900";
 
 std::string Shell(const std::string& command) {
     return qvtest::RunShell(command).output;
@@ -63,23 +62,19 @@ pid_t Start(const std::string& command) {
     return posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0 ? pid : -1;
 }
 
-// A tape of recordings, each frame a real DV board of the recording's colour and grey.
-struct Recording {
-    int frames;
-    qvtest::DvTime start;
-    qvtest::Rgb colour;
-};
-
-void MakeTape(const std::string& path, const std::vector<Recording>& recordings) {
+// A tape of recordings {frames, start, colour}, each frame a real DV board of
+// the recording's colour and grey that moves 8 pixels a frame.
+void MakeTape(const std::string& path,
+              const std::vector<std::tuple<int, qvtest::DvTime, qvtest::Rgb>>& recordings) {
     const qvtest::FixtureOptions options;
     std::vector<qvtest::FixtureFrame> frames;
-    for (const Recording& r : recordings) {
-        auto recording = qvtest::MakeFrames(options, r.frames, r.start);
-        for (int f = 0; f < r.frames; ++f) {  // the board moves 8 pixels a frame
-            recording[f].video = qvtest::EncodeDvPicture(true, [&](int x, int y) {
-                return ((x + f * 8) / 90 + y / 96) % 2 == 0 ? r.colour : qvtest::Rgb{60, 60, 60};
+    for (const auto& [count, start, colour] : recordings) {
+        auto recording = qvtest::MakeFrames(options, count, start);
+        for (int f = 0; f < count; ++f) {
+            recording[f].video = qvtest::EncodeDvPicture(true, [&, c = colour](int x, int y) {
+                return ((x + f * 8) / 90 + y / 96) % 2 == 0 ? c : qvtest::Rgb{60, 60, 60};
             });
-            qvtest::SetDvTime(recording[f].video, qvtest::Plus(r.start, f / 25));
+            qvtest::SetDvTime(recording[f].video, qvtest::Plus(start, f / 25));
             frames.push_back(recording[f]);
         }
     }
@@ -89,17 +84,17 @@ void MakeTape(const std::string& path, const std::vector<Recording>& recordings)
 class XServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const char* tool : {"Xvfb", "openbox", "xdotool", "ffmpeg", "ffprobe"}) {
-            if (Shell(std::string("command -v ") + tool).empty()) {
-                GTEST_SKIP() << tool << " is not installed (scripts/setup.sh installs it)";
-            }
+        const std::string missing = Shell(
+            "for t in Xvfb openbox xdotool xwininfo ffmpeg ffprobe; do command -v $t >/dev/null "
+            "|| printf '%s ' $t; done");
+        if (!missing.empty()) {
+            GTEST_SKIP() << "not installed: " << missing << "(scripts/setup.sh installs them)";
         }
         // Xvfb picks a free display and writes its number when it is ready.
         const std::string number = dir_.Path("display"), log = dir_.Path("xvfb.log");
-        started_.push_back(Start("Xvfb -displayfd 3 -screen 0 " + std::string(kScreen) +
-                                 "x24 -nolisten tcp -noreset 3>" + Quote(number) + " >" +
-                                 Quote(log) + " 2>&1"));
-        ASSERT_GT(started_.back(), 0);
+        started_.push_back(
+            Start("Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp -noreset 3>" +
+                  Quote(number) + " >" + Quote(log) + " 2>&1"));
         WaitFor([&] { return qvtest::ReadFileText(number).find('\n') != std::string::npos; }, 5s);
         std::istringstream(qvtest::ReadFileText(number)) >> display_;
         if (display_.empty()) {
@@ -140,21 +135,16 @@ class XServerTest : public ::testing::Test {
     // Keys typed into the window that has the focus.
     void Keys(const std::string& keys) { Shell("xdotool key --delay 40 " + keys); }
 
-    // A PNG of the screen where window id is, with the window manager's frame (its
-    // parent window) and what is in front of it, named name: kept in
-    // QV_SCREENSHOT_DIR when set.
+    // A PNG of the screen where window id is with the window manager's frame (its
+    // parent) and what is in front of it, named name: kept in QV_SCREENSHOT_DIR when set.
     void Screenshot(const std::string& name, const std::string& id) {
-        std::string x, y, width, height;
-        std::istringstream(Shell("xwininfo -id $(xwininfo -tree -id " + id +
-                                 " | awk '/Parent window id/ {print $4}') | awk -F: "
-                                 "'/Absolute upper-left [XY]|Width|Height/ {print $2}'")) >>
-            x >> y >> width >> height;
         const char* keep = std::getenv("QV_SCREENSHOT_DIR");
         const std::string png =
             (keep != nullptr ? std::string(keep) : dir_.Dir().string()) + "/" + name + ".png";
-        Shell("ffmpeg -loglevel error -y -f x11grab -video_size " + width + "x" + height + " -i " +
-              display_ + "+" + x + "," + y + " -draw_mouse 0 -frames:v 1 " + Quote(png) +
-              " </dev/null");
+        Shell("set -- $(xwininfo -id $(xwininfo -tree -id " + id +
+              " | awk '/Parent window id/ {print $4}') | awk -F: '/Absolute upper-left [XY]|Width|"
+              "Height/ {print $2}'); ffmpeg -loglevel error -y -f x11grab -video_size ${3}x$4 -i " +
+              display_ + "+$1,$2 -draw_mouse 0 -frames:v 1 " + Quote(png) + " </dev/null");
         EXPECT_TRUE(std::filesystem::exists(png)) << png;
     }
 
@@ -165,20 +155,18 @@ class XServerTest : public ::testing::Test {
 
 TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     // Two tapes: two recordings on the first, one on the second.
-    const std::string tape1 = dir_.Path("tape1.avi");
-    const std::string tape2 = dir_.Path("tape2.avi");
+    const std::string tape1 = dir_.Path("tape1.avi"), tape2 = dir_.Path("tape2.avi");
     MakeTape(tape1, {{40, {2004, 7, 14, 10, 20, 30}, {200, 60, 40}},
                      {30, {2004, 7, 14, 15, 2, 0}, {40, 150, 70}}});
     MakeTape(tape2, {{35, {2004, 7, 15, 9, 45, 12}, {50, 80, 200}}});
     std::filesystem::create_directory(dir_.Path("scenes"));
-    const std::string output = dir_.Path("scenes/holiday.avi");
     const std::string settings = dir_.Path("quorvandel.reg");
     std::ofstream(settings, std::ios::binary)
         << "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n"
            "\"ran\"=dword:00000002\r\n\"Files\"=dword:00000002\r\n"
-        << "\"output\"=\"" << output << "\"\r\n\"input0\"=\"" << tape2 << "\"\r\n\"input1\"=\""
-        << tape1 << "\"\r\n";
+        << "\"output\"=\"" << dir_.Path("scenes/holiday.avi") << "\"\r\n\"input0\"=\"" << tape2
+        << "\"\r\n\"input1\"=\"" << tape1 << "\"\r\n";
 
     const std::string log = dir_.Path("program.log");
     started_.push_back(Start("env QUORVANDEL_SETTINGS=" + Quote(settings) +
