@@ -5,18 +5,10 @@
 
 #include <QFileDialog>
 
-#include <memory>
-#include <optional>
-#include <tuple>
-
-#include "app/SceneList.h"
-#include "platform/SettingsStore.h"
 #include "progress/ProgressDialog.h"
 #include "windows/WindowTests.h"
 
 namespace {
-
-using qv::BitmapExportDialog;
 
 TEST(BitmapExportDialogTest, ShowsItsTextsSavesTheChosenScenesAndKeepsItsSettings) {
     const auto frame = qvtest::EncodeDvColour(true, {0x30, 0x60, 0xC0});
@@ -43,7 +35,8 @@ TEST(BitmapExportDialogTest, ShowsItsTextsSavesTheChosenScenesAndKeepsItsSetting
     std::vector<std::string> messages;
     // A dialog over the scenes, rows selected, its save dialog answered with chosen.
     auto make = [&](std::vector<int> selected) {
-        auto d = std::make_unique<BitmapExportDialog>(scenes, std::move(selected), &store, nullptr);
+        auto d =
+            std::make_unique<qv::BitmapExportDialog>(scenes, std::move(selected), &store, nullptr);
         d->inputFiles = {tape};
         d->askFileName = [&](const std::string& folder, const std::string& name) {
             asks.push_back({folder, name});
@@ -87,7 +80,7 @@ TEST(BitmapExportDialogTest, ShowsItsTextsSavesTheChosenScenesAndKeepsItsSetting
     EXPECT_FALSE(d->isVisible());
     // The last name is kept; the save dialog offers bitmaps in a folder.
     EXPECT_EQ(qv::LoadBitmapExportSettings(store).lastOutput, dir.Path("pics.bmp"));
-    auto save = BitmapExportDialog::MakeSaveDialog(nullptr, dir.Dir().string(), "clip.bmp");
+    auto save = qv::BitmapExportDialog::MakeSaveDialog(nullptr, dir.Dir().string(), "clip.bmp");
     EXPECT_EQ(
         std::tuple(save->windowTitle(), save->nameFilters(), save->defaultSuffix(),
                    save->directory().absolutePath().toStdString()),

@@ -6,7 +6,6 @@
 
 #include <QImage>
 
-#include "app/SceneList.h"
 #include "progress/PictureCache.h"
 #include "windows/WindowTests.h"
 

@@ -3,35 +3,29 @@
 
 #include "clipsheet/ClipSheetOptionsDialog.h"
 
-#include <tuple>
-
-#include "app/SceneList.h"
 #include "windows/WindowTests.h"
 
 namespace {
 
-using qv::ClipSheetOptionsDialog;
-using qv::ClipSheetSettings;
-
-QLineEdit* Edit(ClipSheetOptionsDialog& d, int id) {
+QLineEdit* Edit(qv::ClipSheetOptionsDialog& d, int id) {
     return d.Control<QLineEdit>(id);
 }
 
 TEST(ClipSheetOptionsDialogTest, ShowsItsTextsAndTheSettingsAndTakesGoodEditsOnlyOnOk) {
     qv::framesPerSecond = 25.0f;
-    ClipSheetSettings settings;
+    qv::ClipSheetSettings settings;
     settings.timecodeOffset = 250;
     settings.headline = "Tape 1";
     settings.showFileNames = 0;
-    const ClipSheetSettings before = settings;
-    ClipSheetOptionsDialog cancelled(settings, nullptr);
+    const qv::ClipSheetSettings before = settings;
+    qv::ClipSheetOptionsDialog cancelled(settings, nullptr);
     Edit(cancelled, 1033)->setText("12");
     cancelled.show();
     cancelled.Control<QPushButton>(2)->click();
     EXPECT_EQ(cancelled.result(), QDialog::Rejected);
     EXPECT_EQ(settings, before);
 
-    ClipSheetOptionsDialog d(settings, nullptr);
+    qv::ClipSheetOptionsDialog d(settings, nullptr);
     std::vector<std::string> shown;
     qvtest::KeepMessages(d.Messages(), shown);
     d.show();

@@ -6,11 +6,7 @@
 #include <QAction>
 #include <QPrinter>
 
-#include <tuple>
-
-#include "app/SceneList.h"
 #include "clipsheet/ClipSheetOptionsDialog.h"
-#include "platform/SettingsStore.h"
 #include "progress/PictureCache.h"
 #include "support/Pdf.h"
 #include "windows/WindowTests.h"

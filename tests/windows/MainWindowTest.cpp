@@ -9,11 +9,8 @@
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <optional>
 
-#include "app/SceneList.h"
 #include "app/Version.h"
-#include "platform/SettingsStore.h"
 #include "progress/PictureStrip.h"
 #include "resources/Templates.h"
 #include "support/Tapes.h"

@@ -1,23 +1,19 @@
 #include "app/OptionsDialog.h"
 
 #include <algorithm>
-#include <tuple>
 
 #include "dv/PictureDecoder.h"
 #include "windows/WindowTests.h"
 
 namespace {
 
-using qv::OptionsDialog;
-using qv::Settings;
-
 TEST(OptionsDialogTest, ShowsItsTextsAndTheSettingsAndWritesThemBackOnlyOnOk) {
     const qv::CodecList codecs = qv::FillCodecList("");
     const auto dv = std::find(codecs.driverNames.begin(), codecs.driverNames.end(), "dvvideo");
     ASSERT_NE(dv, codecs.driverNames.end()) << "the DV decoder is not installed";
     // Driver names compare without regard to case; the list's own name is stored.
-    Settings settings{1, 0, "DVVIDEO", 4};
-    OptionsDialog d(settings, nullptr);
+    qv::Settings settings{1, 0, "DVVIDEO", 4};
+    qv::OptionsDialog d(settings, nullptr);
     EXPECT_EQ(d.windowTitle(), "Options");
     EXPECT_EQ(qvtest::Texts(d, {1012, 1010, 1, 2}),
               (std::vector<QString>{"scenes without datestamp default to: write=NO",
@@ -46,7 +42,7 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheSettingsAndWritesThemBackOnlyOnOk) {
 
     // Cancel changes nothing; OK writes back what the dialog shows.
     for (int button : {2, 1}) {
-        OptionsDialog edited(settings, nullptr);
+        qv::OptionsDialog edited(settings, nullptr);
         edited.Control<QCheckBox>(1012)->setChecked(true);
         edited.Control<QComboBox>(1048)->setCurrentIndex(2);
         edited.show();

@@ -3,12 +3,10 @@
 
 #include "progress/PictureStrip.h"
 
-#include "app/SceneList.h"
 #include "windows/WindowTests.h"
 
 namespace {
 
-using qv::PictureStrip;
 using qvtest::Near;
 using qvtest::Rgb;
 
@@ -23,7 +21,7 @@ TEST(PictureStripTest, ShowsTheScenesFramesInQuarterStepsUnderTheirOffsetsAndGre
     ASSERT_EQ(red.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     QWidget parent;
     parent.resize(600, 200);
-    auto* strip = new PictureStrip(&parent, "");
+    auto* strip = new qv::PictureStrip(&parent, "");
     strip->setGeometry(0, 0, 500, 89);                        // five cells of 100 pixels
     EXPECT_EQ(strip->Labels(), std::vector<std::string>(5));  // nothing shown, no labels
     qvtest::TempDir dir;

@@ -6,9 +6,6 @@
 
 #include <QTest>
 
-#include <memory>
-#include <tuple>
-
 #include "avi/AviReader.h"
 #include "windows/WindowTests.h"
 

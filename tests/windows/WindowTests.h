@@ -1,7 +1,7 @@
 #pragma once
-// What the window tests share: the widgets they drive, Qt's values printed
-// readably, drawn colours compared within a tolerance, and a dialog's messages
-// and texts.
+// What the window tests share: the widgets and scenes they drive, Qt's values
+// printed readably, drawn colours compared within a tolerance, and a dialog's
+// messages and texts.
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,15 @@
 
 #include <cstdlib>
 #include <initializer_list>
+#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/MessageDialog.h"
+#include "app/SceneList.h"
+#include "platform/SettingsStore.h"
 #include "resources/TemplateDialog.h"
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
