@@ -21,19 +21,11 @@ namespace {
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    MainWindowTest() {
-        ::setenv("QUORVANDEL_SETTINGS", settingsPath.c_str(), 1);
-        store = std::make_unique<qv::SettingsStore>(qv::SettingsStore::DefaultPath());
-        Make();
-    }
-    ~MainWindowTest() override {
-        window.reset();
-        ::unsetenv("QUORVANDEL_SETTINGS");
-    }
+    MainWindowTest() { Make(); }
 
     // A new window over the same settings, its dialogs and messages answered by the test.
     void Make() {
-        window = std::make_unique<qv::MainWindow>(store.get());
+        window = std::make_unique<qv::MainWindow>(&store);
         window->Model().copyBufferBytes = 1 << 20;
         window->askOpenFiles = [this](const qv::MainWindow::FileRequest& r) {
             requests.push_back(r);
@@ -80,7 +72,7 @@ class MainWindowTest : public ::testing::Test {
     qvtest::ScopedTimeZone zone{"UTC"};
     qvtest::TempDir dir;
     std::string settingsPath = dir.Path("settings.reg");
-    std::unique_ptr<qv::SettingsStore> store;
+    qv::SettingsStore store{settingsPath};
     std::unique_ptr<qv::MainWindow> window;
     std::vector<std::string> filesToOpen;
     std::optional<std::string> fileToSave;
