@@ -207,13 +207,12 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "what the program printed:\n"
                                                                << Shell("cat " + Quote(log));
 
-    // The three scenes as their own files, read by ffprobe; the tapes kept.
+    // The three scenes as their own files, their frames counted by ffprobe; the tapes kept.
     for (const auto& [name, frames] : {std::pair{"holiday'20040714 10.20.30.avi", 40},
                                        {"holiday'20040714 15.02.00.avi", 30},
                                        {"holiday'20040715 09.45.12.avi", 35}}) {
         const auto streams = qvtest::Probe(dir_.Path(std::string("scenes/") + name));
         ASSERT_FALSE(streams.empty()) << name;
-        EXPECT_EQ(qvtest::Field(streams[0], "codec_name"), "dvvideo") << name;
         EXPECT_EQ(qvtest::Field(streams[0], "nb_read_packets"), std::to_string(frames)) << name;
     }
     EXPECT_TRUE(std::filesystem::exists(tape1) && std::filesystem::exists(tape2));
