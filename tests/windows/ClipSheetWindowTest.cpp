@@ -14,11 +14,9 @@
 namespace {
 
 using qv::ClipSheetWindow;
-using qvtest::Near;
-using qvtest::Rgb;
 
-constexpr Rgb kRed{210, 40, 40};
-constexpr Rgb kBlue{40, 50, 210};
+constexpr qvtest::Rgb kRed{210, 40, 40};
+constexpr qvtest::Rgb kBlue{40, 50, 210};
 
 TEST(ClipSheetWindowTest, DrawsThePicturesClicksToggleTheirWriteFlagsAndItPrintsTheRest) {
     qv::framesPerSecond = 25.0f;
@@ -74,8 +72,8 @@ TEST(ClipSheetWindowTest, DrawsThePicturesClicksToggleTheirWriteFlagsAndItPrints
         w.ButtonUp(b.left + 3, b.top + 3);
     };
     w.Tick();
-    EXPECT_TRUE(Near(at(0), kRed));
-    EXPECT_TRUE(Near(at(1), kBlue));
+    EXPECT_TRUE(qvtest::Near(at(0), kRed));
+    EXPECT_TRUE(qvtest::Near(at(1), kBlue));
 
     // A click crosses a picture out and back; a drag sets the whole range to
     // the opposite of where it started.

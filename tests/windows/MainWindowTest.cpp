@@ -87,6 +87,10 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     auto rect = [&](int id) {
         return id == 0 ? Strip()->geometry() : window->Control(id)->geometry();
     };
+    // The lists and the controls below them at the left line up.
+    for (int id : {1013, 1022, 1003}) {
+        EXPECT_EQ(rect(id).left(), rect(1004).left()) << id;
+    }
     std::map<int, QRect> before;
     for (int id : {0, 3, 1004, 1013, 1023, 1024}) {
         before[id] = rect(id);

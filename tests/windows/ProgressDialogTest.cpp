@@ -11,11 +11,8 @@
 
 namespace {
 
-using qv::ProgressDialog;
-using qvtest::Rgb;
-
 TEST(ProgressDialogTest, ShowsItsTextsThePreviewAndTheTimeLeftAndTakesTheOwnerAlong) {
-    constexpr Rgb kRed{0xC0, 0x40, 0x20}, kGrey{160, 160, 160}, kDark{0x20, 0x20, 0x20};
+    constexpr qvtest::Rgb kRed{0xC0, 0x40, 0x20}, kGrey{160, 160, 160}, kDark{0x20, 0x20, 0x20};
     const auto frame = qvtest::EncodeDvHalves(true, kRed, kDark);
     ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     qvtest::TempDir dir;
@@ -28,7 +25,7 @@ TEST(ProgressDialogTest, ShowsItsTextsThePreviewAndTheTimeLeftAndTakesTheOwnerAl
     owner.resize(400, 300);
     owner.show();
     uint32_t now = 5000;  // the clock the dialog reads
-    auto d = std::make_unique<ProgressDialog>(&owner, "", [&now] { return now; });
+    auto d = std::make_unique<qv::ProgressDialog>(&owner, "", [&now] { return now; });
     auto percent = [&d] { return d->Control<QLabel>(1004)->text(); };
     EXPECT_EQ(std::tuple(d->windowTitle(), percent(), d->Control<QPushButton>(2)->text()),
               std::tuple(QString("working..."), QString(" 0 %"), QString("Cancel")));
@@ -38,7 +35,7 @@ TEST(ProgressDialogTest, ShowsItsTextsThePreviewAndTheTimeLeftAndTakesTheOwnerAl
     EXPECT_FALSE(owner.isEnabled());
 
     // The preview: grey without a stream, else its frame the right way up.
-    auto previewNear = [&d](double fy, Rgb want) {
+    auto previewNear = [&d](double fy, qvtest::Rgb want) {
         const QRect r = d->Control(1016)->geometry();
         return qvtest::Near(d->grab().toImage().pixelColor(
                                 r.center().x(), r.y() + static_cast<int>(r.height() * fy)),
