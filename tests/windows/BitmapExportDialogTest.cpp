@@ -5,69 +5,50 @@
 
 #include <QFileDialog>
 
-#include <memory>
-#include <optional>
-#include <tuple>
-
-#include "app/SceneList.h"
-#include "platform/FileSystem.h"
-#include "platform/SettingsStore.h"
 #include "progress/ProgressDialog.h"
 #include "windows/WindowTests.h"
 
 namespace {
 
-using qv::BitmapExportDialog;
-
-const QStringList kFilters{"BMP Files (*.bmp)", "All Files (*.*)"};
-
-class BitmapExportDialogTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const auto& frame = qvtest::DvFrame({0x30, 0x60, 0xC0});
-        ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1,
-                                            std::vector<qvtest::FixtureFrame>(4, {frame, {}})));
-        qv::framesPerSecond = 25.0f;
-        for (auto [first, suffix] : {std::tuple{0, "20040714 10.20.30"}, std::tuple{2, "#0001"}}) {
-            qv::Scene s;
-            s.sourceFile = tape_;
-            s.firstFrame = first;
-            s.frameCount = 2;
-            s.nameSuffix = suffix;
-            scenes_.Append(s);
-        }
+TEST(BitmapExportDialogTest, ShowsItsTextsSavesTheChosenScenesAndKeepsItsSettings) {
+    const auto frame = qvtest::EncodeDvColour(true, {0x30, 0x60, 0xC0});
+    ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+    qvtest::TempDir dir;
+    const std::string tape = dir.Path("tape.avi");
+    qvtest::FixtureOptions type1;
+    type1.type = qvtest::DvType::Type1;
+    ASSERT_TRUE(
+        qvtest::WriteFixtureAvi(tape, type1, std::vector<qvtest::FixtureFrame>(4, {frame, {}})));
+    qv::framesPerSecond = 25.0f;
+    qv::SceneList scenes;
+    for (auto [first, suffix] : {std::tuple{0, "20040714 10.20.30"}, std::tuple{2, "#0001"}}) {
+        qv::Scene s;
+        s.sourceFile = tape;
+        s.firstFrame = first;
+        s.frameCount = 2;
+        s.nameSuffix = suffix;
+        scenes.Append(s);
     }
-
-    std::unique_ptr<BitmapExportDialog> Make(std::vector<int> selected = {}) {
+    qv::SettingsStore store(dir.Path("q.reg"));
+    std::optional<std::string> chosen = dir.Path("pics'20000412 18.03.09.bmp");
+    std::vector<std::pair<std::string, std::string>> asks;
+    std::vector<std::string> messages;
+    // A dialog over the scenes, rows selected, its save dialog answered with chosen.
+    auto make = [&](std::vector<int> selected) {
         auto d =
-            std::make_unique<BitmapExportDialog>(scenes_, std::move(selected), &store_, nullptr);
-        d->inputFiles = {tape_};
-        d->askFileName = [this](const std::string& folder, const std::string& name) {
-            asks_.push_back({folder, name});
-            return chosen_;
+            std::make_unique<qv::BitmapExportDialog>(scenes, std::move(selected), &store, nullptr);
+        d->inputFiles = {tape};
+        d->askFileName = [&](const std::string& folder, const std::string& name) {
+            asks.push_back({folder, name});
+            return chosen;
         };
-        qvtest::KeepMessages(d->Messages(), messages_);
+        qvtest::KeepMessages(d->Messages(), messages);
         d->show();
         return d;
-    }
-    static QLineEdit* Edit(BitmapExportDialog& d, int id) { return d.Control<QLineEdit>(id); }
-    static QCheckBox* Check(BitmapExportDialog& d, int id) { return d.Control<QCheckBox>(id); }
-    static void Press(BitmapExportDialog& d, int id) { d.Control<QPushButton>(id)->click(); }
-
-    qvtest::TempDir dir_;
-    const std::string tape_ = dir_.Path("tape.avi");
-    qv::SettingsStore store_{dir_.Path("q.reg")};
-    qv::SceneList scenes_;
-    std::optional<std::string> chosen_;
-    std::vector<std::pair<std::string, std::string>> asks_;
-    std::vector<std::string> messages_;
-};
-
-TEST_F(BitmapExportDialogTest, ShowsItsTextsAndTheDefaultsOrTheStoredSettings) {
-    auto d = Make();
+    };
+    auto d = make({1});
+    auto edit = [&d](int id) { return d->Control<QLineEdit>(id); };
+    auto press = [&d](int id) { d->Control<QPushButton>(id)->click(); };
     EXPECT_EQ(std::pair(d->windowTitle(), d->objectName()),
               std::pair(QString("save one frame of each scene as a bitmap"), QString("dialog141")));
     EXPECT_EQ(qvtest::Texts(*d, {1027, 1028, 1, 2}),
@@ -78,82 +59,51 @@ TEST_F(BitmapExportDialogTest, ShowsItsTextsAndTheDefaultsOrTheStoredSettings) {
     EXPECT_TRUE(qvtest::HasLabels(
         *d, {"deinterlacing:", "crop pixels on left/right:", "crop pixels on top/bottom:"}));
     // Selected scenes only, 6 seconds (its edit off), no crop, both fields.
-    EXPECT_EQ(std::tuple(Check(*d, 1027)->isChecked(), Check(*d, 1028)->isChecked(),
-                         Edit(*d, 1029)->text(), Edit(*d, 1029)->isEnabled(),
-                         Edit(*d, 1032)->text(), d->Control<QComboBox>(1030)->currentIndex()),
+    EXPECT_EQ(std::tuple(d->Control<QCheckBox>(1027)->isChecked(),
+                         d->Control<QCheckBox>(1028)->isChecked(), edit(1029)->text(),
+                         edit(1029)->isEnabled(), edit(1032)->text(),
+                         d->Control<QComboBox>(1030)->currentIndex()),
               std::tuple(true, false, QString("6"), false, QString("0"), 0));
 
-    // Stored: a deinterlacing outside the three entries selects none.
-    for (auto [name, value] : {std::pair{"bmpSecs", "1"},
-                               {"bmpSecsNum", "12"},
-                               {"bmpCropVPixels", "4"},
-                               {"bmpDeinterlace", "7"}}) {
-        ASSERT_TRUE(store_.WriteText(qv::kMainKey, name, value));
-    }
-    d = Make();
-    EXPECT_EQ(std::tuple(Check(*d, 1028)->isChecked(), Edit(*d, 1029)->text(),
-                         Edit(*d, 1029)->isEnabled(), Edit(*d, 1033)->text(),
-                         d->Control<QComboBox>(1030)->currentIndex()),
-              std::tuple(true, QString("12"), true, QString("4"), -1));
-    Check(*d, 1028)->click();  // the length edit follows its check box
-    EXPECT_FALSE(Edit(*d, 1029)->isEnabled());
-}
-
-TEST_F(BitmapExportDialogTest, SaveBitmapsSavesTheChosenScenesAndStaysOpen) {
-    chosen_ = dir_.Path("pics'20000412 18.03.09.bmp");
-    auto d = Make({1});
-    Check(*d, 1027)->setChecked(true);
-    Edit(*d, 1032)->setText("3");  // typed, read as atoi reads it
-    Edit(*d, 1033)->setText("3 lines");
+    // Save Bitmaps saves the selected scene under the chosen name and stays open.
+    edit(1032)->setText("3");
+    edit(1033)->setText("3 lines");  // read as atoi reads it
     d->Control<QComboBox>(1030)->setCurrentIndex(2);
-    Press(*d, 1);
-
-    ASSERT_EQ(std::pair(asks_.size(), messages_.size()), std::pair(size_t{1}, size_t{0}));
-    EXPECT_EQ(asks_[0], std::pair(std::string("."), std::string("clip.bmp")));
-    const std::string saved = dir_.Path("pics'#0001.bmp");
+    press(1);
+    ASSERT_EQ(std::pair(asks.size(), messages.size()), std::pair(size_t{1}, size_t{0}));
+    EXPECT_EQ(asks[0], std::pair(std::string("."), std::string("clip.bmp")));
+    const std::string saved = dir.Path("pics'#0001.bmp");
     EXPECT_EQ(d->LastResult().saved, std::vector<std::string>{saved});
     EXPECT_EQ(qvtest::ReadFileBytes(saved).size(), 54u + 712u * 3u * 570u);
-    EXPECT_EQ(std::tuple(d->isVisible(), scenes_[0].mark, scenes_[1].mark), std::tuple(true, 0, 1));
-
-    const qv::BitmapExportSettings stored = qv::LoadBitmapExportSettings(store_);
-    EXPECT_EQ(std::tuple(stored.lastOutput, stored.cropH, stored.cropV, stored.deinterlace,
-                         stored.selectedOnly),
-              std::tuple(dir_.Path("pics.bmp"), 3, 3, 2, 1));
-
-    Press(*d, 2);
+    EXPECT_EQ(std::tuple(d->isVisible(), scenes[0].mark, scenes[1].mark), std::tuple(true, 0, 1));
+    press(2);
     EXPECT_FALSE(d->isVisible());
-}
+    // The last name is kept; the save dialog offers bitmaps.
+    EXPECT_EQ(qv::LoadBitmapExportSettings(store).lastOutput, dir.Path("pics.bmp"));
+    auto save = qv::BitmapExportDialog::MakeSaveDialog(nullptr, dir.Dir().string(), "clip.bmp");
+    EXPECT_EQ(std::tuple(save->windowTitle(), save->nameFilters(), save->defaultSuffix()),
+              std::tuple(QString("Save Bitmaps"),
+                         QStringList{"BMP Files (*.bmp)", "All Files (*.*)"}, QString("bmp")));
 
-TEST_F(BitmapExportDialogTest, NoMatchingSceneOrCancelSavesNothing) {
-    chosen_ = dir_.Path("pics.bmp");
-    auto d = Make();  // no row selected, and "selected scenes only" on
-    Press(*d, 1);
-    EXPECT_EQ(messages_, std::vector<std::string>{"No scenes match the criterias!"});
-    EXPECT_TRUE(asks_.empty());
+    // The next dialog shows what was used; with no row selected nothing matches.
+    d = make({});
+    EXPECT_EQ(std::tuple(edit(1032)->text(), edit(1033)->text(),
+                         d->Control<QComboBox>(1030)->currentIndex()),
+              std::tuple(QString("3"), QString("3"), 2));
+    press(1);
+    EXPECT_EQ(messages, std::vector<std::string>{"No scenes match the criterias!"});
 
-    // Cancel pressed in the progress before the first scene.
-    Check(*d, 1027)->setChecked(false);
+    // Cancel pressed in the progress before the first scene saves nothing.
+    d->Control<QCheckBox>(1027)->setChecked(false);
     QString progress;
     d->progressShown = [&](qv::SimpleProgressDialog& shown) {
         progress = shown.windowTitle() + " " + shown.Control<QLabel>(1004)->text();
         shown.Control<QPushButton>(2)->click();
     };
-    Press(*d, 1);
-    EXPECT_EQ(progress, "Saving Bitmaps  0 %");
-    EXPECT_EQ(std::pair(d->LastResult().cancelled, d->LastResult().saved.size()),
-              std::pair(true, size_t{0}));
-    EXPECT_FALSE(qv::FileExists(dir_.Path("pics'#0001.bmp")));
-    EXPECT_TRUE(d->isEnabled());  // the progress gave the dialog back
-}
-
-TEST(BitmapExportSaveDialogTest, OffersBitmapsInTheFolderOfTheLastExport) {
-    qvtest::TempDir dir;
-    auto dialog = BitmapExportDialog::MakeSaveDialog(nullptr, dir.Dir().string(), "clip.bmp");
-    EXPECT_EQ(
-        std::tuple(dialog->windowTitle(), dialog->nameFilters(), dialog->defaultSuffix(),
-                   dialog->acceptMode()),
-        std::tuple(QString("Save Bitmaps"), kFilters, QString("bmp"), QFileDialog::AcceptSave));
-    EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.Dir().string());
+    press(1);
+    EXPECT_EQ(std::tuple(progress, d->LastResult().cancelled, d->LastResult().saved.size()),
+              std::tuple(QString("Saving Bitmaps  0 %"), true, size_t{0}));
+    EXPECT_EQ(asks.size(), 2u);
 }
 
 }  // namespace

@@ -5,16 +5,8 @@
 
 #include <QAction>
 #include <QPrinter>
-#include <QScrollBar>
-#include <QTest>
 
-#include <map>
-#include <memory>
-#include <tuple>
-
-#include "app/SceneList.h"
 #include "clipsheet/ClipSheetOptionsDialog.h"
-#include "platform/SettingsStore.h"
 #include "progress/PictureCache.h"
 #include "support/Pdf.h"
 #include "windows/WindowTests.h"
@@ -22,154 +14,83 @@
 namespace {
 
 using qv::ClipSheetWindow;
-using qvtest::Near;
-using qvtest::Rgb;
 
-constexpr Rgb kRed{210, 40, 40};
-constexpr Rgb kBlue{40, 50, 210};
+constexpr qvtest::Rgb kRed{210, 40, 40};
+constexpr qvtest::Rgb kBlue{40, 50, 210};
 
-class ClipSheetWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        qv::framesPerSecond = 25.0f;
-        const auto& red = qvtest::DvFrame(kRed);
-        ASSERT_EQ(red.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        // Even frames red, odd ones blue.
-        std::vector<qvtest::FixtureFrame> frames;
-        for (int i = 0; i < 60; ++i) {
-            frames.push_back({i % 2 == 0 ? red : qvtest::DvFrame(kBlue), {}});
-        }
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(source_, qvtest::FixtureOptions{}, frames));
+TEST(ClipSheetWindowTest, DrawsThePicturesClicksToggleTheirWriteFlagsAndItPrintsTheRest) {
+    qv::framesPerSecond = 25.0f;
+    const auto red = qvtest::EncodeDvColour(true, kRed);
+    const auto blue = qvtest::EncodeDvColour(true, kBlue);
+    ASSERT_EQ(red.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
+    // Even frames red, odd ones blue; scene i is frames i - 1 ... i + 1 and its
+    // one picture shows frame i, the middle one.
+    qvtest::TempDir dir;
+    std::vector<qvtest::FixtureFrame> frames;
+    qv::SceneList scenes;
+    for (int i = 0; i < 8; ++i) {
+        frames.push_back({i % 2 == 0 ? red : blue, {}});
+        qv::Scene s;
+        s.sourceFile = dir.Path("tape.avi");
+        s.firstFrame = i - 1;
+        s.frameCount = 3;
+        s.write = 1;
+        scenes.Append(s);
     }
-
-    // count scenes (at most 60) alternating red and blue: scene i is frames
-    // i - 1 ... i + 1 and its one picture shows frame i, the middle one.
-    ClipSheetWindow& Open(int count, int picsPerScene = 1) {
-        for (int i = 0; i < count; ++i) {
-            qv::Scene s;
-            s.sourceFile = source_;
-            s.firstFrame = i - 1;
-            s.frameCount = 3;
-            s.write = 1;
-            scenes_.Append(s);
-        }
-        qv::ClipSheetSettings settings;
-        settings.picsPerScene = picsPerScene;
-        qv::SaveClipSheetSettings(settings, store_);
-        window_ = std::make_unique<ClipSheetWindow>(scenes_, &store_, cache_, "", nullptr);
-        window_->Timer().stop();                      // the test ticks by hand
-        window_->Layout().clock = [] { return 0u; };  // and a tick never runs out of time
-        window_->resize(640, 420);
-        window_->show();
-        QApplication::processEvents();
-        return *window_;
-    }
-
-    // The colour in the middle of picture k, or at its top left corner.
-    QColor At(size_t k, bool corner = false) {
-        const qv::SheetRect& r = window_->Layout().cells[k].rect;
-        return window_->Surface().toImage().pixelColor(
-            corner ? r.left + 5 : (r.left + r.right) / 2,
-            corner ? r.top + 5 : (r.top + r.bottom) / 2 - 8);
-    }
-    bool Crossed(size_t k) { return At(k, true) == QColor(255, 0, 0); }
-    // Pressed on picture k, released on picture to.
-    void Click(size_t k, size_t to) {
-        const qv::SheetRect& a = window_->Layout().cells[k].rect;
-        const qv::SheetRect& b = window_->Layout().cells[to].rect;
-        window_->ButtonDown(a.left + 3, a.top + 3);
-        window_->ButtonUp(b.left + 3, b.top + 3);
-    }
-    std::string Writes() const {
-        std::string w;
-        for (const qv::Scene& s : scenes_) {
-            w += static_cast<char>('0' + s.write);
-        }
-        return w;
-    }
-    // Printed as a user choosing the PDF printer does; what pdfinfo reads in it.
-    qvtest::PdfFacts Print(const std::string& name) {
-        window_->askPrinter = [this, name](QPrinter& printer) {
-            EXPECT_EQ(printer.docName(), "Quorvandel Clipsheet");
-            printer.setOutputFormat(QPrinter::PdfFormat);
-            printer.setOutputFileName(QString::fromStdString(dir_.Path(name)));
-            return true;
-        };
-        window_->Command(ClipSheetWindow::kPrintCommand)->trigger();
-        return qvtest::ReadPdf(dir_.Path(name));
-    }
-
-    qvtest::TempDir dir_;
-    const std::string source_ = dir_.Path("tape.avi");
-    qv::SettingsStore store_{dir_.Path("settings.reg")};
-    qv::SceneList scenes_;
-    qv::PictureCache cache_{0};
-    std::unique_ptr<ClipSheetWindow> window_;
-};
-
-TEST_F(ClipSheetWindowTest, TheTimerDrawsThePicturesAndClicksAndDragsToggleTheirWriteFlags) {
-    ClipSheetWindow& w = Open(8);
-    w.Tick();
-    EXPECT_TRUE(Near(At(0), kRed));
-    EXPECT_TRUE(Near(At(1), kBlue));
-    const int renders = w.Layout().RenderCount();
-    w.Redraw();  // drawn again from the cache, nothing decoded
-    EXPECT_EQ(w.Layout().RenderCount(), renders);
-    EXPECT_TRUE(Near(At(2), kRed));
-
-    EXPECT_FALSE(Crossed(1));
-    Click(1, 1);
-    w.Tick();
-    EXPECT_EQ(std::pair(Writes(), Crossed(1)), std::pair(std::string("10111111"), true));
-    Click(1, 1);  // again: no cross
-    w.Tick();
-    EXPECT_FALSE(Crossed(1));
-    // A drag sets the whole range to the opposite of where it started.
-    scenes_[4].write = 0;
-    Click(2, 6);
-    EXPECT_EQ(Writes(), "11000001");
-    Click(6, 3);  // backwards, from a NO scene
-    EXPECT_EQ(Writes(), "11011111");
-    // Released between pictures, or pressed outside them: nothing changes.
-    const qv::SheetRect r = w.Layout().cells[0].rect;
-    w.ButtonDown(r.left + 3, r.top + 3);
-    w.ButtonUp(r.right + 2, r.top + 3);
-    w.ButtonDown(r.right + 2, r.top + 3);
-    w.ButtonUp(r.left + 3, r.top + 3);
-    EXPECT_EQ(Writes(), "11011111");
-}
-
-TEST_F(ClipSheetWindowTest, ScrollsByWheelBarAndKeysWithinTheSheet) {
-    ClipSheetWindow& w = Open(60);
-    auto& layout = w.Layout();
-    const int client = w.Sheet()->height();
-    const int end = w.SheetHeight() - client;
-    ASSERT_GT(end, 0);
-    EXPECT_EQ(std::pair(w.ScrollBar()->isEnabled(), w.ScrollBar()->maximum()), std::pair(true, end));
-    w.Wheel(-120);  // one notch down: one picture height
-    EXPECT_EQ(std::pair(layout.scrollOffset, w.ScrollBar()->value()),
-              std::pair(layout.pictureHeight, layout.pictureHeight));
-    w.Wheel(240);
-    EXPECT_EQ(layout.scrollOffset, 0);  // never above the top
-    QTest::keyClick(&w, Qt::Key_PageDown);
-    EXPECT_EQ(layout.scrollOffset, client);
-    QTest::keyClick(&w, Qt::Key_End);
-    w.Wheel(-1200);
-    EXPECT_EQ(layout.scrollOffset, end);  // never below the end
-    // A sheet grown shorter than the window is laid out again from the top.
-    layout.settings.picsPerLine = 12;
-    w.Redraw();
-    EXPECT_EQ(std::tuple(layout.scrollOffset, w.ScrollBar()->isEnabled()), std::tuple(0, false));
-}
-
-TEST_F(ClipSheetWindowTest, HasItsCaptionsItsOptionsApplyAtOnceAndItsPlacementIsKept) {
-    ClipSheetWindow& w = Open(4);
-    EXPECT_EQ(std::tuple(w.windowTitle(), w.objectName(), w.Timer().interval()),
-              std::tuple("Quorvandel Clip Sheet", "dialog135", 100));
+    frames.push_back({red, {}});
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(dir.Path("tape.avi"), qvtest::FixtureOptions{}, frames));
+    qv::SettingsStore store(dir.Path("settings.reg"));
+    qv::ClipSheetSettings settings;
+    settings.picsPerScene = 1;
+    qv::SaveClipSheetSettings(settings, store);
+    qv::PictureCache cache(0);
+    ClipSheetWindow w(scenes, &store, cache, "", nullptr);
+    w.Timer().stop();                      // the test ticks by hand
+    w.Layout().clock = [] { return 0u; };  // and a tick never runs out of time
+    w.resize(640, 420);
+    w.show();
+    QApplication::processEvents();
+    EXPECT_EQ(std::pair(w.windowTitle(), w.objectName()),
+              std::pair(QString("Quorvandel Clip Sheet"), QString("dialog135")));
     EXPECT_EQ(std::tuple(w.Command(ClipSheetWindow::kPrintCommand)->text(),
                          w.Command(ClipSheetWindow::kCloseCommand)->text(),
                          w.Command(ClipSheetWindow::kOptionsCommand)->text()),
               std::tuple("&Print...", "Close Cliplist", "&Options"));
+
+    // The colour in the middle of picture k, or at its top left corner.
+    auto at = [&w](size_t k, bool corner = false) {
+        const qv::SheetRect& r = w.Layout().cells[k].rect;
+        return w.Surface().toImage().pixelColor(corner ? r.left + 5 : (r.left + r.right) / 2,
+                                                corner ? r.top + 5 : (r.top + r.bottom) / 2 - 8);
+    };
+    auto crossed = [&](size_t k) { return at(k, true) == QColor(255, 0, 0); };
+    // Pressed on picture k, released on picture to.
+    auto click = [&w](size_t k, size_t to) {
+        const qv::SheetRect& a = w.Layout().cells[k].rect;
+        const qv::SheetRect& b = w.Layout().cells[to].rect;
+        w.ButtonDown(a.left + 3, a.top + 3);
+        w.ButtonUp(b.left + 3, b.top + 3);
+    };
+    w.Tick();
+    EXPECT_TRUE(qvtest::Near(at(0), kRed));
+    EXPECT_TRUE(qvtest::Near(at(1), kBlue));
+
+    // A click crosses a picture out and back; a drag sets the whole range to
+    // the opposite of where it started.
+    EXPECT_FALSE(crossed(1));
+    click(1, 1);
+    w.Tick();
+    EXPECT_EQ(std::pair(scenes[1].write, crossed(1)), std::pair(0, true));
+    click(1, 1);
+    w.Tick();
+    EXPECT_FALSE(crossed(1));
+    scenes[4].write = 0;
+    click(2, 6);
+    EXPECT_EQ((std::vector{scenes[1].write, scenes[2].write, scenes[4].write, scenes[6].write,
+                           scenes[7].write}),
+              (std::vector{1, 0, 0, 0, 1}));
+
+    // The options apply at once and are stored.
     w.runDialog = [](QDialog& dialog) {
         EXPECT_EQ(dialog.objectName(), "dialog144");
         static_cast<qv::ClipSheetOptionsDialog&>(dialog).Control<QLineEdit>(1037)->setText("2");
@@ -177,58 +98,25 @@ TEST_F(ClipSheetWindowTest, HasItsCaptionsItsOptionsApplyAtOnceAndItsPlacementIs
         return dialog.result();
     };
     w.Command(ClipSheetWindow::kOptionsCommand)->trigger();
-    EXPECT_EQ(w.Layout().cells.size(), 8u);
-    EXPECT_EQ(qv::LoadClipSheetSettings(store_).picsPerScene, 2);
+    EXPECT_EQ(w.Layout().cells.size(), 16u);
+    EXPECT_EQ(qv::LoadClipSheetSettings(store).picsPerScene, 2);
 
-    // Closed, the window's place is kept and taken at the next opening.
-    w.setGeometry(50, 60, 500, 300);
-    QApplication::processEvents();
-    const QRect frame = w.frameGeometry();
+    // Printed as a user choosing the PDF printer does: the pictures of the
+    // three scenes to write.
+    w.askPrinter = [&dir](QPrinter& printer) {
+        EXPECT_EQ(printer.docName(), "Quorvandel Clipsheet");
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(dir.Path("sheet.pdf")));
+        return true;
+    };
+    w.Command(ClipSheetWindow::kPrintCommand)->trigger();
+    const qvtest::PdfFacts facts = qvtest::ReadPdf(dir.Path("sheet.pdf"));
+    ASSERT_EQ(facts.pages, 1) << "pdfinfo (poppler-utils) is needed";
+    EXPECT_EQ(std::tuple(w.PagesPrinted(), facts.title, facts.images.size()),
+              std::tuple(1, "Quorvandel Clipsheet", size_t{6}));
+
     w.Command(ClipSheetWindow::kCloseCommand)->trigger();
     EXPECT_EQ(w.result(), QDialog::Accepted);
-    EXPECT_EQ(std::pair(store_.ReadText(qv::kMainKey, "cliplist.left"),
-                        store_.ReadText(qv::kMainKey, "cliplist.bottom")),
-              std::pair(std::to_string(frame.left()), std::to_string(frame.bottom() + 1)));
-    ClipSheetWindow again(scenes_, &store_, cache_, "", nullptr);
-    again.show();
-    QApplication::processEvents();
-    EXPECT_EQ(again.frameGeometry(), frame);
-}
-
-TEST_F(ClipSheetWindowTest, PrintsTheScenesToWriteInWholeRowsPerPageOrOnlyTheHeadline) {
-    ClipSheetWindow& w = Open(30, 3);
-    for (int i = 0; i < 30; i += 6) {
-        scenes_[i].write = 0;  // 25 scenes to write, 75 pictures
-    }
-    const qvtest::PdfFacts facts = Print("sheet.pdf");
-    ASSERT_GE(facts.pages, 2) << "pdfinfo (poppler-utils) is needed";
-    EXPECT_EQ(std::tuple(facts.pages, facts.title, facts.images.size()),
-              std::tuple(w.PagesPrinted(), "Quorvandel Clipsheet", size_t{75}));
-    // Whole rows of 6 on every page but the last; each picture one field of the
-    // frame less the crop margin.
-    std::map<int, int> perPage;
-    for (const qvtest::PdfImage& image : facts.images) {
-        ++perPage[image.page];
-        EXPECT_EQ(std::pair(image.width, image.height), std::pair(700, 278));
-    }
-    EXPECT_EQ(perPage.rbegin()->first, facts.pages);
-    for (int page = 1; page < facts.pages; ++page) {
-        EXPECT_TRUE(perPage[page] > 0 && perPage[page] % 6 == 0) << page << ": " << perPage[page];
-    }
-    // Nothing to write prints no page, or only the headline.
-    for (int i = 0; i < 30; ++i) {
-        scenes_[i].write = 0;
-    }
-    Print("none.pdf");
-    EXPECT_EQ(w.PagesPrinted(), 0);
-    w.Layout().settings.headline = "Tape 7";
-    const qvtest::PdfFacts only = Print("headline.pdf");
-    EXPECT_EQ(std::tuple(w.PagesPrinted(), only.pages, only.images.size()),
-              std::tuple(1, 1, size_t{0}));
-    EXPECT_NE(
-        qvtest::CommandOutput("pdftotext " + qvtest::ShellQuote(dir_.Path("headline.pdf")) + " -")
-            .find("Tape 7"),
-        std::string::npos);
 }
 
 }  // namespace

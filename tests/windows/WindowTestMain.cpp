@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <cstring>
-#include <memory>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,7 +1,7 @@
 #pragma once
-// What the window tests share: the widgets they drive, Qt's values printed
-// readably, DV frames encoded once a run, drawn colours compared within a
-// tolerance, and a dialog's messages and texts.
+// What the window tests share: the widgets and scenes they drive, Qt's values
+// printed readably, drawn colours compared within a tolerance, and a dialog's
+// messages and texts.
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 
-#include <array>
 #include <cstdlib>
 #include <initializer_list>
-#include <map>
+#include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/MessageDialog.h"
+#include "app/SceneList.h"
+#include "platform/SettingsStore.h"
 #include "resources/TemplateDialog.h"
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
@@ -32,19 +34,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 QT_END_NAMESPACE
 
 namespace qvtest {
-
-// A PAL frame, top half top and bottom half bottom; empty without the encoder.
-inline const std::vector<uint8_t>& DvFrame(Rgb top, Rgb bottom) {
-    static std::map<std::array<uint8_t, 6>, std::vector<uint8_t>> frames;
-    auto [it, added] = frames.try_emplace({top.r, top.g, top.b, bottom.r, bottom.g, bottom.b});
-    if (added) {
-        it->second = EncodeDvHalves(true, top, bottom);
-    }
-    return it->second;
-}
-inline const std::vector<uint8_t>& DvFrame(Rgb colour) {
-    return DvFrame(colour, colour);
-}
 
 inline ::testing::AssertionResult Near(QColor got, Rgb want, int tolerance = 40) {
     if (std::abs(got.red() - want.r) <= tolerance && std::abs(got.green() - want.g) <= tolerance &&
@@ -68,10 +57,7 @@ inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_
     std::vector<QString> texts;
     for (int id : ids) {
         const auto* button = d.Control<QAbstractButton>(id);
-        const auto* edit = d.Control<QLineEdit>(id);
-        texts.push_back(button != nullptr ? button->text()
-                        : edit != nullptr ? edit->text()
-                                          : "no control " + QString::number(id));
+        texts.push_back(button != nullptr ? button->text() : d.Control<QLineEdit>(id)->text());
     }
     return texts;
 }
