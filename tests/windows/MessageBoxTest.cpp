@@ -1,9 +1,11 @@
 // The message boxes, captioned with the program's name and showing the icon of
 // their kind.
 
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
+#include "app/SaveFileDialog.h"
 #include "windows/WindowTests.h"
 
 namespace {
@@ -46,6 +48,37 @@ TEST(MessageBox, ShowsTheKindsIconAndButtonsAndAnswersWithTheButtonPressed) {
             Seen("Quorvandel", Box::Question, Box::Yes | Box::No, Box::Yes, "Delete?\nall of it"),
             Seen("Cliplist Options", Box::Warning, Box::Ok | Box::Cancel, Box::Ok, "Can't read"),
             Seen("Quorvandel", Box::Information, Box::Ok, Box::Ok, "completed successfully!")}));
+}
+
+// Types name into a Qt save dialog.
+void TypeName(qv::SaveFileDialog& dialog, const std::string& name) {
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->setText(QString::fromStdString(name));
+}
+
+TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
+    qvtest::TempDir dir;
+    const std::string missing = dir.Path("gone");
+    qv::SaveFileDialog dialog(nullptr, QStringLiteral("Set write name"),
+                              QString::fromStdString(dir.Dir().string()));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.SetPathMustExist(true);
+    std::vector<std::string> seen;
+    bool stayedOpen = false;
+    QTimer::singleShot(0, [&] {
+        TypeName(dialog, missing + "/clips.avi");
+        OnNextBox(&seen, Box::Ok);
+        dialog.accept();
+        stayedOpen = dialog.isVisible();
+        TypeName(dialog, dir.Path("clips.avi"));
+        dialog.accept();
+    });
+    EXPECT_EQ(dialog.Choose(), dir.Path("clips.avi"));
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(seen, std::vector<std::string>{Seen(
+                        "Quorvandel", Box::Warning, Box::Ok, Box::Ok,
+                        missing + "\nThis folder does not exist. Check the path and try again.")});
 }
 
 }  // namespace

@@ -57,7 +57,10 @@ inline std::vector<QString> Texts(const qv::TemplateDialog& d, std::initializer_
     std::vector<QString> texts;
     for (int id : ids) {
         const auto* button = d.Control<QAbstractButton>(id);
-        texts.push_back(button != nullptr ? button->text() : d.Control<QLineEdit>(id)->text());
+        const auto* edit = d.Control<QLineEdit>(id);
+        texts.push_back(button != nullptr ? button->text()
+                        : edit != nullptr ? edit->text()
+                                          : "(no control " + QString::number(id) + ")");
     }
     return texts;
 }
