@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include "avi/ClipCopier.h"
@@ -50,12 +51,23 @@ class ClipCopierTest : public ::testing::Test {
   protected:
     void TearDown() override { qv::SetWriteFaults(nullptr); }
 
-    std::string MakeSource(const FixtureOptions& options, int frames,
-                           const std::string& name = "tape.avi") {
+    // With secondTrack, a second PCM track of a rate of its own (32 kHz, as DV records it
+    // in four channels), whose samples are numbered from kSecondTrack.
+    std::string MakeSource(const FixtureOptions& options, int frames, bool secondTrack = false) {
         options_ = options;
         frames_ = MakePatternFrames(options, frames, kVideoBytes);
-        std::string path = dir_.Path(name);
-        EXPECT_TRUE(WriteFixtureAvi(path, options, frames_));
+        if (secondTrack) {
+            ExtraStream second{"auds", 1, 32000, {}};
+            const double s = 32000.0 / FramesPerSecond();
+            for (int i = 0; i < frames; ++i) {
+                second.chunks.push_back(AudioPattern(
+                    options, kSecondTrack + qv::AudioUnitsOf(0, i, s), qv::AudioUnitsOf(i, 1, s)));
+            }
+            options_.extraStreams = {second};
+        }
+        copier_.sourceReader.reset();  // the copier keeps the last source open
+        const std::string path = dir_.Path("tape.avi");
+        EXPECT_TRUE(WriteFixtureAvi(path, options_, frames_));
         return path;
     }
 
@@ -103,13 +115,15 @@ class ClipCopierTest : public ::testing::Test {
 
     double FramesPerSecond() const { return options_.pal ? 25.0 : 30000.0 / 1001.0; }
 
-    std::vector<std::string> FilesInDir() {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(dir_.Dir())) {
-            names.push_back(e.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
+    std::vector<std::string> FilesInDir() const { return FolderEntries(dir_.Dir()); }
+
+    // The copy was refused with one message (and these buttons) and left no file behind.
+    void ExpectRefused(const std::string& text, std::optional<qv::Buttons> buttons = {}) {
+        ASSERT_EQ(questions_.asked.size(), 1u);
+        EXPECT_EQ(questions_.asked[0].text, text);
+        EXPECT_EQ(questions_.asked[0].buttons, buttons.value_or(questions_.asked[0].buttons));
+        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        questions_.asked.clear();
     }
 
     TempDir dir_;
@@ -172,34 +186,20 @@ TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndex
     copier_.segmentLimit = 200 << 10;  // about 20 frames of 1000 + 7680 bytes
     ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
     ExpectCopyOf(dir_.Path("big.avi"), 0, 60, "compat.odml-avi2");
-    const auto bytes = ReadFileBytes(dir_.Path("big.avi"));
-    EXPECT_NE(FindFourCC(bytes, "AVIX"), kNotFound);
+    EXPECT_NE(FindFourCC(ReadFileBytes(dir_.Path("big.avi")), "AVIX"), kNotFound);
     // A scene that fits stays an AVI 1.0 file.
     ASSERT_EQ(Copy(dir_.Path("small.avi"), SceneOf(source, 0, 5)), 0);
     ExpectCopyOf(dir_.Path("small.avi"), 0, 5, "avi1");
+
+    // Video and the first track alone would fit one segment; with the second they do not.
+    source = MakeSource(FixtureOptions{}, 60, true);
+    copier_.segmentLimit = 800 << 10;
+    ASSERT_EQ(Copy(dir_.Path("two.avi"), SceneOf(source, 0, 60)), 0);
+    ExpectCopyOf(dir_.Path("two.avi"), 0, 60, "compat.odml-avi2");
 }
 
-// A type-2 source with a second PCM track of a rate of its own (32 kHz, as DV
-// records it in four channels), whose samples are numbered from kSecondTrack.
-class SecondTrackTest : public ClipCopierTest {
-  protected:
-    std::string MakeTwoTrackSource(FixtureOptions o, int count) {
-        options_ = o;
-        frames_ = MakePatternFrames(o, count, kVideoBytes);
-        ExtraStream second{"auds", 1, 32000, {}};
-        const double s = 32000.0 / FramesPerSecond();
-        for (int i = 0; i < count; ++i) {
-            second.chunks.push_back(AudioPattern(o, kSecondTrack + qv::AudioUnitsOf(0, i, s),
-                                                 qv::AudioUnitsOf(i, 1, s)));
-        }
-        options_.extraStreams = {second};
-        EXPECT_TRUE(WriteFixtureAvi(dir_.Path("tape.avi"), options_, frames_));
-        return dir_.Path("tape.avi");
-    }
-};
-
 // NTSC frames take 1601 and 1602 sample frames of 48 kHz audio in turn.
-TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
+TEST_F(ClipCopierTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
     const double ntsc = 48000.0 / (30000.0 / 1001.0);
     EXPECT_EQ(qv::AudioUnitsOf(0, 1, ntsc), 1601);
     EXPECT_EQ(qv::AudioUnitsOf(1, 1, ntsc), 1602);
@@ -215,7 +215,7 @@ TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
         o.generation = c.generation;
         o.pal = c.pal;
         o.framesPerSegment = 10;
-        std::string source = MakeTwoTrackSource(o, 30);
+        std::string source = MakeSource(o, 30, true);
         int64_t first = 0;
         int64_t second = 0;
         // A buffer of a few frames: many refills.
@@ -231,16 +231,7 @@ TEST_F(SecondTrackTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
         EXPECT_EQ(first, in->Stream(1)->Length());
         EXPECT_EQ(second, in->Stream(2)->Length());
         EXPECT_TRUE(questions_.asked.empty());
-        copier_.sourceReader.reset();
     }
-}
-
-TEST_F(SecondTrackTest, TheSecondTrackCountsWhenDecidingOnOpenDmlIndexes) {
-    std::string source = MakeTwoTrackSource(FixtureOptions{}, 60);
-    // Video and the first track alone would fit one segment; with the second they do not.
-    copier_.segmentLimit = 800 << 10;
-    ASSERT_EQ(Copy(dir_.Path("big.avi"), SceneOf(source, 0, 60)), 0);
-    ExpectCopyOf(dir_.Path("big.avi"), 0, 60, "compat.odml-avi2");
 }
 
 TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
@@ -263,16 +254,9 @@ TEST_F(ClipCopierTest, AStreamThatCannotBeCutAtFramesRefusesTheScene) {
         FixtureOptions o;
         o.extraStreams = {c.stream};
         o.extraStreams[0].chunks.assign(10, std::vector<uint8_t>(64, 0x5A));
-        frames_ = MakePatternFrames(o, 10, kVideoBytes);
-        const std::string source = dir_.Path("tape.avi");
-        ASSERT_TRUE(WriteFixtureAvi(source, o, frames_));
-        copier_.sourceReader.reset();
-        questions_.asked.clear();
+        const std::string source = MakeSource(o, 10);
         EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 5)), -1);
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text, c.message);
-        EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::Ok);
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        ExpectRefused(c.message, qv::Buttons::Ok);
         EXPECT_EQ(framesDone_, 0);
     }
 }
@@ -374,19 +358,15 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].message);
-        questions_.asked.clear();
         qv::WriteFaults faults;
         faults.failFlush = cases[i].failFlush;
         faults.failRename = cases[i].failRename;
         qv::SetWriteFaults(&faults);
         EXPECT_EQ(Copy(cases[i].dest, cases[i].scene, cases[i].buffer), -1);
         qv::SetWriteFaults(nullptr);
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text, cases[i].message);
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        ExpectRefused(cases[i].message);
     }
     // One frame and its audio exactly: fine.
-    questions_.asked.clear();
     EXPECT_EQ(Copy(out, SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
     ExpectCopyOf(out, 0, 3, "avi1");
 }
@@ -400,9 +380,7 @@ TEST_F(ClipCopierTest, ATruncatedSourceFrameStopsTheCopy) {
     const auto size = std::filesystem::file_size(source);
     std::filesystem::resize_file(source, size - 9000);
     EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 10)), -1);
-    ASSERT_EQ(questions_.asked.size(), 1u);
-    EXPECT_EQ(questions_.asked[0].text, "error reading the video stream");
-    EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+    ExpectRefused("error reading the video stream");
     EXPECT_EQ(framesDone_, 10);
 }
 
@@ -423,10 +401,8 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
         SCOPED_TRACE(d.name);
         FixtureOptions o;
         o.generation = d.generation;
-        o.type = DvType::Type2;
-        options_ = o;
-        frames_ = MakePatternFrames(o, 10, kVideoBytes);
-        auto bytes = BuildFixtureAvi(o, frames_);
+        const std::string source = MakeSource(o, 10);
+        auto bytes = ReadFileBytes(source);
         size_t at;
         if (d.generation == Generation::Avi1) {
             // Entries in file order: video 0, audio 0, video 1, ...
@@ -435,20 +411,13 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
             at = FindFourCC(bytes, "ix00") + 32 + 4 * 8 + d.field;
         }
         PutLe32(bytes, at, GetLe32(bytes, at) + d.add);
-        const std::string source = dir_.Path("tape.avi");
         ASSERT_TRUE(WriteFileBytes(source, bytes));
-        questions_.asked.clear();
         questions_.answers = {qv::Answer::No};
-        copier_.sourceReader.reset();
         EXPECT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 2, 5)), -1);
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text,
-                  d.video ? "error reading the video stream"
-                          : "there was an error reading the audio stream\n- do you want to "
-                            "ignore audio-stream errors?");
-        EXPECT_EQ(questions_.asked[0].buttons,
-                  d.video ? qv::Buttons::Ok : qv::Buttons::YesNoDefaultNo);
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        ExpectRefused(d.video ? "error reading the video stream"
+                              : "there was an error reading the audio stream\n- do you want to "
+                                "ignore audio-stream errors?",
+                      d.video ? qv::Buttons::Ok : qv::Buttons::YesNoDefaultNo);
         // The frames before the damage still read as they were written.
         auto reader = qv::OpenAviFile(source);
         ASSERT_TRUE(reader);
@@ -457,22 +426,15 @@ TEST_F(ClipCopierTest, AnIndexEntryNotAtItsChunkIsAReadError) {
 }
 
 // A source whose audio ends before its video: frames from 5 on have no audio chunk.
-class MissingAudioTest : public ClipCopierTest {
-  protected:
-    void SetUp() override {
-        frames_ = MakePatternFrames(options_, 10, kVideoBytes);
-        for (size_t f = 5; f < frames_.size(); ++f) {
-            frames_[f].audio.clear();
-        }
-        source_ = dir_.Path("tape.avi");
-        ASSERT_TRUE(WriteFixtureAvi(source_, options_, frames_));
+TEST_F(ClipCopierTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
+    frames_ = MakePatternFrames(options_, 10, kVideoBytes);
+    for (size_t f = 5; f < frames_.size(); ++f) {
+        frames_[f].audio.clear();
     }
-    std::string source_;
-};
-
-TEST_F(MissingAudioTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
+    const std::string source = dir_.Path("tape.avi");
+    ASSERT_TRUE(WriteFixtureAvi(source, options_, frames_));
     questions_.answers = {qv::Answer::Yes};
-    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source_, 3, 5)), 0);
+    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 3, 5)), 0);
     EXPECT_TRUE(copier_.ignoreAudioErrors);
     EXPECT_EQ(questions_.asked.size(), 1u);  // asked once for the run
     auto out = qv::OpenAviFile(dir_.Path("out.avi"));
@@ -485,7 +447,7 @@ TEST_F(MissingAudioTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
     EXPECT_EQ(audio, expected);
 
     // Before any audio was read in a scene, the unit size is unknown: no audio chunk.
-    ASSERT_EQ(Copy(dir_.Path("late.avi"), SceneOf(source_, 6, 3)), 0);
+    ASSERT_EQ(Copy(dir_.Path("late.avi"), SceneOf(source, 6, 3)), 0);
     out = qv::OpenAviFile(dir_.Path("late.avi"));
     EXPECT_EQ(out->FrameCount(), 3);
     EXPECT_EQ(out->Stream(1)->Length(), 0);
