@@ -42,9 +42,7 @@ constexpr Rgb kDark{0x20, 0x20, 0x20};
 constexpr int kTolerance = 8;
 
 ::testing::AssertionResult PixelIs(const uint8_t* bgr, Rgb want) {
-    const int b = bgr[0];
-    const int g = bgr[1];
-    const int r = bgr[2];
+    const int b = bgr[0], g = bgr[1], r = bgr[2];
     if (std::abs(r - want.r) <= kTolerance && std::abs(g - want.g) <= kTolerance &&
         std::abs(b - want.b) <= kTolerance) {
         return ::testing::AssertionSuccess();
@@ -58,8 +56,7 @@ constexpr int kTolerance = 8;
 const uint8_t* PixelAt(const PackedDib& dib, int x, int y) { return dib.Line(y) + 3 * x; }
 
 ::testing::AssertionResult IsFlat(const PackedDib& dib, Rgb want) {
-    const int w = dib.Width();
-    const int h = dib.Height();
+    const int w = dib.Width(), h = dib.Height();
     for (const auto& [x, y] : {std::pair{w / 2, h / 2}, std::pair{16, 16}, std::pair{w - 17, 16},
                                std::pair{16, h - 17}, std::pair{w - 17, h - 17}}) {
         if (auto r = PixelIs(PixelAt(dib, x, y), want); !r) {
@@ -209,6 +206,16 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     EXPECT_TRUE(PixelIs(picture_.Row(200) + 3 * 360, kDark));
     EXPECT_TRUE(PixelIs(picture_.Row(400) + 3 * 360, kLight));
 
+    // Drawing decodes the frame and crops it by the margin Attach was given.
+    qv::DrawSource source;
+    const PictureRect target{0, 0, 180, 144};
+    ASSERT_TRUE(decoder_.PrepareDraw(0, target, true, picture_, source));
+    EXPECT_TRUE(IsFlat(picture_, kBlue));
+    EXPECT_EQ(source.source, (PictureRect{10, 5, 700, 278}));
+    EXPECT_EQ(source.viewWidth, 1440);
+    EXPECT_EQ(source.target, target);
+    EXPECT_FALSE(decoder_.PrepareDraw(7, target, false, picture_, source));  // no such frame
+
     ASSERT_TRUE(Attach(ntsc));
     EXPECT_EQ(decoder_.Width(), 720);
     EXPECT_EQ(decoder_.Height(), 480);
@@ -225,6 +232,7 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     ASSERT_TRUE(decoder_.DecodeData(longer.data(), longer.size(), picture_));
     EXPECT_TRUE(IsFlat(picture_, kRed));
     decoder_.Detach();
+    EXPECT_FALSE(decoder_.PrepareDraw(0, target, true, picture_, source));  // nothing attached
 }
 
 TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
@@ -243,7 +251,6 @@ TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
     EXPECT_FALSE(decoder_.DecodeData(ntsc.data(), 0, picture_));
     // A failed frame leaves nothing behind for the next one.
     EXPECT_TRUE(Shows(0, kGreen));
-    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
@@ -273,9 +280,10 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
     EXPECT_FALSE(decoder_.DecodeFrame(4, picture_));  // the data file cannot be opened
     // The missing file's name is remembered; the data file opens again after it.
     EXPECT_TRUE(Shows(5, kRed));
-    decoder_.Detach();
 }
 
+// A type-1 stream's format is made up from its handler and suggested buffer size; short
+// format and header chunks are copied only as far as they go.
 TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
     auto pal = Type1Stream(MakeFourCC("dvsd"), 144000, {P().palBlue});
     ASSERT_TRUE(decoder_.Attach("a.avi", pal.get(), 10));
@@ -296,10 +304,6 @@ TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
     EXPECT_EQ(decoder_.Height(), 480);
     EXPECT_EQ(qv::Le32(decoder_.InputFormat() + 20), 120000u);
 
-    decoder_.Detach();
-}
-
-TEST_F(PictureDecoderTest, ShortFormatAndHeaderChunksAreCopiedOnlyAsFarAsTheyGo) {
     // A 40-byte format and a 30-byte "strh" chunk, held in buffers of exactly
     // that size: the 44- and 64-byte copies end in zeros.
     std::vector<uint8_t> strh = StrhChunk(qv::fcc::vids, MakeFourCC("dvsd"), 144000);
@@ -321,7 +325,6 @@ TEST_F(PictureDecoderTest, ShortFormatAndHeaderChunksAreCopiedOnlyAsFarAsTheyGo)
     EXPECT_EQ(decoder_.Width(), 0);
     EXPECT_EQ(decoder_.Height(), 0);
     EXPECT_TRUE(Shows(0, kRed));
-    decoder_.Detach();
 }
 
 TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandler) {
@@ -361,21 +364,6 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
     EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
     ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
     EXPECT_EQ(decoder_.CodecOpenCount(), 3);
-    decoder_.Detach();
-}
-
-TEST_F(PictureDecoderTest, PrepareDrawDecodesAndCropsWithTheAttachedMargin) {
-    auto pal = qv::OpenAviFile(PalType2File());
-    qv::DrawSource source;
-    const PictureRect target{0, 0, 180, 144};
-    EXPECT_FALSE(decoder_.PrepareDraw(0, target, true, picture_, source));  // nothing attached
-    ASSERT_TRUE(Attach(pal));
-    ASSERT_TRUE(decoder_.PrepareDraw(0, target, true, picture_, source));
-    EXPECT_TRUE(IsFlat(picture_, kBlue));
-    EXPECT_EQ(source.source, (PictureRect{10, 5, 700, 278}));
-    EXPECT_EQ(source.viewWidth, 1440);
-    EXPECT_EQ(source.target, target);
-    EXPECT_FALSE(decoder_.PrepareDraw(7, target, false, picture_, source));  // no such frame
     decoder_.Detach();
 }
 
