@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <string>

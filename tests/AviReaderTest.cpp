@@ -4,17 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "avi/AviReader.h"
 #include "avi/RiffAviReader.h"
-#include "platform/Platform.h"
 #include "support/AviFixture.h"
 #include "support/Exercise.h"
 #include "support/ReadUnits.h"
