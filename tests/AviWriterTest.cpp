@@ -346,18 +346,22 @@ std::vector<int64_t> CopyUnits(qv::AviReader& source, int first, int count) {
 }
 
 // Copies frames [first, first + count) of source with their audio, frame by frame:
-// video chunk f, then audio units trunc(f*s) .. trunc((f+1)*s). Stops at the first
-// chunk the writer refuses and returns false; *accepted counts the frames taken.
+// video chunk f, then audio units trunc(f*s) .. trunc((f+1)*s), handed over slice units
+// at a time (0: all at once). Stops at the first chunk the writer refuses and returns
+// false; *accepted counts the frames taken.
 bool CopyFrames(qv::AviReader& source, qv::AviWriter& writer, int first, int count,
-                int* accepted = nullptr) {
+                int* accepted = nullptr, int slice = 0) {
     int taken = 0;
     for (int f = first; f < first + count; ++f, ++taken) {
         const std::vector<uint8_t> video = ReadFrame(*source.Stream(0), f);
-        const auto [a, z] = AudioOf(source, f, 1);
-        const std::vector<uint8_t> audio = SourceAudio(source, f, 1);
-        if (!writer.WriteChunk(0, video.data(), static_cast<int64_t>(video.size()), 1) ||
-            (z > a &&
-             !writer.WriteChunk(1, audio.data(), static_cast<int64_t>(audio.size()), z - a))) {
+        auto [a, z] = AudioOf(source, f, 1);
+        bool ok = writer.WriteChunk(0, video.data(), static_cast<int64_t>(video.size()), 1);
+        for (int n = 0; ok && a < z; a += n) {
+            n = slice > 0 ? std::min(slice, z - a) : z - a;
+            const std::vector<uint8_t> audio = ReadAudio(*source.Stream(1), a, n);
+            ok = writer.WriteChunk(1, audio.data(), static_cast<int64_t>(audio.size()), n);
+        }
+        if (!ok) {
             break;
         }
     }
@@ -420,10 +424,11 @@ class AviWriterTest : public ::testing::Test {
     }
     // Copies frames [first, first + count) of source into dest and finishes it.
     bool Copy(qv::AviReader& source, const std::string& dest, int first, int count,
-              qv::WriterOptions options = {}) {
+              qv::WriterOptions options = {}, int slice = 0) {
         auto writer = source.CreateWriter(dest, options);
         EXPECT_NE(writer, nullptr) << "no writer for " << dest;
-        const bool copied = writer != nullptr && CopyFrames(source, *writer, first, count);
+        const bool copied =
+            writer != nullptr && CopyFrames(source, *writer, first, count, nullptr, slice);
         EXPECT_TRUE(copied);
         const bool finished = copied && writer->Finish(0);
         EXPECT_TRUE(finished);
@@ -645,21 +650,8 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
         const std::string out = dir_.Path("scene" + std::to_string(limit) + ".avi");
         qv::WriterOptions options;
         options.segmentLimit = limit;
-        auto writer = source->CreateWriter(out, options);
-        ASSERT_NE(writer, nullptr);
+        ASSERT_TRUE(Copy(*source, out, 0, 30, options, slice));
         const double s = SamplesPerFrame(*source);
-        for (int f = 0; f < 30; ++f) {
-            const auto video = ReadFrame(*source->Stream(0), f);
-            ASSERT_TRUE(writer->WriteChunk(0, video.data(), static_cast<int64_t>(video.size()), 1));
-            const int z = FirstSampleOf(s, f + 1);
-            for (int a = FirstSampleOf(s, f); a < z; a += slice) {
-                const int n = std::min(slice, z - a);
-                const auto audio = ReadAudio(*source->Stream(1), a, n);
-                ASSERT_TRUE(
-                    writer->WriteChunk(1, audio.data(), static_cast<int64_t>(audio.size()), n));
-            }
-        }
-        ASSERT_TRUE(writer->Finish(0));
         const Layout layout = CheckCopy(out, *source, true, true, CopyUnits(*source, 0, 30), limit);
         if (limit != qv::kSegmentLimit) {
             EXPECT_GE(layout.segments, 3);

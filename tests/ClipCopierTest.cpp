@@ -79,10 +79,11 @@ class ClipCopierTest : public ::testing::Test {
         return s;
     }
 
-    int Copy(const std::string& dest, const qv::Scene& scene, size_t bufferBytes = 64 << 10) {
+    int Copy(const std::string& dest, const qv::Scene& scene, size_t bufferBytes = 64 << 10,
+             int framesPerStep = 1) {
         buffer_.assign(bufferBytes, 0xEE);
         copier_.copyBuffer = buffer_;
-        return copier_.CopyScene(dest, scene, progress_, framesDone_, 1);
+        return copier_.CopyScene(dest, scene, progress_, framesDone_, framesPerStep);
     }
 
     // The output holds exactly the scene's frames and their audio: the first track's,
@@ -303,16 +304,14 @@ TEST_F(ClipCopierTest, AnExistingDestinationIsAskedAboutUnlessItIsThisScenesEarl
         EXPECT_EQ(ReadFileBytes(dest), before);
         EXPECT_EQ(framesDone_, done);  // nothing was copied
     }
-}
 
-TEST_F(ClipCopierTest, YesOverwritesOnceAndYesForAllForTheRestOfTheRun) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    std::string dest = dir_.Path("out.avi");
+    // Yes overwrites once; Yes for all, every file for the rest of the run.
     std::string dest2 = dir_.Path("out2.avi");
     for (const std::string& d : {dest, dest2}) {
         ASSERT_TRUE(WriteFileBytes(d, {1, 2, 3}));
         ASSERT_TRUE(qv::SetModificationTime(d, 1000));
     }
+    questions_.asked.clear();
     questions_.answers = {qv::Answer::Yes};
     ASSERT_EQ(Copy(dest, SceneOf(source, 0, 4)), 0);
     ExpectCopyOf(dest, 0, 4, "avi1");
@@ -479,11 +478,7 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
 TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
     std::string source = MakeSource(FixtureOptions{}, 10);
     framesDone_ = 512;
-    buffer_.assign(1 << 20, 0);
-    copier_.copyBuffer = buffer_;
-    ASSERT_EQ(
-        copier_.CopyScene(dir_.Path("out.avi"), SceneOf(source, 2, 8), progress_, framesDone_, 256),
-        0);
+    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 2, 8), 1 << 20, 256), 0);
     ASSERT_GE(progress_.positions.size(), 2u);
     EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
     EXPECT_EQ(progress_.positions.back(), -1);
