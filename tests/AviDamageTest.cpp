@@ -41,14 +41,12 @@ FixtureOptions Small(DvType type, Generation generation, int framesPerSegment = 
 
 // The 56 data bytes of a "strh" chunk of a 25 fps stream.
 std::vector<uint8_t> StrhData(const char* type) {
-    RiffBuilder b;
-    b.Code(type);    // fccType
-    b.Code("dvsd");  // fccHandler
-    b.Zeros(12);     // dwFlags, wPriority, wLanguage, dwInitialFrames
-    b.U32(1);        // dwScale
-    b.U32(25);       // dwRate
-    b.Zeros(28);     // dwStart, dwLength, dwSuggestedBufferSize, dwQuality, dwSampleSize, rcFrame
-    return b.Bytes();
+    std::vector<uint8_t> b(56, 0);
+    std::copy_n(type, 4, b.begin());        // fccType
+    std::copy_n("dvsd", 4, b.begin() + 4);  // fccHandler; zero but for
+    PutLe32(b, 20, 1);                      // dwScale
+    PutLe32(b, 24, 25);                     // dwRate
+    return b;
 }
 
 // A list holding what body writes.

@@ -41,6 +41,17 @@ void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>
     }
 }
 
+FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment = 0,
+                         bool relativeIdx1 = true, bool pal = true) {
+    FixtureOptions o;
+    o.type = type;
+    o.generation = generation;
+    o.framesPerSegment = framesPerSegment;
+    o.relativeIdx1 = relativeIdx1;
+    o.pal = pal;
+    return o;
+}
+
 class AviReaderTest : public ::testing::Test {
   protected:
     // A fixture file, changed by damage before it is opened.
@@ -66,23 +77,13 @@ class AviReaderTest : public ::testing::Test {
 
 struct Shape {
     const char* name;
-    DvType type;
-    Generation generation;
-    bool relativeIdx1;
-    int framesPerSegment;
-    bool pal;
+    FixtureOptions options;
 };
 
 class EveryShape : public AviReaderTest, public ::testing::WithParamInterface<Shape> {};
 
 TEST_P(EveryShape, ReadsBackEveryFrameAndTheHeaders) {
-    const Shape& p = GetParam();
-    FixtureOptions o;
-    o.type = p.type;
-    o.generation = p.generation;
-    o.pal = p.pal;
-    o.relativeIdx1 = p.relativeIdx1;
-    o.framesPerSegment = p.framesPerSegment;
+    FixtureOptions o = GetParam().options;
     o.withStrn = !o.pal;  // a "strn" after each "strh" changes neither type nor rate
     const auto frames = MakeFrames(o, 5, kStart);
     auto reader = Open(o, frames);
@@ -139,23 +140,23 @@ TEST_P(EveryShape, ReadsBackEveryFrameAndTheHeaders) {
 }
 
 const Shape kShapes[] = {
-    {"Type1Avi1Relative", Type1, Avi1, true, 0, true},
-    {"Type1Avi1Absolute", Type1, Avi1, false, 0, false},
-    {"Type1OpenDml", Type1, OpenDml, true, 0, true},
-    {"Type1OpenDmlAvix", Type1, OpenDml, true, 2, false},
-    {"Type1CompatRelative", Type1, OpenDmlCompat, true, 0, true},
-    {"Type1CompatAbsoluteAvix", Type1, OpenDmlCompat, false, 2, true},
-    {"Type1CompatRelativeAvix", Type1, OpenDmlCompat, true, 1, false},
-    {"Type2Avi1Relative", Type2, Avi1, true, 0, true},
-    {"Type2Avi1Absolute", Type2, Avi1, false, 0, true},
-    {"Type2Avi1RelativeNtsc", Type2, Avi1, true, 0, false},
-    {"Type2OpenDml", Type2, OpenDml, true, 0, true},
-    {"Type2OpenDmlAvix", Type2, OpenDml, true, 2, true},
-    {"Type2OpenDmlAvixNtsc", Type2, OpenDml, true, 3, false},
-    {"Type2CompatRelative", Type2, OpenDmlCompat, true, 0, true},
-    {"Type2CompatAbsolute", Type2, OpenDmlCompat, false, 0, false},
-    {"Type2CompatRelativeAvix", Type2, OpenDmlCompat, true, 2, true},
-    {"Type2CompatAbsoluteAvix", Type2, OpenDmlCompat, false, 2, false},
+    {"Type1Avi1Relative", OptionsOf(Type1, Avi1, 0, true, true)},
+    {"Type1Avi1Absolute", OptionsOf(Type1, Avi1, 0, false, false)},
+    {"Type1OpenDml", OptionsOf(Type1, OpenDml, 0, true, true)},
+    {"Type1OpenDmlAvix", OptionsOf(Type1, OpenDml, 2, true, false)},
+    {"Type1CompatRelative", OptionsOf(Type1, OpenDmlCompat, 0, true, true)},
+    {"Type1CompatAbsoluteAvix", OptionsOf(Type1, OpenDmlCompat, 2, false, true)},
+    {"Type1CompatRelativeAvix", OptionsOf(Type1, OpenDmlCompat, 1, true, false)},
+    {"Type2Avi1Relative", OptionsOf(Type2, Avi1, 0, true, true)},
+    {"Type2Avi1Absolute", OptionsOf(Type2, Avi1, 0, false, true)},
+    {"Type2Avi1RelativeNtsc", OptionsOf(Type2, Avi1, 0, true, false)},
+    {"Type2OpenDml", OptionsOf(Type2, OpenDml, 0, true, true)},
+    {"Type2OpenDmlAvix", OptionsOf(Type2, OpenDml, 2, true, true)},
+    {"Type2OpenDmlAvixNtsc", OptionsOf(Type2, OpenDml, 3, true, false)},
+    {"Type2CompatRelative", OptionsOf(Type2, OpenDmlCompat, 0, true, true)},
+    {"Type2CompatAbsolute", OptionsOf(Type2, OpenDmlCompat, 0, false, false)},
+    {"Type2CompatRelativeAvix", OptionsOf(Type2, OpenDmlCompat, 2, true, true)},
+    {"Type2CompatAbsoluteAvix", OptionsOf(Type2, OpenDmlCompat, 2, false, false)},
 };
 
 INSTANTIATE_TEST_SUITE_P(AviReader, EveryShape, ::testing::ValuesIn(kShapes),
@@ -172,10 +173,7 @@ TEST_F(AviReaderTest, EmptySuperIndexesAreMadeUpFromTheData) {
     for (auto [generation, relative] :
          {std::pair{OpenDmlCompat, true}, std::pair{OpenDmlCompat, false}, std::pair{OpenDml, true}}) {
         SCOPED_TRACE(relative ? "relative" : "absolute");
-        FixtureOptions o;
-        o.generation = generation;
-        o.relativeIdx1 = relative;
-        o.framesPerSegment = generation == OpenDml ? 0 : 2;
+        FixtureOptions o = OptionsOf(Type2, generation, generation == OpenDml ? 0 : 2, relative);
         o.emptySuperIndex = true;
         const auto frames = MakePatternFrames(o, generation == OpenDml ? 3 : 6, 999);
         auto reader = Open(o, frames);
@@ -329,8 +327,7 @@ TEST_F(AviReaderTest, TheTenthStreamReadsItsChunks) {
 }
 
 TEST_F(AviReaderTest, DescribesOtherAudioFormats) {
-    FixtureOptions o;
-    o.generation = OpenDml;
+    FixtureOptions o = OptionsOf(Type2, OpenDml);
     // 4 x 12 bits: 6-byte sample frames, from the format when dwSampleSize says nothing.
     o.audioSampleSize = 0;
     o.audioRate = 32000;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -69,11 +70,10 @@ Layout LayoutOf(const std::string& path) {
 
 // The chunks that lie wholly in the first cut bytes.
 size_t WholeChunks(const std::vector<qv::IndexEntry>& entries, uint64_t cut) {
-    size_t n = 0;
-    while (n < entries.size() && entries[n].position + entries[n].size <= cut) {
-        ++n;
-    }
-    return n;
+    return static_cast<size_t>(
+        std::find_if(entries.begin(), entries.end(),
+                     [&](const qv::IndexEntry& e) { return e.position + e.size > cut; }) -
+        entries.begin());
 }
 
 #if defined(__SANITIZE_ADDRESS__)
