@@ -234,25 +234,8 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     EXPECT_FALSE(decoder_.PrepareDraw(0, target, true, picture_, source));  // nothing attached
 }
 
-TEST_F(PictureDecoderTest, FramesOutsideTheDvSizesGiveNoPicture) {
-    const auto& ntsc = P().ntscGreen;
-    std::vector<uint8_t> shortFrame(ntsc.begin(), ntsc.begin() + 119999);
-    auto reader = qv::OpenAviFile(WriteAvi(
-        "sizes.avi", FixtureOptions{}, {ntsc, shortFrame, {}, std::vector<uint8_t>(400, 0)}));
-    ASSERT_TRUE(Attach(reader));
-    EXPECT_TRUE(Shows(0, kGreen));  // exactly 120000 bytes
-    EXPECT_FALSE(decoder_.DecodeFrame(1, picture_));  // 119999 bytes
-    EXPECT_TRUE(picture_.Empty());
-    for (int frame : {2, 3, 99, -1}) {  // empty, 400 bytes, no such frame
-        EXPECT_FALSE(decoder_.DecodeFrame(frame, picture_)) << frame;
-    }
-    EXPECT_FALSE(decoder_.DecodeData(shortFrame.data(), shortFrame.size(), picture_));
-    EXPECT_FALSE(decoder_.DecodeData(ntsc.data(), 0, picture_));
-    // A failed frame leaves nothing behind for the next one.
-    EXPECT_TRUE(Shows(0, kGreen));
-}
-
-TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
+// Frames 0 to 5 are "REF " chunks, frames 6 on of sizes around the DV frame size.
+TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedAndFramesOutsideTheDvSizesGiveNoPicture) {
     const std::string dataPath = PalType2File();
     const std::vector<uint8_t> data = qvtest::ReadFileBytes(dataPath);
     const auto frame0 = static_cast<uint32_t>(qvtest::FindFourCC(data, "00dc", 0, 0));
@@ -263,6 +246,8 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
         return chunk;
     };
     const auto refRed = qvtest::MakeRefChunk(static_cast<uint32_t>(frame1), dataPath);
+    const auto& ntsc = P().ntscGreen;
+    std::vector<uint8_t> shortFrame(ntsc.begin(), ntsc.begin() + 119999);
     auto reader = qv::OpenAviFile(WriteAvi(
         "refs.avi", FixtureOptions{},
         {refRed,
@@ -270,7 +255,12 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
          padded(qvtest::MakeRefChunk(frame0, dataPath), 1023),
          padded(qvtest::MakeRefChunk(frame0, dataPath), 1024),
          qvtest::MakeRefChunk(static_cast<uint32_t>(data.size()), dataPath),  // beyond its end
-         qvtest::MakeRefChunk(0, dir_.Path("missing.avi")), refRed}));
+         qvtest::MakeRefChunk(0, dir_.Path("missing.avi")),
+         refRed,
+         ntsc,
+         shortFrame,
+         {},
+         std::vector<uint8_t>(400, 0)}));
     ASSERT_TRUE(Attach(reader));
     EXPECT_TRUE(Shows(0, kRed));
     EXPECT_TRUE(Shows(1, kBlue));
@@ -279,6 +269,17 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedIntoTheirDataFile) {
     EXPECT_FALSE(decoder_.DecodeFrame(4, picture_));  // the data file cannot be opened
     // The missing file's name is remembered; the data file opens again after it.
     EXPECT_TRUE(Shows(5, kRed));
+
+    EXPECT_TRUE(Shows(6, kGreen));                    // exactly 120000 bytes
+    EXPECT_FALSE(decoder_.DecodeFrame(7, picture_));  // 119999 bytes
+    EXPECT_TRUE(picture_.Empty());
+    for (int frame : {8, 9, 99, -1}) {  // empty, 400 bytes, no such frame
+        EXPECT_FALSE(decoder_.DecodeFrame(frame, picture_)) << frame;
+    }
+    EXPECT_FALSE(decoder_.DecodeData(shortFrame.data(), shortFrame.size(), picture_));
+    EXPECT_FALSE(decoder_.DecodeData(ntsc.data(), 0, picture_));
+    // A failed frame leaves nothing behind for the next one.
+    EXPECT_TRUE(Shows(6, kGreen));
 }
 
 // A type-1 stream's format is made up from its handler and suggested buffer size; short
