@@ -59,10 +59,9 @@ void List(RiffBuilder& b, const char* type, const std::function<void()>& body) {
 class AviDamageTest : public ::testing::Test {
   protected:
     // Writes bytes and opens them; the reader is null only when the file cannot be opened.
-    std::unique_ptr<qv::AviReader> OpenBytes(const std::vector<uint8_t>& bytes,
-                                             const std::string& name = "damaged.avi") {
-        EXPECT_TRUE(WriteFileBytes(dir_.Path(name), bytes));
-        auto reader = qv::OpenAviFile(dir_.Path(name));
+    std::unique_ptr<qv::AviReader> OpenBytes(const std::vector<uint8_t>& bytes) {
+        EXPECT_TRUE(WriteFileBytes(dir_.Path("damaged.avi"), bytes));
+        auto reader = qv::OpenAviFile(dir_.Path("damaged.avi"));
         EXPECT_NE(reader, nullptr);
         return reader;
     }

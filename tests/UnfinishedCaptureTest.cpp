@@ -60,7 +60,9 @@ struct Layout {
     std::vector<qv::IndexEntry> audio;
 };
 
-Layout LayoutOf(const std::string& path) {
+// Writes bytes to path first.
+Layout LayoutOf(const std::string& path, const std::vector<uint8_t>& bytes) {
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
     qv::RiffAviReader reader;
     EXPECT_TRUE(reader.Open(path));
     EXPECT_FALSE(reader.IndexRebuilt());
@@ -162,9 +164,7 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
             std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(FindFourCC(bytes, "idx1", 0, 1)));
         }
         const Written written = WrittenOf(frames);
-        const std::string whole = dir_.Path("whole.avi");
-        ASSERT_TRUE(WriteFileBytes(whole, bytes));
-        const Layout layout = LayoutOf(whole);
+        const Layout layout = LayoutOf(dir_.Path("whole.avi"), bytes);
 
         const size_t firstFrame = layout.video.front().position - 8;
         std::vector<size_t> cuts;
@@ -203,8 +203,7 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
         const auto frames = MakePatternFrames(o, kFrames, 301);
         const auto good = BuildFixtureAvi(o, frames);
         const std::string path = dir_.Path("tape.avi");
-        ASSERT_TRUE(WriteFileBytes(path, good));
-        const Layout layout = LayoutOf(path);
+        const Layout layout = LayoutOf(path, good);
         for (bool shortList : {true, false}) {
             SCOPED_TRACE(std::string(type == Type1 ? "type 1" : "type 2") +
                          (shortList ? ", 2 of 3 segments listed" : ", no last standard index"));
@@ -236,8 +235,7 @@ TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
     const size_t indx = FindFourCC(good, "indx");
     const size_t ix00 = FindFourCC(good, "ix00");
     const std::string path = dir_.Path("tape.avi");
-    ASSERT_TRUE(WriteFileBytes(path, good));
-    const Layout layout = LayoutOf(path);
+    const Layout layout = LayoutOf(path, good);
     for (bool self : {true, false}) {
         SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
         auto bytes = good;
