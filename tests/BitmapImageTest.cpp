@@ -10,14 +10,12 @@
 
 #include "dv/BitmapImage.h"
 #include "dv/PackedDib.h"
+#include "support/AviFixture.h"
 
 namespace qv {
 namespace {
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
-           uint32_t{b[at + 3]} << 24;
-}
+using qvtest::GetLe32;
 
 // Every byte of stored row i is 10 * i (mod 256), so moved rows are recognisable.
 PackedDib RowNumbered(int width, int height) {
@@ -33,8 +31,8 @@ TEST(BitmapImageTest, FileBytesOfAPalPicture) {
     ASSERT_TRUE(file.has_value());
     ASSERT_EQ(file->size(), 1244214u);
     EXPECT_EQ(std::string(file->begin(), file->begin() + 2), "BM");
-    EXPECT_EQ((std::vector<uint32_t>{Le32(*file, 2), Le32(*file, 6), Le32(*file, 10),
-                                     Le32(*file, 14), Le32(*file, 34)}),
+    EXPECT_EQ((std::vector<uint32_t>{GetLe32(*file, 2), GetLe32(*file, 6), GetLe32(*file, 10),
+                                     GetLe32(*file, 14), GetLe32(*file, 34)}),
               (std::vector<uint32_t>{1244214, 0, 54, 40, 1244214 - 54}));
     // Rows stay bottom-up: the first stored row follows the headers.
     EXPECT_EQ((*file)[54], 0);

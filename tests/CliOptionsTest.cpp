@@ -56,8 +56,7 @@ class CliOptionsTest : public ::testing::Test {
 // Wrong usage: exit code 2, nothing on standard output, the problem and the usage
 // of that command (not of all of them) on standard error; one row per message.
 TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
-    ASSERT_TRUE(qvtest::WriteFixtureAvi(
-        tape_, {}, qvtest::MakeFrames({}, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
+    MakeAvi("tape.avi", {}, 3);
     const std::string t = Quote(tape_);
     const std::string pdf = Quote(dir_.Path("s.pdf"));
     const struct Row {

@@ -327,30 +327,7 @@ TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {
     EXPECT_EQ(model.scenes.Count(), 3);  // nothing deleted: no rescan
 }
 
-TEST_F(MainWindowModelTest, MissingOutputFolderIsNamedBeforeAnythingIsAskedOrWritten) {
-    const std::string tape = Add("tape.avi", {30, 20}, kJuly);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    const std::string missing = dir.Path("gone/deeper");
-    model.SetOutputPath(missing + "/out.avi");
-    view.progressTitles.clear();
-    EXPECT_FALSE(model.WriteRun(true));
-    ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text,
-              "The output folder does not exist:\n" + missing +
-                  "\nNo scene was written. Please choose an output filename in an existing folder.");
-    EXPECT_EQ(questions.asked[0].kind, qv::MessageKind::Warning);
-    EXPECT_TRUE(view.progressTitles.empty());
-    EXPECT_TRUE(Exists(tape));
-    EXPECT_FALSE(Exists(dir.Path("gone")));
-
-    // Only marked scenes need their folder: with none marked the run completes.
-    model.scenes[0].write = model.scenes[1].write = 0;
-    questions.asked.clear();
-    EXPECT_TRUE(model.WriteRun(false));
-    EXPECT_EQ(Told(), (Paths{kCompleted}));
-}
-
-TEST_F(MainWindowModelTest, WriteScenesScansAnEmptyListFirstAndAsksBeforeDeleting) {
+TEST_F(MainWindowModelTest, WriteScenesScansFirstAsksBeforeDeletingAndMissingFoldersAreNamed) {
     const std::string tape = Add("tape.avi", {30, 20}, kJuly);
     model.settings.deleteSourceFiles = 1;
     questions.answers = {Answer::No};
@@ -367,6 +344,39 @@ TEST_F(MainWindowModelTest, WriteScenesScansAnEmptyListFirstAndAsksBeforeDeletin
     EXPECT_EQ(qvtest::ReadContent(dir.Path("out'20040714 11.00.00.avi")),
               Expected(model.scenes[1]));
     EXPECT_TRUE(Exists(tape));
+
+    // The scene list's save dialog asks again until the file can be written.
+    questions.asked.clear();
+    view.saveNames = {dir.Path("missing/list.txt"), dir.Path("list.txt")};
+    model.SaveList();
+    EXPECT_EQ(Told(), (Paths{"Can't open the file for writing"}));
+    const std::string dialog = "Save scenelist as textfile in " + dir.Dir().string();
+    EXPECT_EQ(view.saveDialogs, (Paths{dialog, dialog}));
+    const auto text = qvtest::ReadFileBytes(dir.Path("list.txt"));
+    EXPECT_EQ(std::string(text.begin(), text.end()), qv::SceneListText(model.scenes));
+    model.SaveList();  // cancelled
+    EXPECT_EQ(view.saveDialogs.size(), 3u);
+    EXPECT_EQ(Told().size(), 1u);
+
+    // A missing output folder is named before anything is asked or written.
+    const std::string missing = dir.Path("gone/deeper");
+    model.SetOutputPath(missing + "/out.avi");
+    view.progressTitles.clear();
+    questions.asked.clear();
+    EXPECT_FALSE(model.WriteRun(true));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    EXPECT_EQ(questions.asked[0].text,
+              "The output folder does not exist:\n" + missing +
+                  "\nNo scene was written. Please choose an output filename in an existing folder.");
+    EXPECT_EQ(questions.asked[0].kind, qv::MessageKind::Warning);
+    EXPECT_TRUE(view.progressTitles.empty());
+    EXPECT_TRUE(Exists(tape));
+    EXPECT_FALSE(Exists(dir.Path("gone")));
+    // Only marked scenes need their folder: with none marked the run completes.
+    model.scenes[0].write = model.scenes[1].write = 0;
+    questions.asked.clear();
+    EXPECT_TRUE(model.WriteRun(false));
+    EXPECT_EQ(Told(), (Paths{kCompleted}));
 }
 
 TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
@@ -638,22 +648,6 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     });
     EXPECT_TRUE(WasTold(c + " has changed"));
     EXPECT_EQ(Existing({c, d, dOutput}), (Paths{c, d}));
-}
-
-TEST_F(MainWindowModelTest, SaveListAsksAgainUntilTheFileCanBeWritten) {
-    Add("tape.avi", {30, 20}, kJuly);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    view.saveNames = {dir.Path("missing/list.txt"), dir.Path("list.txt")};
-    model.SaveList();
-    EXPECT_EQ(Told(), (Paths{"Can't open the file for writing"}));
-    const std::string dialog = "Save scenelist as textfile in " + dir.Dir().string();
-    EXPECT_EQ(view.saveDialogs, (Paths{dialog, dialog}));
-    const auto text = qvtest::ReadFileBytes(dir.Path("list.txt"));
-    EXPECT_EQ(std::string(text.begin(), text.end()), qv::SceneListText(model.scenes));
-
-    model.SaveList();  // cancelled
-    EXPECT_EQ(view.saveDialogs.size(), 3u);
-    EXPECT_EQ(Told().size(), 1u);
 }
 
 }  // namespace

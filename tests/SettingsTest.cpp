@@ -59,7 +59,7 @@ TEST(SettingsReadRules, TextGoesThroughA512ByteBufferAndIntegersNeedADword) {
     EXPECT_EQ(v.ReadText(kClipListKey, "fits", "d"), "d");  // keys are separate
 }
 
-TEST(SettingsFile, IsRegTextByteForByte) {
+TEST(SettingsFile, IsRegTextByteForByteThatReadsBackAsWritten) {
     qvtest::TempDir dir;
     SettingsStore store(dir.Path("s.reg"));
     ASSERT_TRUE(store.Edit([](SettingsValues& v) {
@@ -73,11 +73,9 @@ TEST(SettingsFile, IsRegTextByteForByte) {
                         "\"note\"=hex(1):61,00,0a,00,62,00,00,00\r\n\r\n"
                         "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel\\ClipList]\r\n"
                         "\"Headline\"=\"x\"\r\n\r\n");
-}
 
-TEST(SettingsFile, AwkwardTextSurvivesTheFile) {
-    qvtest::TempDir dir;
-    const std::string path = dir.Path("s.reg");
+    // Awkward texts survive the file.
+    const std::string path = dir.Path("t.reg");
     const std::vector<std::string> texts = {
         "\\\\server\\share\\",  // ends in backslashes
         "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]",
