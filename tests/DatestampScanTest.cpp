@@ -222,7 +222,11 @@ TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
         // OK goes on with the next file, Cancel stops the scan.
         questions.answers = {path == text ? qv::Answer::Cancel : qv::Answer::Ok};
         EXPECT_EQ(Scan(path), path == text ? -1 : 0);
-        EXPECT_EQ(qv::ProbeInputFile(path, nullptr), c.path.empty() ? 100 : 0);
+        // The main window's file line: the first input's description, or none.
+        std::string description = "stale";
+        EXPECT_EQ(qv::ProbeInputFile(path, &description), c.path.empty() ? 100 : 0);
+        EXPECT_EQ(description.rfind("file rate", 0) == 0, c.path.empty()) << description;
+        EXPECT_EQ(description.empty(), path == dir.Path("missing.avi")) << description;
         if (c.readable) {
             EXPECT_TRUE(questions.asked.empty());
             EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1, 1}}));
