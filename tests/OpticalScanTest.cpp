@@ -190,15 +190,10 @@ TEST(OpticalGridTest, OddPicturesDoNotFail) {
 // ---- signatures and comparisons of real pictures ----
 
 TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
-    // Lines of frames 4 and 5 alternate between two colourings: fast motion between the
-    // fields.
-    const auto combed = qvtest::EncodeDvPicture(true, [](int x, int y) {
-        return Patchwork(x, y, 5, 0, y % 2 == 0 ? kWarm : kCool);
-    });
-    const std::string path = WriteFile("ab.avi", {P().a, P().a, P().b, P().b, combed, combed});
+    const std::string path = WriteFile("ab.avi", {P().a, P().a, P().b, P().b});
     qv::OpticalScanner scanner;
     ASSERT_TRUE(scanner.Open(path));
-    EXPECT_EQ(scanner.FrameCount(), 6);
+    EXPECT_EQ(scanner.FrameCount(), 4);
     FieldSignature s;
     ASSERT_TRUE(scanner.GetSignature(1, 1, s));
     EXPECT_EQ(s.key, 3);
@@ -213,11 +208,20 @@ TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
     EXPECT_EQ(scanner.Decodes(), 3);  // frames 0 and 1 came from the cache
     EXPECT_TRUE(scanner.SameScene(2, 1, 3, 0, 0.0f));
     EXPECT_EQ(scanner.Decodes(), 4);
-    // Frame 5, the same again, differs from frame 4's second field no more than frame 4's
-    // fields differ: the fields of one frame that differ set the measure for the next.
-    EXPECT_TRUE(scanner.SameScene(4, 1, 5, 0, 1.03f));
     // Nothing open: no signature, no split.
     EXPECT_TRUE(qv::OpticalScanner().SameScene(0, 0, 1, 0, 1.0f));
+}
+
+TEST_F(OpticalScanTest, FieldsOfOneFrameThatDifferSetTheMeasureForTheNext) {
+    // Lines alternate between two colourings: fast motion between the fields. The
+    // next frame, the same again, differs from the first's second field no more
+    // than its own fields do.
+    const auto combed = qvtest::EncodeDvPicture(true, [](int x, int y) {
+        return Patchwork(x, y, 5, 0, y % 2 == 0 ? kWarm : kCool);
+    });
+    qv::OpticalScanner scanner;
+    ASSERT_TRUE(scanner.Open(WriteFile("combed.avi", {combed, combed})));
+    EXPECT_TRUE(scanner.SameScene(0, 1, 1, 0, 1.03f));
 }
 
 TEST_F(OpticalScanTest, UnreadableFramesNeverSplitAScene) {
