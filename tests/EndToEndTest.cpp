@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <map>
 #include <set>
 
@@ -147,6 +148,8 @@ TEST_P(EndToEndTest, EachSceneBecomesAFileNamedAndDatedByItsRecording) {
 
     const bool deleting = std::string(GetParam()) == qvtest::kCentralEurope;
     questions.answers = {Answer::Yes};
+    // An undated scene's file keeps the time the system gives it, not the epoch.
+    const int64_t start = static_cast<int64_t>(std::time(nullptr)) - 5;
     EXPECT_TRUE(model.WriteRun(deleting));
     ASSERT_EQ(questions.asked.size(), deleting ? 2u : 1u);
     EXPECT_EQ(questions.asked[0].text, deleting ? kDeleteQuestion : "completed successfully!");
@@ -161,7 +164,11 @@ TEST_P(EndToEndTest, EachSceneBecomesAFileNamedAndDatedByItsRecording) {
             << out;
         int64_t mtime = 0;
         EXPECT_TRUE(qv::GetModificationTime(out, &mtime)) << out;
-        EXPECT_EQ(mtime, e.recorded ? InstantOf(e) : mtime) << out;
+        if (e.recorded) {
+            EXPECT_EQ(mtime, InstantOf(e)) << out;
+        } else {
+            EXPECT_GE(mtime, start) << out;
+        }
         files.insert("out'" + e.name + ".avi");
     }
     const std::vector<std::string> entries = qvtest::FolderEntries(dir.Dir());

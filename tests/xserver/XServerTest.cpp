@@ -98,7 +98,7 @@ class XServerTest : public ::testing::Test {
         WaitFor([&] { return qvtest::ReadFileText(number).find('\n') != std::string::npos; }, 5s);
         std::istringstream(qvtest::ReadFileText(number)) >> display_;
         if (display_.empty()) {
-            GTEST_SKIP() << "no X server could be started: " << Shell("head -c 300 " + Quote(log));
+            GTEST_SKIP() << "no X server could be started: " << qvtest::ReadFileText(log).substr(0, 300);
         }
         display_ = ":" + display_;
         ::setenv("DISPLAY", display_.c_str(), 1);
@@ -205,7 +205,7 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
         << "the program did not end";
     started_.back() = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "what the program printed:\n"
-                                                               << Shell("cat " + Quote(log));
+                                                               << qvtest::ReadFileText(log);
 
     // The three scenes as their own files, their frames counted by ffprobe; the tapes kept.
     for (const auto& [name, frames] : {std::pair{"holiday'20040714 10.20.30.avi", 40},
