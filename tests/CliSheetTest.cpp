@@ -57,7 +57,7 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     EXPECT_EQ(facts.title, "Quorvandel Clipsheet");
     EXPECT_EQ(facts.images.size(), 4u);
     // The texts: the headline, each scene's time and length, its file name.
-    const std::string text = qvtest::CommandOutput("pdftotext " + Quote(pdf) + " -");
+    const std::string text = qvtest::RunShell("pdftotext " + Quote(pdf) + " -").output;
     EXPECT_NE(text.find("Summer 2004"), std::string::npos) << text;
     EXPECT_NE(text.find("00:00:20 [00:00:10]"), std::string::npos) << text;
     EXPECT_NE(text.find("scenes'20040714 12.00.00"), std::string::npos) << text;
@@ -67,7 +67,7 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) + " --pics-per-scene 1 --no-file-names --no-timecode");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(qvtest::ReadPdf(pdf).images.size(), 3u);
-    EXPECT_EQ(qvtest::CommandOutput("pdftotext " + Quote(pdf) + " -").find("scenes'"),
+    EXPECT_EQ(qvtest::RunShell("pdftotext " + Quote(pdf) + " -").output.find("scenes'"),
               std::string::npos);
 }
 

@@ -14,23 +14,6 @@
 
 namespace qvtest {
 
-struct ShellResult {
-    int status = -1;
-    std::string output;
-};
-
-inline ShellResult RunShell(const std::string& command) {
-    ShellResult r;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            r.output.append(buffer, n);
-        }
-        r.status = ::pclose(pipe);
-    }
-    return r;
-}
-
 // ffprobe's view of each stream in file order, as key=value pairs; it counts the
 // packets by demuxing the whole file. Empty when ffprobe fails.
 using ProbeFields = std::map<std::string, std::string>;

@@ -7,29 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "support/Shell.h"
+
 namespace qvtest {
-
-inline std::string ShellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
-
-// What a shell command prints on stdout; empty when it cannot be run.
-inline std::string CommandOutput(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            out.append(buffer, n);
-        }
-        ::pclose(pipe);
-    }
-    return out;
-}
 
 // What poppler's readers tell of a PDF: its page count and title, and for each
 // embedded image its page and size (pdfimages -list).
@@ -45,7 +25,7 @@ struct PdfFacts {
 };
 inline PdfFacts ReadPdf(const std::string& path) {
     PdfFacts facts;
-    const std::string info = CommandOutput("pdfinfo " + ShellQuote(path) + " 2>/dev/null");
+    const std::string info = RunShell("pdfinfo " + Quote(path) + " 2>/dev/null").output;
     size_t at = info.find("Pages:");
     if (at != std::string::npos) {
         facts.pages = std::atoi(info.c_str() + at + 6);
@@ -55,7 +35,7 @@ inline PdfFacts ReadPdf(const std::string& path) {
         size_t start = info.find_first_not_of(' ', at + 6);
         facts.title = info.substr(start, info.find('\n', start) - start);
     }
-    const std::string list = CommandOutput("pdfimages -list " + ShellQuote(path) + " 2>/dev/null");
+    const std::string list = RunShell("pdfimages -list " + Quote(path) + " 2>/dev/null").output;
     size_t line = list.find('\n', list.find('\n') + 1);  // past the two header lines
     while (line != std::string::npos && line + 1 < list.size()) {
         PdfImage image;

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -24,6 +25,25 @@ inline std::string Quote(const std::string& s) {
     return q + "'";
 }
 
+struct ShellResult {
+    int status = -1;
+    std::string output;
+};
+
+inline ShellResult RunShell(const std::string& command) {
+    ShellResult r;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+            r.output.append(buffer, n);
+        }
+        r.status = ::pclose(pipe);
+    }
+    return r;
+}
+
+// The command-line program, in the test programs that are told where it is.
+#ifdef QV_CLI_PATH
 struct CliResult {
     int exitCode = -1;
     std::string out;
@@ -88,5 +108,7 @@ inline pid_t StartCli(const TempDir& dir, const std::vector<std::string>& args) 
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
+
+#endif  // QV_CLI_PATH
 
 }  // namespace qvtest
