@@ -134,30 +134,19 @@ class ClipCopierTest : public ::testing::Test {
 
 struct Shape {
     const char* name;
-    DvType type;
-    Generation generation;
-    bool pal;
-    int framesPerSegment;
+    FixtureOptions options;
+    const char* kind;
 };
 
 class CopyShapes : public ClipCopierTest, public ::testing::WithParamInterface<Shape> {};
 
 TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
-    const Shape& shape = GetParam();
-    FixtureOptions o;
-    o.type = shape.type;
-    o.generation = shape.generation;
-    o.pal = shape.pal;
-    o.framesPerSegment = shape.framesPerSegment;
-    std::string source = MakeSource(o, 40);
+    std::string source = MakeSource(GetParam().options, 40);
     const auto before = ReadFileBytes(source);
     // A buffer of a few frames: many refills.
     ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 7, 29), 3 * (kVideoBytes + 8000)), 0);
     EXPECT_TRUE(questions_.asked.empty());
-    const std::string kind = shape.generation == Generation::Avi1      ? "avi1"
-                             : shape.generation == Generation::OpenDml ? "odml-avi2"
-                                                                       : "compat.odml-avi2";
-    ExpectCopyOf(dir_.Path("out.avi"), 7, 29, kind);
+    ExpectCopyOf(dir_.Path("out.avi"), 7, 29, GetParam().kind);
     EXPECT_EQ(ReadFileBytes(source), before);
     EXPECT_EQ(framesDone_, 29);
     int64_t mtime = 0;
@@ -168,13 +157,17 @@ TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, CopyShapes,
-    ::testing::Values(Shape{"type2_avi1_pal", DvType::Type2, Generation::Avi1, true, 0},
-                      Shape{"type2_avi1_ntsc", DvType::Type2, Generation::Avi1, false, 0},
-                      Shape{"type2_odml_segments", DvType::Type2, Generation::OpenDml, true, 10},
-                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false,
-                            12},
-                      Shape{"type1_avi1", DvType::Type1, Generation::Avi1, false, 0},
-                      Shape{"type1_odml", DvType::Type1, Generation::OpenDml, true, 15}),
+    ::testing::Values(
+        Shape{"type2_avi1_pal", {}, "avi1"}, Shape{"type2_avi1_ntsc", {.pal = false}, "avi1"},
+        Shape{"type2_odml_segments",
+              {.generation = Generation::OpenDml, .framesPerSegment = 10}, "odml-avi2"},
+        Shape{"type2_compat_ntsc",
+              {.generation = Generation::OpenDmlCompat, .pal = false, .framesPerSegment = 12},
+              "compat.odml-avi2"},
+        Shape{"type1_avi1", {.type = DvType::Type1, .pal = false}, "avi1"},
+        Shape{"type1_odml",
+              {.type = DvType::Type1, .generation = Generation::OpenDml, .framesPerSegment = 15},
+              "odml-avi2"}),
     [](const auto& shape) { return std::string(shape.param.name); });
 
 TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndexes) {
@@ -200,25 +193,18 @@ TEST_F(ClipCopierTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
     EXPECT_EQ(qv::AudioUnitsOf(0, 1, ntsc), 1601);
     EXPECT_EQ(qv::AudioUnitsOf(1, 1, ntsc), 1602);
     EXPECT_EQ(qv::AudioUnitsOf(2, 1, ntsc), 1601);
-    struct Case {
-        Generation generation;
-        bool pal;
-        std::string kind;
-    };
-    for (const Case& c :
-         {Case{Generation::Avi1, false, "avi1"}, Case{Generation::OpenDml, true, "odml-avi2"}}) {
-        FixtureOptions o;
-        o.generation = c.generation;
-        o.pal = c.pal;
-        o.framesPerSegment = 10;
-        std::string source = MakeSource(o, 30, true);
+    for (const auto& [options, kind] :
+         {std::pair{FixtureOptions{.pal = false, .framesPerSegment = 10}, "avi1"},
+          std::pair{FixtureOptions{.generation = Generation::OpenDml, .framesPerSegment = 10},
+                    "odml-avi2"}}) {
+        std::string source = MakeSource(options, 30, true);
         int64_t first = 0;
         int64_t second = 0;
         // A buffer of a few frames: many refills.
         for (auto [from, count] : {std::pair{0, 13}, std::pair{13, 17}}) {
             std::string dest = dir_.Path("part" + std::to_string(from) + ".avi");
             ASSERT_EQ(Copy(dest, SceneOf(source, from, count), 3 * (kVideoBytes + 8000 + 5400)), 0);
-            ExpectCopyOf(dest, from, count, c.kind);
+            ExpectCopyOf(dest, from, count, kind);
             auto out = qv::OpenAviFile(dest);
             first += out->Stream(1)->Length();
             second += out->Stream(2)->Length();
@@ -329,7 +315,7 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
         std::string message;
         std::string dest;
         size_t buffer = 64 << 10;
-        bool failFlush = false, failRename = false;
+        qv::WriteFaults faults = {};
     };
     const std::string out = dir_.Path("out.avi");
     const std::string read = "error reading the video stream";
@@ -347,18 +333,16 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
          dir_.Path("no/such/folder/out.avi")},
         // A buffer too small for one frame is a read error, not a short frame.
         {SceneOf(source, 0, 3), read, out, kVideoBytes + 100},
-        {SceneOf(source, 0, 5), write, out, 64 << 10, true, false},
-        {SceneOf(source, 0, 5), write, out, 64 << 10, false, true},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, {.failFlush = true}},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, {.failRename = true}},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].message);
-        qv::WriteFaults faults;
-        faults.failFlush = cases[i].failFlush;
-        faults.failRename = cases[i].failRename;
-        qv::SetWriteFaults(&faults);
-        EXPECT_EQ(Copy(cases[i].dest, cases[i].scene, cases[i].buffer), -1);
+        Case c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.message);
+        qv::SetWriteFaults(&c.faults);
+        EXPECT_EQ(Copy(c.dest, c.scene, c.buffer), -1);
         qv::SetWriteFaults(nullptr);
-        ExpectRefused(cases[i].message);
+        ExpectRefused(c.message);
     }
     // One frame and its audio exactly: fine.
     EXPECT_EQ(Copy(out, SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
