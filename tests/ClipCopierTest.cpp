@@ -10,6 +10,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/ReadUnits.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -18,22 +19,6 @@ using namespace qvtest;
 constexpr int kVideoBytes = 1000;      // small frames: the copy never looks inside them
 constexpr int64_t kTime = 1089800430;  // 2004-07-14 10:20:30 UTC
 constexpr int64_t kSecondTrack = 5000000;
-
-// Progress whose Cancel button is pressed at chosen calls of CancelRequested.
-class FakeProgress : public qv::Progress {
-  public:
-    void SetRange(int, int) override {}
-    void SetText(const std::string&) override {}
-    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
-        positions.push_back(position);
-        return 0;
-    }
-    bool CancelRequested() override { return cancelAt.count(calls++) != 0; }
-
-    std::set<int> cancelAt;
-    int calls = 0;
-    std::vector<int> positions;
-};
 
 // Everything one audio stream holds (of at most 8-byte units), in one read.
 std::vector<uint8_t> AllAudio(qv::AviStream& audio) {
@@ -127,7 +112,8 @@ class ClipCopierTest : public ::testing::Test {
     std::vector<FixtureFrame> frames_;
     FakeQuestions questions_;
     qv::ClipCopier copier_{questions_};
-    FakeProgress progress_;
+    ProgressLog log_;  // Cancel is pressed at the checks log_.cancel chooses
+    RecordingProgress progress_{log_};
     std::vector<uint8_t> buffer_;
     int framesDone_ = 0;
 };
@@ -198,8 +184,7 @@ TEST_F(ClipCopierTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
           std::pair{FixtureOptions{.generation = Generation::OpenDml, .framesPerSegment = 10},
                     "odml-avi2"}}) {
         std::string source = MakeSource(options, 30, true);
-        int64_t first = 0;
-        int64_t second = 0;
+        int64_t first = 0, second = 0;
         // A buffer of a few frames: many refills.
         for (auto [from, count] : {std::pair{0, 13}, std::pair{13, 17}}) {
             std::string dest = dir_.Path("part" + std::to_string(from) + ".avi");
@@ -415,10 +400,9 @@ TEST_F(ClipCopierTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
     ASSERT_TRUE(out);
     EXPECT_EQ(out->FrameCount(), 5);
     ASSERT_EQ(out->Stream(1)->Length(), 5 * 1920);
-    auto audio = AllAudio(*out->Stream(1));
     auto expected = AudioPattern(options_, 3 * 1920, 2 * 1920);
     expected.resize(5 * 1920 * 4, 0);
-    EXPECT_EQ(audio, expected);
+    EXPECT_EQ(AllAudio(*out->Stream(1)), expected);
 
     // Before any audio was read in a scene, the unit size is unknown: no audio chunk.
     ASSERT_EQ(Copy(dir_.Path("late.avi"), SceneOf(source, 6, 3)), 0);
@@ -429,7 +413,7 @@ TEST_F(ClipCopierTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
 
 TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     std::string source = MakeSource(FixtureOptions{}, 50);
-    progress_.cancelAt = {0, 3, 12, 30};
+    log_.cancel = [](int check) { return std::set<int>{1, 4, 13, 31}.count(check) != 0; };
     questions_.answers = {qv::Answer::No, qv::Answer::No, qv::Answer::No, qv::Answer::No};
     ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), 0);
     EXPECT_EQ(questions_.asked.size(), 4u);
@@ -441,8 +425,8 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     const std::vector<uint8_t> old = {9, 9};
     ASSERT_TRUE(WriteFileBytes(dir_.Path("old.avi"), old));
     ASSERT_TRUE(qv::SetModificationTime(dir_.Path("old.avi"), kTime));
-    progress_.calls = 0;
-    progress_.cancelAt = {7};
+    log_.cancelChecks = 0;
+    log_.cancel = [](int check) { return check == 8; };
     questions_.answers = {qv::Answer::Yes, qv::Answer::Yes};  // overwrite; abort
     framesDone_ = 100;
     EXPECT_EQ(Copy(dir_.Path("old.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), -1);
@@ -455,9 +439,9 @@ TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
     std::string source = MakeSource(FixtureOptions{}, 10);
     framesDone_ = 512;
     ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 2, 8), 1 << 20, 256), 0);
-    ASSERT_GE(progress_.positions.size(), 2u);
-    EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
-    EXPECT_EQ(progress_.positions.back(), -1);
+    ASSERT_GE(log_.positions.size(), 2u);
+    EXPECT_EQ(log_.positions.front().position, 2);  // (512 + 0) / 256, at once
+    EXPECT_EQ(log_.positions.back().position, -1);
 }
 
 }  // namespace
