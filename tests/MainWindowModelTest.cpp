@@ -114,10 +114,8 @@ protected:
                                  i == 0 ? nextSeed_ : 0});
         }
         nextSeed_ += 100000;
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
         const std::string path = dir.Path(name);
-        frames[path] = qvtest::WriteTape(path, type1, stretches);
+        frames[path] = qvtest::WriteTape(path, {.type = qvtest::DvType::Type1}, stretches);
         return path;
     }
 
@@ -255,9 +253,7 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
 }
 
 TEST_F(MainWindowModelTest, ScanBarHasAStepPer256FramesOfAllInputs) {
-    Add("a.avi", {300}, kJuly);
-    Add("b.avi", {211}, kAugust);
-    ASSERT_TRUE(model.ScanDatestamps(true));
+    Scan({{{300}, kJuly}, {{211}, kAugust}});
     EXPECT_EQ(view.progress.ranges.front(), std::make_pair(0, 1));  // 511 frames
     Add("c.avi", {1}, kSeptember);
     view.progress.ranges.clear();
@@ -465,9 +461,7 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
 // moved; an undated one keeps its own time.
 TEST_F(MainWindowModelTest, UndatedSourceOfASingleFrameIsMovedAndKeepsItsTime) {
     const std::string a = dir.Path("a.avi");
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
-    qvtest::WriteTape(a, type1, {{1, std::nullopt, 1}});
+    qvtest::WriteTape(a, {.type = qvtest::DvType::Type1}, {{1, std::nullopt, 1}});
     ASSERT_TRUE(qv::SetModificationTime(a, 1000000000));
     const ino_t inode = Inode(a);
     ASSERT_TRUE(model.AddInput(a));
