@@ -458,41 +458,32 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
 }
 
 // Neither a single frame nor a missing datestamp keeps a whole file from being
-// moved; an undated one keeps its own time.
+// moved; an undated one keeps its own time. A capture cut short (no "idx1", its last
+// frame half there) is copied rather than moved: the output gets the whole frames and
+// a complete index.
 TEST_F(MainWindowModelTest, UndatedSourceOfASingleFrameIsMovedAndKeepsItsTime) {
     const std::string a = dir.Path("a.avi");
     qvtest::WriteTape(a, {.type = qvtest::DvType::Type1}, {{1, std::nullopt, 1}});
     ASSERT_TRUE(qv::SetModificationTime(a, 1000000000));
-    const ino_t inode = Inode(a);
-    ASSERT_TRUE(model.AddInput(a));
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 1);
-    ASSERT_EQ(model.scenes[0].datestamp, 0);
-    const std::string name = model.scenes[0].outputName;
-    EXPECT_TRUE(Run());
-    EXPECT_FALSE(Exists(a));
-    EXPECT_EQ(Inode(name), inode);
-    EXPECT_EQ(ModificationTime(name), 1000000000);
-}
-
-// A capture cut short (no "idx1", its last frame half there) is copied rather than
-// moved: the output gets the whole frames and a complete index.
-TEST_F(MainWindowModelTest, UnfinishedWholeFileIsCopiedNotMoved) {
-    const std::string a = Add("a.avi", {40}, kJuly);
-    std::filesystem::resize_file(a, std::filesystem::file_size(a) * 9 / 10);
     const ino_t inodeA = Inode(a);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 1);
-    ASSERT_EQ(model.scenes[0].wholeFile, 1);
-    const int frameCount = model.scenes[0].frameCount;
+    ASSERT_TRUE(model.AddInput(a));
+    const std::string b = Add("b.avi", {40}, kJuly);
+    std::filesystem::resize_file(b, std::filesystem::file_size(b) * 9 / 10);
+    const ino_t inodeB = Inode(b);
+    EXPECT_TRUE(model.ScanDatestamps(true));
+    names = OutputNames();
+    ASSERT_EQ(names.size(), 2u);
+    ASSERT_EQ(model.scenes[0].datestamp, 0);
+    ASSERT_EQ(model.scenes[1].wholeFile, 1);
+    const int frameCount = model.scenes[1].frameCount;
     EXPECT_LT(frameCount, 40);
-    const std::string name = model.scenes[0].outputName;
-
     EXPECT_TRUE(Run());
-    EXPECT_FALSE(Exists(a));
-    EXPECT_NE(Inode(name), inodeA);
-    EXPECT_EQ(qvtest::ReadContent(name), qvtest::ContentOf(frames[a], 0, frameCount));
-    auto output = qv::OpenAviFile(name);
+    EXPECT_EQ(Existing({a, b}), Paths{});
+    EXPECT_EQ(Inode(names[0]), inodeA);
+    EXPECT_EQ(ModificationTime(names[0]), 1000000000);
+    EXPECT_NE(Inode(names[1]), inodeB);
+    EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, frameCount));
+    auto output = qv::OpenAviFile(names[1]);
     ASSERT_NE(output, nullptr);
     EXPECT_FALSE(output->IndexRebuilt());
 }

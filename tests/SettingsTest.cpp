@@ -200,8 +200,9 @@ TEST_F(SettingsFile, EditsLeaveNoFilesOpen) {
     EXPECT_EQ(after, before);
 }
 
-TEST_F(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
-    ASSERT_TRUE(store.WriteDword(kMainKey, "n", 9));
+// A failed rewrite leaves the old file and no temporary files.
+TEST_F(SettingsFile, NeverWritesWhatItWouldNotReadBack) {
+    ASSERT_TRUE(store.WriteText(kMainKey, "keep", "me"));
     const std::string before = ReadFileText(store.Path());
     for (qvtest::NamedFaults f : qvtest::EachSaveFault()) {
         ScopedFaults installed(&f.faults);
@@ -209,11 +210,6 @@ TEST_F(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
         EXPECT_EQ(ReadFileText(store.Path()), before) << f.name;
         EXPECT_EQ(FolderEntries(dir.Dir()), Names{"s.reg"}) << f.name;
     }
-}
-
-TEST_F(SettingsFile, NeverWritesWhatItWouldNotReadBack) {
-    ASSERT_TRUE(store.WriteText(kMainKey, "keep", "me"));
-    const std::string before = ReadFileText(store.Path());
     EXPECT_FALSE(store.WriteText(kMainKey, "big", std::string(qv::kMaxSettingsTextBytes + 1, 'x')));
     EXPECT_FALSE(store.WriteText(kMainKey, "", "no name"));
     EXPECT_FALSE(store.WriteText(kMainKey, "line\nbreak", "x"));
