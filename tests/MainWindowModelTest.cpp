@@ -178,9 +178,8 @@ protected:
         return texts;
     }
     bool WasTold(const std::string& part) const {
-        const Paths told = Told();
-        return std::any_of(told.begin(), told.end(),
-                           [&](const std::string& t) { return t.find(part) != std::string::npos; });
+        return std::ranges::any_of(
+            Told(), [&](const std::string& t) { return t.find(part) != std::string::npos; });
     }
 
     qvtest::ScopedTimeZone zone{"UTC"};
@@ -200,14 +199,11 @@ const DvTime kAugust{2004, 8, 1, 10, 0, 0};
 const DvTime kSeptember{2004, 9, 1, 10, 0, 0};
 
 TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
-    const std::string b = Tape("B.avi", {30}, kJuly);
-    const std::string a = Tape("a.avi", {20}, kAugust);
-    const std::string c = Tape("c.avi", {10}, kSeptember);
+    const std::string b = Add("B.avi", {30}, kJuly);
+    const std::string c = Add("c.avi", {10}, kSeptember);
+    const std::string a = Add("a.avi", {20}, kAugust);
     std::filesystem::create_directory(dir.Path("sub"));
     std::filesystem::create_symlink(b, dir.Path("link.avi"));
-    EXPECT_TRUE(model.AddInput(b));
-    EXPECT_TRUE(model.AddInput(c));
-    EXPECT_TRUE(model.AddInput(a));
     EXPECT_EQ(model.Inputs(), (Paths{a, b, c}));
     // The same file again, a folder or a device is no new input.
     for (const std::string& refused : {b, dir.Path("link.avi"), dir.Path("sub/../B.avi"),
@@ -493,8 +489,7 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
     ASSERT_EQ(names.size(), 5u);
     const Outputs written = Planned({0, 1, 2});
     // The disk fails while the fourth scene is written.
-    qv::WriteFaults faults;
-    faults.failWriteAt = 0;
+    qv::WriteFaults faults{.failWriteAt = 0};
     view.progress.onText = [&](const std::string& text) {
         if (text == "writing " + names[3]) {
             qv::SetWriteFaults(&faults);

@@ -26,10 +26,7 @@ using qv::kMainKey;
 using qv::SettingsStore;
 using qv::SettingsValues;
 
-using qvtest::FolderEntries;
-using qvtest::ReadFileText;
-using qvtest::ScopedEnv;
-using qvtest::ScopedFaults;
+using namespace qvtest;
 using Names = std::vector<std::string>;
 
 void WriteText(const std::string& path, const std::string& text) {
