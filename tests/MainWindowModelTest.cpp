@@ -105,9 +105,9 @@ protected:
         model.outputPath = dir.Path("out.avi");
     }
 
-    // A type-1 tape of recordings of the given lengths, one hour apart from start on.
-    std::string Tape(const std::string& name, const std::vector<int>& lengths,
-                     DvTime start = {2004, 7, 14, 10, 0, 0}) {
+    // Adds an input: a type-1 tape of recordings of the given lengths, one hour apart
+    // from start on.
+    std::string Add(const std::string& name, const std::vector<int>& lengths, DvTime start) {
         std::vector<Stretch> stretches;
         for (size_t i = 0; i < lengths.size(); ++i) {
             stretches.push_back({lengths[i], qvtest::Plus(start, 3600 * static_cast<int>(i)),
@@ -116,11 +116,6 @@ protected:
         nextSeed_ += 100000;
         const std::string path = dir.Path(name);
         frames[path] = qvtest::WriteTape(path, {.type = qvtest::DvType::Type1}, stretches);
-        return path;
-    }
-
-    std::string Add(const std::string& name, const std::vector<int>& lengths, DvTime start) {
-        std::string path = Tape(name, lengths, start);
         EXPECT_TRUE(model.AddInput(path));
         return path;
     }

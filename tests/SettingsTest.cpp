@@ -42,6 +42,16 @@ protected:
     qvtest::TempDir dir;
     const std::string path = dir.Path("s.reg");
     SettingsStore store{path};
+
+    // Stores these texts in the main key in one rewrite.
+    using Texts = std::initializer_list<std::pair<const char*, std::string>>;
+    static bool Store(SettingsStore& into, Texts texts) {
+        return into.Edit([&](SettingsValues& v) {
+            for (const auto& [name, text] : texts) {
+                v.WriteText(kMainKey, name, text);
+            }
+        });
+    }
 };
 class SettingsOptions : public SettingsFile {};
 class SettingsMainWindow : public SettingsFile {};
@@ -310,11 +320,8 @@ TEST_F(SettingsOptions, LoadFollowsTheDecimalRules) {
     EXPECT_EQ(std::tie(s.deleteSourceFiles, s.skipNoDatestamp, s.codec, s.optSensitivity),
               std::make_tuple(0, 0, "", 2));
     for (const char* text : {"5", "-1", "  4z"}) {  // a sensitivity that indexes no preset
-        ASSERT_TRUE(store.Edit([&](SettingsValues& v) {
-            v.WriteText(kMainKey, "deletesourcefiles", "1x");
-            v.WriteText(kMainKey, "codec", "dvvideo");
-            v.WriteText(kMainKey, "OptSensitivity", text);
-        }));
+        ASSERT_TRUE(Store(store, {{"deletesourcefiles", "1x"}, {"codec", "dvvideo"},
+                                  {"OptSensitivity", text}}));
         LoadSettings(s, store);
         EXPECT_EQ(std::tie(s.deleteSourceFiles, s.codec, s.optSensitivity),
                   std::make_tuple(1, "dvvideo", text[0] == ' ' ? 4 : 2)) << text;
@@ -322,15 +329,9 @@ TEST_F(SettingsOptions, LoadFollowsTheDecimalRules) {
 }
 
 TEST_F(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
-    auto inputsWith = [&](uint32_t files, std::initializer_list<std::pair<const char*, std::string>>
-                                              values) {
+    auto inputsWith = [&](uint32_t files, Texts values) {
         SettingsStore numbered(dir.Path(std::to_string(files) + std::to_string(values.size())));
-        EXPECT_TRUE(numbered.Edit([&](SettingsValues& v) {
-            v.WriteDword(kMainKey, "Files", files);
-            for (const auto& [name, text] : values) {
-                v.WriteText(kMainKey, name, text);
-            }
-        }));
+        EXPECT_TRUE(numbered.WriteDword(kMainKey, "Files", files) && Store(numbered, values));
         return LoadMainWindowState(numbered, "/d").inputs;
     };
     EXPECT_EQ(inputsWith(3, {{"input0", "/a"}, {"input2", "/c"}}), (Names{"/a", "", "/c"}));
@@ -344,10 +345,7 @@ TEST_F(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
     ASSERT_GE(far.size(), 2u);
     EXPECT_LE(far.size(), 2000u);
     EXPECT_EQ(far.back(), "/z");
-    EXPECT_TRUE(store.Edit([](SettingsValues& v) {  // "Files" stored as text is no count
-        v.WriteText(kMainKey, "Files", "3");
-        v.WriteText(kMainKey, "input0", "/a");
-    }));
+    EXPECT_TRUE(Store(store, {{"Files", "3"}, {"input0", "/a"}}));  // "Files" as text is no count
     EXPECT_TRUE(LoadMainWindowState(store, "/d").inputs.empty());
 }
 
