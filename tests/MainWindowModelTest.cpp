@@ -353,8 +353,7 @@ TEST_F(MainWindowModelTest, WriteScenesScansFirstAsksBeforeDeletingAndMissingFol
     EXPECT_EQ(Told(), (Paths{"Can't open the file for writing"}));
     const std::string dialog = "Save scenelist as textfile in " + dir.Dir().string();
     EXPECT_EQ(view.saveDialogs, (Paths{dialog, dialog}));
-    const auto text = qvtest::ReadFileBytes(dir.Path("list.txt"));
-    EXPECT_EQ(std::string(text.begin(), text.end()), qv::SceneListText(model.scenes));
+    EXPECT_EQ(qvtest::ReadFileText(dir.Path("list.txt")), qv::SceneListText(model.scenes));
     model.SaveList();  // cancelled
     EXPECT_EQ(view.saveDialogs.size(), 3u);
     EXPECT_EQ(Told().size(), 1u);
