@@ -551,10 +551,8 @@ TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
 }
 
 TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
-    const std::string a = Add("a.avi", {30, 20}, kJuly);
-    const std::string b = Add("b.avi", {25}, kAugust);
-    const std::string c = Add("c.avi", {35, 15}, kSeptember);
-    const std::string d = Add("d.avi", {20}, {2004, 10, 1, 10, 0, 0});
+    const auto [a, b, c, d] = Scan({{{30, 20}, kJuly}, {{25}, kAugust}, {{35, 15}, kSeptember},
+                                    {{20}, {2004, 10, 1, 10, 0, 0}}});
     auto scanAndWrite = [&](int scenes, const std::function<void()>& change) {
         questions.asked.clear();
         ASSERT_TRUE(model.ScanDatestamps(true));

@@ -154,15 +154,13 @@ TEST_F(SettingsFile, ReadsRegTextWrittenElsewhere) {
     EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 2);
     WriteText(path, " \r\n");  // an empty file is an empty store, not a damaged one
     EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 0);
-}
 
-// The format's limits: a dword has at most 8 hex digits; a logical line of up to
-// 256 KiB is read, a longer one is skipped.
-TEST_F(SettingsFile, ValuesAtTheFormatsLimits) {
+    // The format's limits: a dword has at most 8 hex digits; a logical line of up to
+    // 256 KiB is read, a longer one is skipped.
     const std::string fits(256 * 1024 - 9, 'x');
     WriteText(path, kHeader + "\"eight\"=dword:7fffffff\r\n\"nine\"=dword:000000001\r\n"
                               "\"long\"=\"" + fits + "\"\r\n\"longer\"=\"" + fits + "\"\r\n");
-    const SettingsValues v = store.Load();
+    v = store.Load();
     EXPECT_EQ(v.ReadInt(kMainKey, "eight", 0), 0x7fffffff);
     EXPECT_EQ(v.Find(kMainKey, "nine"), nullptr);
     ASSERT_NE(v.Find(kMainKey, "long"), nullptr);
