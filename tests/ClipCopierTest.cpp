@@ -10,6 +10,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/ReadUnits.h"
+#include "support/RecordingProgress.h"
 
 namespace {
 
@@ -18,22 +19,6 @@ using namespace qvtest;
 constexpr int kVideoBytes = 1000;      // small frames: the copy never looks inside them
 constexpr int64_t kTime = 1089800430;  // 2004-07-14 10:20:30 UTC
 constexpr int64_t kSecondTrack = 5000000;
-
-// Progress whose Cancel button is pressed at chosen calls of CancelRequested.
-class FakeProgress : public qv::Progress {
-  public:
-    void SetRange(int, int) override {}
-    void SetText(const std::string&) override {}
-    int SetPosition(int position, const std::string&, qv::AviStream*, int) override {
-        positions.push_back(position);
-        return 0;
-    }
-    bool CancelRequested() override { return cancelAt.count(calls++) != 0; }
-
-    std::set<int> cancelAt;
-    int calls = 0;
-    std::vector<int> positions;
-};
 
 // Everything one audio stream holds (of at most 8-byte units), in one read.
 std::vector<uint8_t> AllAudio(qv::AviStream& audio) {
@@ -111,14 +96,16 @@ class ClipCopierTest : public ::testing::Test {
 
     std::vector<std::string> FilesInDir() const { return FolderEntries(dir_.Dir()); }
 
-    // The copy was refused with one message (and these buttons) and left no file behind.
-    void ExpectRefused(const std::string& text, std::optional<qv::Buttons> buttons = {}) {
+    // The copy was refused with one message (and these buttons) and left no file behind
+    // but these.
+    void ExpectRefused(const std::string& text, std::optional<qv::Buttons> buttons = {},
+                       const std::vector<std::string>& files = {"tape.avi"}) {
         ASSERT_EQ(questions_.asked.size(), 1u);
         EXPECT_EQ(questions_.asked[0].text, text);
         if (buttons) {
             EXPECT_EQ(questions_.asked[0].buttons, *buttons);
         }
-        EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"tape.avi"}));
+        EXPECT_EQ(FilesInDir(), files);
         questions_.asked.clear();
     }
 
@@ -127,37 +114,27 @@ class ClipCopierTest : public ::testing::Test {
     std::vector<FixtureFrame> frames_;
     FakeQuestions questions_;
     qv::ClipCopier copier_{questions_};
-    FakeProgress progress_;
+    ProgressLog log_;  // Cancel is pressed at the checks log_.cancel chooses
+    RecordingProgress progress_{log_};
     std::vector<uint8_t> buffer_;
     int framesDone_ = 0;
 };
 
 struct Shape {
     const char* name;
-    DvType type;
-    Generation generation;
-    bool pal;
-    int framesPerSegment;
+    FixtureOptions options;
+    const char* kind;
 };
 
 class CopyShapes : public ClipCopierTest, public ::testing::WithParamInterface<Shape> {};
 
 TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
-    const Shape& shape = GetParam();
-    FixtureOptions o;
-    o.type = shape.type;
-    o.generation = shape.generation;
-    o.pal = shape.pal;
-    o.framesPerSegment = shape.framesPerSegment;
-    std::string source = MakeSource(o, 40);
+    std::string source = MakeSource(GetParam().options, 40);
     const auto before = ReadFileBytes(source);
     // A buffer of a few frames: many refills.
     ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 7, 29), 3 * (kVideoBytes + 8000)), 0);
     EXPECT_TRUE(questions_.asked.empty());
-    const std::string kind = shape.generation == Generation::Avi1      ? "avi1"
-                             : shape.generation == Generation::OpenDml ? "odml-avi2"
-                                                                       : "compat.odml-avi2";
-    ExpectCopyOf(dir_.Path("out.avi"), 7, 29, kind);
+    ExpectCopyOf(dir_.Path("out.avi"), 7, 29, GetParam().kind);
     EXPECT_EQ(ReadFileBytes(source), before);
     EXPECT_EQ(framesDone_, 29);
     int64_t mtime = 0;
@@ -168,13 +145,17 @@ TEST_P(CopyShapes, CopiesTheScenesFramesWithTheirAudio) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, CopyShapes,
-    ::testing::Values(Shape{"type2_avi1_pal", DvType::Type2, Generation::Avi1, true, 0},
-                      Shape{"type2_avi1_ntsc", DvType::Type2, Generation::Avi1, false, 0},
-                      Shape{"type2_odml_segments", DvType::Type2, Generation::OpenDml, true, 10},
-                      Shape{"type2_compat_ntsc", DvType::Type2, Generation::OpenDmlCompat, false,
-                            12},
-                      Shape{"type1_avi1", DvType::Type1, Generation::Avi1, false, 0},
-                      Shape{"type1_odml", DvType::Type1, Generation::OpenDml, true, 15}),
+    ::testing::Values(
+        Shape{"type2_avi1_pal", {}, "avi1"}, Shape{"type2_avi1_ntsc", {.pal = false}, "avi1"},
+        Shape{"type2_odml_segments",
+              {.generation = Generation::OpenDml, .framesPerSegment = 10}, "odml-avi2"},
+        Shape{"type2_compat_ntsc",
+              {.generation = Generation::OpenDmlCompat, .pal = false, .framesPerSegment = 12},
+              "compat.odml-avi2"},
+        Shape{"type1_avi1", {.type = DvType::Type1, .pal = false}, "avi1"},
+        Shape{"type1_odml",
+              {.type = DvType::Type1, .generation = Generation::OpenDml, .framesPerSegment = 15},
+              "odml-avi2"}),
     [](const auto& shape) { return std::string(shape.param.name); });
 
 TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndexes) {
@@ -200,25 +181,17 @@ TEST_F(ClipCopierTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
     EXPECT_EQ(qv::AudioUnitsOf(0, 1, ntsc), 1601);
     EXPECT_EQ(qv::AudioUnitsOf(1, 1, ntsc), 1602);
     EXPECT_EQ(qv::AudioUnitsOf(2, 1, ntsc), 1601);
-    struct Case {
-        Generation generation;
-        bool pal;
-        std::string kind;
-    };
-    for (const Case& c :
-         {Case{Generation::Avi1, false, "avi1"}, Case{Generation::OpenDml, true, "odml-avi2"}}) {
-        FixtureOptions o;
-        o.generation = c.generation;
-        o.pal = c.pal;
-        o.framesPerSegment = 10;
-        std::string source = MakeSource(o, 30, true);
-        int64_t first = 0;
-        int64_t second = 0;
+    for (const auto& [options, kind] :
+         {std::pair{FixtureOptions{.pal = false, .framesPerSegment = 10}, "avi1"},
+          std::pair{FixtureOptions{.generation = Generation::OpenDml, .framesPerSegment = 10},
+                    "odml-avi2"}}) {
+        std::string source = MakeSource(options, 30, true);
+        int64_t first = 0, second = 0;
         // A buffer of a few frames: many refills.
         for (auto [from, count] : {std::pair{0, 13}, std::pair{13, 17}}) {
             std::string dest = dir_.Path("part" + std::to_string(from) + ".avi");
             ASSERT_EQ(Copy(dest, SceneOf(source, from, count), 3 * (kVideoBytes + 8000 + 5400)), 0);
-            ExpectCopyOf(dest, from, count, c.kind);
+            ExpectCopyOf(dest, from, count, kind);
             auto out = qv::OpenAviFile(dest);
             first += out->Stream(1)->Length();
             second += out->Stream(2)->Length();
@@ -293,10 +266,9 @@ TEST_F(ClipCopierTest, AnExistingDestinationIsAskedAboutUnlessItIsThisScenesEarl
             continue;
         }
         EXPECT_EQ(Copy(dest, SceneOf(source, 0, 4)), -1);
-        ASSERT_EQ(questions_.asked.size(), 1u);
-        EXPECT_EQ(questions_.asked[0].text, "Do you want to overwrite\r\n" + dest + "?");
-        EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::YesYesForAllAbort);
-        EXPECT_EQ(questions_.asked[0].caption, "Confirm");
+        EXPECT_EQ(questions_.asked.at(0).caption, "Confirm");
+        ExpectRefused("Do you want to overwrite\r\n" + dest + "?", qv::Buttons::YesYesForAllAbort,
+                      {"out.avi", "tape.avi"});
         EXPECT_EQ(ReadFileBytes(dest), before);
         EXPECT_EQ(framesDone_, done);  // nothing was copied
     }
@@ -320,6 +292,14 @@ TEST_F(ClipCopierTest, AnExistingDestinationIsAskedAboutUnlessItIsThisScenesEarl
     ASSERT_EQ(Copy(dest2, SceneOf(source, 4, 4)), 0);
     EXPECT_EQ(questions_.asked.size(), 2u);
     ExpectCopyOf(dest2, 4, 4, "avi1");
+
+    // The bar moves during refills, at once, and the end of the copy moves it no more.
+    log_.positions.clear();
+    framesDone_ = 512;
+    ASSERT_EQ(Copy(dir_.Path("bar.avi"), SceneOf(source, 2, 8), 1 << 20, 256), 0);
+    ASSERT_GE(log_.positions.size(), 2u);
+    EXPECT_EQ(log_.positions.front().position, 2);  // (512 + 0) / 256
+    EXPECT_EQ(log_.positions.back().position, -1);
 }
 
 TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
@@ -329,7 +309,7 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
         std::string message;
         std::string dest;
         size_t buffer = 64 << 10;
-        bool failFlush = false, failRename = false;
+        qv::WriteFaults faults = {};
     };
     const std::string out = dir_.Path("out.avi");
     const std::string read = "error reading the video stream";
@@ -347,18 +327,16 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
          dir_.Path("no/such/folder/out.avi")},
         // A buffer too small for one frame is a read error, not a short frame.
         {SceneOf(source, 0, 3), read, out, kVideoBytes + 100},
-        {SceneOf(source, 0, 5), write, out, 64 << 10, true, false},
-        {SceneOf(source, 0, 5), write, out, 64 << 10, false, true},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, {.failFlush = true}},
+        {SceneOf(source, 0, 5), write, out, 64 << 10, {.failRename = true}},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i) + ": " + cases[i].message);
-        qv::WriteFaults faults;
-        faults.failFlush = cases[i].failFlush;
-        faults.failRename = cases[i].failRename;
-        qv::SetWriteFaults(&faults);
-        EXPECT_EQ(Copy(cases[i].dest, cases[i].scene, cases[i].buffer), -1);
+        Case c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i) + ": " + c.message);
+        qv::SetWriteFaults(&c.faults);
+        EXPECT_EQ(Copy(c.dest, c.scene, c.buffer), -1);
         qv::SetWriteFaults(nullptr);
-        ExpectRefused(cases[i].message);
+        ExpectRefused(c.message);
     }
     // One frame and its audio exactly: fine.
     EXPECT_EQ(Copy(out, SceneOf(source, 0, 3), kVideoBytes + 1920 * 4), 0);
@@ -431,10 +409,9 @@ TEST_F(ClipCopierTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
     ASSERT_TRUE(out);
     EXPECT_EQ(out->FrameCount(), 5);
     ASSERT_EQ(out->Stream(1)->Length(), 5 * 1920);
-    auto audio = AllAudio(*out->Stream(1));
     auto expected = AudioPattern(options_, 3 * 1920, 2 * 1920);
     expected.resize(5 * 1920 * 4, 0);
-    EXPECT_EQ(audio, expected);
+    EXPECT_EQ(AllAudio(*out->Stream(1)), expected);
 
     // Before any audio was read in a scene, the unit size is unknown: no audio chunk.
     ASSERT_EQ(Copy(dir_.Path("late.avi"), SceneOf(source, 6, 3)), 0);
@@ -445,7 +422,7 @@ TEST_F(ClipCopierTest, IgnoredAudioErrorsGiveSilenceOfTheExpectedLength) {
 
 TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     std::string source = MakeSource(FixtureOptions{}, 50);
-    progress_.cancelAt = {0, 3, 12, 30};
+    log_.cancel = [](int check) { return std::set<int>{1, 4, 13, 31}.count(check) != 0; };
     questions_.answers = {qv::Answer::No, qv::Answer::No, qv::Answer::No, qv::Answer::No};
     ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), 0);
     EXPECT_EQ(questions_.asked.size(), 4u);
@@ -457,23 +434,14 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     const std::vector<uint8_t> old = {9, 9};
     ASSERT_TRUE(WriteFileBytes(dir_.Path("old.avi"), old));
     ASSERT_TRUE(qv::SetModificationTime(dir_.Path("old.avi"), kTime));
-    progress_.calls = 0;
-    progress_.cancelAt = {7};
+    log_.cancelChecks = 0;
+    log_.cancel = [](int check) { return check == 8; };
     questions_.answers = {qv::Answer::Yes, qv::Answer::Yes};  // overwrite; abort
     framesDone_ = 100;
     EXPECT_EQ(Copy(dir_.Path("old.avi"), SceneOf(source, 0, 50), 4 * (kVideoBytes + 7680)), -1);
     EXPECT_EQ(framesDone_, 150);
     EXPECT_EQ(ReadFileBytes(dir_.Path("old.avi")), old);
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"old.avi", "out.avi", "tape.avi"}));
-}
-
-TEST_F(ClipCopierTest, ProgressMovesDuringRefillsAndEndsWithoutMovingTheBar) {
-    std::string source = MakeSource(FixtureOptions{}, 10);
-    framesDone_ = 512;
-    ASSERT_EQ(Copy(dir_.Path("out.avi"), SceneOf(source, 2, 8), 1 << 20, 256), 0);
-    ASSERT_GE(progress_.positions.size(), 2u);
-    EXPECT_EQ(progress_.positions.front(), 2);  // (512 + 0) / 256, at once
-    EXPECT_EQ(progress_.positions.back(), -1);
 }
 
 }  // namespace

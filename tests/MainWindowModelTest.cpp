@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -92,6 +93,10 @@ ino_t Inode(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
+int64_t ModificationTime(const std::string& path) {
+    int64_t modified = -1;
+    return qv::GetModificationTime(path, &modified) ? modified : -1;
+}
 
 class MainWindowModelTest : public ::testing::Test {
 protected:
@@ -100,26 +105,37 @@ protected:
         model.outputPath = dir.Path("out.avi");
     }
 
-    // A type-1 tape of recordings of the given lengths, one hour apart from start on.
-    std::string Tape(const std::string& name, const std::vector<int>& lengths,
-                     DvTime start = {2004, 7, 14, 10, 0, 0}) {
+    // Adds an input: a type-1 tape of recordings of the given lengths, one hour apart
+    // from start on.
+    std::string Add(const std::string& name, const std::vector<int>& lengths, DvTime start) {
         std::vector<Stretch> stretches;
         for (size_t i = 0; i < lengths.size(); ++i) {
             stretches.push_back({lengths[i], qvtest::Plus(start, 3600 * static_cast<int>(i)),
                                  i == 0 ? nextSeed_ : 0});
         }
         nextSeed_ += 100000;
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
         const std::string path = dir.Path(name);
-        frames[path] = qvtest::WriteTape(path, type1, stretches);
-        return path;
-    }
-
-    std::string Add(const std::string& name, const std::vector<int>& lengths, DvTime start) {
-        std::string path = Tape(name, lengths, start);
+        frames[path] = qvtest::WriteTape(path, {.type = qvtest::DvType::Type1}, stretches);
         EXPECT_TRUE(model.AddInput(path));
         return path;
+    }
+    // Adds a.avi, b.avi, ... of these recordings from these starts and scans them; names
+    // gets the scenes' output names.
+    template <size_t N>
+    std::array<std::string, N> Scan(const std::pair<std::vector<int>, DvTime> (&tapes)[N]) {
+        std::array<std::string, N> paths;
+        for (size_t i = 0; i < N; ++i) {
+            paths[i] = Add(std::string(1, static_cast<char>('a' + i)) + ".avi", tapes[i].first,
+                           tapes[i].second);
+        }
+        EXPECT_TRUE(model.ScanDatestamps(true));
+        names = OutputNames();
+        return paths;
+    }
+    // A run that deletes the sources, the questions answered so.
+    bool Run(std::deque<Answer> answers = {Answer::Yes}) {
+        questions.answers = std::move(answers);
+        return model.WriteRun(true);
     }
     // The scene's frames as they must arrive in its output file.
     qvtest::FileContent Expected(const qv::Scene& s) {
@@ -141,11 +157,11 @@ protected:
         }
     }
     Paths OutputNames() const {
-        Paths names;
+        Paths out;
         for (const qv::Scene& s : model.scenes) {
-            names.push_back(s.outputName);
+            out.push_back(s.outputName);
         }
-        return names;
+        return out;
     }
     Paths Told() const {
         Paths texts;
@@ -157,9 +173,8 @@ protected:
         return texts;
     }
     bool WasTold(const std::string& part) const {
-        const Paths told = Told();
-        return std::any_of(told.begin(), told.end(),
-                           [&](const std::string& t) { return t.find(part) != std::string::npos; });
+        return std::ranges::any_of(
+            Told(), [&](const std::string& t) { return t.find(part) != std::string::npos; });
     }
 
     qvtest::ScopedTimeZone zone{"UTC"};
@@ -168,6 +183,7 @@ protected:
     FakeView view;
     qv::MainWindowModel model{questions, view, nullptr};
     std::map<std::string, std::vector<qvtest::FixtureFrame>> frames;
+    Paths names;
 
 private:
     uint32_t nextSeed_ = 1;
@@ -178,14 +194,11 @@ const DvTime kAugust{2004, 8, 1, 10, 0, 0};
 const DvTime kSeptember{2004, 9, 1, 10, 0, 0};
 
 TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
-    const std::string b = Tape("B.avi", {30}, kJuly);
-    const std::string a = Tape("a.avi", {20}, kAugust);
-    const std::string c = Tape("c.avi", {10}, kSeptember);
+    const std::string b = Add("B.avi", {30}, kJuly);
+    const std::string c = Add("c.avi", {10}, kSeptember);
+    const std::string a = Add("a.avi", {20}, kAugust);
     std::filesystem::create_directory(dir.Path("sub"));
     std::filesystem::create_symlink(b, dir.Path("link.avi"));
-    EXPECT_TRUE(model.AddInput(b));
-    EXPECT_TRUE(model.AddInput(c));
-    EXPECT_TRUE(model.AddInput(a));
     EXPECT_EQ(model.Inputs(), (Paths{a, b, c}));
     // The same file again, a folder or a device is no new input.
     for (const std::string& refused : {b, dir.Path("link.avi"), dir.Path("sub/../B.avi"),
@@ -231,9 +244,7 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
 }
 
 TEST_F(MainWindowModelTest, ScanBarHasAStepPer256FramesOfAllInputs) {
-    Add("a.avi", {300}, kJuly);
-    Add("b.avi", {211}, kAugust);
-    ASSERT_TRUE(model.ScanDatestamps(true));
+    Scan({{{300}, kJuly}, {{211}, kAugust}});
     EXPECT_EQ(view.progress.ranges.front(), std::make_pair(0, 1));  // 511 frames
     Add("c.avi", {1}, kSeptember);
     view.progress.ranges.clear();
@@ -293,35 +304,25 @@ TEST_F(MainWindowModelTest, SetWriteForSelectedMarksTheRowsAndWalksDownTheList) 
 }
 
 TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {
-    Add("tape.avi", {1024, 976, 1000}, kJuly);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 3);
-    const Paths names = OutputNames();
-    Paths writing;
-    for (const std::string& n : names) {
-        writing.push_back("writing " + n);
-    }
-    for (qv::Scene& s : model.scenes) {
-        s.write = 0;
-    }
+    Scan({{{1024, 976, 1000}, kJuly}});
+    ASSERT_EQ(names.size(), 3u);
+    model.scenes[1].write = model.scenes[2].write = 0;
     // The bar of a finished run stands full under the report of success.
     int position = -1, positionWhenTold = -1;
     view.progress.onPosition = [&](int p) { position = p >= 0 ? p : position; };
     questions.onAsk = [&](const qvtest::FakeQuestions::Asked&) { positionWhenTold = position; };
     questions.asked.clear();
-    model.scenes[0].write = 1;
     EXPECT_TRUE(model.WriteRun(false));
     EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 1024));
     EXPECT_EQ(positionWhenTold, 1024);
     ASSERT_EQ(questions.asked.size(), 1u);
     EXPECT_EQ(questions.asked[0].kind, qv::MessageKind::Information);
 
-    for (qv::Scene& s : model.scenes) {
-        s.write = 1;
-    }
+    model.scenes[1].write = model.scenes[2].write = 1;
     view.progress.texts.clear();
     EXPECT_TRUE(model.WriteRun(false));
-    EXPECT_EQ(view.progress.texts, writing);
+    EXPECT_EQ(view.progress.texts,
+              (Paths{"writing " + names[0], "writing " + names[1], "writing " + names[2]}));
     EXPECT_EQ(view.progress.ranges.back(), std::make_pair(0, 750));
     ExpectWritten(Planned({0, 1, 2}));
     EXPECT_EQ(model.scenes.Count(), 3);  // nothing deleted: no rescan
@@ -352,8 +353,7 @@ TEST_F(MainWindowModelTest, WriteScenesScansFirstAsksBeforeDeletingAndMissingFol
     EXPECT_EQ(Told(), (Paths{"Can't open the file for writing"}));
     const std::string dialog = "Save scenelist as textfile in " + dir.Dir().string();
     EXPECT_EQ(view.saveDialogs, (Paths{dialog, dialog}));
-    const auto text = qvtest::ReadFileBytes(dir.Path("list.txt"));
-    EXPECT_EQ(std::string(text.begin(), text.end()), qv::SceneListText(model.scenes));
+    EXPECT_EQ(qvtest::ReadFileText(dir.Path("list.txt")), qv::SceneListText(model.scenes));
     model.SaveList();  // cancelled
     EXPECT_EQ(view.saveDialogs.size(), 3u);
     EXPECT_EQ(Told().size(), 1u);
@@ -380,20 +380,16 @@ TEST_F(MainWindowModelTest, WriteScenesScansFirstAsksBeforeDeletingAndMissingFol
 }
 
 TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
-    const std::string a = Add("a.avi", {30, 20}, kJuly);
-    const std::string b = Add("b.avi", {25, 40}, kAugust);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 4);
+    const auto [a, b] = Scan({{{30, 20}, kJuly}, {{25, 40}, kAugust}});
+    ASSERT_EQ(names.size(), 4u);
     model.scenes[1].write = 0;
-    const Paths names = OutputNames();
     const Outputs written = Planned({0, 2, 3});
     Paths seen;
     view.progress.onText = [&](const std::string& text) {
         seen.push_back(text + (Exists(a) ? " A" : "") + (Exists(b) ? " B" : ""));
     };
     // Scene 2 is in no output: the user is asked again, naming a.avi and its length.
-    questions.answers = {Answer::Yes, Answer::Yes};
-    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_TRUE(Run({Answer::Yes, Answer::Yes}));
     ASSERT_GE(questions.asked.size(), 2u);
     EXPECT_EQ(questions.asked[1].text,
               "These source files hold frames that are in no marked scene; deleting them loses "
@@ -410,16 +406,11 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
 }
 
 TEST_F(MainWindowModelTest, SourcesWithUnwrittenScenesAreKeptWhenTheUserSaysNo) {
-    const std::string a = Add("a.avi", {30, 20}, kJuly);
-    const std::string b = Add("b.avi", {25, 40}, kAugust);
-    const std::string c = Add("c.avi", {10}, kJuly);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 5);
+    const auto [a, b, c] = Scan({{{30, 20}, kJuly}, {{25, 40}, kAugust}, {{10}, kJuly}});
+    ASSERT_EQ(names.size(), 5u);
     // a: one scene unmarked; b: both marked; c: nothing marked at all.
     model.scenes[1].write = model.scenes[4].write = 0;
-    const Paths names = OutputNames();
-    questions.answers = {Answer::Yes, Answer::No};
-    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_TRUE(Run({Answer::Yes, Answer::No}));
     ASSERT_GE(questions.asked.size(), 2u);
     const std::string& asked = questions.asked[1].text;
     EXPECT_NE(asked.find(a + " (00:00:20)\n" + c + " (00:00:10)\n"), std::string::npos) << asked;
@@ -431,23 +422,17 @@ TEST_F(MainWindowModelTest, SourcesWithUnwrittenScenesAreKeptWhenTheUserSaysNo) 
 }
 
 TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile) {
-    const std::string a = Add("a.avi", {40}, kJuly);
-    const std::string b = Add("b.avi", {30}, kAugust);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    const Paths names = OutputNames();
+    const auto [a, b] = Scan({{{40}, kJuly}, {{30}, kAugust}});
     ASSERT_EQ(names.size(), 2u);
     ASSERT_TRUE(qvtest::WriteFileBytes(names[1], {1, 2, 3}));
     const auto original = qvtest::ReadFileBytes(a);
     const ino_t inodeA = Inode(a), inodeB = Inode(b);
 
-    questions.answers = {Answer::Yes, Answer::Abort};
-    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_FALSE(Run({Answer::Yes, Answer::Abort}));
     EXPECT_FALSE(Exists(a));
     EXPECT_EQ(Inode(names[0]), inodeA);  // the file itself, not a copy
     EXPECT_EQ(qvtest::ReadFileBytes(names[0]), original);
-    int64_t modified = 0;
-    ASSERT_TRUE(qv::GetModificationTime(names[0], &modified));
-    EXPECT_EQ(modified, qvtest::Instant(kJuly));  // dated like a copied scene
+    EXPECT_EQ(ModificationTime(names[0]), qvtest::Instant(kJuly));  // dated like a copied scene
     ASSERT_EQ(questions.asked.size(), 3u);
     EXPECT_EQ(questions.asked[1].text, "Do you want to overwrite\r\n" + names[1] + "?");
     EXPECT_EQ(questions.asked[2].text, kError);
@@ -456,77 +441,55 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     EXPECT_EQ(model.Inputs(), (Paths{b}));
     ASSERT_EQ(model.scenes.Count(), 1);
 
-    questions.answers = {Answer::Yes, Answer::Yes};
-    EXPECT_TRUE(model.WriteRun(true));
+    EXPECT_TRUE(Run({Answer::Yes, Answer::Yes}));
     EXPECT_FALSE(Exists(b));
     EXPECT_NE(Inode(names[1]), inodeB);
     EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, 30));
 }
 
 // Neither a single frame nor a missing datestamp keeps a whole file from being
-// moved; an undated one keeps its own time.
+// moved; an undated one keeps its own time. A capture cut short (no "idx1", its last
+// frame half there) is copied rather than moved: the output gets the whole frames and
+// a complete index.
 TEST_F(MainWindowModelTest, UndatedSourceOfASingleFrameIsMovedAndKeepsItsTime) {
     const std::string a = dir.Path("a.avi");
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
-    qvtest::WriteTape(a, type1, {{1, std::nullopt, 1}});
+    qvtest::WriteTape(a, {.type = qvtest::DvType::Type1}, {{1, std::nullopt, 1}});
     ASSERT_TRUE(qv::SetModificationTime(a, 1000000000));
-    const ino_t inode = Inode(a);
-    ASSERT_TRUE(model.AddInput(a));
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 1);
-    ASSERT_EQ(model.scenes[0].datestamp, 0);
-    const std::string name = model.scenes[0].outputName;
-    questions.answers = {Answer::Yes};
-    EXPECT_TRUE(model.WriteRun(true));
-    EXPECT_FALSE(Exists(a));
-    EXPECT_EQ(Inode(name), inode);
-    int64_t modified = 0;
-    ASSERT_TRUE(qv::GetModificationTime(name, &modified));
-    EXPECT_EQ(modified, 1000000000);
-}
-
-// A capture cut short (no "idx1", its last frame half there) is copied rather than
-// moved: the output gets the whole frames and a complete index.
-TEST_F(MainWindowModelTest, UnfinishedWholeFileIsCopiedNotMoved) {
-    const std::string a = Add("a.avi", {40}, kJuly);
-    std::filesystem::resize_file(a, std::filesystem::file_size(a) * 9 / 10);
     const ino_t inodeA = Inode(a);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 1);
-    ASSERT_EQ(model.scenes[0].wholeFile, 1);
-    const int frameCount = model.scenes[0].frameCount;
+    ASSERT_TRUE(model.AddInput(a));
+    const std::string b = Add("b.avi", {40}, kJuly);
+    std::filesystem::resize_file(b, std::filesystem::file_size(b) * 9 / 10);
+    const ino_t inodeB = Inode(b);
+    EXPECT_TRUE(model.ScanDatestamps(true));
+    names = OutputNames();
+    ASSERT_EQ(names.size(), 2u);
+    ASSERT_EQ(model.scenes[0].datestamp, 0);
+    ASSERT_EQ(model.scenes[1].wholeFile, 1);
+    const int frameCount = model.scenes[1].frameCount;
     EXPECT_LT(frameCount, 40);
-    const std::string name = model.scenes[0].outputName;
-
-    questions.answers = {Answer::Yes};
-    EXPECT_TRUE(model.WriteRun(true));
-    EXPECT_FALSE(Exists(a));
-    EXPECT_NE(Inode(name), inodeA);
-    EXPECT_EQ(qvtest::ReadContent(name), qvtest::ContentOf(frames[a], 0, frameCount));
-    auto output = qv::OpenAviFile(name);
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(Existing({a, b}), Paths{});
+    EXPECT_EQ(Inode(names[0]), inodeA);
+    EXPECT_EQ(ModificationTime(names[0]), 1000000000);
+    EXPECT_NE(Inode(names[1]), inodeB);
+    EXPECT_EQ(qvtest::ReadContent(names[1]), qvtest::ContentOf(frames[b], 0, frameCount));
+    auto output = qv::OpenAviFile(names[1]);
     ASSERT_NE(output, nullptr);
     EXPECT_FALSE(output->IndexRebuilt());
 }
 
 TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
-    const std::string a = Add("a.avi", {30, 20}, kJuly);
-    const std::string b = Add("b.avi", {25, 40}, kAugust);
-    const std::string c = Add("c.avi", {35}, kSeptember);
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 5);
-    const Paths names = OutputNames();
+    const auto [a, b, c] = Scan({{{30, 20}, kJuly}, {{25, 40}, kAugust}, {{35}, kSeptember}});
+    ASSERT_EQ(names.size(), 5u);
     const Outputs written = Planned({0, 1, 2});
     // The disk fails while the fourth scene is written.
-    qv::WriteFaults faults;
-    faults.failWriteAt = 0;
+    qv::WriteFaults faults{.failWriteAt = 0};
     view.progress.onText = [&](const std::string& text) {
         if (text == "writing " + names[3]) {
             qv::SetWriteFaults(&faults);
         }
     };
-    questions.answers = {Answer::Yes};
-    const bool succeeded = model.WriteRun(true);
+    const bool succeeded = Run();
     qv::SetWriteFaults(nullptr);
     EXPECT_FALSE(succeeded);
     EXPECT_TRUE(WasTold(kError));
@@ -543,19 +506,15 @@ TEST_F(MainWindowModelTest, FailingCopyEndsTheRunAndKeepsItsSource) {
 }
 
 TEST_F(MainWindowModelTest, StoppedProgramDeletesAndMovesNoSourceMore) {
-    const std::string a = Add("a.avi", {30, 20}, kJuly);
-    const std::string b = Add("b.avi", {25}, kAugust);  // a whole file: would be moved
-    ASSERT_TRUE(model.ScanDatestamps(true));
-    ASSERT_EQ(model.scenes.Count(), 3);
-    const Paths names = OutputNames();
+    const auto [a, b] = Scan({{{30, 20}, kJuly}, {{25}, kAugust}});  // b, a whole file: moved
+    ASSERT_EQ(names.size(), 3u);
     const Outputs written = Planned({0, 1});
     // The stop comes once the last frame of a's last scene is written.
     int copiesEnded = 0;
     view.progress.onPosition = [&](int position) {
         view.progress.stopping = view.progress.stopping || (position == -1 && ++copiesEnded == 2);
     };
-    questions.answers = {Answer::Yes};
-    EXPECT_FALSE(model.WriteRun(true));
+    EXPECT_FALSE(Run());
     ExpectWritten(written);
     EXPECT_EQ(Existing({a, b, names[2]}), (Paths{a, b}));
     EXPECT_FALSE(WasTold(kCompleted));
@@ -569,8 +528,7 @@ TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoAnInputFile) {
     ASSERT_TRUE(model.ScanDatestamps(true));
     ASSERT_EQ(model.scenes[0].outputName, other);
     const auto otherBytes = qvtest::ReadFileBytes(other);
-    questions.answers = {Answer::Yes};
-    model.WriteRun(true);
+    Run();
     EXPECT_TRUE(WasTold(other));
     EXPECT_TRUE(Exists(a));  // its scene was not written
     // The other input, moved to its own output name, is what it was.
@@ -586,25 +544,21 @@ TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
     const qv::Scene part = model.scenes[0];
     EXPECT_LT(part.frameCount, 50);
     EXPECT_EQ(part.wholeFile, 0);
-    questions.answers = {Answer::Yes};
-    model.WriteRun(true);
+    Run();
     EXPECT_EQ(qvtest::ReadContent(part.outputName), Expected(part));
     EXPECT_EQ(Existing({a, b}), (Paths{a, b}));
     EXPECT_TRUE(WasTold(a));
 }
 
 TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
-    const std::string a = Add("a.avi", {30, 20}, kJuly);
-    const std::string b = Add("b.avi", {25}, kAugust);
-    const std::string c = Add("c.avi", {35, 15}, kSeptember);
-    const std::string d = Add("d.avi", {20}, {2004, 10, 1, 10, 0, 0});
+    const auto [a, b, c, d] = Scan({{{30, 20}, kJuly}, {{25}, kAugust}, {{35, 15}, kSeptember},
+                                    {{20}, {2004, 10, 1, 10, 0, 0}}});
     auto scanAndWrite = [&](int scenes, const std::function<void()>& change) {
         questions.asked.clear();
         ASSERT_TRUE(model.ScanDatestamps(true));
         ASSERT_EQ(model.scenes.Count(), scenes);
         change();
-        questions.answers = {Answer::Yes};
-        EXPECT_FALSE(model.WriteRun(true));
+        EXPECT_FALSE(Run());
         EXPECT_FALSE(WasTold(kCompleted));
     };
     auto append = [](const std::string& path) {
@@ -614,18 +568,13 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     };
 
     // Touched after the scan: nothing is copied, moved or deleted.
-    scanAndWrite(6, [&] {
-        int64_t mtime = 0;
-        ASSERT_TRUE(qv::GetModificationTime(a, &mtime));
-        ASSERT_TRUE(qv::SetModificationTime(a, mtime + 60));
-    });
+    scanAndWrite(6, [&] { ASSERT_TRUE(qv::SetModificationTime(a, ModificationTime(a) + 60)); });
     EXPECT_TRUE(WasTold(a + " has changed since it was scanned. Please scan again."));
     EXPECT_EQ(Existing({a, b, c, d}), (Paths{a, b, c, d}));
     EXPECT_EQ(Existing(OutputNames()), Paths{});
 
     // Grown after the scan; a whole file, it would have been moved. a.avi was
     // written and deleted before b.avi was reached.
-    Paths names;
     scanAndWrite(6, [&] {
         append(b);
         names = OutputNames();

@@ -26,10 +26,7 @@ using qv::kMainKey;
 using qv::SettingsStore;
 using qv::SettingsValues;
 
-using qvtest::FolderEntries;
-using qvtest::ReadFileText;
-using qvtest::ScopedEnv;
-using qvtest::ScopedFaults;
+using namespace qvtest;
 using Names = std::vector<std::string>;
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -38,6 +35,26 @@ void WriteText(const std::string& path, const std::string& text) {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\r\n\r\n"
                             "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]\r\n";
+
+// A store at s.reg in a folder of its own.
+class SettingsFile : public ::testing::Test {
+protected:
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("s.reg");
+    SettingsStore store{path};
+
+    // Stores these texts in the main key in one rewrite.
+    using Texts = std::initializer_list<std::pair<const char*, std::string>>;
+    static bool Store(SettingsStore& into, Texts texts) {
+        return into.Edit([&](SettingsValues& v) {
+            for (const auto& [name, text] : texts) {
+                v.WriteText(kMainKey, name, text);
+            }
+        });
+    }
+};
+class SettingsOptions : public SettingsFile {};
+class SettingsMainWindow : public SettingsFile {};
 
 TEST(SettingsReadRules, TextGoesThroughA512ByteBufferAndIntegersNeedADword) {
     SettingsValues v;
@@ -59,9 +76,7 @@ TEST(SettingsReadRules, TextGoesThroughA512ByteBufferAndIntegersNeedADword) {
     EXPECT_EQ(v.ReadText(kClipListKey, "fits", "d"), "d");  // keys are separate
 }
 
-TEST(SettingsFile, IsRegTextByteForByteThatReadsBackAsWritten) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
+TEST_F(SettingsFile, IsRegTextByteForByteThatReadsBackAsWritten) {
     ASSERT_TRUE(store.Edit([](SettingsValues& v) {
         v.WriteText(kMainKey, "output", "C:\\a \"b\".avi");
         v.WriteDword(kMainKey, "big", 0xDEADBEEF);
@@ -75,7 +90,7 @@ TEST(SettingsFile, IsRegTextByteForByteThatReadsBackAsWritten) {
                         "\"Headline\"=\"x\"\r\n\r\n");
 
     // Awkward texts survive the file.
-    const std::string path = dir.Path("t.reg");
+    const std::string other = dir.Path("t.reg");
     const std::vector<std::string> texts = {
         "\\\\server\\share\\",  // ends in backslashes
         "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel]",
@@ -84,13 +99,13 @@ TEST(SettingsFile, IsRegTextByteForByteThatReadsBackAsWritten) {
         "a\nb\"\r\n\"ran\"=dword:00000000\r\n[x]",
         std::string(300, '\n') + "long enough to wrap",
     };
-    ASSERT_TRUE(SettingsStore(path).Edit([&](SettingsValues& v) {
+    ASSERT_TRUE(SettingsStore(other).Edit([&](SettingsValues& v) {
         for (size_t i = 0; i < texts.size(); ++i) {
             v.WriteText(kMainKey, "t" + std::to_string(i), texts[i]);
         }
         v.WriteText(kMainKey, "name with \"quotes\" and \\ = ]", "n");
     }));
-    SettingsValues values = SettingsStore(path).Load();
+    SettingsValues values = SettingsStore(other).Load();
     for (size_t i = 0; i < texts.size(); ++i) {
         EXPECT_EQ(values.ReadText(kMainKey, "t" + std::to_string(i)), texts[i]) << i;
     }
@@ -98,9 +113,7 @@ TEST(SettingsFile, IsRegTextByteForByteThatReadsBackAsWritten) {
     EXPECT_EQ(values.ValuesOf(kMainKey).size(), texts.size() + 1);
 }
 
-TEST(SettingsFile, ReadsRegTextWrittenElsewhere) {
-    qvtest::TempDir dir;
-    const std::string path = dir.Path("s.reg");
+TEST_F(SettingsFile, ReadsRegTextWrittenElsewhere) {
     WriteText(path,
               "\xEF\xBB\xBFWindows Registry Editor Version 5.00\n\n"
               "\"stray\"=\"before any key\"\n"
@@ -124,7 +137,6 @@ TEST(SettingsFile, ReadsRegTextWrittenElsewhere) {
               "[HKEY_CURRENT_USER\\SOFTWARE\\Quorvandel\\Quorvandel\\cliplist]\r\n"
               "\"PicsPerLine\"=\"6\"\r\n");
     testing::internal::CaptureStderr();
-    SettingsStore store(path);
     SettingsValues v = store.Load();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(v.ValuesOf(kMainKey).size(), 3u);
@@ -142,17 +154,13 @@ TEST(SettingsFile, ReadsRegTextWrittenElsewhere) {
     EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 2);
     WriteText(path, " \r\n");  // an empty file is an empty store, not a damaged one
     EXPECT_EQ(store.ReadInt(kMainKey, "ran", 0), 0);
-}
 
-// The format's limits: a dword has at most 8 hex digits; a logical line of up to
-// 256 KiB is read, a longer one is skipped.
-TEST(SettingsFile, ValuesAtTheFormatsLimits) {
-    qvtest::TempDir dir;
-    const std::string path = dir.Path("s.reg");
+    // The format's limits: a dword has at most 8 hex digits; a logical line of up to
+    // 256 KiB is read, a longer one is skipped.
     const std::string fits(256 * 1024 - 9, 'x');
     WriteText(path, kHeader + "\"eight\"=dword:7fffffff\r\n\"nine\"=dword:000000001\r\n"
                               "\"long\"=\"" + fits + "\"\r\n\"longer\"=\"" + fits + "\"\r\n");
-    const SettingsValues v = SettingsStore(path).Load();
+    v = store.Load();
     EXPECT_EQ(v.ReadInt(kMainKey, "eight", 0), 0x7fffffff);
     EXPECT_EQ(v.Find(kMainKey, "nine"), nullptr);
     ASSERT_NE(v.Find(kMainKey, "long"), nullptr);
@@ -160,32 +168,29 @@ TEST(SettingsFile, ValuesAtTheFormatsLimits) {
     EXPECT_EQ(v.Find(kMainKey, "longer"), nullptr);
 }
 
-TEST(SettingsFile, ChangesAreWrittenOnceAndOnlyWhenSomethingChanged) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("sub/folders/s.reg"));
+TEST_F(SettingsFile, ChangesAreWrittenOnceAndOnlyWhenSomethingChanged) {
+    SettingsStore nested(dir.Path("sub/folders/s.reg"));
     qv::WriteFaults faults;  // counts writes, fails none
     ScopedFaults installed(&faults);
-    EXPECT_EQ(store.ReadText(kMainKey, "x", "d"), "d");
-    EXPECT_FALSE(store.DeleteValue(kMainKey, "x"));
-    EXPECT_TRUE(store.Edit([](SettingsValues&) {}));
-    EXPECT_FALSE(std::filesystem::exists(store.Path()));
-    ASSERT_TRUE(store.Edit([](SettingsValues& v) {
+    EXPECT_EQ(nested.ReadText(kMainKey, "x", "d"), "d");
+    EXPECT_FALSE(nested.DeleteValue(kMainKey, "x"));
+    EXPECT_TRUE(nested.Edit([](SettingsValues&) {}));
+    EXPECT_FALSE(std::filesystem::exists(nested.Path()));
+    ASSERT_TRUE(nested.Edit([](SettingsValues& v) {
         v.WriteText(kMainKey, "input3", "/v/3");
         v.WriteDword(kMainKey, "Files", 50);
     }));
     EXPECT_EQ(faults.writes, 1);
-    ASSERT_TRUE(store.WriteDword(kMainKey, "Files", 50));
-    ASSERT_TRUE(store.WriteText(kMainKey, "INPUT3", "/v/3"));  // names ignore letter case
+    ASSERT_TRUE(nested.WriteDword(kMainKey, "Files", 50));
+    ASSERT_TRUE(nested.WriteText(kMainKey, "INPUT3", "/v/3"));  // names ignore letter case
     EXPECT_EQ(faults.writes, 1);
-    EXPECT_TRUE(store.DeleteValue(kMainKey, "iNpUt3"));
-    EXPECT_FALSE(store.DeleteValue(kMainKey, "input3"));
+    EXPECT_TRUE(nested.DeleteValue(kMainKey, "iNpUt3"));
+    EXPECT_FALSE(nested.DeleteValue(kMainKey, "input3"));
 }
 
 // Each edit opens and closes its files: none stay open, descriptor 0 (which a program
 // started without standard input gets first) neither.
-TEST(SettingsFile, EditsLeaveNoFilesOpen) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
+TEST_F(SettingsFile, EditsLeaveNoFilesOpen) {
     const int saved = ::dup(0);
     ::close(0);
     const size_t before = FolderEntries("/proc/self/fd").size();
@@ -200,10 +205,9 @@ TEST(SettingsFile, EditsLeaveNoFilesOpen) {
     EXPECT_EQ(after, before);
 }
 
-TEST(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
-    ASSERT_TRUE(store.WriteDword(kMainKey, "n", 9));
+// A failed rewrite leaves the old file and no temporary files.
+TEST_F(SettingsFile, NeverWritesWhatItWouldNotReadBack) {
+    ASSERT_TRUE(store.WriteText(kMainKey, "keep", "me"));
     const std::string before = ReadFileText(store.Path());
     for (qvtest::NamedFaults f : qvtest::EachSaveFault()) {
         ScopedFaults installed(&f.faults);
@@ -211,13 +215,6 @@ TEST(SettingsFile, AFailedRewriteLeavesTheOldFileAndNoTemporaryFiles) {
         EXPECT_EQ(ReadFileText(store.Path()), before) << f.name;
         EXPECT_EQ(FolderEntries(dir.Dir()), Names{"s.reg"}) << f.name;
     }
-}
-
-TEST(SettingsFile, NeverWritesWhatItWouldNotReadBack) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
-    ASSERT_TRUE(store.WriteText(kMainKey, "keep", "me"));
-    const std::string before = ReadFileText(store.Path());
     EXPECT_FALSE(store.WriteText(kMainKey, "big", std::string(qv::kMaxSettingsTextBytes + 1, 'x')));
     EXPECT_FALSE(store.WriteText(kMainKey, "", "no name"));
     EXPECT_FALSE(store.WriteText(kMainKey, "line\nbreak", "x"));
@@ -234,12 +231,11 @@ TEST(SettingsFile, NeverWritesWhatItWouldNotReadBack) {
     EXPECT_EQ(store.ReadText(kMainKey, "z"), "ab");
 }
 
-TEST(SettingsFile, ALinkedFileIsRewrittenWhereItPoints) {
-    qvtest::TempDir dir;
+TEST_F(SettingsFile, ALinkedFileIsRewrittenWhereItPoints) {
     std::filesystem::create_directory(dir.Dir() / "dotfiles");
     WriteText(dir.Path("dotfiles/q.reg"), "");
     std::filesystem::create_symlink("dotfiles/q.reg", dir.Dir() / "s.reg");
-    ASSERT_TRUE(SettingsStore(dir.Path("s.reg")).WriteDword(kMainKey, "ran", 2));
+    ASSERT_TRUE(store.WriteDword(kMainKey, "ran", 2));
     EXPECT_TRUE(std::filesystem::is_symlink(dir.Dir() / "s.reg"));
     EXPECT_EQ(ReadFileText(dir.Path("dotfiles/q.reg")), kHeader + "\"ran\"=dword:00000002\r\n\r\n");
     EXPECT_EQ(FolderEntries(dir.Dir() / "dotfiles"), Names{"q.reg"});
@@ -316,37 +312,25 @@ TEST(SettingsPath, FollowsTheEnvironment) {
     }
 }
 
-TEST(SettingsOptions, LoadFollowsTheDecimalRules) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
+TEST_F(SettingsOptions, LoadFollowsTheDecimalRules) {
     qv::Settings s{1, 1, "x", 0};
     LoadSettings(s, store);  // nothing stored: the load's defaults
     EXPECT_EQ(std::tie(s.deleteSourceFiles, s.skipNoDatestamp, s.codec, s.optSensitivity),
               std::make_tuple(0, 0, "", 2));
     for (const char* text : {"5", "-1", "  4z"}) {  // a sensitivity that indexes no preset
-        ASSERT_TRUE(store.Edit([&](SettingsValues& v) {
-            v.WriteText(kMainKey, "deletesourcefiles", "1x");
-            v.WriteText(kMainKey, "codec", "dvvideo");
-            v.WriteText(kMainKey, "OptSensitivity", text);
-        }));
+        ASSERT_TRUE(Store(store, {{"deletesourcefiles", "1x"}, {"codec", "dvvideo"},
+                                  {"OptSensitivity", text}}));
         LoadSettings(s, store);
         EXPECT_EQ(std::tie(s.deleteSourceFiles, s.codec, s.optSensitivity),
                   std::make_tuple(1, "dvvideo", text[0] == ' ' ? 4 : 2)) << text;
     }
 }
 
-TEST(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
-    qvtest::TempDir dir;
-    auto inputsWith = [&](uint32_t files, std::initializer_list<std::pair<const char*, std::string>>
-                                              values) {
-        SettingsStore store(dir.Path(std::to_string(files) + std::to_string(values.size())));
-        EXPECT_TRUE(store.Edit([&](SettingsValues& v) {
-            v.WriteDword(kMainKey, "Files", files);
-            for (const auto& [name, text] : values) {
-                v.WriteText(kMainKey, name, text);
-            }
-        }));
-        return LoadMainWindowState(store, "/d").inputs;
+TEST_F(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
+    auto inputsWith = [&](uint32_t files, Texts values) {
+        SettingsStore numbered(dir.Path(std::to_string(files) + std::to_string(values.size())));
+        EXPECT_TRUE(numbered.WriteDword(kMainKey, "Files", files) && Store(numbered, values));
+        return LoadMainWindowState(numbered, "/d").inputs;
     };
     EXPECT_EQ(inputsWith(3, {{"input0", "/a"}, {"input2", "/c"}}), (Names{"/a", "", "/c"}));
     EXPECT_EQ(inputsWith(2, {{"INPUT1", "/b"}, {"input0", "/a"}, {"input01", "/x"}, {"input2", "/c"}}),
@@ -359,19 +343,13 @@ TEST(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
     ASSERT_GE(far.size(), 2u);
     EXPECT_LE(far.size(), 2000u);
     EXPECT_EQ(far.back(), "/z");
-    SettingsStore store(dir.Path("s.reg"));  // "Files" stored as text is no count
-    EXPECT_TRUE(store.Edit([](SettingsValues& v) {
-        v.WriteText(kMainKey, "Files", "3");
-        v.WriteText(kMainKey, "input0", "/a");
-    }));
+    EXPECT_TRUE(Store(store, {{"Files", "3"}, {"input0", "/a"}}));  // "Files" as text is no count
     EXPECT_TRUE(LoadMainWindowState(store, "/d").inputs.empty());
 }
 
 // A save writes everything in one rewrite, leaves no entries of a longer list and
 // keeps other values; what it wrote loads back.
-TEST(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
-    qvtest::TempDir dir;
-    SettingsStore store(dir.Path("s.reg"));
+TEST_F(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
     ASSERT_TRUE(store.WriteText(kClipListKey, "PicsPerLine", "6"));
     qv::MainWindowState state;
     state.inputs = {"/1", "/2", "/3", "/4", "/5"};
@@ -379,11 +357,9 @@ TEST(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
     state.outputPath = "/out/s.avi";
     state.lastInput = "C:\\tapes\\b 1.avi";
     state.inputs = {"/in/a.avi", "/v/line\nbreak.avi"};
-    qv::WriteFaults faults;
-    {
-        ScopedFaults installed(&faults);
-        ASSERT_TRUE(SaveMainWindowState(store, qv::Settings{1, 0, "dvvideo", 4}, state));
-    }
+    qv::WriteFaults faults;  // counts writes, fails none
+    ScopedFaults installed(&faults);
+    ASSERT_TRUE(SaveMainWindowState(store, qv::Settings{1, 0, "dvvideo", 4}, state));
     EXPECT_EQ(faults.writes, 1);
     EXPECT_EQ(ReadFileText(store.Path()),
               kHeader + "\"deletesourcefiles\"=\"1\"\r\n\"skipnodatestamp\"=\"0\"\r\n"

@@ -69,7 +69,7 @@ struct FixtureOptions {
     int junkBytes = 0;               // a "JUNK" chunk of this size between "hdrl" and "movi"
     int videoFormatExtra = 0;        // zero bytes appended to stream 0's "strf" data, to move
                                      // everything after it (keep it even: no pad byte)
-    std::vector<ExtraStream> extraStreams;  // type-2: streams 2, 3, ... (at most 8)
+    std::vector<ExtraStream> extraStreams = {};  // type-2: streams 2, 3, ... (at most 8)
 };
 
 // Chunk ids: type-1 frames "00__"; type-2 video "00dc", audio "01wb", extra streams
