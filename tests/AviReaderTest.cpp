@@ -41,17 +41,6 @@ void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>
     }
 }
 
-FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment = 0,
-                         bool relativeIdx1 = true, bool pal = true) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.framesPerSegment = framesPerSegment;
-    o.relativeIdx1 = relativeIdx1;
-    o.pal = pal;
-    return o;
-}
-
 class AviReaderTest : public ::testing::Test {
   protected:
     // A fixture file, changed by damage before it is opened.
@@ -63,10 +52,7 @@ class AviReaderTest : public ::testing::Test {
         if (damage) {
             damage(bytes);
         }
-        EXPECT_TRUE(WriteFileBytes(dir_.Path(name), bytes));
-        auto reader = qv::OpenAviFile(dir_.Path(name));
-        EXPECT_NE(reader, nullptr);
-        return reader;
+        return WriteAndOpen(dir_.Path(name), bytes);
     }
 
     TempDir dir_;

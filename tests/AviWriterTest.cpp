@@ -397,14 +397,6 @@ void CheckReadsBack(qv::AviReader& source, const std::string& output, int first,
     }
 }
 
-FixtureOptions Options(DvType type, Generation generation, bool pal = true) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.pal = pal;
-    return o;
-}
-
 class AviWriterTest : public ::testing::Test {
   protected:
     void TearDown() override { qv::SetWriteFaults(nullptr); }
@@ -417,10 +409,7 @@ class AviWriterTest : public ::testing::Test {
     std::unique_ptr<qv::AviReader> Source(const FixtureOptions& o,
                                           const std::vector<FixtureFrame>& frames,
                                           const std::string& name = "source.avi") {
-        EXPECT_TRUE(WriteFixtureAvi(dir_.Path(name), o, frames));
-        auto reader = qv::OpenAviFile(dir_.Path(name));
-        EXPECT_NE(reader, nullptr);
-        return reader;
+        return WriteAndOpen(dir_.Path(name), BuildFixtureAvi(o, frames));
     }
     // Copies frames [first, first + count) of source into dest and finishes it.
     bool Copy(qv::AviReader& source, const std::string& dest, int first, int count,
@@ -465,7 +454,7 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     ASSERT_NE(clip, nullptr) << reason;
     std::string sourcePath = clip->aviPath;
     if (c.generation) {
-        FixtureOptions o = Options(c.type, *c.generation, c.pal);
+        FixtureOptions o = OptionsOf(c.type, *c.generation, 0, true, c.pal);
         // The source's own segments do not carry over: the writer decides its own.
         o.framesPerSegment = c.generation == Avi1 ? 0 : 7;
         auto frames = MakePatternFrames(o, static_cast<int>(clip->frames.size()), 0);
@@ -549,7 +538,7 @@ INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterGenerations, ::testing::ValuesIn(kG
 // when the data outgrow one segment, a frame it accepted must be in the finished
 // file, readable (an "AVIX" frame that only "idx1" could index would be lost).
 TEST_F(AviWriterTest, Avi1OutputNeverHoldsUnindexedFrames) {
-    auto source = Source(Options(Type2, Avi1), 20, 100000);
+    auto source = Source(OptionsOf(Type2, Avi1), 20, 100000);
     ASSERT_NE(source, nullptr);
     qv::WriterOptions options;
     options.segmentLimit = kSmallSegments;
@@ -573,7 +562,7 @@ TEST_F(AviWriterTest, Avi1OutputNeverHoldsUnindexedFrames) {
 // an entry whose dwDuration is the units of the full one.
 TEST_F(AviWriterTest, StandardIndexHoldsAtMost1024Entries) {
     constexpr int kFrames = 1100;  // each with one chunk of 1920 audio units
-    auto source = Source(Options(Type2, OpenDmlCompat), kFrames, 16);
+    auto source = Source(OptionsOf(Type2, OpenDmlCompat), kFrames, 16);
     ASSERT_NE(source, nullptr);
     ASSERT_TRUE(Copy(*source, out_, 0, kFrames));
     const Layout layout = CheckCopy(out_, *source, true, true, CopyUnits(*source, 0, kFrames));
@@ -593,7 +582,7 @@ TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048) {
         // The JUNK chunk in front of that chunk, in a copy of a source with extra bytes
         // of video format; -1 when there is none.
         auto junkBefore = [&](int extra) -> int64_t {
-            FixtureOptions o = Options(Type1, generation);
+            FixtureOptions o = OptionsOf(Type1, generation);
             o.videoFormatExtra = extra;
             const std::string name = "source" + std::to_string(extra) + ".avi";
             auto source = Source(o, 1, 100, name);
@@ -630,7 +619,7 @@ class AviWriterAudio : public AviWriterTest, public ::testing::WithParamInterfac
 TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
     const int slice = GetParam();  // sample frames handed over at a time
     // NTSC: 1601 or 1602 sample frames a frame, so C = 6408 and chunks vary.
-    auto source = Source(Options(Type2, OpenDmlCompat, false), 30, 20000);
+    auto source = Source(OptionsOf(Type2, OpenDmlCompat, 0, true, false), 30, 20000);
     ASSERT_NE(source, nullptr);
     constexpr uint32_t kLargest = 6408;
     for (uint32_t limit : {qv::kSegmentLimit, uint32_t{150000}}) {
@@ -681,7 +670,7 @@ TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
     for (Generation generation : {Avi1, OpenDmlCompat}) {
         const bool odml = generation != Avi1;
         SCOPED_TRACE(odml ? "compat" : "avi1");
-        const FixtureOptions o = Options(Type1, generation);
+        const FixtureOptions o = OptionsOf(Type1, generation);
         std::vector<FixtureFrame> frames = MakePatternFrames(o, 4, 1000);
         frames[0].video.resize(1001);
         frames[1].video.resize(999);
@@ -702,13 +691,12 @@ TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
 // copy names each stream's chunks by its own number, so that reading the copy back
 // does not take audio chunks for frames.
 TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
-    const FixtureOptions o = Options(Type2, OpenDml);
-    const std::string path = dir_.Path("wrong-id.avi");
-    ASSERT_TRUE(WriteFixtureAvi(path, o, MakePatternFrames(o, 3, 200)));
-    const size_t ix01 = FindFourCC(ReadFileBytes(path), "ix01");
+    const FixtureOptions o = OptionsOf(Type2, OpenDml);
+    auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 200));
+    const size_t ix01 = FindFourCC(bytes, "ix01");
     ASSERT_NE(ix01, kNotFound);
-    ASSERT_TRUE(PatchFile(path, ix01 + 16, {'0', '0', 'd', 'c'}));  // dwChunkId
-    auto source = qv::OpenAviFile(path);
+    std::copy_n("00dc", 4, bytes.begin() + static_cast<std::ptrdiff_t>(ix01 + 16));  // dwChunkId
+    auto source = WriteAndOpen(dir_.Path("wrong-id.avi"), bytes);
     ASSERT_NE(source, nullptr);
     ASSERT_EQ(source->FrameCount(), 3);
     ASSERT_TRUE(Copy(*source, out_, 0, 2));
@@ -722,7 +710,7 @@ TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
 // A stream that would need more than the 1024 standard indexes of its super index
 // (1,048,576 chunks) gets its further chunks refused; the file stays sound.
 TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {
-    auto source = Source(Options(Type1, OpenDml), 1, 2);
+    auto source = Source(OptionsOf(Type1, OpenDml), 1, 2);
     ASSERT_NE(source, nullptr);
     auto writer = source->CreateWriter(out_);
     ASSERT_NE(writer, nullptr);
@@ -769,7 +757,7 @@ TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {
 // A temporary file left by a copy that was killed does not block the next one; the
 // destination keeps its old bytes until a copy is finished.
 TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks) {
-    auto source = Source(Options(Type2, OpenDmlCompat), 5, 1000);
+    auto source = Source(OptionsOf(Type2, OpenDmlCompat), 5, 1000);
     ASSERT_NE(source, nullptr);
     const auto sourceBytes = ReadFileBytes(dir_.Path("source.avi"));
     const std::vector<uint8_t> old(300000, 'x');  // longer than the copy
@@ -838,7 +826,7 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
 // temporary name of a destination may be taken by a file of the user's, even by the
 // very source being copied: it is never removed or overwritten.
 TEST_F(AviWriterTest, SourceIsNeverTouched) {
-    const FixtureOptions o = Options(Type2, OpenDmlCompat);
+    const FixtureOptions o = OptionsOf(Type2, OpenDmlCompat);
     struct Case {
         const char* what;
         std::string source, dest;
@@ -850,9 +838,8 @@ TEST_F(AviWriterTest, SourceIsNeverTouched) {
                (dir_.Dir() / "." / "respelt.avi").string(), true},
           Case{"the source under the temporary name", qv::TemporaryNameFor(out_), out_, false}}) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(WriteFixtureAvi(c.source, o, MakePatternFrames(o, 4, 1000)));
-        const auto sourceBytes = ReadFileBytes(c.source);
-        auto source = qv::OpenAviFile(c.source);
+        const auto sourceBytes = BuildFixtureAvi(o, MakePatternFrames(o, 4, 1000));
+        auto source = WriteAndOpen(c.source, sourceBytes);
         ASSERT_NE(source, nullptr);
         if (auto writer = source->CreateWriter(c.dest)) {
             EXPECT_NE(writer->TemporaryName(), c.source);
@@ -887,7 +874,7 @@ class AviWriterShortHeaders : public AviWriterTest,
 
 TEST_P(AviWriterShortHeaders, CreateWriterRefusesHeadersItCannotComplete) {
     const ShortHeader& c = GetParam();
-    const FixtureOptions o = Options(c.type, c.generation);
+    const FixtureOptions o = OptionsOf(c.type, c.generation);
     auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 1000));
     const size_t at = FindFourCC(bytes, c.id, 0, c.nth);
     ASSERT_NE(at, kNotFound);
@@ -902,9 +889,7 @@ TEST_P(AviWriterShortHeaders, CreateWriterRefusesHeadersItCannotComplete) {
         std::copy_n("JUNK", 4, bytes.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
         PutLe32(bytes, at + 8 + size + 4, old - size - 8);
     }
-    const std::string path = dir_.Path("source.avi");
-    ASSERT_TRUE(WriteFileBytes(path, bytes));
-    auto source = qv::OpenAviFile(path);
+    auto source = WriteAndOpen(dir_.Path("source.avi"), bytes);
     ASSERT_NE(source, nullptr);
     auto writer = source->CreateWriter(out_);
     if (!c.usable) {
@@ -962,7 +947,7 @@ class AviWriterFaults : public AviWriterTest, public ::testing::WithParamInterfa
     static constexpr int kFrames = 10;
 
     void SetUp() override {
-        source_ = Source(Options(Type2, OpenDmlCompat), kFrames, 2000);
+        source_ = Source(OptionsOf(Type2, OpenDmlCompat), kFrames, 2000);
         ASSERT_NE(source_, nullptr);
         sourceBytes_ = ReadFileBytes(dir_.Path("source.avi"));
     }

@@ -44,16 +44,6 @@ const Shape kShapes[] = {
     {"type-2 AVI 1.0, index first", Type2, Avi1, 0, true, 37},
 };
 
-// Small files: 80 sample frames of audio a frame.
-FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.framesPerSegment = framesPerSegment;
-    o.audioRate = 2000;
-    return o;
-}
-
 // Where each chunk lies, from the complete file's own index.
 struct Layout {
     std::vector<qv::IndexEntry> video;
@@ -148,7 +138,7 @@ class UnfinishedCaptureTest : public ::testing::Test {
 TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(shape.name);
-        FixtureOptions o = OptionsOf(shape.type, shape.generation, shape.framesPerSegment);
+        FixtureOptions o = SmallOptions(shape.type, shape.generation, shape.framesPerSegment);
         auto frames = MakePatternFrames(o, kFrames, 301);
         auto bytes = BuildFixtureAvi(o, frames);
         if (shape.indexFirst) {
@@ -180,9 +170,8 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
         }
         for (size_t cut : cuts) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(WriteFileBytes(dir_.Path("cut.avi"),
-                                       {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            auto reader = qv::OpenAviFile(dir_.Path("cut.avi"));
+            auto reader = WriteAndOpen(dir_.Path("cut.avi"),
+                                       {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)});
             ASSERT_NE(reader, nullptr);
             if (cut >= firstFrame) {
                 ExpectWholeChunksOf(reader.get(), frames, layout, cut);
@@ -199,7 +188,7 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
 // fewer segments than the file holds.
 TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
     for (DvType type : {Type1, Type2}) {
-        const auto o = OptionsOf(type, OpenDml, 3);
+        const auto o = SmallOptions(type, OpenDml, 3);
         const auto frames = MakePatternFrames(o, kFrames, 301);
         const auto good = BuildFixtureAvi(o, frames);
         const std::string path = dir_.Path("tape.avi");
@@ -216,9 +205,8 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
                     std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
                 }
             }
-            ASSERT_TRUE(WriteFileBytes(path, bytes));
             // Every frame, as the complete index would have listed it.
-            ExpectWholeChunksOf(qv::OpenAviFile(path).get(), frames, layout, bytes.size());
+            ExpectWholeChunksOf(WriteAndOpen(path, bytes).get(), frames, layout, bytes.size());
         }
     }
 }
@@ -229,7 +217,7 @@ TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
 TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
     // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
     constexpr int kSegments = 12000;
-    const auto o = OptionsOf(Type1, OpenDml, 1);
+    const auto o = SmallOptions(Type1, OpenDml, 1);
     const auto frames = MakePatternFrames(o, kSegments, 40);
     const auto good = BuildFixtureAvi(o, frames);
     const size_t indx = FindFourCC(good, "indx");

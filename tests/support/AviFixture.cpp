@@ -1,11 +1,15 @@
 #include "support/AviFixture.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
+
+#include "avi/AviReader.h"
 
 namespace qvtest {
 
@@ -313,76 +317,36 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         b.U16(o.audioBits);                                     // wBitsPerSample
         b.U16(0);                                               // cbSize
     };
-    // A super index whose entries are filled in once the segments are written.
-    auto emptySuperIndex = [&](int s) {
-        superIndex[static_cast<size_t>(s)] = b.Position();
-        const size_t indx = b.BeginChunk("indx");
-        b.U16(4);                        // wLongsPerEntry
-        b.U8(0);                         // bIndexSubType
-        b.U8(0);                         // bIndexType: of indexes
-        b.U32(0);                        // nEntriesInUse, below
-        b.Code(ChunkIdOf(o, s));         // dwChunkId
-        b.Zeros(12);                     // dwReserved[3]
-        b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
-        b.End(indx);
-    };
     for (int s = 0; s < streamCount; ++s) {
-        if (s >= 2) {
-            const size_t j = static_cast<size_t>(s - 2);
-            const ExtraStream& x = o.extraStreams[j];
-            const bool xAudio = x.type == "auds";
-            const size_t strl = b.BeginList("LIST", "strl");
-            const size_t strh = b.BeginChunk("strh");
-            b.Code(x.type);                                     // fccType
-            b.Zeros(4);                                         // fccHandler
-            b.Zeros(12);                 // dwFlags, wPriority, wLanguage, dwInitialFrames
-            b.U32(1);                                           // dwScale
-            b.U32(x.rate);                                      // dwRate
-            b.U32(0);                                           // dwStart
-            b.U32(static_cast<uint32_t>(extraUnits[j]));        // dwLength
-            b.U32(extraLargest[j]);                             // dwSuggestedBufferSize
-            b.U32(0);                                           // dwQuality
-            b.U32(xAudio ? o.audioSampleSize : 0);              // dwSampleSize
-            b.Zeros(8);                                         // rcFrame
-            b.End(strh);
-            const size_t strf = b.BeginChunk("strf");
-            if (xAudio) {
-                waveFormat(x.formatTag, x.rate);
-            } else {
-                b.Zeros(16);
-            }
-            b.End(strf);
-            if (odml) {
-                emptySuperIndex(s);
-            }
-            b.End(strl);
-            continue;
-        }
-        const bool audio = s == 1;
+        // Streams 2, ... are the extra ones; stream 1 and extra "auds" streams are audio.
+        const ExtraStream* x = s >= 2 ? &o.extraStreams[static_cast<size_t>(s - 2)] : nullptr;
+        const size_t j = static_cast<size_t>(std::max(s - 2, 0));
+        const bool video = s == 0;
+        const bool audio = s == 1 || IsExtraAudio(o, s);
         const size_t strl = b.BeginList("LIST", "strl");
         const size_t strh = b.BeginChunk("strh");
-        b.Code(audio ? "auds" : type2 ? "vids" : "iavs");  // fccType
-        b.Code(audio ? std::string(4, '\0') : "dvsd");      // fccHandler
-        b.U32(0);                                           // dwFlags
-        b.U16(0);                                           // wPriority
-        b.U16(0);                                           // wLanguage
-        b.U32(0);                                           // dwInitialFrames
-        b.U32(audio ? 1 : scale);                           // dwScale
-        b.U32(audio ? o.audioRate : rate);                  // dwRate
-        b.U32(0);                                           // dwStart
-        b.U32(audio ? static_cast<uint32_t>(totalSamples) : frameCount);  // dwLength
-        b.U32(audio ? maxAudio : frameSize);                // dwSuggestedBufferSize
-        b.U32(0);                                           // dwQuality
-        b.U32(audio ? o.audioSampleSize : 0);               // dwSampleSize
-        b.U16(0);                                           // rcFrame.left
-        b.U16(0);                                           // rcFrame.top
-        b.U16(audio ? 0 : static_cast<uint16_t>(width));    // rcFrame.right
-        b.U16(audio ? 0 : static_cast<uint16_t>(height));   // rcFrame.bottom
+        b.Code(x ? x->type : audio ? "auds" : type2 ? "vids" : "iavs");  // fccType
+        b.Code(video ? "dvsd" : std::string(4, '\0'));                   // fccHandler
+        b.Zeros(12);                 // dwFlags, wPriority, wLanguage, dwInitialFrames
+        b.U32(video ? scale : 1);                                         // dwScale
+        b.U32(x ? x->rate : audio ? o.audioRate : rate);                  // dwRate
+        b.U32(0);                                                         // dwStart
+        b.U32(static_cast<uint32_t>(x       ? extraUnits[j]
+                                    : audio ? totalSamples
+                                            : frameCount));               // dwLength
+        b.U32(x ? extraLargest[j] : audio ? maxAudio : frameSize);        // dwSuggestedBufferSize
+        b.U32(0);                                                         // dwQuality
+        b.U32(audio ? o.audioSampleSize : 0);                             // dwSampleSize
+        b.Zeros(4);                                                       // rcFrame.left, top
+        b.U16(static_cast<uint16_t>(video ? width : 0));                  // rcFrame.right
+        b.U16(static_cast<uint16_t>(video ? height : 0));                 // rcFrame.bottom
         b.End(strh);
 
         const size_t strf = b.BeginChunk("strf");
         if (audio) {
-            waveFormat(1, o.audioRate);  // PCM
+            waveFormat(x ? x->formatTag : uint16_t{1}, x ? x->rate : o.audioRate);  // 1: PCM
+        } else if (x) {
+            b.Zeros(16);
         } else if (type2) {  // BITMAPINFOHEADER
             b.U32(40);                                                 // biSize
             b.U32(static_cast<uint32_t>(width));                       // biWidth
@@ -397,16 +361,25 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
             // dwDVVAuxCtl, dwDVReserved[2]; left zero, nothing here reads them.
             b.Zeros(32);
         }
-        if (!audio && o.videoFormatExtra > 0) {
+        if (video && o.videoFormatExtra > 0) {
             b.Zeros(static_cast<size_t>(o.videoFormatExtra));
         }
         b.End(strf);
 
-        if (o.withStrn) {  // odd length: the walk must skip the pad byte
+        if (o.withStrn && !x) {  // odd length: the walk must skip the pad byte
             b.Chunk("strn", Text(audio ? "DV audio" : "DV video"));
         }
-        if (odml) {
-            emptySuperIndex(s);
+        if (odml) {  // a super index whose entries are filled in once the segments are written
+            superIndex[static_cast<size_t>(s)] = b.Position();
+            const size_t indx = b.BeginChunk("indx");
+            b.U16(4);                        // wLongsPerEntry
+            b.U8(0);                         // bIndexSubType
+            b.U8(0);                         // bIndexType: of indexes
+            b.U32(0);                        // nEntriesInUse, below
+            b.Code(ChunkIdOf(o, s));         // dwChunkId
+            b.Zeros(12);                     // dwReserved[3]
+            b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
+            b.End(indx);
         }
         b.End(strl);
     }
@@ -509,6 +482,31 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         }
     }
     return std::move(b.Bytes());
+}
+
+FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment,
+                         bool relativeIdx1, bool pal) {
+    FixtureOptions o;
+    o.type = type;
+    o.generation = generation;
+    o.framesPerSegment = framesPerSegment;
+    o.relativeIdx1 = relativeIdx1;
+    o.pal = pal;
+    return o;
+}
+
+FixtureOptions SmallOptions(DvType type, Generation generation, int framesPerSegment) {
+    FixtureOptions o = OptionsOf(type, generation, framesPerSegment);
+    o.audioRate = 2000;
+    return o;
+}
+
+std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,
+                                            const std::vector<uint8_t>& bytes) {
+    EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
+    auto reader = qv::OpenAviFile(path);
+    EXPECT_NE(reader, nullptr) << path;
+    return reader;
 }
 
 bool WriteFixtureAvi(const std::string& path, const FixtureOptions& options,
