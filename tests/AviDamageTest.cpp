@@ -29,23 +29,6 @@ constexpr int kFrames = 6;
 constexpr int kVideoBytes = 301;  // odd chunks, with their pad byte after
 constexpr int kAudio = kFrames * 80;
 
-// The 56 data bytes of a "strh" chunk of a 25 fps stream.
-std::vector<uint8_t> StrhData(const char* type) {
-    std::vector<uint8_t> b(56, 0);
-    std::copy_n(type, 4, b.begin());        // fccType
-    std::copy_n("dvsd", 4, b.begin() + 4);  // fccHandler; zero but for
-    PutLe32(b, 20, 1);                      // dwScale
-    PutLe32(b, 24, 25);                     // dwRate
-    return b;
-}
-
-// A list holding what body writes.
-void List(RiffBuilder& b, const char* type, const std::function<void()>& body) {
-    const size_t mark = b.BeginList(std::string(type) == "AVI " ? "RIFF" : "LIST", type);
-    body();
-    b.End(mark);
-}
-
 // Small files (SmallOptions): 301-byte frames and 80 sample frames of audio per frame.
 class AviDamageTest : public ::testing::Test {
   protected:
@@ -242,46 +225,38 @@ TEST_F(AviDamageTest, EveryDamageOpensWithWhatCanBeRead) {
 }
 
 // ---------------------------------------------------------------------------
-// Broken chunk trees built by hand
+// Broken chunk trees
 
 TEST_F(AviDamageTest, ListsNestedTooDeep) {
-    // RIFF > hdrl > strl holds the video stream; after it, a list nested deep with a
-    // second "strl" at the bottom; then the frame and its index.
-    const std::vector<uint8_t> frame(300, 0x5A);
+    // A fixture file of one frame whose "hdrl" ends in a list nested deep, with a second
+    // "strl" at the bottom.
+    const FixtureOptions o = OptionsOf(Type2, Avi1);
+    const auto frames = MakePatternFrames(o, 1, 300);
     for (int depth : {9, 30, 3000}) {
         SCOPED_TRACE(depth);
-        RiffBuilder b;
-        size_t chunk = 0;
-        List(b, "AVI ", [&] {
-            List(b, "hdrl", [&] {
-                List(b, "strl", [&] { b.Chunk("strh", StrhData("vids")); });
-                std::vector<size_t> marks;
-                for (int i = 0; i < depth; ++i) {
-                    marks.push_back(b.BeginList("LIST", "deep"));
-                }
-                List(b, "strl", [&] { b.Chunk("strh", std::vector<uint8_t>(56, 0)); });
-                for (auto m = marks.rbegin(); m != marks.rend(); ++m) {
-                    b.End(*m);
-                }
-            });
-            List(b, "movi", [&] {
-                chunk = b.Position();
-                b.Chunk("00dc", frame);
-            });
-            RiffBuilder entry;
-            entry.Code("00dc");                              // ckid
-            entry.U32(0x10);                                 // dwFlags
-            entry.U32(static_cast<uint32_t>(chunk));         // dwChunkOffset, absolute
-            entry.U32(static_cast<uint32_t>(frame.size()));  // dwChunkLength
-            b.Chunk("idx1", entry.Bytes());
-        });
-        auto reader = WriteAndOpen(dir_.Path("damaged.avi"), b.Bytes());
+        RiffBuilder deep;
+        std::vector<size_t> marks;
+        for (int i = 0; i < depth; ++i) {
+            marks.push_back(deep.BeginList("LIST", "deep"));
+        }
+        marks.push_back(deep.BeginList("LIST", "strl"));
+        deep.Chunk("strh", std::vector<uint8_t>(56, 0));
+        for (auto m = marks.rbegin(); m != marks.rend(); ++m) {
+            deep.End(*m);
+        }
+        auto bytes = BuildFixtureAvi(o, frames);
+        const auto added = static_cast<uint32_t>(deep.Position());
+        bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(FindFourCC(bytes, "movi") - 8),
+                     deep.Bytes().begin(), deep.Bytes().end());  // "idx1" counts from "movi"
+        PutLe32(bytes, 4, GetLe32(bytes, 4) + added);  // RIFF and hdrl ckSize
+        PutLe32(bytes, FindFourCC(bytes, "hdrl") - 4, GetLe32(bytes, FindFourCC(bytes, "hdrl") - 4) + added);
+        auto reader = WriteAndOpen(dir_.Path("damaged.avi"), bytes);
         ASSERT_NE(reader, nullptr);
         ASSERT_GE(reader->StreamCount(), 1);
         EXPECT_TRUE(reader->Stream(0)->IsVideo());
         EXPECT_EQ(reader->FramesPerSecond(), 25.0);
         ASSERT_EQ(reader->FrameCount(), 1);
-        EXPECT_EQ(ReadUnits(*reader->Stream(0), 0, 1, 1000).bytes, frame);
+        EXPECT_EQ(ReadUnits(*reader->Stream(0), 0, 1, 1000).bytes, frames[0].video);
     }
 }
 

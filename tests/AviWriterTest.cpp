@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "avi/AviReader.h"
@@ -785,20 +786,14 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
     const auto size = fs::file_size(writer->TemporaryName());
     qv::File sourceFile;
     ASSERT_TRUE(sourceFile.OpenRead(dir_.Path("source.avi"), qv::File::Access::Random));
-    struct Bad {
-        int stream;
-        int64_t size;
-        int units;
-    };
-    for (const Bad bad : {Bad{-1, 1000, 1}, Bad{2, 1000, 1}, Bad{1000, 1000, 1}, Bad{0, 1000, 0},
-                          Bad{1, 7680, 0}, Bad{0, 1000, -1}, Bad{1, 7680, -5}, Bad{0, -1000, 1}}) {
-        EXPECT_FALSE(writer->WriteChunk(bad.stream, bad.stream == 1 ? audio.data() : video.data(),
-                                        bad.size, bad.units))
-            << "stream " << bad.stream << ", " << bad.size << " bytes, " << bad.units << " units";
+    for (auto [stream, bytes, units] : std::initializer_list<std::tuple<int, int64_t, int>>{
+             {-1, 1000, 1}, {2, 1000, 1}, {1000, 1000, 1}, {0, 1000, 0}, {1, 7680, 0},
+             {0, 1000, -1}, {1, 7680, -5}, {0, -1000, 1}}) {
+        EXPECT_FALSE(writer->WriteChunk(stream, stream == 1 ? audio.data() : video.data(), bytes, units))
+            << "stream " << stream << ", " << bytes << " bytes, " << units << " units";
         // The same chunk copied from the source file is refused alike.
-        EXPECT_EQ(writer->CopyChunk(bad.stream, sourceFile, 8, bad.size, bad.units),
-                  qv::ChunkCopy::WriteFailed)
-            << "copied: stream " << bad.stream << ", " << bad.size << " bytes";
+        EXPECT_EQ(writer->CopyChunk(stream, sourceFile, 8, bytes, units), qv::ChunkCopy::WriteFailed)
+            << "copied: stream " << stream << ", " << bytes << " bytes";
     }
     EXPECT_EQ(fs::file_size(writer->TemporaryName()), size) << "a refused chunk wrote something";
     ASSERT_TRUE(CopyFrames(*source, *writer, 4, 1));
