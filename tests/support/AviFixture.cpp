@@ -122,11 +122,8 @@ std::vector<uint8_t> MakeDvFrame(bool pal, std::optional<DvTime> time, uint32_t 
 }
 
 std::vector<uint8_t> MakeRefChunk(uint32_t position, const std::string& name) {
-    std::vector<uint8_t> chunk = {'R', 'E', 'F', ' '};
-    for (int i = 0; i < 4; ++i) {
-        chunk.push_back(static_cast<uint8_t>(position >> (8 * i)));
-    }
-    chunk.resize(16, 0);
+    std::vector<uint8_t> chunk = {'R', 'E', 'F', ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    PutLe32(chunk, 4, position);
     chunk.insert(chunk.end(), name.begin(), name.end());
     chunk.push_back(0);
     return chunk;
@@ -425,32 +422,26 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         if (odml) {
             // One standard index per stream and segment, entries relative to the "movi" list.
             for (int s = 0; s < streamCount; ++s) {
+                const size_t ixAt = b.Position();
+                const size_t ix = b.BeginChunk("ix0" + std::to_string(s));
+                b.U16(2);                                    // wLongsPerEntry
+                b.U8(0);                                     // bIndexSubType
+                b.U8(1);                                     // bIndexType: of chunks
+                b.U32(0);                                    // nEntriesInUse, below
+                b.Code(ChunkIdOf(o, s));                     // dwChunkId
+                b.U64(moviHeader);                           // qwBaseOffset
+                b.U32(0);                                    // dwReserved3
                 uint32_t entries = 0;
                 uint64_t duration = 0;
                 for (const auto& c : chunks) {
                     if (c.stream == s) {
                         ++entries;
-                        duration += s == 1 || IsExtraAudio(o, s)
-                                        ? c.size / static_cast<uint32_t>(align)
-                                        : 1;
-                    }
-                }
-                const size_t ixAt = b.Position();
-                const std::string ixId = "ix0" + std::to_string(s);
-                const size_t ix = b.BeginChunk(ixId);
-                b.U16(2);                                    // wLongsPerEntry
-                b.U8(0);                                     // bIndexSubType
-                b.U8(1);                                     // bIndexType: of chunks
-                b.U32(entries);                              // nEntriesInUse
-                b.Code(ChunkIdOf(o, s));                     // dwChunkId
-                b.U64(moviHeader);                           // qwBaseOffset
-                b.U32(0);                                    // dwReserved3
-                for (const auto& c : chunks) {
-                    if (c.stream == s) {
+                        duration += s == 1 || IsExtraAudio(o, s) ? c.size / static_cast<uint32_t>(align) : 1;
                         b.U32(static_cast<uint32_t>(c.header + 8 - moviHeader));  // dwOffset
                         b.U32(c.size | (s != 0 ? kNotKeyFrame : 0));              // dwSize
                     }
                 }
+                PutLe32(b.Bytes(), ixAt + 12, entries);
                 b.End(ix);
 
                 // The super index entry of this segment.
