@@ -184,57 +184,43 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     }
 }
 
-// A complete file whose last segment has no standard index, or whose super index lists
-// fewer segments than the file holds.
-TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
-    for (DvType type : {Type1, Type2}) {
-        const auto o = SmallOptions(type, OpenDml, 3);
-        const auto frames = MakePatternFrames(o, kFrames, 301);
-        const auto good = BuildFixtureAvi(o, frames);
-        const std::string path = dir_.Path("tape.avi");
-        const Layout layout = LayoutOf(path, good);
-        for (bool shortList : {true, false}) {
-            SCOPED_TRACE(std::string(type == Type1 ? "type 1" : "type 2") +
-                         (shortList ? ", 2 of 3 segments listed" : ", no last standard index"));
-            auto bytes = good;
-            for (int s = 0; s < (type == Type1 ? 1 : 2); ++s) {
-                if (shortList) {
-                    PutLe32(bytes, FindFourCC(bytes, "indx", 0, s) + 12, 2);  // nEntriesInUse
-                } else {  // its place is JUNK
-                    const size_t last = FindFourCC(bytes, s == 0 ? "ix00" : "ix01", 0, 2);
-                    std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
-                }
-            }
-            // Every frame, as the complete index would have listed it.
-            ExpectWholeChunksOf(WriteAndOpen(path, bytes).get(), frames, layout, bytes.size());
-        }
-    }
-}
-
-// Super index entries that repeat, or point back at the super index: each standard
-// index is read once, nothing is multiplied, and the frames not reached through a
-// usable index come from the data.
-TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
-    // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
+// A complete file whose super index lists fewer segments than the file holds, or whose
+// last segment has no standard index; or whose super index entries all repeat one
+// standard index, or point back at the super index (192 KB of them: read once for each
+// entry, it would be 2.3 GB). Each standard index is read once, nothing is multiplied,
+// and the frames not reached through a usable index come from the data.
+TEST_F(UnfinishedCaptureTest, SuperIndexesMissingSegmentsOrRepeatingEntries) {
     constexpr int kSegments = 12000;
-    const auto o = SmallOptions(Type1, OpenDml, 1);
-    const auto frames = MakePatternFrames(o, kSegments, 40);
-    const auto good = BuildFixtureAvi(o, frames);
-    const size_t indx = FindFourCC(good, "indx");
-    const size_t ix00 = FindFourCC(good, "ix00");
+    const char* const kCases[] = {"type 1, 2 of 3 segments listed", "type 2, 2 of 3 segments listed",
+                                  "type 1, no last standard index", "type 2, no last standard index",
+                                  "pointing at the super index", "all at one standard index"};
     const std::string path = dir_.Path("tape.avi");
-    const Layout layout = LayoutOf(path, good);
-    for (bool self : {true, false}) {
-        SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
-        auto bytes = good;
-        for (size_t k = 0; k < kSegments; ++k) {
-            PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);  // qwOffset
-            PutLe32(bytes, indx + 40 + 16 * k, GetLe32(good, (self ? indx : ix00) + 4) + 8);
+    for (int k = 0; k < 6; ++k) {
+        SCOPED_TRACE(kCases[k]);
+        const bool repeats = k >= 4;
+        const auto o = SmallOptions(k % 2 == 1 && !repeats ? Type2 : Type1, OpenDml, repeats ? 1 : 3);
+        const auto frames = MakePatternFrames(o, repeats ? kSegments : kFrames, repeats ? 40 : 301);
+        auto bytes = BuildFixtureAvi(o, frames);
+        const Layout layout = LayoutOf(path, bytes);
+        for (int s = 0; !repeats && s < (o.type == Type1 ? 1 : 2); ++s) {
+            if (k < 2) {
+                PutLe32(bytes, FindFourCC(bytes, "indx", 0, s) + 12, 2);  // nEntriesInUse
+            } else {  // its place is JUNK
+                const size_t last = FindFourCC(bytes, s == 0 ? "ix00" : "ix01", 0, 2);
+                std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
+            }
+        }
+        const size_t indx = FindFourCC(bytes, "indx");
+        const size_t to = k == 4 ? indx : FindFourCC(bytes, "ix00");
+        for (size_t e = 0; repeats && e < kSegments; ++e) {
+            PutLe64(bytes, indx + 32 + 16 * e, to);                          // qwOffset
+            PutLe32(bytes, indx + 40 + 16 * e, GetLe32(bytes, to + 4) + 8);  // dwSize
         }
         ASSERT_TRUE(WriteFileBytes(path, bytes));
-        if (kAddressLimitWorks) {
+        if (repeats && kAddressLimitWorks) {
             EXPECT_TRUE(OpensWithinMemory(path, uint64_t{256} << 20, kSegments));
         }
+        // Every frame, as the complete index would have listed it.
         ExpectWholeChunksOf(qv::OpenAviFile(path).get(), frames, layout, bytes.size());
     }
 }
