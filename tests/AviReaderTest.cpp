@@ -25,20 +25,6 @@ using enum qvtest::Generation;
 constexpr DvTime kStart{2004, 7, 14, 10, 20, 30};
 const char* const kKinds[] = {"avi1", "odml-avi2", "compat.odml-avi2"};  // by Generation
 
-// Every frame of the stream reads back as written, and all the audio in one request.
-void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames) {
-    ASSERT_EQ(reader.FrameCount(), static_cast<int>(frames.size()));
-    for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(ReadUnits(*reader.Stream(0), static_cast<int>(i), 1, kPalFrameSize + 1000).bytes,
-                  frames[i].video)
-            << i;
-    }
-    if (reader.StreamCount() > 1) {
-        qv::AviStream& audio = *reader.Stream(1);
-        EXPECT_EQ(ReadUnits(audio, 0, audio.Length(), 1 << 20).bytes, WrittenOf(frames).audio);
-    }
-}
-
 class AviReaderTest : public ::testing::Test {
   protected:
     // A fixture file, changed by damage before it is opened.

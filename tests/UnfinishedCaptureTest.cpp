@@ -106,19 +106,10 @@ void ExpectWholeChunksOf(qv::AviReader* reader, const std::vector<FixtureFrame>&
                          const Layout& layout, uint64_t cut) {
     ASSERT_NE(reader, nullptr);
     const size_t videoChunks = WholeChunks(layout.video, cut);
-    ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
-    for (size_t f = 0; f < videoChunks; ++f) {
-        EXPECT_EQ(ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
-                  frames[f].video)
-            << "frame " << f;
-    }
-    if (!layout.audio.empty()) {
-        std::vector<FixtureFrame> whole(frames.begin(),
-                                        frames.begin() + static_cast<ptrdiff_t>(
-                                                             WholeChunks(layout.audio, cut)));
-        qv::AviStream& stream = *reader->Stream(1);
-        EXPECT_EQ(ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, WrittenOf(whole).audio);
-    }
+    const auto upTo = [&](size_t n) {
+        return std::vector<FixtureFrame>(frames.begin(), frames.begin() + static_cast<ptrdiff_t>(n));
+    };
+    ExpectFramesAndAudio(*reader, upTo(videoChunks), upTo(WholeChunks(layout.audio, cut)));
     if (videoChunks < layout.video.size()) {
         EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
     }

@@ -10,6 +10,8 @@
 #include <functional>
 
 #include "avi/AviReader.h"
+#include "support/Exercise.h"
+#include "support/ReadUnits.h"
 
 namespace qvtest {
 
@@ -57,7 +59,7 @@ DvTime AddSeconds(DvTime t, int64_t seconds) {
                   static_cast<int>(hms.minutes().count()), static_cast<int>(hms.seconds().count())};
 }
 
-struct Written {
+struct Placed {
     int stream;
     size_t header;  // file position of the chunk header
     uint32_t size;  // data bytes
@@ -401,7 +403,7 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         const size_t moviHeader = b.Position();
         const size_t movi = b.BeginList("LIST", "movi");
         const size_t moviType = movi + 4;  // where relative "idx1" offsets count from
-        std::vector<Written> chunks;
+        std::vector<Placed> chunks;
         for (size_t i = segments[k].first; i < segments[k].second; ++i) {
             const FixtureFrame& f = frames[i];
             chunks.push_back({0, b.Position(), static_cast<uint32_t>(f.video.size())});
@@ -490,6 +492,21 @@ FixtureOptions SmallOptions(DvType type, Generation generation, int framesPerSeg
     FixtureOptions o = OptionsOf(type, generation, framesPerSegment);
     o.audioRate = 2000;
     return o;
+}
+
+void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
+                          const std::optional<std::vector<FixtureFrame>>& audio) {
+    ASSERT_EQ(reader.FrameCount(), static_cast<int>(frames.size())) << reader.Describe();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(ReadUnits(*reader.Stream(0), static_cast<int>(i), 1, kPalFrameSize + 1000).bytes,
+                  frames[i].video)
+            << "frame " << i;
+    }
+    const std::vector<uint8_t> written = WrittenOf(audio.value_or(frames)).audio;
+    if (reader.StreamCount() > 1 || !written.empty()) {
+        ASSERT_NE(reader.Stream(1), nullptr);
+        EXPECT_EQ(ReadUnits(*reader.Stream(1), 0, reader.Stream(1)->Length() + 1, 1 << 20).bytes, written);
+    }
 }
 
 std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,

@@ -166,6 +166,11 @@ private:
     std::filesystem::path dir_;
 };
 
+// Expects the reader to hold the video of frames, one frame each, and the audio of audio
+// (of frames when not given), read in one request that asks for more.
+void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
+                          const std::optional<std::vector<FixtureFrame>>& audio = std::nullopt);
+
 // Writes bytes to path and opens it with the program's reader, expecting both to work.
 std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,
                                             const std::vector<uint8_t>& bytes);
