@@ -575,26 +575,34 @@ TEST_F(AviWriterTest, StandardIndexHoldsAtMost1024Entries) {
 
 // A JUNK that would be shorter than its 8-byte header grows by 2048 bytes. The
 // source's video format is lengthened until the padding before the super index
-// (OpenDML) or before "movi" (AVI 1.0) comes out at 4 bytes.
-TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048) {
-    for (Generation generation : {Avi1, OpenDml}) {
-        SCOPED_TRACE(generation == Avi1 ? "avi1" : "odml");
-        const std::string before = generation == Avi1 ? "movi" : "indx";
+// (OpenDML) or before "movi" (AVI 1.0) comes out at 4 bytes. Its frames have odd sizes:
+// each gets its pad byte, the next chunk starts on an even position, the indexes keep
+// the real size, and the file walks.
+TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048AndOddChunksGetTheirPadByte) {
+    for (Generation generation : {Avi1, OpenDmlCompat}) {
+        const bool odml = generation != Avi1;
+        SCOPED_TRACE(odml ? "compat" : "avi1");
+        const std::string before = odml ? "indx" : "movi";
         // The JUNK chunk in front of that chunk, in a copy of a source with extra bytes
         // of video format; -1 when there is none.
         auto junkBefore = [&](int extra) -> int64_t {
             FixtureOptions o = OptionsOf(Type1, generation);
             o.videoFormatExtra = extra;
-            const std::string name = "source" + std::to_string(extra) + ".avi";
-            auto source = Source(o, 1, 100, name);
+            std::vector<FixtureFrame> frames = MakePatternFrames(o, 4, 1000);
+            frames[0].video.resize(1001);
+            frames[1].video.resize(999);
+            frames[2].video.resize(1);
+            auto source = Source(o, frames, "source" + std::to_string(extra) + ".avi");
             const std::string out = dir_.Path("scene" + std::to_string(extra) + ".avi");
-            if (source == nullptr || !Copy(*source, out, 0, 1)) {
+            if (source == nullptr || !Copy(*source, out, 0, 4)) {
                 return -2;
             }
             const auto bytes = ReadFileBytes(out);
-            // Type-1 AVI 1.0 fixtures have "idx1", plain OpenDML ones not.
-            const Layout layout =
-                CheckCopy(out, *source, generation != Avi1, generation == Avi1, {1});
+            // The walk steps over pad bytes: every chunk it finds starts on an even position.
+            const Layout layout = CheckCopy(out, *source, odml, true, {4});
+            EXPECT_TRUE(layout.chunks.size() == 4 && bytes[layout.chunks[0].offset + 8 + 1001] == 0)
+                << "pad byte";
+            CheckReadsBack(*source, out, 0, 4, odml ? "compat.odml-avi2" : "avi1");
             int64_t junk = -1;
             for (const Chunk& c : layout.all) {
                 const uint64_t end = c.offset + 8 + c.size;
@@ -664,29 +672,6 @@ INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterAudio, ::testing::Values(1, 1000, 1
 
 // ---------------------------------------------------------------------------
 // Chunks the writer refuses or pads
-
-// Chunks of odd size get their pad byte: the next chunk starts on an even position,
-// the indexes keep the real size, and the file walks.
-TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
-    for (Generation generation : {Avi1, OpenDmlCompat}) {
-        const bool odml = generation != Avi1;
-        SCOPED_TRACE(odml ? "compat" : "avi1");
-        const FixtureOptions o = OptionsOf(Type1, generation);
-        std::vector<FixtureFrame> frames = MakePatternFrames(o, 4, 1000);
-        frames[0].video.resize(1001);
-        frames[1].video.resize(999);
-        frames[2].video.resize(1);
-        auto source = Source(o, frames, odml ? "compat.avi" : "avi1.avi");
-        ASSERT_NE(source, nullptr);
-        const std::string out = dir_.Path(odml ? "compat-out.avi" : "avi1-out.avi");
-        ASSERT_TRUE(Copy(*source, out, 0, 4));
-        // The walk steps over pad bytes: every chunk it finds starts on an even position.
-        const Layout layout = CheckCopy(out, *source, odml, true, {4});
-        ASSERT_EQ(layout.chunks.size(), 4u);
-        EXPECT_EQ(ReadFileBytes(out)[layout.chunks[0].offset + 8 + 1001], 0) << "pad byte";
-        CheckReadsBack(*source, out, 0, 4, odml ? "compat.odml-avi2" : "avi1");
-    }
-}
 
 // A damaged standard index that gives the audio the video's chunk id ("00dc"): the
 // copy names each stream's chunks by its own number, so that reading the copy back
