@@ -76,12 +76,6 @@ struct Layout {
     int segments = 0;
     std::vector<Chunk> chunks;                    // data chunks in file order
     std::vector<std::vector<SuperEntry>> supers;  // per stream, in super-index order
-    std::vector<Chunk> Of(int stream) const {
-        std::vector<Chunk> found;
-        std::copy_if(chunks.begin(), chunks.end(), std::back_inserter(found),
-                     [&](const Chunk& c) { return c.stream == stream; });
-        return found;
-    }
 };
 
 // Every chunk, each size checked against its parent: a layout fault shows as a message.
@@ -290,13 +284,6 @@ void CheckLayout(const std::vector<uint8_t>& b, qv::AviReader& source, bool open
     }
 }
 
-Layout CheckCopy(const std::string& path, qv::AviReader& source, bool openDml, bool idx1,
-                 const std::vector<int64_t>& units, uint32_t segmentLimit = qv::kSegmentLimit) {
-    Layout L;
-    CheckLayout(ReadFileBytes(path), source, openDml, idx1, units, segmentLimit, L);
-    return L;
-}
-
 // ---------------------------------------------------------------------------
 // Copying frames the way the clip copier does
 
@@ -398,6 +385,17 @@ void CheckReadsBack(qv::AviReader& source, const std::string& output, int first,
     }
 }
 
+// Checks a copy of frames [first, first + count) of source, of the kind given ("idx1"
+// in all but plain OpenDML): read back by our reader, and its layout, which it returns.
+Layout CheckCopy(const std::string& path, qv::AviReader& source, int first, int count,
+                 const std::string& kind, uint32_t segmentLimit = qv::kSegmentLimit) {
+    CheckReadsBack(source, path, first, count, kind);
+    Layout L;
+    CheckLayout(ReadFileBytes(path), source, kind != "avi1", kind != "odml-avi2",
+                CopyUnits(source, first, count), segmentLimit, L);
+    return L;
+}
+
 class AviWriterTest : public ::testing::Test {
   protected:
     void TearDown() override { qv::SetWriteFaults(nullptr); }
@@ -477,12 +475,7 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out_)));
     EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
 
-    CheckReadsBack(*source, out_, kFirst, kCount, c.kind);
-    auto* riffSource = dynamic_cast<qv::RiffAviReader*>(source.get());
-    ASSERT_NE(riffSource, nullptr);
-    const Layout layout =
-        CheckCopy(out_, *source, std::string(c.kind) != "avi1", !riffSource->LegacyIndex().empty(),
-                  CopyUnits(*source, kFirst, kCount), options.segmentLimit);
+    const Layout layout = CheckCopy(out_, *source, kFirst, kCount, c.kind, options.segmentLimit);
     if (c.segments) {
         EXPECT_GE(layout.segments, 3) << "the copy should span several RIFF segments";
     } else {
@@ -566,11 +559,10 @@ TEST_F(AviWriterTest, StandardIndexHoldsAtMost1024Entries) {
     auto source = Source(OptionsOf(Type2, OpenDmlCompat), kFrames, 16);
     ASSERT_NE(source, nullptr);
     ASSERT_TRUE(Copy(*source, out_, 0, kFrames));
-    const Layout layout = CheckCopy(out_, *source, true, true, CopyUnits(*source, 0, kFrames));
+    const Layout layout = CheckCopy(out_, *source, 0, kFrames, "compat.odml-avi2");
     const std::vector<std::vector<SuperEntry>> supers = {{{1024, 1024}, {76, 76}},
                                                          {{1024, 1024 * 1920}, {76, 76 * 1920}}};
     EXPECT_TRUE(layout.supers == supers) << "standard index entries and durations";
-    CheckReadsBack(*source, out_, 0, kFrames, "compat.odml-avi2");
 }
 
 // A JUNK that would be shorter than its 8-byte header grows by 2048 bytes. The
@@ -599,10 +591,9 @@ TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048AndOddChunksGetTheirPad
             }
             const auto bytes = ReadFileBytes(out);
             // The walk steps over pad bytes: every chunk it finds starts on an even position.
-            const Layout layout = CheckCopy(out, *source, odml, true, {4});
+            const Layout layout = CheckCopy(out, *source, 0, 4, odml ? "compat.odml-avi2" : "avi1");
             EXPECT_TRUE(layout.chunks.size() == 4 && bytes[layout.chunks[0].offset + 8 + 1001] == 0)
                 << "pad byte";
-            CheckReadsBack(*source, out, 0, 4, odml ? "compat.odml-avi2" : "avi1");
             int64_t junk = -1;
             for (const Chunk& c : layout.all) {
                 const uint64_t end = c.offset + 8 + c.size;
@@ -638,7 +629,7 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
         options.segmentLimit = limit;
         ASSERT_TRUE(Copy(*source, out, 0, 30, options, slice));
         const double s = SamplesPerFrame(*source);
-        const Layout layout = CheckCopy(out, *source, true, true, CopyUnits(*source, 0, 30), limit);
+        const Layout layout = CheckCopy(out, *source, 0, 30, "compat.odml-avi2", limit);
         if (limit != qv::kSegmentLimit) {
             EXPECT_GE(layout.segments, 3);
         }
@@ -655,7 +646,9 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
                     << "audio left over at the end of segment " << c.segment;
             }
         }
-        const std::vector<Chunk> audio = layout.Of(1);
+        std::vector<Chunk> audio;
+        std::copy_if(layout.chunks.begin(), layout.chunks.end(), std::back_inserter(audio),
+                     [](const Chunk& c) { return c.stream == 1; });
         for (size_t i = 0; i < audio.size(); ++i) {
             EXPECT_LE(audio[i].size, kLargest) << "audio chunk " << i;
             if (i + 1 < audio.size() && audio[i + 1].segment == audio[i].segment) {
@@ -663,7 +656,6 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
             }
             EXPECT_EQ(audio[i].size % 4, 0u) << "audio chunk " << i << " splits a sample frame";
         }
-        CheckReadsBack(*source, out, 0, 30, "compat.odml-avi2");
     }
 }
 
@@ -792,8 +784,7 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
     EXPECT_EQ(mtime, kWhen);
     const auto bytes = ReadFileBytes(out_);
     // The layout walk also finds old bytes left behind the new file.
-    CheckCopy(out_, *source, true, true, CopyUnits(*source, 0, 5));
-    CheckReadsBack(*source, out_, 0, 5, "compat.odml-avi2");
+    CheckCopy(out_, *source, 0, 5, "compat.odml-avi2");
     EXPECT_TRUE(ReadFileBytes(dir_.Path("source.avi")) == sourceBytes);
 
     // A finished writer takes no more data, and the file it named stays as it is.
