@@ -35,13 +35,9 @@ uint8_t Bcd(int value) {
     return static_cast<uint8_t>((value / 10 % 10) << 4 | value % 10);
 }
 
-double FramesPerSecondOf(const FixtureOptions& o) {
-    return o.pal ? 25.0 : 30000.0 / 1001.0;
-}
-
 // Sample frames that go with video frame i: trunc((i+1)*s) - trunc(i*s), s = rate / fps.
 int64_t FirstSampleOf(const FixtureOptions& o, int frame) {
-    const double s = o.audioRate / FramesPerSecondOf(o);
+    const double s = o.audioRate / (o.pal ? 25.0 : 30000.0 / 1001.0);
     return static_cast<int64_t>(std::trunc(frame * s));
 }
 
@@ -77,10 +73,6 @@ std::string ChunkIdOf(const FixtureOptions& o, int stream) {
         return stream == 0 ? "00dc" : "01wb";
     }
     return "0" + std::to_string(stream) + (IsExtraAudio(o, stream) ? "wb" : "tx");
-}
-
-std::vector<uint8_t> Text(const char* s) {
-    return std::vector<uint8_t>(s, s + std::strlen(s) + 1);  // zero-terminated
 }
 
 }  // namespace
@@ -260,13 +252,10 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
 
     // Frame ranges [first, end) of the RIFF segments.
     std::vector<std::pair<size_t, size_t>> segments;
-    const size_t perSegment =
-        odml && o.framesPerSegment > 0 ? static_cast<size_t>(o.framesPerSegment) : frames.size();
+    const size_t perSegment = odml && o.framesPerSegment > 0 ? static_cast<size_t>(o.framesPerSegment)
+                                                             : std::max<size_t>(frames.size(), 1);
     for (size_t first = 0; first < frames.size() || segments.empty(); first += perSegment) {
         segments.emplace_back(first, std::min(frames.size(), first + perSegment));
-        if (perSegment == 0) {
-            break;
-        }
     }
 
     uint64_t totalSamples = 0;
@@ -366,7 +355,8 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         b.End(strf);
 
         if (o.withStrn && !x) {  // odd length: the walk must skip the pad byte
-            b.Chunk("strn", Text(audio ? "DV audio" : "DV video"));
+            const char* name = audio ? "DV audio" : "DV video";
+            b.Chunk("strn", std::vector<uint8_t>(name, name + 9));  // zero-terminated
         }
         if (odml) {  // a super index whose entries are filled in once the segments are written
             superIndex[static_cast<size_t>(s)] = b.Position();
