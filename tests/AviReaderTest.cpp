@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -28,15 +27,10 @@ const char* const kKinds[] = {"avi1", "odml-avi2", "compat.odml-avi2"};  // by G
 class AviReaderTest : public ::testing::Test {
   protected:
     // A fixture file, changed by damage before it is opened.
-    std::unique_ptr<qv::AviReader> Open(
-        const FixtureOptions& options, const std::vector<FixtureFrame>& frames,
-        const std::string& name = "tape1.avi",
-        const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
-        auto bytes = BuildFixtureAvi(options, frames);
-        if (damage) {
-            damage(bytes);
-        }
-        return WriteAndOpen(dir_.Path(name), bytes);
+    std::unique_ptr<qv::AviReader> Open(const FixtureOptions& options,
+                                        const std::vector<FixtureFrame>& frames,
+                                        const std::string& name = "tape1.avi") {
+        return WriteAndOpen(dir_.Path(name), BuildFixtureAvi(options, frames));
     }
 
     TempDir dir_;
@@ -176,14 +170,14 @@ TEST_F(AviReaderTest, ChunksListedForUnknownStreamsAreFoundInTheData) {
         for (size_t i = 0; i < frames.size(); ++i) {
             frames[i].video.assign(500, static_cast<uint8_t>('a' + i));
         }
-        auto reader = Open(o, frames, "tape1.avi", [&](auto& bytes) {
-            const size_t entries = FindFourCC(bytes, "idx1") + 8;  // v0, a0, v1, a1, ...
-            for (size_t e = 0; e < 8; ++e) {
-                if (renamedFrom == 0 ? e % 2 == 1 : e / 2 >= renamedFrom) {
-                    bytes[entries + 16 * e + 1] = '7';
-                }
+        auto bytes = BuildFixtureAvi(o, frames);
+        const size_t entries = FindFourCC(bytes, "idx1") + 8;  // v0, a0, v1, a1, ...
+        for (size_t e = 0; e < 8; ++e) {
+            if (renamedFrom == 0 ? e % 2 == 1 : e / 2 >= renamedFrom) {
+                bytes[entries + 16 * e + 1] = '7';
             }
-        });
+        }
+        auto reader = WriteAndOpen(dir_.Path("tape1.avi"), bytes);
         ASSERT_NE(reader, nullptr);
         ExpectFramesAndAudio(*reader, frames);
         EXPECT_TRUE(reader->IndexRebuilt());

@@ -451,19 +451,17 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     std::string reason;
     const DvClip* clip = RealDvClip(c.pal ? kPal : kNtsc, &reason);
     ASSERT_NE(clip, nullptr) << reason;
-    std::string sourcePath = clip->aviPath;
+    const std::string sourcePath = c.generation ? dir_.Path("source.avi") : clip->aviPath;
+    auto source = qv::OpenAviFile(sourcePath);
     if (c.generation) {
-        FixtureOptions o = OptionsOf(c.type, *c.generation, 0, true, c.pal);
         // The source's own segments do not carry over: the writer decides its own.
-        o.framesPerSegment = c.generation == Avi1 ? 0 : 7;
+        const FixtureOptions o = OptionsOf(c.type, *c.generation, c.generation == Avi1 ? 0 : 7, true, c.pal);
         auto frames = MakePatternFrames(o, static_cast<int>(clip->frames.size()), 0);
         for (size_t i = 0; i < frames.size(); ++i) {
             frames[i].video = clip->frames[i];
         }
-        sourcePath = dir_.Path("source.avi");
-        ASSERT_TRUE(WriteFixtureAvi(sourcePath, o, frames));
+        source = Source(o, frames);
     }
-    auto source = qv::OpenAviFile(sourcePath);
     ASSERT_NE(source, nullptr);
     ASSERT_GE(source->FrameCount(), kFirst + kCount);
     const std::vector<uint8_t> sourceBytes = ReadFileBytes(sourcePath);

@@ -107,10 +107,8 @@ std::vector<uint8_t> MakeDvFrame(bool pal, std::optional<DvTime> time, uint32_t 
     std::vector<uint8_t> frame(static_cast<size_t>(pal ? kPalFrameSize : kNtscFrameSize));
     FillPattern(frame.data(), frame.size(), seed);
     // Header DIF block of sequence 0: section type 0, DSF bit 1 for the 625-line system.
-    frame[0] = 0x1F;
-    frame[1] = 0x07;
-    frame[2] = 0x00;
-    frame[3] = pal ? 0xBF : 0x3F;
+    const uint8_t header[] = {0x1F, 0x07, 0x00, static_cast<uint8_t>(pal ? 0xBF : 0x3F)};
+    std::copy_n(header, 4, frame.begin());
     SetDvTime(frame, time);
     return frame;
 }
@@ -130,7 +128,6 @@ int AudioBlockAlign(const FixtureOptions& o) {
 std::vector<uint8_t> AudioPattern(const FixtureOptions& o, int64_t first, int64_t count) {
     const int align = AudioBlockAlign(o);
     std::vector<uint8_t> bytes;
-    bytes.reserve(static_cast<size_t>(count * align));
     for (int64_t n = first; n < first + count; ++n) {
         for (int j = 0; j < align; ++j) {
             bytes.push_back(static_cast<uint8_t>((n >> (8 * (j % 4))) ^ (0xA5 + 16 * j)));
