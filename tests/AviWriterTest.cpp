@@ -466,9 +466,7 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     ASSERT_GE(source->FrameCount(), kFirst + kCount);
     const std::vector<uint8_t> sourceBytes = ReadFileBytes(sourcePath);
 
-    qv::WriterOptions options;
-    options.segmentLimit = c.segments ? kSmallSegments : qv::kSegmentLimit;
-    options.forceOpenDml = c.forceOpenDml;
+    const qv::WriterOptions options{c.segments ? kSmallSegments : qv::kSegmentLimit, c.forceOpenDml};
     ASSERT_TRUE(Copy(*source, out_, kFirst, kCount, options));
     EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out_)));
     EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
@@ -532,9 +530,7 @@ INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterGenerations, ::testing::ValuesIn(kG
 TEST_F(AviWriterTest, Avi1OutputNeverHoldsUnindexedFrames) {
     auto source = Source(OptionsOf(Type2, Avi1), 20, 100000);
     ASSERT_NE(source, nullptr);
-    qv::WriterOptions options;
-    options.segmentLimit = kSmallSegments;
-    auto writer = source->CreateWriter(out_, options);
+    auto writer = source->CreateWriter(out_, {.segmentLimit = kSmallSegments});
     ASSERT_NE(writer, nullptr);
     int accepted = 0;
     CopyFrames(*source, *writer, 0, 20, &accepted);
@@ -623,9 +619,7 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
     for (uint32_t limit : {qv::kSegmentLimit, uint32_t{150000}}) {
         SCOPED_TRACE("segment limit " + std::to_string(limit));
         const std::string out = dir_.Path("scene" + std::to_string(limit) + ".avi");
-        qv::WriterOptions options;
-        options.segmentLimit = limit;
-        ASSERT_TRUE(Copy(*source, out, 0, 30, options, slice));
+        ASSERT_TRUE(Copy(*source, out, 0, 30, {.segmentLimit = limit}, slice));
         const double s = SamplesPerFrame(*source);
         const Layout layout = CheckCopy(out, *source, 0, 30, "compat.odml-avi2", limit);
         if (limit != qv::kSegmentLimit) {
@@ -926,9 +920,8 @@ class AviWriterFaults : public AviWriterTest, public ::testing::WithParamInterfa
     // anyway (which must fail). True when the copy reported success.
     bool CopyUnder(qv::WriteFaults* faults, bool finishAfterRefusal) {
         qv::SetWriteFaults(faults);
-        qv::WriterOptions options;
-        options.segmentLimit = 60000;  // about 4 frames a segment
-        auto writer = source_->CreateWriter(out_, options);
+        // About 4 frames a segment.
+        auto writer = source_->CreateWriter(out_, {.segmentLimit = 60000});
         const bool copied = writer != nullptr && CopyFrames(*source_, *writer, 0, kFrames);
         if (copied && faults->failFlush) {
             EXPECT_FALSE(writer->FlushBuffers());
