@@ -29,43 +29,9 @@ constexpr int kFrames = 6;
 constexpr int kVideoBytes = 301;  // odd chunks, with their pad byte after
 constexpr int kAudio = kFrames * 80;
 
-// Small files: 301-byte frames and 80 sample frames of audio per frame.
-FixtureOptions Small(DvType type, Generation generation, int framesPerSegment = 0) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.framesPerSegment = framesPerSegment;
-    o.audioRate = 2000;
-    return o;
-}
-
-// The 56 data bytes of a "strh" chunk of a 25 fps stream.
-std::vector<uint8_t> StrhData(const char* type) {
-    std::vector<uint8_t> b(56, 0);
-    std::copy_n(type, 4, b.begin());        // fccType
-    std::copy_n("dvsd", 4, b.begin() + 4);  // fccHandler; zero but for
-    PutLe32(b, 20, 1);                      // dwScale
-    PutLe32(b, 24, 25);                     // dwRate
-    return b;
-}
-
-// A list holding what body writes.
-void List(RiffBuilder& b, const char* type, const std::function<void()>& body) {
-    const size_t mark = b.BeginList(std::string(type) == "AVI " ? "RIFF" : "LIST", type);
-    body();
-    b.End(mark);
-}
-
+// Small files (SmallOptions): 301-byte frames and 80 sample frames of audio per frame.
 class AviDamageTest : public ::testing::Test {
   protected:
-    // Writes bytes and opens them; the reader is null only when the file cannot be opened.
-    std::unique_ptr<qv::AviReader> OpenBytes(const std::vector<uint8_t>& bytes) {
-        EXPECT_TRUE(WriteFileBytes(dir_.Path("damaged.avi"), bytes));
-        auto reader = qv::OpenAviFile(dir_.Path("damaged.avi"));
-        EXPECT_NE(reader, nullptr);
-        return reader;
-    }
-
     TempDir dir_;
 };
 
@@ -94,8 +60,8 @@ size_t SizeFieldOf(const std::vector<uint8_t>& b, const std::string& id, int nth
 
 std::vector<Damage> Damages() {
     std::vector<Damage> d;
-    const FixtureOptions avi1 = Small(Type2, Avi1);
-    const FixtureOptions odml = Small(Type2, OpenDml);
+    const FixtureOptions avi1 = SmallOptions(Type2, Avi1);
+    const FixtureOptions odml = SmallOptions(Type2, OpenDml);
     const auto idx1 = [](const std::vector<uint8_t>& b) { return FindFourCC(b, "idx1") + 4; };
     for (uint32_t more : {16u, 8u}) {
         d.push_back({"idx1 size beyond the chunk by " + std::to_string(more), avi1,
@@ -122,7 +88,7 @@ std::vector<Damage> Damages() {
     // nEntriesInUse of both super indexes and of every standard index; and super index
     // entries that take in far more than their standard index chunk: what follows a
     // standard index is not part of it.
-    d.push_back({"entry counts beyond the index chunks", Small(Type2, OpenDml, 2), [](auto& b) {
+    d.push_back({"entry counts beyond the index chunks", SmallOptions(Type2, OpenDml, 2), [](auto& b) {
                      for (const char* id : {"indx", "ix00", "ix01"}) {
                          for (int n = 0; FindFourCC(b, id, 0, n) != kNotFound; ++n) {
                              PutLe32(b, FindFourCC(b, id, 0, n) + 12, 0xFFFFFFFFu);
@@ -159,7 +125,7 @@ std::vector<Damage> Damages() {
     // the video chunks come from the data; the audio stream's own index is intact.
     for (int t = 0; t < 7; ++t) {
         d.push_back({"super index pointing back, case " + std::to_string(t),
-                     Small(Type2, OpenDml, 3), [t](auto& b) {
+                     SmallOptions(Type2, OpenDml, 3), [t](auto& b) {
                          const size_t x = FindFourCC(b, "indx");
                          const std::pair<uint64_t, uint32_t> to[] = {
                              {x, GetLe32(b, x + 4) + 8},  // itself
@@ -177,7 +143,7 @@ std::vector<Damage> Damages() {
     }
     // A standard index whose type says "index of indexes", pointing back at the super
     // index: no entries from it, the frames come from the data.
-    d.push_back({"standard index that is a super index", Small(Type1, OpenDml), [](auto& b) {
+    d.push_back({"standard index that is a super index", SmallOptions(Type1, OpenDml), [](auto& b) {
                      const size_t ix00 = FindFourCC(b, "ix00"), indx = FindFourCC(b, "indx");
                      b[ix00 + 11] = 0;                                 // bIndexType: of indexes
                      PutLe32(b, ix00 + 12, 1);                         // nEntriesInUse
@@ -195,7 +161,7 @@ std::vector<Damage> Damages() {
                  },
                  .headers = true});
     // A "movi" of size 0 with the index after it, as an unfinished file leaves it.
-    d.push_back({.name = "movi of size 0", .options = Small(Type2, OpenDmlCompat, 3),
+    d.push_back({.name = "movi of size 0", .options = SmallOptions(Type2, OpenDmlCompat, 3),
                  .apply = [](auto& b) { PutLe32(b, SizeFieldOf(b, "movi"), 0); },
                  .headers = true});
     // The size fields of lists below 4: RIFF, hdrl, both strl, odml, every movi, the AVIX.
@@ -204,7 +170,7 @@ std::vector<Damage> Damages() {
             for (uint32_t size : {0u, 1u, 2u, 3u}) {
                 d.push_back({std::string(list) + " " + std::to_string(n) + " size " +
                                  std::to_string(size),
-                             Small(Type2, OpenDmlCompat, 3), [=](auto& b) {
+                             SmallOptions(Type2, OpenDmlCompat, 3), [=](auto& b) {
                                  const size_t at = std::string(list) == "AVI "
                                                        ? (n == 0 ? 4 : kNotFound)
                                                        : SizeFieldOf(b, list, n);
@@ -232,7 +198,7 @@ TEST_F(AviDamageTest, EveryDamageOpensWithWhatCanBeRead) {
         const Written written = WrittenOf(frames);
         auto bytes = BuildFixtureAvi(d.options, frames);
         d.apply(bytes);
-        auto reader = OpenBytes(bytes);
+        auto reader = WriteAndOpen(dir_.Path("damaged.avi"), bytes);
         ASSERT_NE(reader, nullptr);
         if (d.frames >= 0) {
             ASSERT_EQ(reader->FrameCount(), d.frames);
@@ -259,46 +225,38 @@ TEST_F(AviDamageTest, EveryDamageOpensWithWhatCanBeRead) {
 }
 
 // ---------------------------------------------------------------------------
-// Broken chunk trees built by hand
+// Broken chunk trees
 
 TEST_F(AviDamageTest, ListsNestedTooDeep) {
-    // RIFF > hdrl > strl holds the video stream; after it, a list nested deep with a
-    // second "strl" at the bottom; then the frame and its index.
-    const std::vector<uint8_t> frame(300, 0x5A);
+    // A fixture file of one frame whose "hdrl" ends in a list nested deep, with a second
+    // "strl" at the bottom.
+    const FixtureOptions o = OptionsOf(Type2, Avi1);
+    const auto frames = MakePatternFrames(o, 1, 300);
     for (int depth : {9, 30, 3000}) {
         SCOPED_TRACE(depth);
-        RiffBuilder b;
-        size_t chunk = 0;
-        List(b, "AVI ", [&] {
-            List(b, "hdrl", [&] {
-                List(b, "strl", [&] { b.Chunk("strh", StrhData("vids")); });
-                std::vector<size_t> marks;
-                for (int i = 0; i < depth; ++i) {
-                    marks.push_back(b.BeginList("LIST", "deep"));
-                }
-                List(b, "strl", [&] { b.Chunk("strh", std::vector<uint8_t>(56, 0)); });
-                for (auto m = marks.rbegin(); m != marks.rend(); ++m) {
-                    b.End(*m);
-                }
-            });
-            List(b, "movi", [&] {
-                chunk = b.Position();
-                b.Chunk("00dc", frame);
-            });
-            RiffBuilder entry;
-            entry.Code("00dc");                              // ckid
-            entry.U32(0x10);                                 // dwFlags
-            entry.U32(static_cast<uint32_t>(chunk));         // dwChunkOffset, absolute
-            entry.U32(static_cast<uint32_t>(frame.size()));  // dwChunkLength
-            b.Chunk("idx1", entry.Bytes());
-        });
-        auto reader = OpenBytes(b.Bytes());
+        RiffBuilder deep;
+        std::vector<size_t> marks;
+        for (int i = 0; i < depth; ++i) {
+            marks.push_back(deep.BeginList("LIST", "deep"));
+        }
+        marks.push_back(deep.BeginList("LIST", "strl"));
+        deep.Chunk("strh", std::vector<uint8_t>(56, 0));
+        for (auto m = marks.rbegin(); m != marks.rend(); ++m) {
+            deep.End(*m);
+        }
+        auto bytes = BuildFixtureAvi(o, frames);
+        const auto added = static_cast<uint32_t>(deep.Position());
+        bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(FindFourCC(bytes, "movi") - 8),
+                     deep.Bytes().begin(), deep.Bytes().end());  // "idx1" counts from "movi"
+        PutLe32(bytes, 4, GetLe32(bytes, 4) + added);  // RIFF and hdrl ckSize
+        PutLe32(bytes, FindFourCC(bytes, "hdrl") - 4, GetLe32(bytes, FindFourCC(bytes, "hdrl") - 4) + added);
+        auto reader = WriteAndOpen(dir_.Path("damaged.avi"), bytes);
         ASSERT_NE(reader, nullptr);
         ASSERT_GE(reader->StreamCount(), 1);
         EXPECT_TRUE(reader->Stream(0)->IsVideo());
         EXPECT_EQ(reader->FramesPerSecond(), 25.0);
         ASSERT_EQ(reader->FrameCount(), 1);
-        EXPECT_EQ(ReadUnits(*reader->Stream(0), 0, 1, 1000).bytes, frame);
+        EXPECT_EQ(ReadUnits(*reader->Stream(0), 0, 1, 1000).bytes, frames[0].video);
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -25,48 +24,13 @@ using enum qvtest::Generation;
 constexpr DvTime kStart{2004, 7, 14, 10, 20, 30};
 const char* const kKinds[] = {"avi1", "odml-avi2", "compat.odml-avi2"};  // by Generation
 
-std::vector<uint8_t> ReadFrame(qv::AviStream& stream, int frame) {
-    return ReadUnits(stream, frame, 1, kPalFrameSize + 1000).bytes;
-}
-
-// Every frame of the stream reads back as written, and all the audio in one request.
-void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames) {
-    ASSERT_EQ(reader.FrameCount(), static_cast<int>(frames.size()));
-    for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(ReadFrame(*reader.Stream(0), static_cast<int>(i)), frames[i].video) << i;
-    }
-    if (reader.StreamCount() > 1) {
-        qv::AviStream& audio = *reader.Stream(1);
-        EXPECT_EQ(ReadUnits(audio, 0, audio.Length(), 1 << 20).bytes, WrittenOf(frames).audio);
-    }
-}
-
-FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment = 0,
-                         bool relativeIdx1 = true, bool pal = true) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.framesPerSegment = framesPerSegment;
-    o.relativeIdx1 = relativeIdx1;
-    o.pal = pal;
-    return o;
-}
-
 class AviReaderTest : public ::testing::Test {
   protected:
     // A fixture file, changed by damage before it is opened.
-    std::unique_ptr<qv::AviReader> Open(
-        const FixtureOptions& options, const std::vector<FixtureFrame>& frames,
-        const std::string& name = "tape1.avi",
-        const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
-        auto bytes = BuildFixtureAvi(options, frames);
-        if (damage) {
-            damage(bytes);
-        }
-        EXPECT_TRUE(WriteFileBytes(dir_.Path(name), bytes));
-        auto reader = qv::OpenAviFile(dir_.Path(name));
-        EXPECT_NE(reader, nullptr);
-        return reader;
+    std::unique_ptr<qv::AviReader> Open(const FixtureOptions& options,
+                                        const std::vector<FixtureFrame>& frames,
+                                        const std::string& name = "tape1.avi") {
+        return WriteAndOpen(dir_.Path(name), BuildFixtureAvi(options, frames));
     }
 
     TempDir dir_;
@@ -206,14 +170,14 @@ TEST_F(AviReaderTest, ChunksListedForUnknownStreamsAreFoundInTheData) {
         for (size_t i = 0; i < frames.size(); ++i) {
             frames[i].video.assign(500, static_cast<uint8_t>('a' + i));
         }
-        auto reader = Open(o, frames, "tape1.avi", [&](auto& bytes) {
-            const size_t entries = FindFourCC(bytes, "idx1") + 8;  // v0, a0, v1, a1, ...
-            for (size_t e = 0; e < 8; ++e) {
-                if (renamedFrom == 0 ? e % 2 == 1 : e / 2 >= renamedFrom) {
-                    bytes[entries + 16 * e + 1] = '7';
-                }
+        auto bytes = BuildFixtureAvi(o, frames);
+        const size_t entries = FindFourCC(bytes, "idx1") + 8;  // v0, a0, v1, a1, ...
+        for (size_t e = 0; e < 8; ++e) {
+            if (renamedFrom == 0 ? e % 2 == 1 : e / 2 >= renamedFrom) {
+                bytes[entries + 16 * e + 1] = '7';
             }
-        });
+        }
+        auto reader = WriteAndOpen(dir_.Path("tape1.avi"), bytes);
         ASSERT_NE(reader, nullptr);
         ExpectFramesAndAudio(*reader, frames);
         EXPECT_TRUE(reader->IndexRebuilt());

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "avi/AviReader.h"
@@ -75,12 +76,6 @@ struct Layout {
     int segments = 0;
     std::vector<Chunk> chunks;                    // data chunks in file order
     std::vector<std::vector<SuperEntry>> supers;  // per stream, in super-index order
-    std::vector<Chunk> Of(int stream) const {
-        std::vector<Chunk> found;
-        std::copy_if(chunks.begin(), chunks.end(), std::back_inserter(found),
-                     [&](const Chunk& c) { return c.stream == stream; });
-        return found;
-    }
 };
 
 // Every chunk, each size checked against its parent: a layout fault shows as a message.
@@ -289,13 +284,6 @@ void CheckLayout(const std::vector<uint8_t>& b, qv::AviReader& source, bool open
     }
 }
 
-Layout CheckCopy(const std::string& path, qv::AviReader& source, bool openDml, bool idx1,
-                 const std::vector<int64_t>& units, uint32_t segmentLimit = qv::kSegmentLimit) {
-    Layout L;
-    CheckLayout(ReadFileBytes(path), source, openDml, idx1, units, segmentLimit, L);
-    return L;
-}
-
 // ---------------------------------------------------------------------------
 // Copying frames the way the clip copier does
 
@@ -397,12 +385,15 @@ void CheckReadsBack(qv::AviReader& source, const std::string& output, int first,
     }
 }
 
-FixtureOptions Options(DvType type, Generation generation, bool pal = true) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.pal = pal;
-    return o;
+// Checks a copy of frames [first, first + count) of source, of the kind given ("idx1"
+// in all but plain OpenDML): read back by our reader, and its layout, which it returns.
+Layout CheckCopy(const std::string& path, qv::AviReader& source, int first, int count,
+                 const std::string& kind, uint32_t segmentLimit = qv::kSegmentLimit) {
+    CheckReadsBack(source, path, first, count, kind);
+    Layout L;
+    CheckLayout(ReadFileBytes(path), source, kind != "avi1", kind != "odml-avi2",
+                CopyUnits(source, first, count), segmentLimit, L);
+    return L;
 }
 
 class AviWriterTest : public ::testing::Test {
@@ -417,10 +408,7 @@ class AviWriterTest : public ::testing::Test {
     std::unique_ptr<qv::AviReader> Source(const FixtureOptions& o,
                                           const std::vector<FixtureFrame>& frames,
                                           const std::string& name = "source.avi") {
-        EXPECT_TRUE(WriteFixtureAvi(dir_.Path(name), o, frames));
-        auto reader = qv::OpenAviFile(dir_.Path(name));
-        EXPECT_NE(reader, nullptr);
-        return reader;
+        return WriteAndOpen(dir_.Path(name), BuildFixtureAvi(o, frames));
     }
     // Copies frames [first, first + count) of source into dest and finishes it.
     bool Copy(qv::AviReader& source, const std::string& dest, int first, int count,
@@ -463,36 +451,27 @@ TEST_P(AviWriterGenerations, CopyReadsBackAndFfmpegAgrees) {
     std::string reason;
     const DvClip* clip = RealDvClip(c.pal ? kPal : kNtsc, &reason);
     ASSERT_NE(clip, nullptr) << reason;
-    std::string sourcePath = clip->aviPath;
+    const std::string sourcePath = c.generation ? dir_.Path("source.avi") : clip->aviPath;
+    auto source = qv::OpenAviFile(sourcePath);
     if (c.generation) {
-        FixtureOptions o = Options(c.type, *c.generation, c.pal);
         // The source's own segments do not carry over: the writer decides its own.
-        o.framesPerSegment = c.generation == Avi1 ? 0 : 7;
+        const FixtureOptions o = OptionsOf(c.type, *c.generation, c.generation == Avi1 ? 0 : 7, true, c.pal);
         auto frames = MakePatternFrames(o, static_cast<int>(clip->frames.size()), 0);
         for (size_t i = 0; i < frames.size(); ++i) {
             frames[i].video = clip->frames[i];
         }
-        sourcePath = dir_.Path("source.avi");
-        ASSERT_TRUE(WriteFixtureAvi(sourcePath, o, frames));
+        source = Source(o, frames);
     }
-    auto source = qv::OpenAviFile(sourcePath);
     ASSERT_NE(source, nullptr);
     ASSERT_GE(source->FrameCount(), kFirst + kCount);
     const std::vector<uint8_t> sourceBytes = ReadFileBytes(sourcePath);
 
-    qv::WriterOptions options;
-    options.segmentLimit = c.segments ? kSmallSegments : qv::kSegmentLimit;
-    options.forceOpenDml = c.forceOpenDml;
+    const qv::WriterOptions options{c.segments ? kSmallSegments : qv::kSegmentLimit, c.forceOpenDml};
     ASSERT_TRUE(Copy(*source, out_, kFirst, kCount, options));
     EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out_)));
     EXPECT_TRUE(ReadFileBytes(sourcePath) == sourceBytes) << "the source changed";
 
-    CheckReadsBack(*source, out_, kFirst, kCount, c.kind);
-    auto* riffSource = dynamic_cast<qv::RiffAviReader*>(source.get());
-    ASSERT_NE(riffSource, nullptr);
-    const Layout layout =
-        CheckCopy(out_, *source, std::string(c.kind) != "avi1", !riffSource->LegacyIndex().empty(),
-                  CopyUnits(*source, kFirst, kCount), options.segmentLimit);
+    const Layout layout = CheckCopy(out_, *source, kFirst, kCount, c.kind, options.segmentLimit);
     if (c.segments) {
         EXPECT_GE(layout.segments, 3) << "the copy should span several RIFF segments";
     } else {
@@ -549,11 +528,9 @@ INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterGenerations, ::testing::ValuesIn(kG
 // when the data outgrow one segment, a frame it accepted must be in the finished
 // file, readable (an "AVIX" frame that only "idx1" could index would be lost).
 TEST_F(AviWriterTest, Avi1OutputNeverHoldsUnindexedFrames) {
-    auto source = Source(Options(Type2, Avi1), 20, 100000);
+    auto source = Source(OptionsOf(Type2, Avi1), 20, 100000);
     ASSERT_NE(source, nullptr);
-    qv::WriterOptions options;
-    options.segmentLimit = kSmallSegments;
-    auto writer = source->CreateWriter(out_, options);
+    auto writer = source->CreateWriter(out_, {.segmentLimit = kSmallSegments});
     ASSERT_NE(writer, nullptr);
     int accepted = 0;
     CopyFrames(*source, *writer, 0, 20, &accepted);
@@ -573,38 +550,44 @@ TEST_F(AviWriterTest, Avi1OutputNeverHoldsUnindexedFrames) {
 // an entry whose dwDuration is the units of the full one.
 TEST_F(AviWriterTest, StandardIndexHoldsAtMost1024Entries) {
     constexpr int kFrames = 1100;  // each with one chunk of 1920 audio units
-    auto source = Source(Options(Type2, OpenDmlCompat), kFrames, 16);
+    auto source = Source(OptionsOf(Type2, OpenDmlCompat), kFrames, 16);
     ASSERT_NE(source, nullptr);
     ASSERT_TRUE(Copy(*source, out_, 0, kFrames));
-    const Layout layout = CheckCopy(out_, *source, true, true, CopyUnits(*source, 0, kFrames));
+    const Layout layout = CheckCopy(out_, *source, 0, kFrames, "compat.odml-avi2");
     const std::vector<std::vector<SuperEntry>> supers = {{{1024, 1024}, {76, 76}},
                                                          {{1024, 1024 * 1920}, {76, 76 * 1920}}};
     EXPECT_TRUE(layout.supers == supers) << "standard index entries and durations";
-    CheckReadsBack(*source, out_, 0, kFrames, "compat.odml-avi2");
 }
 
 // A JUNK that would be shorter than its 8-byte header grows by 2048 bytes. The
 // source's video format is lengthened until the padding before the super index
-// (OpenDML) or before "movi" (AVI 1.0) comes out at 4 bytes.
-TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048) {
-    for (Generation generation : {Avi1, OpenDml}) {
-        SCOPED_TRACE(generation == Avi1 ? "avi1" : "odml");
-        const std::string before = generation == Avi1 ? "movi" : "indx";
+// (OpenDML) or before "movi" (AVI 1.0) comes out at 4 bytes. Its frames have odd sizes:
+// each gets its pad byte, the next chunk starts on an even position, the indexes keep
+// the real size, and the file walks.
+TEST_F(AviWriterTest, JunkShorterThanItsHeaderGrowsBy2048AndOddChunksGetTheirPadByte) {
+    for (Generation generation : {Avi1, OpenDmlCompat}) {
+        const bool odml = generation != Avi1;
+        SCOPED_TRACE(odml ? "compat" : "avi1");
+        const std::string before = odml ? "indx" : "movi";
         // The JUNK chunk in front of that chunk, in a copy of a source with extra bytes
         // of video format; -1 when there is none.
         auto junkBefore = [&](int extra) -> int64_t {
-            FixtureOptions o = Options(Type1, generation);
+            FixtureOptions o = OptionsOf(Type1, generation);
             o.videoFormatExtra = extra;
-            const std::string name = "source" + std::to_string(extra) + ".avi";
-            auto source = Source(o, 1, 100, name);
+            std::vector<FixtureFrame> frames = MakePatternFrames(o, 4, 1000);
+            frames[0].video.resize(1001);
+            frames[1].video.resize(999);
+            frames[2].video.resize(1);
+            auto source = Source(o, frames, "source" + std::to_string(extra) + ".avi");
             const std::string out = dir_.Path("scene" + std::to_string(extra) + ".avi");
-            if (source == nullptr || !Copy(*source, out, 0, 1)) {
+            if (source == nullptr || !Copy(*source, out, 0, 4)) {
                 return -2;
             }
             const auto bytes = ReadFileBytes(out);
-            // Type-1 AVI 1.0 fixtures have "idx1", plain OpenDML ones not.
-            const Layout layout =
-                CheckCopy(out, *source, generation != Avi1, generation == Avi1, {1});
+            // The walk steps over pad bytes: every chunk it finds starts on an even position.
+            const Layout layout = CheckCopy(out, *source, 0, 4, odml ? "compat.odml-avi2" : "avi1");
+            EXPECT_TRUE(layout.chunks.size() == 4 && bytes[layout.chunks[0].offset + 8 + 1001] == 0)
+                << "pad byte";
             int64_t junk = -1;
             for (const Chunk& c : layout.all) {
                 const uint64_t end = c.offset + 8 + c.size;
@@ -630,17 +613,15 @@ class AviWriterAudio : public AviWriterTest, public ::testing::WithParamInterfac
 TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
     const int slice = GetParam();  // sample frames handed over at a time
     // NTSC: 1601 or 1602 sample frames a frame, so C = 6408 and chunks vary.
-    auto source = Source(Options(Type2, OpenDmlCompat, false), 30, 20000);
+    auto source = Source(OptionsOf(Type2, OpenDmlCompat, 0, true, false), 30, 20000);
     ASSERT_NE(source, nullptr);
     constexpr uint32_t kLargest = 6408;
     for (uint32_t limit : {qv::kSegmentLimit, uint32_t{150000}}) {
         SCOPED_TRACE("segment limit " + std::to_string(limit));
         const std::string out = dir_.Path("scene" + std::to_string(limit) + ".avi");
-        qv::WriterOptions options;
-        options.segmentLimit = limit;
-        ASSERT_TRUE(Copy(*source, out, 0, 30, options, slice));
+        ASSERT_TRUE(Copy(*source, out, 0, 30, {.segmentLimit = limit}, slice));
         const double s = SamplesPerFrame(*source);
-        const Layout layout = CheckCopy(out, *source, true, true, CopyUnits(*source, 0, 30), limit);
+        const Layout layout = CheckCopy(out, *source, 0, 30, "compat.odml-avi2", limit);
         if (limit != qv::kSegmentLimit) {
             EXPECT_GE(layout.segments, 3);
         }
@@ -657,7 +638,9 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
                     << "audio left over at the end of segment " << c.segment;
             }
         }
-        const std::vector<Chunk> audio = layout.Of(1);
+        std::vector<Chunk> audio;
+        std::copy_if(layout.chunks.begin(), layout.chunks.end(), std::back_inserter(audio),
+                     [](const Chunk& c) { return c.stream == 1; });
         for (size_t i = 0; i < audio.size(); ++i) {
             EXPECT_LE(audio[i].size, kLargest) << "audio chunk " << i;
             if (i + 1 < audio.size() && audio[i + 1].segment == audio[i].segment) {
@@ -665,7 +648,6 @@ TEST_P(AviWriterAudio, ChunksHoldTheLargestSourceChunkLessAtMost8Bytes) {
             }
             EXPECT_EQ(audio[i].size % 4, 0u) << "audio chunk " << i << " splits a sample frame";
         }
-        CheckReadsBack(*source, out, 0, 30, "compat.odml-avi2");
     }
 }
 
@@ -675,40 +657,16 @@ INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterAudio, ::testing::Values(1, 1000, 1
 // ---------------------------------------------------------------------------
 // Chunks the writer refuses or pads
 
-// Chunks of odd size get their pad byte: the next chunk starts on an even position,
-// the indexes keep the real size, and the file walks.
-TEST_F(AviWriterTest, OddChunkGetsItsPadByte) {
-    for (Generation generation : {Avi1, OpenDmlCompat}) {
-        const bool odml = generation != Avi1;
-        SCOPED_TRACE(odml ? "compat" : "avi1");
-        const FixtureOptions o = Options(Type1, generation);
-        std::vector<FixtureFrame> frames = MakePatternFrames(o, 4, 1000);
-        frames[0].video.resize(1001);
-        frames[1].video.resize(999);
-        frames[2].video.resize(1);
-        auto source = Source(o, frames, odml ? "compat.avi" : "avi1.avi");
-        ASSERT_NE(source, nullptr);
-        const std::string out = dir_.Path(odml ? "compat-out.avi" : "avi1-out.avi");
-        ASSERT_TRUE(Copy(*source, out, 0, 4));
-        // The walk steps over pad bytes: every chunk it finds starts on an even position.
-        const Layout layout = CheckCopy(out, *source, odml, true, {4});
-        ASSERT_EQ(layout.chunks.size(), 4u);
-        EXPECT_EQ(ReadFileBytes(out)[layout.chunks[0].offset + 8 + 1001], 0) << "pad byte";
-        CheckReadsBack(*source, out, 0, 4, odml ? "compat.odml-avi2" : "avi1");
-    }
-}
-
 // A damaged standard index that gives the audio the video's chunk id ("00dc"): the
 // copy names each stream's chunks by its own number, so that reading the copy back
 // does not take audio chunks for frames.
 TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
-    const FixtureOptions o = Options(Type2, OpenDml);
-    const std::string path = dir_.Path("wrong-id.avi");
-    ASSERT_TRUE(WriteFixtureAvi(path, o, MakePatternFrames(o, 3, 200)));
-    const size_t ix01 = FindFourCC(ReadFileBytes(path), "ix01");
+    const FixtureOptions o = OptionsOf(Type2, OpenDml);
+    auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 200));
+    const size_t ix01 = FindFourCC(bytes, "ix01");
     ASSERT_NE(ix01, kNotFound);
-    ASSERT_TRUE(PatchFile(path, ix01 + 16, {'0', '0', 'd', 'c'}));  // dwChunkId
-    auto source = qv::OpenAviFile(path);
+    std::copy_n("00dc", 4, bytes.begin() + static_cast<std::ptrdiff_t>(ix01 + 16));  // dwChunkId
+    auto source = WriteAndOpen(dir_.Path("wrong-id.avi"), bytes);
     ASSERT_NE(source, nullptr);
     ASSERT_EQ(source->FrameCount(), 3);
     ASSERT_TRUE(Copy(*source, out_, 0, 2));
@@ -722,7 +680,7 @@ TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
 // A stream that would need more than the 1024 standard indexes of its super index
 // (1,048,576 chunks) gets its further chunks refused; the file stays sound.
 TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {
-    auto source = Source(Options(Type1, OpenDml), 1, 2);
+    auto source = Source(OptionsOf(Type1, OpenDml), 1, 2);
     ASSERT_NE(source, nullptr);
     auto writer = source->CreateWriter(out_);
     ASSERT_NE(writer, nullptr);
@@ -769,7 +727,7 @@ TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {
 // A temporary file left by a copy that was killed does not block the next one; the
 // destination keeps its old bytes until a copy is finished.
 TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks) {
-    auto source = Source(Options(Type2, OpenDmlCompat), 5, 1000);
+    auto source = Source(OptionsOf(Type2, OpenDmlCompat), 5, 1000);
     ASSERT_NE(source, nullptr);
     const auto sourceBytes = ReadFileBytes(dir_.Path("source.avi"));
     const std::vector<uint8_t> old(300000, 'x');  // longer than the copy
@@ -797,20 +755,14 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
     const auto size = fs::file_size(writer->TemporaryName());
     qv::File sourceFile;
     ASSERT_TRUE(sourceFile.OpenRead(dir_.Path("source.avi"), qv::File::Access::Random));
-    struct Bad {
-        int stream;
-        int64_t size;
-        int units;
-    };
-    for (const Bad bad : {Bad{-1, 1000, 1}, Bad{2, 1000, 1}, Bad{1000, 1000, 1}, Bad{0, 1000, 0},
-                          Bad{1, 7680, 0}, Bad{0, 1000, -1}, Bad{1, 7680, -5}, Bad{0, -1000, 1}}) {
-        EXPECT_FALSE(writer->WriteChunk(bad.stream, bad.stream == 1 ? audio.data() : video.data(),
-                                        bad.size, bad.units))
-            << "stream " << bad.stream << ", " << bad.size << " bytes, " << bad.units << " units";
+    for (auto [stream, bytes, units] : std::initializer_list<std::tuple<int, int64_t, int>>{
+             {-1, 1000, 1}, {2, 1000, 1}, {1000, 1000, 1}, {0, 1000, 0}, {1, 7680, 0},
+             {0, 1000, -1}, {1, 7680, -5}, {0, -1000, 1}}) {
+        EXPECT_FALSE(writer->WriteChunk(stream, stream == 1 ? audio.data() : video.data(), bytes, units))
+            << "stream " << stream << ", " << bytes << " bytes, " << units << " units";
         // The same chunk copied from the source file is refused alike.
-        EXPECT_EQ(writer->CopyChunk(bad.stream, sourceFile, 8, bad.size, bad.units),
-                  qv::ChunkCopy::WriteFailed)
-            << "copied: stream " << bad.stream << ", " << bad.size << " bytes";
+        EXPECT_EQ(writer->CopyChunk(stream, sourceFile, 8, bytes, units), qv::ChunkCopy::WriteFailed)
+            << "copied: stream " << stream << ", " << bytes << " bytes";
     }
     EXPECT_EQ(fs::file_size(writer->TemporaryName()), size) << "a refused chunk wrote something";
     ASSERT_TRUE(CopyFrames(*source, *writer, 4, 1));
@@ -824,8 +776,7 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
     EXPECT_EQ(mtime, kWhen);
     const auto bytes = ReadFileBytes(out_);
     // The layout walk also finds old bytes left behind the new file.
-    CheckCopy(out_, *source, true, true, CopyUnits(*source, 0, 5));
-    CheckReadsBack(*source, out_, 0, 5, "compat.odml-avi2");
+    CheckCopy(out_, *source, 0, 5, "compat.odml-avi2");
     EXPECT_TRUE(ReadFileBytes(dir_.Path("source.avi")) == sourceBytes);
 
     // A finished writer takes no more data, and the file it named stays as it is.
@@ -838,7 +789,7 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
 // temporary name of a destination may be taken by a file of the user's, even by the
 // very source being copied: it is never removed or overwritten.
 TEST_F(AviWriterTest, SourceIsNeverTouched) {
-    const FixtureOptions o = Options(Type2, OpenDmlCompat);
+    const FixtureOptions o = OptionsOf(Type2, OpenDmlCompat);
     struct Case {
         const char* what;
         std::string source, dest;
@@ -850,9 +801,8 @@ TEST_F(AviWriterTest, SourceIsNeverTouched) {
                (dir_.Dir() / "." / "respelt.avi").string(), true},
           Case{"the source under the temporary name", qv::TemporaryNameFor(out_), out_, false}}) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(WriteFixtureAvi(c.source, o, MakePatternFrames(o, 4, 1000)));
-        const auto sourceBytes = ReadFileBytes(c.source);
-        auto source = qv::OpenAviFile(c.source);
+        const auto sourceBytes = BuildFixtureAvi(o, MakePatternFrames(o, 4, 1000));
+        auto source = WriteAndOpen(c.source, sourceBytes);
         ASSERT_NE(source, nullptr);
         if (auto writer = source->CreateWriter(c.dest)) {
             EXPECT_NE(writer->TemporaryName(), c.source);
@@ -887,7 +837,7 @@ class AviWriterShortHeaders : public AviWriterTest,
 
 TEST_P(AviWriterShortHeaders, CreateWriterRefusesHeadersItCannotComplete) {
     const ShortHeader& c = GetParam();
-    const FixtureOptions o = Options(c.type, c.generation);
+    const FixtureOptions o = OptionsOf(c.type, c.generation);
     auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 1000));
     const size_t at = FindFourCC(bytes, c.id, 0, c.nth);
     ASSERT_NE(at, kNotFound);
@@ -902,9 +852,7 @@ TEST_P(AviWriterShortHeaders, CreateWriterRefusesHeadersItCannotComplete) {
         std::copy_n("JUNK", 4, bytes.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
         PutLe32(bytes, at + 8 + size + 4, old - size - 8);
     }
-    const std::string path = dir_.Path("source.avi");
-    ASSERT_TRUE(WriteFileBytes(path, bytes));
-    auto source = qv::OpenAviFile(path);
+    auto source = WriteAndOpen(dir_.Path("source.avi"), bytes);
     ASSERT_NE(source, nullptr);
     auto writer = source->CreateWriter(out_);
     if (!c.usable) {
@@ -962,7 +910,7 @@ class AviWriterFaults : public AviWriterTest, public ::testing::WithParamInterfa
     static constexpr int kFrames = 10;
 
     void SetUp() override {
-        source_ = Source(Options(Type2, OpenDmlCompat), kFrames, 2000);
+        source_ = Source(OptionsOf(Type2, OpenDmlCompat), kFrames, 2000);
         ASSERT_NE(source_, nullptr);
         sourceBytes_ = ReadFileBytes(dir_.Path("source.avi"));
     }
@@ -972,9 +920,8 @@ class AviWriterFaults : public AviWriterTest, public ::testing::WithParamInterfa
     // anyway (which must fail). True when the copy reported success.
     bool CopyUnder(qv::WriteFaults* faults, bool finishAfterRefusal) {
         qv::SetWriteFaults(faults);
-        qv::WriterOptions options;
-        options.segmentLimit = 60000;  // about 4 frames a segment
-        auto writer = source_->CreateWriter(out_, options);
+        // About 4 frames a segment.
+        auto writer = source_->CreateWriter(out_, {.segmentLimit = 60000});
         const bool copied = writer != nullptr && CopyFrames(*source_, *writer, 0, kFrames);
         if (copied && faults->failFlush) {
             EXPECT_FALSE(writer->FlushBuffers());

@@ -44,16 +44,6 @@ const Shape kShapes[] = {
     {"type-2 AVI 1.0, index first", Type2, Avi1, 0, true, 37},
 };
 
-// Small files: 80 sample frames of audio a frame.
-FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment) {
-    FixtureOptions o;
-    o.type = type;
-    o.generation = generation;
-    o.framesPerSegment = framesPerSegment;
-    o.audioRate = 2000;
-    return o;
-}
-
 // Where each chunk lies, from the complete file's own index.
 struct Layout {
     std::vector<qv::IndexEntry> video;
@@ -116,19 +106,10 @@ void ExpectWholeChunksOf(qv::AviReader* reader, const std::vector<FixtureFrame>&
                          const Layout& layout, uint64_t cut) {
     ASSERT_NE(reader, nullptr);
     const size_t videoChunks = WholeChunks(layout.video, cut);
-    ASSERT_EQ(reader->FrameCount(), static_cast<int>(videoChunks)) << reader->Describe();
-    for (size_t f = 0; f < videoChunks; ++f) {
-        EXPECT_EQ(ReadUnits(*reader->Stream(0), static_cast<int>(f), 1, 1000).bytes,
-                  frames[f].video)
-            << "frame " << f;
-    }
-    if (!layout.audio.empty()) {
-        std::vector<FixtureFrame> whole(frames.begin(),
-                                        frames.begin() + static_cast<ptrdiff_t>(
-                                                             WholeChunks(layout.audio, cut)));
-        qv::AviStream& stream = *reader->Stream(1);
-        EXPECT_EQ(ReadUnits(stream, 0, stream.Length() + 1, 1 << 20).bytes, WrittenOf(whole).audio);
-    }
+    const auto upTo = [&](size_t n) {
+        return std::vector<FixtureFrame>(frames.begin(), frames.begin() + static_cast<ptrdiff_t>(n));
+    };
+    ExpectFramesAndAudio(*reader, upTo(videoChunks), upTo(WholeChunks(layout.audio, cut)));
     if (videoChunks < layout.video.size()) {
         EXPECT_NE(reader->Describe().find(", index rebuilt from the data"), std::string::npos);
     }
@@ -148,7 +129,7 @@ class UnfinishedCaptureTest : public ::testing::Test {
 TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     for (const Shape& shape : kShapes) {
         SCOPED_TRACE(shape.name);
-        FixtureOptions o = OptionsOf(shape.type, shape.generation, shape.framesPerSegment);
+        FixtureOptions o = SmallOptions(shape.type, shape.generation, shape.framesPerSegment);
         auto frames = MakePatternFrames(o, kFrames, 301);
         auto bytes = BuildFixtureAvi(o, frames);
         if (shape.indexFirst) {
@@ -180,9 +161,8 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
         }
         for (size_t cut : cuts) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
-            ASSERT_TRUE(WriteFileBytes(dir_.Path("cut.avi"),
-                                       {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
-            auto reader = qv::OpenAviFile(dir_.Path("cut.avi"));
+            auto reader = WriteAndOpen(dir_.Path("cut.avi"),
+                                       {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)});
             ASSERT_NE(reader, nullptr);
             if (cut >= firstFrame) {
                 ExpectWholeChunksOf(reader.get(), frames, layout, cut);
@@ -195,58 +175,43 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
     }
 }
 
-// A complete file whose last segment has no standard index, or whose super index lists
-// fewer segments than the file holds.
-TEST_F(UnfinishedCaptureTest, SegmentsMissingFromTheSuperIndexAreRead) {
-    for (DvType type : {Type1, Type2}) {
-        const auto o = OptionsOf(type, OpenDml, 3);
-        const auto frames = MakePatternFrames(o, kFrames, 301);
-        const auto good = BuildFixtureAvi(o, frames);
-        const std::string path = dir_.Path("tape.avi");
-        const Layout layout = LayoutOf(path, good);
-        for (bool shortList : {true, false}) {
-            SCOPED_TRACE(std::string(type == Type1 ? "type 1" : "type 2") +
-                         (shortList ? ", 2 of 3 segments listed" : ", no last standard index"));
-            auto bytes = good;
-            for (int s = 0; s < (type == Type1 ? 1 : 2); ++s) {
-                if (shortList) {
-                    PutLe32(bytes, FindFourCC(bytes, "indx", 0, s) + 12, 2);  // nEntriesInUse
-                } else {  // its place is JUNK
-                    const size_t last = FindFourCC(bytes, s == 0 ? "ix00" : "ix01", 0, 2);
-                    std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
-                }
-            }
-            ASSERT_TRUE(WriteFileBytes(path, bytes));
-            // Every frame, as the complete index would have listed it.
-            ExpectWholeChunksOf(qv::OpenAviFile(path).get(), frames, layout, bytes.size());
-        }
-    }
-}
-
-// Super index entries that repeat, or point back at the super index: each standard
-// index is read once, nothing is multiplied, and the frames not reached through a
-// usable index come from the data.
-TEST_F(UnfinishedCaptureTest, RepeatedOrSelfPointingSuperIndexEntries) {
-    // A super index of 192 KB: read once for each of its entries, it would be 2.3 GB.
+// A complete file whose super index lists fewer segments than the file holds, or whose
+// last segment has no standard index; or whose super index entries all repeat one
+// standard index, or point back at the super index (192 KB of them: read once for each
+// entry, it would be 2.3 GB). Each standard index is read once, nothing is multiplied,
+// and the frames not reached through a usable index come from the data.
+TEST_F(UnfinishedCaptureTest, SuperIndexesMissingSegmentsOrRepeatingEntries) {
     constexpr int kSegments = 12000;
-    const auto o = OptionsOf(Type1, OpenDml, 1);
-    const auto frames = MakePatternFrames(o, kSegments, 40);
-    const auto good = BuildFixtureAvi(o, frames);
-    const size_t indx = FindFourCC(good, "indx");
-    const size_t ix00 = FindFourCC(good, "ix00");
+    const char* const kCases[] = {"type 1, 2 of 3 segments listed", "type 2, 2 of 3 segments listed",
+                                  "type 1, no last standard index", "type 2, no last standard index",
+                                  "pointing at the super index", "all at one standard index"};
     const std::string path = dir_.Path("tape.avi");
-    const Layout layout = LayoutOf(path, good);
-    for (bool self : {true, false}) {
-        SCOPED_TRACE(self ? "pointing at the super index" : "all at one standard index");
-        auto bytes = good;
-        for (size_t k = 0; k < kSegments; ++k) {
-            PutLe64(bytes, indx + 32 + 16 * k, self ? indx : ix00);  // qwOffset
-            PutLe32(bytes, indx + 40 + 16 * k, GetLe32(good, (self ? indx : ix00) + 4) + 8);
+    for (int k = 0; k < 6; ++k) {
+        SCOPED_TRACE(kCases[k]);
+        const bool repeats = k >= 4;
+        const auto o = SmallOptions(k % 2 == 1 && !repeats ? Type2 : Type1, OpenDml, repeats ? 1 : 3);
+        const auto frames = MakePatternFrames(o, repeats ? kSegments : kFrames, repeats ? 40 : 301);
+        auto bytes = BuildFixtureAvi(o, frames);
+        const Layout layout = LayoutOf(path, bytes);
+        for (int s = 0; !repeats && s < (o.type == Type1 ? 1 : 2); ++s) {
+            if (k < 2) {
+                PutLe32(bytes, FindFourCC(bytes, "indx", 0, s) + 12, 2);  // nEntriesInUse
+            } else {  // its place is JUNK
+                const size_t last = FindFourCC(bytes, s == 0 ? "ix00" : "ix01", 0, 2);
+                std::copy_n("JUNK", 4, bytes.begin() + static_cast<ptrdiff_t>(last));
+            }
+        }
+        const size_t indx = FindFourCC(bytes, "indx");
+        const size_t to = k == 4 ? indx : FindFourCC(bytes, "ix00");
+        for (size_t e = 0; repeats && e < kSegments; ++e) {
+            PutLe64(bytes, indx + 32 + 16 * e, to);                          // qwOffset
+            PutLe32(bytes, indx + 40 + 16 * e, GetLe32(bytes, to + 4) + 8);  // dwSize
         }
         ASSERT_TRUE(WriteFileBytes(path, bytes));
-        if (kAddressLimitWorks) {
+        if (repeats && kAddressLimitWorks) {
             EXPECT_TRUE(OpensWithinMemory(path, uint64_t{256} << 20, kSegments));
         }
+        // Every frame, as the complete index would have listed it.
         ExpectWholeChunksOf(qv::OpenAviFile(path).get(), frames, layout, bytes.size());
     }
 }

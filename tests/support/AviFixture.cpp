@@ -1,11 +1,17 @@
 #include "support/AviFixture.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
+
+#include "avi/AviReader.h"
+#include "support/Exercise.h"
+#include "support/ReadUnits.h"
 
 namespace qvtest {
 
@@ -29,13 +35,9 @@ uint8_t Bcd(int value) {
     return static_cast<uint8_t>((value / 10 % 10) << 4 | value % 10);
 }
 
-double FramesPerSecondOf(const FixtureOptions& o) {
-    return o.pal ? 25.0 : 30000.0 / 1001.0;
-}
-
 // Sample frames that go with video frame i: trunc((i+1)*s) - trunc(i*s), s = rate / fps.
 int64_t FirstSampleOf(const FixtureOptions& o, int frame) {
-    const double s = o.audioRate / FramesPerSecondOf(o);
+    const double s = o.audioRate / (o.pal ? 25.0 : 30000.0 / 1001.0);
     return static_cast<int64_t>(std::trunc(frame * s));
 }
 
@@ -53,7 +55,7 @@ DvTime AddSeconds(DvTime t, int64_t seconds) {
                   static_cast<int>(hms.minutes().count()), static_cast<int>(hms.seconds().count())};
 }
 
-struct Written {
+struct Placed {
     int stream;
     size_t header;  // file position of the chunk header
     uint32_t size;  // data bytes
@@ -71,10 +73,6 @@ std::string ChunkIdOf(const FixtureOptions& o, int stream) {
         return stream == 0 ? "00dc" : "01wb";
     }
     return "0" + std::to_string(stream) + (IsExtraAudio(o, stream) ? "wb" : "tx");
-}
-
-std::vector<uint8_t> Text(const char* s) {
-    return std::vector<uint8_t>(s, s + std::strlen(s) + 1);  // zero-terminated
 }
 
 }  // namespace
@@ -109,20 +107,15 @@ std::vector<uint8_t> MakeDvFrame(bool pal, std::optional<DvTime> time, uint32_t 
     std::vector<uint8_t> frame(static_cast<size_t>(pal ? kPalFrameSize : kNtscFrameSize));
     FillPattern(frame.data(), frame.size(), seed);
     // Header DIF block of sequence 0: section type 0, DSF bit 1 for the 625-line system.
-    frame[0] = 0x1F;
-    frame[1] = 0x07;
-    frame[2] = 0x00;
-    frame[3] = pal ? 0xBF : 0x3F;
+    const uint8_t header[] = {0x1F, 0x07, 0x00, static_cast<uint8_t>(pal ? 0xBF : 0x3F)};
+    std::copy_n(header, 4, frame.begin());
     SetDvTime(frame, time);
     return frame;
 }
 
 std::vector<uint8_t> MakeRefChunk(uint32_t position, const std::string& name) {
-    std::vector<uint8_t> chunk = {'R', 'E', 'F', ' '};
-    for (int i = 0; i < 4; ++i) {
-        chunk.push_back(static_cast<uint8_t>(position >> (8 * i)));
-    }
-    chunk.resize(16, 0);
+    std::vector<uint8_t> chunk = {'R', 'E', 'F', ' ', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    PutLe32(chunk, 4, position);
     chunk.insert(chunk.end(), name.begin(), name.end());
     chunk.push_back(0);
     return chunk;
@@ -135,7 +128,6 @@ int AudioBlockAlign(const FixtureOptions& o) {
 std::vector<uint8_t> AudioPattern(const FixtureOptions& o, int64_t first, int64_t count) {
     const int align = AudioBlockAlign(o);
     std::vector<uint8_t> bytes;
-    bytes.reserve(static_cast<size_t>(count * align));
     for (int64_t n = first; n < first + count; ++n) {
         for (int j = 0; j < align; ++j) {
             bytes.push_back(static_cast<uint8_t>((n >> (8 * (j % 4))) ^ (0xA5 + 16 * j)));
@@ -257,13 +249,10 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
 
     // Frame ranges [first, end) of the RIFF segments.
     std::vector<std::pair<size_t, size_t>> segments;
-    const size_t perSegment =
-        odml && o.framesPerSegment > 0 ? static_cast<size_t>(o.framesPerSegment) : frames.size();
+    const size_t perSegment = odml && o.framesPerSegment > 0 ? static_cast<size_t>(o.framesPerSegment)
+                                                             : std::max<size_t>(frames.size(), 1);
     for (size_t first = 0; first < frames.size() || segments.empty(); first += perSegment) {
         segments.emplace_back(first, std::min(frames.size(), first + perSegment));
-        if (perSegment == 0) {
-            break;
-        }
     }
 
     uint64_t totalSamples = 0;
@@ -313,76 +302,36 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         b.U16(o.audioBits);                                     // wBitsPerSample
         b.U16(0);                                               // cbSize
     };
-    // A super index whose entries are filled in once the segments are written.
-    auto emptySuperIndex = [&](int s) {
-        superIndex[static_cast<size_t>(s)] = b.Position();
-        const size_t indx = b.BeginChunk("indx");
-        b.U16(4);                        // wLongsPerEntry
-        b.U8(0);                         // bIndexSubType
-        b.U8(0);                         // bIndexType: of indexes
-        b.U32(0);                        // nEntriesInUse, below
-        b.Code(ChunkIdOf(o, s));         // dwChunkId
-        b.Zeros(12);                     // dwReserved[3]
-        b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
-        b.End(indx);
-    };
     for (int s = 0; s < streamCount; ++s) {
-        if (s >= 2) {
-            const size_t j = static_cast<size_t>(s - 2);
-            const ExtraStream& x = o.extraStreams[j];
-            const bool xAudio = x.type == "auds";
-            const size_t strl = b.BeginList("LIST", "strl");
-            const size_t strh = b.BeginChunk("strh");
-            b.Code(x.type);                                     // fccType
-            b.Zeros(4);                                         // fccHandler
-            b.Zeros(12);                 // dwFlags, wPriority, wLanguage, dwInitialFrames
-            b.U32(1);                                           // dwScale
-            b.U32(x.rate);                                      // dwRate
-            b.U32(0);                                           // dwStart
-            b.U32(static_cast<uint32_t>(extraUnits[j]));        // dwLength
-            b.U32(extraLargest[j]);                             // dwSuggestedBufferSize
-            b.U32(0);                                           // dwQuality
-            b.U32(xAudio ? o.audioSampleSize : 0);              // dwSampleSize
-            b.Zeros(8);                                         // rcFrame
-            b.End(strh);
-            const size_t strf = b.BeginChunk("strf");
-            if (xAudio) {
-                waveFormat(x.formatTag, x.rate);
-            } else {
-                b.Zeros(16);
-            }
-            b.End(strf);
-            if (odml) {
-                emptySuperIndex(s);
-            }
-            b.End(strl);
-            continue;
-        }
-        const bool audio = s == 1;
+        // Streams 2, ... are the extra ones; stream 1 and extra "auds" streams are audio.
+        const ExtraStream* x = s >= 2 ? &o.extraStreams[static_cast<size_t>(s - 2)] : nullptr;
+        const size_t j = static_cast<size_t>(std::max(s - 2, 0));
+        const bool video = s == 0;
+        const bool audio = s == 1 || IsExtraAudio(o, s);
         const size_t strl = b.BeginList("LIST", "strl");
         const size_t strh = b.BeginChunk("strh");
-        b.Code(audio ? "auds" : type2 ? "vids" : "iavs");  // fccType
-        b.Code(audio ? std::string(4, '\0') : "dvsd");      // fccHandler
-        b.U32(0);                                           // dwFlags
-        b.U16(0);                                           // wPriority
-        b.U16(0);                                           // wLanguage
-        b.U32(0);                                           // dwInitialFrames
-        b.U32(audio ? 1 : scale);                           // dwScale
-        b.U32(audio ? o.audioRate : rate);                  // dwRate
-        b.U32(0);                                           // dwStart
-        b.U32(audio ? static_cast<uint32_t>(totalSamples) : frameCount);  // dwLength
-        b.U32(audio ? maxAudio : frameSize);                // dwSuggestedBufferSize
-        b.U32(0);                                           // dwQuality
-        b.U32(audio ? o.audioSampleSize : 0);               // dwSampleSize
-        b.U16(0);                                           // rcFrame.left
-        b.U16(0);                                           // rcFrame.top
-        b.U16(audio ? 0 : static_cast<uint16_t>(width));    // rcFrame.right
-        b.U16(audio ? 0 : static_cast<uint16_t>(height));   // rcFrame.bottom
+        b.Code(x ? x->type : audio ? "auds" : type2 ? "vids" : "iavs");  // fccType
+        b.Code(video ? "dvsd" : std::string(4, '\0'));                   // fccHandler
+        b.Zeros(12);                 // dwFlags, wPriority, wLanguage, dwInitialFrames
+        b.U32(video ? scale : 1);                                         // dwScale
+        b.U32(x ? x->rate : audio ? o.audioRate : rate);                  // dwRate
+        b.U32(0);                                                         // dwStart
+        b.U32(static_cast<uint32_t>(x       ? extraUnits[j]
+                                    : audio ? totalSamples
+                                            : frameCount));               // dwLength
+        b.U32(x ? extraLargest[j] : audio ? maxAudio : frameSize);        // dwSuggestedBufferSize
+        b.U32(0);                                                         // dwQuality
+        b.U32(audio ? o.audioSampleSize : 0);                             // dwSampleSize
+        b.Zeros(4);                                                       // rcFrame.left, top
+        b.U16(static_cast<uint16_t>(video ? width : 0));                  // rcFrame.right
+        b.U16(static_cast<uint16_t>(video ? height : 0));                 // rcFrame.bottom
         b.End(strh);
 
         const size_t strf = b.BeginChunk("strf");
         if (audio) {
-            waveFormat(1, o.audioRate);  // PCM
+            waveFormat(x ? x->formatTag : uint16_t{1}, x ? x->rate : o.audioRate);  // 1: PCM
+        } else if (x) {
+            b.Zeros(16);
         } else if (type2) {  // BITMAPINFOHEADER
             b.U32(40);                                                 // biSize
             b.U32(static_cast<uint32_t>(width));                       // biWidth
@@ -397,16 +346,26 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
             // dwDVVAuxCtl, dwDVReserved[2]; left zero, nothing here reads them.
             b.Zeros(32);
         }
-        if (!audio && o.videoFormatExtra > 0) {
+        if (video && o.videoFormatExtra > 0) {
             b.Zeros(static_cast<size_t>(o.videoFormatExtra));
         }
         b.End(strf);
 
-        if (o.withStrn) {  // odd length: the walk must skip the pad byte
-            b.Chunk("strn", Text(audio ? "DV audio" : "DV video"));
+        if (o.withStrn && !x) {  // odd length: the walk must skip the pad byte
+            const char* name = audio ? "DV audio" : "DV video";
+            b.Chunk("strn", std::vector<uint8_t>(name, name + 9));  // zero-terminated
         }
-        if (odml) {
-            emptySuperIndex(s);
+        if (odml) {  // a super index whose entries are filled in once the segments are written
+            superIndex[static_cast<size_t>(s)] = b.Position();
+            const size_t indx = b.BeginChunk("indx");
+            b.U16(4);                        // wLongsPerEntry
+            b.U8(0);                         // bIndexSubType
+            b.U8(0);                         // bIndexType: of indexes
+            b.U32(0);                        // nEntriesInUse, below
+            b.Code(ChunkIdOf(o, s));         // dwChunkId
+            b.Zeros(12);                     // dwReserved[3]
+            b.Zeros(16 * segments.size());   // qwOffset, dwSize, dwDuration per segment
+            b.End(indx);
         }
         b.End(strl);
     }
@@ -431,7 +390,7 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         const size_t moviHeader = b.Position();
         const size_t movi = b.BeginList("LIST", "movi");
         const size_t moviType = movi + 4;  // where relative "idx1" offsets count from
-        std::vector<Written> chunks;
+        std::vector<Placed> chunks;
         for (size_t i = segments[k].first; i < segments[k].second; ++i) {
             const FixtureFrame& f = frames[i];
             chunks.push_back({0, b.Position(), static_cast<uint32_t>(f.video.size())});
@@ -452,32 +411,26 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         if (odml) {
             // One standard index per stream and segment, entries relative to the "movi" list.
             for (int s = 0; s < streamCount; ++s) {
+                const size_t ixAt = b.Position();
+                const size_t ix = b.BeginChunk("ix0" + std::to_string(s));
+                b.U16(2);                                    // wLongsPerEntry
+                b.U8(0);                                     // bIndexSubType
+                b.U8(1);                                     // bIndexType: of chunks
+                b.U32(0);                                    // nEntriesInUse, below
+                b.Code(ChunkIdOf(o, s));                     // dwChunkId
+                b.U64(moviHeader);                           // qwBaseOffset
+                b.U32(0);                                    // dwReserved3
                 uint32_t entries = 0;
                 uint64_t duration = 0;
                 for (const auto& c : chunks) {
                     if (c.stream == s) {
                         ++entries;
-                        duration += s == 1 || IsExtraAudio(o, s)
-                                        ? c.size / static_cast<uint32_t>(align)
-                                        : 1;
-                    }
-                }
-                const size_t ixAt = b.Position();
-                const std::string ixId = "ix0" + std::to_string(s);
-                const size_t ix = b.BeginChunk(ixId);
-                b.U16(2);                                    // wLongsPerEntry
-                b.U8(0);                                     // bIndexSubType
-                b.U8(1);                                     // bIndexType: of chunks
-                b.U32(entries);                              // nEntriesInUse
-                b.Code(ChunkIdOf(o, s));                     // dwChunkId
-                b.U64(moviHeader);                           // qwBaseOffset
-                b.U32(0);                                    // dwReserved3
-                for (const auto& c : chunks) {
-                    if (c.stream == s) {
+                        duration += s == 1 || IsExtraAudio(o, s) ? c.size / static_cast<uint32_t>(align) : 1;
                         b.U32(static_cast<uint32_t>(c.header + 8 - moviHeader));  // dwOffset
                         b.U32(c.size | (s != 0 ? kNotKeyFrame : 0));              // dwSize
                     }
                 }
+                PutLe32(b.Bytes(), ixAt + 12, entries);
                 b.End(ix);
 
                 // The super index entry of this segment.
@@ -509,6 +462,46 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
         }
     }
     return std::move(b.Bytes());
+}
+
+FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment,
+                         bool relativeIdx1, bool pal) {
+    FixtureOptions o;
+    o.type = type;
+    o.generation = generation;
+    o.framesPerSegment = framesPerSegment;
+    o.relativeIdx1 = relativeIdx1;
+    o.pal = pal;
+    return o;
+}
+
+FixtureOptions SmallOptions(DvType type, Generation generation, int framesPerSegment) {
+    FixtureOptions o = OptionsOf(type, generation, framesPerSegment);
+    o.audioRate = 2000;
+    return o;
+}
+
+void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
+                          const std::optional<std::vector<FixtureFrame>>& audio) {
+    ASSERT_EQ(reader.FrameCount(), static_cast<int>(frames.size())) << reader.Describe();
+    for (size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(ReadUnits(*reader.Stream(0), static_cast<int>(i), 1, kPalFrameSize + 1000).bytes,
+                  frames[i].video)
+            << "frame " << i;
+    }
+    const std::vector<uint8_t> written = WrittenOf(audio.value_or(frames)).audio;
+    if (reader.StreamCount() > 1 || !written.empty()) {
+        ASSERT_NE(reader.Stream(1), nullptr);
+        EXPECT_EQ(ReadUnits(*reader.Stream(1), 0, reader.Stream(1)->Length() + 1, 1 << 20).bytes, written);
+    }
+}
+
+std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,
+                                            const std::vector<uint8_t>& bytes) {
+    EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
+    auto reader = qv::OpenAviFile(path);
+    EXPECT_NE(reader, nullptr) << path;
+    return reader;
 }
 
 bool WriteFixtureAvi(const std::string& path, const FixtureOptions& options,

@@ -6,9 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace qv {
+class AviReader;
+}
 
 namespace qvtest {
 
@@ -71,6 +76,12 @@ struct FixtureOptions {
                                      // everything after it (keep it even: no pad byte)
     std::vector<ExtraStream> extraStreams = {};  // type-2: streams 2, 3, ... (at most 8)
 };
+
+// The options of a file of the given shape; the rest as FixtureOptions has it.
+FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment = 0,
+                         bool relativeIdx1 = true, bool pal = true);
+// Small files: as OptionsOf, with 2 kHz audio (80 sample frames a 25 fps frame).
+FixtureOptions SmallOptions(DvType type, Generation generation, int framesPerSegment = 0);
 
 // Chunk ids: type-1 frames "00__"; type-2 video "00dc", audio "01wb", extra streams
 // "02wb" ("auds") or "02tx" (any other type), "03..". Every frame gets a
@@ -154,6 +165,15 @@ public:
 private:
     std::filesystem::path dir_;
 };
+
+// Expects the reader to hold the video of frames, one frame each, and the audio of audio
+// (of frames when not given), read in one request that asks for more.
+void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
+                          const std::optional<std::vector<FixtureFrame>>& audio = std::nullopt);
+
+// Writes bytes to path and opens it with the program's reader, expecting both to work.
+std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,
+                                            const std::vector<uint8_t>& bytes);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
