@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/DvPictures.h"
+#include "support/SceneSetup.h"
 #include "support/Shell.h"
 #include "support/Tapes.h"
 
@@ -35,15 +36,11 @@ class CliBitmapsTest : public ::testing::Test {
         static const std::vector<uint8_t> picture = qvtest::EncodeDvPicture(true, Gradient);
         ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         // Two recordings an hour apart, of 4 and 3 frames.
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        std::vector<qvtest::FixtureFrame> frames;
-        for (int i = 0; i < 7; ++i) {
-            std::vector<uint8_t> frame = picture;
-            qvtest::SetDvTime(frame, i < 4 ? kFirst : kSecond);
-            frames.push_back({frame, {}});
+        std::vector<std::vector<uint8_t>> video(7, picture);
+        for (size_t i = 0; i < video.size(); ++i) {
+            qvtest::SetDvTime(video[i], i < 4 ? kFirst : kSecond);
         }
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
     }
 
     CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
@@ -84,8 +81,7 @@ TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAsFfmpegDecodesIt) {
     const std::vector<uint8_t> ours = qvtest::ReadFileBytes(first_);
     ASSERT_EQ(theirs.size(), 720u * 576u * 3u);
     ASSERT_EQ(ours.size(), 1244214u);
-    EXPECT_EQ(GetLe32(ours, 18), 720u);
-    EXPECT_EQ(GetLe32(ours, 22), 576u);
+    EXPECT_EQ(std::make_pair(GetLe32(ours, 18), GetLe32(ours, 22)), std::make_pair(720u, 576u));
     int maxDiff = 0;
     int64_t sum = 0;
     for (int y = 0; y < 576; ++y) {

@@ -13,6 +13,7 @@
 
 #include "app/Version.h"
 #include "support/AviFixture.h"
+#include "support/SceneSetup.h"
 #include "support/Shell.h"
 
 namespace {
@@ -139,10 +140,8 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
 // scan --json gives the same things, valid JSON for any file name; info goes on past
 // the files it cannot read.
 TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
-    qvtest::FixtureOptions ntsc;
-    ntsc.type = qvtest::DvType::Type1;
+    qvtest::FixtureOptions ntsc = qvtest::Type1Options(false);
     ntsc.generation = qvtest::Generation::OpenDml;
-    ntsc.pal = false;
     // A file name with a quote, a backslash, a tab and a byte that is not UTF-8.
     const std::string odd = dir_.Path("a\"b\\c\td\xff.avi");
     auto frames = qvtest::MakeFrames(ntsc, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30});

@@ -11,6 +11,7 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 #include "support/Pdf.h"
+#include "support/SceneSetup.h"
 #include "support/Shell.h"
 #include "support/TimeZone.h"
 
@@ -23,26 +24,23 @@ class CliSheetTest : public ::testing::Test {
     void SetUp() override {
         // Three recordings of 10 frames, an hour apart, each of its own colour.
         const qvtest::Rgb colours[] = {{210, 40, 40}, {40, 200, 60}, {40, 50, 210}};
-        std::vector<qvtest::FixtureFrame> frames;
+        std::vector<std::vector<uint8_t>> video;
         for (int scene = 0; scene < 3; ++scene) {
             std::vector<uint8_t> picture = qvtest::EncodeDvColour(true, colours[scene]);
             ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
             for (int f = 0; f < 10; ++f) {
                 qvtest::SetDvTime(picture, qvtest::DvTime{2004, 7, 14, 10 + scene, 0, f / 25});
-                frames.push_back({picture, {}});
+                video.push_back(picture);
             }
         }
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        tape_ = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
     }
 
     qvtest::CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
     qvtest::TempDir dir_;
     qvtest::ScopedEnv settings_{"QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str()};
-    std::string tape_;
+    const std::string tape_ = dir_.Path("tape.avi");
 };
 
 TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/Shell.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 
 namespace {
@@ -26,9 +27,7 @@ class CliSplitTest : public ::testing::Test {
 protected:
     CliSplitTest() {
         // A dated recording of 2 s, then 1 s without datestamp.
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        frames_ = qvtest::WriteTape(tape_, type1,
+        frames_ = qvtest::WriteTape(tape_, qvtest::Type1Options(),
                                     {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
     }
 
@@ -137,8 +136,7 @@ std::string PartFileIn(const std::filesystem::path& dir) {
 TEST(CliInterruptTest, InterruptedSplitRemovesTheFileBeingWrittenAndKeepsTheSources) {
     qvtest::TempDir dir;
     // Two tapes of two recordings each, frames of full DV size so that a copy lasts.
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
+    const qvtest::FixtureOptions type1 = qvtest::Type1Options();
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
     for (const auto& [path, day] : {std::pair{a, 14}, std::pair{b, 15}}) {
         std::vector<qvtest::FixtureFrame> frames = qvtest::TapeFrames(

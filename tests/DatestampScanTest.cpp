@@ -14,6 +14,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -59,11 +60,8 @@ protected:
     // A type-1 file of one 512-byte chunk per frame: the scan reads no further.
     std::string MakeFile(const std::string& name, const std::vector<Stretch>& stretches,
                          bool pal = true) {
-        qvtest::FixtureOptions options;
-        options.type = qvtest::DvType::Type1;
-        options.pal = pal;
         const std::string path = dir.Path(name);
-        qvtest::WriteTape(path, options, stretches);
+        qvtest::WriteTape(path, qvtest::Type1Options(pal), stretches);
         return path;
     }
 

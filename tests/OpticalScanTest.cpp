@@ -18,6 +18,7 @@
 #include "support/DvPictures.h"
 #include "support/FakeQuestions.h"
 #include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
 
 // The scan decodes real DV pictures: textured ones, since between the fields of
 // a flat picture the distance sits at the floor and cuts out of flat pictures
@@ -28,7 +29,6 @@ namespace {
 using Video = std::vector<std::vector<uint8_t>>;
 using qv::FieldSignature;
 using qv::SignatureCell;
-using qvtest::FixtureFrame;
 using qvtest::Rgb;
 
 // A patchwork of blocks that do not line up with the signature's cells, moved
@@ -81,15 +81,10 @@ class OpticalScanTest : public ::testing::Test {
     // A type-2 PAL file of the given video chunks (no audio).
     std::string WriteFile(const std::string& name, const Video& video,
                           qvtest::DvType type = qvtest::DvType::Type2) {
-        std::vector<FixtureFrame> frames;
-        frames.reserve(video.size());
-        for (const auto& v : video) {
-            frames.push_back(FixtureFrame{v, {}});
-        }
         qvtest::FixtureOptions options;
         options.type = type;
         const std::string path = dir_.Path(name);
-        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+        EXPECT_TRUE(qvtest::WriteVideoAvi(path, options, video));
         return path;
     }
 
@@ -194,13 +189,9 @@ TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
     qv::OpticalScanner scanner;
     ASSERT_TRUE(scanner.Open(path));
     EXPECT_EQ(scanner.FrameCount(), 4);
-    FieldSignature s;
-    ASSERT_TRUE(scanner.GetSignature(1, 1, s));
-    EXPECT_EQ(s.key, 3);
-    EXPECT_EQ(scanner.Decodes(), 1);
-    ASSERT_TRUE(scanner.GetSignature(1, 0, s));
-    EXPECT_EQ(s.key, 2);
-    EXPECT_EQ(scanner.Decodes(), 1);
+    FieldSignature s, t;
+    ASSERT_TRUE(scanner.GetSignature(1, 1, s) && scanner.GetSignature(1, 0, t));
+    EXPECT_EQ(std::make_tuple(s.key, t.key, scanner.Decodes()), std::make_tuple(3, 2, 1));
 
     EXPECT_TRUE(scanner.SameScene(0, 1, 1, 0, 1.03f));
     EXPECT_EQ(scanner.Decodes(), 2);
@@ -264,8 +255,8 @@ TEST_F(OpticalScanTest, StillPictureIsOneWholeSceneFromFewDecodes) {
     const auto& shown = progress_.positions.front();
     EXPECT_EQ(std::tie(shown.position, shown.fileName, shown.frame), std::make_tuple(10, path, 0));
     EXPECT_NE(shown.stream, nullptr);
-    EXPECT_EQ(progress_.positions.back().position, -1);
-    EXPECT_EQ(progress_.positions.back().stream, nullptr);
+    EXPECT_EQ(std::tie(progress_.positions.back().position, progress_.positions.back().stream),
+              std::make_tuple(-1, nullptr));
     EXPECT_TRUE(questions_.asked.empty());
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/OutputNaming.h"
 #include "app/SceneList.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -39,10 +40,7 @@ Scene Dated(int32_t datestamp) {  // 0 or below: none
 // of a scene whose suffix is SUFFIX as that suffix. writable receives the result.
 Names Named(const std::vector<Scene>& scenes, const std::string& outputPath,
             bool* writable = nullptr) {
-    qv::SceneList list;
-    for (const Scene& s : scenes) {
-        list.Append(s);
-    }
+    qv::SceneList list = qvtest::ListOf(scenes);
     const bool result = qv::NameOutputs(list, outputPath);
     if (writable != nullptr) {
         *writable = result;

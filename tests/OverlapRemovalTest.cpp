@@ -11,6 +11,7 @@
 #include "platform/Questions.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -19,6 +20,7 @@ namespace {
 using qv::Scene;
 using qv::SceneList;
 using qvtest::FixtureFrame;
+using qvtest::ListOf;
 
 constexpr int kFps = 25;
 constexpr int kFrameBytes = 512;  // the date and time packs lie in the first 512 bytes
@@ -66,14 +68,6 @@ std::vector<std::string> Texts(const Scenes& scenes) {
             s.mark, s.wholeFile, s.unscanned, s.firstFrame, s.frameCount, s.datestamp)));
     }
     return out;
-}
-
-SceneList ListOf(const std::vector<Scene>& scenes) {
-    SceneList list;
-    for (const Scene& s : scenes) {
-        list.Append(s);
-    }
-    return list;
 }
 
 class OverlapRemovalTest : public ::testing::Test {

@@ -18,6 +18,7 @@
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 #include "support/MemoryStream.h"
+#include "support/SceneSetup.h"
 
 namespace {
 
@@ -26,7 +27,6 @@ using qv::MakeFourCC;
 using qv::PackedDib;
 using qv::PictureDecoder;
 using qv::PictureRect;
-using qvtest::FixtureFrame;
 using qvtest::FixtureOptions;
 using qvtest::Rgb;
 using qvtest::TempDir;
@@ -104,7 +104,6 @@ std::unique_ptr<FakeStream> Type2Stream(FourCC handler, FourCC compression, bool
         BitmapInfo(720, pal ? 576 : 480, compression));
 }
 
-std::string Text(FourCC code) { return qv::FourCCText(code); }
 
 // Real DV frames, encoded once for all tests.
 struct Pictures {
@@ -130,22 +129,15 @@ protected:
     // Writes a fixture AVI of the given video chunks; returns its path.
     std::string WriteAvi(const std::string& name, FixtureOptions options,
                          const std::vector<std::vector<uint8_t>>& video) {
-        std::vector<FixtureFrame> frames;
-        for (const auto& v : video) {
-            frames.push_back(FixtureFrame{v, {}});
-        }
         const std::string path = dir_.Path(name);
-        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+        EXPECT_TRUE(qvtest::WriteVideoAvi(path, options, video));
         return path;
     }
     std::string PalType2File() {
         return WriteAvi("pal2.avi", FixtureOptions{}, {P().palBlue, P().palRed, P().palHalves});
     }
     std::string NtscType1File() {
-        FixtureOptions o;
-        o.type = qvtest::DvType::Type1;
-        o.pal = false;
-        return WriteAvi("ntsc1.avi", o, {P().ntscGreen, P().ntscHalves});
+        return WriteAvi("ntsc1.avi", qvtest::Type1Options(false), {P().ntscGreen, P().ntscHalves});
     }
 
     // Decodes frame into picture_, which then shows a flat colour.
@@ -187,12 +179,10 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     auto pal = qv::OpenAviFile(PalType2File());
     auto ntsc = qv::OpenAviFile(NtscType1File());
     ASSERT_TRUE(Attach(pal));
-    EXPECT_EQ(decoder_.Width(), 720);
-    EXPECT_EQ(decoder_.Height(), 576);
+    EXPECT_EQ(std::make_pair(decoder_.Width(), decoder_.Height()), std::make_pair(720, 576));
     ASSERT_TRUE(Shows(0, kBlue));
-    EXPECT_EQ(picture_.Width(), 720);
-    EXPECT_EQ(picture_.Height(), 576);
-    EXPECT_EQ(picture_.BitCount(), 24);
+    EXPECT_EQ(std::make_tuple(picture_.Width(), picture_.Height(), picture_.BitCount()),
+              std::make_tuple(720, 576, 24));
     EXPECT_EQ(picture_.Size(), 40u + 720 * 3 * 576);
     // Each frame decodes to its own picture, without lag.
     const PackedDib first = picture_;
@@ -216,11 +206,9 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     EXPECT_FALSE(decoder_.PrepareDraw(7, target, false, picture_, source));  // no such frame
 
     ASSERT_TRUE(Attach(ntsc));
-    EXPECT_EQ(decoder_.Width(), 720);
-    EXPECT_EQ(decoder_.Height(), 480);
+    EXPECT_EQ(std::make_pair(decoder_.Width(), decoder_.Height()), std::make_pair(720, 480));
     ASSERT_TRUE(Shows(0, kGreen));
-    EXPECT_EQ(picture_.Width(), 720);
-    EXPECT_EQ(picture_.Height(), 480);
+    EXPECT_EQ(std::make_pair(picture_.Width(), picture_.Height()), std::make_pair(720, 480));
     ASSERT_TRUE(decoder_.DecodeFrame(1, picture_));  // dark above light
     EXPECT_TRUE(PixelIs(picture_.Row(0) + 3 * 100, kLight));
     EXPECT_TRUE(PixelIs(picture_.Row(479) + 3 * 100, kDark));
@@ -287,21 +275,16 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedAndFramesOutsideTheDvSizesG
 TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
     auto pal = Type1Stream(MakeFourCC("dvsd"), 144000, {P().palBlue});
     ASSERT_TRUE(decoder_.Attach("a.avi", pal.get(), 10));
+    // 720 x 576, 1 plane of 24 bits, the stream's handler, its buffer size, zeros.
+    std::vector<uint8_t> want = BitmapInfo(720, 576, MakeFourCC("dvsd"));
+    PutLe32(want, 20, 144000);
+    want.resize(PictureDecoder::kFormatSize, 0);
     const uint8_t* f = decoder_.InputFormat();
-    EXPECT_EQ(qv::Le32(f + 0), 40u);
-    EXPECT_EQ(qv::Le32(f + 4), 720u);
-    EXPECT_EQ(qv::Le32(f + 8), 576u);
-    EXPECT_EQ(qv::Le16(f + 12), 1);
-    EXPECT_EQ(qv::Le16(f + 14), 24);
-    EXPECT_EQ(Text(qv::Le32(f + 16)), "dvsd");  // the stream's handler
-    EXPECT_EQ(qv::Le32(f + 20), 144000u);
-    EXPECT_EQ(std::vector<uint8_t>(f + 24, f + PictureDecoder::kFormatSize),
-              std::vector<uint8_t>(PictureDecoder::kFormatSize - 24, 0));
+    EXPECT_EQ(std::vector<uint8_t>(f, f + PictureDecoder::kFormatSize), want);
 
     auto ntsc = Type1Stream(MakeFourCC("dvsd"), 143999);
     ASSERT_TRUE(decoder_.Attach("b.avi", ntsc.get(), 10));
-    EXPECT_EQ(decoder_.Width(), 720);
-    EXPECT_EQ(decoder_.Height(), 480);
+    EXPECT_EQ(std::make_pair(decoder_.Width(), decoder_.Height()), std::make_pair(720, 480));
     EXPECT_EQ(qv::Le32(decoder_.InputFormat() + 20), 120000u);
 
     // A 40-byte format and a 30-byte "strh" chunk, held in buffers of exactly
@@ -322,8 +305,7 @@ TEST_F(PictureDecoderTest, Type1FormatIsBuiltFromTheSuggestedBufferSize) {
     // No "strh" and no usable format: nothing to go by but the DV handlers.
     FakeStream bare({P().palRed}, qv::fcc::vids, {}, std::vector<uint8_t>(8, 0xFF));
     ASSERT_TRUE(decoder_.Attach("b.avi", &bare, 10));
-    EXPECT_EQ(decoder_.Width(), 0);
-    EXPECT_EQ(decoder_.Height(), 0);
+    EXPECT_EQ(std::make_pair(decoder_.Width(), decoder_.Height()), std::make_pair(0, 0));
     EXPECT_TRUE(Shows(0, kRed));
 }
 
@@ -359,8 +341,8 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
     decoder_.Detach();
     EXPECT_FALSE(decoder_.IsAttached());
     EXPECT_FALSE(decoder_.IsCodecOpen());
-    EXPECT_EQ(decoder_.Width(), 0);  // a detached decoder has no picture size
-    EXPECT_EQ(decoder_.Height(), 0);
+    // A detached decoder has no picture size.
+    EXPECT_EQ(std::make_pair(decoder_.Width(), decoder_.Height()), std::make_pair(0, 0));
     EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
     ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
     EXPECT_EQ(decoder_.CodecOpenCount(), 3);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -69,10 +70,8 @@ TEST(File, OpensRegularFilesReadsAtPositionsAndStopsAtTheEnd) {
     ::dup2(saved, 0);
     ::close(saved);
     ASSERT_TRUE(opened);
-    EXPECT_EQ(got, 3);
-    EXPECT_EQ(gotTwoParts, 2);
-    EXPECT_EQ(head[0], 13);
-    EXPECT_EQ(buf[0], 14);
+    EXPECT_EQ(std::make_tuple(got, gotTwoParts, head[0], buf[0]),
+              std::make_tuple(int64_t{3}, int64_t{2}, uint8_t{13}, uint8_t{14}));
 }
 
 // A chunk copied from one file into another: its header, the source's bytes and its
@@ -115,8 +114,7 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
         EXPECT_TRUE(sourceFailed);
 
         // A full disk: the chunk counts as one write, whatever calls it takes.
-        qv::WriteFaults faults;
-        faults.shortWriteAt = 1;
+        qv::WriteFaults faults{.shortWriteAt = 1};
         qv::SetWriteFaults(&faults);
         EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), 1008);
         EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), 504);
@@ -130,8 +128,7 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
     // WriteAt on a full disk: the bytes that fit are written and counted, later writes fail.
     qv::File out;
     ASSERT_TRUE(out.CreateNew(dir.Path("out")));
-    qv::WriteFaults faults;
-    faults.shortWriteAt = 0;
+    qv::WriteFaults faults{.shortWriteAt = 0};
     qv::SetWriteFaults(&faults);
     EXPECT_EQ(out.WriteAt(0, "abcd", 4), 2);
     EXPECT_EQ(out.WriteAt(2, "cd", 2), -1);
