@@ -11,6 +11,7 @@
 
 #include "support/DvPictures.h"
 #include "support/SceneSetup.h"
+#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/Tapes.h"
 
@@ -30,7 +31,7 @@ Rgb Gradient(int x, int y) {
                static_cast<uint8_t>(128 + (x - y) / 8)};
 }
 
-class CliBitmapsTest : public ::testing::Test {
+class CliBitmapsTest : public qvtest::CliTest {
   protected:
     void SetUp() override {
         static const std::vector<uint8_t> picture = qvtest::EncodeDvPicture(true, Gradient);
@@ -43,11 +44,9 @@ class CliBitmapsTest : public ::testing::Test {
         ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
     }
 
-    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
     static constexpr DvTime kFirst{2004, 7, 14, 10, 20, 30};
     static constexpr DvTime kSecond{2004, 7, 14, 11, 20, 30};
-    qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     const std::string first_ = dir_.Path("pic'20040714 10.20.30.bmp");
     const std::string second_ = dir_.Path("pic'20040714 11.20.30.bmp");

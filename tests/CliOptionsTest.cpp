@@ -14,6 +14,7 @@
 #include "app/Version.h"
 #include "support/AviFixture.h"
 #include "support/SceneSetup.h"
+#include "support/CliFixture.h"
 #include "support/Shell.h"
 
 namespace {
@@ -36,9 +37,8 @@ std::set<std::string> Matches(const std::string& text, const std::string& patter
     return found;
 }
 
-class CliOptionsTest : public ::testing::Test {
+class CliOptionsTest : public qvtest::CliTest {
   protected:
-    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
     // The commands the program's help names.
     std::set<std::string> Commands() { return Matches(Run("--help").out, "\n  ([a-z]+) "); }
 
@@ -50,7 +50,6 @@ class CliOptionsTest : public ::testing::Test {
         return path;
     }
 
-    qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
 };
 

@@ -12,6 +12,7 @@
 #include "support/DvPictures.h"
 #include "support/Pdf.h"
 #include "support/SceneSetup.h"
+#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/TimeZone.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 using qvtest::Quote;
 
-class CliSheetTest : public ::testing::Test {
+class CliSheetTest : public qvtest::CliTest {
   protected:
     void SetUp() override {
         // Three recordings of 10 frames, an hour apart, each of its own colour.
@@ -36,9 +37,7 @@ class CliSheetTest : public ::testing::Test {
         ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
     }
 
-    qvtest::CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
-    qvtest::TempDir dir_;
     qvtest::ScopedEnv settings_{"QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str()};
     const std::string tape_ = dir_.Path("tape.avi");
 };

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/SceneSetup.h"
 #include "support/Tapes.h"
@@ -23,7 +24,7 @@ using qvtest::DvTime;
 using qvtest::CliResult;
 using qvtest::Quote;
 
-class CliSplitTest : public ::testing::Test {
+class CliSplitTest : public qvtest::CliTest {
 protected:
     CliSplitTest() {
         // A dated recording of 2 s, then 1 s without datestamp.
@@ -31,7 +32,6 @@ protected:
                                     {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
     }
 
-    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
     // split of the tape to out.avi, with more arguments.
     CliResult Split(const std::string& more) {
         return Run("split " + tapeArg_ + " --output " + outArg_ + more);
@@ -47,7 +47,6 @@ protected:
         EXPECT_EQ(qvtest::ReadContent(undated_), qvtest::ContentOf(frames_, 50, 25));
     }
 
-    qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     const std::string tapeArg_ = Quote(tape_);
     const std::string outArg_ = Quote(dir_.Path("out.avi"));

@@ -55,7 +55,6 @@ void PatchStrh(const std::string& path, size_t field, uint32_t value) {
 
 class DatestampScan : public testing::Test {
 protected:
-    ~DatestampScan() override { qv::framesPerSecond = savedRate; }
 
     // A type-1 file of one 512-byte chunk per frame: the scan reads no further.
     std::string MakeFile(const std::string& name, const std::vector<Stretch>& stretches,
@@ -83,7 +82,7 @@ protected:
         framesDone = 0;
     }
 
-    const float savedRate = qv::framesPerSecond;  // every scan sets the program-wide rate
+    qvtest::ScopedFrameRate rate{qv::framesPerSecond};  // every scan sets the program-wide rate
     qvtest::ScopedTimeZone zone{"UTC"};
     qvtest::TempDir dir;
     std::unique_ptr<qv::AviReader> reader;

@@ -10,6 +10,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/MemoryStream.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -18,6 +19,7 @@ namespace {
 using qvtest::DvTime;
 using qvtest::MakeDvFrame;
 using qvtest::MemoryStream;
+using qvtest::Sized;
 
 // Seconds since 1970 of a UTC date, computed without the C library.
 int64_t UtcSeconds(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
@@ -40,11 +42,6 @@ std::vector<uint8_t> Raw(uint8_t day, uint8_t month, uint8_t year, uint8_t sec =
     const uint8_t packs[] = {day, month, year, f[463], f[464], sec, min, hour};
     std::copy(std::begin(packs), std::end(packs), f.begin() + 460);
     return f;
-}
-
-std::vector<uint8_t> Sized(std::vector<uint8_t> chunk, size_t size) {
-    chunk.resize(size, 0);
-    return chunk;
 }
 
 class DatestampTest : public ::testing::Test {

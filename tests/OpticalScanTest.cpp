@@ -72,11 +72,7 @@ class OpticalScanTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_EQ(P().a.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     }
-    // Encoded once, at the first use.
-    static const Pictures& P() {
-        static const Pictures pictures;
-        return pictures;
-    }
+    static const Pictures& P() { return qvtest::Once<Pictures>(); }
 
     // A type-2 PAL file of the given video chunks (no audio).
     std::string WriteFile(const std::string& name, const Video& video,
@@ -88,12 +84,9 @@ class OpticalScanTest : public ::testing::Test {
         return path;
     }
 
-    static Video Repeat(const std::vector<uint8_t>& picture, int count) {
-        return Video(static_cast<size_t>(count), picture);
-    }
     // 101 frames of one picture and 59 of another.
     static Video HardCut() {
-        Video video = Repeat(P().a, 101);
+        Video video(101, P().a);
         video.resize(160, P().b);
         return video;
     }
@@ -234,7 +227,7 @@ TEST_F(OpticalScanTest, UnreadableFramesNeverSplitAScene) {
 // ---- whole scans ----
 
 TEST_F(OpticalScanTest, StillPictureIsOneWholeSceneFromFewDecodes) {
-    const std::string path = WriteFile("still.avi", Repeat(P().a, 150));
+    const std::string path = WriteFile("still.avi", Video(150, P().a));
     tick_ = qv::TickCount() - 5000;  // the first probe shows a preview
     framesDone_ = 2560;                // the frames of earlier files
     EXPECT_EQ(Scan(path, 0), 0);
@@ -271,7 +264,7 @@ TEST_F(OpticalScanTest, HardCutsSplitAtEverySensitivity) {
     ASSERT_GE(progress_.texts.size(), 2u);
     EXPECT_EQ(progress_.texts[1], "scene #2; " + path + " " + qv::FormatFrameTime(101));
     // A cut after the first frame of a type-1 file: the first comparison alone decides it.
-    Video early = Repeat(P().a, 60);
+    Video early(60, P().a);
     early[0] = P().b;
     scenes_.Clear();
     EXPECT_EQ(Scan(WriteFile("early.avi", early, qvtest::DvType::Type1)), 0);
@@ -281,7 +274,7 @@ TEST_F(OpticalScanTest, HardCutsSplitAtEverySensitivity) {
 
 TEST_F(OpticalScanTest, OneDisturbedFrameIsBridged) {
     // Frame 54 is reached at a step of 1 from 53, fails, and is bridged.
-    Video video = Repeat(P().a, 120);
+    Video video(120, P().a);
     video[54] = P().flash;
     const std::string path = WriteFile("flash.avi", video);
     for (int sensitivity : {0, 2, 4}) {
@@ -338,7 +331,7 @@ TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {
 
 // The window's command: the warning first; only OK scans, with the stored sensitivity.
 TEST_F(OpticalScanTest, TheCommandWarnsFirstAndScansEveryInput) {
-    Video video = Repeat(P().a, 40);
+    Video video(40, P().a);
     video.resize(70, P().b);
     const std::string path = WriteFile("tape.avi", video);
     qv::HeadlessView view;

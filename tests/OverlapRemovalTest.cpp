@@ -72,8 +72,6 @@ std::vector<std::string> Texts(const Scenes& scenes) {
 
 class OverlapRemovalTest : public ::testing::Test {
 protected:
-    OverlapRemovalTest() { qv::framesPerSecond = 25.0f; }
-    ~OverlapRemovalTest() override { qv::framesPerSecond = savedRate_; }
 
     std::string Write(const std::string& name, const std::vector<FixtureFrame>& frames) {
         const std::string path = dir_.Path(name);
@@ -99,7 +97,7 @@ protected:
 
     qvtest::ScopedTimeZone utc_{"UTC"};
     qvtest::TempDir dir_;
-    float savedRate_ = qv::framesPerSecond;
+    qvtest::ScopedFrameRate rate_{25.0f};
     std::unique_ptr<qv::AviReader> reader_;
     qvtest::FakeQuestions questions_;
     qv::OverlapContext context_{reader_, questions_};

@@ -120,11 +120,7 @@ protected:
         ASSERT_EQ(P().palBlue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         ASSERT_EQ(P().ntscGreen.size(), 120000u);
     }
-    // Encoded once, at the first use.
-    static const Pictures& P() {
-        static const Pictures pictures;
-        return pictures;
-    }
+    static const Pictures& P() { return qvtest::Once<Pictures>(); }
 
     // Writes a fixture AVI of the given video chunks; returns its path.
     std::string WriteAvi(const std::string& name, FixtureOptions options,
@@ -229,10 +225,6 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedAndFramesOutsideTheDvSizesG
     const auto frame0 = static_cast<uint32_t>(qvtest::FindFourCC(data, "00dc", 0, 0));
     const size_t frame1 = qvtest::FindFourCC(data, "00dc", 0, 1);
     ASSERT_NE(frame1, qvtest::kNotFound);
-    auto padded = [](std::vector<uint8_t> chunk, size_t size) {
-        chunk.resize(size, 0);
-        return chunk;
-    };
     const auto refRed = qvtest::MakeRefChunk(static_cast<uint32_t>(frame1), dataPath);
     const auto& ntsc = P().ntscGreen;
     std::vector<uint8_t> shortFrame(ntsc.begin(), ntsc.begin() + 119999);
@@ -240,8 +232,8 @@ TEST_F(PictureDecoderTest, ReferenceChunksAreFollowedAndFramesOutsideTheDvSizesG
         "refs.avi", FixtureOptions{},
         {refRed,
          // Up to 1023 bytes a chunk beginning with "REF " is a reference.
-         padded(qvtest::MakeRefChunk(frame0, dataPath), 1023),
-         padded(qvtest::MakeRefChunk(frame0, dataPath), 1024),
+         qvtest::Sized(qvtest::MakeRefChunk(frame0, dataPath), 1023),
+         qvtest::Sized(qvtest::MakeRefChunk(frame0, dataPath), 1024),
          qvtest::MakeRefChunk(static_cast<uint32_t>(data.size()), dataPath),  // beyond its end
          qvtest::MakeRefChunk(0, dir_.Path("missing.avi")),
          refRed,

@@ -30,6 +30,31 @@ inline bool WriteVideoAvi(const std::string& path, const FixtureOptions& options
     return WriteFixtureAvi(path, options, frames);
 }
 
+// chunk cut or padded with zeros to size bytes.
+inline std::vector<uint8_t> Sized(std::vector<uint8_t> chunk, size_t size) {
+    chunk.resize(size, 0);
+    return chunk;
+}
+
+// One T for the whole test program, made at the first use (pictures slow to encode).
+template <class T>
+const T& Once() {
+    static const T made;
+    return made;
+}
+
+// The program-wide frame rate set for a test's time, and the one before it restored.
+class ScopedFrameRate {
+public:
+    explicit ScopedFrameRate(float rate) : saved_(qv::framesPerSecond) { qv::framesPerSecond = rate; }
+    ~ScopedFrameRate() { qv::framesPerSecond = saved_; }
+    ScopedFrameRate(const ScopedFrameRate&) = delete;
+    ScopedFrameRate& operator=(const ScopedFrameRate&) = delete;
+
+private:
+    float saved_;
+};
+
 // A list of the given scenes, in their order.
 inline qv::SceneList ListOf(const std::vector<qv::Scene>& scenes) {
     qv::SceneList list;
