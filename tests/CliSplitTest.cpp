@@ -80,7 +80,11 @@ TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
                            "|1|50|25|0\n");
 }
 
-TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
+// split writes every scene, replacing another file and deleting the tape only with --yes.
+TEST_F(CliSplitTest, SplitReplacesAnotherFileAndDeletesSourcesOnlyWithYes) {
+    EXPECT_NE(Split(" --delete-sources").exitCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(tape_));
+    EXPECT_FALSE(std::filesystem::exists(dated_) || std::filesystem::exists(undated_));
     ASSERT_TRUE(qvtest::WriteFileBytes(dated_, {1, 2, 3}));
     CliResult r = Split("");
     EXPECT_EQ(r.exitCode, 1);
@@ -90,13 +94,7 @@ TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_TRUE(std::filesystem::exists(tape_));
-}
-
-TEST_F(CliSplitTest, DeleteSourcesNeedsYesWhenNobodyCanBeAsked) {
-    EXPECT_NE(Split(" --delete-sources").exitCode, 0);
-    EXPECT_TRUE(std::filesystem::exists(tape_));
-    EXPECT_FALSE(std::filesystem::exists(dated_) || std::filesystem::exists(undated_));
-    const CliResult r = Split(" --delete-sources --yes");
+    r = Split(" --delete-sources --yes");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_FALSE(std::filesystem::exists(tape_));

@@ -44,10 +44,7 @@ std::vector<uint8_t> Raw(uint8_t day, uint8_t month, uint8_t year, uint8_t sec =
     return f;
 }
 
-class DatestampTest : public ::testing::Test {
-protected:
-    qvtest::ScopedTimeZone utc_{"UTC"};
-};
+using DatestampTest = qvtest::UtcTest;
 
 TEST_F(DatestampTest, DecodesThePacksOfTheFirst512Bytes) {
     const struct {

@@ -53,10 +53,7 @@ Names Named(const std::vector<Scene>& scenes, const std::string& outputPath,
     return names;
 }
 
-class OutputNaming : public testing::Test {
-protected:
-    qvtest::ScopedTimeZone zone{"UTC"};
-};
+using OutputNaming = qvtest::UtcTest;
 
 TEST_F(OutputNaming, TheOutputPathsPartsStayInEveryName) {
     struct Case {

@@ -6,8 +6,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "app/SceneList.h"
 #include "support/AviFixture.h"
+#include "support/TimeZone.h"
 
 namespace qvtest {
 
@@ -53,6 +56,12 @@ public:
 
 private:
     float saved_;
+};
+
+// Tests of times run in UTC.
+class UtcTest : public ::testing::Test {
+protected:
+    ScopedTimeZone utc_{"UTC"};
 };
 
 // A list of the given scenes, in their order.
