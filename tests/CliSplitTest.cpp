@@ -55,8 +55,8 @@ protected:
     std::vector<qvtest::FixtureFrame> frames_;
 };
 
-// scan prints the scene list, list writes it to a file.
-TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
+// scan prints the scene list, list writes it to a file; then split writes the scenes.
+TEST_F(CliSplitTest, ScanAndListGiveTheSceneListAndSplitWritesItsScenes) {
     CliResult r = Run("scan --output " + outArg_ + " " + tapeArg_);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, SceneList());
@@ -78,15 +78,13 @@ TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
     }
     EXPECT_EQ(summary, dated_ + "|" + tape_ + "|1|0|50|1089800430\n" + undated_ + "|" + tape_ +
                            "|1|50|25|0\n");
-}
 
-// split writes every scene, replacing another file and deleting the tape only with --yes.
-TEST_F(CliSplitTest, SplitReplacesAnotherFileAndDeletesSourcesOnlyWithYes) {
+    // split writes every scene, replacing another file and deleting the tape only with --yes.
     EXPECT_NE(Split(" --delete-sources").exitCode, 0);
     EXPECT_TRUE(std::filesystem::exists(tape_));
     EXPECT_FALSE(std::filesystem::exists(dated_) || std::filesystem::exists(undated_));
     ASSERT_TRUE(qvtest::WriteFileBytes(dated_, {1, 2, 3}));
-    CliResult r = Split("");
+    r = Split("");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not overwritten"), std::string::npos) << r.err;
     EXPECT_EQ(qvtest::ReadFileBytes(dated_), (std::vector<uint8_t>{1, 2, 3}));

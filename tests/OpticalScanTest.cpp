@@ -182,9 +182,11 @@ TEST_F(OpticalScanTest, OneDecodeServesBothFieldsAndTheCacheTheRest) {
     qv::OpticalScanner scanner;
     ASSERT_TRUE(scanner.Open(path));
     EXPECT_EQ(scanner.FrameCount(), 4);
-    FieldSignature s, t;
-    ASSERT_TRUE(scanner.GetSignature(1, 1, s) && scanner.GetSignature(1, 0, t));
-    EXPECT_EQ(std::make_tuple(s.key, t.key, scanner.Decodes()), std::make_tuple(3, 2, 1));
+    FieldSignature s;
+    ASSERT_TRUE(scanner.GetSignature(1, 1, s));
+    EXPECT_EQ(std::make_tuple(s.key, scanner.Decodes()), std::make_tuple(3, 1));
+    ASSERT_TRUE(scanner.GetSignature(1, 0, s));
+    EXPECT_EQ(std::make_tuple(s.key, scanner.Decodes()), std::make_tuple(2, 1));
 
     EXPECT_TRUE(scanner.SameScene(0, 1, 1, 0, 1.03f));
     EXPECT_EQ(scanner.Decodes(), 2);
@@ -323,8 +325,7 @@ TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {
     ASSERT_EQ(questions_.asked.size(), 2u);
     EXPECT_EQ(questions_.asked[0].text, "Can't read/render this file. " + missing);
     EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::OkCancel);
-    EXPECT_EQ(scenes_.Count(), 0);
-    EXPECT_EQ(framesDone_, 0);
+    EXPECT_EQ(scenes_.Count() + framesDone_, 0);
 }
 
 }  // namespace
@@ -335,18 +336,17 @@ TEST_F(OpticalScanTest, TheCommandWarnsFirstAndScansEveryInput) {
     video.resize(70, P().b);
     const std::string path = WriteFile("tape.avi", video);
     qv::HeadlessView view;
-    qvtest::FakeQuestions questions;
-    qv::MainWindowModel model(questions, view, nullptr);
+    qv::MainWindowModel model(questions_, view, nullptr);
 
-    questions.answers = {qv::Answer::Cancel};
+    questions_.answers = {qv::Answer::Cancel};
     EXPECT_FALSE(model.ScanOptical(true));
-    ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text, qv::kOpticalScanWarning);
-    EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
+    ASSERT_EQ(questions_.asked.size(), 1u);
+    EXPECT_EQ(questions_.asked[0].text, qv::kOpticalScanWarning);
+    EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::OkCancel);
 
     model.AddInput(path);
     model.settings.optSensitivity = 4;
-    questions.answers = {qv::Answer::Ok};
+    questions_.answers = {qv::Answer::Ok};
     EXPECT_TRUE(model.ScanOptical(true));
     ASSERT_EQ(model.scenes.Count(), 2);
     EXPECT_EQ(model.scenes[1].firstFrame, 40);
