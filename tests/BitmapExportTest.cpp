@@ -72,8 +72,7 @@ TEST(BitmapExportChoiceTest, BySelectionAndByLengthAtBothFrameRates) {
     // Six seconds, two either way: 100 ... 200 frames at 25 fps, 120 ... 239 at 29.97.
     BitmapExportSettings byLength;
     byLength.selectedOnly = 0;
-    byLength.useLength = 1;
-    byLength.lengthSeconds = 6;
+    byLength.useLength = 1;  // of the default 6 s
     scenes = ScenesOfLengths({99, 100, 150, 200, 201, 119, 120, 239, 240});
     EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {}, 25.0f), 5);
     EXPECT_EQ(Marked(scenes), (std::vector<int>{1, 2, 3, 5, 6}));

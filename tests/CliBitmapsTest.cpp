@@ -76,8 +76,7 @@ TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAsFfmpegDecodesIt) {
                                " -map 0:v:0 -vf 'select=eq(n\\,2)' -frames:v 1 -sws_flags bilinear"
                                " -pix_fmt bgr24 -f rawvideo " + Quote(raw) + " 2>&1";
     ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
-    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw);
-    const std::vector<uint8_t> ours = qvtest::ReadFileBytes(first_);
+    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw), ours = qvtest::ReadFileBytes(first_);
     ASSERT_EQ(theirs.size(), 720u * 576u * 3u);
     ASSERT_EQ(ours.size(), 1244214u);
     EXPECT_EQ(std::make_pair(GetLe32(ours, 18), GetLe32(ours, 22)), std::make_pair(720u, 576u));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/AviFixture.h"
@@ -50,8 +51,7 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     EXPECT_EQ(r.out, pdf + ": 1 page\n");
     const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
     ASSERT_GE(facts.pages, 0) << "pdfinfo (poppler-utils) is needed";
-    EXPECT_EQ(facts.pages, 1);
-    EXPECT_EQ(facts.title, "Quorvandel Clipsheet");
+    EXPECT_EQ(std::tie(facts.pages, facts.title), std::make_tuple(1, "Quorvandel Clipsheet"));
     EXPECT_EQ(facts.images.size(), 4u);
     // The texts: the headline, each scene's time and length, its file name.
     const std::string text = qvtest::RunShell("pdftotext " + Quote(pdf) + " -").output;

@@ -216,13 +216,13 @@ TEST_F(OpticalScanTest, UnreadableFramesNeverSplitAScene) {
     qv::OpticalScanner scanner;
     ASSERT_TRUE(scanner.Open(path));
     FieldSignature s;
-    EXPECT_FALSE(scanner.GetSignature(1, 0, s));
-    EXPECT_FALSE(scanner.GetSignature(2, 1, s));
-    EXPECT_FALSE(scanner.GetSignature(4, 0, s));  // beyond the end
-    EXPECT_FALSE(scanner.GetSignature(-1, 0, s));
-    EXPECT_TRUE(scanner.SameScene(0, 1, 1, 0, 1.03f));
-    EXPECT_TRUE(scanner.SameScene(1, 1, 3, 0, 1.03f));
-    EXPECT_TRUE(scanner.SameScene(2, 0, 0, 0, 1.03f));
+    // The short chunk, the empty one, beyond the end and before the start.
+    for (const auto& [frame, field] : {std::pair{1, 0}, {2, 1}, {4, 0}, {-1, 0}}) {
+        EXPECT_FALSE(scanner.GetSignature(frame, field, s)) << frame;
+    }
+    for (const auto& [a, fieldA, b] : {std::tuple{0, 1, 1}, {1, 1, 3}, {2, 0, 0}}) {
+        EXPECT_TRUE(scanner.SameScene(a, fieldA, b, 0, 1.03f)) << a;
+    }
     EXPECT_FALSE(scanner.SameScene(0, 1, 3, 0, 1.03f));  // a readable pair still cuts
 }
 

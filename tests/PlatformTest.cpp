@@ -16,8 +16,7 @@ namespace {
 TEST(FileSystem, SameFileByIdentityWhereBothExistAndTheFolderThatIsMissing) {
     qvtest::TempDir dir;
     std::string a = dir.Path("a.avi");
-    ASSERT_TRUE(qvtest::WriteFileBytes(a, {1}));
-    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("b.avi"), {1}));
+    ASSERT_TRUE(qvtest::WriteFileBytes(a, {1}) && qvtest::WriteFileBytes(dir.Path("b.avi"), {1}));
     std::filesystem::create_hard_link(a, dir.Path("hard.avi"));
     std::filesystem::create_symlink(a, dir.Path("sym.avi"));
     EXPECT_TRUE(qv::SameFile(a, dir.Path("hard.avi")));
