@@ -19,8 +19,7 @@ int32_t Utc(int year, int month, int day, int hour, int minute, int second) {
     return static_cast<int32_t>(qvtest::Instant({year, month, day, hour, minute, second}));
 }
 
-const int32_t k180309 = Utc(2000, 4, 12, 18, 3, 9);
-const int32_t k191000 = Utc(2000, 4, 12, 19, 10, 0);
+const int32_t k180309 = Utc(2000, 4, 12, 18, 3, 9), k191000 = Utc(2000, 4, 12, 19, 10, 0);
 
 Scene Unscanned(const std::string& source) {
     Scene s;

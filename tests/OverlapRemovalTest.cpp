@@ -183,10 +183,8 @@ TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
 }
 
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
-    const Scene a = Captured("a.avi", 0, 10 * kFps);
-    const Scene early = Captured("early.avi", 8 * kFps, 32 * kFps);
-    const Scene tail = Captured("tail.avi", 240, 110);
-    const Scene cam1 = Captured("cam1.avi", 0, 750, 1);
+    const Scene a = Captured("a.avi", 0, 10 * kFps), early = Captured("early.avi", 8 * kFps, 32 * kFps);
+    const Scene tail = Captured("tail.avi", 240, 110), cam1 = Captured("cam1.avi", 0, 750, 1);
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 749);
     AddCapture(frames, 749, 1, 2);  // the same second, another camcorder's frame
