@@ -23,6 +23,7 @@
 #include "support/FakeQuestions.h"
 #include "support/Faults.h"
 #include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
 
 namespace {
 
@@ -39,9 +40,7 @@ namespace fs = std::filesystem;
 SceneList ScenesOfLengths(const std::vector<int>& lengths) {
     SceneList scenes;
     for (int length : lengths) {
-        qv::Scene s;
-        s.frameCount = length;
-        scenes.Append(s);
+        scenes.Append(qvtest::SceneOf({}, 0, length));
     }
     return scenes;
 }
@@ -73,8 +72,7 @@ TEST(BitmapExportChoiceTest, BySelectionAndByLengthAtBothFrameRates) {
     // Six seconds, two either way: 100 ... 200 frames at 25 fps, 120 ... 239 at 29.97.
     BitmapExportSettings byLength;
     byLength.selectedOnly = 0;
-    byLength.useLength = 1;
-    byLength.lengthSeconds = 6;
+    byLength.useLength = 1;  // of the default 6 s
     scenes = ScenesOfLengths({99, 100, 150, 200, 201, 119, 120, 239, 240});
     EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {}, 25.0f), 5);
     EXPECT_EQ(Marked(scenes), (std::vector<int>{1, 2, 3, 5, 6}));
@@ -193,22 +191,11 @@ class BitmapExportRunTest : public ::testing::Test {
                                           red = qvtest::EncodeDvColour(true, kRed),
                                           green = qvtest::EncodeDvColour(true, kGreen);
         ASSERT_EQ(blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        type1_.type = qvtest::DvType::Type1;
-        std::vector<qvtest::FixtureFrame> frames;
-        for (int i = 0; i < 8; ++i) {
-            frames.push_back({i == 2 ? red : i == 6 ? green : blue, {}});
-        }
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1_, frames));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, type1_,
+                                          {blue, blue, red, blue, blue, blue, green, blue}));
         qv::framesPerSecond = 25.0f;
-        for (auto [first, count, suffix] :
-             {std::tuple{0, 5, "20040714 10.20.30"}, std::tuple{5, 3, "#0001"}}) {
-            qv::Scene s;
-            s.sourceFile = tape_;
-            s.firstFrame = first;
-            s.frameCount = count;
-            s.nameSuffix = suffix;
-            scenes_.Append(s);
-        }
+        scenes_ = qvtest::ListOf({qvtest::SceneOf(tape_, 0, 5, "20040714 10.20.30"),
+                                  qvtest::SceneOf(tape_, 5, 3, "#0001")});
         settings_.selectedOnly = 0;
     }
 
@@ -233,7 +220,7 @@ class BitmapExportRunTest : public ::testing::Test {
 
     TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
-    qvtest::FixtureOptions type1_;
+    const qvtest::FixtureOptions type1_ = qvtest::Type1Options();
     qv::SettingsStore store_{dir_.Path("q.reg")};
     FakeQuestions questions_;
     SceneList scenes_;
@@ -250,13 +237,12 @@ TEST_F(BitmapExportRunTest, SavesEachChosenScenesMiddleFrameNamedAfterItsSuffix)
     // First run: no earlier base, so the dialog offers clip.bmp in the current folder.
     ASSERT_EQ(asks_.size(), 1u);
     EXPECT_EQ(asks_[0], (std::pair<std::string, std::string>{".", "clip.bmp"}));
-    const std::string first = dir_.Path("pics'20040714 10.20.30.bmp");
-    const std::string second = dir_.Path("pics'#0001.bmp");
+    const std::string first = dir_.Path("pics'20040714 10.20.30.bmp"),
+                      second = dir_.Path("pics'#0001.bmp");
     EXPECT_EQ(r.chosen, 2);
     EXPECT_EQ(r.saved, (std::vector<std::string>{first, second}));
     EXPECT_EQ(told_, r.saved);
-    EXPECT_TRUE(r.failed.empty());
-    EXPECT_FALSE(r.cancelled);
+    EXPECT_TRUE(r.failed.empty() && !r.cancelled) << r.failed.size();
     EXPECT_TRUE(questions_.asked.empty());
     EXPECT_EQ(progress_.ranges, (std::vector<std::pair<int, int>>{{0, 2}}));
 
@@ -304,10 +290,7 @@ TEST_F(BitmapExportRunTest, CancelStopsBeforeTheNextSceneAndUnreadableScenesAreS
     // A missing source and a frame beyond the file: no picture, no message.
     scenes_[0].sourceFile = dir_.Path("gone.avi");
     scenes_[1].firstFrame = 100;
-    qv::Scene third = scenes_[1];
-    third.firstFrame = 5;
-    third.nameSuffix = "#0002";
-    scenes_.Append(third);
+    scenes_.Append(qvtest::SceneOf(tape_, 5, 3, "#0002"));
     questions_.asked.clear();
     r = Run(dir_.Path("pics.bmp"));
     EXPECT_EQ(r.withoutPicture, 2);

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "support/DvPictures.h"
+#include "support/SceneSetup.h"
+#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/Tapes.h"
 
@@ -29,28 +31,22 @@ Rgb Gradient(int x, int y) {
                static_cast<uint8_t>(128 + (x - y) / 8)};
 }
 
-class CliBitmapsTest : public ::testing::Test {
+class CliBitmapsTest : public qvtest::CliTest {
   protected:
     void SetUp() override {
         static const std::vector<uint8_t> picture = qvtest::EncodeDvPicture(true, Gradient);
         ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
         // Two recordings an hour apart, of 4 and 3 frames.
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        std::vector<qvtest::FixtureFrame> frames;
-        for (int i = 0; i < 7; ++i) {
-            std::vector<uint8_t> frame = picture;
-            qvtest::SetDvTime(frame, i < 4 ? kFirst : kSecond);
-            frames.push_back({frame, {}});
+        std::vector<std::vector<uint8_t>> video(7, picture);
+        for (size_t i = 0; i < video.size(); ++i) {
+            qvtest::SetDvTime(video[i], i < 4 ? kFirst : kSecond);
         }
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
     }
 
-    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
     static constexpr DvTime kFirst{2004, 7, 14, 10, 20, 30};
     static constexpr DvTime kSecond{2004, 7, 14, 11, 20, 30};
-    qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     const std::string first_ = dir_.Path("pic'20040714 10.20.30.bmp");
     const std::string second_ = dir_.Path("pic'20040714 11.20.30.bmp");
@@ -80,12 +76,10 @@ TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAsFfmpegDecodesIt) {
                                " -map 0:v:0 -vf 'select=eq(n\\,2)' -frames:v 1 -sws_flags bilinear"
                                " -pix_fmt bgr24 -f rawvideo " + Quote(raw) + " 2>&1";
     ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
-    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw);
-    const std::vector<uint8_t> ours = qvtest::ReadFileBytes(first_);
+    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw), ours = qvtest::ReadFileBytes(first_);
     ASSERT_EQ(theirs.size(), 720u * 576u * 3u);
     ASSERT_EQ(ours.size(), 1244214u);
-    EXPECT_EQ(GetLe32(ours, 18), 720u);
-    EXPECT_EQ(GetLe32(ours, 22), 576u);
+    EXPECT_EQ(std::make_pair(GetLe32(ours, 18), GetLe32(ours, 22)), std::make_pair(720u, 576u));
     int maxDiff = 0;
     int64_t sum = 0;
     for (int y = 0; y < 576; ++y) {

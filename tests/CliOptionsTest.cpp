@@ -13,7 +13,10 @@
 
 #include "app/Version.h"
 #include "support/AviFixture.h"
+#include "support/SceneSetup.h"
+#include "support/CliFixture.h"
 #include "support/Shell.h"
+#include "support/Tapes.h"
 
 namespace {
 
@@ -35,28 +38,23 @@ std::set<std::string> Matches(const std::string& text, const std::string& patter
     return found;
 }
 
-class CliOptionsTest : public ::testing::Test {
+class CliOptionsTest : public qvtest::CliTest {
   protected:
-    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
     // The commands the program's help names.
     std::set<std::string> Commands() { return Matches(Run("--help").out, "\n  ([a-z]+) "); }
 
-    // A file of frames recorded from 10:20:30 on.
-    std::string MakeAvi(const std::string& name, qvtest::FixtureOptions options, int frames) {
-        std::string path = dir_.Path(name);
-        EXPECT_TRUE(qvtest::WriteFixtureAvi(
-            path, options, qvtest::MakeFrames(options, frames, qvtest::DvTime{2004, 7, 14, 10, 20, 30})));
-        return path;
+    // The tape, of frames recorded from 10:20:30 on.
+    void MakeTape(int frames) {
+        qvtest::WriteTape(tape_, {}, {{frames, qvtest::DvTime{2004, 7, 14, 10, 20, 30}}});
     }
 
-    qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
 };
 
 // Wrong usage: exit code 2, nothing on standard output, the problem and the usage
 // of that command (not of all of them) on standard error; one row per message.
 TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
-    MakeAvi("tape.avi", {}, 3);
+    MakeTape(3);
     const std::string t = Quote(tape_);
     const std::string pdf = Quote(dir_.Path("s.pdf"));
     const struct Row {
@@ -139,16 +137,14 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
 // scan --json gives the same things, valid JSON for any file name; info goes on past
 // the files it cannot read.
 TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
-    qvtest::FixtureOptions ntsc;
-    ntsc.type = qvtest::DvType::Type1;
+    qvtest::FixtureOptions ntsc = qvtest::Type1Options(false);
     ntsc.generation = qvtest::Generation::OpenDml;
-    ntsc.pal = false;
     // A file name with a quote, a backslash, a tab and a byte that is not UTF-8.
     const std::string odd = dir_.Path("a\"b\\c\td\xff.avi");
     auto frames = qvtest::MakeFrames(ntsc, 3, qvtest::DvTime{2004, 7, 14, 10, 20, 30});
     frames[2].video = qvtest::MakeDvFrame(false, std::nullopt, 2);
     ASSERT_TRUE(qvtest::WriteFixtureAvi(odd, ntsc, frames));
-    MakeAvi("tape.avi", {}, 2);
+    MakeTape(2);
     // Files info cannot read are reported, and the others shown all the same.
     const std::string missing = dir_.Path("missing.avi"), text = dir_.Path("notes.txt"),
                       fifo = dir_.Path("fifo.avi");
@@ -201,7 +197,7 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
 // copy writes the frames with the recording time of the first, replaces another file
 // only with --yes, and refuses frames beyond the source.
 TEST_F(CliOptionsTest, CopyWritesTheFramesAskedFor) {
-    MakeAvi("tape.avi", {}, 60);
+    MakeTape(60);
     const std::string dest = dir_.Path("scene.avi");
     const std::string copy = "copy " + Quote(tape_) + " --first 30 --count 20 " + Quote(dest);
     CliResult r = Run("copy " + Quote(tape_) + " --first 50 --count 11 " + Quote(dest));

@@ -6,11 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/AviFixture.h"
 #include "support/DvPictures.h"
 #include "support/Pdf.h"
+#include "support/SceneSetup.h"
+#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/TimeZone.h"
 
@@ -18,31 +21,26 @@ namespace {
 
 using qvtest::Quote;
 
-class CliSheetTest : public ::testing::Test {
+class CliSheetTest : public qvtest::CliTest {
   protected:
     void SetUp() override {
         // Three recordings of 10 frames, an hour apart, each of its own colour.
         const qvtest::Rgb colours[] = {{210, 40, 40}, {40, 200, 60}, {40, 50, 210}};
-        std::vector<qvtest::FixtureFrame> frames;
+        std::vector<std::vector<uint8_t>> video;
         for (int scene = 0; scene < 3; ++scene) {
             std::vector<uint8_t> picture = qvtest::EncodeDvColour(true, colours[scene]);
             ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
             for (int f = 0; f < 10; ++f) {
                 qvtest::SetDvTime(picture, qvtest::DvTime{2004, 7, 14, 10 + scene, 0, f / 25});
-                frames.push_back({picture, {}});
+                video.push_back(picture);
             }
         }
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        tape_ = dir_.Path("tape.avi");
-        ASSERT_TRUE(qvtest::WriteFixtureAvi(tape_, type1, frames));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
     }
 
-    qvtest::CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
 
-    qvtest::TempDir dir_;
     qvtest::ScopedEnv settings_{"QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str()};
-    std::string tape_;
+    const std::string tape_ = dir_.Path("tape.avi");
 };
 
 TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
@@ -53,8 +51,7 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     EXPECT_EQ(r.out, pdf + ": 1 page\n");
     const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
     ASSERT_GE(facts.pages, 0) << "pdfinfo (poppler-utils) is needed";
-    EXPECT_EQ(facts.pages, 1);
-    EXPECT_EQ(facts.title, "Quorvandel Clipsheet");
+    EXPECT_EQ(std::tie(facts.pages, facts.title), std::make_tuple(1, "Quorvandel Clipsheet"));
     EXPECT_EQ(facts.images.size(), 4u);
     // The texts: the headline, each scene's time and length, its file name.
     const std::string text = qvtest::RunShell("pdftotext " + Quote(pdf) + " -").output;

@@ -12,7 +12,9 @@
 #include <string>
 #include <thread>
 
+#include "support/CliFixture.h"
 #include "support/Shell.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 
 namespace {
@@ -22,17 +24,14 @@ using qvtest::DvTime;
 using qvtest::CliResult;
 using qvtest::Quote;
 
-class CliSplitTest : public ::testing::Test {
+class CliSplitTest : public qvtest::CliTest {
 protected:
     CliSplitTest() {
         // A dated recording of 2 s, then 1 s without datestamp.
-        qvtest::FixtureOptions type1;
-        type1.type = qvtest::DvType::Type1;
-        frames_ = qvtest::WriteTape(tape_, type1,
+        frames_ = qvtest::WriteTape(tape_, qvtest::Type1Options(),
                                     {{50, DvTime{2004, 7, 14, 10, 20, 30}, 1}, {25, std::nullopt}});
     }
 
-    CliResult Run(const std::string& args) { return qvtest::RunCli(dir_, args); }
     // split of the tape to out.avi, with more arguments.
     CliResult Split(const std::string& more) {
         return Run("split " + tapeArg_ + " --output " + outArg_ + more);
@@ -48,7 +47,6 @@ protected:
         EXPECT_EQ(qvtest::ReadContent(undated_), qvtest::ContentOf(frames_, 50, 25));
     }
 
-    qvtest::TempDir dir_;
     const std::string tape_ = dir_.Path("tape.avi");
     const std::string tapeArg_ = Quote(tape_);
     const std::string outArg_ = Quote(dir_.Path("out.avi"));
@@ -57,8 +55,8 @@ protected:
     std::vector<qvtest::FixtureFrame> frames_;
 };
 
-// scan prints the scene list, list writes it to a file.
-TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
+// scan prints the scene list, list writes it to a file; then split writes the scenes.
+TEST_F(CliSplitTest, ScanAndListGiveTheSceneListAndSplitWritesItsScenes) {
     CliResult r = Run("scan --output " + outArg_ + " " + tapeArg_);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, SceneList());
@@ -80,11 +78,13 @@ TEST_F(CliSplitTest, ScanPrintsTheSceneListAsTextOrAsJsonAndListWritesIt) {
     }
     EXPECT_EQ(summary, dated_ + "|" + tape_ + "|1|0|50|1089800430\n" + undated_ + "|" + tape_ +
                            "|1|50|25|0\n");
-}
 
-TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
+    // split writes every scene, replacing another file and deleting the tape only with --yes.
+    EXPECT_NE(Split(" --delete-sources").exitCode, 0);
+    EXPECT_TRUE(std::filesystem::exists(tape_));
+    EXPECT_FALSE(std::filesystem::exists(dated_) || std::filesystem::exists(undated_));
     ASSERT_TRUE(qvtest::WriteFileBytes(dated_, {1, 2, 3}));
-    CliResult r = Split("");
+    r = Split("");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not overwritten"), std::string::npos) << r.err;
     EXPECT_EQ(qvtest::ReadFileBytes(dated_), (std::vector<uint8_t>{1, 2, 3}));
@@ -92,13 +92,7 @@ TEST_F(CliSplitTest, SplitWritesEverySceneButReplacesAnotherFileOnlyWithYes) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_TRUE(std::filesystem::exists(tape_));
-}
-
-TEST_F(CliSplitTest, DeleteSourcesNeedsYesWhenNobodyCanBeAsked) {
-    EXPECT_NE(Split(" --delete-sources").exitCode, 0);
-    EXPECT_TRUE(std::filesystem::exists(tape_));
-    EXPECT_FALSE(std::filesystem::exists(dated_) || std::filesystem::exists(undated_));
-    const CliResult r = Split(" --delete-sources --yes");
+    r = Split(" --delete-sources --yes");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_FALSE(std::filesystem::exists(tape_));
@@ -137,8 +131,7 @@ std::string PartFileIn(const std::filesystem::path& dir) {
 TEST(CliInterruptTest, InterruptedSplitRemovesTheFileBeingWrittenAndKeepsTheSources) {
     qvtest::TempDir dir;
     // Two tapes of two recordings each, frames of full DV size so that a copy lasts.
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
+    const qvtest::FixtureOptions type1 = qvtest::Type1Options();
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
     for (const auto& [path, day] : {std::pair{a, 14}, std::pair{b, 15}}) {
         std::vector<qvtest::FixtureFrame> frames = qvtest::TapeFrames(

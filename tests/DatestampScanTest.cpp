@@ -14,6 +14,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -54,16 +55,12 @@ void PatchStrh(const std::string& path, size_t field, uint32_t value) {
 
 class DatestampScan : public testing::Test {
 protected:
-    ~DatestampScan() override { qv::framesPerSecond = savedRate; }
 
     // A type-1 file of one 512-byte chunk per frame: the scan reads no further.
     std::string MakeFile(const std::string& name, const std::vector<Stretch>& stretches,
                          bool pal = true) {
-        qvtest::FixtureOptions options;
-        options.type = qvtest::DvType::Type1;
-        options.pal = pal;
         const std::string path = dir.Path(name);
-        qvtest::WriteTape(path, options, stretches);
+        qvtest::WriteTape(path, qvtest::Type1Options(pal), stretches);
         return path;
     }
 
@@ -85,7 +82,7 @@ protected:
         framesDone = 0;
     }
 
-    const float savedRate = qv::framesPerSecond;  // every scan sets the program-wide rate
+    qvtest::ScopedFrameRate rate{qv::framesPerSecond};  // every scan sets the program-wide rate
     qvtest::ScopedTimeZone zone{"UTC"};
     qvtest::TempDir dir;
     std::unique_ptr<qv::AviReader> reader;

@@ -10,6 +10,7 @@
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
 #include "support/MemoryStream.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -18,6 +19,7 @@ namespace {
 using qvtest::DvTime;
 using qvtest::MakeDvFrame;
 using qvtest::MemoryStream;
+using qvtest::Sized;
 
 // Seconds since 1970 of a UTC date, computed without the C library.
 int64_t UtcSeconds(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
@@ -42,15 +44,7 @@ std::vector<uint8_t> Raw(uint8_t day, uint8_t month, uint8_t year, uint8_t sec =
     return f;
 }
 
-std::vector<uint8_t> Sized(std::vector<uint8_t> chunk, size_t size) {
-    chunk.resize(size, 0);
-    return chunk;
-}
-
-class DatestampTest : public ::testing::Test {
-protected:
-    qvtest::ScopedTimeZone utc_{"UTC"};
-};
+using DatestampTest = qvtest::UtcTest;
 
 TEST_F(DatestampTest, DecodesThePacksOfTheFirst512Bytes) {
     const struct {
@@ -107,13 +101,13 @@ protected:
     qvtest::TempDir dir_;
     const std::string dataFile_ = dir_.Path("capture.dat");
     std::vector<uint32_t> framePositions_;
+    qv::RefFileCache cache;
+    qvtest::FakeQuestions questions;
 };
 
 TEST_F(RefChunkTest, FollowsTheReferenceIntoTheDataFileAndKeepsItOpen) {
     // Names differing in letter case are different files here.
     MemoryStream stream({Ref(0, dataFile_), Ref(1, dataFile_), Ref(1, dir_.Path("CAPTURE.DAT"))});
-    qv::RefFileCache cache;
-    qvtest::FakeQuestions questions;
     std::string referenced = "stale";
     EXPECT_EQ(qv::ReadFrameDatestamp(stream, 1, cache, &referenced, &questions), kAt + 1);
     EXPECT_EQ(referenced, dataFile_);
@@ -149,18 +143,16 @@ TEST_F(RefChunkTest, WhatIsAReferenceAndWhereItMayPoint) {
         {"unterminated name", unterminated, 0, false},
     };
     for (const auto& row : rows) {
-        qv::RefFileCache cache;
-        EXPECT_EQ(StampOf(row.chunk, &cache), row.stamp) << row.what;
-        EXPECT_EQ(cache.name, row.followed ? dataFile_ : "") << row.what;
+        qv::RefFileCache fresh;
+        EXPECT_EQ(StampOf(row.chunk, &fresh), row.stamp) << row.what;
+        EXPECT_EQ(fresh.name, row.followed ? dataFile_ : "") << row.what;
     }
 }
 
 TEST_F(RefChunkTest, AMissingDataFileIsReportedAtFrameZeroOnly) {
     std::string missing = dir_.Path("gone.dat");
     MemoryStream stream(std::vector<std::vector<uint8_t>>(6, Ref(0, missing)));
-    qvtest::FakeQuestions questions;
     std::string referenced = "x";
-    qv::RefFileCache cache;
     EXPECT_EQ(qv::ReadFrameDatestamp(stream, 5, cache, &referenced, &questions), 0);
     EXPECT_TRUE(questions.asked.empty());
     EXPECT_EQ(referenced, "");

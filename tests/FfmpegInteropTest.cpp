@@ -28,14 +28,12 @@ class FfmpegInterop : public ::testing::TestWithParam<TvSystem> {
         std::string reason;
         clip_ = qvtest::RealDvClip(GetParam(), &reason);
         ASSERT_NE(clip_, nullptr) << reason;
-        frames_ = static_cast<int>(clip_->frames.size());
         reader_ = qv::OpenAviFile(clip_->aviPath);
         ASSERT_NE(reader_, nullptr);
         ASSERT_EQ(reader_->StreamCount(), 2);
     }
 
     const qvtest::DvClip* clip_ = nullptr;
-    int frames_ = 0;
     std::unique_ptr<qv::AviReader> reader_;
 };
 
@@ -57,7 +55,8 @@ TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
     qvtest::ScopedTimeZone utc("UTC");
     qv::AviStream& video = *reader_->Stream(0);
     qv::RefFileCache cache;
-    for (int f = 0; f < frames_; ++f) {
+    const int frames = static_cast<int>(clip_->frames.size());
+    for (int f = 0; f < frames; ++f) {
         ASSERT_TRUE(qvtest::ReadUnits(video, f, 1, sys.frameSize + 4096).bytes ==
                     clip_->frames[static_cast<size_t>(f)])
             << "frame " << f;
@@ -65,7 +64,7 @@ TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
                   kRecordedUtc + f * sys.rateDen / sys.rateNum)
             << "frame " << f;
     }
-    EXPECT_FALSE(qvtest::ReadUnits(video, frames_, 1, sys.frameSize + 4096).ok);
+    EXPECT_FALSE(qvtest::ReadUnits(video, frames, 1, sys.frameSize + 4096).ok);
 
     // The audio against the PCM ffmpeg extracts from the same file.
     qv::AviStream& audio = *reader_->Stream(1);

@@ -6,6 +6,7 @@
 
 #include "app/OutputNaming.h"
 #include "app/SceneList.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -18,8 +19,7 @@ int32_t Utc(int year, int month, int day, int hour, int minute, int second) {
     return static_cast<int32_t>(qvtest::Instant({year, month, day, hour, minute, second}));
 }
 
-const int32_t k180309 = Utc(2000, 4, 12, 18, 3, 9);
-const int32_t k191000 = Utc(2000, 4, 12, 19, 10, 0);
+const int32_t k180309 = Utc(2000, 4, 12, 18, 3, 9), k191000 = Utc(2000, 4, 12, 19, 10, 0);
 
 Scene Unscanned(const std::string& source) {
     Scene s;
@@ -39,10 +39,7 @@ Scene Dated(int32_t datestamp) {  // 0 or below: none
 // of a scene whose suffix is SUFFIX as that suffix. writable receives the result.
 Names Named(const std::vector<Scene>& scenes, const std::string& outputPath,
             bool* writable = nullptr) {
-    qv::SceneList list;
-    for (const Scene& s : scenes) {
-        list.Append(s);
-    }
+    qv::SceneList list = qvtest::ListOf(scenes);
     const bool result = qv::NameOutputs(list, outputPath);
     if (writable != nullptr) {
         *writable = result;
@@ -55,10 +52,7 @@ Names Named(const std::vector<Scene>& scenes, const std::string& outputPath,
     return names;
 }
 
-class OutputNaming : public testing::Test {
-protected:
-    qvtest::ScopedTimeZone zone{"UTC"};
-};
+using OutputNaming = qvtest::UtcTest;
 
 TEST_F(OutputNaming, TheOutputPathsPartsStayInEveryName) {
     struct Case {
@@ -123,8 +117,7 @@ TEST_F(OutputNaming, DatedScenesByTheirTimeTheRestByACounter) {
 
 TEST_F(OutputNaming, TheCounterWidensPast9999) {
     const Names names = Named(std::vector<Scene>(10000), "/video/zanzibar.avi");
-    EXPECT_EQ(names[9998], "#9999");
-    EXPECT_EQ(names[9999], "#10000");
+    EXPECT_EQ(Names(names.end() - 2, names.end()), (Names{"#9999", "#10000"}));
 }
 
 TEST(StillPictureName, TheBaseIsCutAtItsApostrophe) {

@@ -11,6 +11,7 @@
 #include "platform/Questions.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
 
@@ -19,6 +20,7 @@ namespace {
 using qv::Scene;
 using qv::SceneList;
 using qvtest::FixtureFrame;
+using qvtest::ListOf;
 
 constexpr int kFps = 25;
 constexpr int kFrameBytes = 512;  // the date and time packs lie in the first 512 bytes
@@ -68,18 +70,8 @@ std::vector<std::string> Texts(const Scenes& scenes) {
     return out;
 }
 
-SceneList ListOf(const std::vector<Scene>& scenes) {
-    SceneList list;
-    for (const Scene& s : scenes) {
-        list.Append(s);
-    }
-    return list;
-}
-
 class OverlapRemovalTest : public ::testing::Test {
 protected:
-    OverlapRemovalTest() { qv::framesPerSecond = 25.0f; }
-    ~OverlapRemovalTest() override { qv::framesPerSecond = savedRate_; }
 
     std::string Write(const std::string& name, const std::vector<FixtureFrame>& frames) {
         const std::string path = dir_.Path(name);
@@ -105,7 +97,7 @@ protected:
 
     qvtest::ScopedTimeZone utc_{"UTC"};
     qvtest::TempDir dir_;
-    float savedRate_ = qv::framesPerSecond;
+    qvtest::ScopedFrameRate rate_{25.0f};
     std::unique_ptr<qv::AviReader> reader_;
     qvtest::FakeQuestions questions_;
     qv::OverlapContext context_{reader_, questions_};
@@ -191,10 +183,8 @@ TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
 }
 
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
-    const Scene a = Captured("a.avi", 0, 10 * kFps);
-    const Scene early = Captured("early.avi", 8 * kFps, 32 * kFps);
-    const Scene tail = Captured("tail.avi", 240, 110);
-    const Scene cam1 = Captured("cam1.avi", 0, 750, 1);
+    const Scene a = Captured("a.avi", 0, 10 * kFps), early = Captured("early.avi", 8 * kFps, 32 * kFps);
+    const Scene tail = Captured("tail.avi", 240, 110), cam1 = Captured("cam1.avi", 0, 750, 1);
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 749);
     AddCapture(frames, 749, 1, 2);  // the same second, another camcorder's frame

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -15,8 +16,7 @@ namespace {
 TEST(FileSystem, SameFileByIdentityWhereBothExistAndTheFolderThatIsMissing) {
     qvtest::TempDir dir;
     std::string a = dir.Path("a.avi");
-    ASSERT_TRUE(qvtest::WriteFileBytes(a, {1}));
-    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("b.avi"), {1}));
+    ASSERT_TRUE(qvtest::WriteFileBytes(a, {1}) && qvtest::WriteFileBytes(dir.Path("b.avi"), {1}));
     std::filesystem::create_hard_link(a, dir.Path("hard.avi"));
     std::filesystem::create_symlink(a, dir.Path("sym.avi"));
     EXPECT_TRUE(qv::SameFile(a, dir.Path("hard.avi")));
@@ -69,10 +69,8 @@ TEST(File, OpensRegularFilesReadsAtPositionsAndStopsAtTheEnd) {
     ::dup2(saved, 0);
     ::close(saved);
     ASSERT_TRUE(opened);
-    EXPECT_EQ(got, 3);
-    EXPECT_EQ(gotTwoParts, 2);
-    EXPECT_EQ(head[0], 13);
-    EXPECT_EQ(buf[0], 14);
+    EXPECT_EQ(std::make_tuple(got, gotTwoParts, head[0], buf[0]),
+              std::make_tuple(int64_t{3}, int64_t{2}, uint8_t{13}, uint8_t{14}));
 }
 
 // A chunk copied from one file into another: its header, the source's bytes and its
@@ -115,8 +113,7 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
         EXPECT_TRUE(sourceFailed);
 
         // A full disk: the chunk counts as one write, whatever calls it takes.
-        qv::WriteFaults faults;
-        faults.shortWriteAt = 1;
+        qv::WriteFaults faults{.shortWriteAt = 1};
         qv::SetWriteFaults(&faults);
         EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), 1008);
         EXPECT_EQ(out.WriteAtCopying(0, {head, 8}, in, 0, 1000, {&pad, 0}, &sourceFailed), 504);
@@ -130,8 +127,7 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
     // WriteAt on a full disk: the bytes that fit are written and counted, later writes fail.
     qv::File out;
     ASSERT_TRUE(out.CreateNew(dir.Path("out")));
-    qv::WriteFaults faults;
-    faults.shortWriteAt = 0;
+    qv::WriteFaults faults{.shortWriteAt = 0};
     qv::SetWriteFaults(&faults);
     EXPECT_EQ(out.WriteAt(0, "abcd", 4), 2);
     EXPECT_EQ(out.WriteAt(2, "cd", 2), -1);
