@@ -6,6 +6,7 @@
 #include <QFileDialog>
 
 #include "progress/ProgressDialog.h"
+#include "support/SceneSetup.h"
 #include "windows/WindowTests.h"
 
 namespace {
@@ -15,19 +16,11 @@ TEST(BitmapExportDialogTest, ShowsItsTextsSavesTheChosenScenesAndKeepsItsSetting
     ASSERT_EQ(frame.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
     qvtest::TempDir dir;
     const std::string tape = dir.Path("tape.avi");
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
-    ASSERT_TRUE(
-        qvtest::WriteFixtureAvi(tape, type1, std::vector<qvtest::FixtureFrame>(4, {frame, {}})));
+    ASSERT_TRUE(qvtest::WriteVideoAvi(tape, qvtest::Type1Options(), {frame, frame, frame, frame}));
     qv::framesPerSecond = 25.0f;
     qv::SceneList scenes;
     for (auto [first, suffix] : {std::tuple{0, "20040714 10.20.30"}, std::tuple{2, "#0001"}}) {
-        qv::Scene s;
-        s.sourceFile = tape;
-        s.firstFrame = first;
-        s.frameCount = 2;
-        s.nameSuffix = suffix;
-        scenes.Append(s);
+        scenes.Append(qvtest::SceneOf(tape, first, 2, suffix));
     }
     qv::SettingsStore store(dir.Path("q.reg"));
     std::optional<std::string> chosen = dir.Path("pics'20000412 18.03.09.bmp");

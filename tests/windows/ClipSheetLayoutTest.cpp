@@ -7,6 +7,7 @@
 #include <QImage>
 
 #include "progress/PictureCache.h"
+#include "support/SceneSetup.h"
 #include "windows/WindowTests.h"
 
 namespace {
@@ -17,12 +18,8 @@ TEST(ClipSheetLayoutTest, PicturesRunEvenlyUnderTheirSourcePositionsOrARunningTi
     for (auto [first, count, name] : {std::tuple{1000, 101, "/out/a'one.avi"},
                                       {5000, 51, "/out/a'two.avi"},
                                       {200, 26, "/out/a'three.avi"}}) {
-        qv::Scene s;
-        s.sourceFile = "/nonexistent/tape.avi";
-        s.outputName = name;
-        s.firstFrame = first;
-        s.frameCount = count;
-        scenes.Append(s);
+        scenes.Append(qvtest::SceneOf("/nonexistent/tape.avi", first, count));
+        scenes[scenes.Count() - 1].outputName = name;
     }
     qv::PictureCache cache{1 << 24};
     qv::ClipSheetLayout layout{&cache};

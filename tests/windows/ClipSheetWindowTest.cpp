@@ -9,6 +9,7 @@
 #include "clipsheet/ClipSheetOptionsDialog.h"
 #include "progress/PictureCache.h"
 #include "support/Pdf.h"
+#include "support/SceneSetup.h"
 #include "windows/WindowTests.h"
 
 namespace {
@@ -30,12 +31,8 @@ TEST(ClipSheetWindowTest, DrawsThePicturesClicksToggleTheirWriteFlagsAndItPrints
     qv::SceneList scenes;
     for (int i = 0; i < 8; ++i) {
         frames.push_back({i % 2 == 0 ? red : blue, {}});
-        qv::Scene s;
-        s.sourceFile = dir.Path("tape.avi");
-        s.firstFrame = i - 1;
-        s.frameCount = 3;
-        s.write = 1;
-        scenes.Append(s);
+        scenes.Append(qvtest::SceneOf(dir.Path("tape.avi"), i - 1, 3));
+        scenes[i].write = 1;
     }
     frames.push_back({red, {}});
     ASSERT_TRUE(qvtest::WriteFixtureAvi(dir.Path("tape.avi"), qvtest::FixtureOptions{}, frames));

@@ -15,6 +15,7 @@
 #include "resources/Templates.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
+#include "support/SceneSetup.h"
 #include "windows/WindowTests.h"
 
 namespace {
@@ -125,8 +126,7 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
 TEST_F(MainWindowTest, FirstStartShowsAboutAndTheControlsAddScanSaveMarkWriteAndRemove) {
     // Tapes of recordings one hour apart: a of 50 and 25 frames, b of 75.
     const std::string a = dir.Path("a.avi"), b = dir.Path("b.avi");
-    qvtest::FixtureOptions type1;
-    type1.type = qvtest::DvType::Type1;
+    const qvtest::FixtureOptions type1 = qvtest::Type1Options();
     qvtest::WriteTape(a, type1,
                       {{50, qvtest::DvTime{2004, 7, 14, 10, 0, 0}, 1},
                        {25, qvtest::DvTime{2004, 7, 14, 11, 0, 0}, 0}});
