@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
-#include <cmath>
 #include <cstdint>
 #include <string>
 #include <tuple>

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <string>

@@ -3,7 +3,6 @@
 // ffprobe's view of a file, and real DV clips made once per process. They are declared
 // test dependencies: when they are missing the tests that need them fail, not skip.
 
-#include <cstdio>
 #include <map>
 #include <sstream>
 #include <string>

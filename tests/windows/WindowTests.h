@@ -14,10 +14,7 @@
 
 #include <cstdlib>
 #include <initializer_list>
-#include <memory>
-#include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "app/MessageDialog.h"
