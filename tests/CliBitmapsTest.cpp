@@ -17,7 +17,6 @@
 
 namespace {
 
-using qvtest::CliResult;
 using qvtest::DvTime;
 using qvtest::Quote;
 using qvtest::Rgb;
@@ -60,7 +59,7 @@ TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAsFfmpegDecodesIt) {
     const std::vector<uint8_t> text{'n', 'o', 't', 'e', 's'};
     ASSERT_TRUE(qvtest::WriteFileBytes(first_, text));
     const std::string args = "bitmaps " + Quote(tape_) + " -o " + Quote(dir_.Path("pic.bmp"));
-    CliResult r = Run(args);
+    qvtest::CliResult r = Run(args);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, second_ + "\n");
     EXPECT_NE(r.err.find(first_ + ": not saved"), std::string::npos) << r.err;

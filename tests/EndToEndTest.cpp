@@ -21,7 +21,6 @@ namespace {
 using qv::Answer;
 using qvtest::DvTime;
 using qvtest::FixtureFrame;
-using qvtest::Stretch;
 
 const char kOverlapQuestion[] =
     "There are overlapping scenes, do you want quorvandel to remove overlapping parts?\n"

@@ -17,7 +17,6 @@
 
 namespace {
 
-using qvtest::Field;
 using qvtest::TvSystem;
 
 constexpr qv::Datestamp kRecordedUtc = 1089800430;  // qvtest::kClipRecorded
@@ -48,7 +47,7 @@ TEST_P(FfmpegInterop, ReaderAgreesWithFfprobeAndFfmpeg) {
     ASSERT_EQ(probe.size(), 2u) << "ffprobe failed or found another stream layout";
     // ffmpeg writes small files as AVI 1.0: its OpenDML indexes stay "JUNK".
     EXPECT_EQ(reader_->Kind(), "avi1");
-    EXPECT_EQ(std::to_string(reader_->FrameCount()), Field(probe[0], "nb_read_packets"));
+    EXPECT_EQ(std::to_string(reader_->FrameCount()), qvtest::Field(probe[0], "nb_read_packets"));
 
     // Every frame as the raw DV has it; room for more than a frame, so that a chunk
     // that is too long shows.

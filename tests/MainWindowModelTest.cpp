@@ -24,7 +24,6 @@ namespace {
 
 using qv::Answer;
 using qvtest::DvTime;
-using qvtest::Stretch;
 
 const char kDeleteQuestion[] =
     "To save diskspace, Quorvandel will delete the sourcefiles after the marked scenes have been "
@@ -108,7 +107,7 @@ protected:
     // Adds an input: a type-1 tape of recordings of the given lengths, one hour apart
     // from start on.
     std::string Add(const std::string& name, const std::vector<int>& lengths, DvTime start) {
-        std::vector<Stretch> stretches;
+        std::vector<qvtest::Stretch> stretches;
         for (size_t i = 0; i < lengths.size(); ++i) {
             stretches.push_back({lengths[i], qvtest::Plus(start, 3600 * static_cast<int>(i)),
                                  i == 0 ? nextSeed_ : 0});

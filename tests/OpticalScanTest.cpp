@@ -26,7 +26,6 @@ namespace {
 
 using Video = std::vector<std::vector<uint8_t>>;
 using qv::FieldSignature;
-using qv::SignatureCell;
 using qvtest::Rgb;
 
 // A patchwork of blocks that do not line up with the signature's cells, moved
@@ -165,7 +164,7 @@ TEST(OpticalGridTest, OddPicturesDoNotFail) {
     // Too small for cells: every cell 0.
     qv::PackedDib tiny = qv::PackedDib::Make24(10, 10);
     ASSERT_TRUE(qv::ComputeFieldSignature(tiny, 1, s));
-    EXPECT_EQ(s.At(0, 0), (SignatureCell{0, 0, 0}));
+    EXPECT_EQ(s.At(0, 0), (qv::SignatureCell{0, 0, 0}));
     // Not a 24-bit picture, or no picture at all.
     EXPECT_FALSE(qv::ComputeFieldSignature(qv::PackedDib{}, 0, s));
     std::vector<uint8_t> block = qv::PackedDib::Make24(40, 30).Block();

@@ -29,7 +29,6 @@ using qv::PictureDecoder;
 using qv::PictureRect;
 using qvtest::FixtureOptions;
 using qvtest::Rgb;
-using qvtest::TempDir;
 
 constexpr Rgb kBlue{0x30, 0x60, 0xC0};
 constexpr Rgb kRed{0xC0, 0x40, 0x20};
@@ -148,7 +147,7 @@ protected:
         return reader && decoder_.Attach(reader->FileName(), reader->Stream(0), 10);
     }
 
-    TempDir dir_;
+    qvtest::TempDir dir_;
     PictureDecoder decoder_;
     PackedDib picture_;
 };

@@ -5,7 +5,6 @@
 namespace {
 
 using qv::FormatFrameTime;
-using qv::Scene;
 using qv::SceneColumnText;
 
 TEST(FormatFrameTime, MinutesSecondsFramesOfTheNominalRateOrPlainFrameNumbers) {
@@ -39,7 +38,7 @@ TEST(SceneColumnText, WidthsOfTheSixColumnsAndUnknownColumns) {
         int width = -1;
         EXPECT_EQ(SceneColumnText(nullptr, c, &width), "?");
         EXPECT_EQ(width, 5);
-        Scene s;
+        qv::Scene s;
         EXPECT_EQ(SceneColumnText(&s, c), "?");
     }
 }
