@@ -25,6 +25,7 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "support/AviFixture.h"
+#include "support/Exercise.h"
 #include "support/Ffmpeg.h"
 #include "support/ReadUnits.h"
 

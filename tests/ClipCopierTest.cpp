@@ -11,6 +11,7 @@
 #include "support/FakeQuestions.h"
 #include "support/ReadUnits.h"
 #include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
 
 namespace {
 
@@ -49,12 +50,10 @@ class ClipCopierTest : public ::testing::Test {
         return path;
     }
 
-    qv::Scene SceneOf(const std::string& source, int first, int count, int32_t datestamp = kTime) {
-        qv::Scene s;
-        s.sourceFile = source;
-        s.firstFrame = first;
-        s.frameCount = count;
-        s.datestamp = datestamp;
+    // A scene of the source, dated as the tapes are.
+    qv::Scene SceneOf(const std::string& source, int first, int count) {
+        qv::Scene s = qvtest::SceneOf(source, first, count);
+        s.datestamp = kTime;
         return s;
     }
 

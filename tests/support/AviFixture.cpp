@@ -1,17 +1,11 @@
 #include "support/AviFixture.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <functional>
-
-#include "avi/AviReader.h"
-#include "support/Exercise.h"
-#include "support/ReadUnits.h"
 
 namespace qvtest {
 
@@ -128,6 +122,7 @@ int AudioBlockAlign(const FixtureOptions& o) {
 std::vector<uint8_t> AudioPattern(const FixtureOptions& o, int64_t first, int64_t count) {
     const int align = AudioBlockAlign(o);
     std::vector<uint8_t> bytes;
+    bytes.reserve(static_cast<size_t>(count * align));
     for (int64_t n = first; n < first + count; ++n) {
         for (int j = 0; j < align; ++j) {
             bytes.push_back(static_cast<uint8_t>((n >> (8 * (j % 4))) ^ (0xA5 + 16 * j)));
@@ -353,7 +348,7 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
 
         if (o.withStrn && !x) {  // odd length: the walk must skip the pad byte
             const char* name = audio ? "DV audio" : "DV video";
-            b.Chunk("strn", std::vector<uint8_t>(name, name + 9));  // zero-terminated
+            b.Chunk("strn", std::vector<uint8_t>(name, name + std::strlen(name) + 1));  // with its NUL
         }
         if (odml) {  // a super index whose entries are filled in once the segments are written
             superIndex[static_cast<size_t>(s)] = b.Position();
@@ -479,29 +474,6 @@ FixtureOptions SmallOptions(DvType type, Generation generation, int framesPerSeg
     FixtureOptions o = OptionsOf(type, generation, framesPerSegment);
     o.audioRate = 2000;
     return o;
-}
-
-void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
-                          const std::optional<std::vector<FixtureFrame>>& audio) {
-    ASSERT_EQ(reader.FrameCount(), static_cast<int>(frames.size())) << reader.Describe();
-    for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_EQ(ReadUnits(*reader.Stream(0), static_cast<int>(i), 1, kPalFrameSize + 1000).bytes,
-                  frames[i].video)
-            << "frame " << i;
-    }
-    const std::vector<uint8_t> written = WrittenOf(audio.value_or(frames)).audio;
-    if (reader.StreamCount() > 1 || !written.empty()) {
-        ASSERT_NE(reader.Stream(1), nullptr);
-        EXPECT_EQ(ReadUnits(*reader.Stream(1), 0, reader.Stream(1)->Length() + 1, 1 << 20).bytes, written);
-    }
-}
-
-std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,
-                                            const std::vector<uint8_t>& bytes) {
-    EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
-    auto reader = qv::OpenAviFile(path);
-    EXPECT_NE(reader, nullptr) << path;
-    return reader;
 }
 
 bool WriteFixtureAvi(const std::string& path, const FixtureOptions& options,

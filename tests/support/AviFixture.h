@@ -6,14 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-namespace qv {
-class AviReader;
-}
 
 namespace qvtest {
 
@@ -165,15 +160,6 @@ public:
 private:
     std::filesystem::path dir_;
 };
-
-// Expects the reader to hold the video of frames, one frame each, and the audio of audio
-// (of frames when not given), read in one request that asks for more.
-void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
-                          const std::optional<std::vector<FixtureFrame>>& audio = std::nullopt);
-
-// Writes bytes to path and opens it with the program's reader, expecting both to work.
-std::unique_ptr<qv::AviReader> WriteAndOpen(const std::string& path,
-                                            const std::vector<uint8_t>& bytes);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 std::string ReadFileText(const std::string& path);
