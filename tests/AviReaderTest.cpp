@@ -58,8 +58,7 @@ TEST_P(EveryShape, ReadsBackEveryFrameAndTheHeaders) {
     ASSERT_EQ(reader->StreamCount(), type2 ? 2 : 1);
     EXPECT_DOUBLE_EQ(reader->FramesPerSecond(), o.pal ? 25.0 : 30000.0 / 1001.0);
     qv::AviStream& video = *reader->Stream(0);
-    EXPECT_EQ(video.IsVideo(), type2);
-    EXPECT_EQ(video.IsInterleaved(), !type2);
+    EXPECT_EQ(std::pair(video.IsVideo(), video.IsInterleaved()), std::pair(type2, !type2));
     EXPECT_FALSE(video.IsAudio());
     EXPECT_EQ(video.UnitSize(), static_cast<uint32_t>(o.pal ? kPalFrameSize : kNtscFrameSize));
     ExpectFramesAndAudio(*reader, frames);
@@ -150,8 +149,7 @@ TEST_F(AviReaderTest, EmptySuperIndexesAreMadeUpFromTheData) {
         auto* audio = dynamic_cast<qv::RiffAviStream*>(reader->Stream(1));
         ASSERT_TRUE(video && audio);
         // The writer names its chunks after these.
-        EXPECT_EQ(qv::FourCCText(video->ChunkId()), "00dc");
-        EXPECT_EQ(qv::FourCCText(audio->ChunkId()), "01wb");
+        EXPECT_EQ(qv::FourCCText(video->ChunkId()) + qv::FourCCText(audio->ChunkId()), "00dc01wb");
     }
     EXPECT_EQ(qv::OpenAviFile(dir_.Path("tape1.avi"))->Describe(),
               "file tape1.avi, 3 frames, type:odml-avi2, 25.00fps, Video:720x576, "
@@ -202,8 +200,7 @@ TEST_P(EmptyChunk, CountsInIdx1AndIsDroppedElsewhere) {
     if (o.generation == Avi1 || (o.generation == OpenDmlCompat && o.emptySuperIndex)) {
         ReadResult r = ReadUnits(video, 2, 1, 1000);
         EXPECT_FALSE(r.ok);
-        EXPECT_EQ(r.units, 0);
-        EXPECT_EQ(video.ChunkSize(2), 0);
+        EXPECT_EQ(std::tuple(r.units, video.ChunkSize(2)), std::tuple(0, 0));
     } else {
         frames[1].audio.insert(frames[1].audio.end(), frames[2].audio.begin(),
                                frames[2].audio.end());

@@ -170,12 +170,10 @@ void CheckLayout(const std::vector<uint8_t>& b, qv::AviReader& source, bool open
         }
     }
     ASSERT_EQ(movi.size(), size_t(L.segments)) << "one movi list a segment";
-    EXPECT_EQ(idx1s.size(), idx1 ? 1u : 0u);
-    EXPECT_EQ(indx.size(), openDml ? streams : 0u);
-    EXPECT_EQ(dmlh != nullptr, openDml);
+    EXPECT_EQ(std::tuple(idx1s.size(), indx.size(), dmlh != nullptr),
+              std::tuple(idx1 ? 1u : 0u, openDml ? streams : 0u, openDml));
     ASSERT_NE(avih, nullptr);
-    ASSERT_EQ(strh.size(), streams);
-    ASSERT_EQ(strf.size(), streams);
+    ASSERT_EQ(std::pair(strh.size(), strf.size()), std::pair(streams, streams));
 
     // The headers: the source's with the counts of this file.
     std::vector<int64_t> frames(static_cast<size_t>(L.segments)), got(streams);
@@ -970,9 +968,7 @@ TEST_P(AviWriterFaults, EveryWriteThatFailsFailsTheCopy) {
         ASSERT_TRUE(WriteFileBytes(out_, *oldDest_));
     }
     if (c.failFlush || c.failRename) {
-        qv::WriteFaults faults;
-        faults.failFlush = c.failFlush;
-        faults.failRename = c.failRename;
+        qv::WriteFaults faults{.failFlush = c.failFlush, .failRename = c.failRename};
         EXPECT_FALSE(CopyUnder(&faults, false)) << "the copy reported success";
     }
     for (int64_t n = 0; n < writes && !HasFailure(); ++n) {  // one place is enough to report

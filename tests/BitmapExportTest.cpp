@@ -44,14 +44,17 @@ SceneList ScenesOfLengths(const std::vector<int>& lengths) {
     return scenes;
 }
 
-std::vector<int> Marked(const SceneList& scenes) {
-    std::vector<int> rows;
+// What ChooseScenes counts, and the rows it marked.
+using Chosen = std::pair<int, std::vector<int>>;
+Chosen Choose(SceneList& scenes, const BitmapExportSettings& settings,
+              const std::vector<int>& selected, float fps) {
+    Chosen chosen{qv::ChooseScenes(scenes, settings, selected, fps), {}};
     for (int i = 0; i < scenes.Count(); ++i) {
         if (scenes[i].mark == 1) {
-            rows.push_back(i);
+            chosen.second.push_back(i);
         }
     }
-    return rows;
+    return chosen;
 }
 
 TEST(BitmapExportChoiceTest, BySelectionAndByLengthAtBothFrameRates) {
@@ -59,29 +62,23 @@ TEST(BitmapExportChoiceTest, BySelectionAndByLengthAtBothFrameRates) {
     all.selectedOnly = 0;
     SceneList scenes = ScenesOfLengths({10, 20, 30});
     scenes[1].mark = 1;
-    EXPECT_EQ(qv::ChooseScenes(scenes, all, {}, 25.0f), 3);
-    EXPECT_EQ(Marked(scenes), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(Choose(scenes, all, {}, 25.0f), (Chosen{3, {0, 1, 2}}));
 
     BitmapExportSettings selected;  // the defaults: selected scenes only
-    EXPECT_EQ(qv::ChooseScenes(scenes, selected, {}, 25.0f), 0);
-    EXPECT_TRUE(Marked(scenes).empty());
-    EXPECT_EQ(qv::ChooseScenes(scenes, selected, {2, 0, 7, -1}, 25.0f), 2);
-    EXPECT_EQ(Marked(scenes), (std::vector<int>{0, 2}));
+    EXPECT_EQ(Choose(scenes, selected, {}, 25.0f), (Chosen{0, {}}));
+    EXPECT_EQ(Choose(scenes, selected, {2, 0, 7, -1}, 25.0f), (Chosen{2, {0, 2}}));
 
     // Six seconds, two either way: 100 ... 200 frames at 25 fps, 120 ... 239 at 29.97.
     BitmapExportSettings byLength;
     byLength.selectedOnly = 0;
     byLength.useLength = 1;  // of the default 6 s
     scenes = ScenesOfLengths({99, 100, 150, 200, 201, 119, 120, 239, 240});
-    EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {}, 25.0f), 5);
-    EXPECT_EQ(Marked(scenes), (std::vector<int>{1, 2, 3, 5, 6}));
-    EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {}, 29.97f), 5);
-    EXPECT_EQ(Marked(scenes), (std::vector<int>{2, 3, 4, 6, 7}));
+    EXPECT_EQ(Choose(scenes, byLength, {}, 25.0f), (Chosen{5, {1, 2, 3, 5, 6}}));
+    EXPECT_EQ(Choose(scenes, byLength, {}, 29.97f), (Chosen{5, {2, 3, 4, 6, 7}}));
 
     // Both criteria: selected and of the length.
     byLength.selectedOnly = 1;
-    EXPECT_EQ(qv::ChooseScenes(scenes, byLength, {0, 1, 4}, 25.0f), 1);
-    EXPECT_EQ(Marked(scenes), (std::vector<int>{1}));
+    EXPECT_EQ(Choose(scenes, byLength, {0, 1, 4}, 25.0f), (Chosen{1, {1}}));
 
     // Typed lengths of any size neither overflow nor match.
     EXPECT_FALSE(qv::HasLength(150, 2147483647, 29.97f));

@@ -6,8 +6,6 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
-#include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -27,22 +25,8 @@ bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Each match of pattern in text: its first group, or all of it if it has none.
-std::set<std::string> Matches(const std::string& text, const std::string& pattern) {
-    std::set<std::string> found;
-    const std::regex re(pattern);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), re);
-         it != std::sregex_iterator(); ++it) {
-        found.insert(it->size() > 1 ? (*it)[1].str() : it->str());
-    }
-    return found;
-}
-
 class CliOptionsTest : public qvtest::CliTest {
   protected:
-    // The commands the program's help names.
-    std::set<std::string> Commands() { return Matches(Run("--help").out, "\n  ([a-z]+) "); }
-
     // The tape, of frames recorded from 10:20:30 on.
     void MakeTape(int frames) {
         qvtest::WriteTape(tape_, {}, {{frames, qvtest::DvTime{2004, 7, 14, 10, 20, 30}}});
@@ -80,10 +64,10 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
         {"sheet " + t + " -o " + pdf + " --pics-per-line 31",
          "--pics-per-line needs a number from"},
     };
-    const std::set<std::string> commands = Commands();
+    const std::string help = Run("--help").out;  // names the commands of this build
     for (const Row& row : rows) {
         const std::string command = row.args.substr(0, row.args.find(' '));
-        if (commands.count(command) == 0) {
+        if (!Has(help, "\n  " + command + " ")) {
             continue;  // not in this build
         }
         SCOPED_TRACE(row.args);

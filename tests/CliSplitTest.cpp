@@ -208,8 +208,7 @@ TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
                          "audio-stream errors? (no; --ignore-audio-errors"),
               std::string::npos)
         << r.err;
-    EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+    EXPECT_FALSE(std::filesystem::exists(out) || std::filesystem::exists(out + ".part"));
 
     r = qvtest::RunCli(dir, args + " --ignore-audio-errors");
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -101,9 +101,7 @@ class ClipCopierTest : public ::testing::Test {
                        const std::vector<std::string>& files = {"tape.avi"}) {
         ASSERT_EQ(questions_.asked.size(), 1u);
         EXPECT_EQ(questions_.asked[0].text, text);
-        if (buttons) {
-            EXPECT_EQ(questions_.asked[0].buttons, *buttons);
-        }
+        EXPECT_TRUE(!buttons || questions_.asked[0].buttons == *buttons) << "buttons";
         EXPECT_EQ(FilesInDir(), files);
         questions_.asked.clear();
     }

@@ -1,5 +1,5 @@
-// The clip sheet's settings in the "ClipList" subkey and the timecode parser
-// of its options dialog.
+// The clip sheet's settings in the "ClipList" subkey, the bitmap export's in the main
+// key, and the parsers of their dialogs' edits.
 
 #include <gtest/gtest.h>
 
@@ -8,14 +8,27 @@
 #include <utility>
 #include <vector>
 
+#include "clipsheet/BitmapExportSettings.h"
 #include "clipsheet/ClipSheetSettings.h"
 #include "platform/SettingsStore.h"
 #include "support/AviFixture.h"
 
 namespace {
 
+using qv::BitmapExportSettings;
 using qv::ClipSheetSettings;
 using qv::kClipListKey;
+using qv::kMainKey;
+
+// The names of the values under key in their stored order; each must be text.
+std::vector<std::string> TextValueNames(const qv::SettingsValues& values, std::string_view key) {
+    std::vector<std::string> names;
+    for (const qv::SettingsValue& v : values.ValuesOf(key)) {
+        names.push_back(v.name);
+        EXPECT_EQ(v.type, qv::SettingsValue::Type::Text) << v.name;
+    }
+    return names;
+}
 
 TEST(ClipSheetSettingsTest, SavedValuesReadBackAsDecimalTextInTheStoredOrder) {
     qvtest::TempDir dir;
@@ -26,16 +39,51 @@ TEST(ClipSheetSettingsTest, SavedValuesReadBackAsDecimalTextInTheStoredOrder) {
     EXPECT_EQ(qv::LoadClipSheetSettings(store), s);
 
     const qv::SettingsValues values = store.Load();
-    std::vector<std::string> names;
-    for (const qv::SettingsValue& v : values.ValuesOf(kClipListKey)) {
-        names.push_back(v.name);
-        EXPECT_EQ(v.type, qv::SettingsValue::Type::Text) << v.name;
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"ShowFnames", "ShowTimecode", "PicsPerLine",
-                                               "TimecodeOffsett", "PicsPerScene", "SecsPerPic",
-                                               "SpaceBelowText", "Headline", "FontSize"}));
+    EXPECT_EQ(TextValueNames(values, kClipListKey),
+              (std::vector<std::string>{"ShowFnames", "ShowTimecode", "PicsPerLine",
+                                        "TimecodeOffsett", "PicsPerScene", "SecsPerPic",
+                                        "SpaceBelowText", "Headline", "FontSize"}));
     EXPECT_EQ(values.ReadText(kClipListKey, "TimecodeOffsett"), "-1500");
-    EXPECT_TRUE(values.ValuesOf(qv::kMainKey).empty());
+    EXPECT_TRUE(values.ValuesOf(kMainKey).empty());
+}
+
+TEST(BitmapExportSettingsTest, SavedValuesReadBackAsDecimalTextInTheStoredOrder) {
+    qvtest::TempDir dir;
+    qv::SettingsStore store(dir.Path("q.reg"));
+    EXPECT_EQ(qv::LoadBitmapExportSettings(store), BitmapExportSettings{});  // an empty store
+    ASSERT_TRUE(store.WriteText(kMainKey, "output", "/v/scenes.avi"));
+    const BitmapExportSettings s{"/pics/tape1.bmp", 3, -2, 2, 10000, 1, 0};
+    ASSERT_TRUE(qv::SaveBitmapExportSettings(s, store));
+    EXPECT_EQ(qv::LoadBitmapExportSettings(store), s);
+
+    const qv::SettingsValues values = store.Load();
+    EXPECT_EQ(TextValueNames(values, kMainKey),
+              (std::vector<std::string>{"output", "bmpSecs", "bmpSel", "bmpSecsNum",
+                                        "bmpCropHPixels", "bmpCropVPixels", "bmpDeinterlace",
+                                        "BmpLastOutput"}));
+    EXPECT_EQ(values.ReadText(kMainKey, "bmpCropVPixels"), "-2");
+}
+
+TEST(BitmapExportSettingsTest, StoredTextReadsByAtoiRulesAndEmptyAsTheDefault) {
+    const struct {
+        const char* name;
+        const char* text;
+        int32_t BitmapExportSettings::*field;
+        int32_t expected;
+    } rows[] = {
+        {"bmpSecsNum", "", &BitmapExportSettings::lengthSeconds, 6},
+        {"bmpSecsNum", "12 s", &BitmapExportSettings::lengthSeconds, 12},
+        // Outside the drop-down's three entries: kept; the dialog shows no selection.
+        {"bmpDeinterlace", "7", &BitmapExportSettings::deinterlace, 7},
+    };
+    for (const auto& row : rows) {
+        qv::SettingsValues values;
+        values.WriteText(kMainKey, row.name, row.text);
+        BitmapExportSettings s;
+        s.*row.field = 55;
+        qv::TransferBitmapExportSettings(s, values, false);
+        EXPECT_EQ(s.*row.field, row.expected) << row.name << "=" << row.text;
+    }
 }
 
 TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {

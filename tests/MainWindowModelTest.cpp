@@ -235,9 +235,8 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
     model.RemoveInputs({1, 0, 1});
     EXPECT_TRUE(model.Inputs().empty());
     model.RebuildFromInputs();
-    EXPECT_EQ(model.scenes.Count(), 0);
-    EXPECT_EQ(view.information, "");
-    EXPECT_FALSE(view.writeEnabled);
+    EXPECT_EQ(std::tuple(model.scenes.Count(), view.information, view.writeEnabled),
+              std::tuple(0, "", false));
     model.ScanDatestampsCommand();
     EXPECT_EQ(Told(), (Paths{"Please specify some inputfiles first."}));
 }
@@ -277,22 +276,20 @@ TEST_F(MainWindowModelTest, SetWriteForSelectedMarksTheRowsAndWalksDownTheList) 
     ASSERT_EQ(model.scenes.Count(), 3);
     EXPECT_TRUE(questions.asked.empty());  // nothing overlaps: no question
     // After the scan only the first row is selected and focused.
-    EXPECT_EQ(view.selected, (std::set<int>{0}));
-    EXPECT_EQ(view.focused, 0);
-    EXPECT_EQ(view.status, "length: 00:02:00, 1 clip");
+    EXPECT_EQ(std::tie(view.selected, view.focused, view.status),
+              std::tuple(std::set<int>{0}, 0, "length: 00:02:00, 1 clip"));
 
     model.SetWriteForSelected(0, true);
     EXPECT_EQ(std::tie(model.scenes[0].write, model.scenes[1].write), std::make_tuple(0, 1));
-    EXPECT_EQ(view.selected, (std::set<int>{1}));
-    EXPECT_EQ(view.focused, 1);
-    EXPECT_EQ(view.refreshed.back(), 0);
+    EXPECT_EQ(std::tie(view.selected, view.focused, view.refreshed.back()),
+              std::tuple(std::set<int>{1}, 1, 0));
 
     view.selected = {1, 2};
     view.focused = 2;
     model.SetWriteForSelected(0, true);
     EXPECT_EQ(model.scenes[1].write + model.scenes[2].write, 0);
-    EXPECT_TRUE(view.selected.empty());  // the focus was on the last row
-    EXPECT_EQ(view.status, "");
+    // The focus was on the last row.
+    EXPECT_EQ(std::tie(view.selected, view.status), std::tuple(std::set<int>{}, ""));
 
     view.selected = {0, 2};
     view.focused = 0;
@@ -354,8 +351,7 @@ TEST_F(MainWindowModelTest, WriteScenesScansFirstAsksBeforeDeletingAndMissingFol
     EXPECT_EQ(view.saveDialogs, (Paths{dialog, dialog}));
     EXPECT_EQ(qvtest::ReadFileText(dir.Path("list.txt")), qv::SceneListText(model.scenes));
     model.SaveList();  // cancelled
-    EXPECT_EQ(view.saveDialogs.size(), 3u);
-    EXPECT_EQ(Told().size(), 1u);
+    EXPECT_EQ(std::pair(view.saveDialogs.size(), Told().size()), std::pair(size_t{3}, size_t{1}));
 
     // A missing output folder is named before anything is asked or written.
     const std::string missing = dir.Path("gone/deeper");

@@ -146,10 +146,10 @@ TEST(OpticalGridTest, FieldsTakeAlternateStoredRowsAndIgnoreTheEdges) {
     EXPECT_EQ(even.key, 77);
     // Blue: the row, plus 100 on odd rows. Cell row 0 spans stored rows 0..37:
     // even rows average 18, odd ones 19.
-    EXPECT_EQ(even.At(0, 5).blue, 18);
-    EXPECT_EQ(odd.At(0, 5).blue, 119);
-    EXPECT_EQ(even.At(1, 0).blue, 56);  // rows 38..74
-    EXPECT_EQ(odd.At(1, 0).blue, 157);  // rows 39..75
+    // Cell row 1: rows 38..74 and 39..75.
+    EXPECT_EQ(std::tuple(even.At(0, 5).blue, odd.At(0, 5).blue, even.At(1, 0).blue,
+                         odd.At(1, 0).blue),
+              std::tuple(18, 119, 56, 157));
     for (int x = 0; x < qv::kSignatureColumns; ++x) {
         EXPECT_EQ(even.At(3, x).green, x * 10);
         EXPECT_EQ(odd.At(14, x).green, x * 10);
@@ -310,8 +310,8 @@ TEST_F(OpticalScanTest, CancelRecordsTheSceneReached) {
     progress_.cancel = [](int check) { return check == 2; };
     EXPECT_EQ(Scan(path), -1);
     EXPECT_EQ(Found(), (Spans{{0, 82}}));
-    EXPECT_EQ(scenes_[0].wholeFile, 0);
-    EXPECT_EQ(progress_.positions.back().position, -1);
+    EXPECT_EQ(std::pair(scenes_[0].wholeFile, progress_.positions.back().position),
+              std::pair(0, -1));
 }
 
 TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {

@@ -154,20 +154,16 @@ protected:
 TEST(PackedDibTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
     PackedDib dib = PackedDib::Make24(5, 3);
     EXPECT_EQ(std::make_tuple(dib.Width(), dib.Height(), dib.BitCount()), std::make_tuple(5, 3, 24));
-    EXPECT_EQ(dib.HeaderSize(), 40u);
-    EXPECT_EQ(dib.Stride(), 16u);  // 15 bytes of pixels, padded
-    EXPECT_EQ(dib.Size(), 40u + 3 * 16);
+    // 15 bytes of pixels a row, padded to 16.
+    EXPECT_EQ(std::tuple(dib.HeaderSize(), dib.Stride(), dib.Size()), std::tuple(40u, 16u, 88u));
     EXPECT_EQ(qv::Le32(dib.Data() + 20), 48u);  // biSizeImage
-    EXPECT_EQ(dib.Bits(), dib.Data() + 40);
-    EXPECT_EQ(dib.Row(0), dib.Bits());
+    EXPECT_TRUE(dib.Bits() == dib.Data() + 40 && dib.Row(0) == dib.Bits());
     EXPECT_EQ(dib.Line(0), dib.Row(2));  // the top line is stored last
-    EXPECT_EQ(dib.Row(3), nullptr);
-    EXPECT_EQ(dib.Row(-1), nullptr);
+    EXPECT_TRUE(dib.Row(3) == nullptr && dib.Row(-1) == nullptr);
 
     // Reusing the block for another size rewrites the header.
     dib.Reset24(720, 576);
-    EXPECT_EQ(dib.Size(), 40u + 1244160);
-    EXPECT_EQ(dib.Stride(), 2160u);
+    EXPECT_EQ(std::tuple(dib.Size(), dib.Stride()), std::tuple(40u + 1244160, 2160u));
 }
 
 TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp) {
@@ -192,9 +188,8 @@ TEST_F(PictureDecoderTest, KnownColoursComeBackAt720x576And720x480StoredBottomUp
     const PictureRect target{0, 0, 180, 144};
     ASSERT_TRUE(decoder_.PrepareDraw(0, target, true, picture_, source));
     EXPECT_TRUE(IsFlat(picture_, kBlue));
-    EXPECT_EQ(source.source, (PictureRect{10, 5, 700, 278}));
-    EXPECT_EQ(source.viewWidth, 1440);
-    EXPECT_EQ(source.target, target);
+    EXPECT_EQ(std::tie(source.source, source.viewWidth, source.target),
+              std::tuple(PictureRect{10, 5, 700, 278}, 1440, target));
     EXPECT_FALSE(decoder_.PrepareDraw(7, target, false, picture_, source));  // no such frame
 
     ASSERT_TRUE(Attach(ntsc));
@@ -308,8 +303,7 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
 
     // Same type and handler, another format: the decoder stays, the format is new.
     ASSERT_TRUE(decoder_.Attach("b.avi", ntsc.get(), 10));
-    EXPECT_EQ(decoder_.CodecOpenCount(), 1);
-    EXPECT_EQ(decoder_.Height(), 480);
+    EXPECT_EQ(std::pair(decoder_.CodecOpenCount(), decoder_.Height()), std::pair(1, 480));
     EXPECT_TRUE(Shows(0, kGreen));
 
     // Another type: a decoder chosen afresh.
@@ -318,9 +312,8 @@ TEST_F(PictureDecoderTest, AttachKeepsTheDecoderForStreamsOfTheSameTypeAndHandle
 
     // No stream: nothing current and no picture, but the decoder stays open.
     EXPECT_FALSE(decoder_.Attach("d.avi", nullptr, 10));
-    EXPECT_FALSE(decoder_.IsAttached());
-    EXPECT_TRUE(decoder_.IsCodecOpen());
-    EXPECT_EQ(decoder_.Width(), 0);
+    EXPECT_EQ(std::tuple(decoder_.IsAttached(), decoder_.IsCodecOpen(), decoder_.Width()),
+              std::tuple(false, true, 0));
     EXPECT_FALSE(decoder_.DecodeFrame(0, picture_));
     ASSERT_TRUE(decoder_.Attach("c.avi", other.get(), 10));
     EXPECT_EQ(decoder_.CodecOpenCount(), 2);
