@@ -52,6 +52,7 @@ TEST(File, OpensRegularFilesReadsAtPositionsAndStopsAtTheEnd) {
     EXPECT_TRUE(f.Seek(int64_t{1} << 40));  // beyond the end is a position, not an error
     EXPECT_EQ(f.Read(buf, 8), 0);
     EXPECT_FALSE(f.Seek(-1));
+    EXPECT_TRUE(f.Seek(0) && f.Read(buf, 1) == 1 && buf[0] == 10);  // back to the start
     EXPECT_EQ(f.ReadAt(4, buf, 8), 1);
     EXPECT_EQ(buf[0], 14);
     EXPECT_EQ(f.ReadAt(-5, buf, 1), -1);
