@@ -187,8 +187,8 @@ class BitmapExportRunTest : public ::testing::Test {
                                           red = qvtest::EncodeDvColour(true, kRed),
                                           green = qvtest::EncodeDvColour(true, kGreen);
         ASSERT_EQ(blue.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, type1_,
-                                          {blue, blue, red, blue, blue, blue, green, blue}));
+        ASSERT_TRUE(
+            qvtest::WriteVideoAvi(tape_, type1_, {blue, blue, red, blue, blue, blue, green, blue}));
         qv::framesPerSecond = 25.0f;
         scenes_ = qvtest::ListOf({qvtest::SceneOf(tape_, 0, 5, "20040714 10.20.30"),
                                   qvtest::SceneOf(tape_, 5, 3, "#0001")});

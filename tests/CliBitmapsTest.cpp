@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "support/CliFixture.h"
 #include "support/DvPictures.h"
 #include "support/SceneSetup.h"
-#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/Tapes.h"
 
@@ -40,9 +40,8 @@ class CliBitmapsTest : public qvtest::CliTest {
         for (size_t i = 0; i < video.size(); ++i) {
             qvtest::SetDvTime(video[i], i < 4 ? kFirst : kSecond);
         }
-        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), std::move(video)));
     }
-
 
     static constexpr DvTime kFirst{2004, 7, 14, 10, 20, 30};
     static constexpr DvTime kSecond{2004, 7, 14, 11, 20, 30};
@@ -75,7 +74,8 @@ TEST_F(CliBitmapsTest, SavesEveryScenesMiddleFrameAsFfmpegDecodesIt) {
                                " -map 0:v:0 -vf 'select=eq(n\\,2)' -frames:v 1 -sws_flags bilinear"
                                " -pix_fmt bgr24 -f rawvideo " + Quote(raw) + " 2>&1";
     ASSERT_EQ(std::system(decode.c_str()), 0) << decode;
-    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw), ours = qvtest::ReadFileBytes(first_);
+    const std::vector<uint8_t> theirs = qvtest::ReadFileBytes(raw),
+                               ours = qvtest::ReadFileBytes(first_);
     ASSERT_EQ(theirs.size(), 720u * 576u * 3u);
     ASSERT_EQ(ours.size(), 1244214u);
     EXPECT_EQ(std::make_pair(GetLe32(ours, 18), GetLe32(ours, 22)), std::make_pair(720u, 576u));

@@ -11,8 +11,8 @@
 
 #include "app/Version.h"
 #include "support/AviFixture.h"
-#include "support/SceneSetup.h"
 #include "support/CliFixture.h"
+#include "support/SceneSetup.h"
 #include "support/Shell.h"
 #include "support/Tapes.h"
 

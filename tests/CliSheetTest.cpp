@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "support/AviFixture.h"
+#include "support/CliFixture.h"
 #include "support/DvPictures.h"
 #include "support/Pdf.h"
 #include "support/SceneSetup.h"
-#include "support/CliFixture.h"
 #include "support/Shell.h"
 #include "support/TimeZone.h"
 
@@ -34,9 +34,8 @@ class CliSheetTest : public qvtest::CliTest {
                 video.push_back(picture);
             }
         }
-        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), video));
+        ASSERT_TRUE(qvtest::WriteVideoAvi(tape_, qvtest::Type1Options(), std::move(video)));
     }
-
 
     qvtest::ScopedEnv settings_{"QUORVANDEL_SETTINGS", dir_.Path("settings.reg").c_str()};
     const std::string tape_ = dir_.Path("tape.avi");

@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "support/CliFixture.h"
-#include "support/Shell.h"
 #include "support/SceneSetup.h"
+#include "support/Shell.h"
 #include "support/Tapes.h"
 
 namespace {
@@ -25,7 +25,7 @@ using qvtest::CliResult;
 using qvtest::Quote;
 
 class CliSplitTest : public qvtest::CliTest {
-protected:
+  protected:
     CliSplitTest() {
         // A dated recording of 2 s, then 1 s without datestamp.
         frames_ = qvtest::WriteTape(tape_, qvtest::Type1Options(),

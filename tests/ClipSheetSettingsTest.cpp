@@ -57,10 +57,10 @@ TEST(BitmapExportSettingsTest, SavedValuesReadBackAsDecimalTextInTheStoredOrder)
     EXPECT_EQ(qv::LoadBitmapExportSettings(store), s);
 
     const qv::SettingsValues values = store.Load();
-    EXPECT_EQ(TextValueNames(values, kMainKey),
-              (std::vector<std::string>{"output", "bmpSecs", "bmpSel", "bmpSecsNum",
-                                        "bmpCropHPixels", "bmpCropVPixels", "bmpDeinterlace",
-                                        "BmpLastOutput"}));
+    EXPECT_EQ(
+        TextValueNames(values, kMainKey),
+        (std::vector<std::string>{"output", "bmpSecs", "bmpSel", "bmpSecsNum", "bmpCropHPixels",
+                                  "bmpCropVPixels", "bmpDeinterlace", "BmpLastOutput"}));
     EXPECT_EQ(values.ReadText(kMainKey, "bmpCropVPixels"), "-2");
 }
 

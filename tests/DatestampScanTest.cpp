@@ -54,8 +54,7 @@ void PatchStrh(const std::string& path, size_t field, uint32_t value) {
 }
 
 class DatestampScan : public testing::Test {
-protected:
-
+  protected:
     // A type-1 file of one 512-byte chunk per frame: the scan reads no further.
     std::string MakeFile(const std::string& name, const std::vector<Stretch>& stretches,
                          bool pal = true) {

@@ -147,9 +147,9 @@ TEST(OpticalGridTest, FieldsTakeAlternateStoredRowsAndIgnoreTheEdges) {
     // Blue: the row, plus 100 on odd rows. Cell row 0 spans stored rows 0..37:
     // even rows average 18, odd ones 19.
     // Cell row 1: rows 38..74 and 39..75.
-    EXPECT_EQ(std::tuple(even.At(0, 5).blue, odd.At(0, 5).blue, even.At(1, 0).blue,
-                         odd.At(1, 0).blue),
-              std::tuple(18, 119, 56, 157));
+    EXPECT_EQ(
+        std::tuple(even.At(0, 5).blue, odd.At(0, 5).blue, even.At(1, 0).blue, odd.At(1, 0).blue),
+        std::tuple(18, 119, 56, 157));
     for (int x = 0; x < qv::kSignatureColumns; ++x) {
         EXPECT_EQ(even.At(3, x).green, x * 10);
         EXPECT_EQ(odd.At(14, x).green, x * 10);

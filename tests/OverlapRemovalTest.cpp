@@ -71,8 +71,7 @@ std::vector<std::string> Texts(const Scenes& scenes) {
 }
 
 class OverlapRemovalTest : public ::testing::Test {
-protected:
-
+  protected:
     std::string Write(const std::string& name, const std::vector<FixtureFrame>& frames) {
         const std::string path = dir_.Path(name);
         EXPECT_TRUE(qvtest::WriteFixtureAvi(path, qvtest::FixtureOptions{}, frames));
@@ -183,7 +182,8 @@ TEST_F(OverlapRemovalTest, CapturesOfOneTapeAreDeletedOrCut) {
 }
 
 TEST_F(OverlapRemovalTest, ScenesThatAreNotTheSameRecordingOrCannotBeCutStay) {
-    const Scene a = Captured("a.avi", 0, 10 * kFps), early = Captured("early.avi", 8 * kFps, 32 * kFps);
+    const Scene a = Captured("a.avi", 0, 10 * kFps),
+                early = Captured("early.avi", 8 * kFps, 32 * kFps);
     const Scene tail = Captured("tail.avi", 240, 110), cam1 = Captured("cam1.avi", 0, 750, 1);
     std::vector<FixtureFrame> frames;
     AddCapture(frames, 0, 749);

@@ -103,7 +103,6 @@ std::unique_ptr<FakeStream> Type2Stream(FourCC handler, FourCC compression, bool
         BitmapInfo(720, pal ? 576 : 480, compression));
 }
 
-
 // Real DV frames, encoded once for all tests.
 struct Pictures {
     std::vector<uint8_t> palBlue = qvtest::EncodeDvColour(true, kBlue);

@@ -348,7 +348,8 @@ std::vector<uint8_t> BuildFixtureAvi(const FixtureOptions& o,
 
         if (o.withStrn && !x) {  // odd length: the walk must skip the pad byte
             const char* name = audio ? "DV audio" : "DV video";
-            b.Chunk("strn", std::vector<uint8_t>(name, name + std::strlen(name) + 1));  // with its NUL
+            b.Chunk("strn",
+                    std::vector<uint8_t>(name, name + std::strlen(name) + 1));  // with its NUL
         }
         if (odml) {  // a super index whose entries are filled in once the segments are written
             superIndex[static_cast<size_t>(s)] = b.Position();

@@ -75,6 +75,10 @@ struct FixtureOptions {
 // The options of a file of the given shape; the rest as FixtureOptions has it.
 FixtureOptions OptionsOf(DvType type, Generation generation, int framesPerSegment = 0,
                          bool relativeIdx1 = true, bool pal = true);
+// A plain AVI 1.0 type-1 file, PAL or NTSC.
+inline FixtureOptions Type1Options(bool pal = true) {
+    return OptionsOf(DvType::Type1, Generation::Avi1, 0, true, pal);
+}
 // Small files: as OptionsOf, with 2 kHz audio (80 sample frames a 25 fps frame).
 FixtureOptions SmallOptions(DvType type, Generation generation, int framesPerSegment = 0);
 

@@ -13,7 +13,7 @@ namespace qvtest {
 
 #ifdef QV_CLI_PATH
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     // The program run with args (quoted by the caller), its output kept in dir_.
     CliResult Run(const std::string& args) { return RunCli(dir_, args); }
 

@@ -96,8 +96,9 @@ inline void Exercise(qv::AviReader& reader, const Written* written = nullptr) {
 
 // Expects the reader to hold the video of frames, one frame each, and the audio of audio
 // (of frames when not given), read in one request that asks for more.
-inline void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
-                                 const std::optional<std::vector<FixtureFrame>>& audio = std::nullopt) {
+inline void ExpectFramesAndAudio(
+    qv::AviReader& reader, const std::vector<FixtureFrame>& frames,
+    const std::optional<std::vector<FixtureFrame>>& audio = std::nullopt) {
     ASSERT_EQ(reader.FrameCount(), static_cast<int>(frames.size())) << reader.Describe();
     for (size_t i = 0; i < frames.size(); ++i) {
         EXPECT_EQ(ReadUnits(*reader.Stream(0), static_cast<int>(i), 1, kPalFrameSize + 1000).bytes,
@@ -107,7 +108,8 @@ inline void ExpectFramesAndAudio(qv::AviReader& reader, const std::vector<Fixtur
     const std::vector<uint8_t> written = WrittenOf(audio.value_or(frames)).audio;
     if (reader.StreamCount() > 1 || !written.empty()) {
         ASSERT_NE(reader.Stream(1), nullptr);
-        EXPECT_EQ(ReadUnits(*reader.Stream(1), 0, reader.Stream(1)->Length() + 1, 1 << 20).bytes, written);
+        EXPECT_EQ(ReadUnits(*reader.Stream(1), 0, reader.Stream(1)->Length() + 1, 1 << 20).bytes,
+                  written);
     }
 }
 

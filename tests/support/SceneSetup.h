@@ -1,34 +1,24 @@
 #pragma once
-// Set-up several tests share: fixture AVI files of given video chunks, and scene
-// lists of given scenes.
+// Set-up several tests share: fixture AVI files of given video chunks, scene lists of
+// given scenes, things made once per test program, and the program-wide frame rate.
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "app/SceneList.h"
 #include "support/AviFixture.h"
-#include "support/TimeZone.h"
 
 namespace qvtest {
 
-// The options of a type-1 fixture file, PAL or NTSC.
-inline FixtureOptions Type1Options(bool pal = true) {
-    FixtureOptions options;
-    options.type = DvType::Type1;
-    options.pal = pal;
-    return options;
-}
-
 // Writes a fixture AVI holding the given video chunks (no audio) to path.
 inline bool WriteVideoAvi(const std::string& path, const FixtureOptions& options,
-                          const std::vector<std::vector<uint8_t>>& video) {
+                          std::vector<std::vector<uint8_t>> video) {
     std::vector<FixtureFrame> frames;
     frames.reserve(video.size());
-    for (const auto& v : video) {
-        frames.push_back(FixtureFrame{v, {}});
+    for (auto& v : video) {
+        frames.push_back(FixtureFrame{std::move(v), {}});
     }
     return WriteFixtureAvi(path, options, frames);
 }
@@ -48,20 +38,16 @@ const T& Once() {
 
 // The program-wide frame rate set for a test's time, and the one before it restored.
 class ScopedFrameRate {
-public:
-    explicit ScopedFrameRate(float rate) : saved_(qv::framesPerSecond) { qv::framesPerSecond = rate; }
+  public:
+    explicit ScopedFrameRate(float rate) : saved_(qv::framesPerSecond) {
+        qv::framesPerSecond = rate;
+    }
     ~ScopedFrameRate() { qv::framesPerSecond = saved_; }
     ScopedFrameRate(const ScopedFrameRate&) = delete;
     ScopedFrameRate& operator=(const ScopedFrameRate&) = delete;
 
-private:
+  private:
     float saved_;
-};
-
-// Tests of times run in UTC.
-class UtcTest : public ::testing::Test {
-protected:
-    ScopedTimeZone utc_{"UTC"};
 };
 
 // A list of the given scenes, in their order.

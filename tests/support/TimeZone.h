@@ -1,6 +1,8 @@
 #pragma once
 // Sets an environment variable (TZ among them) for one test and restores it
-// afterwards.
+// afterwards; tests of times in UTC.
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -40,6 +42,12 @@ private:
 class ScopedTimeZone : public ScopedEnv {
 public:
     explicit ScopedTimeZone(const char* zone) : ScopedEnv("TZ", zone) {}
+};
+
+// Tests of times run in UTC.
+class UtcTest : public ::testing::Test {
+protected:
+    ScopedTimeZone utc_{"UTC"};
 };
 
 // Central European time with its summer time rule, written out so that no

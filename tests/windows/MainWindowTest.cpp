@@ -13,9 +13,9 @@
 #include "app/Version.h"
 #include "progress/PictureStrip.h"
 #include "resources/Templates.h"
+#include "support/SceneSetup.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
-#include "support/SceneSetup.h"
 #include "windows/WindowTests.h"
 
 namespace {
