@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 
@@ -37,6 +38,24 @@ const char kCompleted[] = "completed successfully!";
 const char kNoOutputFolder[] = "The output folder does not exist:";
 const char kNoOutputFolderEnd[] =
     "No scene was written. Please choose an output filename in an existing folder.";
+
+const char kNotAllDone[] = "Not everything was done.";
+
+// What a run that did not complete did and did not do, after its first line.
+std::string RunSummary(const char* first, int marked, int written,
+                       const std::vector<std::string>& notDeleted, int undated) {
+    std::string text = first;
+    text += "\n" + std::to_string(written) + " of " + std::to_string(marked) +
+            " marked scenes written.";
+    for (const std::string& file : notDeleted) {
+        text += "\nNot deleted: " + file;
+    }
+    if (undated > 0) {
+        text += "\n" + std::to_string(undated) +
+                " written files do not carry their recording time as modification time.";
+    }
+    return text;
+}
 
 // A capture whose index did not cover its data: moved as it is, the output would be
 // as unfinished as the source; a copy gets a complete index.
@@ -437,6 +456,13 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     bool allWritten = true;
     bool failed = false;
     bool stopped = false;
+    // What the end of the run tells: it says "completed successfully!" only when every
+    // marked scene was written and every deletion asked for was made.
+    int marked = 0;
+    int written = 0;
+    std::vector<std::string> notDeleted;
+    int undated = 0;  // outputs that could not be given their recording time
+    const int timeErrorsBefore = copier.timeErrors;
     {
         std::unique_ptr<Progress> progress = view_.OpenProgress("writing clips...");
         copier.ignoreAudioErrors = false;
@@ -449,6 +475,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
         for (Scene& s : scenes) {
             s.pendingWrite = s.write != 0 ? 1 : 0;
             total += s.write != 0 ? s.frameCount : 0;
+            marked += s.write != 0 ? 1 : 0;
         }
         int divisor = 1;
         while (total / divisor > 1024) {
@@ -497,21 +524,31 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     }
                     // Never onto an existing file: that case goes through the copy, which asks.
                     if (RenameNoReplace(s.sourceFile, s.outputName)) {
+                        changed = true;
+                        ++written;
                         // Dated with its recording time like a copied scene (0: no
                         // datestamp, -1: none the platform can represent). The move
-                        // itself is done: a failure here costs only the date.
-                        if (s.datestamp > 0) {
-                            SetModificationTime(s.outputName, s.datestamp);
+                        // itself is done: a failure here costs only the date, as on
+                        // the copy's way.
+                        if (s.datestamp > 0 && !SetModificationTime(s.outputName, s.datestamp)) {
+                            ++undated;
+                            questions_.Tell(TimeFailure(s.outputName, errno));
                         }
-                        changed = true;
+                        // The new name is on the disk only once its folder is.
+                        if (!FlushFolderOf(s.outputName)) {
+                            allWritten = false;
+                            questions_.Tell(WithReason("The move of " + s.sourceFile + " to " +
+                                                           s.outputName + " is not on the disk yet.",
+                                                       s.outputName, errno));
+                        }
                         continue;
                     }
                 }
                 if (copier.CopyScene(s.outputName, s, *progress, framesDone, divisor) != 0) {
-                    questions_.Tell(kErrorOccurred);
                     failed = true;
                     break;
                 }
+                ++written;
             }
             s.pendingWrite = 0;
             // Deleted or moved already (an earlier scene of it), nothing to delete.
@@ -543,15 +580,26 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     copier.sourceReader.reset();
                 }
                 view_.ShowScenePictures(-1);
-                RemoveFile(s.sourceFile);
+                if (!RemoveFile(s.sourceFile)) {
+                    // Still there: it stays in the list, and the run says so.
+                    notDeleted.push_back(s.sourceFile);
+                    keptSources.push_back(s.sourceFile);
+                    questions_.Tell(
+                        WithReason("Can't delete " + s.sourceFile, s.sourceFile, errno));
+                    continue;
+                }
                 RemoveInputNamed(s.sourceFile);
                 changed = true;
             }
         }
-        if (!failed && allWritten) {
+        undated += copier.timeErrors - timeErrorsBefore;
+        if (!failed && allWritten && notDeleted.empty() && undated == 0) {
             // The bar of a finished run stands full under the message.
             progress->SetPosition(range, "", nullptr, -1);
             questions_.Report(kCompleted);
+        } else if (!progress->Stopping()) {
+            questions_.Tell(RunSummary(failed ? kErrorOccurred : kNotAllDone, marked, written,
+                                       notDeleted, undated));
         }
         copier.copyBuffer = {};
         stopped = progress->Stopping();
@@ -561,7 +609,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
         ScanDatestamps(false);
         SetWriteForSelected(1, true);
     }
-    return !failed && allWritten;
+    return !failed && allWritten && notDeleted.empty() && undated == 0;
 }
 
 void MainWindowModel::SaveList() {

@@ -66,6 +66,9 @@ public:
     }
     // Data size of the chunk that holds unit, or -1 when there is none.
     virtual int64_t ChunkSize(int unit) = 0;
+    // The system's error of the first read of the stream's file that failed, or 0.
+    // A read that failed this way is an error of the file, not a unit that is missing.
+    virtual int ReadError() const { return 0; }
 
     bool IsAudio() const { return Type() == fcc::auds; }
     bool IsVideo() const { return Type() == fcc::vids; }
@@ -88,11 +91,14 @@ public:
     // True when the file's index did not cover its data and was completed from the
     // data itself (an unfinished capture).
     virtual bool IndexRebuilt() const { return false; }
+    // The system's error of the first read of the file that failed since it was
+    // opened, or 0.
+    virtual int ReadError() const { return 0; }
 
     // A writer for a new file of this file's streams, formats and generation,
     // written to a temporary name beside destinationName until it finishes. Null
     // when this file lacks the headers the writer completes or the file cannot be
-    // created.
+    // created; errno then holds the system's reason, or 0 when there is none.
     virtual std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName,
                                                     const WriterOptions& options) = 0;
     std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName) {
@@ -104,6 +110,8 @@ public:
 };
 
 // Opens fileName and reads its structure and indexes; null when it cannot be opened.
-std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName);
+// error (optional) receives the system's error when opening or reading the file
+// failed, 0 when the file could be read but is not one the program reads.
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, int* error = nullptr);
 
 }  // namespace qv

@@ -40,10 +40,16 @@ public:
     virtual bool FlushBuffers() { return true; }
     // Completes every size, count and index, sets the modification time (seconds
     // since 1970; 0 leaves it), flushes the file to disk and gives it its final
-    // name, replacing any file there. False (and no file left) when any of it failed.
+    // name, replacing any file there. False (and no file left) when any of it failed,
+    // but for a failed flush of the folder after the rename: the file stays then.
     virtual bool Finish(int64_t modificationTime) = 0;
     // The name written to until Finish.
     virtual std::string TemporaryName() const = 0;
+    // The system's error of the write, flush or rename that failed, or 0.
+    virtual int LastError() const { return 0; }
+    // The system's error when Finish could not set the modification time, or 0. The
+    // file is complete and under its final name all the same.
+    virtual int TimeError() const { return 0; }
 };
 
 // The temporary name a writer for destinationName writes to.

@@ -1,6 +1,7 @@
 #include "avi/ClipCopier.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,19 @@ const char kAudioReadError[] =
 const char kVideoWriteError[] = "error writing to the video stream (one possible reason:disk full?)";
 const char kAudioWriteError[] = "error writing to the audio stream (one possible reason:disk full?)";
 const char kAbortQuestion[] = "do you want to abort?";
+
+const char kDiskFullGuess[] = " (one possible reason:disk full?)";
+
+// A message that guesses a full disk, and on the next line the file and the system's
+// reason; the guess stays only where the reason is a full disk (or unknown).
+std::string Failure(const std::string& text, const std::string& file, int error) {
+    std::string shown = text;
+    const size_t guess = shown.find(kDiskFullGuess);
+    if (error != 0 && !IsDiskFull(error) && guess != std::string::npos) {
+        shown.erase(guess, std::strlen(kDiskFullGuess));
+    }
+    return WithReason(shown, file, error);
+}
 
 constexpr uint32_t kProgressIntervalMs = 2000;
 constexpr int kCancelPollFrames = 20;
@@ -100,6 +114,11 @@ bool NeedsOpenDml(AviReader& reader, const Scene& scene, const std::vector<Audio
 
 }  // namespace
 
+std::string TimeFailure(const std::string& file, int error) {
+    return WithReason("can't give " + file + " its recording time as modification time", file,
+                      error);
+}
+
 uint64_t DefaultCopyBufferBytes() {
     return std::min<uint64_t>(PhysicalMemory() / 4, uint64_t{64} << 20);
 }
@@ -151,12 +170,15 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     // Flushing before each read batch keeps reads and writes on one disk apart.
     const bool sameDevice = OnSameDevice(scene.sourceFile, destinationName);
 
-    if (!sourceReader || !SameFile(sourceReader->FileName(), scene.sourceFile)) {
+    // A reader that met a read error is opened again: the error may have passed.
+    if (!sourceReader || !SameFile(sourceReader->FileName(), scene.sourceFile) ||
+        sourceReader->ReadError() != 0) {
         sourceReader.reset();
-        sourceReader = OpenAviFile(scene.sourceFile);
+        int error = 0;
+        sourceReader = OpenAviFile(scene.sourceFile, &error);
         if (!sourceReader || sourceReader->StreamCount() == 0) {
             sourceReader.reset();
-            questions_.Tell(kSourceUnreadable);
+            questions_.Tell(Failure(kSourceUnreadable, scene.sourceFile, error));
             return -1;
         }
     }
@@ -182,7 +204,13 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     // scene's frames; a file with the same time and other frames (another tape whose
     // camcorder clock said the same) is asked about like any other.
     int64_t existingTime = 0;
-    if (!yesForAll && GetModificationTime(destinationName, &existingTime)) {
+    const bool exists = GetModificationTime(destinationName, &existingTime);
+    if (!exists && errno != ENOENT) {
+        // Whether a file stands there is not known: it would be replaced unasked.
+        questions_.Tell(Failure(kDestinationUnwritable, destinationName, errno));
+        return -1;
+    }
+    if (!yesForAll && exists) {
         const int64_t d = existingTime - scene.datestamp;
         if (d < -2 || d > 2 || !HoldsThisScene(destinationName, scene)) {
             char text[4096];
@@ -212,11 +240,14 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     options.segmentLimit = segmentLimit;
     options.forceOpenDml = sourceReader->Kind() == "avi1" &&
                            NeedsOpenDml(*sourceReader, scene, tracks, segmentLimit);
+    errno = 0;
     std::unique_ptr<AviWriter> writer = sourceReader->CreateWriter(destinationName, options);
     if (!writer) {
-        questions_.Tell(kDestinationUnwritable);
+        questions_.Tell(Failure(kDestinationUnwritable, destinationName, errno));
         return -1;
     }
+    // A read that failed is told with the source and the system's reason.
+    auto readFailure = [&] { return Failure(kVideoReadError, scene.sourceFile, video->ReadError()); };
 
     // A frame's parts: its video, then the audio of each track in stream order.
     const size_t partsPerFrame = 1 + tracks.size();
@@ -304,7 +335,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                     video->Read(static_cast<int>(f), 1, &units, buffer + fill, room, &bytes);
                     // A frame is copied whole or not at all.
                     if (units == 0 || bytes != videoSize) {
-                        questions_.Tell(kVideoReadError);
+                        questions_.Tell(readFailure());
                         aborted = true;
                         break;
                     }
@@ -323,6 +354,13 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                         bytes = 0;
                         t.stream->Read(static_cast<int>(a), static_cast<int>(n), &units,
                                        buffer + fill, audioRoom, &bytes);
+                        if (units == 0 && t.stream->ReadError() != 0) {
+                            // A file that cannot be read is no audio error to ignore.
+                            questions_.Tell(Failure("error reading the audio stream",
+                                                    scene.sourceFile, t.stream->ReadError()));
+                            aborted = true;
+                            break;
+                        }
                         if (units == 0) {
                             if (!ignoreAudioErrors &&
                                 questions_.Ask(kAudioReadError, Buttons::YesNoDefaultNo) ==
@@ -373,15 +411,16 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
         if (copied != ChunkCopy::Done) {
             // The source lost the chunk after its header was checked (a file cut short
             // while it is copied), or the destination could not take it.
-            questions_.Tell(copied == ChunkCopy::ReadFailed ? kVideoReadError
-                                                            : kVideoWriteError);
+            questions_.Tell(copied == ChunkCopy::ReadFailed
+                                ? readFailure()
+                                : Failure(kVideoWriteError, destinationName, writer->LastError()));
             aborted = true;
         }
         for (size_t k = 0; k < tracks.size() && !aborted; ++k) {
             const CopyPart& p = queue_[head + 1 + k];
             if (p.bytes != 0 && !writer->WriteChunk(tracks[k].number, buffer + p.offset,
                                                     p.bytes, p.units)) {
-                questions_.Tell(kAudioWriteError);
+                questions_.Tell(Failure(kAudioWriteError, destinationName, writer->LastError()));
                 aborted = true;
                 break;
             }
@@ -401,8 +440,12 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     // 0 is no datestamp and -1 a time that could not be converted: no time to give.
     const int64_t time = scene.datestamp > 0 ? scene.datestamp : 0;
     if (!writer->Finish(time)) {
-        questions_.Tell(kVideoWriteError);
+        questions_.Tell(Failure(kVideoWriteError, destinationName, writer->LastError()));
         return -1;
+    }
+    if (writer->TimeError() != 0) {
+        ++timeErrors;
+        questions_.Tell(TimeFailure(destinationName, writer->TimeError()));
     }
     return 0;
 }

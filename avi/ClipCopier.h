@@ -48,6 +48,8 @@ public:
     std::span<uint8_t> copyBuffer;
     bool yesForAll = false;
     bool ignoreAudioErrors = false;
+    // Scenes written whose file could not be given the recording time (each was told).
+    int timeErrors = 0;
     // Lower only in tests.
     uint32_t segmentLimit = kSegmentLimit;
 
@@ -59,6 +61,9 @@ private:
     // The parts of the frames read and not yet written, frame after frame.
     std::vector<CopyPart> queue_;
 };
+
+// The message for a file whose modification time could not be set.
+std::string TimeFailure(const std::string& file, int error);
 
 // Sample frames of audio that belong to video frames [first, first + count).
 int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame);

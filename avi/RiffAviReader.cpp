@@ -1,6 +1,7 @@
 #include "avi/RiffAviReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 #include <limits>
 
@@ -275,6 +276,10 @@ bool RiffAviStream::Locate(int unit, ChunkPlace* place) {
     return true;
 }
 
+int RiffAviStream::ReadError() const {
+    return owner_->ReadError();
+}
+
 bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buffer,
                          int bufferSize, int* bytesRead) {
     int units = 0;
@@ -361,9 +366,13 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
 // ---------------------------------------------------------------------------
 // RiffAviReader
 
-std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName) {
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, int* error) {
     auto reader = std::make_unique<RiffAviReader>();
-    if (!reader->Open(fileName)) {
+    const bool opened = reader->Open(fileName);
+    if (error != nullptr) {
+        *error = reader->OpenError();
+    }
+    if (!opened) {
         return nullptr;
     }
     return reader;
@@ -412,10 +421,17 @@ void RiffAviReader::Close() {
 
 bool RiffAviReader::Open(const std::string& fileName) {
     fileName_ = fileName;
+    openError_ = 0;
     if (!file_.OpenRead(fileName, File::Access::Sequential)) {
+        openError_ = file_.LastError();
         return false;
     }
-    fileSize_ = std::max<int64_t>(file_.Size(), 0);
+    fileSize_ = file_.Size();
+    if (fileSize_ < 0) {
+        openError_ = errno;
+        Close();
+        return false;
+    }
     WalkChunks(fileSize_, 0);
 
     bool odmlIndexed = std::any_of(streams_.begin(), streams_.end(),
@@ -433,6 +449,12 @@ bool RiffAviReader::Open(const std::string& fileName) {
     IndexUnlistedChunks();
     for (auto& s : streams_) {
         s->FinishIndex();
+    }
+    // Headers or indexes that could not be read would make another file of it.
+    if (file_.ReadError() != 0) {
+        openError_ = file_.ReadError();
+        Close();
+        return false;
     }
     return true;
 }

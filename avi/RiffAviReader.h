@@ -38,6 +38,7 @@ public:
     FourCC Type() const override;
     int64_t ChunkSize(int unit) override;
     bool Locate(int unit, ChunkPlace* place) override;
+    int ReadError() const override;
 
     // The id of the stream's data chunks as the index names it ("00dc", "01wb"); 0 if none.
     FourCC ChunkId() const { return chunkId_; }
@@ -96,6 +97,9 @@ public:
     // the "movi" data, or listed chunks lay beyond the end of the file: an unfinished
     // capture.
     bool IndexRebuilt() const override { return indexRebuilt_; }
+    int ReadError() const override { return file_.ReadError(); }
+    // Why the last Open failed: the system's error, or 0 when the file is no AVI.
+    int OpenError() const { return openError_; }
 
     // The whole "avih", "dmlh" and "idx1" chunks with their chunk headers; empty if none.
     ByteSpan MainHeader() const { return mainHeader_; }
@@ -136,6 +140,7 @@ private:
     int64_t moviPosition_ = 0;        // size field of the "movi" list met last
     int64_t legacyMoviPosition_ = 0;  // the same when "idx1" was met
     int currentStream_ = -1;
+    int openError_ = 0;
 };
 
 }  // namespace qv

@@ -1,6 +1,7 @@
 #include "avi/RiffAviWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "avi/RiffAviReader.h"
@@ -225,6 +226,7 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
 
     // Nothing is ever written onto the file being copied.
     if (SameFile(destinationName_, source.FileName())) {
+        errno = 0;  // no system error to tell
         return false;
     }
     // The temporary name may be taken by the very file being copied: then another.
@@ -394,10 +396,15 @@ bool RiffAviWriter::Finish(int64_t modificationTime) {
     CloseChunk(riff_);
     bool ok = !failed_ && file_.Flush();
     file_.Close();
-    if (ok && modificationTime != 0) {
-        ok = SetModificationTime(temporaryName_, modificationTime);
+    // The frames are complete without their date: a time that cannot be set is
+    // told, and costs only the date.
+    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
+        timeError_ = errno;
     }
-    ok = ok && ReplaceFile(temporaryName_, destinationName_);
+    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
+        error_ = errno;
+        ok = false;
+    }
     if (!ok) {
         RemoveFile(temporaryName_);
     }

@@ -77,6 +77,8 @@ public:
     bool FlushBuffers() override;
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }
+    int LastError() const override { return error_ != 0 ? error_ : file_.LastError(); }
+    int TimeError() const override { return timeError_; }
 
 private:
     friend class RiffAviWriteStream;
@@ -104,6 +106,8 @@ private:
     bool openDml_ = false;
     bool keepIdx1_ = false;
     bool failed_ = false;   // a header or index write failed: the file is not sound
+    int error_ = 0;         // the system's error of a failure outside the file's writes
+    int timeError_ = 0;     // of setting the modification time
     bool finished_ = false;
     uint64_t position_ = 0;  // end of the file written so far
     std::vector<std::unique_ptr<RiffAviWriteStream>> streams_;

@@ -1,6 +1,7 @@
 #include "cli/Sheet.h"
 
 #include <QGuiApplication>
+#include <QIODevice>
 #include <QPageSize>
 #include <QPdfWriter>
 
@@ -21,6 +22,7 @@
 #include "cli/Terminal.h"
 #include "clipsheet/ClipSheetLayout.h"
 #include "clipsheet/ClipSheetSettings.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/SettingsStore.h"
@@ -38,6 +40,49 @@ const char kSheetUsage[] =
 namespace {
 
 constexpr int kExitFailure = 1;
+
+// The PDF's bytes go through the program's own file class, so that a write that
+// fails is known, with its reason, before the file takes its final name.
+class PdfFile final : public QIODevice {
+public:
+    bool Create(const std::string& path) {
+        if (!file_.CreateNew(path)) {
+            error_ = file_.LastError();
+            return false;
+        }
+        return open(QIODevice::WriteOnly);
+    }
+    bool isSequential() const override { return true; }
+    // The first failure's system error, or 0.
+    int Error() const { return error_; }
+    // Puts the whole file on the disk; false (Error set) when that failed.
+    bool Flush() {
+        if (error_ == 0 && !file_.Flush()) {
+            error_ = file_.LastError();
+        }
+        return error_ == 0;
+    }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        if (error_ != 0) {
+            return -1;
+        }
+        const int64_t written = file_.WriteAt(end_, data, size);
+        if (written != size) {
+            error_ = file_.LastError() != 0 ? file_.LastError() : EIO;
+            return -1;
+        }
+        end_ += size;
+        return size;
+    }
+
+private:
+    File file_;
+    int64_t end_ = 0;
+    int error_ = 0;
+};
 const char kDocumentName[] = "Quorvandel Clipsheet";
 
 class SheetView : public HeadlessView {
@@ -147,7 +192,7 @@ int SheetCommand(const SheetOptions& o, const std::function<int(const std::strin
     }
     for (const std::string& f : o.files) {
         if (!FileExists(f)) {
-            std::cerr << "quorvandel-cli: " << f << ": No such file or directory\n";
+            std::cerr << "quorvandel-cli: " << f << ": " << std::strerror(errno) << "\n";
             return kExitFailure;
         }
         if (SameFile(f, o.pdf)) {
@@ -221,21 +266,43 @@ int SheetCommand(const SheetOptions& o, const std::function<int(const std::strin
     char* argv[] = {name, nullptr};
     QGuiApplication application(argc, argv);
 
-    // Written beside its final name and renamed into place when complete.
+    // Written beside its final name and renamed into place when complete and on the disk.
     const std::string temporary = o.pdf + ".part";
+    RemoveFile(temporary);  // a leftover of a run that was killed
+    PdfFile pdf;
+    if (!pdf.Create(temporary)) {
+        std::cerr << "quorvandel-cli: " << o.pdf << ": can't write the file\n"
+                  << temporary << ": " << SystemErrorText(pdf.Error()) << "\n";
+        return kExitFailure;
+    }
     int pages = 0;
+    std::string readFailure;
     {
-        QPdfWriter writer(QString::fromLocal8Bit(temporary.c_str()));
+        QPdfWriter writer(&pdf);
         writer.setTitle(QString::fromLatin1(kDocumentName));
         writer.setCreator(QString::fromLatin1(kDocumentName));
         writer.setPageSize(QPageSize(QPageSize::A4));
         ClipSheetLayout window(nullptr, model.settings.codec);
         window.settings = settings;
-        pages = PrintSheet(writer, window, scenes, model.settings.codec);
+        pages = PrintSheet(writer, window, scenes, model.settings.codec, &readFailure);
     }
-    if (pages < 0) {
+    const bool flushed = pages > 0 && pdf.Flush();
+    pdf.close();
+    if (InterruptSignal() != 0) {
+        RemoveFile(temporary);
+        return kExitFailure;  // main turns it into the signal's code
+    }
+    if (!readFailure.empty()) {
+        RemoveFile(temporary);
+        std::cerr << "quorvandel-cli: " << readFailure << "\nno sheet is printed\n";
+        return kExitFailure;
+    }
+    if (pages < 0 || (pages > 0 && !flushed)) {
         RemoveFile(temporary);
         std::cerr << "quorvandel-cli: " << o.pdf << ": can't write the file\n";
+        if (pdf.Error() != 0) {
+            std::cerr << temporary << ": " << SystemErrorText(pdf.Error()) << "\n";
+        }
         return kExitFailure;
     }
     if (pages == 0) {
@@ -244,8 +311,11 @@ int SheetCommand(const SheetOptions& o, const std::function<int(const std::strin
         return kExitFailure;
     }
     if (!ReplaceFile(temporary, o.pdf)) {
-        std::cerr << "quorvandel-cli: " << o.pdf << ": " << std::strerror(errno) << "\n";
+        const int error = errno;
+        // A rename that was made stays: only the folder's flush failed then.
         RemoveFile(temporary);
+        std::cerr << "quorvandel-cli: " << o.pdf << ": can't write the file\n"
+                  << o.pdf << ": " << SystemErrorText(error) << "\n";
         return kExitFailure;
     }
     std::cout << o.pdf << ": " << pages << (pages == 1 ? " page\n" : " pages\n");

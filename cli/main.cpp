@@ -181,9 +181,10 @@ std::unique_ptr<qv::AviReader> OpenOrReport(const std::string& fileName) {
     std::string problem = OpenProblem(fileName);
     std::unique_ptr<qv::AviReader> reader;
     if (problem.empty()) {
-        reader = qv::OpenAviFile(fileName);
+        int error = 0;
+        reader = qv::OpenAviFile(fileName, &error);
         if (!reader) {
-            problem = "cannot be opened";
+            problem = error != 0 ? qv::SystemErrorText(error) : "cannot be opened";
         } else if (reader->StreamCount() == 0) {
             problem = "not an AVI file";
             reader.reset();
@@ -374,7 +375,15 @@ int Datestamps(const DatestampsOptions& o) {
         lines.emplace(out);
     }
     for (int f = from; f < last; ++f) {
-        qv::Datestamp d = qv::ReadFrameDatestamp(*video, f, cache, nullptr, &questions);
+        int error = 0;
+        qv::Datestamp d = qv::ReadFrameDatestamp(*video, f, cache, nullptr, &questions, &error);
+        if (error != 0) {
+            // What was read so far is printed; an unreadable frame is no "n/a".
+            std::cout << out << std::flush;
+            std::cerr << "quorvandel-cli: " << fileName << ": frame " << f << ": "
+                      << qv::SystemErrorText(error) << "\n";
+            return kExitFailure;
+        }
         if (lines) {
             lines->Add({{"frame", f}, {"datestamp", JsonDatestamp(d)}});
         } else {
@@ -436,8 +445,14 @@ int Copy(const CopyOptions& o) {
     scene.firstFrame = first;
     scene.frameCount = count;
     qv::RefFileCache cache;
-    scene.datestamp = qv::ReadFrameDatestamp(*reader->Stream(0), first, cache, nullptr, &questions);
+    int error = 0;
+    scene.datestamp =
+        qv::ReadFrameDatestamp(*reader->Stream(0), first, cache, nullptr, &questions, &error);
     cache.Close();
+    if (error != 0) {
+        std::cerr << "quorvandel-cli: " << files[0] << ": " << qv::SystemErrorText(error) << "\n";
+        return kExitFailure;
+    }
 
     qv::ClipCopier copier(questions);
     copier.sourceReader = std::move(reader);
@@ -448,7 +463,11 @@ int Copy(const CopyOptions& o) {
     copier.copyBuffer = std::span<uint8_t>(buffer.get(), bytes);
     qv::QuietProgress progress;
     int framesDone = 0;
-    return copier.CopyScene(files[1], scene, progress, framesDone, 256) == 0 ? 0 : kExitFailure;
+    if (copier.CopyScene(files[1], scene, progress, framesDone, 256) != 0) {
+        return kExitFailure;
+    }
+    // Written whole, but without its date: said already, and not a success.
+    return copier.timeErrors == 0 ? 0 : kExitFailure;
 }
 
 // The model's view on a terminal: no rows or pictures, progress on stderr.
@@ -516,7 +535,7 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
               const SceneOptions& o) {
     for (const std::string& f : o.files) {
         if (!qv::FileExists(f)) {
-            std::cerr << "quorvandel-cli: " << f << ": No such file or directory\n";
+            std::cerr << "quorvandel-cli: " << f << ": " << std::strerror(errno) << "\n";
             return false;
         }
         model.AddInput(f);
@@ -875,18 +894,20 @@ int main(int argc, char** argv) {
     if (command == listCommand) {
         return Scenes("list", list);
     }
-#ifdef QV_CLI_SHEET
-    if (command == sheetCommand) {
-        return qv::SheetCommand(sheet, [](const std::string& problem) {
-            return CommandUsage("sheet", problem);
-        });
-    }
-#endif
     // These write files: an interrupt ends them cleanly (see CatchInterrupts).
     qv::CatchInterrupts();
-    const int result = command == copyCommand      ? Copy(copy)
-                       : command == bitmapsCommand ? Bitmaps(bitmaps)
-                                                   : Scenes("split", split);
+    int result = 0;
+#ifdef QV_CLI_SHEET
+    if (command == sheetCommand) {
+        result = qv::SheetCommand(
+            sheet, [](const std::string& problem) { return CommandUsage("sheet", problem); });
+    } else
+#endif
+    {
+        result = command == copyCommand      ? Copy(copy)
+                 : command == bitmapsCommand ? Bitmaps(bitmaps)
+                                             : Scenes("split", split);
+    }
     if (const int signo = qv::InterruptSignal(); signo != 0) {
         std::cerr << "quorvandel-cli: interrupted by " << strsignal(signo) << "\n";
         return 128 + signo;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "app/MainWindowModel.h"
@@ -186,10 +187,12 @@ void BitmapExport::SavePictures(const SceneList& scenes, const BitmapExportSetti
             result.cancelled = true;
             break;
         }
-        if (!reader || !SameFile(reader->FileName(), scene.sourceFile)) {
+        int openError = 0;
+        if (!reader || !SameFile(reader->FileName(), scene.sourceFile) ||
+            reader->ReadError() != 0) {
             decoder.Detach();
             reader.reset();
-            reader = OpenAviFile(scene.sourceFile);
+            reader = OpenAviFile(scene.sourceFile, &openError);
         }
         AviStream* video = reader && reader->StreamCount() > 0 ? reader->Stream(0) : nullptr;
         decoder.Attach(scene.sourceFile, video, 0);
@@ -198,6 +201,13 @@ void BitmapExport::SavePictures(const SceneList& scenes, const BitmapExportSetti
                                static_cast<int64_t>(static_cast<uint32_t>(scene.frameCount) / 2);
         if (video == nullptr || middle < 0 || middle >= video->Length() ||
             !decoder.DecodeFrame(static_cast<int>(middle), picture)) {
+            // A file that cannot be read is said to be so, with the system's reason (a
+            // file that is gone is counted with the scenes without picture).
+            const int error = openError != 0 ? openError : reader ? reader->ReadError() : 0;
+            if (error != 0 && error != ENOENT) {
+                questions_.Tell(WithReason("Can't read this file. " + scene.sourceFile,
+                                           scene.sourceFile, error));
+            }
             ++result.withoutPicture;
             continue;
         }

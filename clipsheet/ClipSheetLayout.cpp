@@ -60,11 +60,27 @@ bool ClipSheetLayout::OpenSceneSource(const std::string& path) {
     }
     // Drop the stream first (the decoder itself stays open), then its reader.
     decoder_.Attach(path, nullptr, kCropMargin);
+    if (readFailure_.empty() && reader_ != nullptr && reader_->ReadError() != 0) {
+        readFailure_ = WithReason("Can't read this file. " + reader_->FileName(),
+                                  reader_->FileName(), reader_->ReadError());
+    }
     reader_.reset();
-    reader_ = OpenAviFile(path);
+    int error = 0;
+    reader_ = OpenAviFile(path, &error);
+    if (readFailure_.empty() && error != 0) {
+        readFailure_ = WithReason("Can't read this file. " + path, path, error);
+    }
     AviStream* stream = reader_ != nullptr ? reader_->Stream(0) : nullptr;
     decoder_.Attach(path, stream, kCropMargin);
     return reader_ != nullptr;
+}
+
+std::string ClipSheetLayout::ReadFailure() const {
+    if (readFailure_.empty() && reader_ != nullptr && reader_->ReadError() != 0) {
+        return WithReason("Can't read this file. " + reader_->FileName(), reader_->FileName(),
+                          reader_->ReadError());
+    }
+    return readFailure_;
 }
 
 bool ClipSheetLayout::FirstOfScene(size_t k) const {
@@ -411,7 +427,7 @@ std::vector<SheetRect> ClipSheetLayout::PaintPending(QPainter& painter, const Sc
 }
 
 int PrintSheet(QPagedPaintDevice& printer, const ClipSheetLayout& window, const SceneList& scenes,
-               const std::string& codecSetting) {
+               const std::string& codecSetting, std::string* readFailure) {
     const int w = printer.width();
     const int h = printer.height();
     ClipSheetLayout print(nullptr, codecSetting);
@@ -442,6 +458,9 @@ int PrintSheet(QPagedPaintDevice& printer, const ClipSheetLayout& window, const 
     }
     if (pages > 0) {
         painter.end();
+    }
+    if (readFailure != nullptr) {
+        *readFailure = print.ReadFailure();
     }
     return pages;
 }

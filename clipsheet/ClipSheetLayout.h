@@ -95,6 +95,9 @@ class ClipSheetLayout {
     // Pictures decoded since construction.
     int RenderCount() const { return renderCount_; }
     const PictureDecoder& Decoder() const { return decoder_; }
+    // The first file that could not be read while pictures were drawn, with the
+    // system's reason on a line of its own; empty when every read went well.
+    std::string ReadFailure() const;
 
     // The first eight integers are copied as a block, the headline separately.
     ClipSheetSettings settings;
@@ -125,6 +128,7 @@ class ClipSheetLayout {
 
     std::unique_ptr<AviReader> reader_;
     PictureDecoder decoder_;
+    std::string readFailure_;
     int renderCount_ = 0;
 };
 
@@ -132,8 +136,9 @@ class ClipSheetLayout {
 // pages of printer as they need: a row that does not fit wholly on a page starts
 // the next page; a page on which nothing fits ends the job. Starts painting on
 // printer only when there is a page to print. The number of pages printed; -1
-// when printing could not start (a PDF file that cannot be written).
+// when printing could not start (a PDF file that cannot be written). readFailure
+// (optional) receives the ReadFailure of the pictures printed.
 int PrintSheet(QPagedPaintDevice& printer, const ClipSheetLayout& window, const SceneList& scenes,
-               const std::string& codecSetting = {});
+               const std::string& codecSetting = {}, std::string* readFailure = nullptr);
 
 }  // namespace qv

@@ -66,13 +66,21 @@ Datestamp DecodeDatestamp(const uint8_t* f) {
 }
 
 Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
-                             std::string* referencedFile, Questions* questions) {
+                             std::string* referencedFile, Questions* questions,
+                             int* readError) {
     if (referencedFile != nullptr) {
         referencedFile->clear();
     }
+    int unusedError = 0;
+    int& error = readError != nullptr ? *readError : unusedError;
+    error = 0;
     uint8_t head[kHeadBytes];
     int count = 0;
     stream.Read(frame, 1, nullptr, head, kHeadBytes, &count);
+    if (count != kHeadBytes && stream.ReadError() != 0) {
+        error = stream.ReadError();
+        return 0;
+    }
 
     if (count >= 1 && count <= kRefChunkMaxSize && std::memcmp(head, "REF ", 4) == 0) {
         uint32_t position = 0;
@@ -92,6 +100,10 @@ Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
         // The frame's data begins 8 bytes after its chunk header.
         int64_t got = cache.file.ReadAt(static_cast<int64_t>(position) + 8, head, kHeadBytes);
         count = got > 0 ? static_cast<int>(got) : 0;
+        if (count != kHeadBytes && cache.file.ReadError() != 0) {
+            error = cache.file.ReadError();
+            return 0;
+        }
     }
     if (count != kHeadBytes) {
         return 0;

@@ -43,8 +43,11 @@ bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::stri
 // The datestamp of one video frame. referencedFile (optional) receives the data
 // file's name when the frame is a "REF " chunk whose file could be opened.
 // A reference that cannot be opened is reported through questions at frame 0 only.
+// readError (optional) receives the system's error when the frame could not be read
+// (0 otherwise): such a frame has no datestamp to tell, not "no datestamp".
 Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
-                             std::string* referencedFile, Questions* questions);
+                             std::string* referencedFile, Questions* questions,
+                             int* readError = nullptr);
 
 // The datestamp in the 512 first bytes of a DV frame (DIF sequence 0).
 Datestamp DecodeDatestamp(const uint8_t* frameStart);

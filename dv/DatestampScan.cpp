@@ -18,10 +18,11 @@ constexpr int kUndatedStep = 32;    // undated stretches end at any dated frame
 constexpr int64_t kTolerance = 2;   // seconds either way
 constexpr uint32_t kPreviewIntervalMs = 2000;
 
-// "Can't read this file. " with OK (next file) and Cancel (stop).
-int CannotRead(Questions& questions, const std::string& fileName) {
-    return questions.Ask("Can't read this file. " + fileName, Buttons::OkCancel) == Answer::Ok ? 0
-                                                                                             : -1;
+// "Can't read this file. " with OK (next file) and Cancel (stop); the system's reason
+// follows on a line of its own when there is one.
+int CannotRead(Questions& questions, const std::string& fileName, int error = 0) {
+    const std::string text = WithReason("Can't read this file. " + fileName, fileName, error);
+    return questions.Ask(text, Buttons::OkCancel) == Answer::Ok ? 0 : -1;
 }
 
 }  // namespace
@@ -44,11 +45,13 @@ int ProbeInputFile(const std::string& fileName, std::string* description) {
 int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileName,
                        int64_t& framesDone) {
     std::unique_ptr<AviReader>& reader = context.sourceReader;
-    if (!reader || !SameFile(reader->FileName(), fileName)) {
+    // A reader that met a read error is opened again: the error may have passed.
+    if (!reader || !SameFile(reader->FileName(), fileName) || reader->ReadError() != 0) {
         reader.reset();
-        reader = OpenAviFile(fileName);
+        int error = 0;
+        reader = OpenAviFile(fileName, &error);
         if (!reader) {
-            return CannotRead(context.questions, fileName);
+            return CannotRead(context.questions, fileName, error);
         }
     }
     RefFileCache cache;
@@ -64,14 +67,20 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
     uint32_t localTick = 0;
     uint32_t& lastPreviewTick = context.lastPreviewTick ? *context.lastPreviewTick : localTick;
     bool cancelled = false;
+    int readError = 0;
+    const int scenesBefore = context.scenes.Count();
     int b = 0;
-    while (b < n && !cancelled) {
+    while (b < n && !cancelled && readError == 0) {
         char status[64];
         std::snprintf(status, sizeof status, "scene #%d; ", context.scenes.Count() + 1);
         context.progress.SetText(status + fileName + " " + FormatFrameTime(b));
 
         std::string referenced;
-        int64_t db = ReadFrameDatestamp(*stream, b, cache, &referenced, &context.questions);
+        int64_t db =
+            ReadFrameDatestamp(*stream, b, cache, &referenced, &context.questions, &readError);
+        if (readError != 0) {
+            break;
+        }
         const bool undated = IsUndated(db);
         int g = b;
         int f = kFirstStep;
@@ -96,7 +105,11 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
                 if (context.onProbe) {
                     context.onProbe(m);
                 }
-                const int64_t d = ReadFrameDatestamp(*stream, m, cache, nullptr, &context.questions);
+                const int64_t d =
+                    ReadFrameDatestamp(*stream, m, cache, nullptr, &context.questions, &readError);
+                if (readError != 0) {
+                    break;
+                }
                 if (std::llabs(d - expected) <= kTolerance) {
                     g = m;
                     f *= 2;  // a match keeps the step: the halving below undoes this
@@ -114,6 +127,9 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
             }
             ++e;
         }
+        if (readError != 0) {
+            break;
+        }
         Scene scene;
         scene.sourceFile = fileName;
         scene.referencedFile = referenced;
@@ -126,9 +142,18 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
         context.scenes.Append(scene);
         b = g + 1;
     }
-    framesDone += b;
     context.progress.SetPosition(-1, "", nullptr, 0);
     cache.Close();
+    if (readError != 0) {
+        // A frame that cannot be read has no time to tell: the file's scenes so far
+        // would end at a guess, so the file keeps none, as one that cannot be opened.
+        while (context.scenes.Count() > scenesBefore) {
+            context.scenes.RemoveAt(context.scenes.Count() - 1);
+        }
+        reader.reset();
+        return CannotRead(context.questions, fileName, readError);
+    }
+    framesDone += b;
     return cancelled ? -1 : 0;
 }
 

@@ -19,7 +19,8 @@ namespace qv {
 File::File(File&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       position_(std::exchange(other.position_, 0)),
-      lastError_(other.lastError_) {}
+      lastError_(other.lastError_),
+      readError_(std::exchange(other.readError_, 0)) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
@@ -27,6 +28,7 @@ File& File::operator=(File&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         position_ = std::exchange(other.position_, 0);
         lastError_ = other.lastError_;
+        readError_ = std::exchange(other.readError_, 0);
     }
     return *this;
 }
@@ -40,7 +42,12 @@ bool File::OpenRead(const std::string& path, Access access) {
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        lastError_ = errno;
+        ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
         lastError_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
         return false;
@@ -54,6 +61,7 @@ bool File::OpenRead(const std::string& path, Access access) {
     fd_ = fd;
     position_ = 0;
     lastError_ = 0;
+    readError_ = 0;
     return true;
 }
 
@@ -68,6 +76,7 @@ bool File::CreateNew(const std::string& path) {
     fd_ = fd;
     position_ = 0;
     lastError_ = 0;
+    readError_ = 0;
     return true;
 }
 
@@ -118,7 +127,7 @@ int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) {
             if (errno == EINTR) {
                 continue;
             }
-            lastError_ = errno;
+            ReadFailed(errno);
             return done > 0 ? done : -1;
         }
         if (n == 0) {
@@ -141,7 +150,7 @@ int64_t File::ReadAt(int64_t position, void* head, int64_t headSize, void* buffe
         n = ::preadv(fd_, iov, 2, static_cast<off_t>(position));
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        lastError_ = errno;
+        ReadFailed(errno);
         return -1;
     }
     // A short read (a signal, the end of the file) goes on part by part.

@@ -69,13 +69,24 @@ public:
     bool StartWriteback();
 
     int LastError() const { return lastError_; }
+    // The system's error of the first read that failed since the file was opened, or 0:
+    // a read error is an error of the file, never taken as data that is not there.
+    int ReadError() const { return readError_; }
 
 private:
+    void ReadFailed(int error) {
+        lastError_ = error;
+        if (readError_ == 0) {
+            readError_ = error;
+        }
+    }
+
     int64_t WriteUncounted(int64_t position, const void* data, int64_t count);
 
     int fd_ = -1;
     int64_t position_ = 0;
     int lastError_ = 0;
+    int readError_ = 0;
 };
 
 }  // namespace qv

@@ -33,14 +33,21 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         return false;
     }
-    // The new name lives in the folder: flush it too, so the rename survives a power cut.
-    std::string folder = SplitPath(to).folder;
+    return FlushFolderOf(to);
+}
+
+bool FlushFolderOf(const std::string& path) {
+    // The name lives in the folder: flushed too, a rename survives a power cut.
+    std::string folder = SplitPath(path).folder;
     int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    if (fd < 0) {
+        return false;
     }
-    return true;
+    const bool flushed = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return flushed;
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {

@@ -8,8 +8,12 @@
 namespace qv {
 
 // Renames from to to, replacing to; then makes the rename durable by flushing
-// the folder. False (errno kept) on failure.
+// the folder. False (errno kept) on failure; when only the folder's flush failed,
+// the file has its new name all the same.
 bool ReplaceFile(const std::string& from, const std::string& to);
+// Flushes the folder that holds path, so that a rename or removal in it is on the
+// disk. False (errno kept) on failure.
+bool FlushFolderOf(const std::string& path);
 bool RemoveFile(const std::string& path);
 // Renames from to to; fails (errno EEXIST) rather than replace an existing to.
 bool RenameNoReplace(const std::string& from, const std::string& to);

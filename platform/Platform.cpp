@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -78,6 +79,23 @@ std::string FormatLocalTime(int64_t calendarTime, const char* pattern) {
     char text[256];
     size_t n = std::strftime(text, sizeof text, pattern, &tm);
     return std::string(text, n);
+}
+
+std::string SystemErrorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which need not be in buffer.
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string WithReason(const std::string& text, const std::string& file, int error) {
+    if (error == 0) {
+        return text;
+    }
+    return text + "\n" + file + ": " + SystemErrorText(error);
+}
+
+bool IsDiskFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
 }
 
 }  // namespace qv

@@ -33,4 +33,11 @@ int32_t LocalTimeToCalendar(int year, int month, int day, int hour, int minute, 
 // strftime of a calendar time taken as local time; empty on failure.
 std::string FormatLocalTime(int64_t calendarTime, const char* pattern);
 
+// The system's own text for an errno value ("No space left on device").
+std::string SystemErrorText(int error);
+// text, and on the next line the file and the system's reason, when error is not 0.
+std::string WithReason(const std::string& text, const std::string& file, int error);
+// Whether error says the disk or the user's quota is full.
+bool IsDiskFull(int error);
+
 }  // namespace qv

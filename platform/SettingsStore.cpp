@@ -555,19 +555,27 @@ bool SettingsValues::DeleteValue(std::string_view subkey, std::string_view name)
 
 namespace {
 
-// Warns once per process and file, so a damaged file read at every access does not
-// flood the terminal.
-void WarnDamaged(const std::string& path, const std::string& reason) {
+// Warns once per process and file, so a file read at every access does not flood
+// the terminal.
+void WarnOnce(const std::string& path, const std::string& text) {
     static std::mutex mutex;
     static std::set<std::string> warned;
     std::lock_guard<std::mutex> lock(mutex);
-    if (!warned.insert(path).second) {
-        return;
+    if (warned.insert(path).second) {
+        std::fprintf(stderr, "quorvandel: the settings file \"%s\" %s\n", path.c_str(),
+                     text.c_str());
     }
-    std::fprintf(stderr,
-                 "quorvandel: the settings file \"%s\" is damaged (%s); using default settings. "
-                 "It will be kept as \"%s.bad\" when settings are next saved.\n",
-                 path.c_str(), reason.c_str(), path.c_str());
+}
+
+void WarnDamaged(const std::string& path, const std::string& reason) {
+    WarnOnce(path, "is damaged (" + reason + "); using default settings. It will be kept as \"" +
+                       path + ".bad\" when settings are next saved.");
+}
+
+void WarnUnreadable(const std::string& path, int error) {
+    WarnOnce(path, std::string("can't be read (") + std::strerror(error) +
+                       "); using default settings. It is left as it is, and changed settings "
+                       "are not saved.");
 }
 
 // Serializes read-modify-write cycles of processes sharing the file (the window
@@ -662,6 +670,7 @@ std::string SettingsStore::DefaultPath() {
 SettingsValues SettingsStore::LoadState(FileState* state) const {
     SettingsValues values;
     std::string damage;
+    int unreadable = 0;  // the system's error when the bytes could not be had
     File file;
     if (!file.OpenRead(path_, File::Access::Sequential)) {
         const int error = file.LastError();
@@ -669,19 +678,23 @@ SettingsValues SettingsStore::LoadState(FileState* state) const {
             *state = FileState::Missing;  // no key yet: every value takes its default
             return values;
         }
-        damage = error == EISDIR   ? "it is a folder"
-                 : error == EINVAL ? "it is not a regular file"
-                                   : std::strerror(error);
+        if (error == EISDIR || error == EINVAL) {
+            damage = error == EISDIR ? "it is a folder" : "it is not a regular file";
+        } else {
+            unreadable = error;
+        }
     } else {
         const int64_t size = file.Size();
-        if (size < 0 || size > kMaxSettingsFileBytes) {
-            damage = size < 0 ? std::strerror(file.LastError()) : "larger than 1 MiB";
+        if (size < 0) {
+            unreadable = errno;
+        } else if (size > kMaxSettingsFileBytes) {
+            damage = "larger than 1 MiB";
         } else {
             // One byte more than the size shows a file that grew meanwhile.
             std::string bytes(static_cast<size_t>(size) + 1, '\0');
             const int64_t n = file.ReadAt(0, bytes.data(), size + 1);
-            if (n < 0) {
-                damage = std::strerror(file.LastError());
+            if (n < 0 || file.ReadError() != 0) {
+                unreadable = file.LastError();
             } else if (n > kMaxSettingsFileBytes) {
                 damage = "larger than 1 MiB";
             } else {
@@ -689,6 +702,11 @@ SettingsValues SettingsStore::LoadState(FileState* state) const {
                 SettingsValues::Parse(bytes, &values, &damage);
             }
         }
+    }
+    if (unreadable != 0) {
+        WarnUnreadable(path_, unreadable);
+        *state = FileState::Unreadable;
+        return SettingsValues();
     }
     if (!damage.empty()) {
         WarnDamaged(path_, damage);
@@ -752,7 +770,8 @@ bool SettingsStore::Edit(const std::function<void(SettingsValues&)>& change) {
     if (!values.Changed()) {
         return true;
     }
-    if (!haveFolder) {
+    // Values written over a file that could not be read would lose all its others.
+    if (!haveFolder || state == FileState::Unreadable) {
         return false;
     }
     const std::string bytes = values.Serialize();

@@ -132,7 +132,10 @@ public:
     bool Edit(const std::function<void(SettingsValues&)>& change);
 
 private:
-    enum class FileState { Missing, Valid, Damaged };
+    // Unreadable: the file is there but the system would not give its bytes (no
+    // permission, a read error): nothing is known of it, so it is neither moved
+    // aside nor replaced.
+    enum class FileState { Missing, Valid, Damaged, Unreadable };
     SettingsValues LoadState(FileState* state) const;
 
     std::string path_;

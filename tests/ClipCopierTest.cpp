@@ -310,9 +310,13 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
     };
     const std::string out = dir_.Path("out.avi");
     const std::string read = "error reading the video stream";
-    const std::string write = "error writing to the video stream (one possible reason:disk full?)";
+    // The disk-full guess only where the disk is full; the file and the reason after it.
+    const std::string write = "error writing to the video stream\n" + out + ": Input/output error";
+    const std::string missing = dir_.Path("missing.avi");
+    const std::string noFolder = dir_.Path("no/such/folder/out.avi");
     const std::vector<Case> cases = {
-        {SceneOf(dir_.Path("missing.avi"), 0, 3), "the sourcefile can't be opened for reading",
+        {SceneOf(missing, 0, 3),
+         "the sourcefile can't be opened for reading\n" + missing + ": No such file or directory",
          out},
         {SceneOf(source, 0, 0), read, out},
         {SceneOf(source, -1, 3), read, out},
@@ -320,8 +324,8 @@ TEST_F(ClipCopierTest, ScenesThatCannotBeCopiedCreateNothing) {
         {SceneOf(source, 0, 3), "the destfile is the sourcefile itself; it is not overwritten",
          source},
         {SceneOf(source, 0, 3),
-         "the destfile can't be opened for writing (one possible reason:disk full?)",
-         dir_.Path("no/such/folder/out.avi")},
+         "the destfile can't be opened for writing\n" + noFolder + ": No such file or directory",
+         noFolder},
         // A buffer too small for one frame is a read error, not a short frame.
         {SceneOf(source, 0, 3), read, out, kVideoBytes + 100},
         {SceneOf(source, 0, 5), write, out, 64 << 10, {.failFlush = true}},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -228,7 +229,9 @@ TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
             EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1, 1}}));
         } else {
             ASSERT_EQ(questions.asked.size(), 1u);
-            EXPECT_EQ(questions.asked[0].text, "Can't read this file. " + path);
+            EXPECT_EQ(questions.asked[0].text,
+                      qv::WithReason("Can't read this file. " + path, path,
+                                     path == dir.Path("missing.avi") ? ENOENT : 0));
             EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
             EXPECT_EQ(framesDone + scenes.Count(), 0);
         }

@@ -430,7 +430,7 @@ TEST_F(MainWindowModelTest, WholeFileIsMovedByRenamingButNeverOntoAnExistingFile
     EXPECT_EQ(ModificationTime(names[0]), qvtest::Instant(kJuly));  // dated like a copied scene
     ASSERT_EQ(questions.asked.size(), 3u);
     EXPECT_EQ(questions.asked[1].text, "Do you want to overwrite\r\n" + names[1] + "?");
-    EXPECT_EQ(questions.asked[2].text, kError);
+    EXPECT_EQ(questions.asked[2].text, std::string(kError) + "\n1 of 2 marked scenes written.");
     EXPECT_EQ(qvtest::ReadFileBytes(names[1]), (std::vector<uint8_t>{1, 2, 3}));
     // Scanned again: the moved file has left the list.
     EXPECT_EQ(model.Inputs(), (Paths{b}));
