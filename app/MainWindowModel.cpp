@@ -177,7 +177,9 @@ void MainWindowModel::RebuildFromInputs() {
     std::string description;
     const size_t before = inputs_.size();
     for (size_t i = 0; i < inputs_.size();) {
-        if (!FileExists(inputs_[i])) {
+        // Only a file that is gone leaves the list: one that cannot be looked at
+        // now is an error of the scan, which says so.
+        if (FileGone(inputs_[i])) {
             inputs_.erase(inputs_.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
@@ -210,7 +212,9 @@ bool MainWindowModel::ScanInputs(bool reportNoFiles, const FileScan& scanFile) {
     int64_t total = 0;
     const size_t before = inputs_.size();
     for (size_t i = 0; i < inputs_.size();) {
-        if (!FileExists(inputs_[i])) {
+        // Only a file that is gone leaves the list: one that cannot be looked at
+        // now is an error of the scan, which says so.
+        if (FileGone(inputs_[i])) {
             inputs_.erase(inputs_.begin() + static_cast<std::ptrdiff_t>(i));
             continue;
         }
@@ -239,15 +243,25 @@ bool MainWindowModel::ScanInputs(bool reportNoFiles, const FileScan& scanFile) {
         // What the file is now: a source is later deleted only while it still is.
         ScannedFile identity;
         struct stat st {};
-        if (::stat(file.c_str(), &st) == 0) {
-            identity.device = st.st_dev;
-            identity.inode = st.st_ino;
-            identity.size = st.st_size;
-            identity.modified = st.st_mtim.tv_sec;
+        if (::stat(file.c_str(), &st) != 0) {
+            // Not known, it could never be told unchanged: the file is not scanned.
+            scanned_.erase(file);
+            if (questions_.Ask(WithReason("Can't read this file. " + file, file, errno),
+                               Buttons::OkCancel) != Answer::Ok) {
+                ok = false;
+                break;
+            }
+            continue;
         }
+        identity.device = st.st_dev;
+        identity.inode = st.st_ino;
+        identity.size = st.st_size;
+        identity.modified = st.st_mtim.tv_sec;
         const int64_t start = framesDone;
         const int result = scanFile(file, *progress, framesDone);
-        identity.complete = result == 0 && frameCounts[k] > 0 && framesDone - start == frameCounts[k];
+        // A probe that failed (a read error that passed) is made again.
+        const int frames = frameCounts[k] > 0 ? frameCounts[k] : ProbeInputFile(file, nullptr);
+        identity.complete = result == 0 && frames > 0 && framesDone - start == frames;
         scanned_[file] = identity;
         if (result != 0) {
             ok = false;
@@ -381,12 +395,20 @@ bool MainWindowModel::SourceStillPending(const std::string& path) const {
 bool MainWindowModel::StillAsScanned(const std::string& path) const {
     auto it = scanned_.find(path);
     struct stat st {};
-    if (it == scanned_.end() || ::stat(path.c_str(), &st) != 0) {
+    if (it != scanned_.end() && ::stat(path.c_str(), &st) != 0 && errno != ENOENT &&
+        errno != ENOTDIR) {
+        questions_.Tell(WithReason("Can't check whether " + path +
+                                       " is still as it was scanned; it is left alone.",
+                                   path, errno));
         return false;
     }
-    const ScannedFile& f = it->second;
-    return f.device == st.st_dev && f.inode == st.st_ino && f.size == st.st_size &&
-           f.modified == st.st_mtim.tv_sec;
+    const ScannedFile* f = it != scanned_.end() ? &it->second : nullptr;
+    if (f == nullptr || f->device != st.st_dev || f->inode != st.st_ino || f->size != st.st_size ||
+        f->modified != st.st_mtim.tv_sec) {
+        questions_.Tell(path + " has changed since it was scanned. Please scan again.");
+        return false;
+    }
+    return true;
 }
 
 std::vector<std::pair<std::string, int64_t>> MainWindowModel::UnwrittenFrames() const {
@@ -422,9 +444,13 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
         if (s.write == 0) {
             continue;
         }
-        if (const std::string missing = MissingFolderOf(s.outputName); !missing.empty()) {
-            questions_.Tell(std::string(kNoOutputFolder) + "\n" + missing + "\n" +
-                            kNoOutputFolderEnd);
+        int error = 0;
+        if (const std::string missing = MissingFolderOf(s.outputName, &error); !missing.empty()) {
+            questions_.Tell(error != 0 ? WithReason("The output folder can't be reached: " +
+                                                        missing + "\nNo scene was written.",
+                                                    missing, error)
+                                       : std::string(kNoOutputFolder) + "\n" + missing + "\n" +
+                                             kNoOutputFolderEnd);
             return false;
         }
     }
@@ -510,8 +536,6 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     continue;
                 }
                 if (!StillAsScanned(s.sourceFile)) {
-                    questions_.Tell(s.sourceFile +
-                                    " has changed since it was scanned. Please scan again.");
                     failed = true;
                     break;
                 }
@@ -552,10 +576,8 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
             }
             s.pendingWrite = 0;
             // Deleted or moved already (an earlier scene of it), nothing to delete.
-            if (deleteSources && !SourceStillPending(s.sourceFile) && FileExists(s.sourceFile)) {
+            if (deleteSources && !SourceStillPending(s.sourceFile) && !FileGone(s.sourceFile)) {
                 if (!StillAsScanned(s.sourceFile)) {
-                    questions_.Tell(s.sourceFile +
-                                    " has changed since it was scanned. Please scan again.");
                     failed = true;
                     break;
                 }
@@ -566,6 +588,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                 // A file scanned only in part holds frames that exist nowhere else.
                 if (!scanned_[s.sourceFile].complete) {
                     keptSources.push_back(s.sourceFile);
+                    notDeleted.push_back(s.sourceFile);
                     questions_.Tell(s.sourceFile +
                                     " was not scanned to its end; it is not deleted.");
                     continue;
@@ -605,7 +628,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
         stopped = progress->Stopping();
     }
     // A stopped program does not scan again: it is on its way out.
-    if (changed && !stopped) {
+    if (changed && !stopped && rescanAfterWrite) {
         ScanDatestamps(false);
         SetWriteForSelected(1, true);
     }

@@ -77,6 +77,9 @@ public:
     ClipCopier copier;
     // Copy buffer size of a write run; 0: DefaultCopyBufferBytes().
     uint64_t copyBufferBytes = 0;
+    // Whether a write run that deleted or moved files scans again for the list it
+    // shows; the command line, which shows none, does not.
+    bool rescanAfterWrite = true;
 
 private:
     // What a file was when it was scanned; a source is copied from or deleted only
@@ -91,6 +94,7 @@ private:
     using FileScan =
         std::function<int(const std::string& file, Progress& progress, int64_t& framesDone)>;
     bool ScanInputs(bool reportNoFiles, const FileScan& scanFile);
+    // Whether path is still the file that was scanned; tells the user why not.
     bool StillAsScanned(const std::string& path) const;
     void RemoveInputNamed(const std::string& path);
     bool SourceStillPending(const std::string& path) const;

@@ -606,6 +606,7 @@ int Scenes(const std::string& command, SceneOptions& o) {
     }
     model.settings.deleteSourceFiles = o.deleteSources ? 1 : 0;
     model.copier.yesForAll = false;
+    model.rescanAfterWrite = false;  // its messages would come after the run's last
     const bool written = model.WriteRun(o.deleteSources);
     return written && questions.errors == 0 ? 0 : kExitFailure;
 }

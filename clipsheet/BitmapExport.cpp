@@ -48,7 +48,13 @@ bool SaveBmp(const PackedDib& picture, const std::string& path, Questions& quest
         return false;
     }
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        // Whether a file stands there is not known: it would be replaced unasked.
+        questions.Tell(WithReason(kCannotSaveBitmap, path, errno));
+        return false;
+    }
+    if (exists) {
         if (!S_ISREG(st.st_mode)) {
             questions.Tell(kCannotSaveBitmap);
             return false;
@@ -71,16 +77,20 @@ bool SaveBmp(const PackedDib& picture, const std::string& path, Questions& quest
     RemoveFile(temporary);
     File file;
     if (!file.CreateNew(temporary)) {
-        questions.Tell(kCannotSaveBitmap);
+        questions.Tell(WithReason(kCannotSaveBitmap, temporary, file.LastError()));
         return false;
     }
     const auto size = static_cast<int64_t>(bytes->size());
     bool ok = file.WriteAt(0, bytes->data(), size) == size && file.Flush();
+    int error = file.LastError();
     file.Close();
-    ok = ok && ReplaceFile(temporary, path);
+    if (ok && !ReplaceFile(temporary, path)) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         RemoveFile(temporary);
-        questions.Tell(kCannotSaveBitmap);
+        questions.Tell(WithReason(kCannotSaveBitmap, path, error));
     }
     return ok;
 }

@@ -113,9 +113,23 @@ int64_t File::Read(void* buffer, int64_t count) {
     return n;
 }
 
+namespace {
+
+// The fault hook's verdict on the next read: whether it fails.
+bool FaultedRead() {
+    WriteFaults* faults = CurrentWriteFaults();
+    return faults != nullptr && faults->reads++ == faults->failReadAt;
+}
+
+}  // namespace
+
 int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) {
     if (fd_ < 0 || position < 0 || count < 0) {
         lastError_ = fd_ < 0 ? EBADF : EINVAL;
+        return -1;
+    }
+    if (FaultedRead()) {
+        ReadFailed(EIO);
         return -1;
     }
     auto* out = static_cast<char*>(buffer);
@@ -142,6 +156,10 @@ int64_t File::ReadAt(int64_t position, void* head, int64_t headSize, void* buffe
                      int64_t count) {
     if (fd_ < 0 || position < 0 || headSize < 0 || count < 0) {
         lastError_ = fd_ < 0 ? EBADF : EINVAL;
+        return -1;
+    }
+    if (FaultedRead()) {
+        ReadFailed(EIO);
         return -1;
     }
     iovec iov[2] = {{head, static_cast<size_t>(headSize)}, {buffer, static_cast<size_t>(count)}};

@@ -59,6 +59,10 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
 }
 
 bool RemoveFile(const std::string& path) {
+    if (g_faults != nullptr && g_faults->failRemove) {
+        errno = EACCES;
+        return false;
+    }
     return std::remove(path.c_str()) == 0;
 }
 
@@ -67,15 +71,27 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string MissingFolderOf(const std::string& path) {
+bool FileGone(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
+std::string MissingFolderOf(const std::string& path, int* error) {
+    if (error != nullptr) {
+        *error = 0;
+    }
     const PathParts parts = SplitPath(path);
     const std::string folder = parts.drive + parts.folder;
     if (folder.empty()) {
         return {};
     }
     struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool found = ::stat(folder.c_str(), &st) == 0;
+    if (found && S_ISDIR(st.st_mode)) {
         return {};
+    }
+    if (!found && errno != ENOENT && errno != ENOTDIR && error != nullptr) {
+        *error = errno;
     }
     std::string shown = folder;
     while (shown.size() > 1 && shown.back() == '/') {
@@ -94,6 +110,10 @@ bool GetModificationTime(const std::string& path, int64_t* seconds) {
 }
 
 bool SetModificationTime(const std::string& path, int64_t seconds) {
+    if (g_faults != nullptr && g_faults->failTime) {
+        errno = EPERM;
+        return false;
+    }
     timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;  // access time stays

@@ -18,10 +18,13 @@ bool RemoveFile(const std::string& path);
 // Renames from to to; fails (errno EEXIST) rather than replace an existing to.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 bool FileExists(const std::string& path);
+// Whether no file of that name exists, as the system says (not: could not tell).
+bool FileGone(const std::string& path);
 // The folder a file of that name would go into, without its trailing separator,
 // when no such folder exists; empty when it does (or the name has no folder part:
-// the current folder).
-std::string MissingFolderOf(const std::string& path);
+// the current folder). error (optional) receives the system's error when whether
+// the folder exists could not be told (the folder is returned then too).
+std::string MissingFolderOf(const std::string& path, int* error = nullptr);
 // Last-modification time in seconds since 1970, or false when it cannot be read.
 bool GetModificationTime(const std::string& path, int64_t* seconds);
 bool SetModificationTime(const std::string& path, int64_t seconds);
@@ -33,15 +36,19 @@ uint64_t PhysicalMemory();
 // /proc/meminfo, else the free pages; 0 when neither can be read.
 uint64_t AvailableMemory();
 
-// Test hook: makes chosen writes, flushes or renames fail as a full or broken disk
-// would. Counting starts when the faults are installed.
+// Test hook: makes chosen reads, writes, flushes, renames, removals or time stamps
+// fail as a full or broken disk would. Counting starts when the faults are installed.
 struct WriteFaults {
     int64_t failWriteAt = -1;   // this write (0 = the first) writes nothing: ENOSPC
     int64_t shortWriteAt = -1;  // this write writes half of its bytes
     bool failAllWritesAfter = true;  // once a write failed, every later one fails too
     bool failFlush = false;
     bool failRename = false;
+    int64_t failReadAt = -1;    // this read of a file (0 = the first) fails: EIO
+    bool failRemove = false;    // EACCES
+    bool failTime = false;      // setting a modification time: EPERM
     int64_t writes = 0;  // writes seen so far
+    int64_t reads = 0;   // reads seen so far
     bool failing = false;
 };
 // Installs faults (null = none). Not thread-safe; for tests only.

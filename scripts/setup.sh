@@ -19,6 +19,7 @@ packages=(
     xvfb openbox xdotool x11-utils       # the program in a real X server (ctest -L xserver)
     librsvg2-bin                         # the icon's PNG sizes, rendered from its SVG
     desktop-file-utils appstream man-db file  # the install test checks what is installed
+    strace python3                       # the fault trials fail system calls one at a time
 )
 if [ "$preset" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtime

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <deque>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "app/SceneListExport.h"
 #include "platform/FileSystem.h"
 #include "support/FakeQuestions.h"
+#include "support/Faults.h"
 #include "support/RecordingProgress.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
@@ -592,6 +594,71 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     });
     EXPECT_TRUE(WasTold(c + " has changed"));
     EXPECT_EQ(Existing({c, d, dOutput}), (Paths{c, d}));
+}
+
+// A deletion or a time stamp that fails is told with the file and the reason, the
+// source stays in the list, and the run does not say it completed.
+TEST_F(MainWindowModelTest, FailedDeletionsAndTimeStampsAreToldAndTheRunDoesNotComplete) {
+    const auto [a, b] = Scan({{{40, 30}, kJuly}, {{20}, kAugust}});
+    const Outputs planned = Planned({0, 1, 2});
+    qv::WriteFaults faults{.failRemove = true, .failTime = true};
+    {
+        qvtest::ScopedFaults scoped(&faults);
+        EXPECT_FALSE(Run());
+    }
+    ExpectWritten(planned);
+    EXPECT_EQ(std::pair(Exists(a), Exists(b)), std::pair(true, false));  // b was moved
+    EXPECT_EQ(model.Inputs(), (Paths{a}));
+    EXPECT_FALSE(WasTold(kCompleted));
+    EXPECT_TRUE(WasTold("Can't delete " + a + "\n" + a + ": Permission denied"));
+    for (const std::string& name : names) {
+        EXPECT_TRUE(WasTold(qv::TimeFailure(name, EPERM))) << name;
+    }
+    EXPECT_EQ(Told().back(), "Not everything was done.\n3 of 3 marked scenes written.\n"
+                             "Not deleted: " + a +
+                                 "\n3 written files do not carry their recording time as "
+                                 "modification time.");
+}
+
+// Every read of a scan made to fail in turn: the file it hit is an error of the scan,
+// which keeps none of its scenes and says why, and the other file's scenes are exact.
+TEST_F(MainWindowModelTest, AReadErrorInTheScanIsAnErrorOfItsFileNeverAFrameWithoutDate) {
+    const std::string a = Add("a.avi", {40, 30}, kJuly);
+    const std::string b = Add("b.avi", {20}, kAugust);
+    qv::WriteFaults counting;
+    {
+        qvtest::ScopedFaults scoped(&counting);
+        ASSERT_TRUE(model.ScanDatestamps(true));
+    }
+    const std::string clean = qv::SceneListText(model.scenes);
+    ASSERT_EQ(model.scenes.Count(), 3);
+    int failedScans = 0;
+    for (int64_t n = 0; n < counting.reads; ++n) {
+        SCOPED_TRACE("read " + std::to_string(n));
+        model.copier.sourceReader.reset();
+        questions.asked.clear();
+        questions.answers = {Answer::Ok};  // go on with the next file
+        qv::WriteFaults faults{.failReadAt = n};
+        {
+            qvtest::ScopedFaults scoped(&faults);
+            model.ScanDatestamps(true);
+        }
+        if (questions.asked.empty()) {
+            EXPECT_EQ(qv::SceneListText(model.scenes), clean);  // the probe's read: made again
+            continue;
+        }
+        ++failedScans;
+        ASSERT_EQ(questions.asked.size(), 1u);
+        const std::string file = model.scenes.Count() == 1 ? a : b;
+        EXPECT_EQ(questions.asked[0].text,
+                  "Can't read this file. " + file + "\n" + file + ": Input/output error");
+        EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
+        for (const qv::Scene& s : model.scenes) {
+            EXPECT_NE(s.sourceFile, file);
+            EXPECT_NE(clean.find(s.outputName), std::string::npos);
+        }
+    }
+    EXPECT_GT(failedScans, 5);
 }
 
 }  // namespace

@@ -376,3 +376,24 @@ TEST_F(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
 }
 
 }  // namespace
+
+// A file that is there but cannot be read is no damaged one: its bytes stay where they
+// are and no change is written over them.
+TEST(SettingsUnreadableFile, GivesDefaultsAndIsNeitherMovedNorReplaced) {
+    qvtest::TempDir dir;
+    const std::string path = dir.Path("s.reg");
+    const std::string bytes = kHeader + "\"Codec\"=\"mine\"\r\n";
+    WriteText(path, bytes);
+    SettingsStore store(path);
+    qv::WriteFaults faults{.failReadAt = 0, .reads = 0};
+    testing::internal::CaptureStderr();
+    {
+        qvtest::ScopedFaults scoped(&faults);
+        EXPECT_FALSE(store.WriteText(kMainKey, "output", "/new.avi"));
+    }
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("can't be read (Input/output error)"), std::string::npos) << warning;
+    EXPECT_EQ(ReadFileText(path), bytes);
+    EXPECT_EQ(FolderEntries(dir.Dir()), (Names{"s.reg"}));
+    EXPECT_EQ(store.ReadText(kMainKey, "Codec", "default"), "mine");  // the error passed
+}
