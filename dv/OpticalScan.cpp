@@ -39,10 +39,11 @@ constexpr int kMatchesBeforeLonger = 5;
 constexpr int kReach = 3;
 constexpr uint32_t kPreviewIntervalMs = 2000;
 
-// "Can't read/render this file. " with OK (next file) and Cancel (stop).
-int CannotRender(Questions& questions, const std::string& fileName) {
-    return questions.Ask("Can't read/render this file. " + fileName, Buttons::OkCancel) ==
-                   Answer::Ok
+// "Can't read/render this file. " with OK (next file) and Cancel (stop); the system's
+// reason follows on a line of its own when there is one.
+int CannotRender(Questions& questions, const std::string& fileName, int error = 0) {
+    return questions.Ask(WithReason("Can't read/render this file. " + fileName, fileName, error),
+                         Buttons::OkCancel) == Answer::Ok
                ? 0
                : -1;
 }
@@ -178,7 +179,7 @@ OpticalScanner::~OpticalScanner() {
 
 bool OpticalScanner::Open(const std::string& fileName) {
     Close();
-    reader_ = OpenAviFile(fileName);
+    reader_ = OpenAviFile(fileName, &openError_);
     if (!reader_ || reader_->StreamCount() == 0 || (stream_ = reader_->Stream(0)) == nullptr ||
         !decoder_.Attach(fileName, stream_, kCropMargin, 0)) {
         Close();
@@ -260,9 +261,11 @@ int ScanFileOptical(OpticalScanContext& context, const std::string& fileName, in
     // The scan object holds some 230 KiB of signatures: on the heap.
     auto scanner = std::make_unique<OpticalScanner>(context.codecSetting);
     if (!scanner->Open(fileName)) {
+        const int error = scanner->ReadError();
         scanner.reset();
-        return CannotRender(context.questions, fileName);
+        return CannotRender(context.questions, fileName, error);
     }
+    const int scenesBefore = context.scenes.Count();
     AdoptFramesPerSecond(scanner->FramesPerSecond());
     const int n = scanner->FrameCount();
     const float t = SensitivityFactor(context.sensitivity);
@@ -331,11 +334,20 @@ int ScanFileOptical(OpticalScanContext& context, const std::string& fileName, in
         context.scenes.Append(scene);
         ++i;
     }
-    framesDone += i;
     context.progress.SetPosition(-1, "", nullptr, 0);
     if (context.framesDecoded != nullptr) {
         *context.framesDecoded += scanner->Decodes();
     }
+    if (const int error = scanner->ReadError(); error != 0) {
+        // A cut missed at a frame that could not be read would join two scenes: the
+        // file keeps none, as one that cannot be opened.
+        while (context.scenes.Count() > scenesBefore) {
+            context.scenes.RemoveAt(context.scenes.Count() - 1);
+        }
+        scanner.reset();
+        return CannotRender(context.questions, fileName, error);
+    }
+    framesDone += i;
     scanner.reset();
     return cancelled ? -1 : 0;
 }

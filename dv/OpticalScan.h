@@ -133,6 +133,8 @@ class OpticalScanner {
     void Close();
 
     int FrameCount() const { return reader_ ? reader_->FrameCount() : 0; }
+    // The system's error of the first read of the file that failed (or of its open), or 0.
+    int ReadError() const { return reader_ ? reader_->ReadError() : openError_; }
     double FramesPerSecond() const { return reader_ ? reader_->FramesPerSecond() : 0.0; }
     AviStream* Stream() const { return stream_; }
 
@@ -152,6 +154,7 @@ class OpticalScanner {
   private:
     std::string codecSetting_;
     std::unique_ptr<AviReader> reader_;
+    int openError_ = 0;
     AviStream* stream_ = nullptr;
     PictureDecoder decoder_;
     SignatureCache cache_;

@@ -62,6 +62,7 @@ COMMANDS = {
     "copy": ["copy", "tape.avi", "--first", "40", "--count", "20", "out/copy.avi"],
     "sheet": ["sheet", "tape.avi", "-o", "out/sheet.pdf"],
     "bitmaps": ["bitmaps", "tape.avi", "one.avi", "-o", "out/pic.bmp"],
+    "scan": ["scan", "--optical=2", "tape.avi", "one.avi"],
 }
 SOURCES = ["tape.avi", "one.avi"]
 # The outputs of each source carry its recordings' date.
@@ -119,6 +120,7 @@ class Trials:
         self.count = 0
         self.lock = threading.Lock()
         self.alternative = {}
+        self.printed = {}  # what each command prints without faults
 
     def setup(self):
         with self.lock:
@@ -164,6 +166,7 @@ class Trials:
         if r.returncode != 0:
             sys.exit("%s fails without faults:\n%s" % (command, r.stderr))
         done = self.state(folder)
+        self.printed[command] = r.stdout.replace(folder, "FOLDER")
         if command in ALTERNATIVES:
             shutil.rmtree(folder)
             folder = self.setup()
@@ -240,6 +243,8 @@ class Trials:
         if r.returncode == 0:
             if not complete or not dated or set(after) != set(done):
                 broken.append("exit 0 but the files are not those of a run without faults")
+            if r.stdout.replace(folder, "FOLDER") != self.printed[command]:
+                broken.append("exit 0, but it printed what a run without faults does not")
             if command == "split" and not said_done:
                 broken.append("exit 0 without \"completed successfully!\"")
         else:
@@ -338,7 +343,9 @@ def main():
                     if call in ("pwrite64", "pwritev", "copy_file_range"):
                         errors = errors + SIGNALS  # interrupted while it writes
                     for error in errors:
-                        for n in sample(ours, options.samples):
+                        # Reads decide what a scan finds: sampled twice as densely.
+                        k = options.samples * (2 if call in ("pread64", "preadv") else 1)
+                        for n in sample(ours, k):
                             jobs.append(((call, error, n),
                                          pool.submit(trials.trial, command, done, call, error, n)))
             counts = {}
