@@ -41,6 +41,39 @@ const char kNoOutputFolderEnd[] =
 
 const char kNotAllDone[] = "Not everything was done.";
 
+// "1.5 GB", as file managers count: in powers of 1000.
+std::string SizeText(int64_t bytes) {
+    const char* units[] = {"bytes", "kB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1000.0 && unit < 4) {
+        value /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+    return text;
+}
+
+// The files a deletion takes, up to ten of them, and their size together.
+std::string DeletionList(const std::vector<std::string>& files) {
+    int64_t bytes = 0;
+    for (const std::string& file : files) {
+        struct stat st {};
+        bytes += ::stat(file.c_str(), &st) == 0 ? st.st_size : 0;
+    }
+    std::string text = "\n\n" + std::to_string(files.size()) +
+                       (files.size() == 1 ? " file, " : " files, ") + SizeText(bytes) + ":";
+    constexpr size_t kListed = 10;
+    for (size_t i = 0; i < files.size() && i < kListed; ++i) {
+        text += "\n" + files[i];
+    }
+    if (files.size() > kListed) {
+        text += "\nand " + std::to_string(files.size() - kListed) + " more";
+    }
+    return text;
+}
+
 // What a run that did not complete did and did not do, after its first line.
 std::string RunSummary(const char* first, int marked, int written,
                        const std::vector<std::string>& notDeleted, int undated) {
@@ -411,6 +444,21 @@ bool MainWindowModel::StillAsScanned(const std::string& path) const {
     return true;
 }
 
+std::vector<std::string> MainWindowModel::SourcesToDelete() const {
+    std::vector<std::string> files;
+    for (const Scene& s : scenes) {
+        auto it = scanned_.find(s.sourceFile);
+        if (it == scanned_.end() || !it->second.complete) {
+            continue;  // kept, and the run says so
+        }
+        if (std::none_of(files.begin(), files.end(),
+                         [&](const std::string& f) { return SameFileName(f, s.sourceFile); })) {
+            files.push_back(s.sourceFile);
+        }
+    }
+    return files;
+}
+
 std::vector<std::pair<std::string, int64_t>> MainWindowModel::UnwrittenFrames() const {
     std::vector<std::pair<std::string, int64_t>> result;
     for (const Scene& s : scenes) {
@@ -454,7 +502,11 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
             return false;
         }
     }
-    if (deleteSources && questions_.Ask(kDeleteQuestion, Buttons::YesNo) != Answer::Yes) {
+    // The question names what it deletes: the input list comes back from the last
+    // run of the program, and may hold files the user did not add this time.
+    if (deleteSources &&
+        questions_.Ask(kDeleteQuestion + DeletionList(SourcesToDelete()), Buttons::YesNo) !=
+            Answer::Yes) {
         return false;
     }
     // Deleting a source with unmarked scenes loses those frames: the user is asked
@@ -471,7 +523,8 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
             }
             text += "\n";
             text += kUnwrittenQuestionEnd;
-            if (questions_.Ask(text, Buttons::YesNo) != Answer::Yes) {
+            // Frames would be lost: only an answer given on purpose deletes them.
+            if (questions_.Ask(text, Buttons::YesNoDefaultNo) != Answer::Yes) {
                 for (const auto& u : unwritten) {
                     keptSources.push_back(u.first);
                 }
@@ -484,9 +537,15 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
     bool stopped = false;
     // What the end of the run tells: it says "completed successfully!" only when every
     // marked scene was written and every deletion asked for was made.
-    int marked = 0;
-    int written = 0;
+    lastRun = RunReport{};
+    int& marked = lastRun.marked;
+    int& written = lastRun.written;
     std::vector<std::string> notDeleted;
+    auto countWritten = [&](const std::string& file) {
+        struct stat st {};
+        lastRun.bytes += ::stat(file.c_str(), &st) == 0 ? st.st_size : 0;
+        ++written;
+    };
     int undated = 0;  // outputs that could not be given their recording time
     const int timeErrorsBefore = copier.timeErrors;
     {
@@ -549,7 +608,8 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     // Never onto an existing file: that case goes through the copy, which asks.
                     if (RenameNoReplace(s.sourceFile, s.outputName)) {
                         changed = true;
-                        ++written;
+                        countWritten(s.outputName);
+                        lastRun.deleted.push_back(s.sourceFile);
                         // Dated with its recording time like a copied scene (0: no
                         // datestamp, -1: none the platform can represent). The move
                         // itself is done: a failure here costs only the date, as on
@@ -572,7 +632,7 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     failed = true;
                     break;
                 }
-                ++written;
+                countWritten(s.outputName);
             }
             s.pendingWrite = 0;
             // Deleted or moved already (an earlier scene of it), nothing to delete.
@@ -612,7 +672,18 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                     continue;
                 }
                 RemoveInputNamed(s.sourceFile);
+                lastRun.deleted.push_back(s.sourceFile);
                 changed = true;
+            }
+        }
+        auto listed = [](const std::vector<std::string>& files, const std::string& file) {
+            return std::any_of(files.begin(), files.end(),
+                               [&](const std::string& f) { return SameFileName(f, file); });
+        };
+        for (const Scene& s : scenes) {
+            if (!listed(lastRun.deleted, s.sourceFile) && !listed(lastRun.kept, s.sourceFile) &&
+                !FileGone(s.sourceFile)) {
+                lastRun.kept.push_back(s.sourceFile);
             }
         }
         undated += copier.timeErrors - timeErrorsBefore;

@@ -77,6 +77,15 @@ public:
     ClipCopier copier;
     // Copy buffer size of a write run; 0: DefaultCopyBufferBytes().
     uint64_t copyBufferBytes = 0;
+    // What the last write run did, for a summary.
+    struct RunReport {
+        int marked = 0;
+        int written = 0;
+        int64_t bytes = 0;  // of the files written (moved files included)
+        std::vector<std::string> deleted;  // sources deleted or moved to an output
+        std::vector<std::string> kept;     // sources of the run that are still there
+    };
+    RunReport lastRun;
     // Whether a write run that deleted or moved files scans again for the list it
     // shows; the command line, which shows none, does not.
     bool rescanAfterWrite = true;
@@ -98,6 +107,8 @@ private:
     bool StillAsScanned(const std::string& path) const;
     void RemoveInputNamed(const std::string& path);
     bool SourceStillPending(const std::string& path) const;
+    // The sources a run that deletes them will delete, each once, in list order.
+    std::vector<std::string> SourcesToDelete() const;
     // Per source file scanned to its end, the frames of its scenes that are not
     // marked for writing; files without such frames are not listed.
     std::vector<std::pair<std::string, int64_t>> UnwrittenFrames() const;

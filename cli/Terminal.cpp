@@ -61,13 +61,18 @@ std::string TerminalQuestions::Prompt(const char* choices) {
 }
 
 Answer TerminalQuestions::Ask(const std::string& text, Buttons buttons, const std::string&) {
-    std::string oneLine = text;
-    for (char& c : oneLine) {
-        if (c == '\r' || c == '\n') {
-            c = ' ';
+    // Lines after the first (a file and its reason, a list of files) are indented.
+    std::string shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
         }
+        shown += text[i] == '\n' || text[i] == '\r' ? std::string("\n  ") : std::string(1, text[i]);
     }
-    std::cerr << "\rquorvandel-cli: " << oneLine;
+    for (size_t blank; (blank = shown.find("\n  \n")) != std::string::npos;) {
+        shown.erase(blank + 1, 2);  // an empty line stays empty
+    }
+    std::cerr << "\rquorvandel-cli: " << shown;
     if (InterruptSignal() != 0) {
         // The interrupt has answered already: stop, and change nothing more.
         const bool abort = StartsWith(text, "do you want to abort?");

@@ -562,6 +562,24 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
     return ok && questions.errors == 0;
 }
 
+std::string Joined(const std::vector<std::string>& files) {
+    std::string text;
+    for (const std::string& f : files) {
+        text += (text.empty() ? "" : ", ") + f;
+    }
+    return text.empty() ? "none" : text;
+}
+
+// One line at the end of a split: what was written where, what was deleted and kept.
+void PrintRunSummary(const qv::MainWindowModel& model) {
+    const qv::MainWindowModel::RunReport& r = model.lastRun;
+    std::string folder = qv::SplitPath(model.outputPath).folder;
+    std::cout << r.written << " of " << r.marked << " scenes written ("
+              << r.bytes << " bytes) to " << (folder.empty() ? "./" : folder)
+              << "; sources deleted: " << Joined(r.deleted) << "; kept: " << Joined(r.kept)
+              << "\n";
+}
+
 int Scenes(const std::string& command, SceneOptions& o) {
     if (const std::string problem = CheckSceneOptions(command, o); !problem.empty()) {
         return CommandUsage(command, problem);
@@ -608,6 +626,7 @@ int Scenes(const std::string& command, SceneOptions& o) {
     model.copier.yesForAll = false;
     model.rescanAfterWrite = false;  // its messages would come after the run's last
     const bool written = model.WriteRun(o.deleteSources);
+    PrintRunSummary(model);
     return written && questions.errors == 0 ? 0 : kExitFailure;
 }
 

@@ -92,10 +92,20 @@ TEST_F(CliSplitTest, ScanAndListGiveTheSceneListAndSplitWritesItsScenes) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_TRUE(std::filesystem::exists(tape_));
+    const auto written = std::filesystem::file_size(dated_) + std::filesystem::file_size(undated_);
+    const std::string folder = dir_.Path("");
+    EXPECT_EQ(r.out, "2 of 2 scenes written (" + std::to_string(written) + " bytes) to " + folder +
+                         "; sources deleted: none; kept: " + tape_ + "\n");
+    // The question names the file it deletes, one to a line.
+    const std::string size = std::to_string(std::filesystem::file_size(tape_) / 1000);
     r = Split(" --delete-sources --yes");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     ExpectScenesWritten();
     EXPECT_FALSE(std::filesystem::exists(tape_));
+    EXPECT_NE(r.err.find("Do you want to proceed?\n\n  1 file, " + size), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("\n  " + tape_ + " (yes, --yes)\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("; sources deleted: " + tape_ + "; kept: none\n"), std::string::npos);
 }
 
 // Scenes left unwritten by --only or --skip-undated keep their tape, but with
@@ -204,7 +214,7 @@ TEST(CliAudioErrorTest, UnreadableAudioStopsSplitAndCopyUnlessItIsIgnored) {
 
     CliResult r = qvtest::RunCli(dir, args);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("there was an error reading the audio stream - do you want to ignore "
+    EXPECT_NE(r.err.find("there was an error reading the audio stream\n  - do you want to ignore "
                          "audio-stream errors? (no; --ignore-audio-errors"),
               std::string::npos)
         << r.err;

@@ -94,6 +94,12 @@ ino_t Inode(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
+// A size as the deletion question gives sizes under a megabyte.
+std::string KiloBytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1000.0);
+    return text;
+}
 int64_t ModificationTime(const std::string& path) {
     int64_t modified = -1;
     return qv::GetModificationTime(path, &modified) ? modified : -1;
@@ -332,7 +338,10 @@ TEST_F(MainWindowModelTest, WriteScenesScansFirstAsksBeforeDeletingAndMissingFol
     questions.answers = {Answer::No};
     model.WriteScenes();
     ASSERT_EQ(questions.asked.size(), 1u);
-    EXPECT_EQ(questions.asked[0].text, kDeleteQuestion);
+    // The question names the files it deletes and their size.
+    EXPECT_EQ(questions.asked[0].text, std::string(kDeleteQuestion) + "\n\n1 file, " +
+                                           KiloBytes(std::filesystem::file_size(tape)) + ":\n" +
+                                           tape);
     EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::YesNo);
     EXPECT_EQ(view.progressTitles, (Paths{"Scanning..."}));
     ASSERT_EQ(model.scenes.Count(), 2);
@@ -392,7 +401,7 @@ TEST_F(MainWindowModelTest, DeletesEachSourceRightAfterItsLastMarkedScene) {
               "These source files hold frames that are in no marked scene; deleting them loses "
               "those frames:\n" + a + " (00:00:20)\nDelete these files as well?\n(No writes the "
               "marked scenes and keeps these files.)");
-    EXPECT_EQ(questions.asked[1].buttons, qv::Buttons::YesNo);
+    EXPECT_EQ(questions.asked[1].buttons, qv::Buttons::YesNoDefaultNo);  // frames would go
     EXPECT_EQ(seen, (Paths{"writing " + names[0] + " A B", "writing " + names[1] + " B",
                            "writing " + names[2] + " B", "writing " + names[3] + " B"}));
     EXPECT_EQ(Existing({a, b, names[1]}), Paths{});
@@ -594,6 +603,29 @@ TEST_F(MainWindowModelTest, SourceChangedSinceTheScanStopsTheRunAndIsKept) {
     });
     EXPECT_TRUE(WasTold(c + " has changed"));
     EXPECT_EQ(Existing({c, d, dOutput}), (Paths{c, d}));
+}
+
+// Ten files are named, the rest counted, all of them sized.
+TEST_F(MainWindowModelTest, TheDeletionQuestionNamesTenFilesAndCountsTheRest) {
+    int64_t bytes = 0;
+    Paths listed;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = std::string("tape") + static_cast<char>('a' + i) + ".avi";
+        const std::string path = Add(name, {10 + i}, qvtest::Plus(kJuly, 86400 * i));
+        bytes += static_cast<int64_t>(std::filesystem::file_size(path));
+        if (i < 10) {
+            listed.push_back(path);
+        }
+    }
+    ASSERT_TRUE(model.ScanDatestamps(true));
+    EXPECT_FALSE(Run({Answer::No}));
+    ASSERT_EQ(questions.asked.size(), 1u);
+    std::string files;
+    for (const std::string& path : listed) {
+        files += "\n" + path;
+    }
+    EXPECT_EQ(questions.asked[0].text, std::string(kDeleteQuestion) + "\n\n12 files, " +
+                                           KiloBytes(bytes) + ":" + files + "\nand 2 more");
 }
 
 // A deletion or a time stamp that fails is told with the file and the reason, the

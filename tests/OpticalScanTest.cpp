@@ -320,7 +320,8 @@ TEST_F(OpticalScanTest, FilesThatCannotBeRenderedAsk) {
     EXPECT_EQ(Scan(missing), 0);
     EXPECT_EQ(Scan(missing), -1);
     ASSERT_EQ(questions_.asked.size(), 2u);
-    EXPECT_EQ(questions_.asked[0].text, "Can't read/render this file. " + missing);
+    EXPECT_EQ(questions_.asked[0].text, "Can't read/render this file. " + missing + "\n" +
+                                            missing + ": No such file or directory");
     EXPECT_EQ(questions_.asked[0].buttons, qv::Buttons::OkCancel);
     EXPECT_EQ(scenes_.Count() + framesDone_, 0);
 }
