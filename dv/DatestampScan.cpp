@@ -18,6 +18,12 @@ constexpr int kUndatedStep = 32;    // undated stretches end at any dated frame
 constexpr int64_t kTolerance = 2;   // seconds either way
 constexpr uint32_t kPreviewIntervalMs = 2000;
 
+// Whether a frame's recording time follows on from that of the frame before it: the
+// same second or the next.
+bool FollowsOn(int64_t before, int64_t time) {
+    return time == before || time == before + 1;
+}
+
 // "Can't read this file. " with OK (next file) and Cancel (stop); the system's reason
 // follows on a line of its own when there is one.
 int CannotRead(Questions& questions, const std::string& fileName, int error = 0) {
@@ -82,50 +88,121 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
             break;
         }
         const bool undated = IsUndated(db);
+        auto probe = [&](int m) -> int64_t {
+            if (context.onProbe) {
+                context.onProbe(m);
+            }
+            return ReadFrameDatestamp(*stream, m, cache, nullptr, &context.questions, &readError);
+        };
         int g = b;
-        int f = kFirstStep;
-        int e = 0;
+        int64_t dg = db;
+        // The frame the expected times are counted from: the scene's first, until a
+        // failing probe turns out to be no recording's start.
+        int r = b;
+        int64_t dr = db;
         for (;;) {
-            if (e == 4 && f == kFirstStep) {
-                f = kLongStep;
-            }
-            if (context.progress.CancelRequested()) {
-                cancelled = true;
-                break;
-            }
-            if (static_cast<int64_t>(g) + f < n) {
-                int64_t expected = 0;
-                if (undated) {
-                    f = std::min(f, kUndatedStep);
-                } else {
-                    // In double precision: a 32-bit float cannot hold a datestamp to the second.
-                    expected = db + static_cast<int64_t>(static_cast<double>(g + f - b) / rate);
+            int f = kFirstStep;
+            int e = 0;
+            int64_t failedAt = db;  // the datestamp of the last probe that failed
+            for (;;) {
+                if (e == 4 && f == kFirstStep) {
+                    f = kLongStep;
                 }
-                const int m = g + f;
-                if (context.onProbe) {
-                    context.onProbe(m);
-                }
-                const int64_t d =
-                    ReadFrameDatestamp(*stream, m, cache, nullptr, &context.questions, &readError);
-                if (readError != 0) {
+                if (context.progress.CancelRequested()) {
+                    cancelled = true;
                     break;
                 }
-                if (std::llabs(d - expected) <= kTolerance) {
-                    g = m;
-                    f *= 2;  // a match keeps the step: the halving below undoes this
-                    const uint32_t now = TickCount();
-                    if (now - lastPreviewTick > kPreviewIntervalMs) {
-                        context.progress.SetPosition(static_cast<int>((framesDone + m) / 256),
-                                                     fileName, stream, m);
-                        lastPreviewTick = now;
+                if (static_cast<int64_t>(g) + f < n) {
+                    int64_t expected = 0;
+                    if (undated) {
+                        f = std::min(f, kUndatedStep);
+                    } else {
+                        // In double precision: a 32-bit float cannot hold a datestamp to
+                        // the second.
+                        expected = dr + static_cast<int64_t>(static_cast<double>(g + f - r) / rate);
+                    }
+                    const int m = g + f;
+                    const int64_t d = probe(m);
+                    if (readError != 0) {
+                        break;
+                    }
+                    if (std::llabs(d - expected) <= kTolerance) {
+                        g = m;
+                        dg = d;
+                        f *= 2;  // a match keeps the step: the halving below undoes this
+                        const uint32_t now = TickCount();
+                        if (now - lastPreviewTick > kPreviewIntervalMs) {
+                            context.progress.SetPosition(static_cast<int>((framesDone + m) / 256),
+                                                         fileName, stream, m);
+                            lastPreviewTick = now;
+                        }
+                    } else {
+                        failedAt = d;
                     }
                 }
+                f /= 2;
+                if (f < 1) {
+                    break;
+                }
+                ++e;
             }
-            f /= 2;
-            if (f < 1) {
+            // The search ends at g, and the frame after it, when there is one, failed.
+            if (cancelled || readError != 0 || g + 1 >= n || undated ||
+                !FollowsOn(dg, failedAt)) {
+                break;  // an undated scene's test is exact; a jump right after g ends it
+            }
+            const int failed = g + 1;
+            auto belongs = [&](int t, int64_t d) {
+                return std::llabs(d - dr - static_cast<int64_t>(static_cast<double>(t - r) / rate)) <=
+                       kTolerance;
+            };
+            // The failing frame's time follows on from g's. Where the second of frames
+            // before it passes and the second after it fails, the test changed there for
+            // good: the scene ends.
+            const int second = std::max(1, static_cast<int>(rate));
+            bool flips = false;
+            for (int t = std::max(r + 1, g - second); t < g && !flips && readError == 0; ++t) {
+                flips = !belongs(t, probe(t));
+            }
+            for (int t = failed + 1; t < n && t <= failed + second && !flips && readError == 0;
+                 ++t) {
+                flips = belongs(t, probe(t));
+            }
+            if (!flips || readError != 0) {
                 break;
             }
-            ++e;
+            // Near a pause of two or three seconds the test flips from frame to frame, and
+            // the later recording began before g: where the times, counted from r, cross
+            // the middle between the two recordings' levels. Found by bisection, it is
+            // taken only if the test changes there and its time does not follow on from
+            // the frame before it.
+            auto excess = [&](int t, int64_t d) {
+                return static_cast<double>(d - dr) - static_cast<double>(t - r) / rate;
+            };
+            const double middle = excess(failed, failedAt) / 2;
+            int before = r;      // in the scene's recording
+            int after = failed;  // in the later one
+            while (after - before > 1 && readError == 0) {
+                const int mid = before + (after - before) / 2;
+                const double x = excess(mid, probe(mid));
+                ((middle > 0 ? x > middle : x < middle) ? after : before) = mid;
+            }
+            const int64_t startTime = readError == 0 ? probe(after) : 0;
+            const int64_t previousTime = readError == 0 ? probe(after - 1) : 0;
+            if (readError != 0) {
+                break;
+            }
+            if (after > b && !belongs(after, startTime) && belongs(after - 1, previousTime) &&
+                !FollowsOn(previousTime, startTime)) {
+                g = after - 1;
+                break;
+            }
+            // No recording begins there: the scene goes on, its times counted from the
+            // frame that failed.
+            g = failed;
+            dg = failedAt;
+            r = failed;
+            dr = failedAt;
         }
         if (readError != 0) {
             break;

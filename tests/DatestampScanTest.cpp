@@ -186,6 +186,39 @@ TEST_F(DatestampScan, ScenesOfTapes) {
     }
 }
 
+// Across a pause of one to four seconds the test of a frame's time, in whole seconds,
+// passes and fails from frame to frame: the scene still ends where the later recording
+// begins, or the two stay one scene, but never a cut elsewhere.
+TEST_F(DatestampScan, APauseOfSecondsEndsTheSceneWhereTheLaterRecordingBeginsOrNowhere) {
+    int n = 0;
+    for (int first = 225; first <= 255; first += 2) {
+        for (int later = 10; later <= 13; ++later) {
+            SCOPED_TRACE(std::to_string(first) + " frames, then a recording at +" +
+                         std::to_string(later) + " s");
+            Reset();
+            const std::string path = MakeFile("pause" + std::to_string(n++) + ".avi",
+                                              {{first, kStart}, {280, Plus(kStart, later)}});
+            EXPECT_EQ(Scan(path), 0);
+            const Scenes one = {{0, first + 280, kStamp, 1, 1}};
+            const Scenes two = {{0, first, kStamp, 0, 1}, {first, 280, kStamp + later, 0, 1}};
+            EXPECT_TRUE(Listed() == one || Listed() == two) << testing::PrintToString(Listed());
+            // A pause of more than the 2 s the scan allows is always a cut.
+            if (later - first / 25.0 > 2.1) {
+                EXPECT_EQ(Listed(), two);
+            }
+            size_t reads = 0;
+            for (const auto& p : probes) {
+                reads += p.size();
+            }
+            EXPECT_LE(reads, 80u);  // a few dozen per scene still
+        }
+    }
+    // The tape of the report: 240 frames at 10:00:00, 280 at 10:00:12.
+    Reset();
+    EXPECT_EQ(Scan(MakeFile("report.avi", {{240, kStart}, {280, Plus(kStart, 12)}})), 0);
+    EXPECT_EQ(Listed(), (Scenes{{0, 240, kStamp, 0, 1}, {240, 280, kStamp + 12, 0, 1}}));
+}
+
 // ---------------------------------------------------------------------------
 // Frame counts, rates and arithmetic
 
