@@ -66,6 +66,13 @@ public:
     }
     // Data size of the chunk that holds unit, or -1 when there is none.
     virtual int64_t ChunkSize(int unit) = 0;
+    // The stream's chunks as its index lists them, and the first unit of each; -1 when
+    // the stream cannot tell.
+    virtual int ChunkCount() const { return -1; }
+    virtual int64_t ChunkFirstUnit(int chunk) const {
+        (void)chunk;
+        return -1;
+    }
 
     bool IsAudio() const { return Type() == fcc::auds; }
     bool IsVideo() const { return Type() == fcc::vids; }
