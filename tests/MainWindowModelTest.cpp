@@ -530,6 +530,30 @@ TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoAnInputFile) {
     EXPECT_EQ(qvtest::ReadFileBytes(dir.Path("out'20040801 10.00.00.avi")), otherBytes);
 }
 
+// The Scan button stopped by Cancel leaves the list it would have replaced, with the
+// user's write choices.
+TEST_F(MainWindowModelTest, AScanStoppedFromItsButtonKeepsTheListItReplaced) {
+    Add("a.avi", {50, 50}, kJuly);
+    Add("b.avi", {30}, kAugust);
+    model.ScanDatestampsCommand();
+    ASSERT_EQ(model.scenes.Count(), 3);
+    model.scenes[1].write = 0;
+    auto fields = [](const qv::SceneList& list) {
+        std::vector<std::tuple<std::string, int, int, int>> rows;
+        for (const qv::Scene& s : list) {
+            rows.emplace_back(s.outputName, s.write, s.firstFrame, s.frameCount);
+        }
+        return rows;
+    };
+    const auto before = fields(model.scenes);
+    const int checks = view.progress.cancelChecks;
+    view.progress.cancel = [checks](int check) { return check == checks + 3; };
+    model.ScanDatestampsCommand();
+    EXPECT_EQ(view.progress.cancelChecks, checks + 3);
+    EXPECT_EQ(fields(model.scenes), before);
+    EXPECT_TRUE(view.writeEnabled);
+}
+
 TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
     const std::string a = Add("a.avi", {50, 50}, kJuly);
     const std::string b = Add("b.avi", {30}, kAugust);
