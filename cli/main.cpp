@@ -632,10 +632,8 @@ int Bitmaps(BitmapsOptions& b) {
     if (base.empty() || qv::FileNameOf(base).empty()) {
         return usage("bitmaps needs -o BASE.bmp");
     }
-    // As the save dialog's default extension does.
-    if (qv::SplitPath(base).extension.empty()) {
-        base += ".bmp";
-    }
+    // As the window takes the name: the files are bitmaps, named so.
+    base = qv::BitmapBasePath(base);
     o.yes = b.yes;
     qv::TerminalQuestions questions;
     CliView view;
