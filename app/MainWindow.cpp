@@ -12,7 +12,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShortcutEvent>
+#include <QShowEvent>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -35,6 +37,10 @@
 namespace qv {
 
 namespace {
+
+// The main window's frame: left, top, right and bottom in screen pixels.
+const char* const kPlacement[] = {"main.left", "main.top", "main.right", "main.bottom"};
+constexpr int kNameColumn = 0;
 
 constexpr int kMaxDroppedPath = 260;
 
@@ -111,6 +117,48 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     layout_ = std::make_unique<MainWindowLayout>(*this, Units());
     setMinimumSize(layout_->MinimumSize());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+
+    // The stored placement, when it describes a rectangle.
+    if (store_ != nullptr) {
+        const SettingsValues values = store_->Load();
+        int v[4];
+        for (int i = 0; i < 4; ++i) {
+            v[i] = values.ReadDecimal(kMainKey, kPlacement[i], 0);
+        }
+        if (int64_t{v[2]} - v[0] > 0 && int64_t{v[3]} - v[1] > 0) {
+            placement_ = QRect(QPoint(v[0], v[1]), QPoint(v[2] - 1, v[3] - 1));
+            move(placement_.topLeft());
+            resize(placement_.size());
+        }
+    }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    TemplateDialog::showEvent(event);
+    if (!placed_ && !placement_.isNull()) {
+        // The stored rectangle is the frame's: the client area is less the window
+        // manager's border.
+        const QSize extra = frameGeometry().size() - size();
+        if (extra.width() > 0 || extra.height() > 0) {
+            resize(placement_.size() - extra);
+        }
+        move(placement_.topLeft());
+    }
+    placed_ = true;
+}
+
+void MainWindow::SavePlacement() {
+    if (store_ == nullptr || !placed_) {
+        return;
+    }
+    const QRect frame = frameGeometry();
+    const int v[4] = {frame.left(), frame.top(), frame.left() + frame.width(),
+                      frame.top() + frame.height()};
+    store_->Edit([&](SettingsValues& values) {
+        for (int i = 0; i < 4; ++i) {
+            values.WriteText(kMainKey, kPlacement[i], std::to_string(v[i]));
+        }
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -444,6 +492,7 @@ void MainWindow::done(int result) {
     // The output edit may still hold text it has not handed over.
     model_->outputPath = S(output_->text());
     model_->SaveSettings();
+    SavePlacement();
     TemplateDialog::done(result);
 }
 
@@ -458,6 +507,16 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 void MainWindow::resizeEvent(QResizeEvent* event) {
     TemplateDialog::resizeEvent(event);
     layout_->Apply(size());
+    // The width the window gains or gives back goes to the file names, never below
+    // their template width; the user's own column widths stay as they were set.
+    if (event->oldSize().isValid()) {
+        int width = 0;
+        SceneColumnText(nullptr, kNameColumn, &width);
+        const int least = Units().TemplatePixelsX(width);
+        const int grown =
+            scenes_->columnWidth(kNameColumn) + size().width() - event->oldSize().width();
+        scenes_->setColumnWidth(kNameColumn, std::max(least, grown));
+    }
     if (strip_ != nullptr) {
         strip_->PlaceOver(Control(1017));
     }

@@ -100,6 +100,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -109,6 +110,8 @@ protected:
 private:
     void Wire();
     int Run(QDialog& dialog);
+    // The window's frame as the last run left it, kept as the clip sheet keeps its own.
+    void SavePlacement();
 
     MessageDialog questions_;
     SettingsStore* store_;
@@ -121,6 +124,8 @@ private:
     QPushButton* writeScenes_ = nullptr;
     PictureStrip* strip_ = nullptr;
     std::unique_ptr<MainWindowLayout> layout_;
+    QRect placement_;  // the stored frame, taken when the window is first shown
+    bool placed_ = false;
     bool refreshing_ = false;
 };
 
