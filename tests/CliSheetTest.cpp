@@ -44,7 +44,8 @@ class CliSheetTest : public qvtest::CliTest {
 TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     const std::string pdf = dir_.Path("sheet.pdf");
     qvtest::CliResult r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
-                              " --pics-per-scene 2 --headline 'Summer 2004' --only 1,3");
+                              " --pics-per-scene 2 --headline 'Summer 2004' --only 1,3"
+                              " --font-size 6");  // small enough for the whole names
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, pdf + ": 1 page\n");
     const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
