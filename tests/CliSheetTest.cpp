@@ -67,4 +67,38 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
               std::string::npos);
 }
 
+// The headline's limit counts characters, not bytes; an offset that is no time is
+// refused before the scan; the help says what the picture count and the offset do.
+TEST_F(CliSheetTest, HeadlineLimitInCharactersAndOffsetsThatAreNoTimeRefused) {
+    const std::string sheet = "sheet " + Quote(tape_) + " -o " + Quote(dir_.Path("s.pdf"));
+    std::string accented;
+    for (int i = 0; i < 60; ++i) {
+        accented += "\u00e9";
+    }
+    qvtest::CliResult r = Run(sheet + " --headline " + Quote(accented));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The page shows what of so long a headline fits its width. At the default size a
+    // time and its length fit their picture; a name too long for it ends in an ellipsis.
+    const std::string text =
+        qvtest::RunShell("pdftotext " + Quote(dir_.Path("s.pdf")) + " -").output;
+    EXPECT_NE(text.find(accented.substr(0, 20)), std::string::npos) << text;
+    EXPECT_NE(text.find("00:00:00 [00:00:10]"), std::string::npos) << text;
+    EXPECT_NE(text.find("scenes'20040714 \u2026"), std::string::npos) << text;
+    const struct {
+        std::string options, problem;
+    } refused[] = {
+        {" --headline " + Quote(std::string(81, 'e')), "--headline takes at most 80 characters"},
+        {" --timecode-offset xx:99:77", "--timecode-offset needs a time MM:SS:FF"},
+        {" --timecode-offset 00:61:00", "--timecode-offset needs a time MM:SS:FF"},
+    };
+    for (const auto& [options, problem] : refused) {
+        r = Run(sheet + options);
+        EXPECT_EQ(r.exitCode, 2) << options;
+        EXPECT_EQ(r.err.rfind("quorvandel-cli: " + problem + "\n", 0), 0u) << r.err;
+    }
+    const std::string help = Run("sheet --help").out;
+    EXPECT_NE(help.find("the least number of pictures of a scene"), std::string::npos) << help;
+    EXPECT_NE(help.find("a non-zero time starts a running time"), std::string::npos) << help;
+}
+
 }  // namespace

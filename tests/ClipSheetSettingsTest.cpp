@@ -95,11 +95,20 @@ TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
         {"1:00:00:00", 25.0f, 90000},
         {"3:07", 25.0f, 82},
         {"-1:00:00", 25.0f, -1500},
-        {"-00:01:05", 25.0f, 30},  // the sign belongs to the first number only
-        {"abc", 25.0f, 0},
-        {" 1: 2:3", 25.0f, 1553},  // blanks may precede each number
-        {"1 :2", 25.0f, 1},        // but not a colon
-        {"1:2:3:4:5", 25.0f, 90000 * 1 + 1500 * 2 + 25 * 3 + 4},
+        {"-00:01:05", 25.0f, 30},   // the sign belongs to the first number only
+        {" 1: 2:3 ", 25.0f, 1553},  // blanks may precede each number and end the text
+        {"", 25.0f, 0},
+        {"  ", 25.0f, 0},
+        {"120:59:24", 25.0f, 120 * 1500 + 59 * 25 + 24},  // the first number any count
+        // Text that is not a time is refused, not read as 0 or as its first numbers.
+        {"abc", 25.0f, std::nullopt},
+        {"xx:99:77", 25.0f, std::nullopt},
+        {"1 :2", 25.0f, std::nullopt},  // a blank before a colon
+        {"1:", 25.0f, std::nullopt},
+        {"1:2:3:4:5", 25.0f, std::nullopt},
+        {"00:60:00", 25.0f, std::nullopt},
+        {"00:01:25", 25.0f, std::nullopt},  // frames from 0 to 24
+        {"00:01:-1", 25.0f, std::nullopt},
         {"00:01:00", 29.97f, 29},          // 30 / 1.001
         {"00:00:30", 0.4f, 0},             // a rate rounding to 0
         {"00:00:30", 3e9f, std::nullopt},  // a rate beyond 32 bits
