@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/Version.h"
@@ -115,6 +116,11 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
     // The program's help tells how to get a command's help, and the exit codes of signals.
     const CliResult help = Run("--help");
     EXPECT_TRUE(Has(help.out, "COMMAND --help") && Has(help.out, "(130, 143, 129)")) << help.out;
+
+    // Without a terminal the progress is silent: a log gets no stale percentage.
+    qvtest::WriteTape(dir_.Path("tape.avi"), {}, {{30, qvtest::DvTime{2004, 7, 14, 10, 20, 30}}});
+    const CliResult scan = Run("scan " + Quote(dir_.Path("tape.avi")));
+    EXPECT_EQ(std::tie(scan.exitCode, scan.err), std::tuple(0, std::string())) << scan.err;
 }
 
 // info and datestamps, as text and as JSON: one file or frame a line, the names
