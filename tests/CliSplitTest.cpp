@@ -100,6 +100,25 @@ TEST_F(CliSplitTest, ScanAndListGiveTheSceneListAndSplitWritesItsScenes) {
 
 // Scenes left unwritten by --only or --skip-undated keep their tape, but with
 // --delete-unwritten.
+// --subtitles: beside each output a SubRip file of its recording time, a cue a
+// second; the undated scene's has none.
+TEST_F(CliSplitTest, SubtitlesShowTheRecordingTimeOfEverySecondOfEachOutput) {
+    const auto cue = [](int n, int second) {
+        return std::to_string(n) + "\r\n00:00:0" + std::to_string(n - 1) + ",000 --> 00:00:0" +
+               std::to_string(n) + ",000\r\n2004-07-14 10:20:" + std::to_string(second) +
+               "\r\n\r\n";
+    };
+    CliResult r = Split(" --subtitles");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadFileText(dir_.Path("out'20040714 10.20.30.srt")),
+              cue(1, 30) + cue(2, 31));
+    EXPECT_EQ(qvtest::ReadFileText(dir_.Path("out'#0001.srt")), "");
+    r = Run("copy " + tapeArg_ + " --first 25 --count 25 " + Quote(dir_.Path("c.avi")) +
+            " --subtitles");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadFileText(dir_.Path("c.srt")), cue(1, 31));
+}
+
 TEST_F(CliSplitTest, OnlyAndSkipUndatedLeaveScenesUnwrittenAndTheirSourceKept) {
     CliResult r = Split(" --only 1,3");
     EXPECT_EQ(r.exitCode, 1);
