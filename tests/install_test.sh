@@ -68,9 +68,12 @@ for code in 0 1 2 130 143 129; do
         fail "man quorvandel-cli does not document exit code $code"
 done
 
-# Built with Debian's hardening: fortified, stack-protected, PIE, full relro.
+# Built with Debian's hardening: PIE, stack-protected, fortified, full relro, stack
+# clash protection. Control-flow protection is compiled in, but Debian 12's C
+# library start files (Scrt1.o, crti.o, crtn.o) carry no IBT/SHSTK property, so
+# the linker can mark no program of that release as protected.
 for program in "${programs[@]}"; do
-    hardening-check "$program" >"$work/hardening.log" 2>&1 ||
+    hardening-check --nocfprotection "$program" >"$work/hardening.log" 2>&1 ||
         { cat "$work/hardening.log" >&2; fail "hardening-check $(basename "$program")"; }
 done
 
