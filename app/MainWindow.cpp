@@ -38,8 +38,10 @@ namespace qv {
 
 namespace {
 
-// The main window's frame: left, top, right and bottom in screen pixels.
-const char* const kPlacement[] = {"main.left", "main.top", "main.right", "main.bottom"};
+// Where the main window was: its frame's left and top edges on the screen, and the
+// width and height inside the frame (the window manager's border may differ next
+// time, and is not known before the window is shown).
+const char* const kPlacement[] = {"main.left", "main.top", "main.width", "main.height"};
 constexpr int kNameColumn = 0;
 
 constexpr int kMaxDroppedPath = 260;
@@ -117,6 +119,7 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     layout_ = std::make_unique<MainWindowLayout>(*this, Units());
     setMinimumSize(layout_->MinimumSize());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    laidOutWidth_ = width();
 
     // The stored placement, when it describes a rectangle.
     if (store_ != nullptr) {
@@ -125,8 +128,8 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
         for (int i = 0; i < 4; ++i) {
             v[i] = values.ReadDecimal(kMainKey, kPlacement[i], 0);
         }
-        if (int64_t{v[2]} - v[0] > 0 && int64_t{v[3]} - v[1] > 0) {
-            placement_ = QRect(QPoint(v[0], v[1]), QPoint(v[2] - 1, v[3] - 1));
+        if (v[2] > 0 && v[3] > 0) {
+            placement_ = QRect(v[0], v[1], v[2], v[3]);
             move(placement_.topLeft());
             resize(placement_.size());
         }
@@ -136,13 +139,7 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
 void MainWindow::showEvent(QShowEvent* event) {
     TemplateDialog::showEvent(event);
     if (!placed_ && !placement_.isNull()) {
-        // The stored rectangle is the frame's: the client area is less the window
-        // manager's border.
-        const QSize extra = frameGeometry().size() - size();
-        if (extra.width() > 0 || extra.height() > 0) {
-            resize(placement_.size() - extra);
-        }
-        move(placement_.topLeft());
+        move(placement_.topLeft());  // the frame's corner, wherever the manager put it
     }
     placed_ = true;
 }
@@ -151,9 +148,8 @@ void MainWindow::SavePlacement() {
     if (store_ == nullptr || !placed_) {
         return;
     }
-    const QRect frame = frameGeometry();
-    const int v[4] = {frame.left(), frame.top(), frame.left() + frame.width(),
-                      frame.top() + frame.height()};
+    const QPoint corner = frameGeometry().topLeft();
+    const int v[4] = {corner.x(), corner.y(), width(), height()};
     store_->Edit([&](SettingsValues& values) {
         for (int i = 0; i < 4; ++i) {
             values.WriteText(kMainKey, kPlacement[i], std::to_string(v[i]));
@@ -509,14 +505,11 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
     layout_->Apply(size());
     // The width the window gains or gives back goes to the file names, never below
     // their template width; the user's own column widths stay as they were set.
-    if (event->oldSize().isValid()) {
-        int width = 0;
-        SceneColumnText(nullptr, kNameColumn, &width);
-        const int least = Units().TemplatePixelsX(width);
-        const int grown =
-            scenes_->columnWidth(kNameColumn) + size().width() - event->oldSize().width();
-        scenes_->setColumnWidth(kNameColumn, std::max(least, grown));
-    }
+    int least = 0;
+    SceneColumnText(nullptr, kNameColumn, &least);
+    const int grown = scenes_->columnWidth(kNameColumn) + width() - laidOutWidth_;
+    scenes_->setColumnWidth(kNameColumn, std::max(Units().TemplatePixelsX(least), grown));
+    laidOutWidth_ = width();
     if (strip_ != nullptr) {
         strip_->PlaceOver(Control(1017));
     }

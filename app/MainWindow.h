@@ -110,7 +110,7 @@ protected:
 private:
     void Wire();
     int Run(QDialog& dialog);
-    // The window's frame as the last run left it, kept as the clip sheet keeps its own.
+    // Where and how large the window is, for the next run, as the clip sheet keeps its own.
     void SavePlacement();
 
     MessageDialog questions_;
@@ -124,8 +124,9 @@ private:
     QPushButton* writeScenes_ = nullptr;
     PictureStrip* strip_ = nullptr;
     std::unique_ptr<MainWindowLayout> layout_;
-    QRect placement_;  // the stored frame, taken when the window is first shown
+    QRect placement_;  // the stored corner and size, taken when the window is first shown
     bool placed_ = false;
+    int laidOutWidth_ = 0;  // the width the scene list's columns were last given for
     bool refreshing_ = false;
 };
 
