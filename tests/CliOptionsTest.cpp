@@ -64,6 +64,8 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
         {"bitmaps " + t + " -o b.bmp --crop 3,-1", "--crop needs two numbers H,V"},
         {"sheet " + t + " -o " + pdf + " --pics-per-line 31",
          "--pics-per-line needs a number from"},
+        {"sheet " + t + " -o " + pdf + " --timecode-offset xx:99:77",
+         "--timecode-offset needs a time MM:SS:FF"},
     };
     const std::string help = Run("--help").out;  // names the commands of this build
     for (const Row& row : rows) {
@@ -118,8 +120,8 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
     EXPECT_TRUE(Has(help.out, "COMMAND --help") && Has(help.out, "(130, 143, 129)")) << help.out;
 
     // Without a terminal the progress is silent: a log gets no stale percentage.
-    qvtest::WriteTape(dir_.Path("tape.avi"), {}, {{30, qvtest::DvTime{2004, 7, 14, 10, 20, 30}}});
-    const CliResult scan = Run("scan " + Quote(dir_.Path("tape.avi")));
+    MakeTape(30);
+    const CliResult scan = Run("scan " + Quote(tape_));
     EXPECT_EQ(std::tie(scan.exitCode, scan.err), std::tuple(0, std::string())) << scan.err;
 }
 

@@ -453,27 +453,20 @@ TEST_F(ClipCopierTest, NtscScenesCutAnywhereHoldTheSourcesAudioSampleForSample) 
     std::string reason;
     const DvClip* clip = RealDvClip(kNtsc, &reason);
     ASSERT_NE(clip, nullptr) << reason;
-    const std::string encoded = dir_.Path("encoded.avi");
-    ASSERT_EQ(
-        RunShell("ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=720x480:rate=30000/1001"
-                 " -f lavfi -i sine=frequency=1000:sample_rate=48000 -t 1.2 -c:v dvvideo"
-                 " -pix_fmt yuv411p -c:a pcm_s16le -ac 2 " +
-                 Quote(encoded) + " 2>&1")
-            .status,
-        0);
+    const std::string encoded = dir_.Path("encoded.avi"), grabbed = dir_.Path("grab-001.avi");
     // dvgrab may wait at the end of so short an input: bounded, and tried again.
-    const std::string grabbed = dir_.Path("grab-001.avi");
-    for (int attempt = 0; attempt < 3 && !std::filesystem::exists(grabbed); ++attempt) {
-        RunShell("cd " + Quote(dir_.Dir().string()) + " && timeout -k 5 15 dvgrab -I " +
-                 Quote(clip->dvPath) + " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1");
-    }
-    ASSERT_TRUE(std::filesystem::exists(grabbed)) << "dvgrab (a test dependency) wrote nothing";
-
+    RunShell("cd " + Quote(dir_.Dir().string()) +
+             " && ffmpeg -v error -nostdin -f lavfi -i "
+             "testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 1.2 "
+             "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 encoded.avi; for i in 1 2 3; "
+             "do [ -f grab-001.avi ] || timeout -k 5 15 dvgrab -I " +
+             Quote(clip->dvPath) + " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1; done");
+    ASSERT_TRUE(std::filesystem::exists(encoded) && std::filesystem::exists(grabbed))
+        << "ffmpeg and dvgrab (test dependencies) are needed";
+    copier_.yesForAll = true;  // each part replaces the one before
     for (const auto& [source, perFrame] :
          {std::pair{clip->aviPath, true}, std::pair{grabbed, true}, std::pair{encoded, false}}) {
         SCOPED_TRACE(source);
-        copier_.sourceReader.reset();
-        copier_.yesForAll = true;  // each part replaces the one before
         auto in = qv::OpenAviFile(source);
         ASSERT_TRUE(in && in->StreamCount() == 2);
         qv::AviStream& audio = *in->Stream(1);
@@ -481,25 +474,20 @@ TEST_F(ClipCopierTest, NtscScenesCutAnywhereHoldTheSourcesAudioSampleForSample) 
         EXPECT_EQ(qv::AudioSplit(*in->Stream(0), audio).FollowsChunks(), perFrame);
         for (int cut = 10; cut < 15; ++cut) {
             std::vector<uint8_t> joined;
-            for (const auto& [from, count] : {std::pair{0, cut}, std::pair{cut, frames - cut}}) {
-                const std::string dest = dir_.Path("part.avi");
-                ASSERT_EQ(Copy(dest, SceneOf(source, from, count), 4 << 20), 0)
-                    << (questions_.asked.empty() ? "" : questions_.asked.back().text);
-                auto out = qv::OpenAviFile(dest);
-                ASSERT_TRUE(out && out->StreamCount() == 2);
-                const std::vector<uint8_t> got = AllAudio(*out->Stream(1));
-                if (perFrame) {  // the scene's own chunks, no sample more or less
-                    const int64_t a = audio.ChunkFirstUnit(from);
-                    const int64_t b =
-                        from + count < frames ? audio.ChunkFirstUnit(from + count) : audio.Length();
-                    EXPECT_EQ(out->Stream(1)->Length(), b - a) << "cut " << cut;
-                }
+            for (const auto& [from, end] : {std::pair{0, cut}, std::pair{cut, frames}}) {
+                ASSERT_EQ(Copy(dir_.Path("part.avi"), SceneOf(source, from, end - from), 4 << 20),
+                          0);
+                const std::vector<uint8_t> got =
+                    AllAudio(*qv::OpenAviFile(dir_.Path("part.avi"))->Stream(1));
+                // With chunks a frame, the scene's own chunks, no sample more or less.
+                const int64_t chunks = (end < frames ? audio.ChunkFirstUnit(end) : audio.Length()) -
+                                       audio.ChunkFirstUnit(from);
+                EXPECT_TRUE(!perFrame || static_cast<int64_t>(got.size()) == 4 * chunks) << cut;
                 joined.insert(joined.end(), got.begin(), got.end());
             }
             EXPECT_TRUE(joined == AllAudio(audio)) << "cut " << cut;
         }
     }
-    EXPECT_TRUE(questions_.asked.empty());
 }
 
 }  // namespace

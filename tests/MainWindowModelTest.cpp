@@ -536,22 +536,14 @@ TEST_F(MainWindowModelTest, AScanStoppedFromItsButtonKeepsTheListItReplaced) {
     Add("a.avi", {50, 50}, kJuly);
     Add("b.avi", {30}, kAugust);
     model.ScanDatestampsCommand();
-    ASSERT_EQ(model.scenes.Count(), 3);
-    model.scenes[1].write = 0;
-    auto fields = [](const qv::SceneList& list) {
-        std::vector<std::tuple<std::string, int, int, int>> rows;
-        for (const qv::Scene& s : list) {
-            rows.emplace_back(s.outputName, s.write, s.firstFrame, s.frameCount);
-        }
-        return rows;
-    };
-    const auto before = fields(model.scenes);
+    model.scenes[1].write = 0;                                   // three scenes: [] checks
+    const std::string before = qv::SceneListText(model.scenes);  // every column, write? too
     const int checks = view.progress.cancelChecks;
     view.progress.cancel = [checks](int check) { return check == checks + 3; };
     model.ScanDatestampsCommand();
-    EXPECT_EQ(view.progress.cancelChecks, checks + 3);
-    EXPECT_EQ(fields(model.scenes), before);
-    EXPECT_TRUE(view.writeEnabled);
+    EXPECT_EQ(
+        std::tuple(view.progress.cancelChecks, qv::SceneListText(model.scenes), view.writeEnabled),
+        std::tuple(checks + 3, before, true));
 }
 
 TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {

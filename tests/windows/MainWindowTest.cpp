@@ -5,17 +5,13 @@
 
 #include <QFocusEvent>
 #include <QListWidget>
-#include <QScreen>
 #include <QTest>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <filesystem>
-#include <set>
 
 #include "app/Version.h"
 #include "progress/PictureStrip.h"
-#include "progress/ProgressDialog.h"
 #include "resources/Templates.h"
 #include "support/SceneSetup.h"
 #include "support/Tapes.h"
@@ -145,75 +141,6 @@ TEST_F(MainWindowTest, TheNextRunOpensWhereAndAsLargeAsTheLastWasClosed) {
     // The file names have the width the window has more than its template.
     EXPECT_EQ(std::pair(window->geometry(), List()->columnWidth(0)),
               std::pair(placed, names + 150));
-}
-
-// While a scene is written, the progress dialog shows that scene: its name and its
-// picture, never the scene before.
-TEST_F(MainWindowTest, TheProgressDialogShowsTheSceneBeingWritten) {
-    const qvtest::Rgb colours[] = {{210, 40, 40}, {40, 200, 60}, {40, 50, 210}};
-    std::vector<std::vector<uint8_t>> video;
-    for (int scene = 0; scene < 3; ++scene) {
-        std::vector<uint8_t> picture = qvtest::EncodeDvColour(true, colours[scene]);
-        ASSERT_EQ(picture.size(), 144000u) << "libavcodec's dvvideo encoder is needed";
-        qvtest::SetDvTime(picture, qvtest::DvTime{2004, 7, 14, 10 + scene, 0, 0});
-        video.insert(video.end(), 30, picture);
-    }
-    const std::string tape = dir.Path("tape.avi");
-    ASSERT_TRUE(qvtest::WriteVideoAvi(tape, qvtest::Type1Options(), std::move(video)));
-    window->Initialize();
-    window->show();
-    window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.avi")));
-    QFocusEvent leave(QEvent::FocusOut);
-    QApplication::sendEvent(window->Control(1003), &leave);
-    filesToOpen = {tape};
-    Button(1005)->click();
-    Button(3)->click();
-    ASSERT_EQ(List()->topLevelItemCount(), 3);
-
-    // What the dialog shows each time it lets the events through: the scene its text
-    // names, and the colour in the middle of its preview.
-    std::vector<std::pair<int, int>> seen;  // scene named, scene shown (-1: none)
-    QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, [&] {
-        auto* progress = window->findChild<qv::ProgressDialog*>();
-        if (progress == nullptr || !progress->isVisible()) {
-            return;
-        }
-        const QString text = progress->Control<QLabel>(1005)->text();
-        int named = -1;
-        for (int i = 0; i < 3; ++i) {
-            if (text.contains(QString::fromStdString(window->Model().scenes[i].outputName))) {
-                named = i;
-            }
-        }
-        // What the screen holds (not the dialog drawn afresh): a picture left standing
-        // shows here.
-        const QRect r = progress->Control(1016)->geometry();
-        const QImage screen = progress->screen()->grabWindow(progress->winId()).toImage();
-        if (!screen.rect().contains(r.center())) {
-            return;  // not on the screen yet
-        }
-        const QColor c = screen.pixelColor(r.center());
-        int shown = -1;
-        for (int i = 0; i < 3; ++i) {
-            if (qvtest::Near(c, colours[i], 40)) {
-                shown = i;
-            }
-        }
-        seen.emplace_back(named, shown);
-    });
-    sampler.start(0);
-    Button(1009)->click();
-    sampler.stop();
-    EXPECT_EQ(std::count(asked.begin(), asked.end(), "completed successfully!"), 1);
-    std::set<int> named;
-    for (const auto& [scene, shown] : seen) {
-        EXPECT_TRUE(shown == -1 || shown == scene) << "scene " << scene << " showed " << shown;
-        if (shown == scene) {
-            named.insert(scene);
-        }
-    }
-    EXPECT_EQ(named, (std::set<int>{0, 1, 2}));  // each scene's picture was shown
 }
 
 TEST_F(MainWindowTest, FirstStartShowsAboutAndTheControlsAddScanSaveMarkWriteAndRemove) {
