@@ -270,9 +270,10 @@ bool MainWindowModel::ScanOrKeepList(const std::function<bool()>& scan) {
     SceneList before = scenes;
     std::map<std::string, ScannedFile> scannedBefore = scanned_;
     scanStopped_ = false;
-    scan();
+    // A scan not confirmed or without files changes nothing either: no follow-ups.
+    const bool scanned = scan();
     if (!scanStopped_) {
-        return true;
+        return scanned;
     }
     scenes = std::move(before);
     scanned_ = std::move(scannedBefore);

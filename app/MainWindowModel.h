@@ -93,7 +93,8 @@ private:
     using FileScan =
         std::function<int(const std::string& file, Progress& progress, int64_t& framesDone)>;
     bool ScanInputs(bool reportNoFiles, const FileScan& scanFile);
-    // Runs scan; when the user stopped it, brings the list before it back: false then.
+    // Runs scan: whether it ran through. When the user stopped it, the list before it
+    // comes back.
     bool ScanOrKeepList(const std::function<bool()>& scan);
     bool StillAsScanned(const std::string& path) const;
     void RemoveInputNamed(const std::string& path);

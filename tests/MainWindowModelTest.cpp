@@ -536,7 +536,7 @@ TEST_F(MainWindowModelTest, AScanStoppedFromItsButtonKeepsTheListItReplaced) {
     Add("a.avi", {50, 50}, kJuly);
     Add("b.avi", {30}, kAugust);
     model.ScanDatestampsCommand();
-    model.scenes[1].write = 0;                                   // three scenes: [] checks
+    model.scenes[1].write = 0;
     const std::string before = qv::SceneListText(model.scenes);  // every column, write? too
     const int checks = view.progress.cancelChecks;
     view.progress.cancel = [checks](int check) { return check == checks + 3; };
@@ -544,6 +544,11 @@ TEST_F(MainWindowModelTest, AScanStoppedFromItsButtonKeepsTheListItReplaced) {
     EXPECT_EQ(
         std::tuple(view.progress.cancelChecks, qv::SceneListText(model.scenes), view.writeEnabled),
         std::tuple(checks + 3, before, true));
+    // Cancel on the optical scan's warning leaves the choices too, of selected rows as well.
+    view.selected = {1};
+    questions.answers = {Answer::Cancel};
+    model.ScanOpticalCommand();
+    EXPECT_EQ(qv::SceneListText(model.scenes), before);
 }
 
 TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
