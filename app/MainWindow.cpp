@@ -12,7 +12,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QShortcutEvent>
+#include <QShowEvent>
 #include <QTreeWidget>
 #include <QUrl>
 
@@ -35,6 +37,12 @@
 namespace qv {
 
 namespace {
+
+// Where the main window was: its frame's left and top edges on the screen, and the
+// width and height inside the frame (the window manager's border may differ next
+// time, and is not known before the window is shown).
+const char* const kPlacement[] = {"main.left", "main.top", "main.width", "main.height"};
+constexpr int kNameColumn = 0;
 
 constexpr int kMaxDroppedPath = 260;
 
@@ -111,6 +119,42 @@ MainWindow::MainWindow(SettingsStore* store, QWidget* parent)
     layout_ = std::make_unique<MainWindowLayout>(*this, Units());
     setMinimumSize(layout_->MinimumSize());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    laidOutWidth_ = width();
+
+    // The stored placement, when it describes a rectangle.
+    if (store_ != nullptr) {
+        const SettingsValues values = store_->Load();
+        int v[4];
+        for (int i = 0; i < 4; ++i) {
+            v[i] = values.ReadDecimal(kMainKey, kPlacement[i], 0);
+        }
+        if (v[2] > 0 && v[3] > 0) {
+            placement_ = QRect(v[0], v[1], v[2], v[3]);
+            move(placement_.topLeft());
+            resize(placement_.size());
+        }
+    }
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    TemplateDialog::showEvent(event);
+    if (!placed_ && !placement_.isNull()) {
+        move(placement_.topLeft());  // the frame's corner, wherever the manager put it
+    }
+    placed_ = true;
+}
+
+void MainWindow::SavePlacement() {
+    if (store_ == nullptr || !placed_) {
+        return;
+    }
+    const QPoint corner = frameGeometry().topLeft();
+    const int v[4] = {corner.x(), corner.y(), width(), height()};
+    store_->Edit([&](SettingsValues& values) {
+        for (int i = 0; i < 4; ++i) {
+            values.WriteText(kMainKey, kPlacement[i], std::to_string(v[i]));
+        }
+    });
 }
 
 MainWindow::~MainWindow() {
@@ -444,6 +488,7 @@ void MainWindow::done(int result) {
     // The output edit may still hold text it has not handed over.
     model_->outputPath = S(output_->text());
     model_->SaveSettings();
+    SavePlacement();
     TemplateDialog::done(result);
 }
 
@@ -458,6 +503,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 void MainWindow::resizeEvent(QResizeEvent* event) {
     TemplateDialog::resizeEvent(event);
     layout_->Apply(size());
+    // The width the window gains or gives back goes to the file names, never below
+    // their template width; the user's own column widths stay as they were set.
+    int least = 0;
+    SceneColumnText(nullptr, kNameColumn, &least);
+    const int grown = scenes_->columnWidth(kNameColumn) + width() - laidOutWidth_;
+    scenes_->setColumnWidth(kNameColumn, std::max(Units().TemplatePixelsX(least), grown));
+    laidOutWidth_ = width();
     if (strip_ != nullptr) {
         strip_->PlaceOver(Control(1017));
     }

@@ -100,6 +100,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -109,6 +110,8 @@ protected:
 private:
     void Wire();
     int Run(QDialog& dialog);
+    // Where and how large the window is, for the next run, as the clip sheet keeps its own.
+    void SavePlacement();
 
     MessageDialog questions_;
     SettingsStore* store_;
@@ -121,6 +124,9 @@ private:
     QPushButton* writeScenes_ = nullptr;
     PictureStrip* strip_ = nullptr;
     std::unique_ptr<MainWindowLayout> layout_;
+    QRect placement_;  // the stored corner and size, taken when the window is first shown
+    bool placed_ = false;
+    int laidOutWidth_ = 0;  // the width the scene list's columns were last given for
     bool refreshing_ = false;
 };
 

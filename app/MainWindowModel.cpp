@@ -298,6 +298,7 @@ bool MainWindowModel::ScanInputs(bool reportNoFiles, const FileScan& scanFile) {
         scanned_[file] = identity;
         if (result != 0) {
             ok = false;
+            scanStopped_ = true;  // the user stopped it: Cancel, or Cancel on a bad file
             break;
         }
     }
@@ -329,13 +330,32 @@ bool MainWindowModel::ScanOptical(bool reportNoFiles) {
     });
 }
 
+bool MainWindowModel::ScanOrKeepList(const std::function<bool()>& scan) {
+    // A stopped scan would leave the list in part: the one it replaced comes back,
+    // with the user's write choices and what its files were when scanned.
+    SceneList before = scenes;
+    std::map<std::string, ScannedFile> scannedBefore = scanned_;
+    scanStopped_ = false;
+    // A scan not confirmed or without files changes nothing either: no follow-ups.
+    const bool scanned = scan();
+    if (!scanStopped_) {
+        return scanned;
+    }
+    scenes = std::move(before);
+    scanned_ = std::move(scannedBefore);
+    NameOutputs();
+    view_.RefreshRows(MainView::kAllRows);
+    return false;
+}
+
 void MainWindowModel::ScanOpticalCommand() {
     if (busy_) {
         return;
     }
     busy_ = true;
-    ScanOptical(true);
-    SetWriteForSelected(1, true);
+    if (ScanOrKeepList([this] { return ScanOptical(true); })) {
+        SetWriteForSelected(1, true);
+    }
     busy_ = false;
 }
 
@@ -344,9 +364,10 @@ void MainWindowModel::ScanDatestampsCommand() {
         return;
     }
     busy_ = true;
-    ScanDatestamps(true);
-    SetWriteForSelected(1, true);
-    RemoveOverlaps();
+    if (ScanOrKeepList([this] { return ScanDatestamps(true); })) {
+        SetWriteForSelected(1, true);
+        RemoveOverlaps();
+    }
     busy_ = false;
 }
 

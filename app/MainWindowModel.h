@@ -42,14 +42,16 @@ public:
     void RebuildFromInputs();
 
     // Splits every input file into scenes by datestamp; false when there were no
-    // files or the scan was stopped.
+    // files or the scan was stopped (the scenes found so far are listed).
     bool ScanDatestamps(bool reportNoFiles);
-    // The "Scan Datestamps" button: the scan, the first row selected, overlaps.
+    // The "Scan Datestamps" button: the scan, the first row selected, overlaps; a
+    // scan the user stops leaves the list as it was.
     void ScanDatestampsCommand();
     // Splits every input file into scenes by picture changes, after a warning that
     // this is less precise; false when not confirmed, no files, or stopped.
     bool ScanOptical(bool reportNoFiles);
-    // The "Scan Optical" button: the scan, then the first row selected.
+    // The "Scan Optical" button: the scan, then the first row selected; a scan the
+    // user stops leaves the list as it was.
     void ScanOpticalCommand();
     // Removes or trims scenes recorded twice, after asking.
     void RemoveOverlaps();
@@ -104,6 +106,9 @@ private:
         std::function<int(const std::string& file, Progress& progress, int64_t& framesDone)>;
     bool ScanInputs(bool reportNoFiles, const FileScan& scanFile);
     // Whether path is still the file that was scanned; tells the user why not.
+    // Runs scan: whether it ran through. When the user stopped it, the list before it
+    // comes back.
+    bool ScanOrKeepList(const std::function<bool()>& scan);
     bool StillAsScanned(const std::string& path) const;
     void RemoveInputNamed(const std::string& path);
     bool SourceStillPending(const std::string& path) const;
@@ -121,6 +126,7 @@ private:
     uint32_t lastPreviewTick_ = 0;
     uint32_t lastOpticalTick_ = 0;
     bool busy_ = false;
+    bool scanStopped_ = false;  // the last scan was stopped by the user
 };
 
 // The longest leading part of path that names an existing folder, or ".".

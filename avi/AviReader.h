@@ -69,6 +69,13 @@ public:
     // The system's error of the first read of the stream's file that failed, or 0.
     // A read that failed this way is an error of the file, not a unit that is missing.
     virtual int ReadError() const { return 0; }
+    // The stream's chunks as its index lists them, and the first unit of each; -1 when
+    // the stream cannot tell.
+    virtual int ChunkCount() const { return -1; }
+    virtual int64_t ChunkFirstUnit(int chunk) const {
+        (void)chunk;
+        return -1;
+    }
 
     bool IsAudio() const { return Type() == fcc::auds; }
     bool IsVideo() const { return Type() == fcc::vids; }

@@ -45,18 +45,13 @@ constexpr int kCancelPollFrames = 20;
 // Header lists, padding and the indexes a segment keeps room for, generously.
 constexpr int64_t kSegmentOverhead = 128 << 10;
 
-int64_t AudioUnitOf(int64_t frame, double samplesPerFrame) {
-    return static_cast<int64_t>(static_cast<double>(frame) * samplesPerFrame);
-}
-
 constexpr uint16_t kWaveFormatPcm = 1;  // WAVEFORMATEX wFormatTag
 
-// An audio stream copied along with the video: frame f gets its sample frames
-// [trunc(f * samplesPerFrame), trunc((f + 1) * samplesPerFrame)).
+// An audio stream copied along with the video, frame by frame as its split says.
 struct AudioTrack {
     int number = 0;  // stream number in source and copy
     AviStream* stream = nullptr;
-    double samplesPerFrame = 0.0;
+    AudioSplit split;
     uint32_t unitSize = 0;        // as the stream describes it, for the room a frame needs
     int64_t bytesPerUnit = 0;     // as read in this scene; 0 until a read succeeded
 };
@@ -106,7 +101,7 @@ bool NeedsOpenDml(AviReader& reader, const Scene& scene, const std::vector<Audio
         bytes += std::max<int64_t>(video->ChunkSize(f), 0) + perFrame;
     }
     for (const AudioTrack& t : tracks) {
-        bytes += AudioUnitsOf(scene.firstFrame, scene.frameCount, t.samplesPerFrame) *
+        bytes += t.split.UnitsOf(scene.firstFrame, scene.frameCount) *
                  std::max<uint32_t>(t.stream->UnitSize(), 1);
     }
     return bytes > static_cast<int64_t>(segmentLimit);
@@ -124,7 +119,72 @@ uint64_t DefaultCopyBufferBytes() {
 }
 
 int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame) {
-    return AudioUnitOf(first + count, samplesPerFrame) - AudioUnitOf(first, samplesPerFrame);
+    auto at = [&](int64_t frame) {
+        return static_cast<int64_t>(std::floor(static_cast<double>(frame) * samplesPerFrame + 0.5));
+    };
+    return at(first + count) - at(first);
+}
+
+namespace {
+
+// dwScale and dwRate of a stream: its units per second are rate / scale. False when
+// the stream header does not give them.
+bool RateOf(const AviStream& stream, uint64_t* rate, uint64_t* scale) {
+    const ByteSpan header = stream.Header();  // "strh" with its 8-byte chunk header
+    *scale = Field32(header, 8 + 20);         // dwScale
+    *rate = Field32(header, 8 + 24);          // dwRate
+    return *rate != 0 && *scale != 0;
+}
+
+}  // namespace
+
+AudioSplit::AudioSplit(AviStream& video, AviStream& audio)
+    : audio_(&audio), frames_(std::max(video.Length(), 0)) {
+    uint64_t videoRate = 0, videoScale = 0, audioRate = 0, audioScale = 0;
+    if (RateOf(video, &videoRate, &videoScale) && RateOf(audio, &audioRate, &audioScale)) {
+        // samples per frame = (audioRate / audioScale) / (videoRate / videoScale);
+        // each factor fits 32 bits, so each product fits 64.
+        num_ = audioRate * videoScale;
+        den_ = audioScale * videoRate;
+    } else if (video.FramesPerSecond() > 0) {
+        samplesPerFrame_ = audio.FramesPerSecond() / video.FramesPerSecond();
+    }
+    const int64_t length = std::max(audio.Length(), 0);
+    // The chunks are followed only where each begins within a frame's worth of samples
+    // of the frame's time: a stream chunked some other way is cut by the rounding.
+    const int64_t perFrame = Rounded(1) + 1;
+    followsChunks_ = frames_ > 0 && audio.ChunkCount() == frames_;
+    for (int64_t f = 0; followsChunks_ && f < frames_; ++f) {
+        const int64_t first = audio.ChunkFirstUnit(static_cast<int>(f));
+        followsChunks_ = first >= 0 && first <= length && std::abs(first - Rounded(f)) <= perFrame;
+    }
+    // Audio that goes on past the last frame's time goes with it, up to a frame's worth;
+    // audio that ends early leaves the last frames short, their reads failing as
+    // those of any missing audio do.
+    end_ = followsChunks_ ? length
+                          : std::max(Rounded(frames_), std::min(length, Rounded(frames_ + 1)));
+}
+
+int64_t AudioSplit::Rounded(int64_t frame) const {
+    if (den_ == 0) {
+        return static_cast<int64_t>(
+            std::floor(static_cast<double>(frame) * samplesPerFrame_ + 0.5));
+    }
+    // frame * num / den to the nearest sample; frame < 2^31 and num < 2^64.
+    __extension__ using Wide = unsigned __int128;
+    const Wide twice = 2 * static_cast<Wide>(frame) * num_ + den_;
+    const Wide units = twice / (2 * static_cast<Wide>(den_));
+    return static_cast<int64_t>(std::min<Wide>(units, INT64_MAX));
+}
+
+int64_t AudioSplit::UnitOf(int64_t frame) const {
+    if (frame <= 0) {
+        return 0;
+    }
+    if (frame >= frames_) {
+        return end_;
+    }
+    return followsChunks_ ? audio_->ChunkFirstUnit(static_cast<int>(frame)) : Rounded(frame);
 }
 
 namespace {
@@ -227,14 +287,8 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
 
     std::vector<AudioTrack> tracks;
     for (int i = 1; i < sourceReader->StreamCount(); ++i) {
-        AudioTrack t;
-        t.number = i;
-        t.stream = sourceReader->Stream(i);
-        t.samplesPerFrame = sourceReader->FramesPerSecond() > 0
-                                ? t.stream->FramesPerSecond() / sourceReader->FramesPerSecond()
-                                : 0.0;
-        t.unitSize = t.stream->UnitSize();
-        tracks.push_back(t);
+        AviStream* audio = sourceReader->Stream(i);
+        tracks.push_back({i, audio, AudioSplit(*video, *audio), audio->UnitSize()});
     }
     WriterOptions options;
     options.segmentLimit = segmentLimit;
@@ -305,7 +359,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                 const int64_t videoSize = video->ChunkSize(static_cast<int>(f));
                 int64_t need = std::max<int64_t>(videoSize, 0);
                 for (const AudioTrack& t : tracks) {
-                    need += AudioUnitsOf(f, 1, t.samplesPerFrame) * t.unitSize;
+                    need += t.split.UnitsOf(f, 1) * t.unitSize;
                 }
                 if (batch + need > capacity) {
                     if (queue_.empty()) {
@@ -345,8 +399,8 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                 }
                 for (AudioTrack& t : tracks) {
                     CopyPart part{fill, 0, 0};
-                    const int64_t a = AudioUnitOf(f, t.samplesPerFrame);
-                    const int64_t n = AudioUnitOf(f + 1, t.samplesPerFrame) - a;
+                    const int64_t a = t.split.UnitOf(f);
+                    const int64_t n = t.split.UnitOf(f + 1) - a;
                     if (n > 0) {
                         const int audioRoom =
                             static_cast<int>(std::min<int64_t>(capacity - fill, INT_MAX));

@@ -65,7 +65,38 @@ private:
 // The message for a file whose modification time could not be set.
 std::string TimeFailure(const std::string& file, int error);
 
-// Sample frames of audio that belong to video frames [first, first + count).
+// Sample frames of audio that belong to video frames [first, first + count) at
+// samplesPerFrame: each frame boundary at the nearest sample, so that scenes cut
+// anywhere join without a sample dropped or repeated.
 int64_t AudioUnitsOf(int64_t first, int64_t count, double samplesPerFrame);
+
+// Where the audio of each video frame begins in one audio stream of a source. Audio
+// stored one chunk per video frame (DV's own 1600 and 1602 samples in turn at NTSC) is
+// cut where its chunks begin; other audio at the sample nearest to the frame's time,
+// from the streams' exact rates. The last frame's audio ends where the stream ends
+// (with the rounding, at most a frame's worth of samples past its time), so that the
+// samples after the last frame's time are in the last scene.
+class AudioSplit {
+  public:
+    AudioSplit(AviStream& video, AviStream& audio);
+
+    int64_t UnitOf(int64_t frame) const;
+    int64_t UnitsOf(int64_t first, int64_t count) const {
+        return UnitOf(first + count) - UnitOf(first);
+    }
+    bool FollowsChunks() const { return followsChunks_; }
+
+  private:
+    int64_t Rounded(int64_t frame) const;
+
+    AviStream* audio_;
+    int64_t frames_ = 0;  // of the video
+    int64_t end_ = 0;     // where the last frame's audio ends
+    // samples per frame = num_ / den_ when both rates are known, else samplesPerFrame_
+    uint64_t num_ = 0;
+    uint64_t den_ = 0;
+    double samplesPerFrame_ = 0.0;
+    bool followsChunks_ = false;
+};
 
 }  // namespace qv

@@ -39,6 +39,11 @@ public:
     int64_t ChunkSize(int unit) override;
     bool Locate(int unit, ChunkPlace* place) override;
     int ReadError() const override;
+    int ChunkCount() const override { return static_cast<int>(entries_.size()); }
+    int64_t ChunkFirstUnit(int chunk) const override {
+        return chunk >= 0 && chunk < ChunkCount() ? entries_[static_cast<size_t>(chunk)].firstUnit
+                                                  : -1;
+    }
 
     // The id of the stream's data chunks as the index names it ("00dc", "01wb"); 0 if none.
     FourCC ChunkId() const { return chunkId_; }

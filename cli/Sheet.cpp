@@ -84,6 +84,7 @@ private:
     int error_ = 0;
 };
 const char kDocumentName[] = "Quorvandel Clipsheet";
+const char kTimecodeProblem[] = "--timecode-offset needs a time MM:SS:FF";
 
 class SheetView : public HeadlessView {
   public:
@@ -123,7 +124,12 @@ std::string Check(const SheetOptions& o, CheckedOptions& c) {
                    " to " + std::to_string(n.range.max);
         }
     }
-    if (o.headline && o.headline->size() > kMaxHeadlineChars) {
+    // The rate is the scanned files', known later; a time that no rate reads is
+    // refused before the scan.
+    if (o.timecodeOffset && !ParseTimecode(*o.timecodeOffset, 30.0f)) {
+        return kTimecodeProblem;
+    }
+    if (o.headline && CharacterCount(*o.headline) > kMaxHeadlineChars) {
         return "--headline takes at most " + std::to_string(kMaxHeadlineChars) + " characters";
     }
     if (o.only) {
@@ -174,11 +180,16 @@ void AddSheetOptions(CLI::App& command, SheetOptions& o) {
     command.add_option("--headline", o.headline, "the headline above the pictures")
         ->type_name("TEXT");
     command.add_option("--pics-per-line", o.picsPerLine, "pictures in one line")->type_name("N");
-    command.add_option("--pics-per-scene", o.picsPerScene, "pictures of one scene at most")
+    command
+        .add_option("--pics-per-scene", o.picsPerScene, "the least number of pictures of a scene")
         ->type_name("N");
     command.add_option("--secs-per-pic", o.secsPerPic, "seconds of a scene per picture")
         ->type_name("N");
-    command.add_option("--timecode-offset", o.timecodeOffset, "added to every timecode shown")
+    command
+        .add_option("--timecode-offset", o.timecodeOffset,
+                    "a non-zero time starts a running time: the first scene begins at it, "
+                    "each later one where the one before ends; 0 shows the frames' places "
+                    "in their source files")
         ->type_name("MM:SS:FF");
     command.add_option("--font-size", o.fontSize, "the size of the texts")->type_name("N");
     command.add_flag("--no-file-names", o.noFileNames, "show no file names");
@@ -245,7 +256,7 @@ int SheetCommand(const SheetOptions& o, const std::function<int(const std::strin
         // Read at the rate of the scanned files.
         const std::optional<int32_t> offset = ParseTimecode(*o.timecodeOffset, framesPerSecond);
         if (!offset) {
-            return usage("--timecode-offset needs a time MM:SS:FF");
+            return usage(kTimecodeProblem);
         }
         settings.timecodeOffset = *offset;
     }

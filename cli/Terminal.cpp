@@ -195,11 +195,8 @@ void TerminalProgress::Show(bool force) {
     const uint32_t now = TickCount();
     const int percent = static_cast<int>(100LL * (position_ - low_) / (high_ - low_));
     if (!interactive_) {
-        // Plain lines for logs: one per tenth of the work.
-        if (force || percent / 10 != lastShownPercent_ / 10) {
-            std::cerr << title_ << " " << percent << "% " << text_ << "\n";
-            lastShownPercent_ = percent;
-        }
+        // A log gets the commands' own lines only: a percentage written once would
+        // stand there stale, and the scans know no end to count towards.
         return;
     }
     if (!force && now - lastShownTick_ < 200 && percent == lastShownPercent_) {

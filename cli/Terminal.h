@@ -34,7 +34,7 @@ private:
     static std::string Prompt(const char* choices);
 };
 
-// A one-line bar with percentage and time left on a terminal; plain lines otherwise.
+// A one-line bar with percentage and time left on a terminal; silent otherwise.
 class TerminalProgress : public Progress {
 public:
     explicit TerminalProgress(std::string title);

@@ -20,20 +20,21 @@
 #include "app/MainWindowModel.h"
 #include "app/SceneListExport.h"
 #include "app/Settings.h"
+#include "app/Subtitles.h"
 #include "app/Version.h"
-#include "platform/SettingsStore.h"
 #include "avi/AviReader.h"
 #include "avi/ClipCopier.h"
 #include "avi/Riff.h"
+#include "cli/Options.h"
+#include "cli/Terminal.h"
+#include "clipsheet/BitmapExport.h"
 #include "dv/Datestamp.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "platform/Progress.h"
 #include "platform/Questions.h"
-#include "cli/Options.h"
-#include "cli/Terminal.h"
-#include "clipsheet/BitmapExport.h"
+#include "platform/SettingsStore.h"
 #ifdef QV_CLI_SHEET
 #include "cli/Sheet.h"
 #endif
@@ -50,13 +51,12 @@ struct CommandText {
 };
 
 const CommandText kCommands[] = {
-    {"info",
-     "  info FILE... [--json]                 describe each AVI file on one line\n"},
+    {"info", "  info FILE... [--json]                 describe each AVI file on one line\n"},
     {"datestamps",
      "  datestamps FILE [--from N] [--count M] [--json]\n"
      "                                        print each frame's recording date and time\n"},
     {"copy",
-     "  copy SOURCE --first N --count M DEST [--yes] [--ignore-audio-errors]\n"
+     "  copy SOURCE --first N --count M DEST [--yes] [--ignore-audio-errors] [--subtitles]\n"
      "                                        copy frames N..N+M-1 with their audio into DEST;\n"
      "                                        --yes overwrites an existing DEST without asking\n"},
     {"scan",
@@ -71,7 +71,7 @@ const CommandText kCommands[] = {
      "                                        just the scenes of those numbers (from 1);\n"
      "        [--delete-unwritten]            --delete-sources deletes a source once all its\n"
      "        [--ignore-audio-errors]         scenes are written, and keeps one with scenes\n"
-     "                                        left unwritten (--only, --skip-undated) unless\n"
+     "        [--subtitles]                   left unwritten (--only, --skip-undated) unless\n"
      "                                        --delete-unwritten is given too\n"},
     {"list",
      "  list FILE... -o LIST.txt [--remove-overlaps] [--output PATH] [--skip-undated]\n"
@@ -97,7 +97,9 @@ const char kUsageTail[] =
     "  COMMAND --help                        print the options of COMMAND\n"
     "\n"
     "--ignore-audio-errors (copy, split) writes audio that cannot be read as silence;\n"
-    "without it the copy stops there.\n";
+    "without it the copy stops there. --subtitles (copy, split) writes beside each\n"
+    "output a subtitle file of its name (.srt) showing the recording date and time of\n"
+    "every second, as DV players show the camcorder's data code.\n";
 
 const char kExitCodes[] =
     "exit codes: 0 done, 1 failed, 2 wrong usage; copy, split and bitmaps interrupted by\n"
@@ -411,7 +413,25 @@ struct CopyOptions {
     std::optional<std::string> first, count;
     bool yes = false;
     bool ignoreAudioErrors = false;
+    bool subtitles = false;
 };
+
+// Writes the subtitle file beside each of the videos that exists; false, after
+// saying so, when one could not be written.
+bool WriteSubtitles(const std::vector<std::string>& videos) {
+    bool ok = true;
+    for (const std::string& video : videos) {
+        if (qv::InterruptSignal() != 0) {
+            return false;
+        }
+        if (qv::FileExists(video) && !qv::WriteDatecodeSubtitles(video)) {
+            std::cerr << "quorvandel-cli: " << qv::SubtitlePathOf(video)
+                      << ": can't write the subtitles\n";
+            ok = false;
+        }
+    }
+    return ok;
+}
 
 int Copy(const CopyOptions& o) {
     int first = -1;
@@ -467,7 +487,8 @@ int Copy(const CopyOptions& o) {
         return kExitFailure;
     }
     // Written whole, but without its date: said already, and not a success.
-    return copier.timeErrors == 0 ? 0 : kExitFailure;
+    const bool subtitled = !o.subtitles || WriteSubtitles({files[1]});
+    return copier.timeErrors == 0 && subtitled ? 0 : kExitFailure;
 }
 
 // The model's view on a terminal: no rows or pictures, progress on stderr.
@@ -489,6 +510,7 @@ struct SceneOptions {
     bool deleteUnwritten = false;  // also sources with scenes left unwritten
     bool yes = false;
     bool ignoreAudioErrors = false;
+    bool subtitles = false;
     std::vector<int> only;  // scene numbers from 1
     bool optical = false;
     int sensitivity = -1;  // -1: the stored setting
@@ -624,10 +646,18 @@ int Scenes(const std::string& command, SceneOptions& o) {
     }
     model.settings.deleteSourceFiles = o.deleteSources ? 1 : 0;
     model.copier.yesForAll = false;
+    // The names the run is to write, taken before it.
+    std::vector<std::string> subtitled;
+    for (const qv::Scene& s : model.scenes) {
+        if (o.subtitles && s.write != 0) {
+            subtitled.push_back(s.outputName);
+        }
+    }
     model.rescanAfterWrite = false;  // its messages would come after the run's last
     const bool written = model.WriteRun(o.deleteSources);
+    const bool subtitles = WriteSubtitles(subtitled);
     PrintRunSummary(model);
-    return written && questions.errors == 0 ? 0 : kExitFailure;
+    return written && subtitles && questions.errors == 0 ? 0 : kExitFailure;
 }
 
 struct BitmapsOptions {
@@ -671,10 +701,8 @@ int Bitmaps(BitmapsOptions& b) {
     if (base.empty() || qv::FileNameOf(base).empty()) {
         return usage("bitmaps needs -o BASE.bmp");
     }
-    // As the save dialog's default extension does.
-    if (qv::SplitPath(base).extension.empty()) {
-        base += ".bmp";
-    }
+    // As the window takes the name: the files are bitmaps, named so.
+    base = qv::BitmapBasePath(base);
     o.yes = b.yes;
     qv::TerminalQuestions questions;
     CliView view;
@@ -791,6 +819,8 @@ int main(int argc, char** argv) {
     copyCommand->add_flag("--yes", copy.yes, "overwrite an existing DEST without asking");
     copyCommand->add_flag("--ignore-audio-errors", copy.ignoreAudioErrors,
                           "write audio that cannot be read as silence");
+    copyCommand->add_flag("--subtitles", copy.subtitles,
+                          "write DEST's recording times beside it as subtitles (.srt)");
 
     // scan, split and list share their scan options.
     SceneOptions scan, split, list;
@@ -824,6 +854,8 @@ int main(int argc, char** argv) {
                            "overwrite and delete without asking");
     splitCommand->add_flag("--ignore-audio-errors", split.ignoreAudioErrors,
                            "write audio that cannot be read as silence");
+    splitCommand->add_flag("--subtitles", split.subtitles,
+                           "write each output's recording times beside it as subtitles (.srt)");
 
     BitmapsOptions bitmaps;
     CLI::App* bitmapsCommand = AddCommand(app, "bitmaps");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cctype>
 #include <cmath>
 
 #include "app/MainWindowModel.h"
@@ -132,7 +133,11 @@ std::string BitmapBasePath(const std::string& chosenPath) {
     if (const size_t apostrophe = parts.name.find('\''); apostrophe != std::string::npos) {
         parts.name.resize(apostrophe);
     }
-    return parts.drive + parts.folder + parts.name + parts.extension;
+    std::string lower = parts.extension;
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return parts.drive + parts.folder + parts.name + (lower == ".bmp" ? parts.extension : ".bmp");
 }
 
 BitmapExport::BitmapExport(Questions& questions, SettingsStore* store)

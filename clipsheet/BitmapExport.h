@@ -49,7 +49,9 @@ int ChooseScenes(SceneList& scenes, const BitmapExportSettings& settings,
                  const std::vector<int>& selectedRows, float fps);
 
 // The base path of a chosen file name: its file name cut at the first
-// apostrophe, so a file of an earlier export names the same base again.
+// apostrophe, so a file of an earlier export names the same base again, and
+// ending in ".bmp" (any other extension, such as ".avi", is replaced: the files
+// are bitmaps whatever the name typed said).
 std::string BitmapBasePath(const std::string& chosenPath);
 
 struct BitmapExportResult {

@@ -61,14 +61,15 @@ QStringList BitmapExportDialog::SaveFilters() {
     return {QStringLiteral("BMP Files (*.bmp)"), QStringLiteral("All Files (*.*)")};
 }
 
-std::unique_ptr<QFileDialog> BitmapExportDialog::MakeSaveDialog(QWidget* parent,
-                                                                const std::string& folder,
-                                                                const std::string& fileName) {
-    auto dialog = std::make_unique<QFileDialog>(parent, QString::fromLatin1(kSaveTitle), Q(folder));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setFileMode(QFileDialog::AnyFile);
-    // Existing bitmaps of the names are replaced; anything else is asked about per file.
-    dialog->setOption(QFileDialog::DontConfirmOverwrite);
+std::unique_ptr<SaveFileDialog> BitmapExportDialog::MakeSaveDialog(QWidget* parent,
+                                                                   const std::string& folder,
+                                                                   const std::string& fileName) {
+    // Existing bitmaps of the names are replaced (the dialog asks nothing); anything
+    // else is asked about per file. A name in a missing folder is refused at once, as
+    // the other save dialogs do, not after the pictures were decoded.
+    auto dialog =
+        std::make_unique<SaveFileDialog>(parent, QString::fromLatin1(kSaveTitle), Q(folder));
+    dialog->SetPathMustExist(true);
     dialog->setNameFilters(SaveFilters());
     dialog->setDefaultSuffix(QStringLiteral("bmp"));
     if (!fileName.empty()) {
@@ -86,11 +87,7 @@ BitmapExportDialog::BitmapExportDialog(SceneList& scenes, std::vector<int> selec
       messages_(this) {
     askFileName = [this](const std::string& folder,
                          const std::string& fileName) -> std::optional<std::string> {
-        std::unique_ptr<QFileDialog> dialog = MakeSaveDialog(this, folder, fileName);
-        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
-            return std::nullopt;
-        }
-        return dialog->selectedFiles().front().toStdString();
+        return MakeSaveDialog(this, folder, fileName)->Choose();
     };
 
     auto* combo = Control<QComboBox>(kIdDeinterlace);

@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "app/MessageDialog.h"
+#include "app/SaveFileDialog.h"
 #include "app/SceneList.h"
 #include "clipsheet/BitmapExport.h"
 #include "clipsheet/BitmapExportSettings.h"
 #include "resources/TemplateDialog.h"
-
-class QFileDialog;
 
 namespace qv {
 
@@ -30,8 +29,9 @@ class BitmapExportDialog : public TemplateDialog {
     static constexpr const char* kSaveTitle = "Save Bitmaps";
     static QStringList SaveFilters();
     // The save dialog as it is shown, for the initial folder and file name.
-    static std::unique_ptr<QFileDialog> MakeSaveDialog(QWidget* parent, const std::string& folder,
-                                                       const std::string& fileName);
+    static std::unique_ptr<SaveFileDialog> MakeSaveDialog(QWidget* parent,
+                                                          const std::string& folder,
+                                                          const std::string& fileName);
 
     // scenes (whose marks the export rewrites) and store must outlive the dialog;
     // store may be null: the defaults are shown and nothing is saved.

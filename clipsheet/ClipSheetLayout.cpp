@@ -26,12 +26,24 @@ const QColor kGrey(kNoPictureGrey);
 
 QRect Q(const SheetRect& r) { return QRect(r.left, r.top, r.Width(), r.Height()); }
 
-// A font asked for by its height only; 0 or less leaves the device's default
-// size, as a font of height 0 does.
-QFont FontOfHeight(int height) {
+// A font asked for by its height only, meaning the whole line: ascent and descent
+// together at most height pixels of device (a pixel size is the em, which most faces
+// exceed by a sixth). 0 or less leaves the device's default size, as a font of
+// height 0 does.
+QFont FontOfHeight(int height, QPaintDevice& device) {
     QFont font;
-    if (height > 0) {
-        font.setPixelSize(height);
+    if (height <= 0) {
+        return font;
+    }
+    font.setPixelSize(height);
+    const int whole = QFontMetrics(font, &device).height();
+    if (whole > height) {
+        int size = std::max(1, static_cast<int>(int64_t{height} * height / whole));
+        font.setPixelSize(size);
+        // Rounded metrics may still exceed by a pixel.
+        while (size > 1 && QFontMetrics(font, &device).height() > height) {
+            font.setPixelSize(--size);
+        }
     }
     return font;
 }
@@ -42,6 +54,21 @@ int ClampToInt(int64_t v) {
 }
 
 }  // namespace
+
+QString FittedText(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width) {
+        return text;
+    }
+    const QString ellipsis(QChar(0x2026));
+    for (qsizetype space = text.lastIndexOf(' '); space > 0;
+         space = text.lastIndexOf(' ', space - 1)) {
+        const QString shorter = text.left(space + 1) + ellipsis;
+        if (metrics.horizontalAdvance(shorter) <= width) {
+            return shorter;
+        }
+    }
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
 
 ClipSheetLayout::ClipSheetLayout(PictureCache* pictureCache, std::string codecSetting)
     : cache(pictureCache), decoder_(std::move(codecSetting)) {}
@@ -149,8 +176,11 @@ int ClipSheetLayout::PaintSheet(QPaintDevice& device, QPainter* painter, const S
     pictureWidth = slot - rowGap;
     pictureHeight = pictureWidth * 3 / 4;
 
-    const QFont textFont =
-        FontOfHeight(ClampToInt(int64_t{pictureHeight} * settings.fontSize / 64));
+    // A tenth narrower than the face's own: at the default size a time and its length
+    // then fit under their picture.
+    QFont textFont =
+        FontOfHeight(ClampToInt(int64_t{pictureHeight} * settings.fontSize / 64), device);
+    textFont.setStretch(90);
     const QFontMetrics textMetrics(textFont, &device);
     lineHeight = textMetrics.height() + 1;
 
@@ -168,7 +198,7 @@ int ClipSheetLayout::PaintSheet(QPaintDevice& device, QPainter* painter, const S
     int y0 = topMargin;
     if (!settings.headline.empty()) {
         const QFont headFont =
-            FontOfHeight(ClampToInt(int64_t{settings.fontSize} * pictureHeight / 32));
+            FontOfHeight(ClampToInt(int64_t{settings.fontSize} * pictureHeight / 32), device);
         const QFontMetrics headMetrics(headFont, &device);
         const QString text = QString::fromLocal8Bit(settings.headline.c_str());
         if (painter != nullptr) {
@@ -292,22 +322,25 @@ int ClipSheetLayout::PaintSheet(QPaintDevice& device, QPainter* painter, const S
 
         // The texts, each opaque on white and clipped to its line.
         SheetRect line{r.left + 1, r.bottom, r.right - 1, r.bottom + lineHeight};
-        auto drawLine = [&](const std::string& text) {
+        auto drawLine = [&](const std::string& text, bool inParts) {
             painter->save();
             painter->setClipRect(Q(line), Qt::IntersectClip);
             painter->fillRect(Q(line), kWhite);
             painter->setPen(kBlack);
+            const QString whole = QString::fromLocal8Bit(text.c_str());
+            const int room = line.Width();
             painter->drawText(QPoint(line.left, line.top + textMetrics.ascent()),
-                              QString::fromLocal8Bit(text.c_str()));
+                              inParts ? FittedText(whole, textMetrics, room)
+                                      : textMetrics.elidedText(whole, Qt::ElideRight, room));
             painter->restore();
         };
         if (settings.showTimecode != 0) {
-            drawLine(TimeText(scenes, k));
+            drawLine(TimeText(scenes, k), true);
             line.top += lineHeight;
             line.bottom += lineHeight;
         }
         if (FirstOfScene(k) && settings.showFileNames != 0) {
-            drawLine(NameText(scenes, k));
+            drawLine(NameText(scenes, k), false);
         }
     }
 

@@ -20,9 +20,11 @@
 #include "clipsheet/ClipSheetSettings.h"
 #include "dv/PictureDecoder.h"
 
+class QFontMetrics;
 class QPainter;
 class QPaintDevice;
 class QPagedPaintDevice;
+class QString;
 
 namespace qv {
 
@@ -140,5 +142,10 @@ class ClipSheetLayout {
 // (optional) receives the ReadFailure of the pictures printed.
 int PrintSheet(QPagedPaintDevice& printer, const ClipSheetLayout& window, const SceneList& scenes,
                const std::string& codecSetting = {}, std::string* readFailure = nullptr);
+
+// text as it fits width in metrics' font: whole, or shortened with an ellipsis. A
+// text of several parts (a time and its length) loses whole parts, so that no time
+// is cut in two.
+QString FittedText(const QString& text, const QFontMetrics& metrics, int width);
 
 }  // namespace qv

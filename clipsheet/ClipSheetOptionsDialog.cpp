@@ -135,7 +135,7 @@ bool ClipSheetOptionsDialog::TakeValues() {
         return false;
     }
     const std::string headline = Control<QLineEdit>(kIdHeadline)->text().toLocal8Bit().toStdString();
-    if (headline.size() > kMaxHeadlineChars) {
+    if (CharacterCount(headline) > kMaxHeadlineChars) {
         Refuse(kIdHeadline, "Please enter no more than " + std::to_string(kMaxHeadlineChars) +
                                 " characters.");
         return false;

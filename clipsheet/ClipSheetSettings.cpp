@@ -1,5 +1,6 @@
 #include "clipsheet/ClipSheetSettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -73,7 +74,7 @@ void TransferClipSheetSettings(ClipSheetSettings& s, SettingsValues& values, boo
         values.WriteText(subkey, "Headline", s.headline);
     } else {
         s.headline = values.ReadText(subkey, "Headline");
-        if (s.headline.size() > kMaxHeadlineChars) {
+        if (CharacterCount(s.headline) > kMaxHeadlineChars) {
             s.headline = d.headline;
         }
     }
@@ -93,6 +94,13 @@ bool SaveClipSheetSettings(const ClipSheetSettings& settings, SettingsStore& sto
         [&](SettingsValues& values) { TransferClipSheetSettings(copy, values, true); });
 }
 
+size_t CharacterCount(std::string_view text) {
+    // Every byte but UTF-8's continuation bytes (10xxxxxx) starts a character.
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
 std::optional<int32_t> ParseTimecode(std::string_view text, float fps) {
     // Not a number counts as no rate; a rate beyond 32 bits of frames per second
     // (an infinite one too) has no count that fits.
@@ -109,20 +117,37 @@ std::optional<int32_t> ParseTimecode(std::string_view text, float fps) {
     int64_t parts[4] = {};
     int n = 0;
     size_t pos = 0;
+    size_t end = 0;  // after the last number read
     while (n < 4 && ScanInteger(text, pos, parts[n])) {
         ++n;
+        end = pos;
         if (n == 4 || pos >= text.size() || text[pos] != ':') {
             break;
         }
         ++pos;
     }
+    // Only blanks may follow: "xx:99:77" or "1:2x" is no time, and taking it for 0 or
+    // for its first number would show a running time the user did not ask for.
+    while (end < text.size() && IsBlank(text[end])) {
+        ++end;
+    }
     if (n == 0) {
-        return 0;
+        return end == text.size() ? std::optional<int32_t>(0) : std::nullopt;
+    }
+    if (end != text.size()) {
+        return std::nullopt;
     }
     // Right-aligned: the last number read is always the frames.
     int64_t hms[4] = {};  // H, M, S, F
     for (int i = 0; i < n; ++i) {
         hms[4 - n + i] = parts[i];
+    }
+    // The first number may be any count; the ones after it are a clock's fields.
+    const int64_t limits[4] = {0, 60, 60, nominal};  // H, M, S, F
+    for (int i = 4 - n + 1; i < 4; ++i) {
+        if (hms[i] < 0 || hms[i] >= limits[i]) {
+            return std::nullopt;
+        }
     }
     int64_t seconds = 0;
     int64_t total = 0;

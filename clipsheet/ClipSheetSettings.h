@@ -41,6 +41,10 @@ inline constexpr IntRange kFontSizeRange{1, 127};
 inline constexpr IntRange kFlagRange{0, 1};
 inline constexpr size_t kMaxHeadlineChars = 80;
 
+// The characters of an 8-bit text in the system's code page (UTF-8 here), as the
+// headline's limit counts them: a letter of two or more bytes is one character.
+size_t CharacterCount(std::string_view text);
+
 // Reads (save false) or writes the nine values of subkey in the stored order:
 // "ShowFnames", "ShowTimecode", "PicsPerLine", "TimecodeOffsett",
 // "PicsPerScene", "SecsPerPic", "SpaceBelowText", "Headline", "FontSize".
@@ -57,10 +61,11 @@ bool SaveClipSheetSettings(const ClipSheetSettings& settings, SettingsStore& sto
 // The frames a timecode text stands for, at the frame rate fps: up to four
 // numbers "H:M:S:F", read from the right (F; S:F; M:S:F; H:M:S:F) by scanf's
 // rules for "%d:%d:%d:%d". The count uses the nominal rate (fps rounded), then
-// is scaled to the real rate (30 -> 29.97 divides by 1.001). Text without a
-// number gives 0, as does a rate that rounds to 0 or less or is not a number.
-// Nothing when the count does not fit a signed 32-bit integer, or the rate does
-// not (an infinite one).
+// is scaled to the real rate (30 -> 29.97 divides by 1.001). Blank text gives 0,
+// as does a rate that rounds to 0 or less or is not a number. Nothing for text
+// that is not such numbers (blanks aside), for a field after the first outside its
+// clock range (seconds 0..59, frames below the nominal rate), when the count does
+// not fit a signed 32-bit integer, or the rate does not (an infinite one).
 std::optional<int32_t> ParseTimecode(std::string_view text, float fps);
 
 // A whole integer as an edit field holds it: blanks around it, an optional

@@ -218,9 +218,11 @@ int ProgressDialog::SetPosition(int position, const std::string& fileName, AviSt
         hasPicture_ = attached && decoder_.PrepareDraw(frame, {r.x(), r.y(), r.width(), r.height()},
                                                        true, picture_, source_);
         update(r);
-    } else {
-        // Without a stream there is nothing to draw the next time the preview is painted.
+    } else if (hasPicture_) {
+        // Without a stream there is nothing to draw: the picture on screen goes now, or
+        // it would stand beside the next scene's text until that scene's first picture.
         hasPicture_ = false;
+        update(preview_->geometry());
     }
     Pump();
     if (position < 0) {

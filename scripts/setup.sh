@@ -9,6 +9,7 @@ preset=${1:-default}
 
 packages=(
     g++ cmake ninja-build pkg-config
+    dpkg-dev                             # dpkg-buildflags: Debian's hardening flags for every build
     libgtest-dev                         # GoogleTest
     libcli11-dev nlohmann-json3-dev      # the command-line program's options and JSON
     libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
@@ -20,10 +21,11 @@ packages=(
     librsvg2-bin                         # the icon's PNG sizes, rendered from its SVG
     desktop-file-utils appstream man-db file  # the install test checks what is installed
     strace python3                       # the fault trials fail system calls one at a time
+    devscripts                           # hardening-check, which the install test runs
+    dvgrab                               # the copier is tested on another DV AVI writer's files
 )
 if [ "$preset" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtime
-    packages+=(dvgrab)                    # seed files of another DV AVI writer
 fi
 
 missing=()

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/SceneList.h"
@@ -85,11 +86,15 @@ TEST(BitmapExportChoiceTest, BySelectionAndByLengthAtBothFrameRates) {
     EXPECT_FALSE(qv::HasLength(150, -2147483647 - 1, 25.0f));
 }
 
-// The base is the chosen name cut at its apostrophe (the runs below pick theirs so).
-TEST(BitmapExportChoiceTest, TheBaseIsTheChosenNameCutAtItsApostrophe) {
+// The base is the chosen name cut at its apostrophe (the runs below pick theirs so),
+// always a ".bmp" name.
+TEST(BitmapExportChoiceTest, TheBaseIsTheChosenNameCutAtItsApostropheAndEndsInBmp) {
     EXPECT_EQ(qv::BitmapBasePath("/pics/it's.bmp"), "/pics/it.bmp");
     // A folder's apostrophe belongs to the folder.
     EXPECT_EQ(qv::BitmapBasePath("/home/bob's/clip.bmp"), "/home/bob's/clip.bmp");
+    EXPECT_EQ(std::tuple(qv::BitmapBasePath("/pics/tape'20000412 18.03.09.avi"),
+                         qv::BitmapBasePath("/pics/clip"), qv::BitmapBasePath("/pics/clip.BMP")),
+              std::tuple("/pics/tape.bmp", "/pics/clip.bmp", "/pics/clip.BMP"));
 }
 
 // A small picture whose stored rows are numbered.
@@ -297,13 +302,14 @@ TEST_F(BitmapExportRunTest, CancelStopsBeforeTheNextSceneAndUnreadableScenesAreS
 // Not even through another name: the tape, linked as an output of an earlier split,
 // the base picked from that name.
 TEST_F(BitmapExportRunTest, APictureNeverReplacesAnInput) {
-    const std::string link = dir_.Path("scenes'20040714 10.20.30.avi");
+    // The input under a second name, that of a scene's picture.
+    const std::string link = dir_.Path("scenes'20040714 10.20.30.bmp");
     fs::create_hard_link(tape_, link);
     const std::vector<uint8_t> tapeBytes = qvtest::ReadFileBytes(tape_);
     const qv::BitmapExportResult r = Run(link);
-    EXPECT_EQ(settings_.lastOutput, dir_.Path("scenes.avi"));
+    EXPECT_EQ(settings_.lastOutput, dir_.Path("scenes.bmp"));
     EXPECT_EQ(r.failed, (std::vector<std::string>{link}));
-    EXPECT_EQ(r.saved, (std::vector<std::string>{dir_.Path("scenes'#0001.avi")}));
+    EXPECT_EQ(r.saved, (std::vector<std::string>{dir_.Path("scenes'#0001.bmp")}));
     EXPECT_EQ(qvtest::ReadFileBytes(tape_), tapeBytes);
     ASSERT_EQ(questions_.asked.size(), 1u);
     EXPECT_EQ(questions_.asked[0].text,

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/Version.h"
@@ -63,6 +64,8 @@ TEST_F(CliOptionsTest, WrongUsageOfACommandGivesItsUsageAndExitCode2) {
         {"bitmaps " + t + " -o b.bmp --crop 3,-1", "--crop needs two numbers H,V"},
         {"sheet " + t + " -o " + pdf + " --pics-per-line 31",
          "--pics-per-line needs a number from"},
+        {"sheet " + t + " -o " + pdf + " --timecode-offset xx:99:77",
+         "--timecode-offset needs a time MM:SS:FF"},
     };
     const std::string help = Run("--help").out;  // names the commands of this build
     for (const Row& row : rows) {
@@ -115,6 +118,11 @@ TEST_F(CliOptionsTest, ExitCodesWithoutACommandAndOfFailedWork) {
     // The program's help tells how to get a command's help, and the exit codes of signals.
     const CliResult help = Run("--help");
     EXPECT_TRUE(Has(help.out, "COMMAND --help") && Has(help.out, "(130, 143, 129)")) << help.out;
+
+    // Without a terminal the progress is silent: a log gets no stale percentage.
+    MakeTape(30);
+    const CliResult scan = Run("scan " + Quote(tape_));
+    EXPECT_EQ(std::tie(scan.exitCode, scan.err), std::tuple(0, std::string())) << scan.err;
 }
 
 // info and datestamps, as text and as JSON: one file or frame a line, the names

@@ -44,7 +44,8 @@ class CliSheetTest : public qvtest::CliTest {
 TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     const std::string pdf = dir_.Path("sheet.pdf");
     qvtest::CliResult r = Run("sheet " + Quote(tape_) + " -o " + Quote(pdf) +
-                              " --pics-per-scene 2 --headline 'Summer 2004' --only 1,3");
+                              " --pics-per-scene 2 --headline 'Summer 2004' --only 1,3"
+                              " --font-size 6");  // small enough for the whole names
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, pdf + ": 1 page\n");
     const qvtest::PdfFacts facts = qvtest::ReadPdf(pdf);
@@ -64,6 +65,29 @@ TEST_F(CliSheetTest, PrintsOnePictureImagePerPictureOfTheChosenScenes) {
     EXPECT_EQ(qvtest::ReadPdf(pdf).images.size(), 3u);
     EXPECT_EQ(qvtest::RunShell("pdftotext " + Quote(pdf) + " -").output.find("scenes'"),
               std::string::npos);
+}
+
+// The headline's limit counts characters, not bytes; the texts at the default size;
+// the help says what the picture count and the offset do.
+TEST_F(CliSheetTest, HeadlineLimitInCharactersTextsAtTheDefaultSizeAndTheHelp) {
+    const std::string sheet = "sheet " + Quote(tape_) + " -o " + Quote(dir_.Path("s.pdf"));
+    const std::string ten = "\u00e9\u00e8\u00ea\u00eb\u00e0\u00e2\u00e4\u00f4\u00f6\u00fc",
+                      accented = ten + ten + ten + ten + ten + ten;
+    qvtest::CliResult r = Run(sheet + " --headline " + Quote(accented));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // The page shows what of so long a headline fits its width. At the default size a
+    // time and its length fit their picture; a name too long for it ends in an ellipsis.
+    const std::string text =
+        qvtest::RunShell("pdftotext " + Quote(dir_.Path("s.pdf")) + " -").output;
+    EXPECT_NE(text.find(accented.substr(0, 20)), std::string::npos) << text;
+    EXPECT_NE(text.find("00:00:00 [00:00:10]"), std::string::npos) << text;
+    EXPECT_NE(text.find("scenes'20040714 \u2026"), std::string::npos) << text;
+    r = Run(sheet + " --headline " + Quote(accented + accented));
+    EXPECT_EQ(std::pair(r.exitCode, r.err.rfind("quorvandel-cli: --headline takes at most 80", 0)),
+              std::pair(2, size_t{0}));
+    const std::string help = Run("sheet --help").out;
+    EXPECT_NE(help.find("the least number of pictures of a scene"), std::string::npos) << help;
+    EXPECT_NE(help.find("a non-zero time starts a running time"), std::string::npos) << help;
 }
 
 }  // namespace

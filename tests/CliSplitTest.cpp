@@ -110,6 +110,22 @@ TEST_F(CliSplitTest, ScanAndListGiveTheSceneListAndSplitWritesItsScenes) {
 
 // Scenes left unwritten by --only or --skip-undated keep their tape, but with
 // --delete-unwritten.
+// --subtitles: beside each output a SubRip file of its recording time, a cue a
+// second; the undated scene's has none.
+TEST_F(CliSplitTest, SubtitlesShowTheRecordingTimeOfEverySecondOfEachOutput) {
+    const std::string first = "00:00:00,000 --> 00:00:01,000\r\n2004-07-14 10:20:3";
+    CliResult r = Split(" --subtitles");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadFileText(dir_.Path("out'20040714 10.20.30.srt")),
+              "1\r\n" + first +
+                  "0\r\n\r\n2\r\n00:00:01,000 --> 00:00:02,000\r\n2004-07-14 10:20:31\r\n\r\n");
+    EXPECT_EQ(qvtest::ReadFileText(dir_.Path("out'#0001.srt")), "");
+    r = Run("copy " + tapeArg_ + " --first 25 --count 25 " + Quote(dir_.Path("c.avi")) +
+            " --subtitles");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(qvtest::ReadFileText(dir_.Path("c.srt")), "1\r\n" + first + "1\r\n\r\n");
+}
+
 TEST_F(CliSplitTest, OnlyAndSkipUndatedLeaveScenesUnwrittenAndTheirSourceKept) {
     CliResult r = Split(" --only 1,3");
     EXPECT_EQ(r.exitCode, 1);

@@ -3,12 +3,14 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "avi/ClipCopier.h"
 #include "platform/FileSystem.h"
 #include "platform/Progress.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/Ffmpeg.h"
 #include "support/ReadUnits.h"
 #include "support/RecordingProgress.h"
 #include "support/SceneSetup.h"
@@ -79,14 +81,15 @@ class ClipCopierTest : public ::testing::Test {
         const bool type2 = options_.type == DvType::Type2;
         ASSERT_EQ(out->StreamCount(),
                   type2 ? 1 + 1 + static_cast<int>(options_.extraStreams.size()) : 1);
+        // Each track's own chunks, one a frame, are followed.
         for (int track = 0; type2 && track < out->StreamCount() - 1; ++track) {
-            const double s = (track == 0 ? 48000.0 : 32000.0) / FramesPerSecond();
-            const int64_t n = qv::AudioUnitsOf(first, count, s);
+            const double s = 32000.0 / FramesPerSecond();
+            const int64_t start = track == 0 ? FirstSampleOf(options_, first)
+                                             : kSecondTrack + qv::AudioUnitsOf(0, first, s);
+            const int64_t n = track == 0 ? FirstSampleOf(options_, first + count) - start
+                                         : qv::AudioUnitsOf(first, count, s);
             EXPECT_EQ(out->Stream(1 + track)->Length(), n) << "track " << track;
-            EXPECT_EQ(
-                AllAudio(*out->Stream(1 + track)),
-                AudioPattern(options_,
-                             (track == 0 ? 0 : kSecondTrack) + qv::AudioUnitsOf(0, first, s), n))
+            EXPECT_EQ(AllAudio(*out->Stream(1 + track)), AudioPattern(options_, start, n))
                 << "track " << track;
         }
     }
@@ -172,12 +175,13 @@ TEST_F(ClipCopierTest, ASceneTooLargeForOneSegmentOfAnAvi1SourceGetsOpenDmlIndex
     ExpectCopyOf(dir_.Path("two.avi"), 0, 60, "compat.odml-avi2");
 }
 
-// NTSC frames take 1601 and 1602 sample frames of 48 kHz audio in turn.
+// NTSC frames take 1602 and 1601 sample frames of 48 kHz audio in turn, each frame
+// boundary at the nearest sample.
 TEST_F(ClipCopierTest, BothTracksAreCopiedAndScenesJoinWithoutGapOrOverlap) {
     const double ntsc = 48000.0 / (30000.0 / 1001.0);
-    EXPECT_EQ(qv::AudioUnitsOf(0, 1, ntsc), 1601);
-    EXPECT_EQ(qv::AudioUnitsOf(1, 1, ntsc), 1602);
-    EXPECT_EQ(qv::AudioUnitsOf(2, 1, ntsc), 1601);
+    EXPECT_EQ(std::tuple(qv::AudioUnitsOf(0, 1, ntsc), qv::AudioUnitsOf(1, 1, ntsc),
+                         qv::AudioUnitsOf(2, 1, ntsc), qv::AudioUnitsOf(0, 5, ntsc)),
+              std::tuple(1602, 1601, 1602, 8008));
     for (const auto& [options, kind] :
          {std::pair{FixtureOptions{.pal = false, .framesPerSegment = 10}, "avi1"},
           std::pair{FixtureOptions{.generation = Generation::OpenDml, .framesPerSegment = 10},
@@ -443,6 +447,51 @@ TEST_F(ClipCopierTest, CancelAnsweredNoLosesNoFrameAndYesRemovesTheCopy) {
     EXPECT_EQ(framesDone_, 150);
     EXPECT_EQ(ReadFileBytes(dir_.Path("old.avi")), old);
     EXPECT_EQ(FilesInDir(), (std::vector<std::string>{"old.avi", "out.avi", "tape.avi"}));
+}
+
+// Real NTSC type-2 files cut at every residue of 5 frames: ffmpeg's wrapping of DV and
+// dvgrab's file carry the audio one chunk per frame (1600 and 1602 samples as DV
+// records it), which each scene keeps; ffmpeg's own encoding has chunks of 1024 samples
+// and more audio than video. Either way the scenes joined are the source's audio.
+TEST_F(ClipCopierTest, NtscScenesCutAnywhereHoldTheSourcesAudioSampleForSample) {
+    std::string reason;
+    const DvClip* clip = RealDvClip(kNtsc, &reason);
+    ASSERT_NE(clip, nullptr) << reason;
+    const std::string encoded = dir_.Path("encoded.avi"), grabbed = dir_.Path("grab-001.avi");
+    // dvgrab may wait at the end of so short an input: bounded, and tried again.
+    RunShell("cd " + Quote(dir_.Dir().string()) +
+             " && ffmpeg -v error -nostdin -f lavfi -i "
+             "testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 1.2 "
+             "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 encoded.avi; for i in 1 2 3; "
+             "do [ -f grab-001.avi ] || timeout -k 5 15 dvgrab -I " +
+             Quote(clip->dvPath) + " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1; done");
+    ASSERT_TRUE(std::filesystem::exists(encoded) && std::filesystem::exists(grabbed))
+        << "ffmpeg and dvgrab (test dependencies) are needed";
+    copier_.yesForAll = true;  // each part replaces the one before
+    for (const auto& [source, perFrame] :
+         {std::pair{clip->aviPath, true}, std::pair{grabbed, true}, std::pair{encoded, false}}) {
+        SCOPED_TRACE(source);
+        auto in = qv::OpenAviFile(source);
+        ASSERT_TRUE(in && in->StreamCount() == 2);
+        qv::AviStream& audio = *in->Stream(1);
+        const int frames = in->FrameCount();
+        EXPECT_EQ(qv::AudioSplit(*in->Stream(0), audio).FollowsChunks(), perFrame);
+        for (int cut = 10; cut < 15; ++cut) {
+            std::vector<uint8_t> joined;
+            for (const auto& [from, end] : {std::pair{0, cut}, std::pair{cut, frames}}) {
+                ASSERT_EQ(Copy(dir_.Path("part.avi"), SceneOf(source, from, end - from), 4 << 20),
+                          0);
+                const std::vector<uint8_t> got =
+                    AllAudio(*qv::OpenAviFile(dir_.Path("part.avi"))->Stream(1));
+                // With chunks a frame, the scene's own chunks, no sample more or less.
+                const int64_t chunks = (end < frames ? audio.ChunkFirstUnit(end) : audio.Length()) -
+                                       audio.ChunkFirstUnit(from);
+                EXPECT_TRUE(!perFrame || static_cast<int64_t>(got.size()) == 4 * chunks) << cut;
+                joined.insert(joined.end(), got.begin(), got.end());
+            }
+            EXPECT_TRUE(joined == AllAudio(audio)) << "cut " << cut;
+        }
+    }
 }
 
 }  // namespace

@@ -95,14 +95,14 @@ TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
         {"1:00:00:00", 25.0f, 90000},
         {"3:07", 25.0f, 82},
         {"-1:00:00", 25.0f, -1500},
-        {"-00:01:05", 25.0f, 30},  // the sign belongs to the first number only
-        {"abc", 25.0f, 0},
-        {" 1: 2:3", 25.0f, 1553},  // blanks may precede each number
-        {"1 :2", 25.0f, 1},        // but not a colon
-        {"1:2:3:4:5", 25.0f, 90000 * 1 + 1500 * 2 + 25 * 3 + 4},
-        {"00:01:00", 29.97f, 29},          // 30 / 1.001
-        {"00:00:30", 0.4f, 0},             // a rate rounding to 0
-        {"00:00:30", 3e9f, std::nullopt},  // a rate beyond 32 bits
+        {"-00:01:05", 25.0f, 30},   // the sign belongs to the first number only
+        {" 1: 2:3 ", 25.0f, 1553},  // blanks may precede each number and end the text
+        {"", 25.0f, 0},
+        {"  ", 25.0f, 0},
+        {"120:59:24", 25.0f, 120 * 1500 + 59 * 25 + 24},  // the first number any count
+        {"00:01:00", 29.97f, 29},                         // 30 / 1.001
+        {"00:00:30", 0.4f, 0},                            // a rate rounding to 0
+        {"00:00:30", 3e9f, std::nullopt},                 // a rate beyond 32 bits
         {"-2147483648", 25.0f, -2147483648},
         // Counts beyond 32 bits are refused, never wrapped.
         {"23860:55:45:22", 25.0f, 2147483647},
@@ -111,6 +111,12 @@ TEST(ParseTimecodeTest, ReadsFramesSecondsMinutesAndHoursFromTheRight) {
     };
     for (const auto& row : rows) {
         EXPECT_EQ(qv::ParseTimecode(row.text, row.fps), row.frames) << row.text << " at " << row.fps;
+    }
+    // Text that is not a time is refused, not read as 0 or as its first numbers: a blank
+    // before a colon, a field out of its clock range (frames 0 to 24).
+    for (const char* text :
+         {"abc", "xx:99:77", "1 :2", "1:", "1:2:3:4:5", "00:60:00", "00:01:25", "00:01:-1"}) {
+        EXPECT_EQ(qv::ParseTimecode(text, 25.0f), std::nullopt) << text;
     }
 }
 

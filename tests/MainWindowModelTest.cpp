@@ -541,6 +541,27 @@ TEST_F(MainWindowModelTest, NoSceneIsWrittenOntoAnInputFile) {
     EXPECT_EQ(qvtest::ReadFileBytes(dir.Path("out'20040801 10.00.00.avi")), otherBytes);
 }
 
+// The Scan button stopped by Cancel leaves the list it would have replaced, with the
+// user's write choices.
+TEST_F(MainWindowModelTest, AScanStoppedFromItsButtonKeepsTheListItReplaced) {
+    Add("a.avi", {50, 50}, kJuly);
+    Add("b.avi", {30}, kAugust);
+    model.ScanDatestampsCommand();
+    model.scenes[1].write = 0;
+    const std::string before = qv::SceneListText(model.scenes);  // every column, write? too
+    const int checks = view.progress.cancelChecks;
+    view.progress.cancel = [checks](int check) { return check == checks + 3; };
+    model.ScanDatestampsCommand();
+    EXPECT_EQ(
+        std::tuple(view.progress.cancelChecks, qv::SceneListText(model.scenes), view.writeEnabled),
+        std::tuple(checks + 3, before, true));
+    // Cancel on the optical scan's warning leaves the choices too, of selected rows as well.
+    view.selected = {1};
+    questions.answers = {Answer::Cancel};
+    model.ScanOpticalCommand();
+    EXPECT_EQ(qv::SceneListText(model.scenes), before);
+}
+
 TEST_F(MainWindowModelTest, SourceScannedOnlyInPartIsNeverDeleted) {
     const std::string a = Add("a.avi", {50, 50}, kJuly);
     const std::string b = Add("b.avi", {30}, kAugust);

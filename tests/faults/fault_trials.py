@@ -263,7 +263,7 @@ class Trials:
             reason = os.strerror(getattr(errno, error))
             if reason not in r.stderr:
                 broken.append("the message does not give the reason \"%s\"" % reason)
-            if not re.search(r"(/|\.avi|\.pdf|\.bmp|\.part|\.reg)", r.stderr):
+            if not re.search(r"(/|\.avi|\.pdf|\.bmp|\.part|\.reg|\bout\b)", r.stderr):
                 broken.append("the message names no file")
         if broken or self.verbose:
             broken.append("exit %d; %s" % (r.returncode, r.stderr.strip()[-1500:]))

@@ -29,12 +29,6 @@ uint8_t Bcd(int value) {
     return static_cast<uint8_t>((value / 10 % 10) << 4 | value % 10);
 }
 
-// Sample frames that go with video frame i: trunc((i+1)*s) - trunc(i*s), s = rate / fps.
-int64_t FirstSampleOf(const FixtureOptions& o, int frame) {
-    const double s = o.audioRate / (o.pal ? 25.0 : 30000.0 / 1001.0);
-    return static_cast<int64_t>(std::trunc(frame * s));
-}
-
 // start + seconds, carried through minutes, hours, days, months and years.
 DvTime AddSeconds(DvTime t, int64_t seconds) {
     namespace c = std::chrono;
@@ -148,6 +142,11 @@ std::vector<FixtureFrame> FramesWith(const FixtureOptions& o, int count,
 }
 
 }  // namespace
+
+int64_t FirstSampleOf(const FixtureOptions& o, int frame) {
+    const double s = o.audioRate / (o.pal ? 25.0 : 30000.0 / 1001.0);
+    return static_cast<int64_t>(std::trunc(frame * s));
+}
 
 std::vector<FixtureFrame> MakeFrames(const FixtureOptions& o, int count,
                                      std::optional<DvTime> start) {

@@ -108,6 +108,9 @@ std::vector<FixtureFrame> MakePatternFrames(const FixtureOptions& options, int c
 
 // The audio bytes that MakeFrames writes for the sample frames [first, first + count).
 std::vector<uint8_t> AudioPattern(const FixtureOptions& options, int64_t first, int64_t count);
+// The first sample frame of video frame `frame` in the fixture's audio, one chunk a
+// frame: trunc(frame * s), s = rate / fps.
+int64_t FirstSampleOf(const FixtureOptions& options, int frame);
 // Bytes per audio sample frame: channels x bits / 8.
 int AudioBlockAlign(const FixtureOptions& options);
 

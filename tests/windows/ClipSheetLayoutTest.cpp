@@ -52,6 +52,16 @@ TEST(ClipSheetLayoutTest, PicturesRunEvenlyUnderTheirSourcePositionsOrARunningTi
         texts({0, 2, 3, 6}),
         (std::vector<std::string>{"00:10:00 [00:04:01]|a'one", "00:14:00|",
                                   "00:14:01 [00:02:01]|a'two", "00:16:02 [00:01:01]|a'three"}));
+    // A text size is the whole line: each line of text is as high as asked (the
+    // picture's height x fontSize / 64, and one pixel), so no text is cut at its foot.
+    // (What is too wide for its picture ends in an ellipsis: the sheet command's test.)
+    for (int fontSize : {10, 24, 64}) {
+        layout.settings.fontSize = fontSize;
+        layout.PaintSheet(image, nullptr, scenes, layout.clientRect, false);
+        const int asked = layout.pictureHeight * fontSize / 64;
+        EXPECT_TRUE(layout.lineHeight <= asked + 1 && layout.lineHeight >= asked * 9 / 10)
+            << fontSize << ": " << layout.lineHeight << " for " << asked;
+    }
 }
 
 }  // namespace

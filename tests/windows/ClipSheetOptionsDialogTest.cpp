@@ -50,13 +50,25 @@ TEST(ClipSheetOptionsDialogTest, ShowsItsTextsAndTheSettingsAndTakesGoodEditsOnl
     EXPECT_EQ(std::tuple(d.isVisible(), d.focusWidget(), settings),
               std::tuple(true, d.Control(1033), before));
 
+    // A timecode that is no time, and a headline of 81 characters, are refused too.
     Edit(d, 1033)->setText("8");
-    Edit(d, 1046)->setText("1:00:00");
+    Edit(d, 1046)->setText("xx:99:77");
     d.Control<QPushButton>(1)->click();
-    EXPECT_EQ(shown.size(), 1u);  // no new message
+    Edit(d, 1046)->setText("1:00:00");
+    Edit(d, 1043)->setText(QString(81, QChar(0xE9)));
+    d.Control<QPushButton>(1)->click();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Please enter an integer between 1 and 30.",
+                                               "Please enter an integer.",
+                                               "Please enter no more than 80 characters."}));
+    EXPECT_EQ(std::tuple(d.isVisible(), settings), std::tuple(true, before));
+
+    // 80 accented letters are 80 characters, whatever their bytes.
+    Edit(d, 1043)->setText(QString(80, QChar(0xE9)));
+    d.Control<QPushButton>(1)->click();
+    EXPECT_EQ(shown.size(), 3u);  // no new message
     EXPECT_EQ(std::tuple(d.result(), settings.picsPerLine, settings.timecodeOffset,
-                         settings.showFileNames),
-              std::tuple(QDialog::Accepted, 8, 1500, 1));
+                         settings.showFileNames, settings.headline),
+              std::tuple(QDialog::Accepted, 8, 1500, 1, QString(80, QChar(0xE9)).toStdString()));
 }
 
 }  // namespace

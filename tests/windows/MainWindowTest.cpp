@@ -96,6 +96,7 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
     for (int id : {0, 3, 1004, 1013, 1023, 1024}) {
         before[id] = rect(id);
     }
+    const int names = List()->columnWidth(0), length = List()->columnWidth(2);
 
     // Larger: a quarter of the height to the input list, the rest to the scene
     // list; the others move with the edge or the middle they keep to, the strip
@@ -110,17 +111,36 @@ TEST_F(MainWindowTest, ResizedTheListsTakeTheRoomAndTheRestKeepsToItsEdges) {
                                                    {1024, 200, 120, 0, 0}}) {
         EXPECT_EQ(rect(id), before[id].translated(dx, dy).adjusted(0, 0, dw, dh)) << id;
     }
+    // The width gained goes to the file names.
+    EXPECT_EQ(std::pair(List()->columnWidth(0), List()->columnWidth(2)),
+              std::pair(names + 200, length));
 
     // At the smallest the lists keep their least heights (two files; the header
     // and three scenes), and nothing leaves the window.
     window->resize(1, 1);
     const qv::DialogUnits& u = window->Units();
     EXPECT_EQ(std::pair(rect(1004).height(), rect(1013).height()), std::pair(u.Y(24), u.Y(55)));
+    EXPECT_EQ(List()->columnWidth(0), names);
     for (const qv::ControlLayout& c : qv::MainWindowTemplate().controls) {
         if (c.id >= 0 && c.id != 1017) {
             EXPECT_TRUE(QRect(QPoint(0, 0), window->size()).contains(rect(c.id))) << c.id;
         }
     }
+}
+
+// Closed, the window keeps its size and position for the next run.
+TEST_F(MainWindowTest, TheNextRunOpensWhereAndAsLargeAsTheLastWasClosed) {
+    window->Initialize();
+    window->show();
+    const int names = List()->columnWidth(0);
+    const QRect placed(QPoint(40, 30), window->size() + QSize(150, 90));
+    window->setGeometry(placed);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    Make();
+    window->show();
+    // The file names have the width the window has more than its template.
+    EXPECT_EQ(std::pair(window->geometry(), List()->columnWidth(0)),
+              std::pair(placed, names + 150));
 }
 
 TEST_F(MainWindowTest, FirstStartShowsAboutAndTheControlsAddScanSaveMarkWriteAndRemove) {

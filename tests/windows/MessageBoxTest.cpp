@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "app/SaveFileDialog.h"
+#include "clipsheet/BitmapExportDialog.h"
 #include "windows/WindowTests.h"
 
 namespace {
@@ -57,24 +58,25 @@ void TypeName(qv::SaveFileDialog& dialog, const std::string& name) {
     edit->setText(QString::fromStdString(name));
 }
 
+// Here the bitmaps' save dialog, which asks for an existing folder as the others do.
 TEST(SaveFileDialog, RefusesANameInAFolderThatDoesNotExistAndStaysOpen) {
     qvtest::TempDir dir;
     const std::string missing = dir.Path("gone");
-    qv::SaveFileDialog dialog(nullptr, QStringLiteral("Set write name"),
-                              QString::fromStdString(dir.Dir().string()));
+    const auto saveBitmaps =
+        qv::BitmapExportDialog::MakeSaveDialog(nullptr, dir.Dir().string(), "");
+    qv::SaveFileDialog& dialog = *saveBitmaps;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.SetPathMustExist(true);
     std::vector<std::string> seen;
     bool stayedOpen = false;
     QTimer::singleShot(0, [&] {
-        TypeName(dialog, missing + "/clips.avi");
+        TypeName(dialog, missing + "/clips.bmp");
         OnNextBox(&seen, Box::Ok);
         dialog.accept();
         stayedOpen = dialog.isVisible();
-        TypeName(dialog, dir.Path("clips.avi"));
+        TypeName(dialog, dir.Path("clips.bmp"));
         dialog.accept();
     });
-    EXPECT_EQ(dialog.Choose(), dir.Path("clips.avi"));
+    EXPECT_EQ(dialog.Choose(), dir.Path("clips.bmp"));
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(seen, std::vector<std::string>{Seen(
                         "Quorvandel", Box::Warning, Box::Ok, Box::Ok,

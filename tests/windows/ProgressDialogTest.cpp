@@ -4,6 +4,7 @@
 
 #include "progress/ProgressDialog.h"
 
+#include <QScreen>
 #include <QTest>
 
 #include "avi/AviReader.h"
@@ -34,17 +35,26 @@ TEST(ProgressDialogTest, ShowsItsTextsThePreviewAndTheTimeLeftAndTakesTheOwnerAl
     EXPECT_EQ(d->Control<QLabel>(1005)->text(), "reading tape1.avi\nsecond line");
     EXPECT_FALSE(owner.isEnabled());
 
-    // The preview: grey without a stream, else its frame the right way up.
+    // The preview, as the screen holds it: grey without a stream, else its frame the
+    // right way up.
     auto previewNear = [&d](double fy, qvtest::Rgb want) {
         const QRect r = d->Control(1016)->geometry();
-        return qvtest::Near(d->grab().toImage().pixelColor(
-                                r.center().x(), r.y() + static_cast<int>(r.height() * fy)),
-                            want, 10);
+        return qvtest::Near(
+            d->screen()
+                ->grabWindow(d->winId())
+                .toImage()
+                .pixelColor(r.center().x(), r.y() + static_cast<int>(r.height() * fy)),
+            want, 10);
     };
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
     EXPECT_TRUE(previewNear(0.5, kGrey));
     d->SetPosition(-1, path, reader->Stream(0), 0);
     EXPECT_TRUE(previewNear(0.2, kRed));
     EXPECT_TRUE(previewNear(0.8, kDark));
+    // Dropped (between two scenes), the picture leaves the screen at once: it would
+    // stand beside the next scene's name.
+    d->SetPosition(-1, "", nullptr, 0);
+    EXPECT_TRUE(previewNear(0.5, kGrey));
 
     // Cancel is remembered until asked once.
     QTest::mouseClick(d->Control<QPushButton>(2), Qt::LeftButton);

@@ -169,9 +169,10 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
         << "\"\r\n\"input1\"=\"" << tape1 << "\"\r\n";
 
     const std::string log = dir_.Path("program.log");
-    started_.push_back(Start("env QUORVANDEL_SETTINGS=" + Quote(settings) +
-                             " TZ=UTC QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 " +
-                             Quote(QV_PROGRAM_PATH) + " >" + Quote(log) + " 2>&1"));
+    const std::string program = "env QUORVANDEL_SETTINGS=" + Quote(settings) +
+                                " TZ=UTC QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 " +
+                                Quote(QV_PROGRAM_PATH) + " >>" + Quote(log) + " 2>&1";
+    started_.push_back(Start(program));
     const std::string main = Window("Quorvandel\\+");
     ASSERT_FALSE(main.empty()) << "the main window did not appear";
     Shell("xdotool windowactivate --sync " + main);
@@ -198,7 +199,10 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     Keys("Escape");
     ASSERT_TRUE(Gone("Options", 5s));
 
-    Shell("xdotool windowactivate --sync " + main);
+    // Moved and made larger, the window is where and as large as it was the next time.
+    Shell("xdotool windowactivate --sync " + main + " windowsize --sync " + main +
+          " 1000 720 windowmove --sync " + main + " 60 40");
+    const std::string placed = Shell("xdotool getwindowgeometry " + main + " | tail -n +2");
     Keys("Escape");  // closes the main window and ends the program
     int status = -1;
     ASSERT_TRUE(WaitFor([&] { return ::waitpid(started_.back(), &status, WNOHANG) > 0; }, 10s))
@@ -206,6 +210,11 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     started_.back() = -1;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "what the program printed:\n"
                                                                << qvtest::ReadFileText(log);
+    started_.push_back(Start(program));
+    const std::string again = Window("Quorvandel\\+");
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(Shell("xdotool getwindowgeometry " + again + " | tail -n +2"), placed);
+    Screenshot("main-window-again", again);  // the tear-down ends this run
 
     // The three scenes as their own files, their frames counted by ffprobe; the tapes kept.
     for (const auto& [name, frames] : {std::pair{"holiday'20040714 10.20.30.avi", 40},
