@@ -212,7 +212,8 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     options.segmentLimit = segmentLimit;
     options.forceOpenDml = sourceReader->Kind() == "avi1" &&
                            NeedsOpenDml(*sourceReader, scene, tracks, segmentLimit);
-    std::unique_ptr<AviWriter> writer = sourceReader->CreateWriter(destinationName, options);
+    options.firstFrame = scene.firstFrame;
+    std::unique_ptr<AviWriter> writer = CreateWriterFor(*sourceReader, destinationName, options);
     if (!writer) {
         questions_.Tell(kDestinationUnwritable);
         return -1;

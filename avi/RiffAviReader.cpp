@@ -361,14 +361,6 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
 // ---------------------------------------------------------------------------
 // RiffAviReader
 
-std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName) {
-    auto reader = std::make_unique<RiffAviReader>();
-    if (!reader->Open(fileName)) {
-        return nullptr;
-    }
-    return reader;
-}
-
 std::string RiffAviReader::Kind() const {
     if (odmlHeader_.empty()) {
         return "avi1";

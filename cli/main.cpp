@@ -181,9 +181,10 @@ std::unique_ptr<qv::AviReader> OpenOrReport(const std::string& fileName) {
     std::string problem = OpenProblem(fileName);
     std::unique_ptr<qv::AviReader> reader;
     if (problem.empty()) {
-        reader = qv::OpenAviFile(fileName);
+        std::string refusal;
+        reader = qv::OpenAviFile(fileName, &refusal);
         if (!reader) {
-            problem = "cannot be opened";
+            problem = refusal.empty() ? "cannot be opened" : refusal;
         } else if (reader->StreamCount() == 0) {
             problem = "not an AVI file";
             reader.reset();
@@ -308,7 +309,8 @@ nlohmann::ordered_json FileJson(const std::string& name, qv::AviReader& reader) 
             {"frameCount", reader.FrameCount()},
             {"framesPerSecond", reader.FramesPerSecond()},
             {"streams", streams},
-            {"indexRebuilt", reader.IndexRebuilt() ? 1 : 0}};
+            {"indexRebuilt", reader.IndexRebuilt() ? 1 : 0},
+            {"endsWithPartialFrame", reader.EndsWithPartialFrame() ? 1 : 0}};
 }
 
 int Info(const std::vector<std::string>& args, bool json) {
@@ -519,7 +521,10 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
             std::cerr << "quorvandel-cli: " << f << ": No such file or directory\n";
             return false;
         }
-        model.AddInput(f);
+        // A file of no kind that is read was refused with a message: nothing is done.
+        if (!model.AddInput(f) && !qv::FileKindRefusal(f).empty()) {
+            return false;
+        }
     }
     if (!o.output.empty()) {
         model.outputPath = o.output;

@@ -1,0 +1,176 @@
+// Which reader a file needs, told by its first bytes, and which writer an output
+// name asks for, told by its extension.
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "avi/AviReader.h"
+#include "avi/DvAviWriter.h"
+#include "avi/RawDvReader.h"
+#include "avi/RawDvWriter.h"
+#include "avi/RiffAviReader.h"
+#include "dv/DifFrame.h"
+#include "platform/File.h"
+
+namespace qv {
+
+namespace {
+
+const char kNoKnownKind[] = "not an AVI, raw DV or QuickTime file";
+const char kQuickTimeNotRead[] =
+    "a QuickTime file, which this program does not read yet (convert it to raw DV: "
+    "ffmpeg -i FILE -c copy -f dv FILE.dv)";
+
+enum class Kind { Avi, RawDv, QuickTime, Other };
+
+// The atoms a QuickTime file may begin with.
+bool IsQuickTimeAtom(const uint8_t* type) {
+    for (const char* atom : {"ftyp", "moov", "mdat", "wide", "free", "skip"}) {
+        if (std::memcmp(type, atom, 4) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The kind of a file whose first size bytes are head. A raw DV file is taken for
+// one only when its first frame's header names a format it can be read as;
+// otherwise why says which.
+Kind KindOf(const uint8_t* head, size_t size, std::string* why) {
+    if (size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0) {
+        return Kind::Avi;
+    }
+    if (size >= 8 && IsQuickTimeAtom(head + 4)) {
+        return Kind::QuickTime;
+    }
+    if (size >= 4 && IsDifFrameHeader(head)) {
+        const DifSystem system = DifSystemOf(head, size, why);
+        return system.frameBytes != 0 ? Kind::RawDv : Kind::Other;
+    }
+    *why = kNoKnownKind;
+    return Kind::Other;
+}
+
+// The file's first bytes, at most kDifProfileBytes; false when it cannot be read.
+bool ReadHead(const std::string& fileName, std::vector<uint8_t>* head) {
+    File file;
+    if (!file.OpenRead(fileName, File::Access::Random)) {
+        return false;
+    }
+    head->resize(kDifProfileBytes);
+    const int64_t got = file.ReadAt(0, head->data(), kDifProfileBytes);
+    if (got < 0) {
+        return false;
+    }
+    head->resize(static_cast<size_t>(got));
+    return true;
+}
+
+std::string LowerExtension(const std::string& name) {
+    const size_t slash = name.find_last_of('/');
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return {};
+    }
+    std::string ext = name.substr(dot);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+}  // namespace
+
+std::string FileKindRefusal(const std::string& fileName) {
+    std::vector<uint8_t> head;
+    if (!ReadHead(fileName, &head)) {
+        return {};
+    }
+    std::string why;
+    switch (KindOf(head.data(), head.size(), &why)) {
+        case Kind::Avi:
+        case Kind::RawDv:
+            return {};
+        case Kind::QuickTime:
+            return kQuickTimeNotRead;
+        case Kind::Other:
+            break;
+    }
+    return why;
+}
+
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName) {
+    return OpenAviFile(fileName, nullptr);
+}
+
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, std::string* refusal) {
+    std::string why;
+    std::unique_ptr<AviReader> reader;
+    std::vector<uint8_t> head;
+    if (ReadHead(fileName, &head)) {
+        switch (KindOf(head.data(), head.size(), &why)) {
+            case Kind::Avi: {
+                auto riff = std::make_unique<RiffAviReader>();
+                if (riff->Open(fileName)) {
+                    reader = std::move(riff);
+                }
+                break;
+            }
+            case Kind::RawDv: {
+                auto raw = std::make_unique<RawDvReader>();
+                if (raw->Open(fileName)) {
+                    reader = std::move(raw);
+                } else {
+                    why = raw->Refusal();
+                }
+                break;
+            }
+            case Kind::QuickTime:
+                why = kQuickTimeNotRead;
+                break;
+            case Kind::Other:
+                break;
+        }
+    }
+    if (refusal != nullptr) {
+        *refusal = reader ? std::string() : why;
+    }
+    return reader;
+}
+
+std::string OutputKindOf(const std::string& destinationName) {
+    const std::string ext = LowerExtension(destinationName);
+    if (ext == ".dv" || ext == ".dif") {
+        return "dv";
+    }
+    if (ext == ".mov") {
+        return "mov";
+    }
+    return "avi";
+}
+
+std::string KindFamily(const std::string& kind) {
+    return kind == "dv" || kind == "mov" ? kind : "avi";
+}
+
+std::unique_ptr<AviWriter> CreateWriterFor(AviReader& source, const std::string& destinationName,
+                                           const WriterOptions& options) {
+    const std::string wanted = OutputKindOf(destinationName);
+    const std::string own = KindFamily(source.Kind());
+    if (wanted == own) {
+        return source.CreateWriter(destinationName, options);
+    }
+    if (wanted == "dv") {
+        return CreateRawDvWriter(source, destinationName);
+    }
+    if (wanted == "avi" && own == "dv") {
+        auto writer = std::make_unique<DvAviWriter>(destinationName, options);
+        if (!writer->Open(source, options.firstFrame)) {
+            return nullptr;
+        }
+        return writer;
+    }
+    return nullptr;  // QuickTime is not written
+}
+
+}  // namespace qv
