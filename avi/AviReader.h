@@ -112,8 +112,9 @@ std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName);
 // The same, telling in refusal why not: what the file is not, or the DV format it
 // holds that is not read (a phrase to follow the file's name).
 std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, std::string* refusal);
-// Why fileName is of no kind the program reads, from its first bytes alone; empty
-// when it is of one (or cannot be read at all: the open tells then).
+// Why fileName is of no kind the program reads, told without walking it (its first
+// bytes; for raw DV its first and last frames); empty when it is of one (or cannot be
+// read at all: the open tells then).
 std::string FileKindRefusal(const std::string& fileName);
 
 // The writer for a copy of source's frames named destinationName: the output name's

@@ -89,8 +89,13 @@ std::string FileKindRefusal(const std::string& fileName) {
     std::string why;
     switch (KindOf(head.data(), head.size(), &why)) {
         case Kind::Avi:
-        case Kind::RawDv:
             return {};
+        case Kind::RawDv: {
+            // Its open is two reads: it tells of frames out of step as well.
+            RawDvReader raw;
+            raw.Open(fileName);
+            return raw.Refusal();
+        }
         case Kind::QuickTime:
             return kQuickTimeNotRead;
         case Kind::Other:

@@ -1,0 +1,255 @@
+// Raw DV files: told by their content, read frame by frame, scanned and split like
+// the AVI of the same frames, and written as raw DV or as type-2 AVI with the sound
+// of the frames' audio blocks.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "avi/AviReader.h"
+#include "platform/FileSystem.h"
+#include "support/CliFixture.h"
+#include "support/Ffmpeg.h"
+#include "support/Shell.h"
+#include "support/Tapes.h"
+
+namespace {
+
+using qvtest::DvTime;
+using qvtest::Quote;
+using Frames = std::vector<std::vector<uint8_t>>;
+
+std::vector<uint8_t> Joined(const Frames& frames, size_t first = 0, size_t count = SIZE_MAX) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = first; i < frames.size() && i - first < count; ++i) {
+        bytes.insert(bytes.end(), frames[i].begin(), frames[i].end());
+    }
+    return bytes;
+}
+
+// Synthetic frames of whole DV size: a recording of 30 frames, one of 20 from another
+// day, and 10 without datestamp.
+Frames TapeOf(bool pal) {
+    Frames frames;
+    uint32_t seed = 1;
+    for (const auto& [count, start] : {std::pair{30, std::optional{DvTime{2004, 7, 14, 10, 20, 30}}},
+                                       std::pair{20, std::optional{DvTime{2005, 1, 2, 8, 0, 0}}},
+                                       std::pair{10, std::optional<DvTime>{}}}) {
+        for (int j = 0; j < count; ++j) {
+            std::optional<DvTime> t;
+            if (start) {
+                t = qvtest::Plus(*start, pal ? j / 25 : int64_t{j} * 1001 / 30000);
+            }
+            frames.push_back(qvtest::MakeDvFrame(pal, t, seed++));
+        }
+    }
+    return frames;
+}
+
+// A scene as scan --json lists it.
+using Listed = std::tuple<int, int, int64_t>;  // firstFrame, frameCount, datestamp
+
+std::vector<Listed> ScenesIn(const std::string& json) {
+    std::vector<Listed> scenes;
+    if (!nlohmann::json::accept(json)) {
+        return scenes;
+    }
+    for (const auto& s : nlohmann::json::parse(json)) {
+        scenes.emplace_back(s["firstFrame"].get<int>(), s["frameCount"].get<int>(),
+                            s["datestamp"].get<int64_t>());
+    }
+    return scenes;
+}
+
+// The PCM ffmpeg decodes from audio stream index of file, as 16-bit samples.
+std::vector<uint8_t> FfmpegAudio(const std::string& file, int index) {
+    const std::string out = file + ".a" + std::to_string(index) + ".pcm";
+    const qvtest::ShellResult r =
+        qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + Quote(file) + " -map 0:a:" +
+                         std::to_string(index) + " -f s16le " + Quote(out) + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    return qvtest::ReadFileBytes(out);
+}
+
+class RawDvTest : public qvtest::CliTest {
+protected:
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = dir_.Path(name);
+        EXPECT_TRUE(qvtest::WriteFileBytes(path, bytes)) << path;
+        return path;
+    }
+};
+
+// The scans find in a raw file the scenes of the AVI of the same frames, and every
+// output holds the scene's frames byte for byte, whichever kind its name asks for.
+TEST_F(RawDvTest, ScannedAndSplitLikeTheAviOfTheSameFrames) {
+    for (const bool pal : {true, false}) {
+        SCOPED_TRACE(pal ? "625/50" : "525/60");
+        const Frames frames = TapeOf(pal);
+        const std::string raw = Write("tape.dv", Joined(frames));
+        std::vector<qvtest::FixtureFrame> fixture(frames.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            fixture[i].video = frames[i];
+        }
+        const std::string avi = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(avi, qvtest::Type1Options(pal), fixture));
+
+        const qvtest::CliResult info = Run("info " + Quote(raw));
+        EXPECT_EQ(info.out, std::string("file tape.dv, 60 frames, type:dv, ") +
+                                (pal ? "25.00fps, Interleaved Audio/Video (PAL)\n"
+                                     : "29.97fps, Interleaved Audio/Video (NTSC)\n"));
+        const auto scenes = ScenesIn(Run("scan --json " + Quote(raw)).out);
+        ASSERT_EQ(scenes.size(), 3u);
+        EXPECT_EQ(scenes, ScenesIn(Run("scan --json " + Quote(avi)).out));
+
+        for (const std::string out : {"out.dv", "out.DIF", "out.avi"}) {
+            SCOPED_TRACE(out);
+            const qvtest::CliResult r = Run("split " + Quote(raw) + " --output " +
+                                            Quote(dir_.Path(out)) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const auto listed = nlohmann::json::parse(
+                Run("scan --json --output " + Quote(dir_.Path(out)) + " " + Quote(raw)).out);
+            for (const auto& scene : listed) {
+                const std::string name = scene["outputName"];
+                const int first = scene["firstFrame"], count = scene["frameCount"];
+                if (out != "out.avi") {
+                    EXPECT_EQ(qvtest::ReadFileBytes(name),
+                              Joined(frames, static_cast<size_t>(first), static_cast<size_t>(count)))
+                        << name;
+                    continue;
+                }
+                const auto reader = qv::OpenAviFile(name);
+                ASSERT_NE(reader, nullptr) << name;
+                EXPECT_EQ(reader->Kind(), "compat.odml-avi2");
+                const qvtest::FileContent content = qvtest::ReadContent(name);
+                EXPECT_EQ(content.video, Frames(frames.begin() + first, frames.begin() + first + count));
+                const auto probed = qvtest::Probe(name);
+                ASSERT_FALSE(probed.empty()) << name;
+                EXPECT_EQ(qvtest::Field(probed[0], "codec_name"), "dvvideo");
+                EXPECT_EQ(qvtest::Field(probed[0], "nb_read_packets"), std::to_string(count));
+            }
+        }
+        // An AVI's frames written as raw DV are its frames, one after another.
+        ASSERT_EQ(Run("split " + Quote(avi) + " --output " + Quote(dir_.Path("fromavi.dv")) +
+                      " --yes").exitCode,
+                  0);
+        const auto listed = nlohmann::json::parse(
+            Run("scan --json --output " + Quote(dir_.Path("fromavi.dv")) + " " + Quote(avi)).out);
+        EXPECT_EQ(qvtest::ReadFileBytes(listed[0]["outputName"]), Joined(frames, 0, 30));
+    }
+}
+
+// The sound of an AVI written from raw DV is what ffmpeg's DV demuxer decodes from
+// the scene's frames: 16-bit 48 kHz as ffmpeg writes it, and the same frames marked
+// as 12-bit 32 kHz four-channel sound (two stereo streams).
+TEST_F(RawDvTest, AudioEqualsFfmpegsDecodingOfTheSameFrames) {
+    for (const qvtest::TvSystem* sys : {&qvtest::kPal, &qvtest::kNtsc}) {
+        SCOPED_TRACE(sys->name);
+        std::string why;
+        const qvtest::DvClip* clip = qvtest::RealDvClip(*sys, &why);
+        ASSERT_NE(clip, nullptr) << why;
+        for (const bool twelveBit : {false, true}) {
+            SCOPED_TRACE(twelveBit ? "12-bit" : "16-bit");
+            Frames frames = clip->frames;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                // Two recordings: the second scene starts inside the file.
+                qvtest::SetDvTime(frames[i], i < 7 ? DvTime{2004, 7, 14, 10, 20, 30}
+                                                   : DvTime{2006, 3, 4, 5, 6, 7});
+                if (!twelveBit) {
+                    continue;
+                }
+                // The AAUX source pack of every DIF sequence: 32 kHz, 12-bit nonlinear,
+                // with the sample count a frame of that rate holds.
+                const bool pal = sys == &qvtest::kPal;
+                for (size_t c = 0; c < (pal ? 12u : 10u); ++c) {
+                    const size_t at = c * 12000 + (6 + (c % 2 != 0 ? 0 : 48)) * 80 + 3;
+                    ASSERT_EQ(frames[i][at], 0x50);
+                    frames[i][at + 1] = static_cast<uint8_t>((frames[i][at + 1] & 0xC0) | (pal ? 16 : 14));
+                    frames[i][at + 4] = static_cast<uint8_t>((frames[i][at + 4] & 0xC0) | 2 << 3 | 1);
+                }
+            }
+            const std::string raw = Write("sound.dv", Joined(frames));
+            const std::string second = Write("second.dv", Joined(frames, 7));
+            const std::string out = dir_.Path(twelveBit ? "t12.avi" : "t16.avi");
+            const qvtest::CliResult r = Run("split " + Quote(raw) + " --output " + Quote(out) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const auto listed = nlohmann::json::parse(
+                Run("scan --json --output " + Quote(out) + " " + Quote(raw)).out);
+            ASSERT_EQ(listed.size(), 2u);
+            const std::string written = listed[1]["outputName"];
+            for (int pair = 0; pair < (twelveBit ? 2 : 1); ++pair) {
+                const std::vector<uint8_t> expected = FfmpegAudio(second, pair);
+                EXPECT_FALSE(expected.empty());
+                EXPECT_EQ(FfmpegAudio(written, pair), expected) << "pair " << pair;
+            }
+            EXPECT_EQ(qvtest::Probe(written).size(), twelveBit ? 3u : 2u);
+        }
+    }
+}
+
+// What is not raw DV of 25 Mbit/s, or not whole, is refused or told as such, and a
+// whole-file scene moves by renaming only to a name of its own kind.
+TEST_F(RawDvTest, RefusalsPartialFramesAndMoves) {
+    const Frames frames = TapeOf(true);
+    const auto ExpectRefused = [&](const std::string& path, const std::string& why) {
+        for (const std::string command : {"info ", "scan "}) {
+            const qvtest::CliResult r = Run(command + Quote(path));
+            EXPECT_EQ(r.exitCode, 1) << command << path;
+            EXPECT_NE(r.err.find(path + ": " + why), std::string::npos) << r.err;
+        }
+    };
+    ExpectRefused(Write("notes.dv", {'h', 'e', 'l', 'l', 'o', '\n'}),
+                  "not an AVI, raw DV or QuickTime file");
+    std::vector<uint8_t> dv50 = Joined(frames, 0, 2);
+    dv50[448] = 0x60;  // VAUX source pack, signal type 4
+    dv50[451] = 0x04;
+    ExpectRefused(Write("dv50.dv", dv50), "DV50 (50 Mbit/s) video");
+    std::vector<uint8_t> joined = Joined(TapeOf(false), 0, 12);
+    const std::vector<uint8_t> pal = Joined(frames, 0, 12);
+    joined.insert(joined.end(), pal.begin(), pal.end());
+    ExpectRefused(Write("joined.dv", joined), "raw DV whose frames change size");
+
+    // A capture cut inside a frame: the whole frames are read and written, and info
+    // tells of the rest.
+    std::vector<uint8_t> cut = Joined(frames, 0, 30);
+    cut.resize(cut.size() - 1000);
+    const std::string cutPath = Write("cut.dv", cut);
+    EXPECT_EQ(Run("info " + Quote(cutPath)).out,
+              "file cut.dv, 29 frames, type:dv, 25.00fps, Interleaved Audio/Video (PAL), ends "
+              "with a partial frame\n");
+    EXPECT_NE(Run("info --json " + Quote(cutPath)).out.find("\"endsWithPartialFrame\": 1"),
+              std::string::npos);
+
+    // Each frame is checked where it lies: one whose header was overwritten is not read.
+    std::vector<uint8_t> damaged = Joined(frames, 0, 30);
+    damaged[5 * 144000] = 0x5A;
+    auto reader = qv::OpenAviFile(Write("damaged.dv", damaged));
+    ASSERT_NE(reader, nullptr);
+    std::vector<uint8_t> buffer(144000);
+    int units = 0;
+    EXPECT_TRUE(reader->Stream(0)->Read(4, 1, &units, buffer.data(), 144000, nullptr));
+    EXPECT_FALSE(reader->Stream(0)->Read(5, 1, &units, buffer.data(), 144000, nullptr));
+    qv::AviStream::ChunkPlace place;
+    EXPECT_FALSE(reader->Stream(0)->Locate(5, &place));
+
+    // One recording: a whole-file scene, moved when its name is of its kind and copied
+    // into a real AVI otherwise; both sources end deleted.
+    for (const std::string out : {"moved.dv", "copied.avi"}) {
+        const std::string source = Write("whole.dv", Joined(frames, 0, 30));
+        const qvtest::CliResult r = Run("split " + Quote(source) + " --output " +
+                                        Quote(dir_.Path(out)) + " --delete-sources --yes");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_FALSE(qv::FileExists(source));
+        const std::string written =
+            dir_.Path(out.substr(0, out.find('.')) + "'20040714 10.20.30" + out.substr(out.find('.')));
+        const auto copy = qv::OpenAviFile(written);
+        ASSERT_NE(copy, nullptr) << written;
+        EXPECT_EQ(copy->Kind(), out == "moved.dv" ? "dv" : "compat.odml-avi2");
+        EXPECT_EQ(qvtest::ReadContent(written).video, Frames(frames.begin(), frames.begin() + 30));
+    }
+}
+
+}  // namespace
