@@ -51,7 +51,7 @@ struct CommandText {
 
 const CommandText kCommands[] = {
     {"info",
-     "  info FILE... [--json]                 describe each AVI file on one line\n"},
+     "  info FILE... [--json]                 describe each DV file (AVI or raw DV) on one line\n"},
     {"datestamps",
      "  datestamps FILE [--from N] [--count M] [--json]\n"
      "                                        print each frame's recording date and time\n"},
