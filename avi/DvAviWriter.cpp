@@ -55,8 +55,8 @@ FourCC ChunkId(int number, const char (&suffix)[3]) {
 
 }  // namespace
 
-AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system, int pairs,
-                      int sampleRate) {
+AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system,
+                      const std::vector<AudioFormat>& sound) {
     const uint16_t width = 720;
     const uint16_t height = system.is625 ? 576 : 480;
     const auto frameBytes = static_cast<uint32_t>(system.frameBytes);
@@ -69,10 +69,13 @@ AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system, in
     a = Chunk(fcc::avih, 56);
     const double fps = static_cast<double>(system.rateNumerator) / system.rateDenominator;
     Put32(a, 8 + 0, static_cast<uint32_t>(1e6 / fps + 0.5));
-    Put32(a, 8 + 4,
-          static_cast<uint32_t>(frameBytes * fps) + static_cast<uint32_t>(pairs * sampleRate * 4));
+    uint32_t soundBytes = 0;
+    for (const AudioFormat& f : sound) {
+        soundBytes += f.avgBytesPerSec;
+    }
+    Put32(a, 8 + 4, static_cast<uint32_t>(frameBytes * fps) + soundBytes);
     Put32(a, 8 + 12, kAvifHasIndex | kAvifIsInterleaved);
-    Put32(a, 8 + 24, static_cast<uint32_t>(1 + pairs));
+    Put32(a, 8 + 24, static_cast<uint32_t>(1 + sound.size()));
     Put32(a, 8 + 28, frameBytes);
     Put32(a, 8 + 32, width);
     Put32(a, 8 + 36, height);
@@ -97,20 +100,21 @@ AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system, in
     Put32(video.format, 20, frameBytes);
     layout.streams.push_back(std::move(video));
 
-    for (int p = 0; p < pairs; ++p) {
+    for (size_t p = 0; p < sound.size(); ++p) {
+        const AudioFormat& f = sound[p];
         AviLayout::Stream audio;
         audio.type = fcc::auds;
-        audio.chunkId = ChunkId(1 + p, "wb");
-        audio.header = StreamHeader(fcc::auds, 0, 1, static_cast<uint32_t>(sampleRate),
-                                    kMostSamples * 4, 4, 0, 0);
+        audio.chunkId = ChunkId(static_cast<int>(1 + p), "wb");
+        audio.header = StreamHeader(fcc::auds, 0, 1, f.samplesPerSec, kMostSamples * f.blockAlign,
+                                    f.blockAlign, 0, 0);
         // WAVEFORMATEX: wFormatTag (PCM), nChannels, nSamplesPerSec, nAvgBytesPerSec,
         // nBlockAlign, wBitsPerSample, cbSize.
         audio.format.assign(18, 0);
         Put16(audio.format, 0, 1);
-        Put16(audio.format, 2, 2);
-        Put32(audio.format, 4, static_cast<uint32_t>(sampleRate));
-        Put32(audio.format, 8, static_cast<uint32_t>(sampleRate * 4));
-        Put16(audio.format, 12, 4);
+        Put16(audio.format, 2, f.channels);
+        Put32(audio.format, 4, f.samplesPerSec);
+        Put32(audio.format, 8, f.avgBytesPerSec);
+        Put16(audio.format, 12, f.blockAlign);
         Put16(audio.format, 14, 16);
         layout.streams.push_back(std::move(audio));
     }
@@ -155,7 +159,15 @@ bool DvAviWriter::Open(AviReader& source, int firstFrame) {
     if (!haveSystem) {
         return false;
     }
-    return inner_.Open(DvAviLayout(source.FileName(), system_, pairs_, sound.sampleRate));
+    AudioFormat pcm;
+    pcm.formatTag = 1;
+    pcm.channels = 2;
+    pcm.samplesPerSec = static_cast<uint32_t>(sound.sampleRate);
+    pcm.blockAlign = 4;
+    pcm.avgBytesPerSec = pcm.samplesPerSec * 4;
+    pcm.bitsPerSample = 16;
+    return inner_.Open(DvAviLayout(source.FileName(), system_,
+                                   std::vector<AudioFormat>(static_cast<size_t>(pairs_), pcm)));
 }
 
 bool DvAviWriter::WriteChunk(int stream, const void* data, int64_t size, int units) {

@@ -37,9 +37,9 @@ private:
     std::vector<uint8_t> pcm_[2];
 };
 
-// The layout of a type-2 DV AVI of system's frames with pairs stereo PCM streams of
-// sampleRate: "avih", "dmlh", and per stream "strh" and "strf".
-AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system, int pairs,
-                      int sampleRate);
+// The layout of a type-2 DV AVI of system's frames with one 16-bit PCM stream of
+// each of sound's formats: "avih", "dmlh", and per stream "strh" and "strf".
+AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system,
+                      const std::vector<AudioFormat>& sound);
 
 }  // namespace qv

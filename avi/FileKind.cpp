@@ -7,6 +7,7 @@
 
 #include "avi/AviReader.h"
 #include "avi/DvAviWriter.h"
+#include "avi/QuickTimeReader.h"
 #include "avi/RawDvReader.h"
 #include "avi/RawDvWriter.h"
 #include "avi/RiffAviReader.h"
@@ -18,9 +19,6 @@ namespace qv {
 namespace {
 
 const char kNoKnownKind[] = "not an AVI, raw DV or QuickTime file";
-const char kQuickTimeNotRead[] =
-    "a QuickTime file, which this program does not read yet (convert it to raw DV: "
-    "ffmpeg -i FILE -c copy -f dv FILE.dv)";
 
 enum class Kind { Avi, RawDv, QuickTime, Other };
 
@@ -96,8 +94,11 @@ std::string FileKindRefusal(const std::string& fileName) {
             raw.Open(fileName);
             return raw.Refusal();
         }
-        case Kind::QuickTime:
-            return kQuickTimeNotRead;
+        case Kind::QuickTime: {
+            QuickTimeReader qt;
+            qt.Open(fileName);
+            return qt.Refusal();
+        }
         case Kind::Other:
             break;
     }
@@ -130,9 +131,15 @@ std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, std::string*
                 }
                 break;
             }
-            case Kind::QuickTime:
-                why = kQuickTimeNotRead;
+            case Kind::QuickTime: {
+                auto qt = std::make_unique<QuickTimeReader>();
+                if (qt->Open(fileName)) {
+                    reader = std::move(qt);
+                } else {
+                    why = qt->Refusal();
+                }
                 break;
+            }
             case Kind::Other:
                 break;
         }
@@ -167,6 +174,19 @@ std::unique_ptr<AviWriter> CreateWriterFor(AviReader& source, const std::string&
     }
     if (wanted == "dv") {
         return CreateRawDvWriter(source, destinationName);
+    }
+    if (wanted == "avi" && own == "mov") {
+        // Type-2: the DV frames and the PCM sound tracks, chunk for chunk.
+        auto* qt = dynamic_cast<QuickTimeReader*>(&source);
+        std::vector<AudioFormat> sound;
+        for (int i = 1; qt != nullptr && i < source.StreamCount(); ++i) {
+            sound.push_back(source.Stream(i)->GetAudioFormat().value_or(AudioFormat{}));
+        }
+        auto writer = std::make_unique<RiffAviWriter>(destinationName, options);
+        if (qt == nullptr || !writer->Open(DvAviLayout(source.FileName(), qt->System(), sound))) {
+            return nullptr;
+        }
+        return writer;
     }
     if (wanted == "avi" && own == "dv") {
         auto writer = std::make_unique<DvAviWriter>(destinationName, options);

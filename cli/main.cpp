@@ -167,6 +167,9 @@ public:
     std::string make_footer(const CLI::App*) const override { return kExitCodes; }
 };
 
+const char kNoQuickTimeOutput[] =
+    "QuickTime files are not written: name the output .avi (AVI) or .dv (raw DV)";
+
 // Why fileName cannot be read as an AVI file, or empty when it can.
 std::string OpenProblem(const std::string& fileName) {
     qv::File probe;
@@ -422,6 +425,9 @@ int Copy(const CopyOptions& o) {
         return CommandUsage("copy",
                             "copy needs SOURCE, --first N, --count M (at least 1) and DEST");
     }
+    if (qv::OutputKindOf(files[1]) == "mov") {
+        return CommandUsage("copy", kNoQuickTimeOutput);
+    }
     auto reader = OpenOrReport(files[0]);
     if (!reader) {
         return kExitFailure;
@@ -503,6 +509,9 @@ std::string CheckSceneOptions(const std::string& command, SceneOptions& o) {
     }
     if (command == "split" && o.output.empty()) {
         return "split needs --output PATH";
+    }
+    if (qv::OutputKindOf(o.output) == "mov") {
+        return kNoQuickTimeOutput;
     }
     if (o.deleteUnwritten && !o.deleteSources) {
         return "--delete-unwritten goes with --delete-sources";

@@ -12,6 +12,7 @@ packages=(
     libgtest-dev                         # GoogleTest
     libcli11-dev nlohmann-json3-dev      # the command-line program's options and JSON
     libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
+    libavformat-dev                      # QuickTime files' sample tables
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
