@@ -252,4 +252,66 @@ TEST_F(RawDvTest, RefusalsPartialFramesAndMoves) {
     }
 }
 
+// A QuickTime DV tape (ffmpeg's copy of raw DV into a .mov) is scanned as its raw
+// DV, and written as AVI (frames byte for byte, the PCM track's samples as they
+// are) and as raw DV; a QuickTime file of H.264 and QuickTime outputs are refused.
+TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
+    for (const qvtest::TvSystem* sys : {&qvtest::kPal, &qvtest::kNtsc}) {
+        SCOPED_TRACE(sys->name);
+        std::string why;
+        const qvtest::DvClip* clip = qvtest::RealDvClip(*sys, &why);
+        ASSERT_NE(clip, nullptr) << why;
+        Frames frames = clip->frames;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            qvtest::SetDvTime(frames[i], i < 7 ? DvTime{2004, 7, 14, 10, 20, 30}
+                                               : DvTime{2006, 3, 4, 5, 6, 7});
+        }
+        const std::string raw = Write("qt.dv", Joined(frames));
+        const std::string mov = dir_.Path("qt.mov");
+        const qvtest::ShellResult made = qvtest::RunShell(
+            "ffmpeg -v error -y -nostdin -i " + Quote(raw) + " -c copy -f mov " + Quote(mov) + " 2>&1");
+        ASSERT_EQ(made.status, 0) << made.output;
+        EXPECT_EQ(Run("info " + Quote(mov)).out.find("file qt.mov, " + std::to_string(frames.size()) +
+                                                      " frames, type:mov"),
+                  0u);
+        EXPECT_EQ(ScenesIn(Run("scan --json " + Quote(mov)).out),
+                  ScenesIn(Run("scan --json " + Quote(raw)).out));
+        const std::vector<uint8_t> sound = FfmpegAudio(mov, 0);
+        const double perFrame = 48000.0 * sys->rateDen / sys->rateNum;
+        for (const std::string out : {"q.avi", "q.dv"}) {
+            SCOPED_TRACE(out);
+            const qvtest::CliResult r =
+                Run("split " + Quote(mov) + " --output " + Quote(dir_.Path(out)) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const auto listed = nlohmann::json::parse(
+                Run("scan --json --output " + Quote(dir_.Path(out)) + " " + Quote(mov)).out);
+            ASSERT_EQ(listed.size(), 2u);
+            const std::string second = listed[1]["outputName"];
+            const int first = listed[1]["firstFrame"], count = listed[1]["frameCount"];
+            EXPECT_EQ(qvtest::ReadContent(second).video,
+                      Frames(frames.begin() + first, frames.begin() + first + count));
+            if (out == "q.avi") {
+                const auto from = static_cast<size_t>(static_cast<int64_t>(first * perFrame) * 4);
+                const auto to =
+                    static_cast<size_t>(static_cast<int64_t>((first + count) * perFrame) * 4);
+                ASSERT_LE(to, sound.size());
+                EXPECT_EQ(FfmpegAudio(second, 0),
+                          std::vector<uint8_t>(sound.begin() + static_cast<std::ptrdiff_t>(from),
+                                               sound.begin() + static_cast<std::ptrdiff_t>(to)));
+            }
+        }
+    }
+    const std::string h264 = dir_.Path("h264.mov");
+    ASSERT_EQ(qvtest::RunShell("ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=320x240:rate=25 "
+                               "-t 0.4 -c:v libx264 " + Quote(h264) + " 2>&1")
+                  .status,
+              0);
+    qvtest::CliResult r = Run("scan " + Quote(h264));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(h264 + ": a QuickTime file that is not DV"), std::string::npos) << r.err;
+    r = Run("split " + Quote(dir_.Path("qt.mov")) + " --output " + Quote(dir_.Path("x.mov")));
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("QuickTime files are not written"), std::string::npos) << r.err;
+}
+
 }  // namespace
