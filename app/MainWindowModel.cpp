@@ -35,9 +35,6 @@ const char kUnwrittenQuestionEnd[] =
 const char kErrorOccurred[] = "An error occured!";
 const char kCompleted[] = "completed successfully!";
 const char kNoOutputFolder[] = "The output folder does not exist:";
-const char kNoQuickTimeOutput[] =
-    "QuickTime files are not written. No scene was written. Please choose an output filename "
-    "ending in .avi (AVI) or .dv (raw DV).";
 const char kNoOutputFolderEnd[] =
     "No scene was written. Please choose an output filename in an existing folder.";
 
@@ -409,14 +406,10 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
         return false;
     }
     // An output folder that does not exist takes no scene: said before anything is
-    // asked, written, moved or deleted. Nor does an output of a kind that is not written.
+    // asked, written, moved or deleted.
     for (const Scene& s : scenes) {
         if (s.write == 0) {
             continue;
-        }
-        if (OutputKindOf(s.outputName) == "mov") {
-            questions_.Tell(kNoQuickTimeOutput);
-            return false;
         }
         if (const std::string missing = MissingFolderOf(s.outputName); !missing.empty()) {
             questions_.Tell(std::string(kNoOutputFolder) + "\n" + missing + "\n" +

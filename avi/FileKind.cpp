@@ -7,6 +7,7 @@
 
 #include "avi/AviReader.h"
 #include "avi/DvAviWriter.h"
+#include "avi/MovWriter.h"
 #include "avi/QuickTimeReader.h"
 #include "avi/RawDvReader.h"
 #include "avi/RawDvWriter.h"
@@ -169,6 +170,9 @@ std::unique_ptr<AviWriter> CreateWriterFor(AviReader& source, const std::string&
                                            const WriterOptions& options) {
     const std::string wanted = OutputKindOf(destinationName);
     const std::string own = KindFamily(source.Kind());
+    if (wanted == "mov") {
+        return CreateMovWriter(source, destinationName, options.firstFrame);
+    }
     if (wanted == own) {
         return source.CreateWriter(destinationName, options);
     }
@@ -195,7 +199,7 @@ std::unique_ptr<AviWriter> CreateWriterFor(AviReader& source, const std::string&
         }
         return writer;
     }
-    return nullptr;  // QuickTime is not written
+    return nullptr;
 }
 
 }  // namespace qv

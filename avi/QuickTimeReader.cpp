@@ -7,6 +7,8 @@ extern "C" {
 #include <algorithm>
 #include <climits>
 
+#include "avi/MovWriter.h"
+
 namespace qv {
 
 namespace {
@@ -170,8 +172,9 @@ void QuickTimeReader::Close() {
     streams_.clear();
 }
 
-std::unique_ptr<AviWriter> QuickTimeReader::CreateWriter(const std::string&, const WriterOptions&) {
-    return nullptr;
+std::unique_ptr<AviWriter> QuickTimeReader::CreateWriter(const std::string& destinationName,
+                                                         const WriterOptions& options) {
+    return CreateMovWriter(*this, destinationName, options.firstFrame);
 }
 
 bool QuickTimeReader::Open(const std::string& fileName) {

@@ -76,7 +76,7 @@ public:
         return streams_.empty() ? 0.0 : streams_[0]->FramesPerSecond();
     }
     using AviReader::CreateWriter;
-    // QuickTime is not written: null.
+    // A QuickTime file of the same tracks.
     std::unique_ptr<AviWriter> CreateWriter(const std::string& destinationName,
                                             const WriterOptions& options) override;
 

@@ -51,7 +51,7 @@ struct CommandText {
 
 const CommandText kCommands[] = {
     {"info",
-     "  info FILE... [--json]                 describe each DV file (AVI or raw DV) on one line\n"},
+     "  info FILE... [--json]                 describe each DV file on one line\n"},
     {"datestamps",
      "  datestamps FILE [--from N] [--count M] [--json]\n"
      "                                        print each frame's recording date and time\n"},
@@ -166,9 +166,6 @@ public:
     }
     std::string make_footer(const CLI::App*) const override { return kExitCodes; }
 };
-
-const char kNoQuickTimeOutput[] =
-    "QuickTime files are not written: name the output .avi (AVI) or .dv (raw DV)";
 
 // Why fileName cannot be read as an AVI file, or empty when it can.
 std::string OpenProblem(const std::string& fileName) {
@@ -425,9 +422,6 @@ int Copy(const CopyOptions& o) {
         return CommandUsage("copy",
                             "copy needs SOURCE, --first N, --count M (at least 1) and DEST");
     }
-    if (qv::OutputKindOf(files[1]) == "mov") {
-        return CommandUsage("copy", kNoQuickTimeOutput);
-    }
     auto reader = OpenOrReport(files[0]);
     if (!reader) {
         return kExitFailure;
@@ -509,9 +503,6 @@ std::string CheckSceneOptions(const std::string& command, SceneOptions& o) {
     }
     if (command == "split" && o.output.empty()) {
         return "split needs --output PATH";
-    }
-    if (qv::OutputKindOf(o.output) == "mov") {
-        return kNoQuickTimeOutput;
     }
     if (o.deleteUnwritten && !o.deleteSources) {
         return "--delete-unwritten goes with --delete-sources";
