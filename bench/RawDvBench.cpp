@@ -110,7 +110,9 @@ int main(int argc, char** argv) {
     const std::string stem = folder + "/qv-bench-rawdv-" + std::to_string(::getpid());
     const std::string hour = stem + "-hour.dv";
     const std::string source = stem + "-tape.dv";
+    const std::string mov = stem + "-tape.mov";
     const std::string dvOut = stem + "-out.dv", aviOut = stem + "-out.avi", cpOut = stem + "-cp.dv";
+    const std::string movAviOut = stem + "-mov.avi";
     auto outputsOf = [&](const std::string& base) {
         const size_t dot = base.rfind('.');
         const std::string ext = base.substr(dot);
@@ -119,10 +121,10 @@ int main(int argc, char** argv) {
                                         b + "'20040715 00.00.00" + ext};
     };
     auto removeAll = [&] {
-        for (const std::string& p : {hour, source, cpOut}) {
+        for (const std::string& p : {hour, source, cpOut, mov}) {
             ::unlink(p.c_str());
         }
-        for (const std::string& base : {dvOut, aviOut}) {
+        for (const std::string& base : {dvOut, aviOut, movAviOut}) {
             for (const std::string& p : outputsOf(base)) {
                 ::unlink(p.c_str());
             }
@@ -148,27 +150,38 @@ int main(int argc, char** argv) {
             removeAll();
             return 1;
         }
+        // The same tape as QuickTime, as users get it from Mac capture programs.
+        if (!qvbench::RunQuiet({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", source, "-c",
+                                "copy", "-f", "mov", mov})) {
+            std::fprintf(stderr, "ffmpeg cannot make %s\n", mov.c_str());
+            removeAll();
+            return 1;
+        }
         ::sync();
     }
     const int64_t bytes = int64_t{kSplitFrames} * kFrameBytes;
     std::printf("\nsplit source: %d frames of 625/50 raw DV, %.3f GB, two recordings\n",
                 kSplitFrames, static_cast<double>(bytes) / 1e9);
 
-    const char* names[3] = {"split to .dv", "split to .avi", "cp"};
-    const std::vector<std::string> commands[3] = {
+    constexpr int kSteps = 4;
+    constexpr int kCp = 2;
+    const char* names[kSteps] = {"split to .dv", "split to .avi", "cp", "mov to .avi"};
+    const std::vector<std::string> commands[kSteps] = {
         {QV_CLI_PATH, "split", source, "--output", dvOut, "--yes"},
         {QV_CLI_PATH, "split", source, "--output", aviOut, "--yes"},
         {"cp", source, cpOut},
+        {QV_CLI_PATH, "split", mov, "--output", movAviOut, "--yes"},
     };
+    const std::string bases[kSteps] = {dvOut, aviOut, cpOut, movAviOut};
     auto check = [&](int step) {
-        if (step == 2) {
+        if (step == kCp) {
             return qvbench::FileSize(cpOut) == bytes;
         }
         int frames = 0;
-        for (const std::string& p : outputsOf(step == 0 ? dvOut : aviOut)) {
+        for (const std::string& p : outputsOf(bases[step])) {
             const auto reader = qv::OpenAviFile(p);
             if (!reader || reader->Kind() != (step == 0 ? "dv" : "compat.odml-avi2") ||
-                (step == 1 && reader->StreamCount() != 2)) {
+                (step != 0 && reader->StreamCount() != 2)) {
                 std::fprintf(stderr, "%s: not written as asked\n", p.c_str());
                 return false;
             }
@@ -177,11 +190,11 @@ int main(int argc, char** argv) {
         return frames == kSplitFrames;
     };
     auto removeOutputs = [&](int step) {
-        if (step == 2) {
+        if (step == kCp) {
             ::unlink(cpOut.c_str());
             return;
         }
-        for (const std::string& p : outputsOf(step == 0 ? dvOut : aviOut)) {
+        for (const std::string& p : outputsOf(bases[step])) {
             ::unlink(p.c_str());
         }
     };
@@ -192,7 +205,7 @@ int main(int argc, char** argv) {
             continue;
         }
         std::printf("\npage cache: %s\n", dropped ? "dropped before every step" : "warm");
-        std::vector<std::vector<Timing>> timings(3);
+        std::vector<std::vector<Timing>> timings(kSteps);
         allChecked = qvbench::RunRounds(repeat, timings, [&](const std::string& label, int step,
                                                              Timing& t) {
             ::sync();
@@ -212,13 +225,13 @@ int main(int argc, char** argv) {
         }
         std::printf("median of %d rounds:\n%-13s %8s %8s %9s %13s\n", repeat, "", "total s", "MB/s",
                     "ratio/cp", "peak RSS MiB");
-        double mbs[3] = {};
-        for (int step = 2; step >= 0; --step) {
+        double mbs[kSteps] = {};
+        for (const int step : {kCp, 0, 1, 3}) {
             const auto& ts = timings[static_cast<size_t>(step)];
             const double total = MedianOf(ts, [](const Timing& t) { return t.run + t.sync; });
             mbs[step] = static_cast<double>(bytes) / 1e6 / total;
             std::printf("%-13s %8.2f %8.1f %9.2f %13.1f\n", names[step], total, mbs[step],
-                        mbs[step] / mbs[2], MedianOf(ts, [](const Timing& t) { return t.maxRssMiB; }));
+                        mbs[step] / mbs[kCp], MedianOf(ts, [](const Timing& t) { return t.maxRssMiB; }));
         }
     }
     removeAll();
