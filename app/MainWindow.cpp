@@ -42,7 +42,8 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
 const QStringList kAviFilters{QStringLiteral("DV Files (*.avi;*.dv;*.dif;*.mov)"),
-                              QStringLiteral("Avi Files (*.avi)"), QStringLiteral("All Files (*.*)")};
+                              QStringLiteral("Avi Files (*.avi)"),
+                              QStringLiteral("All Files (*.*)")};
 
 // The filters as Qt's dialog matches them: patterns apart by spaces where the
 // filter's text puts semicolons.

@@ -498,7 +498,8 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                 }
                 const bool complete = scanned_[s.sourceFile].complete;
                 if (s.wholeFile != 0 && deleteSources && complete &&
-                    !SameFileName(s.sourceFile, s.outputName) && !Unfinished(s.sourceFile, s.outputName)) {
+                    !SameFileName(s.sourceFile, s.outputName) &&
+                    !Unfinished(s.sourceFile, s.outputName)) {
                     view_.ShowScenePictures(-1);
                     if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
                         copier.sourceReader.reset();

@@ -34,15 +34,15 @@ std::vector<uint8_t> StreamHeader(FourCC type, FourCC handler, uint32_t scale, u
                                   uint32_t bufferSize, uint32_t sampleSize, uint16_t width,
                                   uint16_t height) {
     std::vector<uint8_t> h = Chunk(fcc::strh, 56);
-    Put32(h, 8 + 0, type);           // fccType
-    Put32(h, 8 + 4, handler);        // fccHandler
-    Put32(h, 8 + 20, scale);         // dwScale
-    Put32(h, 8 + 24, rate);          // dwRate
-    Put32(h, 8 + 36, bufferSize);    // dwSuggestedBufferSize
-    Put32(h, 8 + 40, 0xFFFFFFFFu);   // dwQuality: the default
-    Put32(h, 8 + 44, sampleSize);    // dwSampleSize
-    Put16(h, 8 + 52, width);         // rcFrame.right
-    Put16(h, 8 + 54, height);        // rcFrame.bottom
+    Put32(h, 8 + 0, type);          // fccType
+    Put32(h, 8 + 4, handler);       // fccHandler
+    Put32(h, 8 + 20, scale);        // dwScale
+    Put32(h, 8 + 24, rate);         // dwRate
+    Put32(h, 8 + 36, bufferSize);   // dwSuggestedBufferSize
+    Put32(h, 8 + 40, 0xFFFFFFFFu);  // dwQuality: the default
+    Put32(h, 8 + 44, sampleSize);   // dwSampleSize
+    Put16(h, 8 + 52, width);        // rcFrame.right
+    Put16(h, 8 + 54, height);       // rcFrame.bottom
     return h;
 }
 
@@ -84,10 +84,9 @@ AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system,
     AviLayout::Stream video;
     video.type = fcc::vids;
     video.chunkId = ChunkId(0, "dc");
-    video.header = StreamHeader(fcc::vids, MakeFourCC("dvsd"),
-                                static_cast<uint32_t>(system.rateDenominator),
-                                static_cast<uint32_t>(system.rateNumerator), frameBytes, 0, width,
-                                height);
+    video.header =
+        StreamHeader(fcc::vids, MakeFourCC("dvsd"), static_cast<uint32_t>(system.rateDenominator),
+                     static_cast<uint32_t>(system.rateNumerator), frameBytes, 0, width, height);
     // BITMAPINFOHEADER: biSize, biWidth, biHeight, biPlanes, biBitCount, biCompression,
     // biSizeImage.
     video.format.assign(40, 0);

@@ -15,7 +15,7 @@
 namespace qv {
 
 class DvAviWriter final : public AviWriter {
-public:
+  public:
     DvAviWriter(const std::string& destinationName, const WriterOptions& options);
 
     // Takes the system and the sound's format from source's frame options.firstFrame
@@ -29,10 +29,10 @@ public:
     bool Finish(int64_t modificationTime) override { return inner_.Finish(modificationTime); }
     std::string TemporaryName() const override { return inner_.TemporaryName(); }
 
-private:
+  private:
     RiffAviWriter inner_;
     DifSystem system_;
-    int pairs_ = 0;  // audio streams written, one a stereo pair
+    int pairs_ = 0;               // audio streams written, one a stereo pair
     std::vector<uint8_t> frame_;  // a frame copied from a file passes through here
     std::vector<uint8_t> pcm_[2];
 };

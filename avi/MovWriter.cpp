@@ -101,7 +101,8 @@ bool MovWriter::Open(AviReader& source, int firstFrame) {
         }
         frame_.resize(static_cast<size_t>(size));
         int got = 0;
-        if (!video->Read(f, 1, nullptr, frame_.data(), static_cast<int>(size), &got) || got != size) {
+        if (!video->Read(f, 1, nullptr, frame_.data(), static_cast<int>(size), &got) ||
+            got != size) {
             return false;
         }
         if (!haveSystem) {
@@ -203,7 +204,8 @@ bool MovWriter::Open(AviReader& source, int firstFrame) {
 bool MovWriter::WritePacket(int track, const uint8_t* data, int64_t size, int64_t pts,
                             int64_t duration) {
     AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || size > INT32_MAX || av_new_packet(packet, static_cast<int>(size)) < 0) {
+    if (packet == nullptr || size > INT32_MAX ||
+        av_new_packet(packet, static_cast<int>(size)) < 0) {
         av_packet_free(&packet);
         return false;
     }
@@ -239,8 +241,8 @@ bool MovWriter::WriteChunk(int stream, const void* data, int64_t size, int units
         done += units;
         return ok;
     }
-    if (size != system_.frameBytes || !IsDifFrameHeader(bytes) || IsDif625(bytes) != system_.is625 ||
-        !WritePacket(0, bytes, size, done, 1)) {
+    if (size != system_.frameBytes || !IsDifFrameHeader(bytes) ||
+        IsDif625(bytes) != system_.is625 || !WritePacket(0, bytes, size, done, 1)) {
         return false;
     }
     ++done;
@@ -270,7 +272,8 @@ ChunkCopy MovWriter::CopyChunk(int stream, File& source, int64_t position, int64
     if (source.ReadAt(position, frame_.data(), size) != size) {
         return ChunkCopy::ReadFailed;
     }
-    return WriteChunk(stream, frame_.data(), size, units) ? ChunkCopy::Done : ChunkCopy::WriteFailed;
+    return WriteChunk(stream, frame_.data(), size, units) ? ChunkCopy::Done
+                                                          : ChunkCopy::WriteFailed;
 }
 
 bool MovWriter::Finish(int64_t modificationTime) {

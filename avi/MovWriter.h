@@ -20,7 +20,7 @@ struct AVIOContext;
 namespace qv {
 
 class MovWriter final : public AviWriter {
-public:
+  public:
     explicit MovWriter(const std::string& destinationName);
     ~MovWriter() override;
 
@@ -37,7 +37,7 @@ public:
     bool writeFailed = false;
     File file;
 
-private:
+  private:
     bool WritePacket(int track, const uint8_t* data, int64_t size, int64_t pts, int64_t duration);
     void Abandon();
 
@@ -46,8 +46,8 @@ private:
     AVFormatContext* context_ = nullptr;
     AVIOContext* io_ = nullptr;
     DifSystem system_;
-    bool soundFromFrames_ = false;  // the audio blocks give the sound, not the streams
-    int tracks_ = 0;                // sound tracks after the video
+    bool soundFromFrames_ = false;       // the audio blocks give the sound, not the streams
+    int tracks_ = 0;                     // sound tracks after the video
     std::vector<int64_t> unitsWritten_;  // per track: frames, then sample frames
     std::vector<uint8_t> frame_;
     std::vector<uint8_t> pcm_[2];

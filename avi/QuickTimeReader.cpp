@@ -258,10 +258,10 @@ bool QuickTimeReader::Open(const std::string& fileName) {
     vs->units_ = static_cast<int>(vs->places_.size());
     vs->unitSize_ = static_cast<uint32_t>(system_.frameBytes);
     vs->unitsPerSecond_ = static_cast<double>(system_.rateNumerator) / system_.rateDenominator;
-    vs->header_ = StreamHeader(fcc::vids, MakeFourCC("dvsd"),
-                               static_cast<uint32_t>(system_.rateDenominator),
-                               static_cast<uint32_t>(system_.rateNumerator),
-                               static_cast<uint32_t>(vs->units_), vs->unitSize_, 0);
+    vs->header_ =
+        StreamHeader(fcc::vids, MakeFourCC("dvsd"), static_cast<uint32_t>(system_.rateDenominator),
+                     static_cast<uint32_t>(system_.rateNumerator),
+                     static_cast<uint32_t>(vs->units_), vs->unitSize_, 0);
     vs->format_.assign(40, 0);
     Put32(vs->format_, 0, 40);  // biSize, biWidth, biHeight, biPlanes, biBitCount, biCompression
     Put32(vs->format_, 4, 720);

@@ -25,7 +25,7 @@ struct SamplePlace {
 };
 
 class QuickTimeStream final : public AviStream {
-public:
+  public:
     QuickTimeStream(QuickTimeReader& owner, FourCC type) : owner_(owner), type_(type) {}
 
     ByteSpan Header() const override { return header_; }
@@ -41,7 +41,7 @@ public:
     bool Locate(int unit, ChunkPlace* place) override;
     int64_t ChunkSize(int unit) override;
 
-private:
+  private:
     friend class QuickTimeReader;
 
     // The entry holding unit, or -1.
@@ -61,7 +61,7 @@ private:
 };
 
 class QuickTimeReader final : public AviReader {
-public:
+  public:
     QuickTimeReader() = default;
     ~QuickTimeReader() override { Close(); }
 
@@ -84,7 +84,7 @@ public:
     const std::string& Refusal() const { return refusal_; }
     const DifSystem& System() const { return system_; }
 
-private:
+  private:
     friend class QuickTimeStream;
 
     std::string fileName_;

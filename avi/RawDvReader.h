@@ -18,7 +18,7 @@ namespace qv {
 class RawDvReader;
 
 class RawDvStream final : public AviStream {
-public:
+  public:
     explicit RawDvStream(RawDvReader& owner) : owner_(owner) {}
 
     ByteSpan Header() const override { return header_; }
@@ -32,7 +32,7 @@ public:
     bool Locate(int unit, ChunkPlace* place) override;
     int64_t ChunkSize(int unit) override;
 
-private:
+  private:
     friend class RawDvReader;
 
     RawDvReader& owner_;
@@ -40,7 +40,7 @@ private:
 };
 
 class RawDvReader final : public AviReader {
-public:
+  public:
     RawDvReader() = default;
     ~RawDvReader() override { Close(); }
 
@@ -63,7 +63,7 @@ public:
     const DifSystem& System() const { return system_; }
     File& SourceFile() { return file_; }
 
-private:
+  private:
     friend class RawDvStream;
 
     // Whether frame's bytes at position begin with a header block of the file's system.

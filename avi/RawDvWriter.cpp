@@ -118,7 +118,8 @@ ChunkCopy RawDvWriter::CopyChunk(int stream, File& source, int64_t position, int
     if (!Accepts(id, size)) {
         return ChunkCopy::WriteFailed;
     }
-    if (pendingBytes_ > 0 && (pendingFile_ != &source || pendingFrom_ + pendingBytes_ != position)) {
+    if (pendingBytes_ > 0 &&
+        (pendingFile_ != &source || pendingFrom_ + pendingBytes_ != position)) {
         if (const ChunkCopy c = CopyPending(); c != ChunkCopy::Done) {
             return c;
         }

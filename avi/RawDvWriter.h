@@ -13,7 +13,7 @@
 namespace qv {
 
 class RawDvWriter final : public AviWriter {
-public:
+  public:
     explicit RawDvWriter(const std::string& destinationName);
     ~RawDvWriter() override;
 
@@ -28,7 +28,7 @@ public:
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }
 
-private:
+  private:
     // Whether a frame of size bytes whose first bytes are id belongs in this file: a
     // whole DV frame of the system of the first one.
     bool Accepts(const uint8_t* id, int64_t size);

@@ -24,7 +24,9 @@ constexpr int kFrameBytes = 144000;  // 625/50
 constexpr int kHourFrames = 90000;
 constexpr int kSplitFrames = 10000;  // 1.44 GB: two recordings of 5000 frames
 
-uint8_t Bcd(int v) { return static_cast<uint8_t>(v / 10 << 4 | v % 10); }
+uint8_t Bcd(int v) {
+    return static_cast<uint8_t>(v / 10 << 4 | v % 10);
+}
 
 // A 625/50 frame: its header block, pattern bytes, an AAUX source pack in every DIF
 // sequence (48 kHz 16-bit, 1920 samples) so that the sound is decoded, and the
@@ -88,11 +90,12 @@ bool BenchOpen(const std::string& path, int repeat, bool cold) {
             }
             ms.push_back(qvbench::Milliseconds(t1 - t0));
         }
-        std::printf("open of one hour (%d frames, %.2f GB sparse), %s: median %.3f ms of %zu "
-                    "opens (max %.3f ms)\n",
-                    kHourFrames, static_cast<double>(kHourFrames) * kFrameBytes / 1e9,
-                    dropped ? "page cache dropped" : "warm", qvbench::Median(ms), ms.size(),
-                    *std::max_element(ms.begin(), ms.end()));
+        std::printf(
+            "open of one hour (%d frames, %.2f GB sparse), %s: median %.3f ms of %zu "
+            "opens (max %.3f ms)\n",
+            kHourFrames, static_cast<double>(kHourFrames) * kFrameBytes / 1e9,
+            dropped ? "page cache dropped" : "warm", qvbench::Median(ms), ms.size(),
+            *std::max_element(ms.begin(), ms.end()));
     }
     return true;
 }
@@ -206,20 +209,21 @@ int main(int argc, char** argv) {
         }
         std::printf("\npage cache: %s\n", dropped ? "dropped before every step" : "warm");
         std::vector<std::vector<Timing>> timings(kSteps);
-        allChecked = qvbench::RunRounds(repeat, timings, [&](const std::string& label, int step,
-                                                             Timing& t) {
-            ::sync();
-            if (dropped) {
-                qvbench::DropCaches();
-            }
-            t = qvbench::RunTimed(commands[step]);
-            const bool checked = t.ok && check(step);
-            std::printf("%-7s %-13s %6.2f s + sync %5.2f s  cpu %5.2f s  peak RSS %6.1f MiB%s\n",
-                        label.c_str(), names[step], t.run, t.sync, t.cpu, t.maxRssMiB,
-                        checked ? "" : "  CHECK FAILED");
-            removeOutputs(step);
-            return checked;
-        });
+        allChecked =
+            qvbench::RunRounds(repeat, timings, [&](const std::string& label, int step, Timing& t) {
+                ::sync();
+                if (dropped) {
+                    qvbench::DropCaches();
+                }
+                t = qvbench::RunTimed(commands[step]);
+                const bool checked = t.ok && check(step);
+                std::printf(
+                    "%-7s %-13s %6.2f s + sync %5.2f s  cpu %5.2f s  peak RSS %6.1f MiB%s\n",
+                    label.c_str(), names[step], t.run, t.sync, t.cpu, t.maxRssMiB,
+                    checked ? "" : "  CHECK FAILED");
+                removeOutputs(step);
+                return checked;
+            });
         if (!allChecked) {
             break;
         }
@@ -231,7 +235,8 @@ int main(int argc, char** argv) {
             const double total = MedianOf(ts, [](const Timing& t) { return t.run + t.sync; });
             mbs[step] = static_cast<double>(bytes) / 1e6 / total;
             std::printf("%-13s %8.2f %8.1f %9.2f %13.1f\n", names[step], total, mbs[step],
-                        mbs[step] / mbs[kCp], MedianOf(ts, [](const Timing& t) { return t.maxRssMiB; }));
+                        mbs[step] / mbs[kCp],
+                        MedianOf(ts, [](const Timing& t) { return t.maxRssMiB; }));
         }
     }
     removeAll();

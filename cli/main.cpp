@@ -50,8 +50,7 @@ struct CommandText {
 };
 
 const CommandText kCommands[] = {
-    {"info",
-     "  info FILE... [--json]                 describe each DV file on one line\n"},
+    {"info", "  info FILE... [--json]                 describe each DV file on one line\n"},
     {"datestamps",
      "  datestamps FILE [--from N] [--count M] [--json]\n"
      "                                        print each frame's recording date and time\n"},

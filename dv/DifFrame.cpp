@@ -11,19 +11,19 @@ namespace {
 // after it follow at a stride of 90 (525/60) or 108 (625/50). The first half of
 // the sequences carries the left channel, the second the right.
 constexpr uint8_t kShuffle525[10][9] = {
-    {0, 30, 60, 20, 50, 80, 10, 40, 70},  {6, 36, 66, 26, 56, 86, 16, 46, 76},
-    {12, 42, 72, 2, 32, 62, 22, 52, 82},  {18, 48, 78, 8, 38, 68, 28, 58, 88},
-    {24, 54, 84, 14, 44, 74, 4, 34, 64},  {1, 31, 61, 21, 51, 81, 11, 41, 71},
-    {7, 37, 67, 27, 57, 87, 17, 47, 77},  {13, 43, 73, 3, 33, 63, 23, 53, 83},
-    {19, 49, 79, 9, 39, 69, 29, 59, 89},  {25, 55, 85, 15, 45, 75, 5, 35, 65},
+    {0, 30, 60, 20, 50, 80, 10, 40, 70}, {6, 36, 66, 26, 56, 86, 16, 46, 76},
+    {12, 42, 72, 2, 32, 62, 22, 52, 82}, {18, 48, 78, 8, 38, 68, 28, 58, 88},
+    {24, 54, 84, 14, 44, 74, 4, 34, 64}, {1, 31, 61, 21, 51, 81, 11, 41, 71},
+    {7, 37, 67, 27, 57, 87, 17, 47, 77}, {13, 43, 73, 3, 33, 63, 23, 53, 83},
+    {19, 49, 79, 9, 39, 69, 29, 59, 89}, {25, 55, 85, 15, 45, 75, 5, 35, 65},
 };
 constexpr uint8_t kShuffle625[12][9] = {
-    {0, 36, 72, 26, 62, 98, 16, 52, 88},   {6, 42, 78, 32, 68, 104, 22, 58, 94},
-    {12, 48, 84, 2, 38, 74, 28, 64, 100},  {18, 54, 90, 8, 44, 80, 34, 70, 106},
-    {24, 60, 96, 14, 50, 86, 4, 40, 76},   {30, 66, 102, 20, 56, 92, 10, 46, 82},
-    {1, 37, 73, 27, 63, 99, 17, 53, 89},   {7, 43, 79, 33, 69, 105, 23, 59, 95},
-    {13, 49, 85, 3, 39, 75, 29, 65, 101},  {19, 55, 91, 9, 45, 81, 35, 71, 107},
-    {25, 61, 97, 15, 51, 87, 5, 41, 77},   {31, 67, 103, 21, 57, 93, 11, 47, 83},
+    {0, 36, 72, 26, 62, 98, 16, 52, 88},  {6, 42, 78, 32, 68, 104, 22, 58, 94},
+    {12, 48, 84, 2, 38, 74, 28, 64, 100}, {18, 54, 90, 8, 44, 80, 34, 70, 106},
+    {24, 60, 96, 14, 50, 86, 4, 40, 76},  {30, 66, 102, 20, 56, 92, 10, 46, 82},
+    {1, 37, 73, 27, 63, 99, 17, 53, 89},  {7, 43, 79, 33, 69, 105, 23, 59, 95},
+    {13, 49, 85, 3, 39, 75, 29, 65, 101}, {19, 55, 91, 9, 45, 81, 35, 71, 107},
+    {25, 61, 97, 15, 51, 87, 5, 41, 77},  {31, 67, 103, 21, 57, 93, 11, 47, 83},
 };
 
 constexpr int kSampleRates[3] = {48000, 44100, 32000};
@@ -40,10 +40,9 @@ constexpr int kAudioBlock = 6;  // the first audio block of a DIF sequence
 // as the common demuxers do, so that both systems find the same pack.
 const uint8_t* AudioSourcePack(const uint8_t* frame, size_t size) {
     for (int c = 0; c < 10; ++c) {
-        const size_t at = static_cast<size_t>(c) * kDifSequenceBytes +
-                          static_cast<size_t>(kAudioBlock + (c % 2 != 0 ? 0 : 3 * 16)) *
-                              kDifBlockBytes +
-                          3;
+        const size_t at =
+            static_cast<size_t>(c) * kDifSequenceBytes +
+            static_cast<size_t>(kAudioBlock + (c % 2 != 0 ? 0 : 3 * 16)) * kDifBlockBytes + 3;
         if (at + 5 <= size && frame[at] == kAauxSourcePack) {
             return frame + at;
         }
@@ -92,7 +91,9 @@ DifSystem DifSystemOf(const uint8_t* frame, size_t size, std::string* why) {
         return system;
     }
     if (signalType == 0x14 || signalType == 0x15 || signalType == 0x18) {
-        *why = "DVCPRO HD (100 Mbit/s) video, which this program does not read (it reads 25 Mbit/s DV)";
+        *why =
+            "DVCPRO HD (100 Mbit/s) video, which this program does not read (it reads 25 Mbit/s "
+            "DV)";
         return system;
     }
     if (signalType != 0 && !(signalType == 1 && is625)) {
@@ -113,9 +114,9 @@ bool DifAudioFormatOf(const uint8_t* frame, size_t size, bool is625, DifAudioFor
     if (pack == nullptr) {
         return false;
     }
-    const int extra = pack[1] & 0x3F;       // AF SIZE: samples beyond the minimum
-    const int stereoMode = pack[3] & 0x1F;  // STYPE: 0 two channels, 2 four, 3 eight
-    const int rate = (pack[4] >> 3) & 0x07;  // SMP: 0 48 kHz, 1 44.1 kHz, 2 32 kHz
+    const int extra = pack[1] & 0x3F;         // AF SIZE: samples beyond the minimum
+    const int stereoMode = pack[3] & 0x1F;    // STYPE: 0 two channels, 2 four, 3 eight
+    const int rate = (pack[4] >> 3) & 0x07;   // SMP: 0 48 kHz, 1 44.1 kHz, 2 32 kHz
     const int quantization = pack[4] & 0x07;  // QU: 0 16-bit linear, 1 12-bit nonlinear
     if (rate > 2 || stereoMode > 3 || stereoMode == 1 || quantization > 1) {
         return false;
@@ -158,7 +159,8 @@ bool DecodeDifAudio(const uint8_t* frame, size_t size, bool is625, DifAudioForma
         for (int j = 0; j < 9; ++j) {
             // Audio block j of the sequence: after the 6 header, subcode and VAUX blocks,
             // one in every 16 (15 video blocks follow each).
-            const uint8_t* b = sequence + static_cast<size_t>(kAudioBlock + 16 * j) * kDifBlockBytes;
+            const uint8_t* b =
+                sequence + static_cast<size_t>(kAudioBlock + 16 * j) * kDifBlockBytes;
             const auto shuffle = [&](int row) {
                 return is625 ? kShuffle625[row][j] : kShuffle525[row][j];
             };

@@ -12,7 +12,7 @@
 namespace qv {
 
 constexpr int kDifBlockBytes = 80;
-constexpr int kDifSequenceBytes = 150 * kDifBlockBytes;  // one DIF sequence
+constexpr int kDifSequenceBytes = 150 * kDifBlockBytes;   // one DIF sequence
 constexpr int kDv525FrameBytes = 10 * kDifSequenceBytes;  // 120,000
 constexpr int kDv625FrameBytes = 12 * kDifSequenceBytes;  // 144,000
 // What the system and the video source pack need: the header, subcode and VAUX blocks.
@@ -22,7 +22,9 @@ constexpr int kDifProfileBytes = 6 * kDifBlockBytes;
 // DIF sequence 0, channel 0, block number 0.
 bool IsDifFrameHeader(const uint8_t* block);
 // The system the header block names: true for 625/50 (DSF bit set), false for 525/60.
-inline bool IsDif625(const uint8_t* block) { return (block[3] & 0x80) != 0; }
+inline bool IsDif625(const uint8_t* block) {
+    return (block[3] & 0x80) != 0;
+}
 
 struct DifSystem {
     bool is625 = false;
@@ -41,7 +43,7 @@ struct DifAudioFormat {
     int sampleRate = 0;  // 48000, 44100 or 32000
     int pairs = 0;       // stereo pairs: 2 for 12-bit 32 kHz four-channel sound
     bool twelveBit = false;
-    int samples = 0;     // sample frames in this frame
+    int samples = 0;  // sample frames in this frame
 };
 
 // False when the frame carries no usable audio source pack (no sound for it).

@@ -145,7 +145,8 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
               "Audio/Video (NTSC)\n");
     EXPECT_EQ(r.err, "quorvandel-cli: " + missing +
                          ": No such file or directory\nquorvandel-cli: " + text +
-                         ": not an AVI, raw DV or QuickTime file\nquorvandel-cli: " + fifo + ": not a regular file\n");
+                         ": not an AVI, raw DV or QuickTime file\nquorvandel-cli: " + fifo +
+                         ": not a regular file\n");
 
     r = Run("info --json " + Quote(tape_) + " " + Quote(odd));
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -161,7 +162,8 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
             "  {\"sourceFile\": " +
             nlohmann::json(dir_.Path("a\"b\\c\td\xef\xbf\xbd.avi")).dump() +
             ", \"type\": \"odml-avi2\", \"frameCount\": 3, \"framesPerSecond\": 29.97002997002997, "
-            "\"streams\": [{\"type\": \"iavs\"}], \"indexRebuilt\": 0, \"endsWithPartialFrame\": 0}\n"
+            "\"streams\": [{\"type\": \"iavs\"}], \"indexRebuilt\": 0, \"endsWithPartialFrame\": "
+            "0}\n"
             "]\n");
     EXPECT_TRUE(nlohmann::json::accept(r.out));
 

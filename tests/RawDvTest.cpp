@@ -35,9 +35,10 @@ std::vector<uint8_t> Joined(const Frames& frames, size_t first = 0, size_t count
 Frames TapeOf(bool pal) {
     Frames frames;
     uint32_t seed = 1;
-    for (const auto& [count, start] : {std::pair{30, std::optional{DvTime{2004, 7, 14, 10, 20, 30}}},
-                                       std::pair{20, std::optional{DvTime{2005, 1, 2, 8, 0, 0}}},
-                                       std::pair{10, std::optional<DvTime>{}}}) {
+    for (const auto& [count, start] :
+         {std::pair{30, std::optional{DvTime{2004, 7, 14, 10, 20, 30}}},
+          std::pair{20, std::optional{DvTime{2005, 1, 2, 8, 0, 0}}},
+          std::pair{10, std::optional<DvTime>{}}}) {
         for (int j = 0; j < count; ++j) {
             std::optional<DvTime> t;
             if (start) {
@@ -67,15 +68,15 @@ std::vector<Listed> ScenesIn(const std::string& json) {
 // The PCM ffmpeg decodes from audio stream index of file, as 16-bit samples.
 std::vector<uint8_t> FfmpegAudio(const std::string& file, int index) {
     const std::string out = file + ".a" + std::to_string(index) + ".pcm";
-    const qvtest::ShellResult r =
-        qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + Quote(file) + " -map 0:a:" +
-                         std::to_string(index) + " -f s16le " + Quote(out) + " 2>&1");
+    const qvtest::ShellResult r = qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + Quote(file) +
+                                                   " -map 0:a:" + std::to_string(index) +
+                                                   " -f s16le " + Quote(out) + " 2>&1");
     EXPECT_EQ(r.status, 0) << r.output;
     return qvtest::ReadFileBytes(out);
 }
 
 class RawDvTest : public qvtest::CliTest {
-protected:
+  protected:
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const std::string path = dir_.Path(name);
         EXPECT_TRUE(qvtest::WriteFileBytes(path, bytes)) << path;
@@ -107,8 +108,8 @@ TEST_F(RawDvTest, ScannedAndSplitLikeTheAviOfTheSameFrames) {
 
         for (const std::string out : {"out.dv", "out.DIF", "out.avi", "out.mov"}) {
             SCOPED_TRACE(out);
-            const qvtest::CliResult r = Run("split " + Quote(raw) + " --output " +
-                                            Quote(dir_.Path(out)) + " --yes");
+            const qvtest::CliResult r =
+                Run("split " + Quote(raw) + " --output " + Quote(dir_.Path(out)) + " --yes");
             ASSERT_EQ(r.exitCode, 0) << r.err;
             const auto listed = nlohmann::json::parse(
                 Run("scan --json --output " + Quote(dir_.Path(out)) + " " + Quote(raw)).out);
@@ -116,8 +117,9 @@ TEST_F(RawDvTest, ScannedAndSplitLikeTheAviOfTheSameFrames) {
                 const std::string name = scene["outputName"];
                 const int first = scene["firstFrame"], count = scene["frameCount"];
                 if (out == "out.dv" || out == "out.DIF") {
-                    EXPECT_EQ(qvtest::ReadFileBytes(name),
-                              Joined(frames, static_cast<size_t>(first), static_cast<size_t>(count)))
+                    EXPECT_EQ(
+                        qvtest::ReadFileBytes(name),
+                        Joined(frames, static_cast<size_t>(first), static_cast<size_t>(count)))
                         << name;
                     continue;
                 }
@@ -125,7 +127,8 @@ TEST_F(RawDvTest, ScannedAndSplitLikeTheAviOfTheSameFrames) {
                 ASSERT_NE(reader, nullptr) << name;
                 EXPECT_EQ(reader->Kind(), out == "out.avi" ? "compat.odml-avi2" : "mov");
                 const qvtest::FileContent content = qvtest::ReadContent(name);
-                EXPECT_EQ(content.video, Frames(frames.begin() + first, frames.begin() + first + count));
+                EXPECT_EQ(content.video,
+                          Frames(frames.begin() + first, frames.begin() + first + count));
                 const auto probed = qvtest::Probe(name);
                 ASSERT_FALSE(probed.empty()) << name;
                 EXPECT_EQ(qvtest::Field(probed[0], "codec_name"), "dvvideo");
@@ -133,9 +136,10 @@ TEST_F(RawDvTest, ScannedAndSplitLikeTheAviOfTheSameFrames) {
             }
         }
         // An AVI's frames written as raw DV are its frames, one after another.
-        ASSERT_EQ(Run("split " + Quote(avi) + " --output " + Quote(dir_.Path("fromavi.dv")) +
-                      " --yes").exitCode,
-                  0);
+        ASSERT_EQ(
+            Run("split " + Quote(avi) + " --output " + Quote(dir_.Path("fromavi.dv")) + " --yes")
+                .exitCode,
+            0);
         const auto listed = nlohmann::json::parse(
             Run("scan --json --output " + Quote(dir_.Path("fromavi.dv")) + " " + Quote(avi)).out);
         EXPECT_EQ(qvtest::ReadFileBytes(listed[0]["outputName"]), Joined(frames, 0, 30));
@@ -167,14 +171,17 @@ TEST_F(RawDvTest, AudioEqualsFfmpegsDecodingOfTheSameFrames) {
                 for (size_t c = 0; c < (pal ? 12u : 10u); ++c) {
                     const size_t at = c * 12000 + (6 + (c % 2 != 0 ? 0 : 48)) * 80 + 3;
                     ASSERT_EQ(frames[i][at], 0x50);
-                    frames[i][at + 1] = static_cast<uint8_t>((frames[i][at + 1] & 0xC0) | (pal ? 16 : 14));
-                    frames[i][at + 4] = static_cast<uint8_t>((frames[i][at + 4] & 0xC0) | 2 << 3 | 1);
+                    frames[i][at + 1] =
+                        static_cast<uint8_t>((frames[i][at + 1] & 0xC0) | (pal ? 16 : 14));
+                    frames[i][at + 4] =
+                        static_cast<uint8_t>((frames[i][at + 4] & 0xC0) | 2 << 3 | 1);
                 }
             }
             const std::string raw = Write("sound.dv", Joined(frames));
             const std::string second = Write("second.dv", Joined(frames, 7));
             const std::string out = dir_.Path(twelveBit ? "t12.avi" : "t16.avi");
-            const qvtest::CliResult r = Run("split " + Quote(raw) + " --output " + Quote(out) + " --yes");
+            const qvtest::CliResult r =
+                Run("split " + Quote(raw) + " --output " + Quote(out) + " --yes");
             ASSERT_EQ(r.exitCode, 0) << r.err;
             const auto listed = nlohmann::json::parse(
                 Run("scan --json --output " + Quote(out) + " " + Quote(raw)).out);
@@ -243,8 +250,8 @@ TEST_F(RawDvTest, RefusalsPartialFramesAndMoves) {
                                         Quote(dir_.Path(out)) + " --delete-sources --yes");
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_FALSE(qv::FileExists(source));
-        const std::string written =
-            dir_.Path(out.substr(0, out.find('.')) + "'20040714 10.20.30" + out.substr(out.find('.')));
+        const std::string written = dir_.Path(out.substr(0, out.find('.')) + "'20040714 10.20.30" +
+                                              out.substr(out.find('.')));
         const auto copy = qv::OpenAviFile(written);
         ASSERT_NE(copy, nullptr) << written;
         EXPECT_EQ(copy->Kind(), out == "moved.dv" ? "dv" : "compat.odml-avi2");
@@ -263,17 +270,19 @@ TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
         ASSERT_NE(clip, nullptr) << why;
         Frames frames = clip->frames;
         for (size_t i = 0; i < frames.size(); ++i) {
-            qvtest::SetDvTime(frames[i], i < 7 ? DvTime{2004, 7, 14, 10, 20, 30}
-                                               : DvTime{2006, 3, 4, 5, 6, 7});
+            qvtest::SetDvTime(
+                frames[i], i < 7 ? DvTime{2004, 7, 14, 10, 20, 30} : DvTime{2006, 3, 4, 5, 6, 7});
         }
         const std::string raw = Write("qt.dv", Joined(frames));
         const std::string mov = dir_.Path("qt.mov");
-        const qvtest::ShellResult made = qvtest::RunShell(
-            "ffmpeg -v error -y -nostdin -i " + Quote(raw) + " -c copy -f mov " + Quote(mov) + " 2>&1");
+        const qvtest::ShellResult made =
+            qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + Quote(raw) + " -c copy -f mov " +
+                             Quote(mov) + " 2>&1");
         ASSERT_EQ(made.status, 0) << made.output;
-        EXPECT_EQ(Run("info " + Quote(mov)).out.find("file qt.mov, " + std::to_string(frames.size()) +
-                                                      " frames, type:mov"),
-                  0u);
+        EXPECT_EQ(
+            Run("info " + Quote(mov))
+                .out.find("file qt.mov, " + std::to_string(frames.size()) + " frames, type:mov"),
+            0u);
         EXPECT_EQ(ScenesIn(Run("scan --json " + Quote(mov)).out),
                   ScenesIn(Run("scan --json " + Quote(raw)).out));
         const std::vector<uint8_t> sound = FfmpegAudio(mov, 0);
@@ -302,10 +311,12 @@ TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
         }
     }
     const std::string h264 = dir_.Path("h264.mov");
-    ASSERT_EQ(qvtest::RunShell("ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=320x240:rate=25 "
-                               "-t 0.4 -c:v libx264 " + Quote(h264) + " 2>&1")
-                  .status,
-              0);
+    ASSERT_EQ(
+        qvtest::RunShell("ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=320x240:rate=25 "
+                         "-t 0.4 -c:v libx264 " +
+                         Quote(h264) + " 2>&1")
+            .status,
+        0);
     const qvtest::CliResult r = Run("scan " + Quote(h264));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(h264 + ": a QuickTime file that is not DV"), std::string::npos) << r.err;

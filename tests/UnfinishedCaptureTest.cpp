@@ -163,8 +163,9 @@ TEST_F(UnfinishedCaptureTest, CutAnywhereKeepsEveryWholeChunk) {
             SCOPED_TRACE("cut at " + std::to_string(cut));
             if (cut < 12) {
                 // Cut before the "AVI " form type: no file of any kind that is read.
-                ASSERT_TRUE(qvtest::WriteFileBytes(dir_.Path("cut.avi"),
-                                                   {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
+                ASSERT_TRUE(qvtest::WriteFileBytes(
+                    dir_.Path("cut.avi"),
+                    {bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(cut)}));
                 EXPECT_EQ(qv::OpenAviFile(dir_.Path("cut.avi")), nullptr);
                 continue;
             }
