@@ -14,6 +14,7 @@ packages=(
     libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
     libavformat-dev                      # QuickTime files' sample tables
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
+    strace                               # tests make system calls fail (a full disk)
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
     poppler-utils                        # tests read printed clip sheets with pdfinfo/pdfimages

@@ -3,6 +3,7 @@
 // of the frames' audio blocks.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <nlohmann/json.hpp>
 
 #include <string>
@@ -320,6 +321,29 @@ TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
     const qvtest::CliResult r = Run("scan " + Quote(h264));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find(h264 + ": a QuickTime file that is not DV"), std::string::npos) << r.err;
+}
+
+// A disk that fills while a scene is written, whichever writer writes it: the
+// system's calls fail for real (strace injects ENOSPC), the command fails, and
+// neither the output nor its temporary file is left; the source is not deleted.
+TEST_F(RawDvTest, AFullDiskLeavesNoOutputOfAnyKind) {
+    const std::string raw = Write("full.dv", Joined(TapeOf(true), 0, 50));
+    // A raw copy is one copy_file_range a scene; the others write header parts first.
+    for (const auto& [out, calls, when] : {std::tuple{"f.dv", "copy_file_range", "1+"},
+                                           std::tuple{"f.avi", "pwrite64,pwritev", "3+"},
+                                           std::tuple{"f.mov", "pwrite64,pwritev", "3+"}}) {
+        SCOPED_TRACE(out);
+        const qvtest::ShellResult r = qvtest::RunShell(
+            std::string("TZ=UTC strace -f -o /dev/null -e trace=") + calls + " -e inject=" + calls +
+            ":error=ENOSPC:when=" + when + " " + Quote(QV_CLI_PATH) + " split " + Quote(raw) +
+            " --output " + Quote(dir_.Path(out)) +
+            " --yes --delete-sources --delete-unwritten </dev/null 2>&1");
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.status << r.output;
+        EXPECT_TRUE(qv::FileExists(raw));
+        for (const std::string& name : qvtest::FolderEntries(dir_.Path(""))) {
+            EXPECT_NE(name.rfind("f'", 0), 0u) << name;
+        }
+    }
 }
 
 }  // namespace
