@@ -15,6 +15,7 @@ packages=(
     libavformat-dev                      # QuickTime files' sample tables
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
     strace                               # tests make system calls fail (a full disk)
+    dvgrab                               # tests read raw DV as dvgrab writes it
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
     poppler-utils                        # tests read printed clip sheets with pdfinfo/pdfimages
@@ -24,7 +25,6 @@ packages=(
 )
 if [ "$preset" = fuzz ]; then
     packages+=(clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtime
-    packages+=(dvgrab)                    # seed files of another DV AVI writer
 fi
 
 missing=()

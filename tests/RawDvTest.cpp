@@ -346,4 +346,24 @@ TEST_F(RawDvTest, AFullDiskLeavesNoOutputOfAnyKind) {
     }
 }
 
+// A capture as dvgrab writes it (its raw format, here from a DV stream on file) is
+// read as the frames it holds: the scenes of the stream it was made from.
+TEST_F(RawDvTest, DvgrabsRawCaptureHoldsTheScenesOfItsStream) {
+    std::string why;
+    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+    ASSERT_NE(clip, nullptr) << why;
+    Frames frames = clip->frames;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        qvtest::SetDvTime(frames[i], DvTime{2004, 7, 14, i < 12 ? 10 : 12, 0, 0});
+    }
+    const std::string stream = Write("stream.dv", Joined(frames));
+    const qvtest::ShellResult r = qvtest::RunShell("cd " + Quote(dir_.Path("")) +
+                                                   " && dvgrab -I stream.dv -f raw grab- 2>&1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string grabbed = dir_.Path("grab-001.dv");
+    const auto scenes = ScenesIn(Run("scan --json " + Quote(grabbed)).out);
+    EXPECT_EQ(scenes.size(), 2u);
+    EXPECT_EQ(scenes, ScenesIn(Run("scan --json " + Quote(stream)).out));
+}
+
 }  // namespace
