@@ -61,8 +61,10 @@ bool RawDvStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buffe
             const int64_t position = static_cast<int64_t>(f) * size;
             // A frame that does not begin with a header block of the file's system is
             // no frame of it: the frames changed size there, or bytes were lost.
-            if (!owner_.FrameStartsAt(position) ||
-                owner_.file_.ReadAt(position, out + bytes, want) != want) {
+            uint8_t* frame = out + bytes;
+            if (owner_.file_.ReadAt(position, frame, want) != want ||
+                (want >= 4 ? !IsDifFrameHeader(frame) || IsDif625(frame) != owner_.system_.is625
+                           : !owner_.FrameStartsAt(position))) {
                 break;
             }
             ++units;
