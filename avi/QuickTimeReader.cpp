@@ -181,7 +181,8 @@ bool QuickTimeReader::Open(const std::string& fileName) {
     Close();
     fileName_ = fileName;
     refusal_.clear();
-    if (!file_.OpenRead(fileName, File::Access::Random)) {
+    // Copies and scans read the frames in order: the kernel reads ahead.
+    if (!file_.OpenRead(fileName, File::Access::Sequential)) {
         return false;
     }
     AVFormatContext* raw = nullptr;
