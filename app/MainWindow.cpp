@@ -49,14 +49,27 @@ constexpr int kMaxDroppedPath = 260;
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-const QStringList kAviFilters{QStringLiteral("Avi Files (*.avi)"),
+const QStringList kAviFilters{QStringLiteral("DV Files (*.avi;*.dv;*.dif;*.mov)"),
+                              QStringLiteral("Avi Files (*.avi)"),
                               QStringLiteral("All Files (*.*)")};
+
+// The filters as Qt's dialog matches them: patterns apart by spaces where the
+// filter's text puts semicolons.
+QStringList DialogFilters(QStringList filters) {
+    for (QString& f : filters) {
+        const qsizetype open = f.lastIndexOf(QLatin1Char('('));
+        if (open >= 0) {
+            f = f.left(open) + f.mid(open).replace(QLatin1Char(';'), QLatin1Char(' '));
+        }
+    }
+    return filters;
+}
 
 std::vector<std::string> RunOpenFilesDialog(QWidget* owner, const MainWindow::FileRequest& r) {
     QFileDialog dialog(owner, Q(r.title), Q(r.folder));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilters(r.filters);
+    dialog.setNameFilters(DialogFilters(r.filters));
     dialog.setDefaultSuffix(Q(r.defaultSuffix));
     std::vector<std::string> paths;
     if (dialog.exec() == QDialog::Accepted) {
@@ -70,7 +83,7 @@ std::vector<std::string> RunOpenFilesDialog(QWidget* owner, const MainWindow::Fi
 std::optional<std::string> RunSaveFileDialog(QWidget* owner, const MainWindow::FileRequest& r) {
     SaveFileDialog dialog(owner, Q(r.title), Q(r.folder));
     dialog.SetPathMustExist(r.pathMustExist);
-    dialog.setNameFilters(r.filters);
+    dialog.setNameFilters(DialogFilters(r.filters));
     dialog.setDefaultSuffix(Q(r.defaultSuffix));
     if (!r.fileName.empty()) {
         dialog.selectFile(Q(r.fileName));

@@ -91,10 +91,13 @@ std::string RunSummary(const char* first, int marked, int written,
 }
 
 // A capture whose index did not cover its data: moved as it is, the output would be
-// as unfinished as the source; a copy gets a complete index.
-bool Unfinished(const std::string& file) {
+// as unfinished as the source; a copy gets a complete index. The same for a raw DV
+// file ending in a partial frame, and for a move that would give the file a name of
+// another kind than it is.
+bool Unfinished(const std::string& file, const std::string& outputName) {
     std::unique_ptr<AviReader> reader = OpenAviFile(file);
-    return !reader || reader->IndexRebuilt();
+    return !reader || reader->IndexRebuilt() || reader->EndsWithPartialFrame() ||
+           KindFamily(reader->Kind()) != OutputKindOf(outputName);
 }
 const char kCannotOpenList[] = "Can't open the file for writing";
 
@@ -167,6 +170,11 @@ bool MainWindowModel::AddInput(const std::string& path) {
     // (A name that does not exist yet is kept: the scan drops it if it stays missing.)
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    // A file of no kind the program reads would be listed as a scene of 0 frames.
+    if (const std::string why = FileKindRefusal(path); !why.empty()) {
+        questions_.Tell(path + ": " + why + ".");
         return false;
     }
     for (const std::string& input : inputs_) {
@@ -621,7 +629,8 @@ bool MainWindowModel::WriteRun(bool deleteSources) {
                 }
                 const bool complete = scanned_[s.sourceFile].complete;
                 if (s.wholeFile != 0 && deleteSources && complete &&
-                    !SameFileName(s.sourceFile, s.outputName) && !Unfinished(s.sourceFile)) {
+                    !SameFileName(s.sourceFile, s.outputName) &&
+                    !Unfinished(s.sourceFile, s.outputName)) {
                     view_.ShowScenePictures(-1);
                     if (copier.sourceReader && SameFile(copier.sourceReader->FileName(), s.sourceFile)) {
                         copier.sourceReader.reset();

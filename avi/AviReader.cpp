@@ -65,6 +65,9 @@ std::string AviReader::Describe() {
     if (IndexRebuilt()) {
         text += ", index rebuilt from the data";
     }
+    if (EndsWithPartialFrame()) {
+        text += ", ends with a partial frame";
+    }
     return text;
 }
 

@@ -86,7 +86,7 @@ class AviReader {
 public:
     virtual ~AviReader() = default;
 
-    // "avi1", "odml-avi2" or "compat.odml-avi2".
+    // "avi1", "odml-avi2" or "compat.odml-avi2"; "dv" for raw DV, "mov" for QuickTime.
     virtual std::string Kind() const = 0;
     virtual AviStream* Stream(int index) = 0;
     virtual int StreamCount() const = 0;
@@ -101,6 +101,9 @@ public:
     // The system's error of the first read of the file that failed since it was
     // opened, or 0.
     virtual int ReadError() const { return 0; }
+    // True when the file ends with the first bytes of a frame that is not complete (a
+    // raw DV capture cut short): they are no frame.
+    virtual bool EndsWithPartialFrame() const { return false; }
 
     // A writer for a new file of this file's streams, formats and generation,
     // written to a temporary name beside destinationName until it finishes. Null
@@ -116,9 +119,31 @@ public:
     std::string Describe();
 };
 
-// Opens fileName and reads its structure and indexes; null when it cannot be opened.
-// error (optional) receives the system's error when opening or reading the file
+// Opens fileName with the reader its first bytes call for (RIFF AVI, raw DV or
+// QuickTime) and reads its structure and indexes; null when it cannot be opened.
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName);
+// The same; error receives the system's error when opening or reading the file
 // failed, 0 when the file could be read but is not one the program reads.
-std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, int* error = nullptr);
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, int* error);
+// The same, telling in refusal why not: what the file is not, or the DV format it
+// holds that is not read (a phrase to follow the file's name); error (optional) as
+// above.
+std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, std::string* refusal,
+                                       int* error = nullptr);
+// Why fileName is of no kind the program reads, told without walking it (its first
+// bytes; for raw DV its first and last frames); empty when it is of one (or cannot be
+// read at all: the open tells then).
+std::string FileKindRefusal(const std::string& fileName);
+
+// The writer for a copy of source's frames named destinationName: the output name's
+// extension picks the kind (".dv" or ".dif" raw DV, ".mov" QuickTime, anything else
+// AVI: in the source's own generation for an AVI source, as a type-2 OpenDML AVI
+// with the audio carried in the frames otherwise). Null as CreateWriter.
+std::unique_ptr<AviWriter> CreateWriterFor(AviReader& source, const std::string& destinationName,
+                                           const WriterOptions& options);
+// The kind of file an output name asks for: "avi", "dv" or "mov".
+std::string OutputKindOf(const std::string& destinationName);
+// The same family for an open file's Kind(): "avi" for every AVI generation.
+std::string KindFamily(const std::string& kind);
 
 }  // namespace qv

@@ -21,6 +21,9 @@ struct WriterOptions {
     // Write the OpenDML parts even for an AVI 1.0 source: its "idx1" covers only
     // the first segment, so data that will not fit one segment needs them.
     bool forceOpenDml = false;
+    // The first source frame the copy is given: a copy whose format is taken from the
+    // frames themselves (the sound of raw DV) takes it from this one.
+    int firstFrame = 0;
 };
 
 class AviWriter {

@@ -294,8 +294,9 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     options.segmentLimit = segmentLimit;
     options.forceOpenDml = sourceReader->Kind() == "avi1" &&
                            NeedsOpenDml(*sourceReader, scene, tracks, segmentLimit);
+    options.firstFrame = scene.firstFrame;
     errno = 0;
-    std::unique_ptr<AviWriter> writer = sourceReader->CreateWriter(destinationName, options);
+    std::unique_ptr<AviWriter> writer = CreateWriterFor(*sourceReader, destinationName, options);
     if (!writer) {
         questions_.Tell(Failure(kDestinationUnwritable, destinationName, errno));
         return -1;

@@ -366,18 +366,6 @@ bool RiffAviStream::Read(int firstUnit, int unitCount, int* unitsRead, void* buf
 // ---------------------------------------------------------------------------
 // RiffAviReader
 
-std::unique_ptr<AviReader> OpenAviFile(const std::string& fileName, int* error) {
-    auto reader = std::make_unique<RiffAviReader>();
-    const bool opened = reader->Open(fileName);
-    if (error != nullptr) {
-        *error = reader->OpenError();
-    }
-    if (!opened) {
-        return nullptr;
-    }
-    return reader;
-}
-
 std::string RiffAviReader::Kind() const {
     if (odmlHeader_.empty()) {
         return "avi1";

@@ -192,30 +192,56 @@ void RiffAviWriter::PadToBoundary(ChunkWriter* chunk, uint64_t extra) {
 }
 
 bool RiffAviWriter::Open(RiffAviReader& source) {
+    AviLayout layout;
+    layout.sourceName = source.FileName();
+    layout.mainHeader.assign(source.MainHeader().begin(), source.MainHeader().end());
+    layout.odmlHeader.assign(source.OpenDmlHeader().begin(), source.OpenDmlHeader().end());
+    layout.legacyIndex = source.LegacyIndex().size() >= 8;
+    for (int i = 0; i < source.StreamCount(); ++i) {
+        const RiffAviStream& from = *source.RiffStream(i);
+        AviLayout::Stream stream;
+        stream.type = from.Type();
+        stream.chunkId = ChunkIdFor(i, from);
+        stream.header.assign(from.Header().begin(), from.Header().end());
+        stream.format.assign(from.Format().begin(), from.Format().end());
+        if (from.IsAudio()) {
+            uint32_t largest = 0;
+            for (const IndexEntry& e : from.Entries()) {
+                largest = std::max(largest, e.size);
+            }
+            // The size comes from the file: a damaged entry must not claim gigabytes.
+            stream.audioChunkBytes = std::min(largest, kMaxAudioChunk);
+        }
+        layout.streams.push_back(std::move(stream));
+    }
+    return Open(layout);
+}
+
+bool RiffAviWriter::Open(const AviLayout& source) {
     // The writer completes avih dwTotalFrames, dmlh dwTotalFrames and strh dwLength:
     // a source without room for them cannot be copied.
-    if (source.MainHeader().size() < kAvihTotalFrames + 4 || source.StreamCount() == 0) {
+    if (source.mainHeader.size() < kAvihTotalFrames + 4 || source.streams.empty()) {
         return false;
     }
-    const bool sourceOdml = !source.OpenDmlHeader().empty();
-    if (sourceOdml && source.OpenDmlHeader().size() < kDmlhTotalFrames + 4) {
+    const bool sourceOdml = !source.odmlHeader.empty();
+    if (sourceOdml && source.odmlHeader.size() < kDmlhTotalFrames + 4) {
         return false;
     }
-    for (int i = 0; i < source.StreamCount(); ++i) {
-        if (source.RiffStream(i)->Header().size() < kStrhLength + 4) {
+    for (const AviLayout::Stream& from : source.streams) {
+        if (from.header.size() < kStrhLength + 4) {
             return false;
         }
     }
-    keepIdx1_ = source.LegacyIndex().size() >= 8;
+    keepIdx1_ = source.legacyIndex;
     // Every chunk written must be indexed: OpenDML parts also when the source has
     // no index of its own to copy, or when an AVI 1.0 copy will not fit one segment.
     openDml_ = sourceOdml || options_.forceOpenDml || !keepIdx1_;
 
-    mainHeader_ = HeaderCopy(source.MainHeader());
+    mainHeader_ = HeaderCopy(source.mainHeader);
     Put32(mainHeader_, kAvihTotalFrames, 0);
     if (openDml_) {
         if (sourceOdml) {
-            odmlHeader_ = HeaderCopy(source.OpenDmlHeader());
+            odmlHeader_ = HeaderCopy(source.odmlHeader);
         } else {
             odmlHeader_.assign(kOdmlHeaderBytes, 0);
             Put32(odmlHeader_, 0, fcc::dmlh);
@@ -225,12 +251,12 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
     }
 
     // Nothing is ever written onto the file being copied.
-    if (SameFile(destinationName_, source.FileName())) {
+    if (SameFile(destinationName_, source.sourceName)) {
         errno = 0;  // no system error to tell
         return false;
     }
     // The temporary name may be taken by the very file being copied: then another.
-    for (int i = 1; SameFile(temporaryName_, source.FileName()); ++i) {
+    for (int i = 1; SameFile(temporaryName_, source.sourceName); ++i) {
         temporaryName_ = destinationName_ + "." + std::to_string(i) + ".part";
     }
     // A leftover of a copy that was killed goes; the destination stays.
@@ -248,20 +274,15 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
     mainHeaderAt_ = position_;
     AppendWhole(&hdrl, mainHeader_);
 
-    for (int i = 0; i < source.StreamCount(); ++i) {
-        RiffAviStream& from = *source.RiffStream(i);
-        auto stream = std::make_unique<RiffAviWriteStream>(*this, i);
-        stream->audio_ = from.IsAudio();
-        stream->chunkId_ = ChunkIdFor(i, from);
+    for (size_t i = 0; i < source.streams.size(); ++i) {
+        const AviLayout::Stream& from = source.streams[i];
+        auto stream = std::make_unique<RiffAviWriteStream>(*this, static_cast<int>(i));
+        stream->audio_ = from.type == fcc::auds;
+        stream->chunkId_ = from.chunkId;
         if (stream->audio_) {
-            uint32_t largest = 0;
-            for (const IndexEntry& e : from.Entries()) {
-                largest = std::max(largest, e.size);
-            }
-            // The size comes from the file: a damaged entry must not claim gigabytes.
-            stream->audioBuffer_.resize(std::min(largest, kMaxAudioChunk));
+            stream->audioBuffer_.resize(from.audioChunkBytes);
         }
-        stream->header_ = HeaderCopy(from.Header());
+        stream->header_ = HeaderCopy(from.header);
 
         ChunkWriter strl = Child(&hdrl);
         AppendHeader(&strl, fcc::LIST, 0);
@@ -270,8 +291,8 @@ bool RiffAviWriter::Open(RiffAviReader& source) {
         AppendWhole(&strl, stream->header_);
         ChunkWriter strf = Child(&strl);
         AppendHeader(&strf, fcc::strf, 0);
-        Append(&strf, from.Format().data(), static_cast<int64_t>(from.Format().size()));
-        if (from.Format().size() % 2 != 0) {
+        Append(&strf, from.format.data(), static_cast<int64_t>(from.format.size()));
+        if (from.format.size() % 2 != 0) {
             uint8_t pad = 0;
             Append(&strl, &pad, 1);  // after the chunk, outside its size
         }

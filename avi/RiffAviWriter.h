@@ -25,6 +25,25 @@ struct ChunkWriter {
     ChunkWriter* parent = nullptr;
 };
 
+// What a new AVI file is made of: its header chunks, whole with their chunk
+// headers, as the writer copies them.
+struct AviLayout {
+    std::string sourceName;           // the file copied from: never written onto
+    std::vector<uint8_t> mainHeader;  // "avih"
+    std::vector<uint8_t> odmlHeader;  // "dmlh"; empty for AVI 1.0
+    bool legacyIndex = false;         // an "idx1" is written (for the first segment)
+    struct Stream {
+        FourCC type = 0;
+        FourCC chunkId = 0;
+        std::vector<uint8_t> header;  // "strh"
+        std::vector<uint8_t> format;  // the "strf" data
+        // Audio is gathered into chunks of up to this many bytes; 0 keeps each chunk
+        // as it is given.
+        uint32_t audioChunkBytes = 0;
+    };
+    std::vector<Stream> streams;
+};
+
 class RiffAviWriteStream {
 public:
     RiffAviWriteStream(RiffAviWriter& writer, int number);
@@ -70,6 +89,8 @@ public:
 
     // Creates the temporary file and writes the header lists of source's structure.
     bool Open(RiffAviReader& source);
+    // The same for a structure made up by the caller.
+    bool Open(const AviLayout& layout);
 
     bool WriteChunk(int stream, const void* data, int64_t size, int units) override;
     ChunkCopy CopyChunk(int stream, File& source, int64_t position, int64_t size,

@@ -217,7 +217,10 @@ int SheetCommand(const SheetOptions& o, const std::function<int(const std::strin
     SheetView view;
     MainWindowModel model(questions, view, nullptr);
     for (const std::string& f : o.files) {
-        model.AddInput(f);
+        // A file of no kind that is read was refused with a message.
+        if (!model.AddInput(f) && !FileKindRefusal(f).empty()) {
+            return kExitFailure;
+        }
     }
     if (!o.output.empty()) {
         model.outputPath = o.output;

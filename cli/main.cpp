@@ -51,7 +51,7 @@ struct CommandText {
 };
 
 const CommandText kCommands[] = {
-    {"info", "  info FILE... [--json]                 describe each AVI file on one line\n"},
+    {"info", "  info FILE... [--json]                 describe each DV file on one line\n"},
     {"datestamps",
      "  datestamps FILE [--from N] [--count M] [--json]\n"
      "                                        print each frame's recording date and time\n"},
@@ -183,10 +183,13 @@ std::unique_ptr<qv::AviReader> OpenOrReport(const std::string& fileName) {
     std::string problem = OpenProblem(fileName);
     std::unique_ptr<qv::AviReader> reader;
     if (problem.empty()) {
+        std::string refusal;
         int error = 0;
-        reader = qv::OpenAviFile(fileName, &error);
+        reader = qv::OpenAviFile(fileName, &refusal, &error);
         if (!reader) {
-            problem = error != 0 ? qv::SystemErrorText(error) : "cannot be opened";
+            problem = error != 0          ? qv::SystemErrorText(error)
+                      : refusal.empty() ? "cannot be opened"
+                                        : refusal;
         } else if (reader->StreamCount() == 0) {
             problem = "not an AVI file";
             reader.reset();
@@ -311,7 +314,8 @@ nlohmann::ordered_json FileJson(const std::string& name, qv::AviReader& reader) 
             {"frameCount", reader.FrameCount()},
             {"framesPerSecond", reader.FramesPerSecond()},
             {"streams", streams},
-            {"indexRebuilt", reader.IndexRebuilt() ? 1 : 0}};
+            {"indexRebuilt", reader.IndexRebuilt() ? 1 : 0},
+            {"endsWithPartialFrame", reader.EndsWithPartialFrame() ? 1 : 0}};
 }
 
 int Info(const std::vector<std::string>& args, bool json) {
@@ -560,7 +564,10 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
             std::cerr << "quorvandel-cli: " << f << ": " << std::strerror(errno) << "\n";
             return false;
         }
-        model.AddInput(f);
+        // A file of no kind that is read was refused with a message: nothing is done.
+        if (!model.AddInput(f) && !qv::FileKindRefusal(f).empty()) {
+            return false;
+        }
     }
     if (!o.output.empty()) {
         model.outputPath = o.output;

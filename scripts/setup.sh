@@ -13,7 +13,10 @@ packages=(
     libgtest-dev                         # GoogleTest
     libcli11-dev nlohmann-json3-dev      # the command-line program's options and JSON
     libavcodec-dev libswscale-dev libavutil-dev  # the DV decoder
+    libavformat-dev                      # QuickTime files' sample tables
     ffmpeg                               # tests check our files with ffmpeg/ffprobe
+    strace                               # tests make system calls fail (a full disk)
+    dvgrab                               # tests read raw DV as dvgrab writes it
     qt6-base-dev                         # the windows (Widgets, PrintSupport, Test)
     fonts-dejavu-core                    # real text metrics for the window tests
     poppler-utils                        # tests read printed clip sheets with pdfinfo/pdfimages

@@ -153,7 +153,8 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
               "Audio/Video (NTSC)\n");
     EXPECT_EQ(r.err, "quorvandel-cli: " + missing +
                          ": No such file or directory\nquorvandel-cli: " + text +
-                         ": not an AVI file\nquorvandel-cli: " + fifo + ": not a regular file\n");
+                         ": not an AVI, raw DV or QuickTime file\nquorvandel-cli: " + fifo +
+                         ": not a regular file\n");
 
     r = Run("info --json " + Quote(tape_) + " " + Quote(odd));
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -165,11 +166,12 @@ TEST_F(CliOptionsTest, InfoAndDatestampsAsTextAndAsJson) {
             ", \"type\": \"avi1\", \"frameCount\": 2, \"framesPerSecond\": 25.0, "
             "\"streams\": [{\"type\": \"vids\", \"width\": 720, \"height\": 576}, "
             "{\"type\": \"auds\", \"bitsPerSample\": 16, \"samplesPerSecond\": 48000, "
-            "\"channels\": 2}], \"indexRebuilt\": 0},\n"
+            "\"channels\": 2}], \"indexRebuilt\": 0, \"endsWithPartialFrame\": 0},\n"
             "  {\"sourceFile\": " +
             nlohmann::json(dir_.Path("a\"b\\c\td\xef\xbf\xbd.avi")).dump() +
             ", \"type\": \"odml-avi2\", \"frameCount\": 3, \"framesPerSecond\": 29.97002997002997, "
-            "\"streams\": [{\"type\": \"iavs\"}], \"indexRebuilt\": 0}\n"
+            "\"streams\": [{\"type\": \"iavs\"}], \"indexRebuilt\": 0, \"endsWithPartialFrame\": "
+            "0}\n"
             "]\n");
     EXPECT_TRUE(nlohmann::json::accept(r.out));
 

@@ -256,7 +256,9 @@ TEST_F(DatestampScan, UnreadableFilesAskWhetherToGoOn) {
         std::string description = "stale";
         EXPECT_EQ(qv::ProbeInputFile(path, &description), c.path.empty() ? 100 : 0);
         EXPECT_EQ(description.rfind("file rate", 0) == 0, c.path.empty()) << description;
-        EXPECT_EQ(description.empty(), path == dir.Path("missing.avi")) << description;
+        // A file of no kind that is read has no description either.
+        EXPECT_EQ(description.empty(), path == dir.Path("missing.avi") || path == text)
+            << description;
         if (c.readable) {
             EXPECT_TRUE(questions.asked.empty());
             EXPECT_EQ(Listed(), (Scenes{{0, 100, 0, 1, 1}}));

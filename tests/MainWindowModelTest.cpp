@@ -213,6 +213,13 @@ TEST_F(MainWindowModelTest, InputListIsSortedIgnoringCaseAndHoldsEachFileOnce) {
         EXPECT_FALSE(model.AddInput(refused)) << refused;
     }
     EXPECT_EQ(model.Inputs().size(), 3u);
+    // A file of no kind that is read is refused with a message naming it, not listed as
+    // a scene of 0 frames.
+    const std::string notes = dir.Path("notes.dv");
+    ASSERT_TRUE(qvtest::WriteFileBytes(notes, {'h', 'i', '\n'}));
+    EXPECT_FALSE(model.AddInput(notes));
+    EXPECT_EQ(Told(), (Paths{notes + ": not an AVI, raw DV or QuickTime file."}));
+    questions.asked.clear();
 
     // Files that are gone leave the list; the others become unscanned records.
     EXPECT_TRUE(model.AddInput(dir.Path("d.avi")));

@@ -86,7 +86,7 @@ if [ "$windows" = ON ]; then
     # The desktop entry: valid, starting the installed program with the files chosen.
     desktop=$prefix/share/applications/$app_id.desktop
     desktop-file-validate "$desktop" || fail "desktop-file-validate $app_id.desktop"
-    for line in 'Exec=quorvandel %F' 'Icon=quorvandel' 'MimeType=video/x-msvideo;' \
+    for line in 'Exec=quorvandel %F' 'Icon=quorvandel' 'MimeType=video/x-msvideo;video/dv;video/quicktime;' \
                 'Categories=AudioVideo;Video;'; do
         grep -qxF "$line" "$desktop" || fail "$app_id.desktop has no line $line"
     done

@@ -237,4 +237,42 @@ TEST_F(MainWindowTest, FirstStartShowsAboutAndTheControlsAddScanSaveMarkWriteAnd
     EXPECT_EQ(dialogsRun.size(), 5u);
 }
 
+// Files dropped on the window are told by their content: a raw DV tape is listed,
+// scanned and written as raw DV, a text file named like one is refused with a
+// message naming it. The file dialogs offer every DV kind.
+TEST_F(MainWindowTest, ADroppedRawDvTapeIsScannedAndWrittenAndATextFileRefused) {
+    std::vector<uint8_t> tape;
+    for (int i = 0; i < 50; ++i) {
+        const auto frame =
+            qvtest::MakeDvFrame(true, qvtest::DvTime{2004, 7, 14, i < 25 ? 10 : 11, 0, 0},
+                                static_cast<uint32_t>(i + 1));
+        tape.insert(tape.end(), frame.begin(), frame.end());
+    }
+    const std::string raw = dir.Path("tape.dv"), notes = dir.Path("notes.dv");
+    ASSERT_TRUE(qvtest::WriteFileBytes(raw, tape));
+    ASSERT_TRUE(qvtest::WriteFileBytes(notes, {'h', 'i', '\n'}));
+    window->Initialize();
+    window->show();
+    window->Control<QLineEdit>(1003)->setText(QString::fromStdString(dir.Path("out.dv")));
+    QFocusEvent leave(QEvent::FocusOut);
+    QApplication::sendEvent(window->Control(1003), &leave);
+
+    window->AddDroppedFiles({raw, notes});
+    EXPECT_EQ(Inputs()->count(), 1);
+    EXPECT_EQ(
+        std::count(asked.begin(), asked.end(), notes + ": not an AVI, raw DV or QuickTime file."),
+        1);
+    Button(3)->click();
+    ASSERT_EQ(List()->topLevelItemCount(), 2);
+    Button(1009)->click();
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "completed successfully!"), 1);
+    const std::string second = window->Model().scenes[1].outputName;
+    EXPECT_EQ(second, dir.Path("out'20040714 11.00.00.dv"));
+    EXPECT_EQ(qvtest::ReadFileBytes(second),
+              std::vector<uint8_t>(tape.begin() + 25 * 144000, tape.end()));
+
+    Button(1005)->click();
+    EXPECT_EQ(requests.back().filters.value(0), "DV Files (*.avi;*.dv;*.dif;*.mov)");
+}
+
 }  // namespace

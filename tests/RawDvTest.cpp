@@ -1,0 +1,369 @@
+// Raw DV files: told by their content, read frame by frame, scanned and split like
+// the AVI of the same frames, and written as raw DV or as type-2 AVI with the sound
+// of the frames' audio blocks.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "avi/AviReader.h"
+#include "platform/FileSystem.h"
+#include "support/CliFixture.h"
+#include "support/Ffmpeg.h"
+#include "support/Shell.h"
+#include "support/Tapes.h"
+
+namespace {
+
+using qvtest::DvTime;
+using qvtest::Quote;
+using Frames = std::vector<std::vector<uint8_t>>;
+
+std::vector<uint8_t> Joined(const Frames& frames, size_t first = 0, size_t count = SIZE_MAX) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = first; i < frames.size() && i - first < count; ++i) {
+        bytes.insert(bytes.end(), frames[i].begin(), frames[i].end());
+    }
+    return bytes;
+}
+
+// Synthetic frames of whole DV size: a recording of 30 frames, one of 20 from another
+// day, and 10 without datestamp.
+Frames TapeOf(bool pal) {
+    Frames frames;
+    uint32_t seed = 1;
+    for (const auto& [count, start] :
+         {std::pair{30, std::optional{DvTime{2004, 7, 14, 10, 20, 30}}},
+          std::pair{20, std::optional{DvTime{2005, 1, 2, 8, 0, 0}}},
+          std::pair{10, std::optional<DvTime>{}}}) {
+        for (int j = 0; j < count; ++j) {
+            std::optional<DvTime> t;
+            if (start) {
+                t = qvtest::Plus(*start, pal ? j / 25 : int64_t{j} * 1001 / 30000);
+            }
+            frames.push_back(qvtest::MakeDvFrame(pal, t, seed++));
+        }
+    }
+    return frames;
+}
+
+// A scene as scan --json lists it.
+using Listed = std::tuple<int, int, int64_t>;  // firstFrame, frameCount, datestamp
+
+std::vector<Listed> ScenesIn(const std::string& json) {
+    std::vector<Listed> scenes;
+    if (!nlohmann::json::accept(json)) {
+        return scenes;
+    }
+    for (const auto& s : nlohmann::json::parse(json)) {
+        scenes.emplace_back(s["firstFrame"].get<int>(), s["frameCount"].get<int>(),
+                            s["datestamp"].get<int64_t>());
+    }
+    return scenes;
+}
+
+// The PCM ffmpeg decodes from audio stream index of file, as 16-bit samples.
+std::vector<uint8_t> FfmpegAudio(const std::string& file, int index) {
+    const std::string out = file + ".a" + std::to_string(index) + ".pcm";
+    const qvtest::ShellResult r = qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + Quote(file) +
+                                                   " -map 0:a:" + std::to_string(index) +
+                                                   " -f s16le " + Quote(out) + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.output;
+    return qvtest::ReadFileBytes(out);
+}
+
+class RawDvTest : public qvtest::CliTest {
+  protected:
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = dir_.Path(name);
+        EXPECT_TRUE(qvtest::WriteFileBytes(path, bytes)) << path;
+        return path;
+    }
+};
+
+// The scans find in a raw file the scenes of the AVI of the same frames, and every
+// output holds the scene's frames byte for byte, whichever kind its name asks for.
+TEST_F(RawDvTest, ScannedAndSplitLikeTheAviOfTheSameFrames) {
+    for (const bool pal : {true, false}) {
+        SCOPED_TRACE(pal ? "625/50" : "525/60");
+        const Frames frames = TapeOf(pal);
+        const std::string raw = Write("tape.dv", Joined(frames));
+        std::vector<qvtest::FixtureFrame> fixture(frames.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            fixture[i].video = frames[i];
+        }
+        const std::string avi = dir_.Path("tape.avi");
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(avi, qvtest::Type1Options(pal), fixture));
+
+        const qvtest::CliResult info = Run("info " + Quote(raw));
+        EXPECT_EQ(info.out, std::string("file tape.dv, 60 frames, type:dv, ") +
+                                (pal ? "25.00fps, Interleaved Audio/Video (PAL)\n"
+                                     : "29.97fps, Interleaved Audio/Video (NTSC)\n"));
+        const auto scenes = ScenesIn(Run("scan --json " + Quote(raw)).out);
+        ASSERT_EQ(scenes.size(), 3u);
+        EXPECT_EQ(scenes, ScenesIn(Run("scan --json " + Quote(avi)).out));
+
+        for (const std::string out : {"out.dv", "out.DIF", "out.avi", "out.mov"}) {
+            SCOPED_TRACE(out);
+            const qvtest::CliResult r =
+                Run("split " + Quote(raw) + " --output " + Quote(dir_.Path(out)) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const auto listed = nlohmann::json::parse(
+                Run("scan --json --output " + Quote(dir_.Path(out)) + " " + Quote(raw)).out);
+            for (const auto& scene : listed) {
+                const std::string name = scene["outputName"];
+                const int first = scene["firstFrame"], count = scene["frameCount"];
+                if (out == "out.dv" || out == "out.DIF") {
+                    EXPECT_EQ(
+                        qvtest::ReadFileBytes(name),
+                        Joined(frames, static_cast<size_t>(first), static_cast<size_t>(count)))
+                        << name;
+                    continue;
+                }
+                const auto reader = qv::OpenAviFile(name);
+                ASSERT_NE(reader, nullptr) << name;
+                EXPECT_EQ(reader->Kind(), out == "out.avi" ? "compat.odml-avi2" : "mov");
+                const qvtest::FileContent content = qvtest::ReadContent(name);
+                EXPECT_EQ(content.video,
+                          Frames(frames.begin() + first, frames.begin() + first + count));
+                const auto probed = qvtest::Probe(name);
+                ASSERT_FALSE(probed.empty()) << name;
+                EXPECT_EQ(qvtest::Field(probed[0], "codec_name"), "dvvideo");
+                EXPECT_EQ(qvtest::Field(probed[0], "nb_read_packets"), std::to_string(count));
+            }
+        }
+        // An AVI's frames written as raw DV are its frames, one after another.
+        ASSERT_EQ(
+            Run("split " + Quote(avi) + " --output " + Quote(dir_.Path("fromavi.dv")) + " --yes")
+                .exitCode,
+            0);
+        const auto listed = nlohmann::json::parse(
+            Run("scan --json --output " + Quote(dir_.Path("fromavi.dv")) + " " + Quote(avi)).out);
+        EXPECT_EQ(qvtest::ReadFileBytes(listed[0]["outputName"]), Joined(frames, 0, 30));
+    }
+}
+
+// The sound of an AVI written from raw DV is what ffmpeg's DV demuxer decodes from
+// the scene's frames: 16-bit 48 kHz as ffmpeg writes it, and the same frames marked
+// as 12-bit 32 kHz four-channel sound (two stereo streams).
+TEST_F(RawDvTest, AudioEqualsFfmpegsDecodingOfTheSameFrames) {
+    for (const qvtest::TvSystem* sys : {&qvtest::kPal, &qvtest::kNtsc}) {
+        SCOPED_TRACE(sys->name);
+        std::string why;
+        const qvtest::DvClip* clip = qvtest::RealDvClip(*sys, &why);
+        ASSERT_NE(clip, nullptr) << why;
+        for (const bool twelveBit : {false, true}) {
+            SCOPED_TRACE(twelveBit ? "12-bit" : "16-bit");
+            Frames frames = clip->frames;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                // Two recordings: the second scene starts inside the file.
+                qvtest::SetDvTime(frames[i], i < 7 ? DvTime{2004, 7, 14, 10, 20, 30}
+                                                   : DvTime{2006, 3, 4, 5, 6, 7});
+                if (!twelveBit) {
+                    continue;
+                }
+                // The AAUX source pack of every DIF sequence: 32 kHz, 12-bit nonlinear,
+                // with the sample count a frame of that rate holds.
+                const bool pal = sys == &qvtest::kPal;
+                for (size_t c = 0; c < (pal ? 12u : 10u); ++c) {
+                    const size_t at = c * 12000 + (6 + (c % 2 != 0 ? 0 : 48)) * 80 + 3;
+                    ASSERT_EQ(frames[i][at], 0x50);
+                    frames[i][at + 1] =
+                        static_cast<uint8_t>((frames[i][at + 1] & 0xC0) | (pal ? 16 : 14));
+                    frames[i][at + 4] =
+                        static_cast<uint8_t>((frames[i][at + 4] & 0xC0) | 2 << 3 | 1);
+                }
+            }
+            const std::string raw = Write("sound.dv", Joined(frames));
+            const std::string second = Write("second.dv", Joined(frames, 7));
+            const std::string out = dir_.Path(twelveBit ? "t12.avi" : "t16.avi");
+            const qvtest::CliResult r =
+                Run("split " + Quote(raw) + " --output " + Quote(out) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const auto listed = nlohmann::json::parse(
+                Run("scan --json --output " + Quote(out) + " " + Quote(raw)).out);
+            ASSERT_EQ(listed.size(), 2u);
+            const std::string written = listed[1]["outputName"];
+            for (int pair = 0; pair < (twelveBit ? 2 : 1); ++pair) {
+                const std::vector<uint8_t> expected = FfmpegAudio(second, pair);
+                EXPECT_FALSE(expected.empty());
+                EXPECT_EQ(FfmpegAudio(written, pair), expected) << "pair " << pair;
+            }
+            EXPECT_EQ(qvtest::Probe(written).size(), twelveBit ? 3u : 2u);
+        }
+    }
+}
+
+// What is not raw DV of 25 Mbit/s, or not whole, is refused or told as such, and a
+// whole-file scene moves by renaming only to a name of its own kind.
+TEST_F(RawDvTest, RefusalsPartialFramesAndMoves) {
+    const Frames frames = TapeOf(true);
+    const auto ExpectRefused = [&](const std::string& path, const std::string& why) {
+        for (const std::string command : {"info ", "scan "}) {
+            const qvtest::CliResult r = Run(command + Quote(path));
+            EXPECT_EQ(r.exitCode, 1) << command << path;
+            EXPECT_NE(r.err.find(path + ": " + why), std::string::npos) << r.err;
+        }
+    };
+    ExpectRefused(Write("notes.dv", {'h', 'e', 'l', 'l', 'o', '\n'}),
+                  "not an AVI, raw DV or QuickTime file");
+    std::vector<uint8_t> dv50 = Joined(frames, 0, 2);
+    dv50[448] = 0x60;  // VAUX source pack, signal type 4
+    dv50[451] = 0x04;
+    ExpectRefused(Write("dv50.dv", dv50), "DV50 (50 Mbit/s) video");
+    std::vector<uint8_t> joined = Joined(TapeOf(false), 0, 12);
+    const std::vector<uint8_t> pal = Joined(frames, 0, 12);
+    joined.insert(joined.end(), pal.begin(), pal.end());
+    ExpectRefused(Write("joined.dv", joined), "raw DV whose frames change size");
+
+    // A capture cut inside a frame: the whole frames are read and written, and info
+    // tells of the rest.
+    std::vector<uint8_t> cut = Joined(frames, 0, 30);
+    cut.resize(cut.size() - 1000);
+    const std::string cutPath = Write("cut.dv", cut);
+    EXPECT_EQ(Run("info " + Quote(cutPath)).out,
+              "file cut.dv, 29 frames, type:dv, 25.00fps, Interleaved Audio/Video (PAL), ends "
+              "with a partial frame\n");
+    EXPECT_NE(Run("info --json " + Quote(cutPath)).out.find("\"endsWithPartialFrame\": 1"),
+              std::string::npos);
+
+    // Each frame is checked where it lies: one whose header was overwritten is not read.
+    std::vector<uint8_t> damaged = Joined(frames, 0, 30);
+    damaged[5 * 144000] = 0x5A;
+    auto reader = qv::OpenAviFile(Write("damaged.dv", damaged));
+    ASSERT_NE(reader, nullptr);
+    std::vector<uint8_t> buffer(144000);
+    int units = 0;
+    EXPECT_TRUE(reader->Stream(0)->Read(4, 1, &units, buffer.data(), 144000, nullptr));
+    EXPECT_FALSE(reader->Stream(0)->Read(5, 1, &units, buffer.data(), 144000, nullptr));
+    qv::AviStream::ChunkPlace place;
+    EXPECT_FALSE(reader->Stream(0)->Locate(5, &place));
+
+    // One recording: a whole-file scene, moved when its name is of its kind and copied
+    // into a real AVI otherwise; both sources end deleted.
+    for (const std::string out : {"moved.dv", "copied.avi"}) {
+        const std::string source = Write("whole.dv", Joined(frames, 0, 30));
+        const qvtest::CliResult r = Run("split " + Quote(source) + " --output " +
+                                        Quote(dir_.Path(out)) + " --delete-sources --yes");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_FALSE(qv::FileExists(source));
+        const std::string written = dir_.Path(out.substr(0, out.find('.')) + "'20040714 10.20.30" +
+                                              out.substr(out.find('.')));
+        const auto copy = qv::OpenAviFile(written);
+        ASSERT_NE(copy, nullptr) << written;
+        EXPECT_EQ(copy->Kind(), out == "moved.dv" ? "dv" : "compat.odml-avi2");
+        EXPECT_EQ(qvtest::ReadContent(written).video, Frames(frames.begin(), frames.begin() + 30));
+    }
+}
+
+// A QuickTime DV tape (ffmpeg's copy of raw DV into a .mov) is scanned as its raw
+// DV, and written as AVI and QuickTime (frames byte for byte, the PCM track's
+// samples as they are) and as raw DV; a QuickTime file of H.264 is refused.
+TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
+    for (const qvtest::TvSystem* sys : {&qvtest::kPal, &qvtest::kNtsc}) {
+        SCOPED_TRACE(sys->name);
+        std::string why;
+        const qvtest::DvClip* clip = qvtest::RealDvClip(*sys, &why);
+        ASSERT_NE(clip, nullptr) << why;
+        Frames frames = clip->frames;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            qvtest::SetDvTime(
+                frames[i], i < 7 ? DvTime{2004, 7, 14, 10, 20, 30} : DvTime{2006, 3, 4, 5, 6, 7});
+        }
+        const std::string raw = Write("qt.dv", Joined(frames));
+        const std::string mov = dir_.Path("qt.mov");
+        const qvtest::ShellResult made =
+            qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + Quote(raw) + " -c copy -f mov " +
+                             Quote(mov) + " 2>&1");
+        ASSERT_EQ(made.status, 0) << made.output;
+        EXPECT_EQ(
+            Run("info " + Quote(mov))
+                .out.find("file qt.mov, " + std::to_string(frames.size()) + " frames, type:mov"),
+            0u);
+        EXPECT_EQ(ScenesIn(Run("scan --json " + Quote(mov)).out),
+                  ScenesIn(Run("scan --json " + Quote(raw)).out));
+        const std::vector<uint8_t> sound = FfmpegAudio(mov, 0);
+        const double perFrame = 48000.0 * sys->rateDen / sys->rateNum;
+        for (const std::string out : {"q.avi", "q.dv", "q.mov"}) {
+            SCOPED_TRACE(out);
+            const qvtest::CliResult r =
+                Run("split " + Quote(mov) + " --output " + Quote(dir_.Path(out)) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const auto listed = nlohmann::json::parse(
+                Run("scan --json --output " + Quote(dir_.Path(out)) + " " + Quote(mov)).out);
+            ASSERT_EQ(listed.size(), 2u);
+            const std::string second = listed[1]["outputName"];
+            const int first = listed[1]["firstFrame"], count = listed[1]["frameCount"];
+            EXPECT_EQ(qvtest::ReadContent(second).video,
+                      Frames(frames.begin() + first, frames.begin() + first + count));
+            if (out != "q.dv") {
+                const auto from = static_cast<size_t>(static_cast<int64_t>(first * perFrame) * 4);
+                const auto to =
+                    static_cast<size_t>(static_cast<int64_t>((first + count) * perFrame) * 4);
+                ASSERT_LE(to, sound.size());
+                EXPECT_EQ(FfmpegAudio(second, 0),
+                          std::vector<uint8_t>(sound.begin() + static_cast<std::ptrdiff_t>(from),
+                                               sound.begin() + static_cast<std::ptrdiff_t>(to)));
+            }
+        }
+    }
+    const std::string h264 = dir_.Path("h264.mov");
+    ASSERT_EQ(
+        qvtest::RunShell("ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=320x240:rate=25 "
+                         "-t 0.4 -c:v libx264 " +
+                         Quote(h264) + " 2>&1")
+            .status,
+        0);
+    const qvtest::CliResult r = Run("scan " + Quote(h264));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(h264 + ": a QuickTime file that is not DV"), std::string::npos) << r.err;
+}
+
+// A disk that fills while a scene is written, whichever writer writes it: the
+// system's calls fail for real (strace injects ENOSPC), the command fails, and
+// neither the output nor its temporary file is left; the source is not deleted.
+TEST_F(RawDvTest, AFullDiskLeavesNoOutputOfAnyKind) {
+    const std::string raw = Write("full.dv", Joined(TapeOf(true), 0, 50));
+    // A raw copy is one copy_file_range a scene; the others write header parts first.
+    for (const auto& [out, calls, when] : {std::tuple{"f.dv", "copy_file_range", "1+"},
+                                           std::tuple{"f.avi", "pwrite64,pwritev", "3+"},
+                                           std::tuple{"f.mov", "pwrite64,pwritev", "3+"}}) {
+        SCOPED_TRACE(out);
+        const qvtest::ShellResult r = qvtest::RunShell(
+            std::string("TZ=UTC strace -f -o /dev/null -e trace=") + calls + " -e inject=" + calls +
+            ":error=ENOSPC:when=" + when + " " + Quote(QV_CLI_PATH) + " split " + Quote(raw) +
+            " --output " + Quote(dir_.Path(out)) +
+            " --yes --delete-sources --delete-unwritten </dev/null 2>&1");
+        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 1) << r.status << r.output;
+        EXPECT_TRUE(qv::FileExists(raw));
+        for (const std::string& name : qvtest::FolderEntries(dir_.Path(""))) {
+            EXPECT_NE(name.rfind("f'", 0), 0u) << name;
+        }
+    }
+}
+
+// A capture as dvgrab writes it (its raw format, here from a DV stream on file) is
+// read as the frames it holds: the scenes of the stream it was made from.
+TEST_F(RawDvTest, DvgrabsRawCaptureHoldsTheScenesOfItsStream) {
+    std::string why;
+    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+    ASSERT_NE(clip, nullptr) << why;
+    Frames frames = clip->frames;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        qvtest::SetDvTime(frames[i], DvTime{2004, 7, 14, i < 12 ? 10 : 12, 0, 0});
+    }
+    const std::string stream = Write("stream.dv", Joined(frames));
+    const qvtest::ShellResult r = qvtest::RunShell("cd " + Quote(dir_.Path("")) +
+                                                   " && dvgrab -I stream.dv -f raw grab- 2>&1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::string grabbed = dir_.Path("grab-001.dv");
+    const auto scenes = ScenesIn(Run("scan --json " + Quote(grabbed)).out);
+    EXPECT_EQ(scenes.size(), 2u);
+    EXPECT_EQ(scenes, ScenesIn(Run("scan --json " + Quote(stream)).out));
+}
+
+}  // namespace
