@@ -28,6 +28,8 @@ class DvAviWriter final : public AviWriter {
     bool FlushBuffers() override { return inner_.FlushBuffers(); }
     bool Finish(int64_t modificationTime) override { return inner_.Finish(modificationTime); }
     std::string TemporaryName() const override { return inner_.TemporaryName(); }
+    int LastError() const override { return inner_.LastError(); }
+    int TimeError() const override { return inner_.TimeError(); }
 
   private:
     RiffAviWriter inner_;

@@ -99,13 +99,12 @@ std::string FileKindRefusal(const std::string& fileName) {
         case Kind::RawDv: {
             // Its open is two reads: it tells of frames out of step as well.
             RawDvReader raw;
-            raw.Open(fileName);
-            return raw.Refusal();
+            // A file that cannot be read is not refused for its content: the open tells.
+            return raw.Open(fileName) || raw.OpenError() != 0 ? std::string() : raw.Refusal();
         }
         case Kind::QuickTime: {
             QuickTimeReader qt;
-            qt.Open(fileName);
-            return qt.Refusal();
+            return qt.Open(fileName) || qt.OpenError() != 0 ? std::string() : qt.Refusal();
         }
         case Kind::Other:
             break;

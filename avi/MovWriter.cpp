@@ -6,6 +6,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -288,10 +289,15 @@ bool MovWriter::Finish(int64_t modificationTime) {
     av_freep(&io_->buffer);
     avio_context_free(&io_);
     file.Close();
-    if (ok && modificationTime != 0) {
-        ok = SetModificationTime(temporaryName_, modificationTime);
+    // The frames are complete without their date: a time that cannot be set is
+    // told, and costs only the date.
+    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
+        timeError_ = errno;
     }
-    ok = ok && ReplaceFile(temporaryName_, destinationName_);
+    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
+        error_ = errno;
+        ok = false;
+    }
     if (!ok) {
         RemoveFile(temporaryName_);
     }

@@ -31,6 +31,8 @@ class MovWriter final : public AviWriter {
                         int units) override;
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }
+    int LastError() const override { return error_ != 0 ? error_ : file.LastError(); }
+    int TimeError() const override { return timeError_; }
 
     // The muxer's output: positioned writes into file.
     int64_t outputPosition = 0;
@@ -52,6 +54,8 @@ class MovWriter final : public AviWriter {
     std::vector<uint8_t> frame_;
     std::vector<uint8_t> pcm_[2];
     bool finished_ = false;
+    int error_ = 0;      // the system's error of a failure outside the file's writes
+    int timeError_ = 0;  // of setting the modification time
     bool failed_ = false;
 };
 

@@ -136,14 +136,13 @@ bool RawDvReader::Open(const std::string& fileName) {
     // frame out of step: the last whole frame then does not begin where it should.
     // Refused at once rather than read as frames that are not there; a change the last
     // frame does not show is caught by the check of each frame read.
-    if (frames_ > 1 && !FrameStartsAt((whole - 1) * system_.frameBytes) &&
-        file_.ReadError() != 0) {
-        openError_ = file_.ReadError();
-        file_.Close();
-        frames_ = 0;
-        return false;
-    }
     if (frames_ > 1 && !FrameStartsAt((whole - 1) * system_.frameBytes)) {
+        if (file_.ReadError() != 0) {  // not read: nothing is known of its frames
+            openError_ = file_.ReadError();
+            file_.Close();
+            frames_ = 0;
+            return false;
+        }
         refusal_ =
             "raw DV whose frames change size (525/60 and 625/50 frames joined, or bytes "
             "lost), which this program does not read";

@@ -1,5 +1,7 @@
 #include "avi/RawDvWriter.h"
 
+#include <cerrno>
+
 #include "dv/DifFrame.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -142,10 +144,15 @@ bool RawDvWriter::Finish(int64_t modificationTime) {
     }
     bool ok = CopyPending() == ChunkCopy::Done && !failed_ && position_ > 0 && file_.Flush();
     file_.Close();
-    if (ok && modificationTime != 0) {
-        ok = SetModificationTime(temporaryName_, modificationTime);
+    // The frames are complete without their date: a time that cannot be set is
+    // told, and costs only the date.
+    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
+        timeError_ = errno;
     }
-    ok = ok && ReplaceFile(temporaryName_, destinationName_);
+    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
+        error_ = errno;
+        ok = false;
+    }
     if (!ok) {
         RemoveFile(temporaryName_);
     }

@@ -27,6 +27,8 @@ class RawDvWriter final : public AviWriter {
     bool FlushBuffers() override;
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }
+    int LastError() const override { return error_ != 0 ? error_ : file_.LastError(); }
+    int TimeError() const override { return timeError_; }
 
   private:
     // Whether a frame of size bytes whose first bytes are id belongs in this file: a
@@ -42,6 +44,8 @@ class RawDvWriter final : public AviWriter {
     int systemBytes_ = 0;  // the frame size of the first frame; 0 before it
     bool failed_ = false;
     bool finished_ = false;
+    int error_ = 0;      // the system's error of a failure outside the file's writes
+    int timeError_ = 0;  // of setting the modification time
     // The source range waiting to be copied: [pendingFrom, pendingFrom + pendingBytes).
     File* pendingFile_ = nullptr;
     int64_t pendingFrom_ = 0;

@@ -63,10 +63,13 @@ COMMANDS = {
     "sheet": ["sheet", "tape.avi", "-o", "out/sheet.pdf"],
     "bitmaps": ["bitmaps", "tape.avi", "one.avi", "-o", "out/pic.bmp"],
     "scan": ["scan", "--optical=2", "tape.avi", "one.avi"],
+    # A raw DV tape split into raw DV and AVI scenes.
+    "split-dv": ["split", "tape.dv", "--output", "out/scenes.dv", "--delete-sources", "--yes"],
+    "copy-dv": ["copy", "tape.dv", "--first", "40", "--count", "20", "out/copy.avi"],
 }
-SOURCES = ["tape.avi", "one.avi"]
+SOURCES = ["tape.avi", "one.avi", "tape.dv"]
 # The outputs of each source carry its recordings' date.
-DATE_OF = {"tape.avi": "20040714", "one.avi": "20040715"}
+DATE_OF = {"tape.avi": "20040714", "one.avi": "20040715", "tape.dv": "20040714"}
 # A run whose outputs are as good as those of COMMANDS: split copies a whole file when
 # it cannot move it.
 ALTERNATIVES = {"split": ["split", "tape.avi", "one.avi", "--output", "out/scenes.avi"]}
@@ -263,7 +266,7 @@ class Trials:
             reason = os.strerror(getattr(errno, error))
             if reason not in r.stderr:
                 broken.append("the message does not give the reason \"%s\"" % reason)
-            if not re.search(r"(/|\.avi|\.pdf|\.bmp|\.part|\.reg|\bout\b)", r.stderr):
+            if not re.search(r"(/|\.avi|\.dv|\.pdf|\.bmp|\.part|\.reg|\bout\b)", r.stderr):
                 broken.append("the message names no file")
         if broken or self.verbose:
             broken.append("exit %d; %s" % (r.returncode, r.stderr.strip()[-1500:]))
@@ -340,7 +343,7 @@ def main():
         trials.originals = {n: (digest(os.path.join(trials.sources, n)), 0) for n in SOURCES}
         usage = run([trials.cli, "--help"]).stdout
         for command in options.commands.split(","):
-            if not re.search(r"^\s+%s\b" % command, usage, re.M):
+            if not re.search(r"^\s+%s\b" % COMMANDS[command][0], usage, re.M):
                 print("%s: not in this build" % command)
                 continue
             done, calls = trials.baseline(command)
