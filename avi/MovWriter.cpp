@@ -289,18 +289,7 @@ bool MovWriter::Finish(int64_t modificationTime) {
     av_freep(&io_->buffer);
     avio_context_free(&io_);
     file.Close();
-    // The frames are complete without their date: a time that cannot be set is
-    // told, and costs only the date.
-    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
-        timeError_ = errno;
-    }
-    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
-        error_ = errno;
-        ok = false;
-    }
-    if (!ok) {
-        RemoveFile(temporaryName_);
-    }
+    ok = PutInPlace(ok, temporaryName_, destinationName_, modificationTime, &error_, &timeError_);
     finished_ = true;
     return ok;
 }
