@@ -12,6 +12,7 @@
 #include "app/OutputNaming.h"
 #include "app/SceneListExport.h"
 #include "dv/DatestampScan.h"
+#include "dv/ThoroughScan.h"
 #include "dv/OpticalScan.h"
 #include "dv/OverlapRemoval.h"
 #include "platform/FileSystem.h"
@@ -325,6 +326,18 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
     });
 }
 
+bool MainWindowModel::ScanThoroughly(bool reportNoFiles) {
+    const ThoroughSplits splits{settings.splitRecordingStarts != 0,
+                                settings.splitTimecodeBreaks != 0,
+                                settings.splitFormatChanges != 0};
+    return ScanInputs(reportNoFiles, [this, splits](const std::string& file, Progress& progress,
+                                                    int64_t& framesDone) {
+        DatestampScanContext context{copier.sourceReader, scenes, questions_, progress,
+                                     settings.skipNoDatestamp != 0, &lastPreviewTick_, {}};
+        return ScanFileThoroughly(context, splits, file, framesDone);
+    });
+}
+
 bool MainWindowModel::ScanOptical(bool reportNoFiles) {
     if (questions_.AskAs(MessageKind::Information, kOpticalScanWarning, Buttons::OkCancel) !=
         Answer::Ok) {
@@ -374,6 +387,18 @@ void MainWindowModel::ScanDatestampsCommand() {
     }
     busy_ = true;
     if (ScanOrKeepList([this] { return ScanDatestamps(true); })) {
+        SetWriteForSelected(1, true);
+        RemoveOverlaps();
+    }
+    busy_ = false;
+}
+
+void MainWindowModel::ScanThoroughlyCommand() {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    if (ScanOrKeepList([this] { return ScanThoroughly(true); })) {
         SetWriteForSelected(1, true);
         RemoveOverlaps();
     }

@@ -216,6 +216,7 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
         scene.frameCount = g - b + 1;
         // A stretch scanned as undated is undated, whatever its first frame held.
         scene.datestamp = undated ? 0 : static_cast<int32_t>(db);
+        scene.start = b == 0 ? SceneStart::kFile : SceneStart::kDatestamp;
         context.scenes.Append(scene);
         b = g + 1;
     }
