@@ -31,15 +31,6 @@ constexpr size_t kAvihTotalFrames = 8 + 16;  // avih dwTotalFrames
 constexpr size_t kDmlhTotalFrames = 8 + 0;   // dmlh dwTotalFrames
 constexpr size_t kStrhLength = 8 + 32;       // strh dwLength
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
 void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
     Put32(b, at, static_cast<uint32_t>(v));
     Put32(b, at + 4, static_cast<uint32_t>(v >> 32));

@@ -25,11 +25,6 @@ constexpr int kCancelCheckFrames = 64;
 constexpr uint32_t kPreviewIntervalMs = 2000;
 constexpr int kMaxFrameBytes = 1 << 20;  // larger chunks are no 25 Mbit/s DV frame
 
-int CannotRead(Questions& questions, const std::string& fileName, int error = 0) {
-    const std::string text = WithReason("Can't read this file. " + fileName, fileName, error);
-    return questions.Ask(text, Buttons::OkCancel) == Answer::Ok ? 0 : -1;
-}
-
 bool SameFormat(const DvFrameMarks& a, const DvFrameMarks& b) {
     if (a.is625 != b.is625) {
         return false;
@@ -47,19 +42,10 @@ bool SameFormat(const DvFrameMarks& a, const DvFrameMarks& b) {
 
 int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& splits,
                        const std::string& fileName, int64_t& framesDone) {
-    std::unique_ptr<AviReader>& reader = context.sourceReader;
-    if (!reader || !SameFile(reader->FileName(), fileName) || reader->ReadError() != 0) {
-        reader.reset();
-        int error = 0;
-        reader = OpenAviFile(fileName, &error);
-        if (!reader) {
-            return CannotRead(context.questions, fileName, error);
-        }
-    }
-    AviStream* stream = reader->Stream(0);
-    if (stream == nullptr || stream->Header().empty() ||
-        !AdoptFramesPerSecond(reader->FramesPerSecond())) {
-        return CannotRead(context.questions, fileName);
+    int opened = 0;
+    AviStream* stream = OpenForScan(context, fileName, &opened);
+    if (stream == nullptr) {
+        return opened;
     }
     const int n = stream->Length();
     const double rate = framesPerSecond;
@@ -186,12 +172,7 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
     context.progress.SetPosition(-1, "", nullptr, 0);
     cache.Close();
     if (readError != 0) {
-        // As in the default scan: a frame that cannot be read leaves the file no scenes.
-        while (context.scenes.Count() > scenesBefore) {
-            context.scenes.RemoveAt(context.scenes.Count() - 1);
-        }
-        reader.reset();
-        return CannotRead(context.questions, fileName, readError);
+        return FailedFileScan(context, fileName, scenesBefore, readError);
     }
     if (cancelled) {
         return -1;
