@@ -190,6 +190,7 @@ void MainWindow::Wire() {
     button(1006, &MainWindow::RemoveSelectedInputs);
     button(3, &MainWindow::ScanDatestamps);
     button(4, &MainWindow::ScanOptical);
+    button(1050, &MainWindow::ScanThoroughly);
     button(1025, &MainWindow::ShowClipSheet);
     button(1020, &MainWindow::ExportBitmaps);
     button(1016, &MainWindow::SaveList);
@@ -396,6 +397,8 @@ void MainWindow::RemoveAllInputs() {
 }
 
 void MainWindow::ScanDatestamps() { model_->ScanDatestampsCommand(); }
+
+void MainWindow::ScanThoroughly() { model_->ScanThoroughlyCommand(); }
 
 void MainWindow::ScanOptical() { model_->ScanOpticalCommand(); }
 

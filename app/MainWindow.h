@@ -81,6 +81,7 @@ public:
     void RemoveSelectedInputs();
     void RemoveAllInputs();
     void ScanDatestamps();
+    void ScanThoroughly();
     void ScanOptical();
     void SetWriteName();
     void OutputEditLeft();

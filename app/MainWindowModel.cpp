@@ -12,6 +12,7 @@
 #include "app/OutputNaming.h"
 #include "app/SceneListExport.h"
 #include "dv/DatestampScan.h"
+#include "dv/ThoroughScan.h"
 #include "dv/OpticalScan.h"
 #include "dv/OverlapRemoval.h"
 #include "platform/FileSystem.h"
@@ -77,15 +78,16 @@ std::string DeletionList(const std::vector<std::string>& files) {
 // What a run that did not complete did and did not do, after its first line.
 std::string RunSummary(const char* first, int marked, int written,
                        const std::vector<std::string>& notDeleted, int undated) {
+    // Appended piece by piece: GCC 12 warns, wrongly, of "literal" + std::string at -O3.
     std::string text = first;
-    text += "\n" + std::to_string(written) + " of " + std::to_string(marked) +
-            " marked scenes written.";
+    text.append("\n").append(std::to_string(written)).append(" of ");
+    text.append(std::to_string(marked)).append(" marked scenes written.");
     for (const std::string& file : notDeleted) {
-        text += "\nNot deleted: " + file;
+        text.append("\nNot deleted: ").append(file);
     }
     if (undated > 0) {
-        text += "\n" + std::to_string(undated) +
-                " written files do not carry their recording time as modification time.";
+        text.append("\n").append(std::to_string(undated));
+        text.append(" written files do not carry their recording time as modification time.");
     }
     return text;
 }
@@ -324,6 +326,18 @@ bool MainWindowModel::ScanDatestamps(bool reportNoFiles) {
     });
 }
 
+bool MainWindowModel::ScanThoroughly(bool reportNoFiles) {
+    const ThoroughSplits splits{settings.splitRecordingStarts != 0,
+                                settings.splitTimecodeBreaks != 0,
+                                settings.splitFormatChanges != 0};
+    return ScanInputs(reportNoFiles, [this, splits](const std::string& file, Progress& progress,
+                                                    int64_t& framesDone) {
+        DatestampScanContext context{copier.sourceReader, scenes, questions_, progress,
+                                     settings.skipNoDatestamp != 0, &lastPreviewTick_, {}};
+        return ScanFileThoroughly(context, splits, file, framesDone);
+    });
+}
+
 bool MainWindowModel::ScanOptical(bool reportNoFiles) {
     if (questions_.AskAs(MessageKind::Information, kOpticalScanWarning, Buttons::OkCancel) !=
         Answer::Ok) {
@@ -373,6 +387,18 @@ void MainWindowModel::ScanDatestampsCommand() {
     }
     busy_ = true;
     if (ScanOrKeepList([this] { return ScanDatestamps(true); })) {
+        SetWriteForSelected(1, true);
+        RemoveOverlaps();
+    }
+    busy_ = false;
+}
+
+void MainWindowModel::ScanThoroughlyCommand() {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    if (ScanOrKeepList([this] { return ScanThoroughly(true); })) {
         SetWriteForSelected(1, true);
         RemoveOverlaps();
     }

@@ -47,6 +47,11 @@ public:
     // The "Scan Datestamps" button: the scan, the first row selected, overlaps; a
     // scan the user stops leaves the list as it was.
     void ScanDatestampsCommand();
+    // Splits every input file into scenes reading every frame: at datestamp jumps and
+    // at the marks the settings choose; false when there were no files or stopped.
+    bool ScanThoroughly(bool reportNoFiles);
+    // The "Scan Thoroughly" button, as "Scan Datestamps".
+    void ScanThoroughlyCommand();
     // Splits every input file into scenes by picture changes, after a warning that
     // this is less precise; false when not confirmed, no files, or stopped.
     bool ScanOptical(bool reportNoFiles);

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <iterator>
 
 #include "dv/PictureDecoder.h"
 #include "resources/Templates.h"
@@ -17,6 +18,8 @@ constexpr int kIdDeleteSources = 1010;
 constexpr int kIdSkipNoDatestamp = 1012;
 constexpr int kIdCodec = 1045;
 constexpr int kIdSensitivity = 1048;
+// The thorough scan's splits.
+constexpr int kIdSplits[] = {1051, 1052, 1053};
 
 // A drop-down list's template height includes its open list; closed, it is as
 // high as the platform draws it.
@@ -47,6 +50,11 @@ OptionsDialog::OptionsDialog(Settings& settings, QWidget* parent)
 
     skip->setChecked(copy_.skipNoDatestamp != 0);
     deleteSources->setChecked(copy_.deleteSourceFiles != 0);
+    const int splits[] = {copy_.splitRecordingStarts, copy_.splitTimecodeBreaks,
+                          copy_.splitFormatChanges};
+    for (size_t i = 0; i < std::size(kIdSplits); ++i) {
+        Control<QCheckBox>(kIdSplits[i])->setChecked(splits[i] != 0);
+    }
     for (const std::string& text : SensitivityTexts()) {
         sensitivity->addItem(QString::fromStdString(text));
     }
@@ -86,6 +94,11 @@ void OptionsDialog::TakeValues() {
     settings_.skipNoDatestamp = copy_.skipNoDatestamp;
     settings_.codec = copy_.codec;
     settings_.optSensitivity = copy_.optSensitivity;
+    int* splits[] = {&settings_.splitRecordingStarts, &settings_.splitTimecodeBreaks,
+                     &settings_.splitFormatChanges};
+    for (size_t i = 0; i < std::size(kIdSplits); ++i) {
+        *splits[i] = Control<QCheckBox>(kIdSplits[i])->isChecked() ? 1 : 0;
+    }
 }
 
 }  // namespace qv

@@ -10,6 +10,21 @@ namespace qv {
 
 float framesPerSecond = 25.0f;
 
+const char* SceneStartName(SceneStart start) {
+    switch (start) {
+        case SceneStart::kDatestamp:
+            return "datestamp";
+        case SceneStart::kRecordingStart:
+            return "recording-start";
+        case SceneStart::kTimecode:
+            return "timecode";
+        case SceneStart::kFormat:
+            return "format";
+        default:
+            return "file";
+    }
+}
+
 bool AdoptFramesPerSecond(double rate) {
     if (!(rate > 0.0) || rate > 1000.0) {
         return false;

@@ -8,6 +8,12 @@
 
 namespace qv {
 
+// The mark a scan found at a scene's first frame.
+enum class SceneStart : int32_t { kNone = -1, kFile, kDatestamp, kRecordingStart, kTimecode, kFormat };
+
+// "file", "datestamp", "recording-start", "timecode", "format".
+const char* SceneStartName(SceneStart start);
+
 struct Scene {
     std::string outputName;      // full path the scene is written to
     std::string sourceFile;      // full path of the input file holding the scene
@@ -21,6 +27,7 @@ struct Scene {
     int32_t firstFrame = 0;
     int32_t frameCount = 0;
     int32_t datestamp = 0;       // recording time of the first frame; 0 = none
+    SceneStart start = SceneStart::kFile;  // what began the scene
 };
 
 class SceneList {

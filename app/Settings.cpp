@@ -78,6 +78,10 @@ void ReadSettings(Settings& settings, const SettingsValues& values) {
     settings.codec = values.ReadText(kMainKey, "Codec");
     const int sensitivity = values.ReadDecimal(kMainKey, "OptSensitivity", 2);
     settings.optSensitivity = sensitivity >= 0 && sensitivity < kSensitivityPresets ? sensitivity : 2;
+    // The thorough scan's splits: on unless stored as 0.
+    settings.splitRecordingStarts = values.ReadDecimal(kMainKey, "splitrecordingstarts", 1) != 0;
+    settings.splitTimecodeBreaks = values.ReadDecimal(kMainKey, "splittimecodebreaks", 1) != 0;
+    settings.splitFormatChanges = values.ReadDecimal(kMainKey, "splitformatchanges", 1) != 0;
 }
 
 void WriteSettings(const Settings& settings, SettingsValues& values) {
@@ -85,6 +89,9 @@ void WriteSettings(const Settings& settings, SettingsValues& values) {
     values.WriteText(kMainKey, "skipnodatestamp", std::to_string(settings.skipNoDatestamp));
     values.WriteText(kMainKey, "Codec", settings.codec);
     values.WriteText(kMainKey, "OptSensitivity", std::to_string(settings.optSensitivity));
+    values.WriteText(kMainKey, "splitrecordingstarts", std::to_string(settings.splitRecordingStarts));
+    values.WriteText(kMainKey, "splittimecodebreaks", std::to_string(settings.splitTimecodeBreaks));
+    values.WriteText(kMainKey, "splitformatchanges", std::to_string(settings.splitFormatChanges));
 }
 
 void LoadSettings(Settings& settings, const SettingsStore& store) {

@@ -16,12 +16,17 @@ struct Settings {
     int skipNoDatestamp = 0;    // 0/1
     std::string codec;          // decoder name; empty: the default decoder
     int optSensitivity = 3;     // preset index 0 "very high" ... 4 "very low"
+    // Where the thorough scan begins scenes besides datestamp jumps; 0/1, 1 by default.
+    int splitRecordingStarts = 1;
+    int splitTimecodeBreaks = 1;
+    int splitFormatChanges = 1;
 };
 
 inline constexpr int kSensitivityPresets = 5;
 
-// The four values as decimal text ("deletesourcefiles", "skipnodatestamp",
-// "OptSensitivity") and text ("Codec"). A stored sensitivity outside 0..4 loads as
+// The values as decimal text ("deletesourcefiles", "skipnodatestamp",
+// "OptSensitivity", "splitrecordingstarts", "splittimecodebreaks",
+// "splitformatchanges") and text ("Codec"). A stored sensitivity outside 0..4 loads as
 // the default 2: it indexes a table.
 void ReadSettings(Settings& settings, const SettingsValues& values);
 void WriteSettings(const Settings& settings, SettingsValues& values);

@@ -12,15 +12,6 @@ constexpr uint32_t kMostSamples = 1944;         // sample frames of a 625/50 fra
 // Frames searched for sound when the scene's first frame has none (a second).
 constexpr int kSoundSearchFrames = 30;
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
 
 std::vector<uint8_t> Chunk(FourCC id, size_t dataBytes) {
     std::vector<uint8_t> chunk(8 + dataBytes, 0);
@@ -123,41 +114,46 @@ AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system,
 DvAviWriter::DvAviWriter(const std::string& destinationName, const WriterOptions& options)
     : inner_(destinationName, options) {}
 
-bool DvAviWriter::Open(AviReader& source, int firstFrame) {
-    AviStream* video = source.Stream(0);
-    if (video == nullptr) {
-        return false;
-    }
-    DifAudioFormat sound;
+bool SceneDvFormat(AviStream& video, int firstFrame, bool wantSound, DifSystem* system,
+                   DifAudioFormat* sound, uint8_t* firstApt, std::vector<uint8_t>& frame) {
     bool haveSystem = false;
-    const int last = std::min(video->Length(), firstFrame + kSoundSearchFrames);
+    const int last = std::min(video.Length(), firstFrame + kSoundSearchFrames);
     for (int f = std::max(firstFrame, 0); f < last; ++f) {
-        const int64_t size = video->ChunkSize(f);
+        const int64_t size = video.ChunkSize(f);
         if (size < kDifProfileBytes || size > kDv625FrameBytes) {
             return false;  // not a 25 Mbit/s DV frame
         }
-        frame_.resize(static_cast<size_t>(size));
+        frame.resize(static_cast<size_t>(size));
         int got = 0;
-        if (!video->Read(f, 1, nullptr, frame_.data(), static_cast<int>(size), &got) ||
+        if (!video.Read(f, 1, nullptr, frame.data(), static_cast<int>(size), &got) ||
             got != size) {
             return false;
         }
         if (!haveSystem) {
             std::string why;
-            system_ = DifSystemOf(frame_.data(), frame_.size(), &why);
-            if (system_.frameBytes == 0) {
+            *system = DifSystemOf(frame.data(), frame.size(), &why);
+            if (system->frameBytes == 0) {
                 return false;
             }
+            *firstApt = frame[4];
             haveSystem = true;
         }
-        if (DifAudioFormatOf(frame_.data(), frame_.size(), system_.is625, &sound)) {
-            pairs_ = sound.pairs;
+        if (!wantSound || DifAudioFormatOf(frame.data(), frame.size(), system->is625, sound)) {
             break;
         }
     }
-    if (!haveSystem) {
+    return haveSystem;
+}
+
+bool DvAviWriter::Open(AviReader& source, int firstFrame) {
+    AviStream* video = source.Stream(0);
+    DifAudioFormat sound;
+    uint8_t apt = 0;
+    if (video == nullptr ||
+        !SceneDvFormat(*video, firstFrame, true, &system_, &sound, &apt, frame_)) {
         return false;
     }
+    pairs_ = sound.pairs;
     AudioFormat pcm;
     pcm.formatTag = 1;
     pcm.channels = 2;

@@ -39,6 +39,12 @@ class DvAviWriter final : public AviWriter {
     std::vector<uint8_t> pcm_[2];
 };
 
+// The DV system of a scene's first frame, and (wantSound) the sound of it or of the
+// frames of the second after it; firstApt the first frame's APT byte. False when the
+// first frame is no 25 Mbit/s DV frame. frame is the buffer the frames are read into.
+bool SceneDvFormat(AviStream& video, int firstFrame, bool wantSound, DifSystem* system,
+                   DifAudioFormat* sound, uint8_t* firstApt, std::vector<uint8_t>& frame);
+
 // The layout of a type-2 DV AVI of system's frames with one 16-bit PCM stream of
 // each of sound's formats: "avih", "dmlh", and per stream "strh" and "strf".
 AviLayout DvAviLayout(const std::string& sourceName, const DifSystem& system,

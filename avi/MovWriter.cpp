@@ -8,6 +8,7 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 
+#include "avi/DvAviWriter.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 
@@ -16,8 +17,6 @@ namespace qv {
 namespace {
 
 constexpr int kIoBufferBytes = 1 << 20;
-// Frames searched for sound when the scene's first frame has none (a second).
-constexpr int kSoundSearchFrames = 30;
 
 int WriteOut(void* opaque, uint8_t* data, int size) {
     auto* w = static_cast<MovWriter*>(opaque);
@@ -91,38 +90,12 @@ bool MovWriter::Open(AviReader& source, int firstFrame) {
     }
     // The system from the scene's first frame, and the sound from it or the frames after.
     DifAudioFormat sound;
-    bool haveSystem = false;
-    bool apt411 = false;
     soundFromFrames_ = source.StreamCount() == 1;
-    const int last = std::min(video->Length(), firstFrame + kSoundSearchFrames);
-    for (int f = std::max(firstFrame, 0); f < last; ++f) {
-        const int64_t size = video->ChunkSize(f);
-        if (size < kDifProfileBytes || size > kDv625FrameBytes) {
-            return false;
-        }
-        frame_.resize(static_cast<size_t>(size));
-        int got = 0;
-        if (!video->Read(f, 1, nullptr, frame_.data(), static_cast<int>(size), &got) ||
-            got != size) {
-            return false;
-        }
-        if (!haveSystem) {
-            std::string why;
-            system_ = DifSystemOf(frame_.data(), frame_.size(), &why);
-            if (system_.frameBytes == 0) {
-                return false;
-            }
-            apt411 = (frame_[4] & 0x07) != 0;  // APT: 4:1:1 sampling (DVCPRO) in 625/50
-            haveSystem = true;
-        }
-        if (!soundFromFrames_ ||
-            DifAudioFormatOf(frame_.data(), frame_.size(), system_.is625, &sound)) {
-            break;
-        }
-    }
-    if (!haveSystem) {
+    uint8_t apt = 0;
+    if (!SceneDvFormat(*video, firstFrame, soundFromFrames_, &system_, &sound, &apt, frame_)) {
         return false;
     }
+    const bool apt411 = (apt & 0x07) != 0;  // APT: 4:1:1 sampling (DVCPRO) in 625/50
     std::vector<AudioFormat> pcm;
     if (soundFromFrames_) {
         for (int p = 0; p < sound.pairs; ++p) {
@@ -289,18 +262,7 @@ bool MovWriter::Finish(int64_t modificationTime) {
     av_freep(&io_->buffer);
     avio_context_free(&io_);
     file.Close();
-    // The frames are complete without their date: a time that cannot be set is
-    // told, and costs only the date.
-    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
-        timeError_ = errno;
-    }
-    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
-        error_ = errno;
-        ok = false;
-    }
-    if (!ok) {
-        RemoveFile(temporaryName_);
-    }
+    ok = PutInPlace(ok, temporaryName_, destinationName_, modificationTime, &error_, &timeError_);
     finished_ = true;
     return ok;
 }

@@ -16,15 +16,6 @@ namespace {
 const char kNotDvQuickTime[] =
     "a QuickTime file that is not DV: only a DV video track and PCM sound are read";
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
 
 // A "strh" chunk: fccType, fccHandler, dwScale, dwRate, dwLength, dwSuggestedBufferSize,
 // dwQuality, dwSampleSize (offsets of its data, 8 bytes in).

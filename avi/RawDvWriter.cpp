@@ -144,18 +144,7 @@ bool RawDvWriter::Finish(int64_t modificationTime) {
     }
     bool ok = CopyPending() == ChunkCopy::Done && !failed_ && position_ > 0 && file_.Flush();
     file_.Close();
-    // The frames are complete without their date: a time that cannot be set is
-    // told, and costs only the date.
-    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
-        timeError_ = errno;
-    }
-    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
-        error_ = errno;
-        ok = false;
-    }
-    if (!ok) {
-        RemoveFile(temporaryName_);
-    }
+    ok = PutInPlace(ok, temporaryName_, destinationName_, modificationTime, &error_, &timeError_);
     finished_ = true;
     return ok;
 }

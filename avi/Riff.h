@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -32,6 +33,17 @@ inline uint32_t Le32(const uint8_t* p) {
 }
 inline uint64_t Le64(const uint8_t* p) {
     return static_cast<uint64_t>(Le32(p)) | static_cast<uint64_t>(Le32(p + 4)) << 32;
+}
+
+// Little-endian field writes into a header being built.
+inline void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+inline void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    }
 }
 
 // Field reads that give 0 (and ok = false) when the field does not lie inside the buffer.

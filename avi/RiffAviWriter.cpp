@@ -31,15 +31,6 @@ constexpr size_t kAvihTotalFrames = 8 + 16;  // avih dwTotalFrames
 constexpr size_t kDmlhTotalFrames = 8 + 0;   // dmlh dwTotalFrames
 constexpr size_t kStrhLength = 8 + 32;       // strh dwLength
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
 void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
     Put32(b, at, static_cast<uint32_t>(v));
     Put32(b, at + 4, static_cast<uint32_t>(v >> 32));
@@ -537,18 +528,7 @@ bool RiffAviWriter::Finish(int64_t modificationTime) {
     CloseChunk(riff_);
     bool ok = !failed_ && file_.Flush();
     file_.Close();
-    // The frames are complete without their date: a time that cannot be set is
-    // told, and costs only the date.
-    if (ok && modificationTime != 0 && !SetModificationTime(temporaryName_, modificationTime)) {
-        timeError_ = errno;
-    }
-    if (ok && !ReplaceFile(temporaryName_, destinationName_)) {
-        error_ = errno;
-        ok = false;
-    }
-    if (!ok) {
-        RemoveFile(temporaryName_);
-    }
+    ok = PutInPlace(ok, temporaryName_, destinationName_, modificationTime, &error_, &timeError_);
     finished_ = true;
     return ok;
 }

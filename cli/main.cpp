@@ -63,7 +63,10 @@ const CommandText kCommands[] = {
      "  scan [--optical[=0..4]] [--remove-overlaps] [--output PATH] [--skip-undated] [--json]\n"
      "       FILE...                          find the scenes and print the scene list;\n"
      "                                        --optical by picture changes, at a sensitivity\n"
-     "                                        from 0 (very high) to 4 (very low)\n"},
+     "                                        from 0 (very high) to 4 (very low)\n"
+     "       [--thorough]                     --thorough reads every frame: scenes also at\n"
+     "                                        recording starts, timecode breaks and format\n"
+     "                                        changes\n"},
     {"split",
      "  split FILE... --output PATH [--remove-overlaps] [--delete-sources] [--skip-undated]\n"
      "        [--only N,M,...] [--yes]        find the scenes and write each into a file of its\n"
@@ -72,7 +75,8 @@ const CommandText kCommands[] = {
      "        [--delete-unwritten]            --delete-sources deletes a source once all its\n"
      "        [--ignore-audio-errors]         scenes are written, and keeps one with scenes\n"
      "        [--subtitles]                   left unwritten (--only, --skip-undated) unless\n"
-     "                                        --delete-unwritten is given too\n"},
+     "        [--thorough]                    --delete-unwritten is given too; --thorough\n"
+     "                                        scans as scan --thorough does\n"},
     {"list",
      "  list FILE... -o LIST.txt [--remove-overlaps] [--output PATH] [--skip-undated]\n"
      "                                        find the scenes and save the list as a text file\n"},
@@ -283,7 +287,8 @@ std::string ScenesJson(const qv::SceneList& scenes) {
                    {"wholeFile", s.wholeFile},
                    {"firstFrame", s.firstFrame},
                    {"frameCount", s.frameCount},
-                   {"datestamp", s.datestamp}});
+                   {"datestamp", s.datestamp},
+                   {"startMark", qv::SceneStartName(s.start)}});
     }
     lines.End();
     return out;
@@ -517,6 +522,7 @@ struct SceneOptions {
     bool subtitles = false;
     std::vector<int> only;  // scene numbers from 1
     bool optical = false;
+    bool thorough = false;  // every frame read; splits as the stored settings choose
     int sensitivity = -1;  // -1: the stored setting
     std::string opticalText;  // --optical's value as given; empty when not given
     std::optional<std::string> onlyText;
@@ -540,6 +546,9 @@ std::string CheckSceneOptions(const std::string& command, SceneOptions& o) {
         }
         o.optical = true;
         o.sensitivity = *sensitivity;
+    }
+    if (o.thorough && o.optical) {
+        return "--thorough and --optical are two different scans: give one";
     }
     if (o.files.empty()) {
         return command + " needs at least one file";
@@ -586,7 +595,15 @@ bool ScanInto(qv::MainWindowModel& model, qv::TerminalQuestions& questions,
         }
         return model.ScanOptical(true) && questions.errors == 0;
     }
-    const bool ok = model.ScanDatestamps(true);
+    if (o.thorough) {
+        qv::SettingsStore store(qv::SettingsStore::DefaultPath());
+        qv::Settings stored;
+        qv::LoadSettings(stored, store);
+        model.settings.splitRecordingStarts = stored.splitRecordingStarts;
+        model.settings.splitTimecodeBreaks = stored.splitTimecodeBreaks;
+        model.settings.splitFormatChanges = stored.splitFormatChanges;
+    }
+    const bool ok = o.thorough ? model.ScanThoroughly(true) : model.ScanDatestamps(true);
     model.RemoveOverlaps();
     return ok && questions.errors == 0;
 }
@@ -839,6 +856,11 @@ int main(int argc, char** argv) {
         command->add_option("FILE", o->files);
         if (command == scanCommand) {
             qv::AddOpticalOption(*command, o->opticalText);
+        }
+        if (command != listCommand) {
+            command->add_flag("--thorough", o->thorough,
+                              "read every frame: scenes also at recording starts, timecode "
+                              "breaks and format changes");
         }
         command->add_flag("--remove-overlaps", o->removeOverlaps,
                           "drop scenes captured twice (in two files)");

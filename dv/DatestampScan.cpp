@@ -48,8 +48,7 @@ int ProbeInputFile(const std::string& fileName, std::string* description) {
     return reader->FrameCount();
 }
 
-int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileName,
-                       int64_t& framesDone) {
+AviStream* OpenForScan(DatestampScanContext& context, const std::string& fileName, int* result) {
     std::unique_ptr<AviReader>& reader = context.sourceReader;
     // A reader that met a read error is opened again: the error may have passed.
     if (!reader || !SameFile(reader->FileName(), fileName) || reader->ReadError() != 0) {
@@ -57,16 +56,39 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
         int error = 0;
         reader = OpenAviFile(fileName, &error);
         if (!reader) {
-            return CannotRead(context.questions, fileName, error);
+            *result = CannotRead(context.questions, fileName, error);
+            return nullptr;
         }
     }
-    RefFileCache cache;
     AviStream* stream = reader->Stream(0);
     // Without a plausible frame rate no time can be expected of any frame.
     if (stream == nullptr || stream->Header().empty() ||
         !AdoptFramesPerSecond(reader->FramesPerSecond())) {
-        return CannotRead(context.questions, fileName);
+        *result = CannotRead(context.questions, fileName);
+        return nullptr;
     }
+    return stream;
+}
+
+int FailedFileScan(DatestampScanContext& context, const std::string& fileName, int scenesBefore,
+                   int error) {
+    // A frame that cannot be read has no time to tell: the file's scenes so far would
+    // end at a guess, so the file keeps none, as one that cannot be opened.
+    while (context.scenes.Count() > scenesBefore) {
+        context.scenes.RemoveAt(context.scenes.Count() - 1);
+    }
+    context.sourceReader.reset();
+    return CannotRead(context.questions, fileName, error);
+}
+
+int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileName,
+                       int64_t& framesDone) {
+    int opened = 0;
+    AviStream* stream = OpenForScan(context, fileName, &opened);
+    if (stream == nullptr) {
+        return opened;
+    }
+    RefFileCache cache;
     // The index, not the header's dwLength: a stale header would leave a tail unscanned.
     const int n = stream->Length();
     const double rate = framesPerSecond;
@@ -216,19 +238,14 @@ int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileNam
         scene.frameCount = g - b + 1;
         // A stretch scanned as undated is undated, whatever its first frame held.
         scene.datestamp = undated ? 0 : static_cast<int32_t>(db);
+        scene.start = b == 0 ? SceneStart::kFile : SceneStart::kDatestamp;
         context.scenes.Append(scene);
         b = g + 1;
     }
     context.progress.SetPosition(-1, "", nullptr, 0);
     cache.Close();
     if (readError != 0) {
-        // A frame that cannot be read has no time to tell: the file's scenes so far
-        // would end at a guess, so the file keeps none, as one that cannot be opened.
-        while (context.scenes.Count() > scenesBefore) {
-            context.scenes.RemoveAt(context.scenes.Count() - 1);
-        }
-        reader.reset();
-        return CannotRead(context.questions, fileName, readError);
+        return FailedFileScan(context, fileName, scenesBefore, readError);
     }
     framesDone += b;
     return cancelled ? -1 : 0;

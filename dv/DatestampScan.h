@@ -35,6 +35,16 @@ struct DatestampScanContext {
 int ScanFileDatestamps(DatestampScanContext& context, const std::string& fileName,
                        int64_t& framesDone);
 
+// The video stream of fileName for a scan, through the context's reader (kept when it
+// holds the file and met no read error); null when the file cannot be read, after
+// asking the user, with result the scan's answer (0: next file, -1: stop).
+AviStream* OpenForScan(DatestampScanContext& context, const std::string& fileName, int* result);
+// A frame of fileName could not be read: the scenes appended after the first
+// scenesBefore go, the reader is let go, and the user is asked as for a file that
+// cannot be read. The scan's answer.
+int FailedFileScan(DatestampScanContext& context, const std::string& fileName, int scenesBefore,
+                   int error);
+
 // The frame count of fileName (0 when it cannot be opened), its description when
 // asked for; sets the program-wide frame rate.
 int ProbeInputFile(const std::string& fileName, std::string* description);

@@ -36,6 +36,21 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     return FlushFolderOf(to);
 }
 
+bool PutInPlace(bool written, const std::string& temporary, const std::string& destination,
+                int64_t modificationTime, int* error, int* timeError) {
+    if (written && modificationTime != 0 && !SetModificationTime(temporary, modificationTime)) {
+        *timeError = errno;
+    }
+    if (written && !ReplaceFile(temporary, destination)) {
+        *error = errno;
+        written = false;
+    }
+    if (!written) {
+        RemoveFile(temporary);
+    }
+    return written;
+}
+
 bool FlushFolderOf(const std::string& path) {
     // The name lives in the folder: flushed too, a rename survives a power cut.
     std::string folder = SplitPath(path).folder;

@@ -11,6 +11,14 @@ namespace qv {
 // the folder. False (errno kept) on failure; when only the folder's flush failed,
 // the file has its new name all the same.
 bool ReplaceFile(const std::string& from, const std::string& to);
+// The end of writing a file under a temporary name: when written (complete and
+// flushed), gives it the modification time (seconds since 1970; 0 leaves it) and its
+// final name; otherwise, or when the rename fails, removes it. True when the file
+// stands under its final name. A time that cannot be set costs only the date: its
+// error goes to timeError and the file is put in place all the same; a failed rename's
+// (or folder flush's) to error.
+bool PutInPlace(bool written, const std::string& temporary, const std::string& destination,
+                int64_t modificationTime, int* error, int* timeError);
 // Flushes the folder that holds path, so that a rename or removal in it is on the
 // disk. False (errno kept) on failure.
 bool FlushFolderOf(const std::string& path);

@@ -10,7 +10,7 @@ const DialogLayout& OptionsTemplate() {
         146,
         "Options",
         213,
-        182,
+        230,
         {
             {1012, K::CheckBox, "scenes without datestamp default to: write=NO", 7, 7, 174, 10},
             {1010, K::CheckBox, "delete each source-file when all of its scenes are written", 7, 24,
@@ -29,8 +29,12 @@ const DialogLayout& OptionsTemplate() {
              "another dv-capture card and select it here. Restart quorvandel after changing the "
              "codec.",
              23, 118, 183, 32},
-            {1, K::Button, "OK", 49, 161, 50, 14},
-            {2, K::Button, "Cancel", 113, 161, 50, 14},
+            {-1, K::Static, "Scan Thoroughly also splits:", 7, 156, 179, 8},
+            {1051, K::CheckBox, "split at recording starts", 23, 167, 183, 10},
+            {1052, K::CheckBox, "split at timecode breaks", 23, 179, 183, 10},
+            {1053, K::CheckBox, "split at format changes", 23, 191, 183, 10},
+            {1, K::Button, "OK", 49, 209, 50, 14},
+            {2, K::Button, "Cancel", 113, 209, 50, 14},
         },
     };
     return layout;

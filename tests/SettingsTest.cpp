@@ -360,6 +360,8 @@ TEST_F(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
     EXPECT_EQ(ReadFileText(store.Path()),
               kHeader + "\"deletesourcefiles\"=\"1\"\r\n\"skipnodatestamp\"=\"0\"\r\n"
                         "\"Codec\"=\"dvvideo\"\r\n\"OptSensitivity\"=\"4\"\r\n"
+                        "\"splitrecordingstarts\"=\"1\"\r\n\"splittimecodebreaks\"=\"1\"\r\n"
+                        "\"splitformatchanges\"=\"1\"\r\n"
                         "\"last input\"=\"C:\\\\tapes\\\\b 1.avi\"\r\n\"output\"=\"/out/s.avi\"\r\n"
                         "\"Files\"=dword:00000002\r\n\"input0\"=\"/in/a.avi\"\r\n"
                         "\"input1\"=hex(1):2f,00,76,00,2f,00,6c,00,69,00,6e,00,65,00,0a,00,62,"

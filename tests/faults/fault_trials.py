@@ -318,9 +318,46 @@ class Trials:
         return broken
 
 
+def full_disk_trials(trials):
+    """split, copy, sheet and bitmaps onto a real file system too small for their
+    outputs (a 2 MiB tmpfs), where it can be mounted (root): each fails with the
+    disk's reason, keeps every source and leaves nothing partial. The rules broken."""
+    broken = []
+    mount = os.path.join(trials.base, "small")
+    os.mkdir(mount)
+    if run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", mount]).returncode != 0:
+        print("full disk: no tmpfs could be mounted here; not tried")
+        return broken
+    try:
+        for command, args in (("split", ["split", "tape.avi", "one.avi", "--output",
+                                         mount + "/scenes.avi", "--delete-sources", "--yes"]),
+                              ("copy", ["copy", "tape.avi", "--first", "0", "--count", "50",
+                                        mount + "/copy.avi"]),
+                              ("split-dv", ["split", "tape.dv", "--output", mount + "/s.dv",
+                                            "--delete-sources", "--yes"])):
+            folder = trials.setup()
+            r = trials.run_command(command, folder, args=args)
+            left = os.listdir(mount)
+            sources = all(os.path.exists(os.path.join(folder, n)) for n in SOURCES)
+            if r.returncode != 1 or "No space left on device" not in r.stderr or \
+                    any(n.endswith(".part") for n in left) or not sources or \
+                    "completed successfully!" in r.stdout + r.stderr:
+                broken.append("full disk, %s: exit %d, left %s, sources kept: %s\n  %s" %
+                              (command, r.returncode, left, sources, r.stderr.strip()[-800:]))
+            for name in left:  # what was written whole stays for the next to fill
+                os.remove(os.path.join(mount, name))
+            shutil.rmtree(folder)
+        print("full disk: 3 trials")
+    finally:
+        run(["umount", mount])
+    return broken
+
+
 def sample(numbers, k):
     if len(numbers) <= k:
         return numbers
+    if k == 1:
+        return numbers[:1]
     return sorted({numbers[round(i * (len(numbers) - 1) / (k - 1))] for i in range(k)})
 
 
@@ -371,6 +408,10 @@ def main():
             print("%s: %d trials (%s)" % (command, len(jobs),
                                           ", ".join("%s %d" % kv for kv in sorted(counts.items()))),
                   flush=True)
+        if os.geteuid() == 0:
+            for text in full_disk_trials(trials):
+                failures += 1
+                print("FAIL " + text)
     finally:
         shutil.rmtree(base, ignore_errors=True)
     print("%d trials, %d broke a rule" % (total, failures))

@@ -45,6 +45,7 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheSettingsAndWritesThemBackOnlyOnOk) {
         qv::OptionsDialog edited(settings, nullptr);
         edited.Control<QCheckBox>(1012)->setChecked(true);
         edited.Control<QComboBox>(1048)->setCurrentIndex(2);
+        edited.Control<QCheckBox>(1052)->setChecked(false);
         edited.show();
         edited.Control<QPushButton>(button)->click();
         EXPECT_EQ(std::tuple(settings.deleteSourceFiles, settings.skipNoDatestamp, settings.codec,
@@ -52,7 +53,15 @@ TEST(OptionsDialogTest, ShowsItsTextsAndTheSettingsAndWritesThemBackOnlyOnOk) {
                   button == 2 ? std::tuple(1, 0, std::string("DVVIDEO"), 4)
                               : std::tuple(1, 1, std::string("dvvideo"), 2))
             << button;
+        EXPECT_EQ(std::tuple(settings.splitRecordingStarts, settings.splitTimecodeBreaks,
+                             settings.splitFormatChanges),
+                  std::tuple(1, button == 2 ? 1 : 0, 1));
     }
+    // The thorough scan's splits, below the existing controls, on by default.
+    EXPECT_EQ(qvtest::Texts(d, {1051, 1052, 1053}),
+              (std::vector<QString>{"split at recording starts", "split at timecode breaks",
+                                    "split at format changes"}));
+    EXPECT_TRUE(d.Control<QCheckBox>(1051)->isChecked() && d.Control<QCheckBox>(1053)->isChecked());
 }
 
 }  // namespace

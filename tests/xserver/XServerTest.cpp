@@ -184,8 +184,8 @@ TEST_F(XServerTest, ScanAndWriteByKeyboardInTheRealProgram) {
     ASSERT_TRUE(Gone("Scanning\\.\\.\\.", 20s));
     std::this_thread::sleep_for(500ms);  // the picture strip of the first scene
     Screenshot("main-window", main);
-    // Ten more reach "WriteScenes".
-    Keys("Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space");
+    // Eleven more (past "Scan Thoroughly") reach "WriteScenes".
+    Keys("Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space");
     ASSERT_FALSE(Window("Quorvandel", 30s).empty()) << "no message after the write run";
     Screenshot("progress-dialog", Window("writing clips\\.\\.\\."));
     Keys("Return");  // OK of "completed successfully!"

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/SceneList.h"
+#include "avi/AviReader.h"
+#include "dv/DvPacks.h"
+#include "dv/ThoroughScan.h"
+#include "support/AviFixture.h"
+#include "support/FakeQuestions.h"
+#include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
+#include "support/Tapes.h"
+#include "support/TimeZone.h"
+
+namespace {
+
+using qvtest::DvTime;
+
+// A recording as the camcorder wrote it: frames from a wall-clock time (or
+// none), a timecode running from a start, one aspect and one audio rate.
+struct Take {
+    int frames = 0;
+    std::optional<DvTime> start;
+    bool recordingStart = false;  // REC ST in the first frame's source-control packs
+    int tcSecond = 0;             // timecode of the first frame: seconds, then frames
+    int tcFrame = 0;
+    int tcMinute = 0;
+    bool wide = false;
+    int sampleRate = 48000;
+};
+
+uint8_t Bcd(int v) {
+    return static_cast<uint8_t>((v / 10) << 4 | (v % 10));
+}
+
+// The packs the thorough scan reads, written at their places in DIF sequence 0.
+void SetPacks(std::vector<uint8_t>& f, bool pal, bool recStart, int tcMinute, int tcSecond,
+              int tcFrame, bool wide, int rate) {
+    const bool dropFrame = !pal;
+    const uint8_t tc[5] = {0x13, static_cast<uint8_t>(Bcd(tcFrame) | (dropFrame ? 0x40 : 0)),
+                           Bcd(tcSecond), Bcd(tcMinute), 0x00};
+    std::copy_n(tc, 5, f.begin() + 86);  // subcode block 1, first sync block
+    const uint8_t rs = recStart ? 0x00 : 0x80;
+    const uint8_t vsc[5] = {0x61, 0x3F, static_cast<uint8_t>(rs | 0x48 | (wide ? 0x02 : 0x00)),
+                            0xFC, 0xFF};
+    std::copy_n(vsc, 5, f.begin() + 453);  // VAUX block 5, pack 10
+    const uint8_t smp = rate == 48000 ? 0 : rate == 44100 ? 1 : 2;
+    const uint8_t as[5] = {0x50, 0xD0, 0x30, static_cast<uint8_t>(pal ? 0xE0 : 0xC0),
+                           static_cast<uint8_t>(0xC0 | smp << 3)};
+    std::copy_n(as, 5, f.begin() + 6 * 80 + 3 * 16 * 80 + 3);  // audio block 3
+    const uint8_t asc[5] = {0x51, 0x03, static_cast<uint8_t>(rs | 0x40 | 0x3F), 0x20, 0xFF};
+    std::copy_n(asc, 5, f.begin() + 6 * 80 + 4 * 16 * 80 + 3);  // audio block 4
+}
+
+std::vector<std::vector<uint8_t>> TakeFrames(bool pal, const std::vector<Take>& takes) {
+    std::vector<std::vector<uint8_t>> frames;
+    const int fps = pal ? 25 : 30;
+    for (const Take& t : takes) {
+        int m = t.tcMinute, s = t.tcSecond, fr = t.tcFrame;
+        for (int j = 0; j < t.frames; ++j) {
+            std::optional<DvTime> time;
+            if (t.start) {
+                time = qvtest::Plus(*t.start, pal ? j / 25 : int64_t{j} * 1001 / 30000);
+            }
+            std::vector<uint8_t> f =
+                qvtest::MakeDvFrame(pal, time, static_cast<uint32_t>(frames.size()));
+            SetPacks(f, pal, t.recordingStart && j == 0, m, s, fr, t.wide, t.sampleRate);
+            frames.push_back(std::move(f));
+            if (++fr == fps) {
+                fr = 0;
+                if (++s == 60) {
+                    s = 0;
+                    ++m;
+                    fr = !pal && m % 10 != 0 ? 2 : 0;  // drop-frame minutes
+                }
+            }
+        }
+    }
+    return frames;
+}
+
+enum class Kind { Type1, Type2, Raw };
+
+// A scene as the scan lists it: first frame, frame count, dated, the mark that began it.
+using Found = std::tuple<int, int, bool, std::string>;
+
+class ThoroughScan : public testing::TestWithParam<Kind> {
+  protected:
+    std::string Write(bool pal, const std::vector<Take>& takes) {
+        const auto video = TakeFrames(pal, takes);
+        const std::string path = dir.Path("tape" + std::to_string(++tapes) +
+                                          (GetParam() == Kind::Raw ? ".dv" : ".avi"));
+        if (GetParam() == Kind::Raw) {
+            std::vector<uint8_t> bytes;
+            for (const auto& f : video) {
+                bytes.insert(bytes.end(), f.begin(), f.end());
+            }
+            EXPECT_TRUE(qvtest::WriteFileBytes(path, bytes));
+            return path;
+        }
+        const qvtest::FixtureOptions options =
+            qvtest::OptionsOf(GetParam() == Kind::Type1 ? qvtest::DvType::Type1
+                                                        : qvtest::DvType::Type2,
+                              qvtest::Generation::Avi1, 0, true, pal);
+        auto frames = qvtest::MakePatternFrames(options, static_cast<int>(video.size()), 0);
+        for (size_t i = 0; i < video.size(); ++i) {
+            frames[i].video = video[i];
+        }
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+        return path;
+    }
+
+    std::vector<Found> Scan(const std::string& path, qv::ThoroughSplits splits = {}) {
+        scenes.Clear();
+        int64_t done = 0;
+        EXPECT_EQ(qv::ScanFileThoroughly(context, splits, path, done), 0);
+        std::vector<Found> found;
+        for (const qv::Scene& s : scenes) {
+            found.emplace_back(s.firstFrame, s.frameCount, s.datestamp != 0,
+                               qv::SceneStartName(s.start));
+        }
+        return found;
+    }
+
+    qvtest::ScopedFrameRate rate{qv::framesPerSecond};
+    qvtest::ScopedTimeZone zone{"UTC"};
+    qvtest::TempDir dir;
+    int tapes = 0;
+    std::unique_ptr<qv::AviReader> reader;
+    qv::SceneList scenes;
+    qvtest::FakeQuestions questions;
+    qvtest::ProgressLog log;
+    qvtest::RecordingProgress progress{log};
+    qv::DatestampScanContext context{
+        .sourceReader = reader, .scenes = scenes, .questions = questions, .progress = progress,
+        .skipNoDatestamp = false, .lastPreviewTick = nullptr, .onProbe = {}};
+};
+
+const DvTime kTen{2004, 7, 14, 10, 0, 0};
+
+TEST_P(ThoroughScan, ScenesBeginAtEveryMark) {
+    struct Case {
+        const char* what;
+        bool pal;
+        std::vector<Take> takes;
+        std::vector<Found> expected;
+    };
+    const DvTime later = qvtest::Plus(kTen, 3);  // 60 frames end in 10:00:02: no jump
+    const std::vector<Case> cases = {
+        {"a pause of 1 s, the timecode running on",
+         true,
+         {{60, kTen, true, 0, 0}, {50, later, true, 2, 10}},
+         {{0, 60, true, "file"}, {60, 50, true, "recording-start"}}},
+        {"a timecode break alone",
+         true,
+         {{40, kTen, false, 0, 0}, {30, qvtest::Plus(kTen, 1), false, 30, 0}},
+         {{0, 40, true, "file"}, {40, 30, true, "timecode"}}},
+        {"an aspect change alone",
+         true,
+         {{30, kTen, false, 0, 0}, {30, qvtest::Plus(kTen, 1), false, 1, 5, 0, true}},
+         {{0, 30, true, "file"}, {30, 30, true, "format"}}},
+        {"an audio-rate change alone",
+         true,
+         {{30, kTen, false, 0, 0}, {30, qvtest::Plus(kTen, 1), false, 1, 5, 0, false, 32000}},
+         {{0, 30, true, "file"}, {30, 30, true, "format"}}},
+        {"no datestamps: recording starts and a timecode break",
+         true,
+         {{30, std::nullopt, true, 0, 0}, {30, std::nullopt, true, 1, 5},
+          {20, std::nullopt, false, 40, 0}},
+         {{0, 30, false, "file"}, {30, 30, false, "recording-start"}, {60, 20, false, "timecode"}}},
+        {"29.97 across a drop-frame minute",
+         false,
+         {{40, kTen, true, 59, 10}},
+         {{0, 40, true, "file"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Scan(Write(c.pal, c.takes)), c.expected);
+    }
+    // Each split is the user's choice; the datestamp jump always splits.
+    const std::string path = Write(true, {{30, kTen, true, 0, 0},
+                                          {30, qvtest::Plus(kTen, 1), true, 40, 0, 0, true},
+                                          {30, qvtest::Plus(kTen, 20), false, 41, 5, 0, true}});
+    EXPECT_EQ(Scan(path, {false, false, false}),
+              (std::vector<Found>{{0, 60, true, "file"}, {60, 30, true, "datestamp"}}));
+    EXPECT_EQ(Scan(path, {false, false, true}),
+              (std::vector<Found>{{0, 30, true, "file"}, {30, 30, true, "format"},
+                                  {60, 30, true, "datestamp"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ThoroughScan, testing::Values(Kind::Type1, Kind::Type2, Kind::Raw));
+
+TEST(DvPacks, DropFrameTimecodeSkipsTheFirstTwoFramesOfMinutesButEachTenth) {
+    const auto tc = [](int m, int s, int f) { return qv::DvTimecode{true, true, 0, m, s, f}; };
+    EXPECT_TRUE(qv::TimecodeFollows(tc(0, 59, 29), tc(1, 0, 2), 30));
+    EXPECT_FALSE(qv::TimecodeFollows(tc(0, 59, 29), tc(1, 0, 0), 30));
+    EXPECT_TRUE(qv::TimecodeFollows(tc(9, 59, 29), tc(10, 0, 0), 30));
+    EXPECT_TRUE(qv::TimecodeFollows(qv::DvTimecode{true, false, 0, 0, 59, 24},
+                                    qv::DvTimecode{true, false, 0, 1, 0, 0}, 25));
+}
+
+}  // namespace
