@@ -2,13 +2,13 @@
 // each kind of AVI a capture comes in.
 //
 // Writes a type-2 PAL DV AVI of 14,500 frames (about 2.2 GB, OpenDML, three
-// recordings of 4500, 5000 and 5000 frames) and makes from it with other tools
-//   - ffmpeg's remux of it (type-2, OpenDML: the layout most files have),
-//   - ffmpeg's remux of its first 260 s (type-2, AVI 1.0 with "idx1"; cut by time,
-//     so that the sound is not cut a frame short),
-//   - dvgrab's type-1 OpenDML file of three recordings of the same lengths that
-//     ffmpeg encodes (dvgrab takes only frames it can parse whole),
-// then, for every one of them, times in pairs (ours, cp, then cp, ours, ...):
+// recordings of 4500, 5000 and 5000 frames, a video and an audio chunk a frame),
+// and has ffmpeg encode raw DV of three recordings of the same lengths, from which
+//   - ffmpeg wraps it in a type-2 OpenDML AVI (as `ffmpeg -i tape.dv -c copy`),
+//   - ffmpeg wraps its first 260 s in a type-2 AVI 1.0 with "idx1",
+//   - dvgrab makes a type-1 OpenDML AVI,
+// and ffmpeg remuxes the first file (its sound then in chunks of 4096 and 3584
+// bytes, two a frame: the layout that is copied chunk by chunk); then, for every one of them, times in pairs (ours, cp, then cp, ours, ...):
 //   scene  quorvandel-cli copy of all frames but the first 200 and the last 500,
 //          against cp of a file of exactly as many bytes as our copy has;
 //   split  quorvandel-cli split of the whole file into its recordings, against cp
@@ -82,9 +82,10 @@ bool WriteOwnAvi(const std::string& path) {
     return ok && qvbench::FileSize(path) == static_cast<int64_t>(plan.fileSize);
 }
 
-// dvgrab takes only frames it can parse whole: ffmpeg encodes the three recordings
-// (raw DV with the sound in the frames, dated by creation_time), dvgrab wraps them.
-std::string Type1Script(const std::string& folder) {
+// Raw DV of the three recordings as ffmpeg encodes them (the sound in the frames,
+// dated by creation_time), and from it ffmpeg's and dvgrab's AVI files: those tools
+// take only DV that they can parse whole.
+std::string ToolScript(const std::string& folder) {
     std::string script = "cd '" + folder + "' && rm -f frames.dv";
     const int seconds[3] = {kSecondStart / 25, (kThirdStart - kSecondStart) / 25,
                             (kFrames - kThirdStart) / 25};
@@ -94,8 +95,12 @@ std::string Type1Script(const std::string& folder) {
                   " -c:v dvvideo -pix_fmt yuv420p -ac 2 -metadata creation_time=2004-06-12T1" +
                   std::to_string(4 + r) + ":00:00 -f dv - >> frames.dv";
     }
-    return script + " && timeout -k 5 300 dvgrab -I frames.dv -format dv1 -opendml -size 0 "
-                    "dvgrab- </dev/null; rm -f frames.dv";
+    return script +
+           " && ffmpeg -nostdin -v error -i frames.dv -c copy -y ffmpeg.avi"
+           " && ffmpeg -nostdin -v error -i frames.dv -t 260 -c copy -y ffmpeg-avi1.avi"
+           " && ffmpeg -nostdin -v error -i own.avi -c copy -y remux.avi"
+           " && timeout -k 5 300 dvgrab -I frames.dv -format dv1 -opendml -size 0 dvgrab-"
+           " </dev/null; rm -f frames.dv";
 }
 
 // The first size bytes of source in a file of their own, really on the disk.
@@ -183,8 +188,10 @@ bool CheckSplit(const std::string& folder, const std::string& source, int scenes
 struct Source {
     std::string name;
     std::string path;
+    int scenes = 0;    // recordings the split finds
+    std::string kind;  // the reader's, "compat." left off
+    int streams = 0;
     int frames = 0;
-    int scenes = 0;  // recordings the split finds
 };
 
 struct Row {
@@ -225,30 +232,24 @@ int main(int argc, char** argv) {
 
     const auto g0 = std::chrono::steady_clock::now();
     const std::string own = work + "/own.avi";
-    std::vector<Source> sources = {{"type-2 OpenDML (this benchmark's)", own, kFrames, 3},
-                                   {"type-2 OpenDML (ffmpeg)", work + "/ffmpeg.avi", kFrames, 3},
-                                   {"type-2 AVI 1.0 (ffmpeg)", work + "/ffmpeg-avi1.avi", 6500, 2},
-                                   {"type-1 OpenDML (dvgrab)", work + "/dvgrab-001.avi", kFrames, 3}};
-    bool made = WriteOwnAvi(own) &&
-                qvbench::RunQuiet({"ffmpeg", "-nostdin", "-v", "error", "-i", own, "-c", "copy",
-                                   "-y", sources[1].path}) &&
-                qvbench::RunQuiet({"ffmpeg", "-nostdin", "-v", "error", "-i", own, "-t", "260",
-                                   "-c", "copy", "-y", sources[2].path}) &&
-                qvbench::RunQuiet({"sh", "-c", Type1Script(work)});
-    const char* wantedKind[4] = {"odml-avi2", "odml-avi2", "avi1", "odml-avi2"};
-    for (size_t i = 0; made && i < sources.size(); ++i) {
-        const std::unique_ptr<qv::AviReader> in = qv::OpenAviFile(sources[i].path);
+    // The frames each tool keeps are taken from its file: dvgrab leaves out some.
+    std::vector<Source> sources = {
+        {"type-2 OpenDML (this benchmark's)", own, 3, "odml-avi2", 2},
+        {"type-2 OpenDML (ffmpeg from raw DV)", work + "/ffmpeg.avi", 3, "odml-avi2", 2},
+        {"type-2 AVI 1.0 (ffmpeg from raw DV)", work + "/ffmpeg-avi1.avi", 2, "avi1", 2},
+        {"type-1 OpenDML (dvgrab from raw DV)", work + "/dvgrab-001.avi", 3, "odml-avi2", 1},
+        {"type-2 OpenDML (ffmpeg remux of AVI)", work + "/remux.avi", 3, "odml-avi2", 2}};
+    bool made = WriteOwnAvi(own) && qvbench::RunQuiet({"sh", "-c", ToolScript(work)});
+    for (Source& s : sources) {
+        const std::unique_ptr<qv::AviReader> in = qv::OpenAviFile(s.path);
         std::string kind = in ? in->Kind() : "(unreadable)";
         if (kind == "compat.odml-avi2") {
             kind = "odml-avi2";  // "idx1" kept for the first segment
         }
-        if (i == 3 && in && in->FrameCount() > kFrames - 1000) {
-            sources[i].frames = in->FrameCount();  // dvgrab leaves out some frames
-        }
-        if (!in || kind != wantedKind[i] || in->FrameCount() != sources[i].frames ||
-            (i == 3) != (in->StreamCount() == 1)) {
-            std::fprintf(stderr, "%s: %s, %d frames\n", sources[i].path.c_str(), kind.c_str(),
-                         in ? in->FrameCount() : 0);
+        s.frames = in ? in->FrameCount() : 0;
+        if (!in || kind != s.kind || s.frames < kHead + kTail + 1000 ||
+            in->StreamCount() != s.streams) {
+            std::fprintf(stderr, "%s: %s, %d frames\n", s.path.c_str(), kind.c_str(), s.frames);
             made = false;
         }
     }
@@ -343,8 +344,8 @@ int main(int argc, char** argv) {
     std::printf("\nmedian of %d pairs (time = the command, then sync; sys = system time per GB "
                 "that cp copies):\n",
                 repeat);
-    std::printf("%-52s %7s %7s %6s %8s %8s %6s %9s\n", "", "ours s", "cp s", "speed", "sys/GB",
-                "cp s/GB", "sys x", "peak MiB");
+    std::printf("%-50s %6s %6s %6s %7s %7s %5s %7s %7s %5s %5s\n", "", "ours s", "cp s",
+                "speed", "sys/GB", "cp", "x", "kern/GB", "cp", "x", "MiB");
     for (const Row& r : rows) {
         const auto total = [](const Timing& t) { return t.run + t.sync; };
         const auto sys = [](const Timing& t) { return t.sys; };
@@ -352,11 +353,18 @@ int main(int argc, char** argv) {
         const double cp = MedianOf(r.cp, total);
         const double oursSys = MedianOf(r.ours, sys) / r.gigabytes;
         const double cpSys = MedianOf(r.cp, sys) / r.gigabytes;
-        std::printf("%-52s %7.2f %7.2f %6.2f %8.3f %8.3f %6.2f %9.1f\n", r.what.c_str(), ours, cp,
-                    cp / ours, oursSys, cpSys, cpSys > 0 ? oursSys / cpSys : 0.0,
+        const auto kernel = [](const Timing& t) { return t.kernel; };
+        const double oursKernel = MedianOf(r.ours, kernel) / r.gigabytes;
+        const double cpKernel = MedianOf(r.cp, kernel) / r.gigabytes;
+        std::printf("%-50s %6.2f %6.2f %6.2f %7.3f %7.3f %5.2f %7.3f %7.3f %5.2f %5.1f\n",
+                    r.what.c_str(), ours, cp, cp / ours, oursSys, cpSys,
+                    cpSys > 0 ? oursSys / cpSys : 0.0, oursKernel, cpKernel,
+                    cpKernel > 0 ? oursKernel / cpKernel : 0.0,
                     MedianOf(r.ours, [](const Timing& t) { return t.maxRssMiB; }));
     }
-    std::printf("\nspeed: cp's time over ours (1.00: as fast as cp); sys x: our system time "
-                "over cp's\n");
+    std::printf("\nspeed: cp's time over ours (1.00: as fast as cp); sys/GB: the command's own "
+                "system time; kern/GB: the whole machine's kernel time over the command and "
+                "its sync (writeback by the kernel's threads included); x: ours over cp's; "
+                "MiB: our peak memory\n");
     return 0;
 }
