@@ -9,12 +9,11 @@
 
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
-#include "dv/DifFrame.h"
 #include "dv/DvPacks.h"
 #include "dv/ThoroughScan.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
-#include "support/Ffmpeg.h"
+#include "support/FfmpegTapes.h"
 #include "support/RecordingProgress.h"
 #include "support/SceneSetup.h"
 #include "support/Tapes.h"
@@ -211,84 +210,10 @@ TEST_P(ThoroughScan, ScenesBeginAtEveryMark) {
                                   {60, 30, true, "datestamp"}}));
 }
 
-// A recording as ffmpeg's DV muxer writes it: its creation time becomes the frames'
-// datestamp (none without one), its timecode runs on from the given start.
-struct Segment {
-    int frames = 0;
-    const char* recorded = nullptr;  // "2004-07-14T10:00:00Z"; nullptr: no datestamps
-    const char* timecode = "00:00:00:00";
-    bool recordingStart = false;  // set by hand: ffmpeg never marks a recording's start
-    bool wide = false;
-    int sampleRate = 48000;
-    bool ntsc = false;
-};
-
-// The segment's frames, made once per process for each ffmpeg command.
-const std::vector<std::vector<uint8_t>>& SegmentFrames(const Segment& s) {
-    static qvtest::TempDir dir;
-    static std::map<std::string, std::vector<std::vector<uint8_t>>> made;
-    const qvtest::TvSystem& sys = s.ntsc ? qvtest::kNtsc : qvtest::kPal;
-    // Half a frame more than asked, so that rounding never loses the last one.
-    const double seconds = (s.frames + 0.5) * sys.rateDen / sys.rateNum;
-    const std::string path = dir.Path("segment" + std::to_string(made.size()) + ".dv");
-    const std::string command =
-        "ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=" + std::to_string(sys.width) + "x" +
-        std::to_string(sys.height) + ":rate=" + std::to_string(sys.rateNum) + "/" +
-        std::to_string(sys.rateDen) + " -f lavfi -i sine=sample_rate=" +
-        std::to_string(s.sampleRate) + " -t " + std::to_string(seconds) + " -c:v dvvideo -pix_fmt " +
-        sys.pixelFormat + (s.wide ? " -aspect 16:9" : "") + " -c:a pcm_s16le -ac 2 -ar " +
-        std::to_string(s.sampleRate) + " -timecode '" + s.timecode + "'" +
-        (s.recorded ? std::string(" -metadata creation_time=") + s.recorded : std::string()) +
-        " -f dv ";
-    auto it = made.find(command);
-    if (it == made.end()) {
-        const qvtest::ShellResult r = qvtest::RunShell(command + qvtest::Quote(path) + " 2>&1");
-        EXPECT_EQ(r.status, 0) << command << "\n" << r.output;
-        const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(path);
-        std::vector<std::vector<uint8_t>> frames;
-        for (size_t at = 0; at + static_cast<size_t>(sys.frameSize) <= bytes.size();
-             at += static_cast<size_t>(sys.frameSize)) {
-            frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                                bytes.begin() + static_cast<std::ptrdiff_t>(at) + sys.frameSize);
-        }
-        it = made.emplace(command, std::move(frames)).first;
-    }
-    EXPECT_EQ(static_cast<int>(it->second.size()), s.frames) << command;
-    return it->second;
-}
-
-// REC ST cleared (0: a recording starts here) in the source-control packs of every DIF
-// sequence: VAUX 0x61 (block 5 pack 10 in even sequences, block 3 pack 1 in odd ones)
-// and AAUX 0x51 (audio block 4 in even sequences, 1 in odd ones), PC2 bit 7.
-void MarkRecordingStart(std::vector<uint8_t>& frame) {
-    for (size_t seq = 0; (seq + 1) * qv::kDifSequenceBytes <= frame.size(); ++seq) {
-        const size_t base = seq * qv::kDifSequenceBytes;
-        const size_t vaux = base + (seq % 2 == 0 ? 5 * 80 + 3 + 50 : 3 * 80 + 3 + 5);
-        const size_t aaux = base + (6 + 16 * (seq % 2 == 0 ? 4 : 1)) * 80 + 3;
-        for (const auto& [at, id] : {std::pair{vaux, uint8_t{0x61}}, std::pair{aaux, uint8_t{0x51}}}) {
-            if (frame[at] == id) {
-                frame[at + 2] &= 0x7F;
-            }
-        }
-    }
-}
-
-std::vector<std::vector<uint8_t>> TapeOf(const std::vector<Segment>& segments) {
-    std::vector<std::vector<uint8_t>> tape;
-    for (const Segment& s : segments) {
-        const auto& frames = SegmentFrames(s);
-        const size_t first = tape.size();
-        tape.insert(tape.end(), frames.begin(), frames.end());
-        if (s.recordingStart && tape.size() > first) {
-            MarkRecordingStart(tape[first]);
-        }
-    }
-    return tape;
-}
-
 TEST_P(ThoroughScan, FfmpegTapesSplitWhereARecordingEndsAndNowhereElse) {
     constexpr const char* kAt0 = "2004-07-14T10:00:00Z";
     constexpr const char* kAt1 = "2004-07-14T10:00:01Z";
+    using qvtest::Segment;
     struct Case {
         const char* what;
         std::vector<Segment> segments;
@@ -318,7 +243,7 @@ TEST_P(ThoroughScan, FfmpegTapesSplitWhereARecordingEndsAndNowhereElse) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(Scan(Save(!c.segments[0].ntsc, TapeOf(c.segments), true)), c.expected);
+        EXPECT_EQ(Scan(Save(!c.segments[0].ntsc, qvtest::TapeOf(c.segments), true)), c.expected);
     }
 }
 
@@ -329,7 +254,7 @@ TEST_P(ThoroughScan, APauseOfSecondsIsCutAtTheSecondRecordingsFirstFrame) {
         GTEST_SKIP() << "the ffmpeg-made type-2 AVI is the case";
     }
     const std::string path = Save(true,
-                                  TapeOf({{240, "2004-07-14T10:00:00Z"},
+                                  qvtest::TapeOf({{240, "2004-07-14T10:00:00Z"},
                                           {280, "2004-07-14T10:00:12Z", "00:00:09:15"}}),
                                   true);
     const std::vector<Found> two{{0, 240, true, "file"}, {240, 280, true, "datestamp"}};
