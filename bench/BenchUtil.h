@@ -176,8 +176,8 @@ inline bool RunQuiet(const std::vector<std::string>& args) {
 }
 
 // Runs argv[0] (looked up in PATH) to its end, then sync, timing both: a write
-// is not done until it is on the disk.
-inline Timing RunTimed(const std::vector<std::string>& args) {
+// is not done until it is on the disk. quiet throws away what it prints.
+inline Timing RunTimed(const std::vector<std::string>& args, bool quiet = false) {
     std::vector<char*> argv;
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -191,6 +191,11 @@ inline Timing RunTimed(const std::vector<std::string>& args) {
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        const int null = quiet ? ::open("/dev/null", O_WRONLY) : -1;
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
         ::execvp(argv[0], argv.data());
         std::perror(argv[0]);
         ::_exit(127);

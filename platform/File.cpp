@@ -16,6 +16,80 @@
 
 namespace qv {
 
+namespace {
+
+// The test hook's say on one system call that moves bytes: whether it is
+// interrupted, and how many bytes of n it may move.
+bool Interrupted() {
+    WriteFaults* faults = CurrentWriteFaults();
+    if (faults == nullptr || faults->interruptEvery <= 0 ||
+        ++faults->calls % faults->interruptEvery != 0) {
+        return false;
+    }
+    errno = EINTR;
+    return true;
+}
+
+size_t Capped(size_t n) {
+    WriteFaults* faults = CurrentWriteFaults();
+    return faults != nullptr && faults->bytesPerCall > 0
+               ? std::min(n, static_cast<size_t>(faults->bytesPerCall))
+               : n;
+}
+
+// iov cut to the bytes a call may move; count receives how many vectors remain.
+std::vector<iovec> CappedVectors(const iovec* iov, int* count) {
+    std::vector<iovec> cut(iov, iov + *count);
+    size_t left = Capped(SIZE_MAX);
+    int kept = 0;
+    for (iovec& v : cut) {
+        if (left == 0) {
+            break;
+        }
+        v.iov_len = std::min(v.iov_len, left);
+        left -= v.iov_len;
+        ++kept;
+    }
+    *count = std::max(kept, 1);
+    return cut;
+}
+
+ssize_t SysPread(int fd, void* buffer, size_t n, off_t at) {
+    return Interrupted() ? -1 : ::pread(fd, buffer, Capped(n), at);
+}
+
+ssize_t SysPwrite(int fd, const void* data, size_t n, off_t at) {
+    return Interrupted() ? -1 : ::pwrite(fd, data, Capped(n), at);
+}
+
+ssize_t SysPreadv(int fd, const iovec* iov, int count, off_t at) {
+    if (CurrentWriteFaults() == nullptr) {
+        return ::preadv(fd, iov, count, at);
+    }
+    if (Interrupted()) {
+        return -1;
+    }
+    const std::vector<iovec> cut = CappedVectors(iov, &count);
+    return ::preadv(fd, cut.data(), count, at);
+}
+
+ssize_t SysPwritev(int fd, const iovec* iov, int count, off_t at) {
+    if (CurrentWriteFaults() == nullptr) {
+        return ::pwritev(fd, iov, count, at);
+    }
+    if (Interrupted()) {
+        return -1;
+    }
+    const std::vector<iovec> cut = CappedVectors(iov, &count);
+    return ::pwritev(fd, cut.data(), count, at);
+}
+
+ssize_t SysCopyFileRange(int in, loff_t* inAt, int out, loff_t* outAt, size_t n) {
+    return Interrupted() ? -1 : ::copy_file_range(in, inAt, out, outAt, Capped(n), 0);
+}
+
+}  // namespace
+
 File::File(File&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)),
       position_(std::exchange(other.position_, 0)),
@@ -135,8 +209,8 @@ int64_t File::ReadAt(int64_t position, void* buffer, int64_t count) {
     auto* out = static_cast<char*>(buffer);
     int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::pread(fd_, out + done, static_cast<size_t>(count - done),
-                            static_cast<off_t>(position + done));
+        ssize_t n = SysPread(fd_, out + done, static_cast<size_t>(count - done),
+                             static_cast<off_t>(position + done));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -165,7 +239,7 @@ int64_t File::ReadAt(int64_t position, void* head, int64_t headSize, void* buffe
     iovec iov[2] = {{head, static_cast<size_t>(headSize)}, {buffer, static_cast<size_t>(count)}};
     ssize_t n;
     do {
-        n = ::preadv(fd_, iov, 2, static_cast<off_t>(position));
+        n = SysPreadv(fd_, iov, 2, static_cast<off_t>(position));
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         ReadFailed(errno);
@@ -247,7 +321,7 @@ int64_t File::WriteAt(int64_t position, const Part* parts, int count) {
     int64_t done = 0;
     if (allowed == total) {
         // Usually one call writes everything.
-        ssize_t n = ::pwritev(fd_, iov.data(), count, static_cast<off_t>(position));
+        ssize_t n = SysPwritev(fd_, iov.data(), count, static_cast<off_t>(position));
         done = n > 0 ? n : 0;
     }
     // What is left goes part by part.
@@ -256,8 +330,8 @@ int64_t File::WriteAt(int64_t position, const Part* parts, int count) {
         const int64_t partEnd = partStart + static_cast<int64_t>(v.iov_len);
         while (done < std::min(partEnd, allowed)) {
             const int64_t want = std::min(partEnd, allowed) - done;
-            ssize_t n = ::pwrite(fd_, static_cast<const char*>(v.iov_base) + (done - partStart),
-                                 static_cast<size_t>(want), static_cast<off_t>(position + done));
+            ssize_t n = SysPwrite(fd_, static_cast<const char*>(v.iov_base) + (done - partStart),
+                                  static_cast<size_t>(want), static_cast<off_t>(position + done));
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -289,8 +363,8 @@ bool CopyUnsupported(int error) {
 int64_t File::WriteUncounted(int64_t position, const void* data, int64_t count) {
     int64_t done = 0;
     while (done < count) {
-        ssize_t n = ::pwrite(fd_, static_cast<const char*>(data) + done,
-                             static_cast<size_t>(count - done), static_cast<off_t>(position + done));
+        ssize_t n = SysPwrite(fd_, static_cast<const char*>(data) + done,
+                              static_cast<size_t>(count - done), static_cast<off_t>(position + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -333,8 +407,7 @@ int64_t File::WriteAtCopying(int64_t position, const Part& head, File& source,
         if (kernelCopy) {
             loff_t in = sourcePosition + copied;
             loff_t out = position + done;
-            ssize_t n = ::copy_file_range(source.fd_, &in, fd_, &out,
-                                          static_cast<size_t>(want), 0);
+            ssize_t n = SysCopyFileRange(source.fd_, &in, fd_, &out, static_cast<size_t>(want));
             if (n > 0) {
                 copied += n;
                 done += n;

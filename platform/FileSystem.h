@@ -55,6 +55,12 @@ struct WriteFaults {
     int64_t failReadAt = -1;    // this read of a file (0 = the first) fails: EIO
     bool failRemove = false;    // EACCES
     bool failTime = false;      // setting a modification time: EPERM
+    // Partial I/O as signals and pipes cause it: every read, write and copy call of a
+    // file moves at most this many bytes (0: no limit), and every interruptEvery-th
+    // such call fails with EINTR before it moves any (0: none).
+    int64_t bytesPerCall = 0;
+    int64_t interruptEvery = 0;
+    int64_t calls = 0;   // read, write and copy calls seen so far
     int64_t writes = 0;  // writes seen so far
     int64_t reads = 0;   // reads seen so far
     bool failing = false;

@@ -568,4 +568,28 @@ TEST_F(ClipCopierTest, RunsCopiedAsOneRangeGiveTheBytesOfTheChunkByChunkCopy) {
     copier_.copyRuns = true;
 }
 
+// Calls that move few bytes and calls a signal interrupts change no byte of what is
+// opened and copied: chunk by chunk and as runs, from AVI 1.0 and OpenDML files.
+TEST_F(ClipCopierTest, ShortAndInterruptedCallsChangeNoByteOfACopy) {
+    copier_.yesForAll = true;
+    for (const Generation g : {Generation::Avi1, Generation::OpenDml}) {
+        const std::string source = MakeSource(SmallOptions(DvType::Type2, g, 9), 30, true);
+        for (const bool runs : {false, true}) {
+            SCOPED_TRACE(runs ? "runs" : "chunk by chunk");
+            copier_.copyRuns = runs;
+            copier_.sourceReader.reset();
+            ASSERT_EQ(Copy(dir_.Path("plain.avi"), SceneOf(source, 2, 25)), 0);
+            copier_.sourceReader.reset();
+            qv::WriteFaults faults{.bytesPerCall = 997, .interruptEvery = 3};
+            qv::SetWriteFaults(&faults);
+            const int result = Copy(dir_.Path("short.avi"), SceneOf(source, 2, 25));
+            qv::SetWriteFaults(nullptr);
+            EXPECT_EQ(result, 0);
+            EXPECT_GT(faults.calls, 100);
+            EXPECT_EQ(ReadFileBytes(dir_.Path("short.avi")), ReadFileBytes(dir_.Path("plain.avi")));
+        }
+    }
+    copier_.copyRuns = true;
+}
+
 }  // namespace

@@ -137,4 +137,62 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
               std::tuple(ENOSPC, "ab"));
 }
 
+// Calls that move fewer bytes than asked, or none when a signal interrupts them,
+// at every size from a byte up: each read, write and copy still moves all its
+// bytes, to and from the right places.
+TEST(File, ShortAndInterruptedCallsStillMoveEveryByteToItsPlace) {
+    qvtest::TempDir dir;
+    std::vector<uint8_t> source(20011);
+    for (size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<uint8_t>(i * 13 + i / 251);
+    }
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("src"), source));
+    qv::File in;
+    ASSERT_TRUE(in.OpenRead(dir.Path("src"), qv::File::Access::Random));
+    const auto span = [&](size_t from, size_t n) {
+        return std::vector<uint8_t>(source.begin() + static_cast<std::ptrdiff_t>(from),
+                                    source.begin() + static_cast<std::ptrdiff_t>(from + n));
+    };
+    const uint8_t head[8] = {'0', '1', 'w', 'b', 9, 8, 7, 6};
+    const uint8_t pad = 0;
+    for (const int64_t cap : {1, 5, 8, 4093}) {
+        for (const int64_t every : {0, 2, 3}) {
+            SCOPED_TRACE(std::to_string(cap) + " bytes a call, every " + std::to_string(every) +
+                         " interrupted");
+            qv::WriteFaults faults{.bytesPerCall = cap, .interruptEvery = every};
+            qv::SetWriteFaults(&faults);
+            std::vector<uint8_t> buffer(source.size());
+            const bool read = in.ReadAt(3, buffer.data(), 15000) == 15000;
+            uint8_t header[8] = {};
+            const bool readTwo = in.ReadAt(7, header, 8, buffer.data() + 15000, 4000) == 4008;
+
+            qv::File out;
+            const bool created = out.CreateNew(dir.Path("out"));
+            const qv::File::Part parts[3] = {{head, 8}, {source.data() + 1, 9000}, {&pad, 1}};
+            const bool wrote = out.WriteAt(4, parts, 3) == 9009;
+            bool sourceFailed = true;
+            const bool copied = out.WriteAtCopying(9013, {head, 8}, in, 100, 7001, {&pad, 1},
+                                                   &sourceFailed) == 7010;
+            qv::SetWriteFaults(nullptr);
+            EXPECT_TRUE(read && readTwo && created && wrote && copied && !sourceFailed);
+            EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 15000),
+                      span(3, 15000));
+            EXPECT_EQ(std::vector<uint8_t>(header, header + 8), span(7, 8));
+            EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 15000, buffer.begin() + 19000),
+                      span(15, 4000));
+            std::vector<uint8_t> expected(4, 0);
+            for (const auto& piece : {std::vector<uint8_t>(head, head + 8), span(1, 9000),
+                                      std::vector<uint8_t>{pad}, std::vector<uint8_t>(head, head + 8),
+                                      span(100, 7001), std::vector<uint8_t>{pad}}) {
+                expected.insert(expected.end(), piece.begin(), piece.end());
+            }
+            EXPECT_EQ(qvtest::ReadFileBytes(dir.Path("out")), expected);
+            // However many calls they took, they were one write each.
+            EXPECT_EQ(faults.writes, 2);
+            out.Close();
+            std::filesystem::remove(dir.Path("out"));
+        }
+    }
+}
+
 }  // namespace
