@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "app/SceneList.h"
+
 namespace qv {
 
 namespace {
@@ -73,6 +75,28 @@ FrameDamage FrameDamageCounter::Count(int32_t index, const uint8_t* frame, size_
             std::min(CountDifAudioErrors(frame, size, is625, audio_), 0xFFFF));
     }
     return d;
+}
+
+std::string DamageText(const SceneHealth& h) {
+    if (!h.Damaged()) {
+        return "no damage";
+    }
+    const auto count = [](int n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string parts;
+    const auto add = [&](int n, const std::string& text) {
+        if (n > 0) {
+            parts += (parts.empty() ? "" : ", ") + text;
+        }
+    };
+    add(h.concealedBlocks, count(h.concealedBlocks, "concealed block", "concealed blocks"));
+    add(h.audioErrors, count(h.audioErrors, "audio error", "audio errors"));
+    add(h.repeatedFrames, std::to_string(h.repeatedFrames) + " repeated");
+    add(h.emptyFrames, std::to_string(h.emptyFrames) + " empty");
+    return count(h.damagedFrames, "damaged frame", "damaged frames") + ": " + parts +
+           "; longest run " + count(h.longestRun, "frame", "frames") + " at " +
+           FormatFrameTime(h.longestRunFirst);
 }
 
 }  // namespace qv

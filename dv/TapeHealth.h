@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "app/SceneHealth.h"
 #include "dv/DifFrame.h"
@@ -29,6 +30,11 @@ private:
     DifAudioFormat audio_;
     bool haveAudio_ = false;
 };
+
+// The damage of a scene in words: "5 damaged frames: 480 concealed blocks, 10 audio
+// errors, 1 repeated, 1 empty; longest run 3 frames at 00:01:15" (the run's time
+// from the file's start); "no damage" for a whole scene.
+std::string DamageText(const SceneHealth& health);
 
 inline bool IsDamaged(const FrameDamage& d) {
     return d.flags & (FrameDamage::kRepeated | FrameDamage::kEmpty) ||

@@ -225,4 +225,30 @@ TEST_F(TapeHealth, SplittingADamagedTapeWritesItsBytesUnchanged) {
     EXPECT_TRUE(written == source);
 }
 
+TEST_F(TapeHealth, ScanJsonAndListTellTheDamage) {
+    const DamagedTape tape;
+    const std::string path = WriteAvi(tape.frames, "damaged.avi");
+    const qvtest::CliResult json = qvtest::RunCli(dir, "scan --thorough --json " + qvtest::Quote(path));
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const auto found = nlohmann::json::parse(json.out);
+    ASSERT_GE(found.size(), 2u);
+    EXPECT_EQ(found[0]["health"]["damagedFrames"], 0);
+    EXPECT_EQ(found[1]["health"],
+              nlohmann::json::parse(R"({"damagedFrames": 5, "concealedBlocks": 480,
+                  "audioErrors": 10, "repeatedFrames": 0, "emptyFrames": 0, "longestRun": 3,
+                  "longestRunFirstFrame": 40, "longestRunTime": "00:01:15"})"));
+    const qvtest::CliResult plain = qvtest::RunCli(dir, "scan --json " + qvtest::Quote(path));
+    EXPECT_EQ(plain.out.find("health"), std::string::npos);  // the default scan reads too little
+
+    const qvtest::CliResult list = qvtest::RunCli(
+        dir, "list --thorough " + qvtest::Quote(path) + " -o " + qvtest::Quote(dir.Path("l.txt")));
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("scene 2 (" + path +
+                            " at 00:01:05): 5 damaged frames: 480 concealed blocks, 10 audio "
+                            "errors; longest run 3 frames at 00:01:15\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_EQ(list.out.find("scene 1 "), std::string::npos);
+}
+
 }  // namespace
