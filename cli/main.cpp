@@ -37,6 +37,7 @@
 #include "platform/Questions.h"
 #include "platform/SettingsStore.h"
 #ifdef QV_CLI_SHEET
+#include "cli/Report.h"
 #include "cli/Sheet.h"
 #endif
 
@@ -95,6 +96,7 @@ const CommandText kCommands[] = {
      "                                        existing files that are not bitmaps\n"},
 #ifdef QV_CLI_SHEET
     {"sheet", qv::kSheetUsage},
+    {"report", qv::kReportUsage},
 #endif
 };
 
@@ -940,6 +942,9 @@ int main(int argc, char** argv) {
     qv::SheetOptions sheet;
     CLI::App* sheetCommand = AddCommand(app, "sheet");
     qv::AddSheetOptions(*sheetCommand, sheet);
+    qv::ReportOptions report;
+    CLI::App* reportCommand = AddCommand(app, "report");
+    qv::AddReportOptions(*reportCommand, report);
 #endif
 
     // The command CLI11 went into, or null.
@@ -1006,6 +1011,9 @@ int main(int argc, char** argv) {
     qv::CatchInterrupts();
     int result = 0;
 #ifdef QV_CLI_SHEET
+    if (command == reportCommand) {
+        return qv::ReportCommand(report, CommandUsage);
+    }
     if (command == sheetCommand) {
         result = qv::SheetCommand(
             sheet, [](const std::string& problem) { return CommandUsage("sheet", problem); });
