@@ -20,6 +20,7 @@ const DialogLayout& MainWindowTemplate() {
             {3, K::Button, "Scan Datestamps", 182, 88, 64, 14},
             {4, K::Button, "Scan Optical", 249, 88, 64, 14},
             {1050, K::Button, "Scan Thoroughly", 316, 88, 64, 14},
+            {1051, K::Button, "Tape Map", 424, 88, 64, 14},
             {1013, K::ListView, "", 7, 105, 481, 75},
             {1022, K::Button, "&write selected scenes = YES", 7, 183, 101, 12},
             {1021, K::Button, "write selecte&d scenes = NO", 116, 183, 101, 12},
