@@ -133,7 +133,7 @@ std::string Html(const std::vector<TapeMapFile>& files) {
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Tape damage</title>\n"
         "<style>body{font-family:DejaVu Sans,sans-serif;margin:16px}"
         "table{border-collapse:collapse}td,th{border:1px solid #bbb;padding:3px 8px;"
-        "text-align:left}tr.damaged td{background:#fde8e8}</style></head><body>\n"
+        "text-align:left}tr.damaged td{background:#fde8e8}svg{max-width:100%;height:auto}</style></head><body>\n"
         "<h1>Tape damage</h1>\n<div class=\"map\">\n" +
         TapeMapSvg(files) + "</div>\n";
     PictureDecoder decoder;

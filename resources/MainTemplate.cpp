@@ -20,7 +20,6 @@ const DialogLayout& MainWindowTemplate() {
             {3, K::Button, "Scan Datestamps", 182, 88, 64, 14},
             {4, K::Button, "Scan Optical", 249, 88, 64, 14},
             {1050, K::Button, "Scan Thoroughly", 316, 88, 64, 14},
-            {1051, K::Button, "Tape Map", 424, 88, 64, 14},
             {1013, K::ListView, "", 7, 105, 481, 75},
             {1022, K::Button, "&write selected scenes = YES", 7, 183, 101, 12},
             {1021, K::Button, "write selecte&d scenes = NO", 116, 183, 101, 12},
@@ -37,6 +36,8 @@ const DialogLayout& MainWindowTemplate() {
             {1009, K::Button, "WriteScenes", 211, 315, 73, 14},
             {1014, K::Button, "Options...", 385, 314, 50, 14},
             {1024, K::Button, "About...", 438, 314, 50, 14},
+            // Last, so that the tab order of the controls before it stays.
+            {1051, K::Button, "Tape Map", 424, 88, 64, 14},
         }};
     return layout;
 }
