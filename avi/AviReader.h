@@ -64,6 +64,13 @@ public:
         (void)place;
         return false;
     }
+    // Where chunk number chunk of the stream lies as the index says, unchecked; false
+    // when the stream cannot tell.
+    virtual bool ChunkAt(int chunk, ChunkPlace* place) {
+        (void)chunk;
+        (void)place;
+        return false;
+    }
     // Data size of the chunk that holds unit, or -1 when there is none.
     virtual int64_t ChunkSize(int unit) = 0;
     // The system's error of the first read of the stream's file that failed, or 0.

@@ -3,6 +3,7 @@
 // source file, chunk by chunk. The file is written under a temporary name beside
 // its destination and takes the destination's name only when Finish succeeds.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,13 @@ namespace qv {
 class File;
 
 enum class ChunkCopy { Done, ReadFailed, WriteFailed };
+
+// One chunk of a run handed to CopyRun: what WriteChunk would be given for it.
+struct RunChunk {
+    int stream = 0;
+    int64_t size = 0;
+    int units = 0;
+};
 
 // Segments end 1 MiB under 2 GiB.
 constexpr uint32_t kSegmentLimit = 0x7FF00000;
@@ -38,6 +46,22 @@ public:
     // this process where the system allows. ReadFailed when source did not hold them.
     virtual ChunkCopy CopyChunk(int stream, File& source, int64_t position, int64_t size,
                                 int units) = 0;
+    // Copies the leading chunks of a run that lie in source one after another from
+    // position (each with its 8-byte header and no pad byte) exactly as this writer
+    // would write them one by one, as one copy of their bytes, and indexes them as
+    // WriteChunk would. Only whole groups of perGroup chunks (the parts of a frame)
+    // are taken; *taken says how many chunks, 0 when the run must be written chunk by
+    // chunk. ReadFailed leaves the file as it was before the call.
+    virtual ChunkCopy CopyRun(File& source, int64_t position, const RunChunk* chunks,
+                              size_t count, size_t perGroup, size_t* taken) {
+        (void)source;
+        (void)position;
+        (void)chunks;
+        (void)count;
+        (void)perGroup;
+        *taken = 0;
+        return ChunkCopy::Done;
+    }
     // Starts putting what was written so far on the disk, without waiting for it:
     // the next batch of reads then does not compete with a backlog of writes.
     virtual bool FlushBuffers() { return true; }

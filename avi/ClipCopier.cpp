@@ -319,10 +319,112 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     File* videoFile = nullptr;  // the source's file, for chunks copied from it directly
     int64_t advisedEnd = 0;     // the source's bytes up to here were asked for ahead
 
+    // Frames the next batch read into the buffer may hold: after a run the writer
+    // refused, first one frame (a segment or index boundary), then more each time.
+    int64_t slowFrames = 1;
+    int64_t slowEnd = end;
+    bool runsAllowed = copyRuns;
+
     while (written < scene.frameCount && !aborted) {
-        if (written % kCancelPollFrames == 0 && AbortRequested(progress)) {
+        const bool polled = written % kCancelPollFrames == 0;
+        if (polled && AbortRequested(progress)) {
             aborted = true;
             break;
+        }
+        if (head == queue_.size() && runsAllowed) {
+            // Where the frames' chunks lie in the source one after another, video then
+            // the audio of each track in stream order, a chunk a frame, the run's bytes
+            // are the copy's bytes: the writer takes as much of it as it would write
+            // the same way.
+            run_.clear();
+            File* runFile = nullptr;
+            int64_t runStart = -1;
+            int64_t cursor = -1;  // where the next chunk's header must lie
+            for (int64_t f = nextFrame; f < end; ++f) {
+                const size_t frameStart = run_.size();
+                const int64_t frameCursor = cursor;
+                AviStream::ChunkPlace v;
+                bool whole = video->ChunkFirstUnit(static_cast<int>(f)) == f &&
+                             video->ChunkAt(static_cast<int>(f), &v) && v.file != nullptr &&
+                             v.size > 0 && (runFile == nullptr || v.file == runFile) &&
+                             (cursor < 0 || v.position - 8 == cursor);
+                if (whole) {
+                    runFile = v.file;
+                    if (cursor < 0) {
+                        runStart = v.position - 8;
+                    }
+                    run_.push_back({0, v.size, 1});
+                    cursor = v.position + v.size + v.size % 2;
+                }
+                for (size_t k = 0; k < tracks.size() && whole; ++k) {
+                    const AudioTrack& t = tracks[k];
+                    const int64_t n = t.split.UnitsOf(f, 1);
+                    AviStream::ChunkPlace a;
+                    whole = t.split.FollowsChunks() && t.unitSize > 0 && n > 0 && n <= INT_MAX &&
+                            t.stream->ChunkFirstUnit(static_cast<int>(f)) == t.split.UnitOf(f) &&
+                            t.stream->ChunkAt(static_cast<int>(f), &a) && a.file == runFile &&
+                            a.position - 8 == cursor && a.size == n * t.unitSize;
+                    if (whole) {
+                        run_.push_back({t.number, a.size, static_cast<int>(n)});
+                        cursor = a.position + a.size + a.size % 2;
+                    }
+                }
+                // A run spans no more than a batch read into the buffer would.
+                if (!whole || cursor - runStart > capacity) {
+                    run_.resize(frameStart);
+                    cursor = frameCursor;
+                    break;
+                }
+            }
+            size_t taken = 0;
+            ChunkCopy copied = ChunkCopy::Done;
+            if (!run_.empty()) {
+                if (!polled && AbortRequested(progress)) {
+                    aborted = true;
+                    break;
+                }
+                const uint32_t now = TickCount();
+                if (firstProgress || now - lastProgressTick > kProgressIntervalMs) {
+                    progress.SetPosition(
+                        static_cast<int>((framesDone + nextFrame - scene.firstFrame) / divisor),
+                        scene.sourceFile, video, static_cast<int>(nextFrame));
+                    lastProgressTick = now;
+                    firstProgress = false;
+                }
+                if (sameDevice) {
+                    writer->FlushBuffers();
+                }
+                // This run and the next are asked for at once, as for a batch.
+                const int64_t from = std::max(runStart, advisedEnd);
+                const int64_t to = runStart + 2 * capacity;
+                if (to > from) {
+                    runFile->WillNeed(from, to - from);
+                    advisedEnd = to;
+                }
+                copied = writer->CopyRun(*runFile, runStart, run_.data(), run_.size(),
+                                         partsPerFrame, &taken);
+            }
+            if (copied == ChunkCopy::WriteFailed) {
+                questions_.Tell(Failure(kVideoWriteError, destinationName, writer->LastError()));
+                aborted = true;
+                break;
+            }
+            if (copied == ChunkCopy::ReadFailed) {
+                // Read again frame by frame, which tells which read failed and how.
+                runsAllowed = false;
+                slowEnd = end;
+            } else if (taken > 0) {
+                const auto frames = static_cast<int64_t>(taken / partsPerFrame);
+                written += frames;
+                nextFrame += frames;
+                slowFrames = 1;
+                continue;
+            } else if (!run_.empty()) {
+                slowEnd = std::min(end, nextFrame + slowFrames);
+                slowFrames *= 2;
+            } else {
+                slowEnd = end;
+            }
         }
         if (head == queue_.size()) {
             // Refill: read as many whole frames with their audio as the buffer holds.
@@ -348,7 +450,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                     advisedEnd = to;
                 }
             }
-            for (int64_t f = nextFrame; f < end; ++f) {
+            for (int64_t f = nextFrame; f < slowEnd; ++f) {
                 const uint32_t now = TickCount();
                 if (firstProgress || now - lastProgressTick > kProgressIntervalMs) {
                     progress.SetPosition(

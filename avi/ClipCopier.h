@@ -10,6 +10,7 @@
 
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
+#include "avi/AviWriter.h"
 
 namespace qv {
 
@@ -52,6 +53,9 @@ public:
     int timeErrors = 0;
     // Lower only in tests.
     uint32_t segmentLimit = kSegmentLimit;
+    // Runs of chunks that lie in the source as the copy holds them are copied as one
+    // range; off only in tests, which compare the copies made either way.
+    bool copyRuns = true;
 
 private:
     bool AbortRequested(Progress& progress);
@@ -60,6 +64,8 @@ private:
     Questions& questions_;
     // The parts of the frames read and not yet written, frame after frame.
     std::vector<CopyPart> queue_;
+    // The chunks of the run being copied as one range.
+    std::vector<RunChunk> run_;
 };
 
 // The message for a file whose modification time could not be set.

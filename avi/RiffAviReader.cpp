@@ -276,6 +276,20 @@ bool RiffAviStream::Locate(int unit, ChunkPlace* place) {
     return true;
 }
 
+bool RiffAviStream::ChunkAt(int chunk, ChunkPlace* place) {
+    if (chunk < 0 || chunk >= ChunkCount()) {
+        return false;
+    }
+    const IndexEntry& e = entries_[static_cast<size_t>(chunk)];
+    if (e.position < 8 || e.position > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        return false;
+    }
+    place->file = &owner_->file_;
+    place->position = static_cast<int64_t>(e.position);
+    place->size = e.size;
+    return true;
+}
+
 int RiffAviStream::ReadError() const {
     return owner_->ReadError();
 }

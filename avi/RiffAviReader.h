@@ -38,6 +38,7 @@ public:
     FourCC Type() const override;
     int64_t ChunkSize(int unit) override;
     bool Locate(int unit, ChunkPlace* place) override;
+    bool ChunkAt(int chunk, ChunkPlace* place) override;
     int ReadError() const override;
     int ChunkCount() const override { return static_cast<int>(entries_.size()); }
     int64_t ChunkFirstUnit(int chunk) const override {

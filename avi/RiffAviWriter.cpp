@@ -343,6 +343,126 @@ ChunkCopy RiffAviWriter::CopyChunk(int stream, File& source, int64_t position, i
     return streams_[static_cast<size_t>(stream)]->CopyData(source, position, size, units);
 }
 
+size_t RiffAviWriter::CopyableRun(File& source, int64_t position, const RunChunk* chunks,
+                                  size_t count) {
+    // The writer's state as it would be after each chunk, without changing it.
+    struct Simulated {
+        int64_t indexEntries = -1;  // of the current standard index; -1: none started
+        uint32_t bytesPerUnit = 0;
+    };
+    std::vector<Simulated> sim(streams_.size());
+    for (size_t i = 0; i < streams_.size(); ++i) {
+        const RiffAviWriteStream& s = *streams_[i];
+        if (!s.standardIndex_.empty()) {
+            sim[i].indexEntries = Le32(s.standardIndex_.data() + 12);  // nEntriesInUse
+        }
+        sim[i].bytesPerUnit = s.bytesPerUnit_;
+    }
+    uint64_t riffBytes = riff_.bytes;
+    uint64_t at = position_;
+    int64_t idx1Bytes = static_cast<int64_t>(idx1Entries_.size());
+    int64_t from = position;
+    size_t n = 0;
+    for (; n < count; ++n) {
+        const RunChunk& c = chunks[n];
+        if (c.stream < 0 || c.stream >= static_cast<int>(streams_.size()) || c.size <= 0 ||
+            c.size > 0xFFFFFFF0 || c.units < 1) {
+            break;
+        }
+        // A pad byte is written as zero: an odd chunk goes the ordinary way.
+        if (c.size % 2 != 0) {
+            break;
+        }
+        const RiffAviWriteStream& s = *streams_[static_cast<size_t>(c.stream)];
+        Simulated& state = sim[static_cast<size_t>(c.stream)];
+        if (c.stream == 0) {
+            // No new segment may begin before this frame.
+            const int64_t limit =
+                static_cast<int64_t>(options_.segmentLimit) - idx1Bytes - kSegmentReserve;
+            if (static_cast<int64_t>(riffBytes) > limit) {
+                break;
+            }
+        }
+        if (!s.audioBuffer_.empty()) {
+            // The gathered audio must come out as this one chunk: nothing held back
+            // before it, and the buffer full enough after it to be written at once.
+            const int64_t perUnit = c.size / c.units;
+            const int64_t unit = state.bytesPerUnit != 0 ? state.bytesPerUnit : perUnit;
+            const auto capacity = static_cast<int64_t>(s.audioBuffer_.size());
+            if (s.audioFill_ != 0 || perUnit == 0 || capacity < unit) {
+                break;
+            }
+            const int64_t left = capacity - c.size;
+            if (c.size > capacity / unit * unit || !(left <= 8 || left < unit)) {
+                break;
+            }
+            state.bytesPerUnit = static_cast<uint32_t>(unit);
+        }
+        if (openDml_) {
+            // A standard index that is full is written out before the chunk.
+            if (state.indexEntries >= static_cast<int64_t>(kIndexEntries)) {
+                break;
+            }
+            if (state.indexEntries < 0) {
+                if (Le32(s.superIndex_.data() + 12) >= kIndexEntries) {  // nEntriesInUse
+                    break;
+                }
+                state.indexEntries = 0;
+            }
+            ++state.indexEntries;
+        }
+        // The source's chunk header must be the one this writer writes.
+        uint8_t header[8];
+        if (source.ReadAt(from, header, 8) != 8 || Le32(header) != s.chunkId_ ||  // ckID
+            Le32(header + 4) != static_cast<uint32_t>(c.size)) {                 // ckSize
+            break;
+        }
+        if (keepIdx1_ && segments_ == 0 && at < (uint64_t{1} << 31)) {
+            idx1Bytes += 16;
+        }
+        const auto total = static_cast<uint64_t>(8 + c.size);
+        riffBytes += total;
+        at += total;
+        from += static_cast<int64_t>(total);
+    }
+    return n;
+}
+
+ChunkCopy RiffAviWriter::CopyRun(File& source, int64_t position, const RunChunk* chunks,
+                                 size_t count, size_t perGroup, size_t* taken) {
+    *taken = 0;
+    if (finished_ || failed_ || perGroup == 0 || position < 0 || chunks == nullptr) {
+        return ChunkCopy::Done;
+    }
+    const size_t n = CopyableRun(source, position, chunks, count) / perGroup * perGroup;
+    if (n == 0) {
+        return ChunkCopy::Done;
+    }
+    int64_t bytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+        bytes += 8 + chunks[i].size;
+    }
+    bool sourceFailed = false;
+    const int64_t written =
+        file_.WriteAtCopying(static_cast<int64_t>(position_), {nullptr, 0}, source, position,
+                             bytes, {nullptr, 0}, &sourceFailed);
+    if (written != bytes) {
+        // A source that lost its bytes is read again chunk by chunk, which tells what
+        // failed where; what was copied of it goes.
+        if (sourceFailed && file_.Truncate(static_cast<int64_t>(position_))) {
+            return ChunkCopy::ReadFailed;
+        }
+        failed_ = true;  // a file with a hole is never finished
+        return ChunkCopy::WriteFailed;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        streams_[static_cast<size_t>(chunks[i].stream)]->TakeCopied(chunks[i].size,
+                                                                    chunks[i].units);
+    }
+    *taken = n;
+    return ChunkCopy::Done;
+}
+
 bool RiffAviWriter::FlushBuffers() {
     return file_.StartWriteback();
 }
@@ -497,6 +617,23 @@ ChunkCopy RiffAviWriteStream::CopyData(File& source, int64_t position, int64_t s
     }
     unitsWritten_ += units;
     return ChunkCopy::Done;
+}
+
+void RiffAviWriteStream::TakeCopied(int64_t size, int units) {
+    // The same counts as WriteData's: gathered audio is indexed with the units its
+    // bytes hold at the stream's first unit size.
+    int indexed = units;
+    if (!audioBuffer_.empty()) {
+        if (bytesPerUnit_ == 0) {
+            bytesPerUnit_ = static_cast<uint32_t>(size / units);
+        }
+        indexed = static_cast<int>(std::max<int64_t>(size / bytesPerUnit_, 1));
+    }
+    uint8_t header[8];
+    int64_t total = 0;
+    StartChunk(size, indexed, header, &total);  // CopyableRun made sure it has room
+    writer_.position_ += static_cast<uint64_t>(total);
+    unitsWritten_ += units;
 }
 
 bool RiffAviWriteStream::FlushAudio() {

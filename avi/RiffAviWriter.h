@@ -52,6 +52,9 @@ public:
     ChunkCopy CopyData(File& source, int64_t position, int64_t size, int units);
     bool FlushAudio();
     bool FlushStandardIndex();
+    // Indexes a chunk of size bytes that was copied to the end of the file as
+    // WriteData would have written it.
+    void TakeCopied(int64_t size, int units);
     // Puts the completed stream header and super index in place.
     void Complete();
 
@@ -95,6 +98,8 @@ public:
     bool WriteChunk(int stream, const void* data, int64_t size, int units) override;
     ChunkCopy CopyChunk(int stream, File& source, int64_t position, int64_t size,
                         int units) override;
+    ChunkCopy CopyRun(File& source, int64_t position, const RunChunk* chunks, size_t count,
+                      size_t perGroup, size_t* taken) override;
     bool FlushBuffers() override;
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }
@@ -117,6 +122,9 @@ private:
     void Rewrite(uint64_t position, const std::vector<uint8_t>& bytes);
     void PadToBoundary(ChunkWriter* chunk, uint64_t extra);
     bool NextSegmentIfFull();
+    // How many leading chunks of a run at position in source this writer would write
+    // as the very bytes that lie there, one after another and nothing between.
+    size_t CopyableRun(File& source, int64_t position, const RunChunk* chunks, size_t count);
     void WriteIdx1();
     void Abandon();
 

@@ -109,8 +109,24 @@ struct Timing {
     double sys = 0;     // of which in the kernel
     double faults = 0;  // minor page faults: first touches of memory
     double maxRssMiB = 0;
+    double kernel = 0;  // the whole machine's kernel time over the step and its sync:
+                        // writeback done by the kernel's own threads counts too
     bool ok = false;
 };
+
+// Seconds the machine's CPUs have spent in the kernel (system, irq and softirq
+// time of /proc/stat's first line) since boot; 0 when it cannot be read.
+inline double KernelSeconds() {
+    std::ifstream stat("/proc/stat");
+    std::string cpu;
+    double user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0;
+    if (!(stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq) ||
+        cpu != "cpu") {
+        return 0;
+    }
+    const long ticks = ::sysconf(_SC_CLK_TCK);
+    return ticks > 0 ? (system + irq + softirq) / static_cast<double>(ticks) : 0;
+}
 
 // Waits for the child and takes its CPU time, page faults and peak memory from
 // wait4 (the only place a parent learns a child's peak). True when it exited 0.
@@ -171,6 +187,7 @@ inline Timing RunTimed(const std::vector<std::string>& args) {
     ::sync();  // earlier writes are not this step's
     std::fflush(stdout);  // else a failed exec would print them twice
     std::fflush(stderr);
+    const double k0 = KernelSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -187,6 +204,7 @@ inline Timing RunTimed(const std::vector<std::string>& args) {
     const auto t1 = std::chrono::steady_clock::now();
     ::sync();
     const auto t2 = std::chrono::steady_clock::now();
+    t.kernel = KernelSeconds() - k0;
     t.run = Seconds(t1 - t0);
     t.sync = Seconds(t2 - t1);
     t.ok = exited;

@@ -58,62 +58,6 @@ constexpr int kFrames = 14500;                 // 9 min 40 s at 25 fps
 constexpr int kSceneFirst = 200;
 constexpr int kSceneCount = 13800;             // crosses the first segment boundary
 
-// Frame content: a DV frame whose video DIF blocks hold empty macroblocks, so
-// that ffmpeg, which decodes a few frames while probing, finds nothing wrong,
-// while the subcode, VAUX and audio DIF blocks hold pattern bytes that differ
-// from frame to frame. The copy itself never looks inside.
-class Content {
-public:
-    Content() : video_(kVideoSize) {}
-
-    const uint8_t* Video(int k) {
-        uint8_t* f = video_.data();
-        std::memcpy(f, pool_.At(k, kVideoSize), kVideoSize);
-        constexpr int kSequences = 12;  // DIF sequences of a 625-line frame
-        constexpr int kBlocks = 150;    // DIF blocks of 80 bytes in a sequence
-        for (int seq = 0; seq < kSequences; ++seq) {
-            for (int block = 0; block < kBlocks; ++block) {
-                uint8_t* b = f + (seq * kBlocks + block) * 80;
-                // Section type: 0 header, 1 subcode (blocks 1-2), 2 VAUX (3-5), then
-                // an audio block (3) before every 15 video blocks (4).
-                const int section = block == 0   ? 0
-                                    : block < 3  ? 1
-                                    : block < 6  ? 2
-                                    : (block - 6) % 16 == 0 ? 3 : 4;
-                b[0] = static_cast<uint8_t>(section << 5 | 0x1F);  // SCT, reserved bit, Arb
-                b[1] = static_cast<uint8_t>(seq << 4 | 0x07);      // Dseq, FSC 0, reserved
-                const int dbn = section == 0   ? 0
-                                : section == 1 ? block - 1
-                                : section == 2 ? block - 3
-                                : section == 3 ? (block - 6) / 16
-                                               : block - 7 - (block - 6) / 16;
-                b[2] = static_cast<uint8_t>(dbn);                  // DBN: number within the section
-                if (section == 0) {
-                    b[3] = 0xBF;  // DSF set: the 625-line system
-                } else if (section == 4) {
-                    b[3] = 0x00;  // STA 0 (no error), QNO 0
-                    // Six DCT blocks of 14, 14, 14, 14, 10, 10 bytes: a DC of 0 (9 bits),
-                    // mode 0 (1 bit), class 0 (2 bits), then the end-of-block code 0110.
-                    std::memset(b + 4, 0, 76);
-                    for (int offset : {4, 18, 32, 46, 60, 70}) {
-                        b[offset + 1] = 0x06;
-                    }
-                }
-            }
-        }
-        // Recorded 2004-06-12 14:mm:ss, the time moving with the frame number.
-        const int second = (k / 25) % 60;
-        const int minute = (k / 1500) % 60;
-        qvbench::WriteDvPacks(f, Civil{2004, 6, 12, 14, minute, second});
-        return f;
-    }
-    const uint8_t* Audio(int k) const { return pool_.At(k + 7, kAudioSize); }
-
-private:
-    qvbench::PatternPool pool_;
-    std::vector<uint8_t> video_;
-};
-
 // Writes the file front to back and returns its plan; fileSize 0 on failure.
 qvbench::Type2Plan WriteAvi(const std::string& path) {
     qvbench::Type2Plan plan = qvbench::PlanType2(kFrames);
@@ -124,7 +68,10 @@ qvbench::Type2Plan WriteAvi(const std::string& path) {
         return {};
     }
     SequentialWriter out(fd);
-    Content content;
+    qvbench::DvContent content([](int k) {
+        // Recorded 2004-06-12 14:mm:ss, the time moving with the frame number.
+        return Civil{2004, 6, 12, 14, (k / 1500) % 60, (k / 25) % 60};
+    });
     qvbench::PutType2(
         plan, [&](int k) { return std::pair(content.Video(k), content.Audio(k)); }, out);
     bool ok = out.Flush();

@@ -397,6 +397,22 @@ void File::WillNeed(int64_t position, int64_t count) {
     }
 }
 
+bool File::Truncate(int64_t size) {
+    if (fd_ < 0 || size < 0) {
+        lastError_ = fd_ < 0 ? EBADF : EINVAL;
+        return false;
+    }
+    int r = 0;
+    do {
+        r = ::ftruncate(fd_, static_cast<off_t>(size));
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        lastError_ = errno;
+        return false;
+    }
+    return true;
+}
+
 bool File::StartWriteback() {
     WriteFaults* faults = CurrentWriteFaults();
     if (fd_ < 0 || (faults != nullptr && faults->failFlush) ||

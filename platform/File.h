@@ -63,6 +63,8 @@ public:
     // Asks the system to start reading [position, position + count) into the page cache
     // without waiting for it: the reads after it then find their data there.
     void WillNeed(int64_t position, int64_t count);
+    // Cuts the file (or lengthens it with zeros) to size bytes.
+    bool Truncate(int64_t size);
     // Puts the file's data on the disk and waits until it is there.
     bool Flush();
     // Starts writing what was written so far to the disk, without waiting.

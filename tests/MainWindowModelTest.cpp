@@ -18,6 +18,7 @@
 #include "platform/FileSystem.h"
 #include "support/FakeQuestions.h"
 #include "support/Faults.h"
+#include "support/FfmpegTapes.h"
 #include "support/RecordingProgress.h"
 #include "support/Tapes.h"
 #include "support/TimeZone.h"
@@ -263,6 +264,48 @@ TEST_F(MainWindowModelTest, ScanBarHasAStepPer256FramesOfAllInputs) {
     view.progress.ranges.clear();
     ASSERT_TRUE(model.ScanDatestamps(true));
     EXPECT_EQ(view.progress.ranges.front(), std::make_pair(0, 2));
+}
+
+// An undated ffmpeg-made tape: recordings started at frames 0 and 30, the timecode
+// breaking at 60 and the picture turning 16:9 at 90.
+TEST_F(MainWindowModelTest, ThoroughScanListsTheScenesOfTheMarksTheSettingsSplitAt) {
+    std::vector<uint8_t> bytes;
+    for (const auto& frame : qvtest::TapeOf({{30, nullptr, "00:00:00:00", true},
+                                             {30, nullptr, "00:00:01:05", true},
+                                             {30, nullptr, "00:10:00:00"},
+                                             {30, nullptr, "00:10:01:05", false, true}})) {
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("tape.dv"), bytes));
+    ASSERT_TRUE(model.AddInput(dir.Path("tape.dv")));
+    using Scenes = std::vector<std::tuple<int, int, std::string, std::string>>;
+    const auto scan = [&](int recordingStarts, int timecodeBreaks, int formatChanges) {
+        model.settings.splitRecordingStarts = recordingStarts;
+        model.settings.splitTimecodeBreaks = timecodeBreaks;
+        model.settings.splitFormatChanges = formatChanges;
+        EXPECT_TRUE(model.ScanThoroughly(true));
+        Scenes found;
+        for (const qv::Scene& s : model.scenes) {
+            found.emplace_back(s.firstFrame, s.frameCount, qv::SceneStartName(s.start),
+                               s.outputName.substr(dir.Path("").size()));
+        }
+        return found;
+    };
+    EXPECT_EQ(scan(1, 1, 1), (Scenes{{0, 30, "file", "out'#0001.avi"},
+                                     {30, 30, "recording-start", "out'#0002.avi"},
+                                     {60, 30, "timecode", "out'#0003.avi"},
+                                     {90, 30, "format", "out'#0004.avi"}}));
+    EXPECT_TRUE(view.writeEnabled);
+    EXPECT_EQ(scan(0, 1, 1), (Scenes{{0, 60, "file", "out'#0001.avi"},
+                                     {60, 30, "timecode", "out'#0002.avi"},
+                                     {90, 30, "format", "out'#0003.avi"}}));
+    EXPECT_EQ(scan(1, 0, 1), (Scenes{{0, 30, "file", "out'#0001.avi"},
+                                     {30, 60, "recording-start", "out'#0002.avi"},
+                                     {90, 30, "format", "out'#0003.avi"}}));
+    EXPECT_EQ(scan(1, 1, 0), (Scenes{{0, 30, "file", "out'#0001.avi"},
+                                     {30, 30, "recording-start", "out'#0002.avi"},
+                                     {60, 60, "timecode", "out'#0003.avi"}}));
+    EXPECT_EQ(scan(0, 0, 0), (Scenes{{0, 120, "file", "out'#0001.avi"}}));
 }
 
 TEST_F(MainWindowModelTest, DialogsOpenInTheLongestExistingFolderOfTheFirst511Characters) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "dv/ThoroughScan.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
+#include "support/FfmpegTapes.h"
 #include "support/RecordingProgress.h"
 #include "support/SceneSetup.h"
 #include "support/Tapes.h"
@@ -92,15 +94,27 @@ using Found = std::tuple<int, int, bool, std::string>;
 class ThoroughScan : public testing::TestWithParam<Kind> {
   protected:
     std::string Write(bool pal, const std::vector<Take>& takes) {
-        const auto video = TakeFrames(pal, takes);
+        return Save(pal, TakeFrames(pal, takes), false);
+    }
+
+    // The frames as raw DV, or in AVI: type-1 from the fixture writer, type-2 from the
+    // fixture writer or, with ffmpegWrap, from ffmpeg copying the raw DV.
+    std::string Save(bool pal, const std::vector<std::vector<uint8_t>>& video, bool ffmpegWrap) {
         const std::string path = dir.Path("tape" + std::to_string(++tapes) +
                                           (GetParam() == Kind::Raw ? ".dv" : ".avi"));
-        if (GetParam() == Kind::Raw) {
+        if (GetParam() == Kind::Raw || (GetParam() == Kind::Type2 && ffmpegWrap)) {
             std::vector<uint8_t> bytes;
             for (const auto& f : video) {
                 bytes.insert(bytes.end(), f.begin(), f.end());
             }
-            EXPECT_TRUE(qvtest::WriteFileBytes(path, bytes));
+            const std::string raw = GetParam() == Kind::Raw ? path : path + ".dv";
+            EXPECT_TRUE(qvtest::WriteFileBytes(raw, bytes));
+            if (raw != path) {
+                EXPECT_EQ(qvtest::RunShell("ffmpeg -v error -y -nostdin -i " + qvtest::Quote(raw) +
+                                           " -c copy -f avi " + qvtest::Quote(path) + " 2>&1")
+                              .status,
+                          0);
+            }
             return path;
         }
         const qvtest::FixtureOptions options =
@@ -115,10 +129,13 @@ class ThoroughScan : public testing::TestWithParam<Kind> {
         return path;
     }
 
-    std::vector<Found> Scan(const std::string& path, qv::ThoroughSplits splits = {}) {
+    std::vector<Found> Scan(const std::string& path, qv::ThoroughSplits splits = {},
+                            bool thorough = true) {
         scenes.Clear();
         int64_t done = 0;
-        EXPECT_EQ(qv::ScanFileThoroughly(context, splits, path, done), 0);
+        EXPECT_EQ(thorough ? qv::ScanFileThoroughly(context, splits, path, done)
+                           : qv::ScanFileDatestamps(context, path, done),
+                  0);
         std::vector<Found> found;
         for (const qv::Scene& s : scenes) {
             found.emplace_back(s.firstFrame, s.frameCount, s.datestamp != 0,
@@ -191,6 +208,61 @@ TEST_P(ThoroughScan, ScenesBeginAtEveryMark) {
     EXPECT_EQ(Scan(path, {false, false, true}),
               (std::vector<Found>{{0, 30, true, "file"}, {30, 30, true, "format"},
                                   {60, 30, true, "datestamp"}}));
+}
+
+TEST_P(ThoroughScan, FfmpegTapesSplitWhereARecordingEndsAndNowhereElse) {
+    constexpr const char* kAt0 = "2004-07-14T10:00:00Z";
+    constexpr const char* kAt1 = "2004-07-14T10:00:01Z";
+    using qvtest::Segment;
+    struct Case {
+        const char* what;
+        std::vector<Segment> segments;
+        std::vector<Found> expected;
+    };
+    const Segment first{30, kAt0, "00:00:00:00", true};
+    const std::vector<Case> cases = {
+        {"a pause of 1 s, the timecode running on",
+         {first, {30, "2004-07-14T10:00:02Z", "00:00:01:05", true}},
+         {{0, 30, true, "file"}, {30, 30, true, "recording-start"}}},
+        {"a timecode break alone",
+         {first, {30, kAt1, "00:00:30:00"}},
+         {{0, 30, true, "file"}, {30, 30, true, "timecode"}}},
+        {"an aspect change alone",
+         {first, {30, kAt1, "00:00:01:05", false, true}},
+         {{0, 30, true, "file"}, {30, 30, true, "format"}}},
+        {"an audio-rate change alone",
+         {first, {30, kAt1, "00:00:01:05", false, false, 32000}},
+         {{0, 30, true, "file"}, {30, 30, true, "format"}}},
+        {"no datestamps: recording starts and a timecode break",
+         {{30, nullptr, "00:00:00:00", true}, {30, nullptr, "00:00:01:05", true},
+          {30, nullptr, "00:10:00:00"}},
+         {{0, 30, false, "file"}, {30, 30, false, "recording-start"}, {60, 30, false, "timecode"}}},
+        {"29.97 across a drop-frame minute",
+         {{40, kAt0, "00:00:59;20", true, false, 48000, true}},
+         {{0, 40, true, "file"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Scan(Save(!c.segments[0].ntsc, qvtest::TapeOf(c.segments), true)), c.expected);
+    }
+}
+
+// Two recordings 2.4 s apart: every frame's time follows on from the frame before but
+// at the second recording's first frame, so the default scan cuts there or nowhere.
+TEST_P(ThoroughScan, APauseOfSecondsIsCutAtTheSecondRecordingsFirstFrame) {
+    if (GetParam() != Kind::Type2) {
+        GTEST_SKIP() << "the ffmpeg-made type-2 AVI is the case";
+    }
+    const std::string path = Save(true,
+                                  qvtest::TapeOf({{240, "2004-07-14T10:00:00Z"},
+                                          {280, "2004-07-14T10:00:12Z", "00:00:09:15"}}),
+                                  true);
+    const std::vector<Found> two{{0, 240, true, "file"}, {240, 280, true, "datestamp"}};
+    EXPECT_EQ(Scan(path), two);
+    const std::vector<Found> byDefault = Scan(path, {}, false);
+    if (byDefault.size() != 1) {
+        EXPECT_EQ(byDefault, two);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ThoroughScan, testing::Values(Kind::Type1, Kind::Type2, Kind::Raw));
