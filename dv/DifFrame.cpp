@@ -230,8 +230,9 @@ int CountDifAudioErrors(const uint8_t* frame, size_t size, bool is625,
             };
             if (!format.twelveBit) {
                 for (int d = 8; d < kDifBlockBytes; d += 2) {
-                    if (shuffle(i) + (d - 8) / 2 * stride < format.samples * 2 &&
-                        b[d] == 0x80 && b[d + 1] == 0x00) {
+                    // The bytes first: an error code is rare, its place seldom needed.
+                    if (b[d] == 0x80 && b[d + 1] == 0x00 &&
+                        shuffle(i) + (d - 8) / 2 * stride < format.samples * 2) {
                         ++errors;
                     }
                 }
@@ -242,10 +243,10 @@ int CountDifAudioErrors(const uint8_t* frame, size_t size, bool is625,
                 const int left = b[d] << 4 | b[d + 2] >> 4;
                 const int right = b[d + 1] << 4 | (b[d + 2] & 0x0F);
                 const int place = (d - 8) / 3 * stride;
-                if (shuffle(i % half) + place < format.samples * 2 && left == 0x800) {
+                if (left == 0x800 && shuffle(i % half) + place < format.samples * 2) {
                     ++errors;
                 }
-                if (shuffle(i % half + half) + place < format.samples * 2 && right == 0x800) {
+                if (right == 0x800 && shuffle(i % half + half) + place < format.samples * 2) {
                     ++errors;
                 }
             }
