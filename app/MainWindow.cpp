@@ -12,7 +12,10 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QPixmap>
 #include <QResizeEvent>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QShortcutEvent>
 #include <QShowEvent>
 #include <QTreeWidget>
@@ -33,6 +36,8 @@
 #include "app/OptionsDialog.h"
 #include "clipsheet/BitmapExportDialog.h"
 #include "clipsheet/ClipSheetWindow.h"
+#include "clipsheet/TapeMap.h"
+#include "dv/TapeHealth.h"
 
 namespace qv {
 
@@ -192,6 +197,7 @@ void MainWindow::Wire() {
     button(4, &MainWindow::ScanOptical);
     button(1050, &MainWindow::ScanThoroughly);
     button(1025, &MainWindow::ShowClipSheet);
+    button(1051, &MainWindow::ShowTapeMap);
     button(1020, &MainWindow::ExportBitmaps);
     button(1016, &MainWindow::SaveList);
     button(1011, &MainWindow::SetWriteName);
@@ -258,8 +264,13 @@ void MainWindow::RefreshRows(int row) {
             item = new QTreeWidgetItem();
             scenes_->insertTopLevelItem(i, item);
         }
+        const Scene& scene = model_->scenes[i];
+        // A damaged scene keeps its texts: its row is drawn in red, the damage in its tip.
+        const SceneHealth& health = scene.health;
         for (int c = 0; c < kSceneColumns; ++c) {
-            item->setText(c, Q(SceneColumnText(&model_->scenes[i], c)));
+            item->setText(c, Q(SceneColumnText(&scene, c)));
+            item->setForeground(c, health.Damaged() ? QBrush(QColor(0xb0, 0x10, 0x10)) : QBrush());
+            item->setToolTip(c, health.Damaged() ? Q(DamageText(health)) : QString());
         }
     }
     scenes_->setUpdatesEnabled(true);
@@ -477,6 +488,29 @@ void MainWindow::ShowClipSheet() {
         Run(sheet);
     }
     RefreshRows(kAllRows);
+}
+
+void MainWindow::ShowTapeMap() {
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Tape Map"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* area = new QScrollArea(&dialog);
+    auto* picture = new QLabel(area);
+    picture->setObjectName(QStringLiteral("tapeMap"));
+    picture->setPixmap(QPixmap::fromImage(TapeMapImage(TapeMapFiles(model_->scenes))));
+    area->setWidget(picture);
+    area->setMinimumSize(std::min(kTapeMapWidth + 24, 1240), 240);
+    layout->addWidget(area);
+    bool counted = false;
+    for (const Scene& s : model_->scenes) {
+        counted = counted || s.health.counted;
+    }
+    if (!counted) {
+        // Only the thorough scan reads every frame; the other scans cannot tell damage.
+        layout->addWidget(new QLabel(
+            QStringLiteral("Scan Thoroughly to see the damaged frames."), &dialog));
+    }
+    Run(dialog);
 }
 
 void MainWindow::ShowAbout() {

@@ -93,6 +93,7 @@ public:
     // Runs the clip sheet over the scene list, then rewrites every row: write
     // flags may have changed.
     void ShowClipSheet();
+    void ShowTapeMap();  // the damage of the input files' scenes, as the report draws it
     void MarkSelected(int value);
 
 public slots:

@@ -31,6 +31,7 @@ constexpr Rule kRules[] = {
     {3, Across::Centre, Down::BelowInputs},
     {4, Across::Centre, Down::BelowInputs},
     {1050, Across::Centre, Down::BelowInputs},
+    {1051, Across::Right, Down::BelowInputs},
     {kSceneList, Across::Stretch, Down::ScenesGrow},
     {1022, Across::Left, Down::BelowScenes},
     {1021, Across::Left, Down::BelowScenes},

@@ -444,9 +444,11 @@ void MainWindowModel::SetWriteForSelected(int value, bool advance) {
 void MainWindowModel::UpdateSelectionStatus() {
     int64_t frames = 0;
     int count = 0;
+    int64_t damaged = 0;
     for (int i : view_.SelectedRows()) {
         if (i >= 0 && i < scenes.Count()) {
             frames += scenes[i].frameCount;
+            damaged += scenes[i].health.damagedFrames;
             ++count;
         }
     }
@@ -458,7 +460,11 @@ void MainWindowModel::UpdateSelectionStatus() {
     std::snprintf(text, sizeof text, "length: %s, %d clip%s",
                   FormatFrameTime(static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX))).c_str(),
                   count, count == 1 ? "" : "s");
-    view_.SetSelectionStatus(text);
+    std::string status = text;
+    if (damaged > 0) {
+        status += ", " + std::to_string(damaged) + " damaged frame" + (damaged == 1 ? "" : "s");
+    }
+    view_.SetSelectionStatus(status);
 }
 
 void MainWindowModel::WriteScenes() {

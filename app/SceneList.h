@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/SceneHealth.h"
+
 namespace qv {
 
 // The mark a scan found at a scene's first frame.
@@ -28,6 +30,7 @@ struct Scene {
     int32_t frameCount = 0;
     int32_t datestamp = 0;       // recording time of the first frame; 0 = none
     SceneStart start = SceneStart::kFile;  // what began the scene
+    SceneHealth health{};        // the thorough scan's count of damaged frames
 };
 
 class SceneList {

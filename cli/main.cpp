@@ -29,6 +29,7 @@
 #include "cli/Terminal.h"
 #include "clipsheet/BitmapExport.h"
 #include "dv/Datestamp.h"
+#include "dv/TapeHealth.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
@@ -36,6 +37,7 @@
 #include "platform/Questions.h"
 #include "platform/SettingsStore.h"
 #ifdef QV_CLI_SHEET
+#include "cli/Report.h"
 #include "cli/Sheet.h"
 #endif
 
@@ -79,7 +81,9 @@ const CommandText kCommands[] = {
      "                                        scans as scan --thorough does\n"},
     {"list",
      "  list FILE... -o LIST.txt [--remove-overlaps] [--output PATH] [--skip-undated]\n"
-     "                                        find the scenes and save the list as a text file\n"},
+     "       [--thorough]                     find the scenes and save the list as a text file;\n"
+     "                                        --thorough scans as scan --thorough does and\n"
+     "                                        prints each damaged scene's damage\n"},
     {"bitmaps",
      "  bitmaps FILE... -o BASE.bmp [--output PATH] [--optical[=0..4]] [--only N,M,...]\n"
      "          [--length SECONDS] [--deinterlace none|even|odd] [--crop H,V] [--yes]\n"
@@ -92,6 +96,7 @@ const CommandText kCommands[] = {
      "                                        existing files that are not bitmaps\n"},
 #ifdef QV_CLI_SHEET
     {"sheet", qv::kSheetUsage},
+    {"report", qv::kReportUsage},
 #endif
 };
 
@@ -289,6 +294,21 @@ std::string ScenesJson(const qv::SceneList& scenes) {
                    {"frameCount", s.frameCount},
                    {"datestamp", s.datestamp},
                    {"startMark", qv::SceneStartName(s.start)}});
+        if (s.health.counted) {
+            // Only the thorough scan reads every frame, so only it tells the damage.
+            const qv::SceneHealth& h = s.health;
+            out.pop_back();  // the object's closing brace: the damage goes inside
+            out += ", \"health\": " +
+                   JsonValue({{"damagedFrames", h.damagedFrames},
+                              {"concealedBlocks", h.concealedBlocks},
+                              {"audioErrors", h.audioErrors},
+                              {"repeatedFrames", h.repeatedFrames},
+                              {"emptyFrames", h.emptyFrames},
+                              {"longestRun", h.longestRun},
+                              {"longestRunFirstFrame", h.longestRunFirst},
+                              {"longestRunTime", qv::FormatFrameTime(h.longestRunFirst)}}) +
+                   "}";
+        }
     }
     lines.End();
     return out;
@@ -650,6 +670,15 @@ int Scenes(const std::string& command, SceneOptions& o) {
                       << "\n";
             return kExitFailure;
         }
+        // The list file keeps its columns; the thorough scan's damage goes to the terminal.
+        for (int i = 0; i < model.scenes.Count(); ++i) {
+            const qv::Scene& s = model.scenes[i];
+            if (s.health.Damaged()) {
+                std::cout << "scene " << i + 1 << " (" << s.sourceFile << " at "
+                          << qv::FormatFrameTime(s.firstFrame) << "): " << qv::DamageText(s.health)
+                          << "\n";
+            }
+        }
         return scanned ? 0 : kExitFailure;
     }
     if (!scanned) {
@@ -857,7 +886,7 @@ int main(int argc, char** argv) {
         if (command == scanCommand) {
             qv::AddOpticalOption(*command, o->opticalText);
         }
-        if (command != listCommand) {
+        {
             command->add_flag("--thorough", o->thorough,
                               "read every frame: scenes also at recording starts, timecode "
                               "breaks and format changes");
@@ -913,6 +942,9 @@ int main(int argc, char** argv) {
     qv::SheetOptions sheet;
     CLI::App* sheetCommand = AddCommand(app, "sheet");
     qv::AddSheetOptions(*sheetCommand, sheet);
+    qv::ReportOptions report;
+    CLI::App* reportCommand = AddCommand(app, "report");
+    qv::AddReportOptions(*reportCommand, report);
 #endif
 
     // The command CLI11 went into, or null.
@@ -979,6 +1011,9 @@ int main(int argc, char** argv) {
     qv::CatchInterrupts();
     int result = 0;
 #ifdef QV_CLI_SHEET
+    if (command == reportCommand) {
+        return qv::ReportCommand(report, CommandUsage);
+    }
     if (command == sheetCommand) {
         result = qv::SheetCommand(
             sheet, [](const std::string& problem) { return CommandUsage("sheet", problem); });

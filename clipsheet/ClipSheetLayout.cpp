@@ -19,6 +19,8 @@ namespace qv {
 
 namespace {
 
+const QColor kDamageMark(0xd6, 0x27, 0x28);  // the tape map's colour of damage
+
 const QColor kWhite(255, 255, 255);
 const QColor kBlack(0, 0, 0);
 const QColor kRed(255, 0, 0);
@@ -341,6 +343,13 @@ int ClipSheetLayout::PaintSheet(QPaintDevice& device, QPainter* painter, const S
         }
         if (FirstOfScene(k) && settings.showFileNames != 0) {
             drawLine(NameText(scenes, k), false);
+        }
+        // A damaged scene: a red square at the end of its first picture's first text
+        // line, on paper too, where the sheet helps choose what to capture again.
+        if (FirstOfScene(k) && scene.health.Damaged() && textHeight > 0) {
+            const int side = std::max(3, lineHeight - 4);
+            painter->fillRect(QRect(r.right - side - 1, r.bottom + (lineHeight - side) / 2, side, side),
+                              kDamageMark);
         }
     }
 

@@ -205,4 +205,54 @@ bool DecodeDifAudio(const uint8_t* frame, size_t size, bool is625, DifAudioForma
     return true;
 }
 
+int CountDifAudioErrors(const uint8_t* frame, size_t size, bool is625,
+                        const DifAudioFormat& format) {
+    const size_t frameBytes = static_cast<size_t>(is625 ? kDv625FrameBytes : kDv525FrameBytes);
+    if (size < frameBytes || format.samples <= 0) {
+        return 0;
+    }
+    const int sequences = is625 ? 12 : 10;
+    const int stride = is625 ? 108 : 90;
+    const int half = sequences / 2;
+    // The sample places as DecodeDifAudio fills them: only those below format.samples
+    // hold sound, the rest of a block is padding.
+    int errors = 0;
+    for (int i = 0; i < sequences; ++i) {
+        if (format.twelveBit && i == half && format.pairs < 2) {
+            break;
+        }
+        const uint8_t* sequence = frame + static_cast<size_t>(i) * kDifSequenceBytes;
+        for (int j = 0; j < 9; ++j) {
+            const uint8_t* b =
+                sequence + static_cast<size_t>(kAudioBlock + 16 * j) * kDifBlockBytes;
+            const auto shuffle = [&](int row) {
+                return is625 ? kShuffle625[row][j] : kShuffle525[row][j];
+            };
+            if (!format.twelveBit) {
+                for (int d = 8; d < kDifBlockBytes; d += 2) {
+                    // The bytes first: an error code is rare, its place seldom needed.
+                    if (b[d] == 0x80 && b[d + 1] == 0x00 &&
+                        shuffle(i) + (d - 8) / 2 * stride < format.samples * 2) {
+                        ++errors;
+                    }
+                }
+                continue;
+            }
+            // Two 12-bit samples in three bytes: left, right, and their low nibbles.
+            for (int d = 8; d + 2 < kDifBlockBytes; d += 3) {
+                const int left = b[d] << 4 | b[d + 2] >> 4;
+                const int right = b[d + 1] << 4 | (b[d + 2] & 0x0F);
+                const int place = (d - 8) / 3 * stride;
+                if (left == 0x800 && shuffle(i % half) + place < format.samples * 2) {
+                    ++errors;
+                }
+                if (right == 0x800 && shuffle(i % half + half) + place < format.samples * 2) {
+                    ++errors;
+                }
+            }
+        }
+    }
+    return errors;
+}
+
 }  // namespace qv

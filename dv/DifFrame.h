@@ -56,4 +56,10 @@ bool DifAudioFormatOf(const uint8_t* frame, size_t size, bool is625, DifAudioFor
 bool DecodeDifAudio(const uint8_t* frame, size_t size, bool is625, DifAudioFormat* format,
                     std::vector<uint8_t> (&pcm)[2]);
 
+// The samples of frame's audio blocks that carry the error code (0x8000 for 16-bit
+// sound, 0x800 for 12-bit), counting the places format.samples fills. size must be
+// the whole frame.
+int CountDifAudioErrors(const uint8_t* frame, size_t size, bool is625,
+                        const DifAudioFormat& format);
+
 }  // namespace qv

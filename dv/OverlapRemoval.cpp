@@ -297,6 +297,8 @@ bool Sweep(OverlapContext& context, SceneList& scenes, double rate, bool act, in
                 m.frameCount -= trim.j - m.firstFrame;
                 m.firstFrame = trim.j;
                 m.datestamp = trim.t;
+                l.health.Keep(l.firstFrame, trim.k);
+                m.health.Keep(m.firstFrame, m.firstFrame + m.frameCount);
                 // Neither covers its whole source any more: moving the file instead of
                 // copying the scene would take the cut-off frames along.
                 l.wholeFile = 0;

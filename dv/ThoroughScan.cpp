@@ -10,6 +10,7 @@
 #include "dv/Datestamp.h"
 #include "dv/DifFrame.h"
 #include "dv/DvPacks.h"
+#include "dv/TapeHealth.h"
 #include "platform/File.h"
 #include "platform/Platform.h"
 #include "platform/Progress.h"
@@ -55,6 +56,11 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
     const int scenesBefore = context.scenes.Count();
     RefFileCache cache;
     std::vector<uint8_t> buffer(static_cast<size_t>(kDv625FrameBytes));
+    // The frame read before, for telling a repeated frame: the buffers swap after
+    // each frame, so nothing is copied.
+    std::vector<uint8_t> previousFrame;
+    size_t previousBytes = 0;
+    FrameDamageCounter damage;
     int64_t readAheadEnd = 0;  // where the read-ahead asked for so far ends
     File* readAheadFile = nullptr;
     int readError = 0;
@@ -62,6 +68,7 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
 
     Scene scene;
     scene.sourceFile = fileName;
+    scene.health.counted = true;
     DvFrameMarks previous;
     int64_t sceneStartTime = 0;  // the datestamp of the scene's first frame
     auto finish = [&](int end) {
@@ -109,6 +116,7 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
         }
         DvFrameMarks marks;
         std::string referenced;
+        bool countDamage = true;
         if (count >= 1 && count <= kRefChunkMaxSize && std::memcmp(buffer.data(), "REF ", 4) == 0) {
             // A frame kept in another data file: its datestamp as the default scan reads it.
             marks.datestamp = ReadFrameDatestamp(*stream, f, cache, &referenced,
@@ -116,6 +124,7 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
             if (readError != 0) {
                 break;
             }
+            countDamage = false;  // the frame's bytes are in the other file
         } else {
             marks = DecodeFrameMarks(buffer.data(), static_cast<size_t>(std::max(count, 0)));
         }
@@ -156,7 +165,20 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
             scene.firstFrame = f;
             scene.datestamp = undated ? 0 : marks.datestamp;
             scene.start = start;
+            scene.health.counted = true;
             sceneStartTime = marks.datestamp;
+        }
+        const size_t bytes = static_cast<size_t>(std::max(count, 0));
+        if (countDamage) {
+            const FrameDamage d =
+                damage.Count(f, buffer.data(), bytes, previousFrame.data(), previousBytes);
+            if (IsDamaged(d)) {
+                scene.health.Add(d);
+            }
+            buffer.swap(previousFrame);
+            previousBytes = bytes;
+        } else {
+            previousBytes = 0;
         }
         previous = marks;
         const uint32_t now = TickCount();

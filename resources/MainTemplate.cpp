@@ -36,6 +36,8 @@ const DialogLayout& MainWindowTemplate() {
             {1009, K::Button, "WriteScenes", 211, 315, 73, 14},
             {1014, K::Button, "Options...", 385, 314, 50, 14},
             {1024, K::Button, "About...", 438, 314, 50, 14},
+            // Last, so that the tab order of the controls before it stays.
+            {1051, K::Button, "Tape Map", 424, 88, 64, 14},
         }};
     return layout;
 }

@@ -355,6 +355,11 @@ TEST_F(MainWindowModelTest, SetWriteForSelectedMarksTheRowsAndWalksDownTheList) 
     EXPECT_EQ(model.scenes[0].write + model.scenes[2].write, 2);
     EXPECT_EQ(view.selected, (std::set<int>{0, 2}));
     EXPECT_EQ(view.status, "length: 00:05:00, 2 clips");
+    // The thorough scan's damage of the selected scenes is named after their length.
+    model.scenes[2].health.Add({.frame = 7, .concealedBlocks = 3, .audioErrors = 0, .flags = 0});
+    model.scenes[2].health.Add({.frame = 9, .concealedBlocks = 0, .audioErrors = 0, .flags = 1});
+    model.SetWriteForSelected(1, false);
+    EXPECT_EQ(view.status, "length: 00:05:00, 2 clips, 2 damaged frames");
 }
 
 TEST_F(MainWindowModelTest, WriteRunNamesEverySceneAndScalesTheBarTo1024Steps) {

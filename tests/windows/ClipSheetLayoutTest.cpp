@@ -5,6 +5,7 @@
 #include "clipsheet/ClipSheetLayout.h"
 
 #include <QImage>
+#include <QPainter>
 
 #include "progress/PictureCache.h"
 #include "support/SceneSetup.h"
@@ -62,6 +63,35 @@ TEST(ClipSheetLayoutTest, PicturesRunEvenlyUnderTheirSourcePositionsOrARunningTi
         EXPECT_TRUE(layout.lineHeight <= asked + 1 && layout.lineHeight >= asked * 9 / 10)
             << fontSize << ": " << layout.lineHeight << " for " << asked;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ClipSheetLayoutTest, ADamagedScenesFirstPictureCarriesARedMark) {
+    qv::framesPerSecond = 25.0f;
+    qv::SceneList scenes;
+    scenes.Append(qvtest::SceneOf("/nonexistent/tape.avi", 0, 100));
+    scenes.Append(qvtest::SceneOf("/nonexistent/tape.avi", 100, 100));
+    scenes[0].health.Add({.frame = 5, .concealedBlocks = 9, .audioErrors = 0, .flags = 0});
+    qv::PictureCache cache{1 << 24};
+    qv::ClipSheetLayout layout{&cache};
+    layout.settings.picsPerScene = 2;
+    QImage image(600, 400, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    layout.clientRect = qv::SheetRect{0, 0, 600, 400};
+    QPainter painter(&image);
+    layout.PaintSheet(image, &painter, scenes, layout.clientRect, false);
+    painter.end();
+    ASSERT_EQ(layout.cells.size(), 4u);
+    const auto at = [&](size_t cell) {
+        const qv::SheetRect& r = layout.cells[cell].rect;
+        return image.pixel(r.right - 3, r.bottom + 3) & 0xFFFFFFu;
+    };
+    EXPECT_EQ(at(0), 0xd62728u);  // the damaged scene's first picture
+    EXPECT_NE(at(1), 0xd62728u);  // its second: no mark
+    EXPECT_NE(at(2), 0xd62728u);  // the whole scene
 }
 
 }  // namespace

@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/SceneList.h"
+#include "avi/AviReader.h"
+#include "dv/ThoroughScan.h"
+#include "support/FakeQuestions.h"
+#include "support/Ffmpeg.h"
+#include "support/RecordingProgress.h"
+#include "support/SceneSetup.h"
+#include "support/Tapes.h"
+#include "support/TimeZone.h"
+
+namespace {
+
+using Frame = std::vector<uint8_t>;
+
+// Places of a 625/50 frame: video block k (0..134) of DIF sequence s, and audio block
+// j (0..8) of sequence s, as the DIF layout orders them.
+size_t VideoBlock(int s, int k) {
+    return static_cast<size_t>(s) * 12000 + static_cast<size_t>(7 + 16 * (k / 15) + k % 15) * 80;
+}
+size_t AudioBlock(int s, int j) {
+    return static_cast<size_t>(s) * 12000 + static_cast<size_t>(6 + 16 * j) * 80;
+}
+
+// Marks blocks [0, n) of sequence s with status sta; garbles their data too, as a
+// worn tape's would be, when garble is set.
+void Conceal(Frame& f, int s, int n, uint8_t sta, bool garble) {
+    uint32_t v = 12345u + static_cast<uint32_t>(s);
+    for (int k = 0; k < n; ++k) {
+        uint8_t* b = f.data() + VideoBlock(s, k);
+        b[3] = static_cast<uint8_t>(sta << 4 | (b[3] & 0x0F));
+        for (int i = 4; garble && i < 80; ++i) {
+            v = v * 1103515245u + 12345u;
+            b[i] = static_cast<uint8_t>(v >> 16);
+        }
+    }
+}
+
+// The damage a test tape is given: three recordings of ffmpeg's clip one after
+// the other (each starts the recording time again: three scenes of 30 frames).
+struct DamagedTape {
+    std::vector<Frame> frames;
+    DamagedTape() {
+        std::string why;
+        const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+        if (clip == nullptr) {
+            ADD_FAILURE() << why;
+            return;
+        }
+        for (int copy = 0; copy < 3; ++copy) {
+            for (int i = 0; i < 30; ++i) {
+                frames.push_back(clip->frames[static_cast<size_t>(i)]);
+            }
+        }
+        Conceal(frames[33], 0, 15, 0x7, false);  // 15 blocks: error code in the block
+        for (int d = 0; d < 10; ++d) {           // 10 samples of sequence 0, block 0
+            frames[34][AudioBlock(0, 0) + 8 + 2 * d] = 0x80;
+            frames[34][AudioBlock(0, 0) + 9 + 2 * d] = 0x00;
+        }
+        for (int f = 40; f < 43; ++f) {  // a run of three: 20 + 135 blocks each
+            Conceal(frames[static_cast<size_t>(f)], 1, 20, 0xF, true);
+            Conceal(frames[static_cast<size_t>(f)], 5, 135, 0x2, false);
+        }
+        std::fill(frames[70].begin(), frames[70].end(), uint8_t{0});  // a dropout
+        frames[75] = frames[74];                                       // a repeat
+    }
+};
+
+class TapeHealth : public testing::Test {
+  protected:
+    std::string WriteAvi(const std::vector<Frame>& video, const std::string& name) {
+        const std::string path = dir.Path(name);
+        const qvtest::FixtureOptions options = qvtest::OptionsOf(
+            qvtest::DvType::Type1, qvtest::Generation::Avi1, 0, true, true);
+        auto frames = qvtest::MakePatternFrames(options, static_cast<int>(video.size()), 0);
+        for (size_t i = 0; i < video.size(); ++i) {
+            frames[i].video = video[i];
+        }
+        EXPECT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+        return path;
+    }
+
+    void Scan(const std::string& path, qv::ThoroughSplits splits = {}) {
+        scenes.Clear();
+        int64_t done = 0;
+        EXPECT_EQ(qv::ScanFileThoroughly(context, splits, path, done), 0);
+    }
+
+    qvtest::ScopedFrameRate rate{qv::framesPerSecond};
+    qvtest::ScopedTimeZone zone{"UTC"};
+    qvtest::TempDir dir;
+    std::unique_ptr<qv::AviReader> reader;
+    qv::SceneList scenes;
+    qvtest::FakeQuestions questions;
+    qvtest::ProgressLog log;
+    qvtest::RecordingProgress progress{log};
+    qv::DatestampScanContext context{
+        .sourceReader = reader, .scenes = scenes, .questions = questions, .progress = progress,
+        .skipNoDatestamp = false, .lastPreviewTick = nullptr, .onProbe = {}};
+};
+
+// A scene's damage: damaged frames, concealed blocks, audio errors, repeated,
+// empty, the longest run and its first frame.
+using Totals = std::vector<int>;
+Totals TotalsOf(const qv::SceneHealth& h) {
+    return {h.damagedFrames, h.concealedBlocks, h.audioErrors, h.repeatedFrames,
+            h.emptyFrames,   h.longestRun,      h.longestRunFirst};
+}
+
+TEST_F(TapeHealth, CountsEveryDamagedFrameOfEachScene) {
+    const DamagedTape tape;
+    for (const std::string& path :
+         {WriteAvi(tape.frames, "damaged.avi"), dir.Path("damaged.dv")}) {
+        SCOPED_TRACE(path);
+        if (path.ends_with(".dv")) {
+            Frame bytes;
+            for (const Frame& f : tape.frames) {
+                bytes.insert(bytes.end(), f.begin(), f.end());
+            }
+            ASSERT_TRUE(qvtest::WriteFileBytes(path, bytes));
+        }
+        // The empty frame has no recording time: a scene of its own. The repeat's
+        // timecode does not run on; timecode breaks are left out here.
+        Scan(path, {true, false, true});
+        ASSERT_EQ(scenes.Count(), 5);
+        EXPECT_EQ(scenes[4].firstFrame, 71);
+        EXPECT_TRUE(scenes[0].health.counted);
+        EXPECT_EQ(TotalsOf(scenes[0].health), (Totals{0, 0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(TotalsOf(scenes[1].health), (Totals{5, 15 + 3 * 155, 10, 0, 0, 3, 40}));
+        EXPECT_EQ(TotalsOf(scenes[2].health), (Totals{0, 0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(TotalsOf(scenes[3].health), (Totals{1, 0, 0, 0, 1, 1, 70}));
+        EXPECT_EQ(TotalsOf(scenes[4].health), (Totals{1, 0, 0, 1, 0, 1, 75}));
+        std::vector<std::vector<int>> frames;
+        for (const qv::Scene& s : scenes) {
+            for (const qv::FrameDamage& d : s.health.frames) {
+                frames.push_back({d.frame, d.concealedBlocks, d.audioErrors, d.flags});
+            }
+        }
+        EXPECT_EQ(frames, (std::vector<std::vector<int>>{{33, 15, 0, 4},
+                                                         {34, 0, 10, 4},
+                                                         {40, 155, 0, 4},
+                                                         {41, 155, 0, 4},
+                                                         {42, 155, 0, 4},
+                                                         {70, 0, 0, 2},
+                                                         {75, 0, 0, 1}}));
+        EXPECT_FLOAT_EQ(scenes[1].health.frames[2].LostShare(), 155.0f / 1620.0f);
+        EXPECT_FLOAT_EQ(scenes[3].health.frames[0].LostShare(), 1.0f);
+    }
+}
+
+TEST_F(TapeHealth, TwelveBitErrorCodesAndCutFramesCount) {
+    std::string why;
+    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+    ASSERT_NE(clip, nullptr) << why;
+    std::vector<Frame> video(clip->frames.begin(), clip->frames.begin() + 4);
+    // 12-bit 32 kHz sound (QU 1, SMP 2) in frame 1's pack; the error code 0x800 in
+    // the left and right sample of the first place of two blocks.
+    for (int s = 0; s < 12; ++s) {
+        for (int j = 0; j < 9; ++j) {
+            uint8_t* b = video[1].data() + AudioBlock(s, j);
+            if (b[3] == 0x50) {
+                b[7] = static_cast<uint8_t>((b[7] & 0xC0) | 2 << 3 | 1);
+            }
+        }
+    }
+    for (int s : {0, 7}) {
+        uint8_t* b = video[1].data() + AudioBlock(s, 2);
+        b[8] = 0x80, b[9] = 0x80, b[10] = 0x00;
+    }
+    video[3].resize(144000 - 12000);  // the last DIF sequence is lost
+    Scan(WriteAvi(video, "twelve.avi"), {true, true, false});
+    ASSERT_EQ(scenes.Count(), 1);
+    const auto& frames = scenes[0].health.frames;
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].frame, 1);
+    EXPECT_EQ(frames[0].audioErrors, 4);
+    EXPECT_EQ(frames[1].frame, 3);
+    EXPECT_EQ(frames[1].concealedBlocks, 135);
+}
+
+// ffmpeg reports the blocks it could not decode ("AC EOB marker is absent"): in the
+// frames whose blocks were garbled, and in no clean frame. The status field alone,
+// the audio error code and empty or repeated frames it does not report.
+TEST_F(TapeHealth, AgreesWithFfmpegWhereItReportsErrors) {
+    const DamagedTape tape;
+    for (int f : {0, 33, 34, 40, 75}) {
+        SCOPED_TRACE(f);
+        const std::string path = dir.Path("frame" + std::to_string(f) + ".dv");
+        ASSERT_TRUE(qvtest::WriteFileBytes(path, tape.frames[static_cast<size_t>(f)]));
+        const qvtest::ShellResult r =
+            qvtest::RunShell("ffmpeg -nostdin -v debug -i " + qvtest::Quote(path) +
+                             " -f null - 2>&1 | grep -c 'AC EOB marker is absent'");
+        EXPECT_EQ(std::stoi(r.output) > 0, f == 40) << r.output;
+    }
+}
+
+TEST_F(TapeHealth, SplittingADamagedTapeWritesItsBytesUnchanged) {
+    const DamagedTape tape;
+    const std::string path = WriteAvi(tape.frames, "damaged.avi");
+    const qvtest::CliResult r = qvtest::RunCli(
+        dir, "split --thorough --yes " + qvtest::Quote(path) + " --output " +
+                 qvtest::Quote(dir.Path("out.avi")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::vector<Frame> written;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("out.avi'") || name.starts_with("out'")) {
+            const qvtest::FileContent c = qvtest::ReadContent(entry.path().string());
+            written.insert(written.end(), c.video.begin(), c.video.end());
+        }
+    }
+    std::sort(written.begin(), written.end());
+    std::vector<Frame> source = tape.frames;
+    std::sort(source.begin(), source.end());
+    EXPECT_EQ(written.size(), 90u);
+    EXPECT_TRUE(written == source);
+}
+
+TEST_F(TapeHealth, ScanJsonAndListTellTheDamage) {
+    const DamagedTape tape;
+    const std::string path = WriteAvi(tape.frames, "damaged.avi");
+    const qvtest::CliResult json = qvtest::RunCli(dir, "scan --thorough --json " + qvtest::Quote(path));
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    const auto found = nlohmann::json::parse(json.out);
+    ASSERT_GE(found.size(), 2u);
+    EXPECT_EQ(found[0]["health"]["damagedFrames"], 0);
+    EXPECT_EQ(found[1]["health"],
+              nlohmann::json::parse(R"({"damagedFrames": 5, "concealedBlocks": 480,
+                  "audioErrors": 10, "repeatedFrames": 0, "emptyFrames": 0, "longestRun": 3,
+                  "longestRunFirstFrame": 40, "longestRunTime": "00:01:15"})"));
+    const qvtest::CliResult plain = qvtest::RunCli(dir, "scan --json " + qvtest::Quote(path));
+    EXPECT_EQ(plain.out.find("health"), std::string::npos);  // the default scan reads too little
+
+    const qvtest::CliResult list = qvtest::RunCli(
+        dir, "list --thorough " + qvtest::Quote(path) + " -o " + qvtest::Quote(dir.Path("l.txt")));
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("scene 2 (" + path +
+                            " at 00:01:05): 5 damaged frames: 480 concealed blocks, 10 audio "
+                            "errors; longest run 3 frames at 00:01:15\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_EQ(list.out.find("scene 1 "), std::string::npos);
+}
+
+}  // namespace
