@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -21,6 +20,7 @@
 #include "clipsheet/TapeMap.h"
 #include "dv/PictureDecoder.h"
 #include "dv/TapeHealth.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Platform.h"
 #include "progress/PictureImages.h"
@@ -229,19 +229,24 @@ int ReportCommand(const ReportOptions& o, int (*usage)(const std::string&, const
     } else {
         bytes = Json(files);
     }
-    // Written beside its final name and renamed into place when complete.
+    // Written beside its final name, flushed, and renamed into place when complete.
     const std::string temporary = o.out + ".part";
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        file.close();
-        if (!file || !ReplaceFile(temporary, o.out)) {
-            const int error = errno;
-            RemoveFile(temporary);
-            std::cerr << "quorvandel-cli: " << o.out << ": can't write the file\n"
-                      << o.out << ": " << SystemErrorText(error) << "\n";
-            return kExitFailure;
-        }
+    RemoveFile(temporary);  // a leftover of a run that was killed
+    File file;
+    int error = 0;
+    bool written = file.CreateNew(temporary) &&
+                   file.WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size())) ==
+                       static_cast<int64_t>(bytes.size()) &&
+                   file.Flush();
+    if (!written) {
+        error = file.LastError();
+    }
+    file.Close();
+    int timeError = 0;
+    if (!PutInPlace(written, temporary, o.out, 0, &error, &timeError)) {
+        std::cerr << "quorvandel-cli: " << o.out << ": can't write the file\n"
+                  << o.out << ": " << SystemErrorText(error) << "\n";
+        return kExitFailure;
     }
     int damaged = 0;
     for (const Scene& s : model.scenes) {
