@@ -4,6 +4,7 @@
 // page cache. Kept apart from BenchAvi.h so that a benchmark that makes no AVI
 // needs nothing of it.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -56,6 +57,27 @@ inline bool DropCaches() {
     std::ofstream drop("/proc/sys/vm/drop_caches");
     drop << "3\n";
     return static_cast<bool>(drop.flush());
+}
+
+// The paths of the files in folder.
+inline std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(folder + "/" + name);
+            }
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
+inline void EmptyFolder(const std::string& folder) {
+    for (const std::string& path : FilesIn(folder)) {
+        ::unlink(path.c_str());
+    }
 }
 
 inline int64_t FileSize(const std::string& path) {

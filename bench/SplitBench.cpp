@@ -122,26 +122,6 @@ bool WritePrefix(const std::string& source, int64_t size, const std::string& pat
     return ok;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(folder + "/" + name);
-            }
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
-void RemoveFilesIn(const std::string& folder) {
-    for (const std::string& f : FilesIn(folder)) {
-        ::unlink(f.c_str());
-    }
-}
-
 // Frames first..first+count-1 of source, as copied: the count, the kind, and a
 // few frames' bytes.
 bool CheckCopy(const std::string& path, const std::string& source, int first, int count) {
@@ -170,7 +150,7 @@ bool CheckCopy(const std::string& path, const std::string& source, int first, in
 
 // The split wrote scenes files holding all of the source's frames between them.
 bool CheckSplit(const std::string& folder, const std::string& source, int scenes) {
-    const std::vector<std::string> files = FilesIn(folder);
+    const std::vector<std::string> files = qvbench::FilesIn(folder);
     const std::unique_ptr<qv::AviReader> in = qv::OpenAviFile(source);
     int frames = 0;
     for (const std::string& f : files) {
@@ -224,9 +204,9 @@ int main(int argc, char** argv) {
         if (std::getenv("QV_BENCH_KEEP") != nullptr) {
             return;
         }
-        RemoveFilesIn(outDir);
+        qvbench::EmptyFolder(outDir);
         ::rmdir(outDir.c_str());
-        RemoveFilesIn(work);
+        qvbench::EmptyFolder(work);
         ::rmdir(work.c_str());
     };
 
@@ -305,7 +285,7 @@ int main(int argc, char** argv) {
                 std::vector<std::vector<Timing>> timings(2);
                 allChecked = qvbench::RunRounds(repeat, timings, [&](const std::string&, int step,
                                                                      Timing& t) {
-                    RemoveFilesIn(outDir);
+                    qvbench::EmptyFolder(outDir);
                     ::sync();
                     if (dropped) {
                         qvbench::DropCaches();
@@ -325,7 +305,7 @@ int main(int argc, char** argv) {
                     }
                     return checked;
                 });
-                RemoveFilesIn(outDir);
+                qvbench::EmptyFolder(outDir);
                 row.ours = std::move(timings[0]);
                 row.cp = std::move(timings[1]);
                 std::printf("%s: ours %.2f s, cp %.2f s\n", row.what.c_str(),

@@ -296,34 +296,14 @@ Timing RunWriteRun(const std::string& source, const std::string& outFolder, uint
     return t;
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(folder + "/" + name);
-            }
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
-void EmptyFolder(const std::string& folder) {
-    for (const std::string& path : FilesIn(folder)) {
-        ::unlink(path.c_str());
-    }
-}
-
 // Every scene's output holds the scene: kind, frame and sample counts, and its
 // first and last frame equal to the source's. Nothing else is in the folder.
 bool CheckOutputs(const std::string& source, const std::string& outFolder,
                   const std::vector<SceneOut>& scenes) {
     if (static_cast<int>(scenes.size()) != kRecordingCount ||
-        FilesIn(outFolder).size() != scenes.size()) {
+        qvbench::FilesIn(outFolder).size() != scenes.size()) {
         std::fprintf(stderr, "%zu scenes reported, %zu files written, %d expected\n",
-                     scenes.size(), FilesIn(outFolder).size(), kRecordingCount);
+                     scenes.size(), qvbench::FilesIn(outFolder).size(), kRecordingCount);
         return false;
     }
     std::unique_ptr<qv::AviReader> in = qv::OpenAviFile(source);
@@ -395,7 +375,7 @@ int main(int argc, char** argv) {
     const std::string chunkFile = stem + "-chunks.bin";
     const std::string outFolder = stem + "-out";
     auto removeAll = [&] {
-        EmptyFolder(outFolder);
+        qvbench::EmptyFolder(outFolder);
         ::rmdir(outFolder.c_str());
         ::unlink(source.c_str());
         ::unlink(chunkFile.c_str());
@@ -450,7 +430,7 @@ int main(int argc, char** argv) {
     int scanned = 0;
     const bool allChecked = qvbench::RunRounds(repeat, timings, [&](const std::string& label,
                                                                     int step, Timing& t) {
-        EmptyFolder(outFolder);
+        qvbench::EmptyFolder(outFolder);
         ::sync();
         if (cold) {
             qvbench::DropCaches();
@@ -470,7 +450,7 @@ int main(int argc, char** argv) {
                     "faults %7.0f  peak RSS %7.1f MiB%s\n",
                     label.c_str(), c.name, t.run, t.sync, t.cpu, t.sys, t.faults, t.maxRssMiB,
                     checked ? "" : "  CHECK FAILED");
-        EmptyFolder(outFolder);
+        qvbench::EmptyFolder(outFolder);
         return checked;
     });
     removeAll();
