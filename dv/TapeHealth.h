@@ -13,9 +13,6 @@
 
 namespace qv {
 
-// Video DIF blocks in one frame: 135 in each DIF sequence.
-constexpr int kVideoBlocksPerSequence = 135;
-
 // Counts the damage of one frame as the scan reads frames in file order; keeps the
 // sound format of the last frame that named one, for frames whose pack was lost.
 class FrameDamageCounter {

@@ -68,7 +68,6 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
 
     Scene scene;
     scene.sourceFile = fileName;
-    scene.health.counted = true;
     DvFrameMarks previous;
     int64_t sceneStartTime = 0;  // the datestamp of the scene's first frame
     auto finish = [&](int end) {

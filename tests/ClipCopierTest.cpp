@@ -34,6 +34,20 @@ class ClipCopierTest : public ::testing::Test {
 
     // With secondTrack, a second PCM track of a rate of its own (32 kHz, as DV records it
     // in four channels), whose samples are numbered from kSecondTrack.
+    // ffmpeg's own encoding of 1.2 s (encoded.avi) and dvgrab's type-2 file of clip
+    // (grab-001.avi) in the test's folder. dvgrab may wait at the end of so short an
+    // input: bounded, and tried again.
+    void MakeRealFiles(const DvClip& clip, bool pal) {
+        RunShell("cd " + Quote(dir_.Dir().string()) +
+                 " && ffmpeg -v error -nostdin -f lavfi -i testsrc=size=720x" +
+                 (pal ? "576:rate=25" : "480:rate=30000/1001") +
+                 " -f lavfi -i sine=sample_rate=48000 -t 1.2 -c:v dvvideo -pix_fmt " +
+                 (pal ? "yuv420p" : "yuv411p") +
+                 " -c:a pcm_s16le -ac 2 encoded.avi; for i in 1 2 3; do [ -f grab-001.avi ] || "
+                 "timeout -k 5 15 dvgrab -I " + Quote(clip.dvPath) +
+                 " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1; done");
+    }
+
     std::string MakeSource(const FixtureOptions& options, int frames, bool secondTrack = false) {
         options_ = options;
         frames_ = MakePatternFrames(options, frames, kVideoBytes);
@@ -458,13 +472,7 @@ TEST_F(ClipCopierTest, NtscScenesCutAnywhereHoldTheSourcesAudioSampleForSample) 
     const DvClip* clip = RealDvClip(kNtsc, &reason);
     ASSERT_NE(clip, nullptr) << reason;
     const std::string encoded = dir_.Path("encoded.avi"), grabbed = dir_.Path("grab-001.avi");
-    // dvgrab may wait at the end of so short an input: bounded, and tried again.
-    RunShell("cd " + Quote(dir_.Dir().string()) +
-             " && ffmpeg -v error -nostdin -f lavfi -i "
-             "testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 1.2 "
-             "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 encoded.avi; for i in 1 2 3; "
-             "do [ -f grab-001.avi ] || timeout -k 5 15 dvgrab -I " +
-             Quote(clip->dvPath) + " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1; done");
+    MakeRealFiles(*clip, false);
     ASSERT_TRUE(std::filesystem::exists(encoded) && std::filesystem::exists(grabbed))
         << "ffmpeg and dvgrab (test dependencies) are needed";
     copier_.yesForAll = true;  // each part replaces the one before
@@ -504,12 +512,7 @@ TEST_F(ClipCopierTest, RunsCopiedAsOneRangeGiveTheBytesOfTheChunkByChunkCopy) {
     const DvClip* clip = RealDvClip(kPal, &reason);
     ASSERT_NE(clip, nullptr) << reason;
     const std::string encoded = dir_.Path("encoded.avi"), grabbed = dir_.Path("grab-001.avi");
-    RunShell("cd " + Quote(dir_.Dir().string()) +
-             " && ffmpeg -v error -nostdin -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi "
-             "-i sine=sample_rate=48000 -t 1.2 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le "
-             "-ac 2 encoded.avi; for i in 1 2 3; do [ -f grab-001.avi ] || timeout -k 5 15 "
-             "dvgrab -I " + Quote(clip->dvPath) +
-             " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1; done");
+    MakeRealFiles(*clip, true);
     ASSERT_TRUE(std::filesystem::exists(encoded) && std::filesystem::exists(grabbed))
         << "ffmpeg and dvgrab (test dependencies) are needed";
     struct Source {
