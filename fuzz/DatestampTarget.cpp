@@ -64,15 +64,21 @@ int FuzzDatestamp(const uint8_t* data, size_t size) {
             // in one chunk; one read per chunk keeps the walk as long as the index.
             // Chunks smaller than one sample frame share their first unit with the
             // next chunk: each unit is read once, as the scan reads each frame once.
-            auto* riff = dynamic_cast<qv::RiffAviStream*>(&video);
-            Check(riff != nullptr, "stream 0 is not a file's stream");
-            int lastRead = -1;
-            for (const qv::IndexEntry& entry : riff->Entries()) {
-                if (entry.firstUnit < frames && entry.firstUnit != lastRead) {
-                    lastRead = entry.firstUnit;
-                    (void)qv::ReadFrameDatestamp(video, entry.firstUnit, cache, &referenced,
-                                                 &questions);
+            // Raw DV and QuickTime files have no chunk index: their first frames are
+            // read (a QuickTime sample table may claim far more frames than its data
+            // holds).
+            if (auto* riff = dynamic_cast<qv::RiffAviStream*>(&video)) {
+                int lastRead = -1;
+                for (const qv::IndexEntry& entry : riff->Entries()) {
+                    if (entry.firstUnit < frames && entry.firstUnit != lastRead) {
+                        lastRead = entry.firstUnit;
+                        (void)qv::ReadFrameDatestamp(video, entry.firstUnit, cache, &referenced,
+                                                     &questions);
+                    }
                 }
+            } else {
+                for (int frame = 0; frame < std::min(frames, 64); ++frame)
+                    (void)qv::ReadFrameDatestamp(video, frame, cache, &referenced, &questions);
             }
             Check(questions.asked <= 1, "an unreadable reference reported more than once");
             (void)qv::ReadFrameDatestamp(video, -1, cache, nullptr, nullptr);
