@@ -65,6 +65,17 @@ Datestamp DecodeDatestamp(const uint8_t* f) {
     return LocalTimeToCalendar(fullYear, month, day, hours, minutes, seconds);
 }
 
+Datestamp DecodeDatestamp(const uint8_t* f, DatestampMemo& memo) {
+    // The date pack's day, month, year and the time pack's seconds, minutes, hours.
+    const uint8_t bytes[6] = {f[460], f[461], f[462], f[465], f[466], f[467]};
+    if (!memo.valid || std::memcmp(bytes, memo.bytes, sizeof bytes) != 0) {
+        std::memcpy(memo.bytes, bytes, sizeof bytes);
+        memo.value = DecodeDatestamp(f);
+        memo.valid = true;
+    }
+    return memo.value;
+}
+
 Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
                              std::string* referencedFile, Questions* questions,
                              int* readError) {

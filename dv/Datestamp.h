@@ -52,4 +52,15 @@ Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
 // The datestamp in the 512 first bytes of a DV frame (DIF sequence 0).
 Datestamp DecodeDatestamp(const uint8_t* frameStart);
 
+// The last date and time bytes decoded and what they gave: a scan that reads every
+// frame converts each second's local time once, not 25 or 30 times (the conversion
+// asks the system for its time zone on every call). Good for one scan: a change of
+// the time zone is not seen.
+struct DatestampMemo {
+    uint8_t bytes[6] = {};
+    Datestamp value = 0;
+    bool valid = false;
+};
+Datestamp DecodeDatestamp(const uint8_t* frameStart, DatestampMemo& memo);
+
 }  // namespace qv

@@ -1,6 +1,8 @@
 #include "dv/DifFrame.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace qv {
 
@@ -34,6 +36,38 @@ constexpr int kMinSamples625[3] = {1896, 1742, 1264};
 constexpr uint8_t kAauxSourcePack = 0x50;
 constexpr uint8_t kVauxSourcePack = 0x60;
 constexpr int kAudioBlock = 6;  // the first audio block of a DIF sequence
+
+// Eight bytes as one little-endian word, wherever they lie.
+uint64_t Load64Le(const uint8_t* p) {
+    uint64_t v = 0;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::big) {
+        v = __builtin_bswap64(v);
+    }
+    return v;
+}
+
+// Whether the 72 sample bytes of an audio block may hold the error code: a 16-bit
+// sample 0x8000 (bytes 0x80 0x00 at an even offset), and for 12-bit sound any byte
+// 0x80 (the high byte of a 12-bit 0x800). Eight bytes are tested at a time; a block
+// of sound almost never holds one, and then its samples need no look.
+bool MayHoldErrorCode(const uint8_t* samples, bool twelveBit) {
+    constexpr uint64_t kOnes16 = 0x0001000100010001;
+    constexpr uint64_t kHigh16 = 0x8000800080008000;
+    constexpr uint64_t kOnes8 = 0x0101010101010101;
+    constexpr uint64_t kHigh8 = 0x8080808080808080;
+    for (int w = 0; w < 9; ++w) {
+        const uint64_t x = Load64Le(samples + 8 * w);
+        // A lane equal to the pattern becomes zero; (v - 1) & ~v & high flags a zero lane.
+        const uint64_t v = twelveBit ? x ^ kHigh8 : x ^ 0x0080008000800080;
+        const uint64_t zero =
+            twelveBit ? (v - kOnes8) & ~v & kHigh8 : (v - kOnes16) & ~v & kHigh16;
+        if (zero != 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The AAUX source pack: in the first audio block of odd sequences and the fourth of
 // even ones, 3 bytes into the block. Only the first ten sequences are searched,
@@ -225,6 +259,9 @@ int CountDifAudioErrors(const uint8_t* frame, size_t size, bool is625,
         for (int j = 0; j < 9; ++j) {
             const uint8_t* b =
                 sequence + static_cast<size_t>(kAudioBlock + 16 * j) * kDifBlockBytes;
+            if (!MayHoldErrorCode(b + 8, format.twelveBit)) {
+                continue;
+            }
             const auto shuffle = [&](int row) {
                 return is625 ? kShuffle625[row][j] : kShuffle525[row][j];
             };

@@ -44,10 +44,10 @@ const uint8_t* SourceControlPack(const uint8_t* frame, size_t size, uint8_t id) 
 
 }  // namespace
 
-DvFrameMarks DecodeFrameMarks(const uint8_t* frame, size_t size) {
+DvFrameMarks DecodeFrameMarks(const uint8_t* frame, size_t size, DatestampMemo* memo) {
     DvFrameMarks marks;
     if (size >= 512) {
-        marks.datestamp = DecodeDatestamp(frame);
+        marks.datestamp = memo != nullptr ? DecodeDatestamp(frame, *memo) : DecodeDatestamp(frame);
     }
     if (size >= kDifBlockBytes) {
         marks.is625 = IsDif625(frame);

@@ -33,8 +33,9 @@ struct DvFrameMarks {
 };
 
 // The marks of a DV frame of size bytes; packs that lie beyond size, or do not carry
-// their pack header, are left out.
-DvFrameMarks DecodeFrameMarks(const uint8_t* frame, size_t size);
+// their pack header, are left out. The memo, when given, spares converting the same
+// recording time again.
+DvFrameMarks DecodeFrameMarks(const uint8_t* frame, size_t size, DatestampMemo* memo = nullptr);
 
 // Whether next is the timecode that follows previous at a rate of about
 // framesPerSecond (25 or 30; 30 with the drop-frame rule when previous says so).

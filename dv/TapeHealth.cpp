@@ -1,6 +1,7 @@
 #include "dv/TapeHealth.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "app/SceneList.h"
@@ -44,13 +45,14 @@ FrameDamage FrameDamageCounter::Count(int32_t index, const uint8_t* frame, size_
     d.flags = is625 ? FrameDamage::k625 : 0;
     const int sequences = is625 ? 12 : 10;
     int concealed = 0;
+    const bool whole = size >= static_cast<size_t>(sequences) * kDifSequenceBytes;
     for (int s = 0; s < sequences; ++s) {
         for (int group = 0; group < 9; ++group) {
+            const size_t first = static_cast<size_t>(s) * kDifSequenceBytes +
+                                 static_cast<size_t>(kFirstVideoBlock + 16 * group) * kDifBlockBytes;
             for (int k = 0; k < 15; ++k) {
-                const size_t at = static_cast<size_t>(s) * kDifSequenceBytes +
-                                  static_cast<size_t>(kFirstVideoBlock + 16 * group + k) *
-                                      kDifBlockBytes;
-                if (at + kDifBlockBytes > size) {
+                const size_t at = first + static_cast<size_t>(k) * kDifBlockBytes;
+                if (!whole && at + kDifBlockBytes > size) {
                     ++concealed;  // cut off: the frame is shorter than its system
                     continue;
                 }
@@ -58,9 +60,13 @@ FrameDamage FrameDamageCounter::Count(int32_t index, const uint8_t* frame, size_
                 // block's status: 0 read whole, else concealed or in error. A block
                 // with another section's ID is not video at all.
                 const uint8_t* b = frame + at;
-                if (b[0] >> 5 != kVideoSection || (b[3] >> 4) != 0) {
-                    ++concealed;
+                // Both bytes in one load: byte 0 in the low, byte 3 in the high byte.
+                uint32_t id = 0;
+                std::memcpy(&id, b, sizeof id);
+                if constexpr (std::endian::native == std::endian::big) {
+                    id = __builtin_bswap32(id);
                 }
+                concealed += static_cast<int>((id & 0xF00000E0u) != uint32_t{kVideoSection} << 5);
             }
         }
     }

@@ -23,6 +23,7 @@ namespace {
 constexpr int64_t kTolerance = 2;              // seconds, as the default scan allows
 constexpr int64_t kReadAheadBytes = 32 << 20;  // asked of the kernel ahead of the frame read
 constexpr int kCancelCheckFrames = 64;
+constexpr int kReadAheadCheckFrames = 8;
 constexpr uint32_t kPreviewIntervalMs = 2000;
 constexpr int kMaxFrameBytes = 1 << 20;  // larger chunks are no 25 Mbit/s DV frame
 
@@ -61,6 +62,7 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
     std::vector<uint8_t> previousFrame;
     size_t previousBytes = 0;
     FrameDamageCounter damage;
+    DatestampMemo datestamps;
     int64_t readAheadEnd = 0;  // where the read-ahead asked for so far ends
     File* readAheadFile = nullptr;
     int readError = 0;
@@ -88,8 +90,9 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
         }
         // The kernel is asked to read well ahead of the frames, so that every read is
         // of data already in memory while the disk goes on reading.
+        // Every few frames is often enough: the read-ahead moves in steps of megabytes.
         AviStream::ChunkPlace place;
-        if (stream->Locate(f, &place) && place.file != nullptr) {
+        if (f % kReadAheadCheckFrames == 0 && stream->Locate(f, &place) && place.file != nullptr) {
             if (place.file != readAheadFile || place.position + place.size > readAheadEnd ||
                 place.position < readAheadEnd - 2 * kReadAheadBytes) {
                 readAheadFile = place.file;
@@ -116,7 +119,7 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
         DvFrameMarks marks;
         std::string referenced;
         bool countDamage = true;
-        if (count >= 1 && count <= kRefChunkMaxSize && std::memcmp(buffer.data(), "REF ", 4) == 0) {
+        if (count >= 4 && count <= kRefChunkMaxSize && std::memcmp(buffer.data(), "REF ", 4) == 0) {
             // A frame kept in another data file: its datestamp as the default scan reads it.
             marks.datestamp = ReadFrameDatestamp(*stream, f, cache, &referenced,
                                                  &context.questions, &readError);
@@ -125,7 +128,8 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
             }
             countDamage = false;  // the frame's bytes are in the other file
         } else {
-            marks = DecodeFrameMarks(buffer.data(), static_cast<size_t>(std::max(count, 0)));
+            marks = DecodeFrameMarks(buffer.data(), static_cast<size_t>(std::max(count, 0)),
+                                     &datestamps);
         }
         const bool undated = IsUndated(marks.datestamp);
         SceneStart start = SceneStart::kFile;

@@ -75,8 +75,29 @@ TEST_F(DatestampTest, DecodesThePacksOfTheFirst512Bytes) {
         {"37", Raw(1, 1, 0x37), UtcSeconds(2037, 1, 1)},
         {"94", Raw(1, 1, 0x94), -1},  // 2094
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(StampOf(row.frame), row.stamp) << row.what;
+    // The rows in turn through one memo (each differs from the one before in some of
+    // the six bytes), then again in reverse: the memo gives what the packs say.
+    qv::DatestampMemo memo;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (size_t i = 0; i < std::size(rows); ++i) {
+            const auto& row = rows[pass == 0 ? i : std::size(rows) - 1 - i];
+            EXPECT_EQ(StampOf(row.frame), row.stamp) << row.what;
+            if (row.frame.size() >= 512) {
+                EXPECT_EQ(qv::DecodeDatestamp(row.frame.data(), memo),
+                          qv::DecodeDatestamp(row.frame.data()))
+                    << row.what;
+            }
+        }
+    }
+    // Each of the six bytes alone changes the memo's answer.
+    const std::vector<uint8_t> base = Raw(0x14, 0x07, 0x04, 0x30, 0x20, 0x10);
+    for (const size_t at : {460, 461, 462, 465, 466, 467}) {
+        std::vector<uint8_t> changed = base;
+        changed[at] = static_cast<uint8_t>(changed[at] - 1);
+        EXPECT_EQ(qv::DecodeDatestamp(base.data(), memo), qv::DecodeDatestamp(base.data()));
+        EXPECT_EQ(qv::DecodeDatestamp(changed.data(), memo), qv::DecodeDatestamp(changed.data()))
+            << at;
+        EXPECT_NE(qv::DecodeDatestamp(changed.data()), qv::DecodeDatestamp(base.data())) << at;
     }
 }
 

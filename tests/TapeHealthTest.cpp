@@ -10,6 +10,7 @@
 
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
+#include "dv/DifFrame.h"
 #include "dv/ThoroughScan.h"
 #include "support/FakeQuestions.h"
 #include "support/Ffmpeg.h"
@@ -185,6 +186,71 @@ TEST_F(TapeHealth, TwelveBitErrorCodesAndCutFramesCount) {
     EXPECT_EQ(frames[0].audioErrors, 4);
     EXPECT_EQ(frames[1].frame, 3);
     EXPECT_EQ(frames[1].concealedBlocks, 135);
+}
+
+// Every sample place of every audio block, one at a time: each error code planted
+// counts once when it lies in the sound and not at all in a block's padding, so the
+// places together count both channels of each pair of the frame's samples; the same bytes one
+// byte off (no sample of their own) count nothing. 16-bit 48 kHz as ffmpeg writes
+// it, then 12-bit 32 kHz as a camcorder's second sound track.
+TEST(TapeHealthCount, EveryErrorCodePlaceCountsOnceAndNoOtherBytes) {
+    std::string why;
+    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+    ASSERT_NE(clip, nullptr) << why;
+    for (const bool twelveBit : {false, true}) {
+        SCOPED_TRACE(twelveBit ? "12-bit" : "16-bit");
+        Frame frame = clip->frames[0];
+        for (int s = 0; s < 12; ++s) {
+            for (int j = 0; j < 9; ++j) {
+                uint8_t* b = frame.data() + AudioBlock(s, j);
+                if (twelveBit && b[3] == 0x50) {
+                    b[7] = static_cast<uint8_t>((b[7] & 0xC0) | 2 << 3 | 1);  // SMP 2, QU 1
+                }
+                // Quiet sound: no byte 0x80 anywhere but where it is planted.
+                std::fill(b + 8, b + 80, uint8_t{0x11});
+            }
+        }
+        qv::DifAudioFormat format;
+        ASSERT_TRUE(qv::DifAudioFormatOf(frame.data(), frame.size(), true, &format));
+        ASSERT_EQ(format.twelveBit, twelveBit);
+        const int step = twelveBit ? 3 : 2;
+        int planted = 0;
+        int counted = 0;
+        for (int s = 0; s < 12; ++s) {
+            for (int j = 0; j < 9; ++j) {
+                for (int d = 8; d + step <= 80; d += step) {
+                    for (int channel = 0; channel < (twelveBit ? 2 : 1); ++channel) {
+                        Frame damaged = frame;
+                        uint8_t* p = damaged.data() + AudioBlock(s, j) + d;
+                        if (twelveBit) {
+                            p[channel] = 0x80;
+                            p[2] = channel == 0 ? 0x01 : 0x10;  // the other nibble not 0
+                        } else {
+                            p[0] = 0x80, p[1] = 0x00;
+                        }
+                        const int n = qv::CountDifAudioErrors(damaged.data(), damaged.size(),
+                                                              true, format);
+                        ASSERT_LE(n, 1) << s << " " << j << " " << d;
+                        counted += n;
+                        ++planted;
+                        // Off by one byte: 0x80 0x00 across two samples is no error code.
+                        damaged = frame;
+                        p = damaged.data() + AudioBlock(s, j) + d + 1;
+                        if (!twelveBit && d + 3 <= 80) {
+                            p[0] = 0x80, p[1] = 0x00;
+                            EXPECT_EQ(qv::CountDifAudioErrors(damaged.data(), damaged.size(),
+                                                              true, format),
+                                      0)
+                                << s << " " << j << " " << d;
+                        }
+                    }
+                }
+            }
+        }
+        // Two channels of each stereo pair (12-bit 32 kHz sound has two).
+        EXPECT_EQ(counted, 2 * format.pairs * format.samples);
+        EXPECT_GT(planted, counted);  // the blocks' padding
+    }
 }
 
 // ffmpeg reports the blocks it could not decode ("AC EOB marker is absent"): in the
