@@ -32,6 +32,10 @@ struct WriterOptions {
     // The first source frame the copy is given: a copy whose format is taken from the
     // frames themselves (the sound of raw DV) takes it from this one.
     int firstFrame = 0;
+    // Where the header of the first chunk the copy is given lies in its source (-1:
+    // unknown): the padding before the output's data then puts that chunk at the same
+    // place within a page, so that the system copies whole pages.
+    int64_t firstChunkSource = -1;
 };
 
 class AviWriter {

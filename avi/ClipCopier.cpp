@@ -295,6 +295,9 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
     options.forceOpenDml = sourceReader->Kind() == "avi1" &&
                            NeedsOpenDml(*sourceReader, scene, tracks, segmentLimit);
     options.firstFrame = scene.firstFrame;
+    if (AviStream::ChunkPlace first; video->Locate(scene.firstFrame, &first)) {
+        options.firstChunkSource = first.position - 8;
+    }
     errno = 0;
     std::unique_ptr<AviWriter> writer = CreateWriterFor(*sourceReader, destinationName, options);
     if (!writer) {

@@ -13,6 +13,7 @@ namespace qv {
 namespace {
 
 constexpr uint64_t kBoundary = 2048;
+constexpr uint64_t kPage = 4096;  // the system's page: the unit its copies move
 constexpr size_t kSuperIndexBytes = 16416;     // 32-byte header + 1024 entries of 16
 constexpr size_t kStandardIndexBytes = 8224;   // 32-byte header + 1024 entries of 8
 constexpr uint32_t kIndexEntries = 1024;
@@ -173,13 +174,39 @@ void RiffAviWriter::PadToBoundary(ChunkWriter* chunk, uint64_t extra) {
     if (j < 8) {
         j += kBoundary;  // a JUNK chunk cannot be shorter than its header
     }
-    std::vector<uint8_t> junk(static_cast<size_t>(j));
+    AppendJunk(chunk, j);
+}
+
+void RiffAviWriter::AppendJunk(ChunkWriter* chunk, uint64_t size) {
+    std::vector<uint8_t> junk(static_cast<size_t>(size));
     Put32(junk, 0, fcc::JUNK);
-    Put32(junk, 4, static_cast<uint32_t>(j - 8));
+    Put32(junk, 4, static_cast<uint32_t>(size - 8));
     for (size_t i = 8; i < junk.size(); ++i) {
         junk[i] = static_cast<uint8_t>(kFiller[(i - 8) % (sizeof kFiller - 1)]);
     }
     Append(chunk, junk.data(), static_cast<int64_t>(junk.size()));
+}
+
+uint64_t RiffAviWriter::AlignmentPad(int64_t sourceHeader) const {
+    if (!alignPending_ || sourceHeader < 0) {
+        return 0;
+    }
+    const uint64_t want = static_cast<uint64_t>(sourceHeader) % kPage;
+    uint64_t j = (want + kPage - position_ % kPage) % kPage;
+    if (j != 0 && j < 8) {
+        j += kPage;  // a JUNK chunk cannot be shorter than its header
+    }
+    return j;
+}
+
+void RiffAviWriter::AlignWithSource(int64_t sourceHeader) {
+    const uint64_t j = AlignmentPad(sourceHeader);
+    if (sourceHeader >= 0) {
+        alignPending_ = false;
+    }
+    if (j != 0) {
+        AppendJunk(&movi_, j);
+    }
 }
 
 bool RiffAviWriter::Open(RiffAviReader& source) {
@@ -314,7 +341,22 @@ bool RiffAviWriter::Open(const AviLayout& source) {
         CloseChunk(odml);
     }
     CloseChunk(hdrl);
-    PadToBoundary(&riff_, 12);
+    if (options_.firstChunkSource >= 0) {
+        // The first chunk at its source's place within a page (12: the "movi" list's
+        // header). Not by a JUNK chunk inside "movi": readers tell the "idx1" offsets
+        // counted from "movi" by its first entry lying right after the list's type.
+        uint64_t j = (static_cast<uint64_t>(options_.firstChunkSource) % kPage + kPage -
+                      (position_ + 12) % kPage) %
+                     kPage;
+        if (j != 0 && j < 8) {
+            j += kPage;
+        }
+        if (j != 0) {
+            AppendJunk(&riff_, j);
+        }
+    } else {
+        PadToBoundary(&riff_, 12);
+    }
     movi_ = Child(&riff_);
     AppendHeader(&movi_, fcc::LIST, 0);
     AppendList(&movi_, fcc::movi);
@@ -344,7 +386,7 @@ ChunkCopy RiffAviWriter::CopyChunk(int stream, File& source, int64_t position, i
 }
 
 size_t RiffAviWriter::CopyableRun(File& source, int64_t position, const RunChunk* chunks,
-                                  size_t count) {
+                                  size_t count, uint64_t pad) {
     // The writer's state as it would be after each chunk, without changing it.
     struct Simulated {
         int64_t indexEntries = -1;  // of the current standard index; -1: none started
@@ -382,6 +424,11 @@ size_t RiffAviWriter::CopyableRun(File& source, int64_t position, const RunChunk
             if (static_cast<int64_t>(riffBytes) > limit) {
                 break;
             }
+        }
+        if (n == 0) {
+            // The JUNK comes after the check for a new segment, as for a single chunk.
+            riffBytes += pad;
+            at += pad;
         }
         if (!s.audioBuffer_.empty()) {
             // The gathered audio must come out as this one chunk: nothing held back
@@ -434,10 +481,12 @@ ChunkCopy RiffAviWriter::CopyRun(File& source, int64_t position, const RunChunk*
     if (finished_ || failed_ || perGroup == 0 || position < 0 || chunks == nullptr) {
         return ChunkCopy::Done;
     }
-    const size_t n = CopyableRun(source, position, chunks, count) / perGroup * perGroup;
+    const size_t n =
+        CopyableRun(source, position, chunks, count, AlignmentPad(position)) / perGroup * perGroup;
     if (n == 0) {
         return ChunkCopy::Done;
     }
+    AlignWithSource(position);
     int64_t bytes = 0;
     for (size_t i = 0; i < n; ++i) {
         bytes += 8 + chunks[i].size;
@@ -494,6 +543,7 @@ bool RiffAviWriter::NextSegmentIfFull() {
     movi_ = Child(&riff_);
     AppendHeader(&movi_, fcc::LIST, 0);
     AppendList(&movi_, fcc::movi);
+    alignPending_ = true;
     ++segments_;
     return ok && !failed_;
 }
@@ -602,7 +652,7 @@ ChunkCopy RiffAviWriteStream::CopyData(File& source, int64_t position, int64_t s
     }
     uint8_t header[8];
     int64_t total = 0;
-    if (!StartChunk(size, units, header, &total)) {
+    if (!StartChunk(size, units, header, &total, position - 8)) {
         return ChunkCopy::WriteFailed;
     }
     const uint8_t pad = 0;
@@ -648,7 +698,11 @@ bool RiffAviWriteStream::FlushAudio() {
 }
 
 bool RiffAviWriteStream::StartChunk(int64_t size, int units, uint8_t (&header)[8],
-                                    int64_t* total) {
+                                    int64_t* total, int64_t sourceHeader) {
+    if (!PrepareIndex()) {
+        return false;
+    }
+    writer_.AlignWithSource(sourceHeader);
     if (!IndexChunk(size, units)) {
         return false;
     }
@@ -681,20 +735,25 @@ bool RiffAviWriteStream::WriteChunkData(const uint8_t* data, int64_t size, int u
     return true;
 }
 
+bool RiffAviWriteStream::PrepareIndex() {
+    if (!writer_.openDml_) {
+        return true;
+    }
+    const bool full = !standardIndex_.empty() && Le32(standardIndex_.data() + 12) >= kIndexEntries;
+    if (standardIndex_.empty() || full) {
+        // The super index has room for 1024 standard indexes and no more.
+        const uint32_t used = Le32(superIndex_.data() + 12) + (standardIndex_.empty() ? 0 : 1);
+        if (used >= kIndexEntries) {
+            return false;
+        }
+        return StartStandardIndex();
+    }
+    return true;
+}
+
 bool RiffAviWriteStream::IndexChunk(int64_t size, int units) {
     RiffAviWriter& w = writer_;
     if (w.openDml_) {
-        const bool full = !standardIndex_.empty() && Le32(standardIndex_.data() + 12) >= kIndexEntries;
-        if (standardIndex_.empty() || full) {
-            // The super index has room for 1024 standard indexes and no more.
-            const uint32_t used = Le32(superIndex_.data() + 12) + (standardIndex_.empty() ? 0 : 1);
-            if (used >= kIndexEntries) {
-                return false;
-            }
-            if (!StartStandardIndex()) {
-                return false;
-            }
-        }
         const uint64_t p = w.position_;
         uint32_t entries = Le32(standardIndex_.data() + 12);  // nEntriesInUse
         if (entries == 0) {
@@ -757,6 +816,7 @@ bool RiffAviWriteStream::FlushStandardIndex() {
     Put32(superIndex_, e + 8, static_cast<uint32_t>(kStandardIndexBytes));  // dwSize
     Put32(superIndex_, e + 12, static_cast<uint32_t>(unitsInStandardIndex_));  // dwDuration
     Put32(superIndex_, 12, k + 1);
+    w.alignPending_ = true;  // the data broke off
     unitsInStandardIndex_ = 0;
     standardIndex_.clear();
     standardIndex_.shrink_to_fit();

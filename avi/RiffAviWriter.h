@@ -63,8 +63,15 @@ private:
 
     bool WriteChunkData(const uint8_t* data, int64_t size, int units);
     // Indexes a chunk of size bytes about to be written at the end, fills its header
-    // and counts it in its lists; false when the index has no room for it.
-    bool StartChunk(int64_t size, int units, uint8_t (&header)[8], int64_t* total);
+    // and counts it in its lists; false when the index has no room for it. A chunk
+    // copied from sourceHeader (its header's place in the source; -1 for none) is
+    // first brought to the source's place within a page, as the writer's
+    // AlignWithSource does.
+    bool StartChunk(int64_t size, int units, uint8_t (&header)[8], int64_t* total,
+                    int64_t sourceHeader = -1);
+    // Writes out a full standard index and starts the next; false when the super
+    // index has no room for another.
+    bool PrepareIndex();
     bool IndexChunk(int64_t size, int units);
     bool StartStandardIndex();
 
@@ -121,10 +128,21 @@ private:
     // Writes bytes at position, outside the counting (completed headers).
     void Rewrite(uint64_t position, const std::vector<uint8_t>& bytes);
     void PadToBoundary(ChunkWriter* chunk, uint64_t extra);
+    void AppendJunk(ChunkWriter* chunk, uint64_t size);
+    // The system copies a range between two files fastest when it lies at the same
+    // place within a page in both (whole pages move; otherwise every page is split
+    // in two). Where the output's data breaks off from its source's (the start of
+    // "movi", an index written between chunks), the next chunk copied from the source
+    // is brought back to its source's place within a page by a JUNK chunk before it:
+    // the copy of the run it begins then moves whole pages.
+    uint64_t AlignmentPad(int64_t sourceHeader) const;
+    void AlignWithSource(int64_t sourceHeader);
     bool NextSegmentIfFull();
     // How many leading chunks of a run at position in source this writer would write
     // as the very bytes that lie there, one after another and nothing between.
-    size_t CopyableRun(File& source, int64_t position, const RunChunk* chunks, size_t count);
+    // pad: the JUNK bytes that go before the first chunk.
+    size_t CopyableRun(File& source, int64_t position, const RunChunk* chunks, size_t count,
+                       uint64_t pad);
     void WriteIdx1();
     void Abandon();
 
@@ -148,6 +166,7 @@ private:
     ChunkWriter riff_;
     ChunkWriter movi_;
     int segments_ = 0;  // "AVIX" segments started
+    bool alignPending_ = false;  // the data broke off: the next copied chunk is aligned
 };
 
 }  // namespace qv

@@ -519,6 +519,7 @@ TEST_F(ClipCopierTest, RunsCopiedAsOneRangeGiveTheBytesOfTheChunkByChunkCopy) {
         std::string path;
         int first, count;
         bool runs;  // whether some frames go as runs
+        bool segments = false;  // whether the source's data breaks off (its segments)
     };
     std::vector<Source> sources = {{clip->aviPath, 3, 25, true},
                                    {grabbed, 0, 30, false},
@@ -543,7 +544,7 @@ TEST_F(ClipCopierTest, RunsCopiedAsOneRangeGiveTheBytesOfTheChunkByChunkCopy) {
         }
         const std::string path = dir_.Path("fixture" + std::to_string(n++) + ".avi");
         ASSERT_TRUE(WriteFixtureAvi(path, options, frames_));
-        sources.push_back({path, 5, 1090, videoBytes % 2 == 0});
+        sources.push_back({path, 5, 1090, videoBytes % 2 == 0, perSegment != 0});
     }
     copier_.yesForAll = true;
     for (const Source& source : sources) {
@@ -566,6 +567,24 @@ TEST_F(ClipCopierTest, RunsCopiedAsOneRangeGiveTheBytesOfTheChunkByChunkCopy) {
             EXPECT_FALSE(copies[0].empty());
             EXPECT_TRUE(copies[0] == copies[1]) << "segment limit " << limit;
             EXPECT_EQ(writes[1] < writes[0], source.runs) << writes[1] << " " << writes[0];
+            // Where runs go, the output's chunks lie at their source's place within a
+            // 4 KiB page (the system then copies whole pages): the first frame's, and
+            // in a source whose data does not break off (segments) every frame's up to
+            // the audio chunk of another size, the output's own indexes and segments
+            // notwithstanding.
+            if (source.runs) {
+                auto in = qv::OpenAviFile(source.path);
+                auto out = qv::OpenAviFile(dir_.Path("out.avi"));
+                ASSERT_TRUE(in && out);
+                for (int f = 0; f < source.count && (f == 0 || !source.segments) &&
+                                source.first + f < 1000;
+                     ++f) {
+                    qv::AviStream::ChunkPlace a, b;
+                    ASSERT_TRUE(in->Stream(0)->Locate(source.first + f, &a));
+                    ASSERT_TRUE(out->Stream(0)->Locate(f, &b));
+                    ASSERT_EQ((a.position - b.position) % 4096, 0) << "frame " << f;
+                }
+            }
         }
     }
     copier_.copyRuns = true;
