@@ -77,6 +77,99 @@ std::vector<uint8_t> FfmpegAudio(const std::string& file, int index) {
     return qvtest::ReadFileBytes(out);
 }
 
+// Every header field of an AVI made from raw DV, read from the file's bytes and set
+// against what the AVI format and the frames make it: the main header, the video and
+// sound stream headers and formats, the OpenDML frame count and both indexes' sizes.
+// frames: the file's; pairs stereo streams of rate Hz, samples sample frames each.
+void ExpectDvAviHeaders(const std::string& path, bool pal, uint32_t frames, int pairs,
+                        uint32_t rate, uint32_t samples) {
+    using qvtest::FindFourCC;
+    using qvtest::GetLe32;
+    const std::vector<uint8_t> b = qvtest::ReadFileBytes(path);
+    const auto at16 = [&](size_t o) { return static_cast<uint32_t>(b[o] | b[o + 1] << 8); };
+    const uint32_t frameBytes = pal ? 144000 : 120000;
+    const uint32_t streams = 1 + static_cast<uint32_t>(pairs);
+    const size_t avih = FindFourCC(b, "avih");
+    ASSERT_NE(avih, qvtest::kNotFound);
+    // dwMicroSecPerFrame, dwMaxBytesPerSec (video at its rate and the sound), flags
+    // HASINDEX | ISINTERLEAVED, dwTotalFrames, dwStreams, dwSuggestedBufferSize, size.
+    const uint32_t avih_[] = {pal ? 40000u : 33367u,
+                              (pal ? 3600000u : 3596403u) +
+                                  static_cast<uint32_t>(pairs) * rate * 4,
+                              0, 0x110, frames, 0, streams, frameBytes, 720, pal ? 576u : 480u};
+    for (size_t i = 0; i < std::size(avih_); ++i) {
+        EXPECT_EQ(GetLe32(b, avih + 8 + 4 * i), avih_[i]) << "avih field " << i;
+    }
+    for (uint32_t s = 0; s < streams; ++s) {
+        SCOPED_TRACE("stream " + std::to_string(s));
+        const size_t strh = FindFourCC(b, "strh", 0, static_cast<int>(s));
+        ASSERT_NE(strh, qvtest::kNotFound);
+        const size_t h = strh + 8;
+        const size_t f = FindFourCC(b, "strf", strh) + 8;
+        EXPECT_EQ(GetLe32(b, strh + 4), 56u);
+        if (s == 0) {
+            // vids dvsd, dwScale/dwRate, dwLength, dwSuggestedBufferSize, quality, the frame.
+            EXPECT_EQ(GetLe32(b, h), GetLe32({'v', 'i', 'd', 's'}, 0));
+            EXPECT_EQ(GetLe32(b, h + 4), GetLe32({'d', 'v', 's', 'd'}, 0));
+            EXPECT_EQ(GetLe32(b, h + 20), pal ? 1u : 1001u);
+            EXPECT_EQ(GetLe32(b, h + 24), pal ? 25u : 30000u);
+            EXPECT_EQ(GetLe32(b, h + 32), frames);
+            EXPECT_EQ(GetLe32(b, h + 36), frameBytes);
+            EXPECT_EQ(GetLe32(b, h + 40), 0xFFFFFFFFu);
+            EXPECT_EQ(GetLe32(b, h + 44), 0u);
+            EXPECT_EQ(at16(h + 52), 720u);
+            EXPECT_EQ(at16(h + 54), pal ? 576u : 480u);
+            // BITMAPINFOHEADER: size, width, height, planes, bits, dvsd, image size.
+            EXPECT_EQ(GetLe32(b, f - 4), 40u);
+            EXPECT_EQ(GetLe32(b, f), 40u);
+            EXPECT_EQ(GetLe32(b, f + 4), 720u);
+            EXPECT_EQ(GetLe32(b, f + 8), pal ? 576u : 480u);
+            EXPECT_EQ(at16(f + 12), 1u);
+            EXPECT_EQ(at16(f + 14), 24u);
+            EXPECT_EQ(GetLe32(b, f + 16), GetLe32({'d', 'v', 's', 'd'}, 0));
+            EXPECT_EQ(GetLe32(b, f + 20), frameBytes);
+            continue;
+        }
+        // auds, no handler, dwScale 1, dwRate, dwLength in sample frames, room for the
+        // most samples a frame holds (1944), quality, dwSampleSize 4.
+        EXPECT_EQ(GetLe32(b, h), GetLe32({'a', 'u', 'd', 's'}, 0));
+        EXPECT_EQ(GetLe32(b, h + 4), 0u);
+        EXPECT_EQ(GetLe32(b, h + 20), 1u);
+        EXPECT_EQ(GetLe32(b, h + 24), rate);
+        EXPECT_EQ(GetLe32(b, h + 32), samples);
+        EXPECT_EQ(GetLe32(b, h + 36), 1944u * 4);
+        EXPECT_EQ(GetLe32(b, h + 40), 0xFFFFFFFFu);
+        EXPECT_EQ(GetLe32(b, h + 44), 4u);
+        // WAVEFORMATEX: PCM, two channels, rate, bytes a second, block, 16 bits, cbSize.
+        EXPECT_EQ(GetLe32(b, f - 4), 18u);
+        EXPECT_EQ(at16(f), 1u);
+        EXPECT_EQ(at16(f + 2), 2u);
+        EXPECT_EQ(GetLe32(b, f + 4), rate);
+        EXPECT_EQ(GetLe32(b, f + 8), rate * 4);
+        EXPECT_EQ(at16(f + 12), 4u);
+        EXPECT_EQ(at16(f + 14), 16u);
+        EXPECT_EQ(at16(f + 16), 0u);
+    }
+    const size_t dmlh = FindFourCC(b, "dmlh");
+    ASSERT_NE(dmlh, qvtest::kNotFound);
+    EXPECT_EQ(GetLe32(b, dmlh + 8), frames);
+    // One chunk a frame per stream: as many "idx1" entries, and one standard index
+    // per stream listing them.
+    const size_t idx1 = FindFourCC(b, "idx1");
+    ASSERT_NE(idx1, qvtest::kNotFound);
+    EXPECT_EQ(GetLe32(b, idx1 + 4), 16 * frames * streams);
+    for (uint32_t s = 0; s < streams; ++s) {
+        const size_t indx = FindFourCC(b, "indx", 0, static_cast<int>(s));
+        ASSERT_NE(indx, qvtest::kNotFound);
+        EXPECT_EQ(GetLe32(b, indx + 12), 1u) << "nEntriesInUse of stream " << s;
+        EXPECT_EQ(GetLe32(b, indx + 32 + 12), s == 0 ? frames : samples) << "dwDuration";
+        const std::string ix = "ix0" + std::to_string(s);
+        const size_t standard = FindFourCC(b, ix);
+        ASSERT_NE(standard, qvtest::kNotFound) << ix;
+        EXPECT_EQ(GetLe32(b, standard + 12), frames) << ix << " nEntriesInUse";
+    }
+}
+
 class RawDvTest : public qvtest::CliTest {
   protected:
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -189,12 +282,16 @@ TEST_F(RawDvTest, AudioEqualsFfmpegsDecodingOfTheSameFrames) {
                 Run("scan --json --output " + Quote(out) + " " + Quote(raw)).out);
             ASSERT_EQ(listed.size(), 2u);
             const std::string written = listed[1]["outputName"];
+            uint32_t samples = 0;
             for (int pair = 0; pair < (twelveBit ? 2 : 1); ++pair) {
                 const std::vector<uint8_t> expected = FfmpegAudio(second, pair);
                 EXPECT_FALSE(expected.empty());
                 EXPECT_EQ(FfmpegAudio(written, pair), expected) << "pair " << pair;
+                samples = static_cast<uint32_t>(expected.size() / 4);
             }
             EXPECT_EQ(qvtest::Probe(written).size(), twelveBit ? 3u : 2u);
+            ExpectDvAviHeaders(written, sys == &qvtest::kPal, static_cast<uint32_t>(frames.size() - 7),
+                               twelveBit ? 2 : 1, twelveBit ? 32000 : 48000, samples);
         }
     }
 }
