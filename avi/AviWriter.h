@@ -78,6 +78,9 @@ public:
     virtual std::string TemporaryName() const = 0;
     // The system's error of the write, flush or rename that failed, or 0.
     virtual int LastError() const { return 0; }
+    // Why a chunk the system did not fail was refused: what the output's kind cannot
+    // hold (a phrase); empty when there is no such reason.
+    virtual std::string Refusal() const { return {}; }
     // The system's error when Finish could not set the modification time, or 0. The
     // file is complete and under its final name all the same.
     virtual int TimeError() const { return 0; }

@@ -109,6 +109,25 @@ bool NeedsOpenDml(AviReader& reader, const Scene& scene, const std::vector<Audio
 
 }  // namespace
 
+namespace {
+
+// A write the writer failed: by what its output cannot hold when it refused the
+// chunk, else by the system's reason.
+std::string WriteFailure(const std::string& text, const std::string& file,
+                         const AviWriter& writer) {
+    const std::string refusal = writer.Refusal();
+    if (refusal.empty()) {
+        return Failure(text, file, writer.LastError());
+    }
+    std::string shown = text;
+    if (const size_t guess = shown.find(kDiskFullGuess); guess != std::string::npos) {
+        shown.erase(guess, std::strlen(kDiskFullGuess));
+    }
+    return shown + "\n" + file + ": " + refusal;
+}
+
+}  // namespace
+
 std::string TimeFailure(const std::string& file, int error) {
     return WithReason("can't give " + file + " its recording time as modification time", file,
                       error);
@@ -408,7 +427,7 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
                                          partsPerFrame, &taken);
             }
             if (copied == ChunkCopy::WriteFailed) {
-                questions_.Tell(Failure(kVideoWriteError, destinationName, writer->LastError()));
+                questions_.Tell(WriteFailure(kVideoWriteError, destinationName, *writer));
                 aborted = true;
                 break;
             }
@@ -573,14 +592,14 @@ int ClipCopier::CopyScene(const std::string& destinationName, const Scene& scene
             // while it is copied), or the destination could not take it.
             questions_.Tell(copied == ChunkCopy::ReadFailed
                                 ? readFailure()
-                                : Failure(kVideoWriteError, destinationName, writer->LastError()));
+                                : WriteFailure(kVideoWriteError, destinationName, *writer));
             aborted = true;
         }
         for (size_t k = 0; k < tracks.size() && !aborted; ++k) {
             const CopyPart& p = queue_[head + 1 + k];
             if (p.bytes != 0 && !writer->WriteChunk(tracks[k].number, buffer + p.offset,
                                                     p.bytes, p.units)) {
-                questions_.Tell(Failure(kAudioWriteError, destinationName, writer->LastError()));
+                questions_.Tell(WriteFailure(kAudioWriteError, destinationName, *writer));
                 aborted = true;
                 break;
             }

@@ -56,14 +56,28 @@ bool RawDvWriter::Open(const std::string& sourceName) {
 }
 
 bool RawDvWriter::Accepts(const uint8_t* id, int64_t size) {
+    // Raw DV is told into frames by their size alone: only whole frames of one system.
+    const std::string frame = "the scene's frame " + std::to_string(frames_ + 1);
     if (!IsDifFrameHeader(id)) {
+        refusal_ = frame + " begins with no DV header block; raw DV holds whole DV frames only";
         return false;
     }
-    const int bytes = IsDif625(id) ? kDv625FrameBytes : kDv525FrameBytes;
-    if (size != bytes || (systemBytes_ != 0 && bytes != systemBytes_)) {
-        return false;  // a file of both systems could not be read back
+    const bool is625 = IsDif625(id);
+    const int bytes = is625 ? kDv625FrameBytes : kDv525FrameBytes;
+    const char* system = is625 ? "625/50" : "525/60";
+    if (size != bytes) {
+        refusal_ = frame + " is " + std::to_string(size) + " bytes, not the " +
+                   std::to_string(bytes) + " of a " + system +
+                   " DV frame; raw DV holds whole DV frames only";
+        return false;
+    }
+    if (systemBytes_ != 0 && bytes != systemBytes_) {
+        refusal_ = frame + " is " + system + " DV among frames of the other system; a raw DV " +
+                   "file holds frames of one system only";
+        return false;
     }
     systemBytes_ = bytes;
+    ++frames_;
     return true;
 }
 

@@ -28,6 +28,7 @@ class RawDvWriter final : public AviWriter {
     bool Finish(int64_t modificationTime) override;
     std::string TemporaryName() const override { return temporaryName_; }
     int LastError() const override { return error_ != 0 ? error_ : file_.LastError(); }
+    std::string Refusal() const override { return refusal_; }
     int TimeError() const override { return timeError_; }
 
   private:
@@ -42,6 +43,8 @@ class RawDvWriter final : public AviWriter {
     std::string temporaryName_;
     int64_t position_ = 0;
     int systemBytes_ = 0;  // the frame size of the first frame; 0 before it
+    int64_t frames_ = 0;   // accepted so far
+    std::string refusal_;
     bool failed_ = false;
     bool finished_ = false;
     int error_ = 0;      // the system's error of a failure outside the file's writes

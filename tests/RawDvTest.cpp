@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -293,6 +294,74 @@ TEST_F(RawDvTest, AudioEqualsFfmpegsDecodingOfTheSameFrames) {
             ExpectDvAviHeaders(written, sys == &qvtest::kPal, static_cast<uint32_t>(frames.size() - 7),
                                twelveBit ? 2 : 1, twelveBit ? 32000 : 48000, samples);
         }
+    }
+}
+
+// An AVI frame that is no whole frame of the file's DV system (its header block lost,
+// a size not the system's, a frame of the other system) cannot go into raw DV, where
+// the frames are told apart by their size alone: the split fails, names the output,
+// the frame and what is wrong with it (not a full disk), and leaves no file of it and
+// the source as it was. The same AVI without the bad frame splits.
+TEST_F(RawDvTest, AFrameThatIsNoFrameOfTheSystemFailsARawDvOutput) {
+    for (const qvtest::DvType type : {qvtest::DvType::Type1, qvtest::DvType::Type2}) {
+        const qvtest::FixtureOptions options = qvtest::OptionsOf(type, qvtest::Generation::Avi1);
+        const auto good = qvtest::MakeFrames(options, 12, DvTime{2004, 7, 14, 10, 20, 30});
+        const struct {
+            const char* what;
+            std::vector<uint8_t> video;
+            const char* why;
+        } damages[] = {
+            {"no header block", [&] {
+                 auto v = good[6].video;
+                 std::fill(v.begin(), v.begin() + 80, uint8_t{0});
+                 return v;
+             }(), "begins with no DV header block"},
+            {"two bytes short", [&] {
+                 auto v = good[6].video;
+                 v.resize(v.size() - 2);
+                 return v;
+             }(), "is 143998 bytes, not the 144000 of a 625/50 DV frame"},
+            {"525 frame", qvtest::MakeDvFrame(false, DvTime{2004, 7, 14, 10, 20, 30}, 6),
+             "is 525/60 DV among frames of the other system"},
+        };
+        for (const auto& damage : damages) {
+            SCOPED_TRACE(std::string(type == qvtest::DvType::Type1 ? "type-1, " : "type-2, ") +
+                         damage.what);
+            auto frames = good;
+            frames[6].video = damage.video;
+            const std::string avi = dir_.Path("bad.avi");
+            ASSERT_TRUE(qvtest::WriteFixtureAvi(avi, options, frames));
+            const std::vector<uint8_t> before = qvtest::ReadFileBytes(avi);
+            const std::string out = dir_.Path("bad.dv");
+            const qvtest::CliResult r = Run("split " + Quote(avi) + " --output " + Quote(out) +
+                                            " --yes");
+            EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+            // The output by name, and the frame and what is wrong with it: not the disk.
+            EXPECT_NE(r.err.find(".dv: the scene's frame 7 "), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(damage.why), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("disk full"), std::string::npos) << r.err;
+            for (const std::string& name : qvtest::FolderEntries(dir_.Dir())) {
+                EXPECT_EQ(name.find("bad'"), std::string::npos) << name << " left";
+            }
+            EXPECT_EQ(qvtest::ReadFileBytes(avi), before);
+        }
+        // Without it, the same split writes the frames one after another.
+        auto frames = good;
+        const std::string avi = dir_.Path("good.avi");
+        ASSERT_TRUE(qvtest::WriteFixtureAvi(avi, options, frames));
+        const qvtest::CliResult r =
+            Run("split " + Quote(avi) + " --output " + Quote(dir_.Path("good.dv")) + " --yes");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const auto listed = nlohmann::json::parse(
+            Run("scan --json --output " + Quote(dir_.Path("good.dv")) + " " + Quote(avi)).out);
+        ASSERT_EQ(listed.size(), 1u);
+        Frames video;
+        for (const auto& f : good) {
+            video.push_back(f.video);
+        }
+        EXPECT_EQ(qvtest::ReadFileBytes(listed[0]["outputName"]), Joined(video));
+        std::filesystem::remove(avi);
+        std::filesystem::remove(std::string(listed[0]["outputName"]));
     }
 }
 
