@@ -210,6 +210,44 @@ TEST_P(ThoroughScan, ScenesBeginAtEveryMark) {
                                   {60, 30, true, "datestamp"}}));
 }
 
+// A pack lost from a frame or two (a dropout: the timecode, the video or audio
+// source-control pack, the audio source pack) is no mark: the recording stays one
+// scene, whichever pack goes and whether one frame or two in a row lose it.
+TEST_P(ThoroughScan, APackLostInADropoutIsNoMark) {
+    using Place = std::pair<size_t, size_t>;  // first byte, bytes
+    const auto audioPack = [](size_t sequence, size_t block) {
+        return Place{sequence * 12000 + (6 + 16 * block) * 80 + 3, 5};
+    };
+    const struct {
+        const char* what;
+        std::vector<Place> places;
+    } losses[] = {
+        {"timecode", {{80, 160}}},  // both subcode blocks of sequence 0
+        {"video source control", {{453, 5}, {12000 + 3 * 80 + 3 + 5, 5}}},
+        {"audio source control", {audioPack(0, 4), audioPack(1, 1)}},
+        {"audio source", [&] {
+             std::vector<Place> all;
+             for (size_t c = 0; c < 12; ++c) {
+                 all.push_back(audioPack(c, c % 2 != 0 ? 0 : 3));
+             }
+             return all;
+         }()},
+    };
+    for (const auto& loss : losses) {
+        for (const int lost : {1, 2}) {
+            SCOPED_TRACE(std::string(loss.what) + ", frames lost " + std::to_string(lost));
+            auto frames = TakeFrames(true, {{40, kTen, true, 0, 0, 0, true, 32000}});
+            for (int f = 20; f < 20 + lost; ++f) {
+                for (const auto& [at, n] : loss.places) {
+                    std::fill_n(frames[static_cast<size_t>(f)].begin() + static_cast<long>(at), n,
+                                uint8_t{0xFF});
+                }
+            }
+            EXPECT_EQ(Scan(Save(true, frames, false)), (std::vector<Found>{{0, 40, true, "file"}}));
+        }
+    }
+}
+
 TEST_P(ThoroughScan, FfmpegTapesSplitWhereARecordingEndsAndNowhereElse) {
     constexpr const char* kAt0 = "2004-07-14T10:00:00Z";
     constexpr const char* kAt1 = "2004-07-14T10:00:01Z";
