@@ -79,5 +79,44 @@ TEST(BitmapImageTest, CropEdgesRoundsTheSideMarginUpToEvenAndClamps) {
     }
 }
 
+// Every byte of a cropped picture, for widths whose rows are padded by 0 to 3 bytes
+// and margins on one side, the other or both: each pixel is the one that lay inside
+// the margins, each row's padding is zero (the rows move up in place, each ahead of
+// the row it is read from).
+TEST(BitmapImageTest, CropEdgesKeepsEveryInnerPixelAndZeroesEveryRowsPadding) {
+    const auto value = [](int x, int y, int c) { return static_cast<uint8_t>(x * 7 + y * 31 + c); };
+    for (const int width : {5, 6, 7, 8, 33}) {
+        for (const auto& [v, h] : {std::pair{0, 2}, std::pair{1, 0}, std::pair{2, 2}}) {
+            SCOPED_TRACE(std::to_string(width) + " wide, margins " + std::to_string(v) + " " +
+                         std::to_string(h));
+            const int height = 7;
+            PackedDib dib = PackedDib::Make24(width, height);
+            for (int y = 0; y < height; ++y) {
+                std::fill_n(dib.Row(y), dib.Stride(), uint8_t{0xAB});  // the padding too
+                for (int x = 0; x < width; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        dib.Row(y)[3 * x + c] = value(x, y, c);
+                    }
+                }
+            }
+            CropEdges(dib, v, h);
+            ASSERT_EQ(std::pair(dib.Width(), dib.Height()),
+                      std::pair(width - 2 * h, height - 2 * v));
+            ASSERT_EQ(dib.Stride(), static_cast<size_t>((3 * dib.Width() + 3) / 4 * 4));
+            for (int y = 0; y < dib.Height(); ++y) {
+                for (int x = 0; x < dib.Width(); ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        ASSERT_EQ(dib.Row(y)[3 * x + c], value(x + h, y + v, c))
+                            << "pixel " << x << " of row " << y;
+                    }
+                }
+                for (size_t b = 3 * static_cast<size_t>(dib.Width()); b < dib.Stride(); ++b) {
+                    ASSERT_EQ(dib.Row(y)[b], 0) << "padding of row " << y;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qv
