@@ -728,45 +728,54 @@ TEST_F(MainWindowModelTest, FailedDeletionsAndTimeStampsAreToldAndTheRunDoesNotC
                                  "modification time.");
 }
 
-// Every read of a scan made to fail in turn: the file it hit is an error of the scan,
-// which keeps none of its scenes and says why, and the other file's scenes are exact.
+// Every read of a scan made to fail in turn, the default scan's and the thorough
+// one's (which lists a file's scenes as it goes): the file it hit is an error of the
+// scan, which keeps none of its scenes and says why, and the other file's scenes are
+// exact.
 TEST_F(MainWindowModelTest, AReadErrorInTheScanIsAnErrorOfItsFileNeverAFrameWithoutDate) {
     const std::string a = Add("a.avi", {40, 30}, kJuly);
     const std::string b = Add("b.avi", {20}, kAugust);
-    qv::WriteFaults counting;
-    {
-        qvtest::ScopedFaults scoped(&counting);
-        ASSERT_TRUE(model.ScanDatestamps(true));
-    }
-    const std::string clean = qv::SceneListText(model.scenes);
-    ASSERT_EQ(model.scenes.Count(), 3);
-    int failedScans = 0;
-    for (int64_t n = 0; n < counting.reads; ++n) {
-        SCOPED_TRACE("read " + std::to_string(n));
+    for (const bool thorough : {false, true}) {
+        SCOPED_TRACE(thorough ? "thorough" : "default");
+        const auto scan = [&] {
+            return thorough ? model.ScanThoroughly(true) : model.ScanDatestamps(true);
+        };
         model.copier.sourceReader.reset();
-        questions.asked.clear();
-        questions.answers = {Answer::Ok};  // go on with the next file
-        qv::WriteFaults faults{.failReadAt = n};
+        qv::WriteFaults counting;
         {
-            qvtest::ScopedFaults scoped(&faults);
-            model.ScanDatestamps(true);
+            qvtest::ScopedFaults scoped(&counting);
+            ASSERT_TRUE(scan());
         }
-        if (questions.asked.empty()) {
-            EXPECT_EQ(qv::SceneListText(model.scenes), clean);  // the probe's read: made again
-            continue;
+        const std::string clean = qv::SceneListText(model.scenes);
+        ASSERT_EQ(model.scenes.Count(), 3);
+        int failedScans = 0;
+        for (int64_t n = 0; n < counting.reads; ++n) {
+            SCOPED_TRACE("read " + std::to_string(n));
+            model.copier.sourceReader.reset();
+            questions.asked.clear();
+            questions.answers = {Answer::Ok};  // go on with the next file
+            qv::WriteFaults faults{.failReadAt = n};
+            {
+                qvtest::ScopedFaults scoped(&faults);
+                scan();
+            }
+            if (questions.asked.empty()) {
+                EXPECT_EQ(qv::SceneListText(model.scenes), clean);  // the probe's read: made again
+                continue;
+            }
+            ++failedScans;
+            ASSERT_EQ(questions.asked.size(), 1u);
+            const std::string file = model.scenes.Count() == 1 ? a : b;
+            EXPECT_EQ(questions.asked[0].text,
+                      "Can't read this file. " + file + "\n" + file + ": Input/output error");
+            EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
+            for (const qv::Scene& s : model.scenes) {
+                EXPECT_NE(s.sourceFile, file);
+                EXPECT_NE(clean.find(s.outputName), std::string::npos);
+            }
         }
-        ++failedScans;
-        ASSERT_EQ(questions.asked.size(), 1u);
-        const std::string file = model.scenes.Count() == 1 ? a : b;
-        EXPECT_EQ(questions.asked[0].text,
-                  "Can't read this file. " + file + "\n" + file + ": Input/output error");
-        EXPECT_EQ(questions.asked[0].buttons, qv::Buttons::OkCancel);
-        for (const qv::Scene& s : model.scenes) {
-            EXPECT_NE(s.sourceFile, file);
-            EXPECT_NE(clean.find(s.outputName), std::string::npos);
-        }
+        EXPECT_GT(failedScans, 5);
     }
-    EXPECT_GT(failedScans, 5);
 }
 
 }  // namespace
