@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -122,6 +124,64 @@ TEST(OpticalMeasureTest, CellDistanceIsTheMeanRelativeChannelDifference) {
     EXPECT_EQ(qv::CellDistance({50, 100, 0}, {100, 200, 50}), 169);
     EXPECT_EQ(qv::CellDistance({0, 0, 0}, {0, 0, 0}), 0);  // no division by 0
     EXPECT_EQ(qv::CellDistance({255, 255, 255}, {254, 254, 254}), 1);
+}
+
+// The distance of two signatures, against the measure written out cell by cell:
+// for each cell of the second, the cells of the first within three columns and rows
+// of it (fewer at the edges), columns outer, summed by the scan's rule (a distance
+// counts while it is below the sum so far); the root of the sum of the squares.
+// Random signatures, and ones that differ in a single cell at each corner and edge.
+TEST(OpticalMeasureTest, SignatureDistanceComparesEachCellWithItsNeighbourhood) {
+    const auto reference = [](const FieldSignature& a, const FieldSignature& b) {
+        double sum = 0;
+        for (int x = 0; x < qv::kSignatureColumns; ++x) {
+            for (int y = 0; y < qv::kSignatureRows; ++y) {
+                int32_t best = -1;
+                for (int dx = -3; dx <= 3; ++dx) {
+                    for (int dy = -3; dy <= 3; ++dy) {
+                        const int k = x + dx, r = y + dy;
+                        if (k < 0 || k >= qv::kSignatureColumns || r < 0 ||
+                            r >= qv::kSignatureRows) {
+                            continue;
+                        }
+                        const int32_t d = qv::CellDistance(a.At(r, k), b.At(y, x));
+                        if (d < best || best == -1) {
+                            best += d;
+                        }
+                    }
+                }
+                sum += static_cast<double>(best) * best;
+            }
+        }
+        return std::sqrt(sum);
+    };
+    uint32_t seed = 7;
+    const auto next = [&] { return static_cast<int32_t>((seed = seed * 1103515245u + 12345u) >> 24); };
+    std::vector<std::pair<FieldSignature, FieldSignature>> pairs;
+    for (int i = 0; i < 4; ++i) {
+        FieldSignature a, b;
+        for (size_t c = 0; c < a.cells.size(); ++c) {
+            a.cells[c] = {next(), next(), next()};
+            b.cells[c] = i == 0 ? a.cells[c] : qv::SignatureCell{next(), next(), next()};
+        }
+        pairs.emplace_back(a, b);
+    }
+    for (const auto& [row, column] : {std::pair{0, 0}, std::pair{0, 19}, std::pair{14, 0},
+                                      std::pair{14, 19}, std::pair{7, 10}, std::pair{0, 9}}) {
+        FieldSignature a;
+        a.cells.fill({100, 100, 100});
+        FieldSignature b = a;
+        b.At(row, column) = {10, 250, 30};
+        pairs.emplace_back(a, b);
+        pairs.emplace_back(b, a);
+    }
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        const double expected = reference(pairs[i].first, pairs[i].second);
+        // The scan sums in single precision.
+        EXPECT_NEAR(qv::SignatureDistance(pairs[i].first, pairs[i].second), expected,
+                    expected * 1e-6 + 1e-3)
+            << "pair " << i;
+    }
 }
 
 // ---- the grid ----
