@@ -36,16 +36,26 @@ class ClipCopierTest : public ::testing::Test {
     // in four channels), whose samples are numbered from kSecondTrack.
     // ffmpeg's own encoding of 1.2 s (encoded.avi) and dvgrab's type-2 file of clip
     // (grab-001.avi) in the test's folder. dvgrab takes a fraction of a second, but
-    // now and then waits without end: bounded, what it left removed, and tried again.
+    // now and then waits without end, and on a busy machine drops frames of a file:
+    // bounded, and made again until it holds every frame of the clip.
     void MakeRealFiles(const DvClip& clip, bool pal) {
-        RunShell("cd " + Quote(dir_.Dir().string()) +
-                 " && ffmpeg -v error -nostdin -f lavfi -i testsrc=size=720x" +
+        const std::string folder = Quote(dir_.Dir().string());
+        RunShell("cd " + folder + " && ffmpeg -v error -nostdin -f lavfi -i testsrc=size=720x" +
                  (pal ? "576:rate=25" : "480:rate=30000/1001") +
                  " -f lavfi -i sine=sample_rate=48000 -t 1.2 -c:v dvvideo -pix_fmt " +
-                 (pal ? "yuv420p" : "yuv411p") +
-                 " -c:a pcm_s16le -ac 2 encoded.avi; for i in 1 2 3 4 5 6; do [ -f grab-001.avi ] && break; "
-                 "timeout -k 1 3 dvgrab -I " + Quote(clip.dvPath) +
-                 " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1 || rm -f grab-*; done");
+                 (pal ? "yuv420p" : "yuv411p") + " -c:a pcm_s16le -ac 2 encoded.avi");
+        const std::string grabbed = dir_.Path("grab-001.avi");
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            RunShell("cd " + folder + " && rm -f grab-* && timeout -k 1 3 dvgrab -I " +
+                     Quote(clip.dvPath) + " -format dv2 -size 0 grab- </dev/null >/dev/null 2>&1" +
+                     " || rm -f grab-*");
+            copier_.sourceReader.reset();
+            const auto reader = qv::OpenAviFile(grabbed);
+            if (reader && reader->FrameCount() == static_cast<int>(clip.frames.size())) {
+                return;
+            }
+        }
+        std::filesystem::remove(grabbed);  // the tests then say what is missing
     }
 
     std::string MakeSource(const FixtureOptions& options, int frames, bool secondTrack = false) {
