@@ -184,6 +184,24 @@ TEST(OpticalMeasureTest, SignatureDistanceComparesEachCellWithItsNeighbourhood) 
     }
 }
 
+// The five sensitivities by their texts and factors; an index outside them (a
+// damaged settings file) has no text and the default's factor.
+TEST(OpticalMeasureTest, SensitivitiesAndIndexesOutsideThem) {
+    const std::pair<const char*, float> presets[] = {{"very high - \"studio camera\"", 1.03f},
+                                                     {"high", 1.08f},
+                                                     {"medium", 1.13f},
+                                                     {"low", 1.18f},
+                                                     {"very low - \"shaky Homevideo\"", 1.21f}};
+    ASSERT_EQ(std::size(presets), static_cast<size_t>(qv::kOpticalSensitivities));
+    for (int i = -2; i < qv::kOpticalSensitivities + 2; ++i) {
+        const bool inside = i >= 0 && i < qv::kOpticalSensitivities;
+        EXPECT_EQ(qv::SensitivityText(i), inside ? presets[i].first : "") << i;
+        EXPECT_EQ(qv::SensitivityFactor(i),
+                  presets[inside ? i : qv::kDefaultOpticalSensitivity].second)
+            << i;
+    }
+}
+
 // ---- the grid ----
 
 TEST(OpticalGridTest, FieldsTakeAlternateStoredRowsAndIgnoreTheEdges) {
