@@ -210,6 +210,32 @@ TEST_P(ThoroughScan, ScenesBeginAtEveryMark) {
                                   {60, 30, true, "datestamp"}}));
 }
 
+// A recording start marked by the video source-control pack alone, by the audio one
+// alone, or by both begins a scene; marked by neither, the frames run on.
+TEST_P(ThoroughScan, ARecordingStartIsSeenInEitherSourceControlPack) {
+    const size_t video = 453 + 2;                 // VAUX 0x61, PC2: REC ST in bit 7
+    const size_t audio = 6 * 80 + 4 * 16 * 80 + 3 + 2;  // AAUX 0x51, PC2
+    const DvTime later = qvtest::Plus(kTen, 3);
+    for (const auto& [inVideo, inAudio] :
+         {std::pair{true, false}, std::pair{false, true}, std::pair{true, true},
+          std::pair{false, false}}) {
+        SCOPED_TRACE(std::string("video pack ") + (inVideo ? "marks" : "does not mark") +
+                     ", audio pack " + (inAudio ? "marks" : "does not mark"));
+        // The timecode runs on and the clock follows: the mark alone can split.
+        auto frames = TakeFrames(true, {{60, kTen, false, 0, 0}, {50, later, true, 2, 10}});
+        std::vector<uint8_t>& start = frames[60];
+        ASSERT_EQ(start[video - 2], 0x61);
+        ASSERT_EQ(start[audio - 2], 0x51);
+        start[video] = static_cast<uint8_t>(inVideo ? start[video] & 0x7F : start[video] | 0x80);
+        start[audio] = static_cast<uint8_t>(inAudio ? start[audio] & 0x7F : start[audio] | 0x80);
+        const std::vector<Found> expected =
+            inVideo || inAudio
+                ? std::vector<Found>{{0, 60, true, "file"}, {60, 50, true, "recording-start"}}
+                : std::vector<Found>{{0, 110, true, "file"}};
+        EXPECT_EQ(Scan(Save(true, frames, false)), expected);
+    }
+}
+
 // A pack lost from a frame or two (a dropout: the timecode, the video or audio
 // source-control pack, the audio source pack) is no mark: the recording stays one
 // scene, whichever pack goes and whether one frame or two in a row lose it.
