@@ -31,13 +31,28 @@ const char kDiskFullGuess[] = " (one possible reason:disk full?)";
 
 // A message that guesses a full disk, and on the next line the file and the system's
 // reason; the guess stays only where the reason is a full disk (or unknown).
-std::string Failure(const std::string& text, const std::string& file, int error) {
-    std::string shown = text;
-    const size_t guess = shown.find(kDiskFullGuess);
-    if (error != 0 && !IsDiskFull(error) && guess != std::string::npos) {
-        shown.erase(guess, std::strlen(kDiskFullGuess));
+// text without its guess at a full disk.
+std::string WithoutDiskGuess(std::string text) {
+    if (const size_t guess = text.find(kDiskFullGuess); guess != std::string::npos) {
+        text.erase(guess, std::strlen(kDiskFullGuess));
     }
-    return WithReason(shown, file, error);
+    return text;
+}
+
+std::string Failure(const std::string& text, const std::string& file, int error) {
+    return WithReason(error != 0 && !IsDiskFull(error) ? WithoutDiskGuess(text) : text, file,
+                      error);
+}
+
+// A write the writer failed: by what its output cannot hold when it refused the
+// chunk, else by the system's reason.
+std::string WriteFailure(const std::string& text, const std::string& file,
+                         const AviWriter& writer) {
+    const std::string refusal = writer.Refusal();
+    if (refusal.empty()) {
+        return Failure(text, file, writer.LastError());
+    }
+    return WithoutDiskGuess(text) + "\n" + file + ": " + refusal;
 }
 
 constexpr uint32_t kProgressIntervalMs = 2000;
@@ -105,25 +120,6 @@ bool NeedsOpenDml(AviReader& reader, const Scene& scene, const std::vector<Audio
                  std::max<uint32_t>(t.stream->UnitSize(), 1);
     }
     return bytes > static_cast<int64_t>(segmentLimit);
-}
-
-}  // namespace
-
-namespace {
-
-// A write the writer failed: by what its output cannot hold when it refused the
-// chunk, else by the system's reason.
-std::string WriteFailure(const std::string& text, const std::string& file,
-                         const AviWriter& writer) {
-    const std::string refusal = writer.Refusal();
-    if (refusal.empty()) {
-        return Failure(text, file, writer.LastError());
-    }
-    std::string shown = text;
-    if (const size_t guess = shown.find(kDiskFullGuess); guess != std::string::npos) {
-        shown.erase(guess, std::strlen(kDiskFullGuess));
-    }
-    return shown + "\n" + file + ": " + refusal;
 }
 
 }  // namespace

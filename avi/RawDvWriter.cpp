@@ -57,24 +57,24 @@ bool RawDvWriter::Open(const std::string& sourceName) {
 
 bool RawDvWriter::Accepts(const uint8_t* id, int64_t size) {
     // Raw DV is told into frames by their size alone: only whole frames of one system.
-    const std::string frame = "the scene's frame " + std::to_string(frames_ + 1);
-    if (!IsDifFrameHeader(id)) {
-        refusal_ = frame + " begins with no DV header block; raw DV holds whole DV frames only";
+    const auto refuse = [&](const std::string& why) {
+        refusal_ = "the scene's frame " + std::to_string(frames_ + 1) + " " + why;
         return false;
+    };
+    if (!IsDifFrameHeader(id)) {
+        return refuse("begins with no DV header block; raw DV holds whole DV frames only");
     }
     const bool is625 = IsDif625(id);
     const int bytes = is625 ? kDv625FrameBytes : kDv525FrameBytes;
-    const char* system = is625 ? "625/50" : "525/60";
+    const std::string system = is625 ? "625/50" : "525/60";
     if (size != bytes) {
-        refusal_ = frame + " is " + std::to_string(size) + " bytes, not the " +
-                   std::to_string(bytes) + " of a " + system +
-                   " DV frame; raw DV holds whole DV frames only";
-        return false;
+        return refuse("is " + std::to_string(size) + " bytes, not the " + std::to_string(bytes) +
+                      " of a " + system + " DV frame; raw DV holds whole DV frames only");
     }
     if (systemBytes_ != 0 && bytes != systemBytes_) {
-        refusal_ = frame + " is " + system + " DV among frames of the other system; a raw DV " +
-                   "file holds frames of one system only";
-        return false;
+        return refuse("is " + system +
+                      " DV among frames of the other system; a raw DV file holds frames of one "
+                      "system only");
     }
     systemBytes_ = bytes;
     ++frames_;

@@ -68,6 +68,17 @@ FourCC ChunkIdFor(int number, const RiffAviStream& from) {
     return id != 0 && (id & 0xFFFF) == (fallback & 0xFFFF) ? id : fallback;
 }
 
+// The bytes of a JUNK chunk at position that make the next byte lie at target's place
+// within a unit; 0 when it lies there already. A JUNK chunk cannot be shorter than its
+// header: a gap of 1 to 7 bytes takes another unit.
+uint64_t JunkBytesTo(uint64_t position, uint64_t target, uint64_t unit) {
+    uint64_t j = (target % unit + unit - position % unit) % unit;
+    if (j != 0 && j < 8) {
+        j += unit;
+    }
+    return j;
+}
+
 }  // namespace
 
 std::string TemporaryNameFor(const std::string& destinationName) {
@@ -166,15 +177,9 @@ void RiffAviWriter::Rewrite(uint64_t position, const std::vector<uint8_t>& bytes
 }
 
 void RiffAviWriter::PadToBoundary(ChunkWriter* chunk, uint64_t extra) {
-    const uint64_t d = (position_ + extra) % kBoundary;
-    if (d == 0) {
-        return;
+    if (const uint64_t j = JunkBytesTo(position_ + extra, 0, kBoundary); j != 0) {
+        AppendJunk(chunk, j);
     }
-    uint64_t j = kBoundary - d;
-    if (j < 8) {
-        j += kBoundary;  // a JUNK chunk cannot be shorter than its header
-    }
-    AppendJunk(chunk, j);
 }
 
 void RiffAviWriter::AppendJunk(ChunkWriter* chunk, uint64_t size) {
@@ -191,12 +196,7 @@ uint64_t RiffAviWriter::AlignmentPad(int64_t sourceHeader) const {
     if (!alignPending_ || sourceHeader < 0) {
         return 0;
     }
-    const uint64_t want = static_cast<uint64_t>(sourceHeader) % kPage;
-    uint64_t j = (want + kPage - position_ % kPage) % kPage;
-    if (j != 0 && j < 8) {
-        j += kPage;  // a JUNK chunk cannot be shorter than its header
-    }
-    return j;
+    return JunkBytesTo(position_, static_cast<uint64_t>(sourceHeader), kPage);
 }
 
 void RiffAviWriter::AlignWithSource(int64_t sourceHeader) {
@@ -345,13 +345,9 @@ bool RiffAviWriter::Open(const AviLayout& source) {
         // The first chunk at its source's place within a page (12: the "movi" list's
         // header). Not by a JUNK chunk inside "movi": readers tell the "idx1" offsets
         // counted from "movi" by its first entry lying right after the list's type.
-        uint64_t j = (static_cast<uint64_t>(options_.firstChunkSource) % kPage + kPage -
-                      (position_ + 12) % kPage) %
-                     kPage;
-        if (j != 0 && j < 8) {
-            j += kPage;
-        }
-        if (j != 0) {
+        if (const uint64_t j = JunkBytesTo(position_ + 12,
+                                           static_cast<uint64_t>(options_.firstChunkSource), kPage);
+            j != 0) {
             AppendJunk(&riff_, j);
         }
     } else {

@@ -77,8 +77,9 @@ int FuzzDatestamp(const uint8_t* data, size_t size) {
                     }
                 }
             } else {
-                for (int frame = 0; frame < std::min(frames, 64); ++frame)
+                for (int frame = 0; frame < std::min(frames, 64); ++frame) {
                     (void)qv::ReadFrameDatestamp(video, frame, cache, &referenced, &questions);
+                }
             }
             Check(questions.asked <= 1, "an unreadable reference reported more than once");
             (void)qv::ReadFrameDatestamp(video, -1, cache, nullptr, nullptr);
