@@ -23,6 +23,11 @@ public:
     FrameDamage Count(int32_t index, const uint8_t* frame, size_t size,
                       const uint8_t* previous, size_t previousSize);
 
+    // Whether a frame counted so far named its sound format, and the last one named:
+    // the audio errors of a frame without one are counted in it.
+    bool KnowsSound() const { return haveAudio_; }
+    const DifAudioFormat& Sound() const { return audio_; }
+
 private:
     DifAudioFormat audio_;
     bool haveAudio_ = false;

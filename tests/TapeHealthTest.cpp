@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
 #include "dv/DifFrame.h"
+#include "dv/TapeHealth.h"
 #include "dv/ThoroughScan.h"
 #include "support/FakeQuestions.h"
 #include "support/Ffmpeg.h"
@@ -186,6 +188,93 @@ TEST_F(TapeHealth, TwelveBitErrorCodesAndCutFramesCount) {
     EXPECT_EQ(frames[0].audioErrors, 4);
     EXPECT_EQ(frames[1].frame, 3);
     EXPECT_EQ(frames[1].concealedBlocks, 135);
+}
+
+// Damage of every kind in random frames, among them runs of frames that lost their
+// sound pack (counted with the format of the last frame that named one) and frames
+// that name another format: whatever way the scan shares out its reading, each
+// frame's count is that of counting the frames one after the other in file order.
+TEST_F(TapeHealth, EachFrameCountsAsInOnePassInFileOrder) {
+    std::string why;
+    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+    ASSERT_NE(clip, nullptr) << why;
+    const auto eachAudioBlock = [](Frame& frame, auto&& action) {
+        for (int s = 0; s < 12; ++s) {
+            for (int j = 0; j < 9; ++j) {
+                action(frame.data() + AudioBlock(s, j));
+            }
+        }
+    };
+    for (const uint32_t seed : {7u, 8u}) {
+        std::mt19937 random(seed);
+        std::vector<Frame> video;
+        for (size_t i = 0; i < 260; ++i) {
+            video.push_back(clip->frames[i % clip->frames.size()]);
+        }
+        for (size_t f = 1; f < video.size(); ++f) {
+            Frame& frame = video[f];
+            const uint32_t kind = random() % 10;
+            if (kind == 0) {
+                Conceal(frame, static_cast<int>(random() % 12), 1 + static_cast<int>(random() % 135),
+                        0xF, false);
+            } else if (kind <= 3) {
+                // The sound pack lost here and in up to three frames after, error codes in them.
+                const size_t run = std::min<size_t>(1 + random() % 4, video.size() - f);
+                for (size_t r = 0; r < run; ++r) {
+                    eachAudioBlock(video[f + r], [&](uint8_t* b) {
+                        if (b[3] == 0x50) {
+                            std::fill(b + 3, b + 8, uint8_t{0xFF});
+                        }
+                        if (random() % 4 == 0) {
+                            b[8 + 2 * (random() % 30)] = 0x80;
+                        }
+                    });
+                }
+            } else if (kind == 4) {
+                frame = video[f - 1];  // a repeat
+            } else if (kind == 5) {
+                eachAudioBlock(frame, [](uint8_t* b) {
+                    if (b[3] == 0x50) {
+                        b[7] = static_cast<uint8_t>((b[7] & 0xC0) | 2 << 3 | 1);  // 12-bit
+                    }
+                });
+            }
+        }
+        qv::FrameDamageCounter counter;
+        std::vector<qv::FrameDamage> expected;
+        for (size_t f = 0; f < video.size(); ++f) {
+            const qv::FrameDamage d =
+                counter.Count(static_cast<int32_t>(f), video[f].data(), video[f].size(),
+                              f > 0 ? video[f - 1].data() : nullptr, f > 0 ? video[f - 1].size() : 0);
+            if (qv::IsDamaged(d)) {
+                expected.push_back(d);
+            }
+        }
+        ASSERT_GT(expected.size(), video.size() / 3);
+        const std::string avi = WriteAvi(video, "random" + std::to_string(seed) + ".avi");
+        const std::string raw = dir.Path("random" + std::to_string(seed) + ".dv");
+        Frame bytes;
+        for (const Frame& f : video) {
+            bytes.insert(bytes.end(), f.begin(), f.end());
+        }
+        ASSERT_TRUE(qvtest::WriteFileBytes(raw, bytes));
+        for (const std::string& path : {avi, raw}) {
+            SCOPED_TRACE(path);
+            Scan(path, {false, false, false});
+            std::vector<qv::FrameDamage> found;
+            for (const qv::Scene& scene : scenes) {
+                found.insert(found.end(), scene.health.frames.begin(), scene.health.frames.end());
+            }
+            ASSERT_EQ(found.size(), expected.size());
+            for (size_t i = 0; i < found.size(); ++i) {
+                SCOPED_TRACE("frame " + std::to_string(expected[i].frame));
+                EXPECT_EQ(found[i].frame, expected[i].frame);
+                EXPECT_EQ(found[i].concealedBlocks, expected[i].concealedBlocks);
+                EXPECT_EQ(found[i].audioErrors, expected[i].audioErrors);
+                EXPECT_EQ(found[i].flags, expected[i].flags);
+            }
+        }
+    }
 }
 
 // Every sample place of every audio block, one at a time: each error code planted

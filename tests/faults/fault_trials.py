@@ -2,7 +2,8 @@
 """Fails one system call at a time in the command-line program and checks what it did.
 
 Each trial runs one command (split --delete-sources over a tape of two recordings
-and a one-recording file that is moved whole, copy, sheet, bitmaps) under
+and a one-recording file that is moved whole, the same after a thorough scan, copy,
+sheet, bitmaps) under
 `strace -e inject=CALL:error=ERRNO:when=N`, in a folder of its own, and checks:
   - no frame lost: every source is either there, byte for byte as it was, or every
     scene of it stands complete under its final name;
@@ -66,13 +67,18 @@ COMMANDS = {
     # A raw DV tape split into raw DV and AVI scenes.
     "split-dv": ["split", "tape.dv", "--output", "out/scenes.dv", "--delete-sources", "--yes"],
     "copy-dv": ["copy", "tape.dv", "--first", "40", "--count", "20", "out/copy.avi"],
+    # Every frame read, by two threads: a read failed in either is the file's error.
+    "split-thorough": ["split", "--thorough", "tape.avi", "one.avi", "--output",
+                       "out/scenes.avi", "--delete-sources", "--yes"],
 }
 SOURCES = ["tape.avi", "one.avi", "tape.dv"]
 # The outputs of each source carry its recordings' date.
 DATE_OF = {"tape.avi": "20040714", "one.avi": "20040715", "tape.dv": "20040714"}
 # A run whose outputs are as good as those of COMMANDS: split copies a whole file when
 # it cannot move it.
-ALTERNATIVES = {"split": ["split", "tape.avi", "one.avi", "--output", "out/scenes.avi"]}
+ALTERNATIVES = {"split": ["split", "tape.avi", "one.avi", "--output", "out/scenes.avi"],
+                "split-thorough": ["split", "--thorough", "tape.avi", "one.avi", "--output",
+                                   "out/scenes.avi"]}
 LINE = re.compile(r"^(\d+) +(\w+)\((.*)$")
 
 
