@@ -475,6 +475,27 @@ TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
                 EXPECT_EQ(FfmpegAudio(second, 0),
                           std::vector<uint8_t>(sound.begin() + static_cast<std::ptrdiff_t>(from),
                                                sound.begin() + static_cast<std::ptrdiff_t>(to)));
+                const auto samples = static_cast<uint32_t>((to - from) / 4);
+                if (out == "q.avi") {
+                    ExpectDvAviHeaders(second, sys == &qvtest::kPal, static_cast<uint32_t>(count),
+                                       1, 48000, samples);
+                } else {
+                    // The QuickTime output as ffprobe reads it: each track's kind, size,
+                    // rate and length.
+                    const auto streams = qvtest::Probe(second);
+                    ASSERT_EQ(streams.size(), 2u);
+                    const std::string rate =
+                        std::to_string(sys->rateNum) + "/" + std::to_string(sys->rateDen);
+                    EXPECT_EQ(qvtest::Field(streams[0], "codec_name"), "dvvideo");
+                    EXPECT_EQ(qvtest::Field(streams[0], "width"), "720");
+                    EXPECT_EQ(qvtest::Field(streams[0], "height"), std::to_string(sys->height));
+                    EXPECT_EQ(qvtest::Field(streams[0], "r_frame_rate"), rate);
+                    EXPECT_EQ(qvtest::Field(streams[0], "nb_frames"), std::to_string(count));
+                    EXPECT_EQ(qvtest::Field(streams[0], "nb_read_packets"), std::to_string(count));
+                    EXPECT_EQ(qvtest::Field(streams[1], "codec_type"), "audio");
+                    EXPECT_EQ(qvtest::Field(streams[1], "sample_rate"), "48000");
+                    EXPECT_EQ(qvtest::Field(streams[1], "channels"), "2");
+                }
             }
         }
     }
