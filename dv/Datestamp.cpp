@@ -93,7 +93,7 @@ Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
         return 0;
     }
 
-    if (count >= 1 && count <= kRefChunkMaxSize && std::memcmp(head, "REF ", 4) == 0) {
+    if (count >= 4 && count <= kRefChunkMaxSize && std::memcmp(head, "REF ", 4) == 0) {
         uint32_t position = 0;
         std::string name;
         if (!ParseRefChunk(head, count, &position, &name)) {

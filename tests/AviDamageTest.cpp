@@ -230,9 +230,12 @@ TEST_F(AviDamageTest, EveryDamageOpensWithWhatCanBeRead) {
 TEST_F(AviDamageTest, ListsNestedTooDeep) {
     // A fixture file of one frame whose "hdrl" ends in a list nested deep, with a second
     // "strl" at the bottom.
+    // Lists are walked eight deep, the file's RIFF list the first: under "hdrl" five
+    // lists deep the "strl" is the eighth and a stream of its own, six deep it is
+    // passed over, as everything deeper.
     const FixtureOptions o = OptionsOf(Type2, Avi1);
     const auto frames = MakePatternFrames(o, 1, 300);
-    for (int depth : {9, 30, 3000}) {
+    for (int depth : {5, 6, 9, 30, 3000}) {
         SCOPED_TRACE(depth);
         RiffBuilder deep;
         std::vector<size_t> marks;
@@ -252,6 +255,7 @@ TEST_F(AviDamageTest, ListsNestedTooDeep) {
         PutLe32(bytes, FindFourCC(bytes, "hdrl") - 4, GetLe32(bytes, FindFourCC(bytes, "hdrl") - 4) + added);
         auto reader = WriteAndOpen(dir_.Path("damaged.avi"), bytes);
         ASSERT_NE(reader, nullptr);
+        EXPECT_EQ(reader->StreamCount(), depth <= 5 ? 3 : 2);
         ASSERT_GE(reader->StreamCount(), 1);
         EXPECT_TRUE(reader->Stream(0)->IsVideo());
         EXPECT_EQ(reader->FramesPerSecond(), 25.0);

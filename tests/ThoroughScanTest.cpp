@@ -329,6 +329,56 @@ TEST_P(ThoroughScan, APauseOfSecondsIsCutAtTheSecondRecordingsFirstFrame) {
     }
 }
 
+// A type-1 capture whose frames are "REF " chunks into a data file, as capture cards
+// wrote them: every reference is followed for its recording time, a chunk of 512
+// bytes or more is a frame even when it starts with "REF ", and a reference that
+// names no file is a frame without datestamp. The bytes of a reference are no
+// damage of the tape; a 512-byte frame is.
+TEST_P(ThoroughScan, FramesInADataFileAreFollowedAndTheirReferencesAreNoDamage) {
+    if (GetParam() != Kind::Type1) {
+        return;  // a reference is a type-1 chunk
+    }
+    const DvTime eleven{2004, 7, 14, 11, 0, 0};
+    const auto dv = TakeFrames(true, {{30, kTen}, {20, eleven}});
+    qvtest::RiffBuilder data;
+    data.Zeros(16);
+    std::vector<uint32_t> at;
+    for (const auto& f : dv) {
+        at.push_back(static_cast<uint32_t>(data.Position()));
+        data.Chunk("00dc", f);
+    }
+    const std::string dataFile = dir.Path("capture.dat");
+    ASSERT_TRUE(qvtest::WriteFileBytes(dataFile, data.Bytes()));
+    std::vector<std::vector<uint8_t>> refs;
+    for (size_t i = 0; i < dv.size(); ++i) {
+        refs.push_back(qvtest::MakeRefChunk(at[i], dataFile));
+    }
+    refs[10] = qvtest::Sized(refs[10], 511);
+    refs[20].resize(512, 0xFF);  // no recording date where a frame has it
+    refs[40] = {'R', 'E', 'F', ' '};
+    const qvtest::FixtureOptions options =
+        qvtest::OptionsOf(qvtest::DvType::Type1, qvtest::Generation::Avi1, 0, true, true);
+    auto frames = qvtest::MakePatternFrames(options, static_cast<int>(refs.size()), 0);
+    for (size_t i = 0; i < refs.size(); ++i) {
+        frames[i].video = refs[i];
+    }
+    const std::string path = dir.Path("refs.avi");
+    ASSERT_TRUE(qvtest::WriteFixtureAvi(path, options, frames));
+    EXPECT_EQ(Scan(path), (std::vector<Found>{{0, 20, true, "file"},
+                                              {20, 1, false, "datestamp"},
+                                              {21, 9, true, "datestamp"},
+                                              {30, 10, true, "datestamp"},
+                                              {40, 1, false, "datestamp"},
+                                              {41, 9, true, "datestamp"}}));
+    ASSERT_EQ(scenes.Count(), 6);
+    for (int i = 0; i < scenes.Count(); ++i) {
+        SCOPED_TRACE("scene " + std::to_string(i));
+        EXPECT_EQ(scenes[i].referencedFile, i == 1 || i == 4 ? "" : dataFile);
+        EXPECT_EQ(scenes[i].health.damagedFrames, i == 1 ? 1 : 0);
+    }
+    EXPECT_EQ(scenes[3].datestamp, 1089802800);  // 2004-07-14 11:00:00 UTC, from the data file
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, ThoroughScan, testing::Values(Kind::Type1, Kind::Type2, Kind::Raw));
 
 TEST(DvPacks, DropFrameTimecodeSkipsTheFirstTwoFramesOfMinutesButEachTenth) {
