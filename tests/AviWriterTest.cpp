@@ -1004,4 +1004,112 @@ const FaultCase kFaults[] = {
 INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterFaults, ::testing::ValuesIn(kFaults),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// Every kind of output, each write failed in turn, whole or half: the call during
+// which the failing write was made reports the failure (a frame's or sound's write,
+// or the finish), none before it does, and nothing is left. The writers that gather
+// frames before writing them make their writes in a later call: that call fails.
+struct WriterKind {
+    const char* name;
+    const char* source;  // "avi" (type-2 OpenDML, DV frames with their sound) or "dv"
+    const char* output;
+};
+
+class EveryWriterFaults : public AviWriterTest, public ::testing::WithParamInterface<WriterKind> {};
+
+TEST_P(EveryWriterFaults, TheCallWhoseWriteFailedSaysSo) {
+    const WriterKind& kind = GetParam();
+    const FixtureOptions o = OptionsOf(Type2, OpenDmlCompat);
+    const std::vector<FixtureFrame> frames = MakeFrames(o, 8, DvTime{2004, 7, 14, 10, 20, 30});
+    std::unique_ptr<qv::AviReader> source = Source(o, frames);
+    if (std::string(kind.source) == "dv") {
+        std::vector<uint8_t> raw;
+        for (const FixtureFrame& f : frames) {
+            raw.insert(raw.end(), f.video.begin(), f.video.end());
+        }
+        ASSERT_TRUE(WriteFileBytes(dir_.Path("source.dv"), raw));
+        source = qv::OpenAviFile(dir_.Path("source.dv"));
+    }
+    ASSERT_NE(source, nullptr);
+    const std::string out = dir_.Path(std::string("out.") + kind.output);
+    // One copy under faults: the writes made during each call, and the call that
+    // first reported a failure (-1: none did; calls are numbered from the writer's
+    // creation, 0, to Finish).
+    struct Run {
+        std::vector<int64_t> writesBefore;  // of each call
+        int failedCall = -1;
+    };
+    const auto copy = [&](qv::WriteFaults& faults) {
+        Run run;
+        qv::SetWriteFaults(&faults);
+        const auto call = [&](auto&& action) {
+            run.writesBefore.push_back(faults.writes);
+            if (!action() && run.failedCall < 0) {
+                run.failedCall = static_cast<int>(run.writesBefore.size()) - 1;
+            }
+            return run.failedCall < 0;
+        };
+        std::unique_ptr<qv::AviWriter> writer;
+        bool ok = call([&] {
+            writer = qv::CreateWriterFor(*source, out, {});
+            return writer != nullptr;
+        });
+        for (int f = 0; ok && f < 8; ++f) {
+            const std::vector<uint8_t> video = ReadFrame(*source->Stream(0), f);
+            ok = call([&] { return writer->WriteChunk(0, video.data(), std::ssize(video), 1); });
+            const auto [a, z] = AudioOf(*source, f, 1);
+            if (ok && z > a) {
+                const std::vector<uint8_t> audio = ReadAudio(*source->Stream(1), a, z - a);
+                ok = call([&] { return writer->WriteChunk(1, audio.data(), std::ssize(audio), z - a); });
+            }
+        }
+        if (ok) {
+            call([&] { return writer->Finish(0); });
+        }
+        run.writesBefore.push_back(faults.writes);  // the end of the last call
+        writer.reset();
+        qv::SetWriteFaults(nullptr);
+        return run;
+    };
+    qv::WriteFaults counting;
+    const Run clean = copy(counting);
+    ASSERT_EQ(clean.failedCall, -1);
+    ASSERT_TRUE(qv::RemoveFile(out));
+    ASSERT_GT(counting.writes, 3);
+    for (const bool half : {false, true}) {
+        for (int64_t n = 0; n < counting.writes; ++n) {
+            SCOPED_TRACE(std::string(half ? "half of write " : "write ") + std::to_string(n) +
+                         " of " + std::to_string(counting.writes));
+            qv::WriteFaults faults;
+            (half ? faults.shortWriteAt : faults.failWriteAt) = n;
+            faults.failAllWritesAfter = false;
+            const Run run = copy(faults);
+            // The call in which write n was made, as in the clean run.
+            int expected = -1;
+            for (size_t c = 0; c + 1 < clean.writesBefore.size(); ++c) {
+                if (clean.writesBefore[c] <= n && n < clean.writesBefore[c + 1]) {
+                    expected = static_cast<int>(c);
+                    break;
+                }
+            }
+            EXPECT_EQ(run.failedCall, expected);
+            EXPECT_FALSE(fs::exists(out)) << "a destination appeared";
+            EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(out))) << "the temporary file remains";
+            if (HasFailure()) {
+                return;  // one place is enough to report
+            }
+        }
+    }
+}
+
+const WriterKind kWriterKinds[] = {
+    {"AviFromAvi", "avi", "avi"},
+    {"RawDvFromAvi", "avi", "dv"},
+    {"QuickTimeFromAvi", "avi", "mov"},
+    {"AviFromRawDv", "dv", "avi"},
+    {"QuickTimeFromRawDv", "dv", "mov"},
+};
+
+INSTANTIATE_TEST_SUITE_P(AviWriter, EveryWriterFaults, ::testing::ValuesIn(kWriterKinds),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 }  // namespace
