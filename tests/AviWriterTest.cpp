@@ -660,20 +660,41 @@ INSTANTIATE_TEST_SUITE_P(AviWriter, AviWriterAudio, ::testing::Values(1, 1000, 1
 // copy names each stream's chunks by its own number, so that reading the copy back
 // does not take audio chunks for frames.
 TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
-    const FixtureOptions o = OptionsOf(Type2, OpenDml);
-    auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 200));
-    const size_t ix01 = FindFourCC(bytes, "ix01");
-    ASSERT_NE(ix01, kNotFound);
-    std::copy_n("00dc", 4, bytes.begin() + static_cast<std::ptrdiff_t>(ix01 + 16));  // dwChunkId
-    auto source = WriteAndOpen(dir_.Path("wrong-id.avi"), bytes);
-    ASSERT_NE(source, nullptr);
-    ASSERT_EQ(source->FrameCount(), 3);
-    ASSERT_TRUE(Copy(*source, out_, 0, 2));
-    EXPECT_NE(FindFourCC(ReadFileBytes(out_), "01wb"), kNotFound);
-    auto reread = qv::OpenAviFile(out_);
-    ASSERT_NE(reread, nullptr);
-    EXPECT_EQ(reread->FrameCount(), 2);
-    EXPECT_FALSE(reread->IndexRebuilt());
+    // Each stream given another's number in its standard index: the video of a type-2
+    // file, its audio, and the interleaved stream of a type-1 file; each copy names
+    // that stream's chunks by its own number and kind.
+    const struct {
+        DvType type;
+        const char* index;
+        const char* wrong;
+        const char* own;
+    } cases[] = {{Type2, "ix01", "00dc", "01wb"},
+                 {Type2, "ix00", "01wb", "00dc"},
+                 {Type1, "ix00", "01dc", "00db"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.index) + " says " + c.wrong);
+        const FixtureOptions o = OptionsOf(c.type, OpenDml);
+        auto bytes = BuildFixtureAvi(o, MakePatternFrames(o, 3, 200));
+        const size_t ix = FindFourCC(bytes, c.index);
+        ASSERT_NE(ix, kNotFound);
+        std::copy_n(c.wrong, 4, bytes.begin() + static_cast<std::ptrdiff_t>(ix + 16));  // dwChunkId
+        auto source = WriteAndOpen(dir_.Path("wrong-id.avi"), bytes);
+        ASSERT_NE(source, nullptr);
+        ASSERT_EQ(source->FrameCount(), 3);
+        ASSERT_TRUE(Copy(*source, out_, 0, 2));
+        const std::vector<uint8_t> copy = ReadFileBytes(out_);
+        EXPECT_NE(FindFourCC(copy, c.own), kNotFound);
+        const size_t copied = FindFourCC(copy, c.index);
+        ASSERT_NE(copied, kNotFound);
+        EXPECT_EQ(std::string(copy.begin() + static_cast<std::ptrdiff_t>(copied + 16),
+                              copy.begin() + static_cast<std::ptrdiff_t>(copied + 20)),
+                  c.own);
+        auto reread = qv::OpenAviFile(out_);
+        ASSERT_NE(reread, nullptr);
+        EXPECT_EQ(reread->FrameCount(), 2);
+        EXPECT_FALSE(reread->IndexRebuilt());
+        ASSERT_TRUE(qv::RemoveFile(out_));
+    }
 }
 
 // A stream that would need more than the 1024 standard indexes of its super index

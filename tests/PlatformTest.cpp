@@ -31,6 +31,14 @@ TEST(FileSystem, SameFileByIdentityWhereBothExistAndTheFolderThatIsMissing) {
     EXPECT_EQ(qv::MissingFolderOf(dir.Path("scenes.avi")), "");
     EXPECT_EQ(qv::MissingFolderOf(dir.Path("gone//scenes.avi")), dir.Path("gone"));
     EXPECT_EQ(qv::MissingFolderOf(a + "/scenes.avi"), a);
+    // Relative names, each as short as it can be: shown without their slashes.
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Dir());
+    EXPECT_EQ(qv::MissingFolderOf("g/scenes.avi"), "g");
+    EXPECT_EQ(qv::MissingFolderOf("g//scenes.avi"), "g");
+    EXPECT_EQ(qv::MissingFolderOf("a.avi/x.avi"), "a.avi");
+    EXPECT_EQ(qv::MissingFolderOf("/scenes.avi"), "");  // the root
+    std::filesystem::current_path(here);
 }
 
 TEST(File, OpensRegularFilesReadsAtPositionsAndStopsAtTheEnd) {

@@ -329,6 +329,26 @@ TEST_P(ThoroughScan, APauseOfSecondsIsCutAtTheSecondRecordingsFirstFrame) {
     }
 }
 
+// A camcorder clock that runs fast against the frames (a second every 20 frames, at
+// 25 a second): the recording time never jumps from frame to frame, and a scene goes
+// on while its frames' time is at most 2 s ahead of the time its first frame and the
+// frame count give; the first frame 3 s ahead begins the next scene.
+TEST_P(ThoroughScan, AClockAheadOfItsFramesSplitsBeyondTwoSeconds) {
+    const auto fast = [](int count) {
+        std::vector<std::vector<uint8_t>> frames;
+        for (int j = 0; j < count; ++j) {
+            auto f = qvtest::MakeDvFrame(true, qvtest::Plus(kTen, j / 20), static_cast<uint32_t>(j));
+            SetPacks(f, true, false, 0, j / 25 % 60, j % 25, false, 48000);
+            frames.push_back(std::move(f));
+        }
+        return frames;
+    };
+    // Frame 199: 9 s of clock against 7 s of frames; frame 220: 11 s against 8 s.
+    EXPECT_EQ(Scan(Save(true, fast(200), false)), (std::vector<Found>{{0, 200, true, "file"}}));
+    EXPECT_EQ(Scan(Save(true, fast(300), false)),
+              (std::vector<Found>{{0, 220, true, "file"}, {220, 80, true, "datestamp"}}));
+}
+
 // A type-1 capture whose frames are "REF " chunks into a data file, as capture cards
 // wrote them: every reference is followed for its recording time, a chunk of 512
 // bytes or more is a frame even when it starts with "REF ", and a reference that
