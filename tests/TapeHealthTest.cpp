@@ -277,68 +277,145 @@ TEST_F(TapeHealth, EachFrameCountsAsInOnePassInFileOrder) {
     }
 }
 
-// Every sample place of every audio block, one at a time: each error code planted
-// counts once when it lies in the sound and not at all in a block's padding, so the
-// places together count both channels of each pair of the frame's samples; the same bytes one
-// byte off (no sample of their own) count nothing. 16-bit 48 kHz as ffmpeg writes
-// it, then 12-bit 32 kHz as a camcorder's second sound track.
-TEST(TapeHealthCount, EveryErrorCodePlaceCountsOnceAndNoOtherBytes) {
-    std::string why;
-    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
-    ASSERT_NE(clip, nullptr) << why;
-    for (const bool twelveBit : {false, true}) {
-        SCOPED_TRACE(twelveBit ? "12-bit" : "16-bit");
-        Frame frame = clip->frames[0];
-        for (int s = 0; s < 12; ++s) {
-            for (int j = 0; j < 9; ++j) {
-                uint8_t* b = frame.data() + AudioBlock(s, j);
-                if (twelveBit && b[3] == 0x50) {
-                    b[7] = static_cast<uint8_t>((b[7] & 0xC0) | 2 << 3 | 1);  // SMP 2, QU 1
+// The sound format of every field value of the AAUX source pack, as IEC 61834-4
+// gives it, for both systems; and the places the pack is looked for: the first audio
+// block of odd DIF sequences and the fourth of even ones, in the first ten sequences.
+TEST(DifAudioFormatOfPack, EveryFieldAndEveryPlace) {
+    for (const bool pal : {true, false}) {
+        SCOPED_TRACE(pal ? "625/50" : "525/60");
+        const size_t size = pal ? 144000 : 120000;
+        const int rates[3] = {48000, 44100, 32000};
+        const int fewest[3] = {pal ? 1896 : 1580, pal ? 1742 : 1452, pal ? 1264 : 1053};
+        const auto packAt = [](int sequence, int block) {
+            return AudioBlock(sequence, block) + 3;
+        };
+        for (int c = 0; c < (pal ? 12 : 10); ++c) {
+            for (const int block : {0, 3}) {
+                Frame frame(size, 0xFF);
+                const size_t at = packAt(c, block);
+                const uint8_t pack[5] = {0x50, 0xC5, 0x30, 0xC0, 0xC0};  // 48 kHz 16-bit, 5 more
+                std::copy_n(pack, 5, frame.begin() + static_cast<std::ptrdiff_t>(at));
+                qv::DifAudioFormat f;
+                const bool found = qv::DifAudioFormatOf(frame.data(), size, pal, &f);
+                EXPECT_EQ(found, c < 10 && block == (c % 2 != 0 ? 0 : 3)) << c << " " << block;
+                if (found) {
+                    EXPECT_EQ(f.samples, fewest[0] + 5);
                 }
-                // Quiet sound: no byte 0x80 anywhere but where it is planted.
-                std::fill(b + 8, b + 80, uint8_t{0x11});
+                // Cut off before the pack's end: not there.
+                EXPECT_FALSE(qv::DifAudioFormatOf(frame.data(), at + 4, pal, &f));
             }
         }
-        qv::DifAudioFormat format;
-        ASSERT_TRUE(qv::DifAudioFormatOf(frame.data(), frame.size(), true, &format));
-        ASSERT_EQ(format.twelveBit, twelveBit);
-        const int step = twelveBit ? 3 : 2;
-        int planted = 0;
-        int counted = 0;
-        for (int s = 0; s < 12; ++s) {
-            for (int j = 0; j < 9; ++j) {
-                for (int d = 8; d + step <= 80; d += step) {
-                    for (int channel = 0; channel < (twelveBit ? 2 : 1); ++channel) {
-                        Frame damaged = frame;
-                        uint8_t* p = damaged.data() + AudioBlock(s, j) + d;
-                        if (twelveBit) {
-                            p[channel] = 0x80;
-                            p[2] = channel == 0 ? 0x01 : 0x10;  // the other nibble not 0
-                        } else {
-                            p[0] = 0x80, p[1] = 0x00;
+        for (int stype = 0; stype < 32; ++stype) {
+            for (int smp = 0; smp < 8; ++smp) {
+                for (int qu = 0; qu < 8; ++qu) {
+                    for (const int more : {0, 63}) {
+                        Frame frame(size, 0xFF);
+                        const uint8_t pack[5] = {0x50, static_cast<uint8_t>(0xC0 | more), 0x30,
+                                                 static_cast<uint8_t>(0xE0 | stype),
+                                                 static_cast<uint8_t>(0xC0 | smp << 3 | qu)};
+                        std::copy_n(pack, 5, frame.begin() + static_cast<std::ptrdiff_t>(packAt(1, 0)));
+                        qv::DifAudioFormat f;
+                        const bool valid = smp <= 2 && qu <= 1 && (stype == 0 || stype == 2 || stype == 3);
+                        ASSERT_EQ(qv::DifAudioFormatOf(frame.data(), size, pal, &f), valid)
+                            << stype << " " << smp << " " << qu;
+                        if (!valid) {
+                            continue;
                         }
-                        const int n = qv::CountDifAudioErrors(damaged.data(), damaged.size(),
-                                                              true, format);
-                        ASSERT_LE(n, 1) << s << " " << j << " " << d;
-                        counted += n;
-                        ++planted;
-                        // Off by one byte: 0x80 0x00 across two samples is no error code.
-                        damaged = frame;
-                        p = damaged.data() + AudioBlock(s, j) + d + 1;
-                        if (!twelveBit && d + 3 <= 80) {
-                            p[0] = 0x80, p[1] = 0x00;
-                            EXPECT_EQ(qv::CountDifAudioErrors(damaged.data(), damaged.size(),
-                                                              true, format),
-                                      0)
-                                << s << " " << j << " " << d;
-                        }
+                        EXPECT_EQ(f.sampleRate, rates[smp]);
+                        EXPECT_EQ(f.twelveBit, qu == 1);
+                        // Two channels, or four: 12-bit 32 kHz sound has room for a second pair.
+                        EXPECT_EQ(f.pairs, stype != 0 || (qu == 1 && smp == 2) ? 2 : 1);
+                        EXPECT_EQ(f.samples, fewest[smp] + more);
                     }
                 }
             }
         }
-        // Two channels of each stereo pair (12-bit 32 kHz sound has two).
-        EXPECT_EQ(counted, 2 * format.pairs * format.samples);
-        EXPECT_GT(planted, counted);  // the blocks' padding
+    }
+}
+
+// Every sample place of every audio block, one at a time, in both systems: each
+// error code planted counts once when it lies in the sound and not at all in a
+// block's padding (the decoder, which hears it as silence, tells which), so the
+// places together count both channels of each pair of the frame's samples; the same
+// bytes one byte off (no sample of their own) count nothing. 16-bit 48 kHz as ffmpeg
+// writes it, then 12-bit 32 kHz as a camcorder's second sound track.
+TEST(TapeHealthCount, EveryErrorCodePlaceCountsOnceAndNoOtherBytes) {
+    for (const qvtest::TvSystem* sys : {&qvtest::kPal, &qvtest::kNtsc}) {
+        std::string why;
+        const qvtest::DvClip* clip = qvtest::RealDvClip(*sys, &why);
+        ASSERT_NE(clip, nullptr) << why;
+        const bool pal = sys == &qvtest::kPal;
+        const int sequences = pal ? 12 : 10;
+        for (const bool twelveBit : {false, true}) {
+            SCOPED_TRACE(std::string(sys->name) + (twelveBit ? ", 12-bit" : ", 16-bit"));
+            Frame frame = clip->frames[0];
+            for (int s = 0; s < sequences; ++s) {
+                for (int j = 0; j < 9; ++j) {
+                    uint8_t* b = frame.data() + AudioBlock(s, j);
+                    if (twelveBit && b[3] == 0x50) {
+                        b[7] = static_cast<uint8_t>((b[7] & 0xC0) | 2 << 3 | 1);  // SMP 2, QU 1
+                    }
+                    // Quiet sound: no byte 0x80 anywhere but where it is planted.
+                    std::fill(b + 8, b + 80, uint8_t{0x11});
+                }
+            }
+            qv::DifAudioFormat format;
+            ASSERT_TRUE(qv::DifAudioFormatOf(frame.data(), frame.size(), pal, &format));
+            ASSERT_EQ(format.twelveBit, twelveBit);
+            // The decoder hears an error code as silence: the samples it changes are
+            // the places of the sound, found without the counter's own reckoning.
+            std::vector<uint8_t> clean[2];
+            qv::DifAudioFormat decoded;
+            ASSERT_TRUE(qv::DecodeDifAudio(frame.data(), frame.size(), pal, &decoded, clean));
+            const auto silenced = [&](const Frame& damaged) {
+                std::vector<uint8_t> pcm[2];
+                EXPECT_TRUE(qv::DecodeDifAudio(damaged.data(), damaged.size(), pal, &decoded, pcm));
+                int changed = 0;
+                for (int pair = 0; pair < 2; ++pair) {
+                    for (size_t i = 0; i + 1 < pcm[pair].size(); i += 2) {
+                        changed += pcm[pair][i] != clean[pair][i] || pcm[pair][i + 1] != clean[pair][i + 1];
+                    }
+                }
+                return changed;
+            };
+            const int step = twelveBit ? 3 : 2;
+            int planted = 0;
+            int counted = 0;
+            for (int s = 0; s < sequences; ++s) {
+                for (int j = 0; j < 9; ++j) {
+                    for (int d = 8; d + step <= 80; d += step) {
+                        for (int channel = 0; channel < (twelveBit ? 2 : 1); ++channel) {
+                            Frame damaged = frame;
+                            uint8_t* p = damaged.data() + AudioBlock(s, j) + d;
+                            if (twelveBit) {
+                                p[channel] = 0x80;
+                                p[2] = channel == 0 ? 0x01 : 0x10;  // the other nibble not 0
+                            } else {
+                                p[0] = 0x80, p[1] = 0x00;
+                            }
+                            const int n = qv::CountDifAudioErrors(damaged.data(), damaged.size(),
+                                                                  pal, format);
+                            ASSERT_EQ(n, silenced(damaged)) << s << " " << j << " " << d;
+                            counted += n;
+                            ++planted;
+                            // Off by one byte: 0x80 0x00 across two samples is no error code.
+                            damaged = frame;
+                            p = damaged.data() + AudioBlock(s, j) + d + 1;
+                            if (!twelveBit && d + 3 <= 80) {
+                                p[0] = 0x80, p[1] = 0x00;
+                                EXPECT_EQ(qv::CountDifAudioErrors(damaged.data(), damaged.size(),
+                                                                  pal, format),
+                                          0)
+                                    << s << " " << j << " " << d;
+                            }
+                        }
+                    }
+                }
+            }
+            // Two channels of each stereo pair (12-bit 32 kHz sound has two).
+            EXPECT_EQ(counted, 2 * format.pairs * format.samples);
+            EXPECT_GT(planted, counted);  // the blocks' padding
+        }
     }
 }
 
