@@ -444,6 +444,26 @@ TEST_F(RawDvTest, RefusalsPartialFramesAndMoves) {
     }
 }
 
+// The kind of output a name asks for, by its extension in any letter case; a dot in
+// a folder's name is no extension. Every file kind's family.
+TEST(OutputKind, ByTheExtensionOfTheNameAlone) {
+    const std::pair<const char*, const char*> names[] = {
+        {"scenes.dv", "dv"},         {"scenes.DIF", "dv"},     {"/a/b.Dv", "dv"},
+        {"scenes.mov", "mov"},       {"x.MOV", "mov"},         {"scenes.avi", "avi"},
+        {"scenes", "avi"},           {"tape.dv/scenes", "avi"}, {"tape.mov/x.dv", "dv"},
+        {"scenes.dv.avi", "avi"},    {"scenes.avi.dif", "dv"}, {"scenes.dvd", "avi"},
+        {"scenes.d", "avi"},         {"scenes.", "avi"},       {"/", "avi"},
+    };
+    for (const auto& [name, kind] : names) {
+        EXPECT_EQ(qv::OutputKindOf(name), kind) << name;
+    }
+    for (const char* kind : {"avi1", "odml-avi2", "compat.odml-avi2", "odml-avi1", ""}) {
+        EXPECT_EQ(qv::KindFamily(kind), "avi") << kind;
+    }
+    EXPECT_EQ(qv::KindFamily("dv"), "dv");
+    EXPECT_EQ(qv::KindFamily("mov"), "mov");
+}
+
 // A QuickTime DV tape (ffmpeg's copy of raw DV into a .mov) is scanned as its raw
 // DV, and written as AVI and QuickTime (frames byte for byte, the PCM track's
 // samples as they are) and as raw DV; a QuickTime file of H.264 is refused.
