@@ -165,6 +165,75 @@ TEST_F(SettingsFile, ReadsRegTextWrittenElsewhere) {
     EXPECT_EQ(v.Find(kMainKey, "long")->text, fits);
 }
 
+// One value line at a time between two good ones: a line of the format is read as
+// what it says, any other is skipped, and the lines around it are read all the same.
+TEST_F(SettingsFile, EachValueLineIsReadAsItSaysOrSkipped) {
+    using Type = qv::SettingsValue::Type;
+    const struct {
+        const char* line;
+        bool read;
+        Type type = Type::Text;
+        std::string text = {};
+        uint32_t dword = 0;
+    } lines[] = {
+        {"\"v\"=\"plain\"", true, Type::Text, "plain"},
+        {"\"v\"=\"a \\\"quote\\\" and \\\\ one\"", true, Type::Text, "a \"quote\" and \\ one"},
+        {"\"v\"=\"\\n stays\"", true, Type::Text, "\\n stays"},
+        {"\"v\"=\"\"", true, Type::Text, ""},
+        {"\"v\" = \"spaced\" ", true, Type::Text, "spaced"},
+        {"\"v\"=\"closed\" trailing", false},
+        {"\"v\"=\"open", false},
+        {"\"\"=\"no name\"", false},
+        {"\"v\"", false},
+        {"\"v\" \"x\"", false},
+        {"v=\"unquoted name\"", false},
+        {"\"v\"=dword:0", true, Type::Dword, {}, 0},
+        {"\"v\"=DWORD:ffFF0010", true, Type::Dword, {}, 0xFFFF0010u},
+        {"\"v\"=dword:12345678", true, Type::Dword, {}, 0x12345678u},
+        {"\"v\"=dword:", false},
+        {"\"v\"=dword:1g", false},
+        {"\"v\"=dword:-1", false},
+        {"\"v\"=dword: 1", false},
+        {"\"v\"=dword:123456789", false},
+        {"\"v\"=hex(1):41,00,42,00,00,00", true, Type::Text, "AB"},
+        {"\"v\"=HEX(1):4a, 00 ,4B,00", true, Type::Text, "JK"},
+        {"\"v\"=hex(1):41,00,00,00,42,00", true, Type::Text, "A"},
+        {"\"v\"=hex(1):e9,00,ac,20,3d,d8,00,de", true, Type::Text, "\xE9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"\"v\"=hex(1):3d,d8,41,00", true, Type::Text, "\xEF\xBF\xBD" "A"},
+        {"\"v\"=hex(1):00,dc", true, Type::Text, "\xEF\xBF\xBD"},
+        {"\"v\"=hex(1):", true, Type::Text, ""},
+        {"\"v\"=hex(1):41,,00", false},
+        {"\"v\"=hex(1):41,0g", false},
+        {"\"v\"=hex(1):141,00", false},
+        {"\"v\"=hex:41,00", false},
+        {"\"v\"=hex(2):41,00", false},
+        {"\"v\"=-", false},
+        {"\"v\"=42", false},
+    };
+    for (const auto& l : lines) {
+        SCOPED_TRACE(l.line);
+        WriteText(path, kHeader + "\"before\"=dword:00000001\r\n" + l.line +
+                            "\r\n\"after\"=\"2\"\r\n");
+        testing::internal::CaptureStderr();
+        const SettingsValues v = store.Load();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(v.ReadInt(kMainKey, "before", 0), 1);
+        ASSERT_NE(v.Find(kMainKey, "after"), nullptr);
+        EXPECT_EQ(v.Find(kMainKey, "after")->text, "2");
+        const qv::SettingsValue* value = v.Find(kMainKey, "v");
+        ASSERT_EQ(value != nullptr, l.read);
+        if (value == nullptr) {
+            continue;
+        }
+        EXPECT_EQ(value->type, l.type);
+        if (l.type == Type::Text) {
+            EXPECT_EQ(value->text, l.text);
+        } else {
+            EXPECT_EQ(value->dword, l.dword);
+        }
+    }
+}
+
 TEST_F(SettingsFile, ChangesAreWrittenOnceAndOnlyWhenSomethingChanged) {
     SettingsStore nested(dir.Path("sub/folders/s.reg"));
     qv::WriteFaults faults;  // counts writes, fails none
