@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -414,6 +415,59 @@ TEST_F(SettingsMainWindow, InputsKeepTheirPlacesAndTheCountIsNotTrusted) {
 
 // A save writes everything in one rewrite, leaves no entries of a longer list and
 // keeps other values; what it wrote loads back.
+// Random settings and window states, texts of every kind of character among them:
+// each field reads back as saved, through a second store of the same file; the first
+// load marks the program as run, and only the first start says it is the first.
+TEST_F(SettingsMainWindow, EverySettingAndStateReadsBackAsSaved) {
+    std::mt19937 random(20261209);
+    const auto text = [&] {
+        static const std::string pieces[] = {"a", "Z", " ", "\"", "\\", "\n", "\r", "=", "[", "]",
+                                             ";", "\xC3\xA9", "\xF0\x9F\x98\x80", ",", "hex(1):"};
+        std::string t;
+        for (uint32_t n = random() % 12; n > 0; --n) {
+            t += pieces[random() % std::size(pieces)];
+        }
+        return t;
+    };
+    const auto bit = [&] { return static_cast<int>(random() % 2); };
+    for (int round = 0; round < 30; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        qvtest::TempDir folder;
+        SettingsStore saved(folder.Path("s.reg"));
+        const qv::MainWindowState first = LoadMainWindowState(saved, "/default.avi");
+        EXPECT_TRUE(first.firstStart);
+        EXPECT_EQ(first.outputPath, "/default.avi");
+        qv::Settings settings{bit(), bit(), text(), static_cast<int>(random() % 5), bit(), bit(), bit()};
+        qv::MainWindowState state;
+        state.outputPath = "/" + text();
+        state.lastInput = text();
+        for (uint32_t n = random() % 7; n > 0; --n) {
+            state.inputs.push_back("/" + text());
+        }
+        ASSERT_TRUE(SaveMainWindowState(saved, settings, state));
+        SettingsStore again(folder.Path("s.reg"));
+        qv::Settings loaded;
+        LoadSettings(loaded, again);
+        EXPECT_EQ(std::tie(loaded.deleteSourceFiles, loaded.skipNoDatestamp, loaded.codec,
+                           loaded.optSensitivity, loaded.splitRecordingStarts,
+                           loaded.splitTimecodeBreaks, loaded.splitFormatChanges),
+                  std::tie(settings.deleteSourceFiles, settings.skipNoDatestamp, settings.codec,
+                           settings.optSensitivity, settings.splitRecordingStarts,
+                           settings.splitTimecodeBreaks, settings.splitFormatChanges));
+        const qv::MainWindowState back = LoadMainWindowState(again, "/default.avi");
+        EXPECT_FALSE(back.firstStart);
+        EXPECT_EQ(std::tie(back.outputPath, back.lastInput, back.inputs),
+                  std::tie(state.outputPath, state.lastInput, state.inputs));
+    }
+    // A sensitivity outside the five presets loads as the middle one.
+    for (const auto& [stored, loaded] : {std::pair{"-1", 2}, {"0", 0}, {"4", 4}, {"5", 2}}) {
+        ASSERT_TRUE(store.WriteText(kMainKey, "OptSensitivity", stored));
+        qv::Settings s;
+        LoadSettings(s, store);
+        EXPECT_EQ(s.optSensitivity, loaded) << stored;
+    }
+}
+
 TEST_F(SettingsMainWindow, SaveWritesEverythingInOrderInOneRewrite) {
     ASSERT_TRUE(store.WriteText(kClipListKey, "PicsPerLine", "6"));
     qv::MainWindowState state;
