@@ -18,12 +18,20 @@ namespace qv {
 
 namespace {
 
-// The test hook's say on one system call that moves bytes: whether it is
-// interrupted, and how many bytes of n it may move.
+// The test hook's say on one system call that moves bytes: whether it fails before
+// moving any (interrupted, or the call chosen to fail), and how many bytes of n it
+// may move.
 bool Interrupted() {
     WriteFaults* faults = CurrentWriteFaults();
-    if (faults == nullptr || faults->interruptEvery <= 0 ||
-        ++faults->calls % faults->interruptEvery != 0) {
+    if (faults == nullptr) {
+        return false;
+    }
+    const int64_t call = faults->calls++;
+    if (call == faults->failCallAt) {
+        errno = faults->failCallError;
+        return true;
+    }
+    if (faults->interruptEvery <= 0 || (call + 1) % faults->interruptEvery != 0) {
         return false;
     }
     errno = EINTR;
@@ -449,9 +457,12 @@ int64_t File::WriteAtCopying(int64_t position, const Part& head, File& source,
     if (tailAllowed > 0) {
         const int64_t n = WriteUncounted(position + done, tail.data, tailAllowed);
         done += std::max<int64_t>(n, 0);
+        if (n != tailAllowed) {
+            return done;  // the system's error of that write stands
+        }
     }
     if (done < total) {
-        lastError_ = ENOSPC;
+        lastError_ = ENOSPC;  // the fault injection cut the chunk
     }
     return done;
 }

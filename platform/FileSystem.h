@@ -60,6 +60,10 @@ struct WriteFaults {
     // such call fails with EINTR before it moves any (0: none).
     int64_t bytesPerCall = 0;
     int64_t interruptEvery = 0;
+    // This read, write or copy call (0 = the first) fails with failCallError, as a
+    // disk that fills or breaks partway through a chunk does.
+    int64_t failCallAt = -1;
+    int failCallError = 0;
     int64_t calls = 0;   // read, write and copy calls seen so far
     int64_t writes = 0;  // writes seen so far
     int64_t reads = 0;   // reads seen so far

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <tuple>
 
 #include "platform/File.h"
@@ -148,6 +149,129 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
 // Calls that move fewer bytes than asked, or none when a signal interrupts them,
 // at every size from a byte up: each read, write and copy still moves all its
 // bytes, to and from the right places.
+// A read, write or copy call that fails partway through a chunk, at every call of
+// each operation, moving a few bytes a call or many: the operation returns exactly
+// the bytes it moved (-1 when none), those bytes are in their places and none after
+// them, and the error given is the one that happened; or, where it tried again
+// another way, every byte is in its place.
+TEST(File, ACallFailingPartwayReturnsWhatWasMovedAndWhy) {
+    qvtest::TempDir dir;
+    std::vector<uint8_t> source(20011);
+    for (size_t i = 0; i < source.size(); ++i) {
+        source[i] = static_cast<uint8_t>(i * 13 + i / 251);
+    }
+    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("src"), source));
+    const uint8_t head[8] = {'0', '1', 'w', 'b', 9, 8, 7, 6};
+    const uint8_t pad = 0;
+    static constexpr uint8_t kUntouched = 0xEE;
+    const auto span = [&](size_t from, size_t n) {
+        return std::vector<uint8_t>(source.begin() + static_cast<std::ptrdiff_t>(from),
+                                    source.begin() + static_cast<std::ptrdiff_t>(from + n));
+    };
+    const auto joined = [](std::initializer_list<std::vector<uint8_t>> pieces) {
+        std::vector<uint8_t> all;
+        for (const auto& p : pieces) {
+            all.insert(all.end(), p.begin(), p.end());
+        }
+        return all;
+    };
+    const std::vector<uint8_t> headBytes(head, head + 8);
+    struct Outcome {
+        int64_t result = 0;
+        std::vector<uint8_t> bytes;  // where the operation puts them
+        int error = 0;
+    };
+    // Each operation on fresh files: what it returned, the bytes at its place and its error.
+    const struct Operation {
+        const char* name;
+        std::vector<uint8_t> expected;
+        std::function<Outcome(qv::File& in, qv::File& out)> run;
+    } operations[] = {
+        {"ReadAt", span(3, 15000),
+         [](qv::File& in, qv::File&) {
+             Outcome o{0, std::vector<uint8_t>(15000, kUntouched), 0};
+             o.result = in.ReadAt(3, o.bytes.data(), 15000);
+             o.error = in.ReadError();
+             return o;
+         }},
+        {"ReadAt with a head", span(7, 4008),
+         [](qv::File& in, qv::File&) {
+             Outcome o{0, std::vector<uint8_t>(4008, kUntouched), 0};
+             o.result = in.ReadAt(7, o.bytes.data(), 8, o.bytes.data() + 8, 4000);
+             o.error = in.ReadError();
+             return o;
+         }},
+        {"WriteAt of parts", joined({headBytes, span(1, 9000), {pad}}),
+         [&](qv::File&, qv::File& out) {
+             const qv::File::Part parts[3] = {{head, 8}, {source.data() + 1, 9000}, {&pad, 1}};
+             Outcome o;
+             o.result = out.WriteAt(4, parts, 3);
+             o.error = out.LastError();
+             return o;
+         }},
+        {"WriteAtCopying", joined({headBytes, span(100, 7001), {pad}}),
+         [&](qv::File& in, qv::File& out) {
+             bool sourceFailed = false;
+             Outcome o;
+             o.result = out.WriteAtCopying(4, {head, 8}, in, 100, 7001, {&pad, 1}, &sourceFailed);
+             o.error = sourceFailed ? in.LastError() : out.LastError();
+             return o;
+         }},
+    };
+    for (const Operation& op : operations) {
+        const bool writes = std::string(op.name).starts_with("Write");
+        for (const int64_t cap : {1, 997, 4093}) {
+            // Runs the operation with call k failing (-1: none); the calls it made.
+            const auto trial = [&](int64_t k, Outcome* outcome) {
+                qv::File in;
+                qv::File out;
+                EXPECT_TRUE(in.OpenRead(dir.Path("src"), qv::File::Access::Random));
+                std::filesystem::remove(dir.Path("out"));
+                EXPECT_TRUE(out.CreateNew(dir.Path("out")));
+                const std::vector<uint8_t> blank(20000, kUntouched);
+                EXPECT_EQ(out.WriteAt(0, blank.data(), 20000), 20000);
+                qv::WriteFaults faults{.bytesPerCall = cap, .failCallAt = k, .failCallError = EIO};
+                qv::SetWriteFaults(&faults);
+                *outcome = op.run(in, out);
+                qv::SetWriteFaults(nullptr);
+                if (writes) {
+                    const std::vector<uint8_t> file = qvtest::ReadFileBytes(dir.Path("out"));
+                    outcome->bytes.assign(file.begin() + 4, file.begin() + 4 +
+                                          static_cast<std::ptrdiff_t>(op.expected.size()));
+                }
+                return faults.calls;
+            };
+            Outcome clean;
+            const int64_t calls = trial(-1, &clean);
+            ASSERT_EQ(clean.result, static_cast<int64_t>(op.expected.size())) << op.name;
+            ASSERT_EQ(clean.bytes, op.expected) << op.name;
+            for (int64_t k = 0; k < std::min<int64_t>(calls, 40); ++k) {
+                SCOPED_TRACE(std::string(op.name) + ", " + std::to_string(cap) +
+                             " bytes a call, call " + std::to_string(k) + " of " +
+                             std::to_string(calls) + " failing");
+                Outcome o;
+                trial(k, &o);
+                ASSERT_NE(o.result, 0);
+                const auto moved = static_cast<size_t>(std::max<int64_t>(o.result, 0));
+                if (moved == op.expected.size()) {
+                    // Tried again another way (a vector write part by part), and done.
+                    EXPECT_EQ(o.bytes, op.expected);
+                    continue;
+                }
+                ASSERT_LT(moved, op.expected.size());
+                EXPECT_EQ(o.error, EIO);
+                EXPECT_TRUE(std::equal(o.bytes.begin(), o.bytes.begin() + static_cast<std::ptrdiff_t>(moved),
+                                       op.expected.begin()))
+                    << "the bytes moved are not the data";
+                EXPECT_EQ(o.bytes[moved], kUntouched) << "a byte after the ones reported was moved";
+                if (HasFailure()) {
+                    return;
+                }
+            }
+        }
+    }
+}
+
 TEST(File, ShortAndInterruptedCallsStillMoveEveryByteToItsPlace) {
     qvtest::TempDir dir;
     std::vector<uint8_t> source(20011);
