@@ -809,33 +809,56 @@ TEST_F(AviWriterTest, WritesUnderTheTemporaryNameUntilFinishedRefusingBadChunks)
 // temporary name of a destination may be taken by a file of the user's, even by the
 // very source being copied: it is never removed or overwritten.
 TEST_F(AviWriterTest, SourceIsNeverTouched) {
+    // Every kind of output from an AVI and from a raw DV source, the source's name
+    // given to the output, whatever its extension asks for.
     const FixtureOptions o = OptionsOf(Type2, OpenDmlCompat);
+    const std::vector<FixtureFrame> frames = MakeFrames(o, 4, DvTime{2004, 7, 14, 10, 20, 30});
+    std::vector<uint8_t> raw;
+    for (const FixtureFrame& f : frames) {
+        raw.insert(raw.end(), f.video.begin(), f.video.end());
+    }
     struct Case {
         const char* what;
         std::string source, dest;
         bool finishFails;
     };
-    for (const Case& c :
-         {Case{"the same name", dir_.Path("same.avi"), dir_.Path("same.avi"), true},
-          Case{"the name spelt another way", dir_.Path("respelt.avi"),
-               (dir_.Dir() / "." / "respelt.avi").string(), true},
-          Case{"the source under the temporary name", qv::TemporaryNameFor(out_), out_, false}}) {
-        SCOPED_TRACE(c.what);
-        const auto sourceBytes = BuildFixtureAvi(o, MakePatternFrames(o, 4, 1000));
-        auto source = WriteAndOpen(c.source, sourceBytes);
-        ASSERT_NE(source, nullptr);
-        if (auto writer = source->CreateWriter(c.dest)) {
-            EXPECT_NE(writer->TemporaryName(), c.source);
-            CopyFrames(*source, *writer, 1, 2);
-            const bool finished = writer->Finish(0);
-            EXPECT_FALSE(finished && c.finishFails)
-                << "the source was replaced by a copy of itself";
+    for (const bool fromRaw : {false, true}) {
+        for (const std::string ext : {".avi", ".dv", ".mov"}) {
+            const std::string name = std::string(fromRaw ? "raw" : "avi") + ext;
+            for (const Case& c :
+                 {Case{"the same name", dir_.Path("same-" + name), dir_.Path("same-" + name), true},
+                  Case{"the name spelt another way", dir_.Path("respelt-" + name),
+                       (dir_.Dir() / "." / ("respelt-" + name)).string(), true},
+                  Case{"the source under the temporary name",
+                       qv::TemporaryNameFor(dir_.Path("out" + ext)), dir_.Path("out" + ext), false}}) {
+                SCOPED_TRACE(std::string(c.what) + ", " + name);
+                const std::vector<uint8_t> sourceBytes = fromRaw ? raw : BuildFixtureAvi(o, frames);
+                ASSERT_TRUE(WriteFileBytes(c.source, sourceBytes));
+                auto source = qv::OpenAviFile(c.source);
+                ASSERT_NE(source, nullptr);
+                auto writer = qv::CreateWriterFor(*source, c.dest, {});
+                EXPECT_TRUE(writer == nullptr || !c.finishFails) << "a writer onto its source";
+                if (writer != nullptr) {
+                    EXPECT_NE(writer->TemporaryName(), c.source);
+                    for (int f = 1; f < 3; ++f) {
+                        const std::vector<uint8_t> video = ReadFrame(*source->Stream(0), f);
+                        writer->WriteChunk(0, video.data(), std::ssize(video), 1);
+                    }
+                    const bool finished = writer->Finish(0);
+                    EXPECT_FALSE(finished && c.finishFails)
+                        << "the source was replaced by a copy of itself";
+                    writer.reset();
+                }
+                if (c.finishFails) {
+                    EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(c.dest)));
+                }
+                source.reset();
+                ASSERT_TRUE(fs::exists(c.source)) << "the source was removed";
+                EXPECT_TRUE(ReadFileBytes(c.source) == sourceBytes) << "the source changed";
+                std::filesystem::remove(c.source);
+                std::filesystem::remove(c.dest);
+            }
         }
-        if (c.finishFails) {
-            EXPECT_FALSE(fs::exists(qv::TemporaryNameFor(c.dest)));
-        }
-        ASSERT_TRUE(fs::exists(c.source)) << "the source was removed";
-        EXPECT_TRUE(ReadFileBytes(c.source) == sourceBytes) << "the source changed";
     }
 }
 
