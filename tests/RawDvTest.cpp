@@ -551,6 +551,50 @@ TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
 // A disk that fills while a scene is written, whichever writer writes it: the
 // system's calls fail for real (strace injects ENOSPC), the command fails, and
 // neither the output nor its temporary file is left; the source is not deleted.
+// The sound tracks a QuickTime DV file may carry: 16-bit PCM either way round, mono
+// or stereo, 48 or 32 kHz, one track or two. Every AVI and QuickTime output of the
+// whole file sounds as its source does to ffmpeg, track by track.
+TEST_F(RawDvTest, EverySoundTrackOfAQuickTimeFileIsCopiedAsItSounds) {
+    std::string why;
+    const qvtest::DvClip* clip = qvtest::RealDvClip(qvtest::kPal, &why);
+    ASSERT_NE(clip, nullptr) << why;
+    const std::string raw = Write("clip.dv", Joined(clip->frames));
+    const struct {
+        const char* name;
+        const char* audio;  // ffmpeg's options for the sound of the QuickTime file
+        int tracks;
+    } kinds[] = {
+        {"big-endian", "-map 0:v -map 0:a -c:a pcm_s16be", 1},
+        {"mono 32 kHz", "-map 0:v -map 0:a -c:a pcm_s16le -ac 1 -ar 32000", 1},
+        {"two tracks", "-map 0:v -map 0:a -map 0:a -c:a pcm_s16le", 2},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const std::string mov = dir_.Path("sound.mov");
+        const qvtest::ShellResult made = qvtest::RunShell(
+            "ffmpeg -v error -y -nostdin -i " + Quote(raw) + " " + kind.audio +
+            " -c:v copy -f mov " + Quote(mov) + " 2>&1");
+        ASSERT_EQ(made.status, 0) << made.output;
+        for (const std::string out : {"s.avi", "s.mov"}) {
+            SCOPED_TRACE(out);
+            const qvtest::CliResult r =
+                Run("split " + Quote(mov) + " --output " + Quote(dir_.Path(out)) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const std::string written = dir_.Path(out.substr(0, 1) + "'20040714 10.20.30" +
+                                                  out.substr(1));
+            ASSERT_TRUE(qv::FileExists(written)) << r.out;
+            EXPECT_EQ(qvtest::ReadContent(written).video, clip->frames);
+            for (int track = 0; track < kind.tracks; ++track) {
+                const std::vector<uint8_t> heard = FfmpegAudio(mov, track);
+                EXPECT_FALSE(heard.empty());
+                EXPECT_EQ(FfmpegAudio(written, track), heard) << "track " << track;
+            }
+            EXPECT_EQ(qvtest::Probe(written).size(), static_cast<size_t>(1 + kind.tracks));
+            ASSERT_TRUE(qv::RemoveFile(written));
+        }
+    }
+}
+
 TEST_F(RawDvTest, AFullDiskLeavesNoOutputOfAnyKind) {
     const std::string raw = Write("full.dv", Joined(TapeOf(true), 0, 50));
     // A raw copy is one copy_file_range a scene; the others write header parts first.
