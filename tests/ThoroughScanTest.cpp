@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -84,6 +85,53 @@ std::vector<std::vector<uint8_t>> TakeFrames(bool pal, const std::vector<Take>& 
         }
     }
     return frames;
+}
+
+// Each place a pack the thorough scan reads may lie, alone in a frame of 0xFF bytes:
+// the video and audio source-control packs in DIF sequence 0 and 1, the timecode in
+// any of the twelve sync blocks of the two subcode blocks. A pack is read when the
+// frame holds all its five bytes, and not when the frame ends one byte short.
+TEST(DvFramePacks, EveryPlaceOfEachPackAndTheFramesEnd) {
+    struct Place {
+        const char* what;
+        size_t at;
+        std::vector<uint8_t> pack;
+        std::function<bool(const qv::DvFrameMarks&)> read;
+    };
+    std::vector<Place> places = {
+        {"video source control, sequence 0", 5 * 80 + 3 + 50, {0x61, 0x3F, 0x4A, 0xFC, 0xFF},
+         [](const auto& m) { return m.aspect == 2 && m.recordingStart; }},
+        {"video source control, sequence 1", 12000 + 3 * 80 + 3 + 5, {0x61, 0x3F, 0x48, 0xFC, 0xFF},
+         [](const auto& m) { return m.aspect == 1 && m.recordingStart; }},
+        {"audio source control, sequence 0", (6 + 4 * 16) * 80 + 3, {0x51, 0x03, 0x7F, 0x20, 0xFF},
+         [](const auto& m) { return m.recordingStart && m.aspect == 0; }},
+        {"audio source control, sequence 1", 12000 + (6 + 16) * 80 + 3,
+         {0x51, 0x03, 0x7F, 0x20, 0xFF}, [](const auto& m) { return m.recordingStart; }},
+    };
+    for (size_t block = 1; block <= 2; ++block) {
+        for (size_t sync = 0; sync < 6; ++sync) {
+            places.push_back({"timecode", block * 80 + 3 + sync * 8 + 3, {0x13, 0x24, 0x35, 0x46, 0x12},
+                              [](const auto& m) {
+                                  return m.timecode.valid && m.timecode.frames == 24 &&
+                                         m.timecode.seconds == 35 && m.timecode.minutes == 46 &&
+                                         m.timecode.hours == 12;
+                              }});
+        }
+    }
+    for (const Place& p : places) {
+        SCOPED_TRACE(std::string(p.what) + " at " + std::to_string(p.at));
+        std::vector<uint8_t> frame(144000, 0xFF);
+        std::copy(p.pack.begin(), p.pack.end(), frame.begin() + static_cast<std::ptrdiff_t>(p.at));
+        EXPECT_TRUE(p.read(qv::DecodeFrameMarks(frame.data(), frame.size())));
+        EXPECT_TRUE(p.read(qv::DecodeFrameMarks(frame.data(), p.at + 5)));
+        const qv::DvFrameMarks cut = qv::DecodeFrameMarks(frame.data(), p.at + 4);
+        EXPECT_FALSE(cut.timecode.valid || cut.recordingStart || cut.aspect != 0);
+        // One byte off its place it is no pack.
+        std::vector<uint8_t> shifted(144000, 0xFF);
+        std::copy(p.pack.begin(), p.pack.end(), shifted.begin() + static_cast<std::ptrdiff_t>(p.at + 1));
+        const qv::DvFrameMarks off = qv::DecodeFrameMarks(shifted.data(), shifted.size());
+        EXPECT_FALSE(off.timecode.valid || off.recordingStart || off.aspect != 0);
+    }
 }
 
 enum class Kind { Type1, Type2, Raw };
