@@ -697,6 +697,38 @@ TEST_F(AviWriterTest, ChunkIdOfAnotherStreamIsNotCopied) {
     }
 }
 
+// Chunks the writer cannot take: of a stream the output lacks, by each way of writing
+// them; and runs of chunks that must go one by one (empty, odd-sized for their pad
+// byte, without units, of a stream the output lacks). None changes the output.
+TEST_F(AviWriterTest, ChunksAndRunsTheWriterCannotTakeChangeNothing) {
+    const FixtureOptions o = OptionsOf(Type2, OpenDml);
+    auto source = Source(o, 3, 300);
+    ASSERT_NE(source, nullptr);
+    qv::AviStream::ChunkPlace place;
+    ASSERT_TRUE(source->Stream(0)->Locate(0, &place));
+    qv::File in;
+    ASSERT_TRUE(in.OpenRead(dir_.Path("source.avi"), qv::File::Access::Random));
+    auto writer = source->CreateWriter(out_, {});
+    ASSERT_NE(writer, nullptr);
+    const std::vector<uint8_t> data(300, 7);
+    for (const int stream : {-1, 2, 3}) {
+        EXPECT_FALSE(writer->WriteChunk(stream, data.data(), 300, 1)) << stream;
+        EXPECT_NE(writer->CopyChunk(stream, in, place.position, 300, 1), qv::ChunkCopy::Done)
+            << stream;
+    }
+    for (const qv::RunChunk run : {qv::RunChunk{-1, 300, 1}, qv::RunChunk{2, 300, 1},
+                                   qv::RunChunk{0, 0, 1}, qv::RunChunk{0, 301, 1},
+                                   qv::RunChunk{0, 300, 0}}) {
+        size_t taken = 9;
+        EXPECT_EQ(writer->CopyRun(in, place.position - 8, &run, 1, 1, &taken), qv::ChunkCopy::Done);
+        EXPECT_EQ(taken, 0u) << run.stream << " " << run.size << " " << run.units;
+    }
+    ASSERT_TRUE(CopyFrames(*source, *writer, 0, 3));
+    ASSERT_TRUE(writer->Finish(0));
+    writer.reset();
+    CheckReadsBack(*source, out_, 0, 3, "odml-avi2");
+}
+
 // A stream that would need more than the 1024 standard indexes of its super index
 // (1,048,576 chunks) gets its further chunks refused; the file stays sound.
 TEST_F(AviWriterTest, ChunksBeyondTheSuperIndexAreRefused) {

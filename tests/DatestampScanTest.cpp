@@ -11,6 +11,7 @@
 #include "app/SceneList.h"
 #include "avi/AviReader.h"
 #include "dv/DatestampScan.h"
+#include "dv/ThoroughScan.h"
 #include "platform/Platform.h"
 #include "support/AviFixture.h"
 #include "support/FakeQuestions.h"
@@ -290,30 +291,45 @@ TEST_F(DatestampScan, CancelKeepsTheSceneUpToTheFrameReached) {
               std::make_tuple(-1, "", nullptr, 0));
 }
 
+// Both scans, the galloping and the thorough one.
 TEST_F(DatestampScan, ProgressCountsScenesOfEarlierFilesAndShowsAMatchedFrame) {
     const std::string first = MakeFile("first.avi", {{1000, kStart}, {2000, Plus(kStart, 3600)}});
     const std::string second = MakeFile("second.avi", {{500, kStart}});
-    // The last preview is long ago: the first matching probe is shown.
-    const uint32_t longAgo = qv::TickCount() - 10000;
-    uint32_t lastPreviewTick = longAgo;
-    context.lastPreviewTick = &lastPreviewTick;
-    // Three scenes of an earlier file are listed already.
-    scenes.SetSize(3);
-    framesDone = 5120;
-    EXPECT_EQ(Scan(first), 0);
-    EXPECT_EQ(framesDone, 8120);
-    EXPECT_EQ(Scan(second), 0);
-    EXPECT_EQ(framesDone, 8620);
-    EXPECT_EQ(log.texts, (std::vector<std::string>{
-                             "scene #4; " + first + " 00:00:00",
-                             "scene #5; " + first + " 00:40:00",  // frame 1000 at 25 fps
-                             "scene #6; " + second + " 00:00:00",
-                         }));
-    // The position in units of 256 frames.
-    const qvtest::ProgressLog::Position& shown = log.positions.front();
-    EXPECT_EQ(std::tie(shown.position, shown.fileName, shown.frame),
-              std::make_tuple((5120 + 512) / 256, first, 512));
-    EXPECT_NE(shown.stream, nullptr);
+    for (const bool thorough : {false, true}) {
+        SCOPED_TRACE(thorough ? "thorough" : "galloping");
+        const auto scan = [&](const std::string& path) {
+            // The fixture frames carry no timecode or source packs: datestamps alone split.
+            return thorough ? qv::ScanFileThoroughly(context, {false, false, false}, path, framesDone)
+                            : Scan(path);
+        };
+        log = {};
+        // The last preview is long ago: the first frame read (thorough) or the first
+        // matching probe is shown.
+        const uint32_t longAgo = qv::TickCount() - 10000;
+        uint32_t lastPreviewTick = longAgo;
+        context.lastPreviewTick = &lastPreviewTick;
+        // Three scenes of an earlier file are listed already.
+        scenes.SetSize(3);
+        framesDone = 5120;
+        EXPECT_EQ(scan(first), 0);
+        EXPECT_EQ(framesDone, 8120);
+        EXPECT_EQ(scan(second), 0);
+        EXPECT_EQ(framesDone, 8620);
+        EXPECT_EQ(log.texts, (std::vector<std::string>{
+                                 "scene #4; " + first + " 00:00:00",
+                                 "scene #5; " + first + " 00:40:00",  // frame 1000 at 25 fps
+                                 "scene #6; " + second + " 00:00:00",
+                             }));
+        // The position in units of 256 frames.
+        const qvtest::ProgressLog::Position& shown = log.positions.front();
+        const int frame = thorough ? 0 : 512;
+        EXPECT_EQ(std::tie(shown.position, shown.fileName, shown.frame),
+                  std::make_tuple((5120 + frame) / 256, first, frame));
+        EXPECT_NE(shown.stream, nullptr);
+        const qvtest::ProgressLog::Position& detached = log.positions.back();
+        EXPECT_EQ(std::tie(detached.position, detached.fileName, detached.stream),
+                  std::make_tuple(-1, "", nullptr));
+    }
 }
 
 }  // namespace

@@ -14,6 +14,16 @@
 
 namespace {
 
+// A file of 20011 bytes of a pattern at path; its bytes.
+std::vector<uint8_t> PatternFile(const std::string& path) {
+    std::vector<uint8_t> bytes(20011);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 13 + i / 251);
+    }
+    EXPECT_TRUE(qvtest::WriteFileBytes(path, bytes));
+    return bytes;
+}
+
 TEST(FileSystem, SameFileByIdentityWhereBothExistAndTheFolderThatIsMissing) {
     qvtest::TempDir dir;
     std::string a = dir.Path("a.avi");
@@ -146,9 +156,6 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
               std::tuple(ENOSPC, "ab"));
 }
 
-// Calls that move fewer bytes than asked, or none when a signal interrupts them,
-// at every size from a byte up: each read, write and copy still moves all its
-// bytes, to and from the right places.
 // A read, write or copy call that fails partway through a chunk, at every call of
 // each operation, moving a few bytes a call or many: the operation returns exactly
 // the bytes it moved (-1 when none), those bytes are in their places and none after
@@ -156,11 +163,7 @@ TEST(File, WritesCopiesOfRangesAndWhatFitsOnAFullDisk) {
 // another way, every byte is in its place.
 TEST(File, ACallFailingPartwayReturnsWhatWasMovedAndWhy) {
     qvtest::TempDir dir;
-    std::vector<uint8_t> source(20011);
-    for (size_t i = 0; i < source.size(); ++i) {
-        source[i] = static_cast<uint8_t>(i * 13 + i / 251);
-    }
-    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("src"), source));
+    const std::vector<uint8_t> source = PatternFile(dir.Path("src"));
     const uint8_t head[8] = {'0', '1', 'w', 'b', 9, 8, 7, 6};
     const uint8_t pad = 0;
     static constexpr uint8_t kUntouched = 0xEE;
@@ -272,13 +275,12 @@ TEST(File, ACallFailingPartwayReturnsWhatWasMovedAndWhy) {
     }
 }
 
+// Calls that move fewer bytes than asked, or none when a signal interrupts them,
+// at every size from a byte up: each read, write and copy still moves all its
+// bytes, to and from the right places.
 TEST(File, ShortAndInterruptedCallsStillMoveEveryByteToItsPlace) {
     qvtest::TempDir dir;
-    std::vector<uint8_t> source(20011);
-    for (size_t i = 0; i < source.size(); ++i) {
-        source[i] = static_cast<uint8_t>(i * 13 + i / 251);
-    }
-    ASSERT_TRUE(qvtest::WriteFileBytes(dir.Path("src"), source));
+    const std::vector<uint8_t> source = PatternFile(dir.Path("src"));
     qv::File in;
     ASSERT_TRUE(in.OpenRead(dir.Path("src"), qv::File::Access::Random));
     const auto span = [&](size_t from, size_t n) {

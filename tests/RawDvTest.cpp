@@ -551,6 +551,59 @@ TEST_F(RawDvTest, QuickTimeDvReadAndWritten) {
 // A disk that fills while a scene is written, whichever writer writes it: the
 // system's calls fail for real (strace injects ENOSPC), the command fails, and
 // neither the output nor its temporary file is left; the source is not deleted.
+// Each kind of 25 Mbit/s DV a raw file may hold, written as AVI, QuickTime and raw
+// DV: the frames byte for byte, with the picture format and codec tag that kind of
+// output gives it, as ffprobe reads them (4:1:1 DVCPRO of 625/50 is "dvpp" in
+// QuickTime, IEC 4:2:0 "dvcp").
+TEST_F(RawDvTest, EachKindOfDvIsWrittenWithItsOwnTags) {
+    const struct {
+        const char* name;
+        const char* size;
+        const char* rate;
+        const char* pixels;
+        const char* quickTime;
+        size_t frameBytes;
+    } kinds[] = {
+        {"IEC 625/50", "720x576", "25", "yuv420p", "dvcp", 144000},
+        {"DVCPRO 625/50", "720x576", "25", "yuv411p", "dvpp", 144000},
+        {"525/60", "720x480", "30000/1001", "yuv411p", "dvc ", 120000},
+    };
+    for (const auto& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        const std::string raw = dir_.Path("kind.dv");
+        const qvtest::ShellResult made = qvtest::RunShell(
+            std::string("ffmpeg -v error -y -nostdin -f lavfi -i testsrc=size=") + kind.size +
+            ":rate=" + kind.rate + " -f lavfi -i sine=r=48000 -t 0.4 -pix_fmt " + kind.pixels +
+            " -c:v dvvideo -c:a pcm_s16le -ac 2 -metadata creation_time=" + qvtest::kClipRecorded +
+            " -f dv " + Quote(raw) + " 2>&1");
+        ASSERT_EQ(made.status, 0) << made.output;
+        const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(raw);
+        ASSERT_EQ(bytes.size() % kind.frameBytes, 0u);
+        Frames frames;
+        for (size_t at = 0; at < bytes.size(); at += kind.frameBytes) {
+            frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(at + kind.frameBytes));
+        }
+        for (const std::string out : {"k.avi", "k.mov", "k.dv"}) {
+            SCOPED_TRACE(out);
+            const qvtest::CliResult r =
+                Run("split " + Quote(raw) + " --output " + Quote(dir_.Path(out)) + " --yes");
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const std::string written =
+                dir_.Path(out.substr(0, 1) + "'20040714 10.20.30" + out.substr(1));
+            EXPECT_EQ(qvtest::ReadContent(written).video, frames);
+            const auto streams = qvtest::Probe(written);
+            ASSERT_FALSE(streams.empty());
+            EXPECT_EQ(qvtest::Field(streams[0], "pix_fmt"), kind.pixels);
+            if (out != "k.dv") {
+                EXPECT_EQ(qvtest::Field(streams[0], "codec_tag_string"),
+                          out == "k.avi" ? "dvsd" : kind.quickTime);
+            }
+            ASSERT_TRUE(qv::RemoveFile(written));
+        }
+    }
+}
+
 // The sound tracks a QuickTime DV file may carry: 16-bit PCM either way round, mono
 // or stereo, 48 or 32 kHz, one track or two. Every AVI and QuickTime output of the
 // whole file sounds as its source does to ffmpeg, track by track.

@@ -20,7 +20,8 @@ using ProbeFields = std::map<std::string, std::string>;
 inline std::vector<ProbeFields> Probe(const std::string& path) {
     const ShellResult r = RunShell(
         "ffprobe -v error -count_packets -show_entries stream=index,codec_type,codec_name,width,"
-        "height,r_frame_rate,sample_rate,channels,nb_frames,nb_read_packets -of compact=p=0 " +
+        "height,r_frame_rate,sample_rate,channels,nb_frames,nb_read_packets,pix_fmt,codec_tag_string "
+        "-of compact=p=0 " +
         Quote(path) + " </dev/null");
     std::vector<ProbeFields> streams;
     std::istringstream lines(r.status == 0 ? r.output : "");
