@@ -323,6 +323,26 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
         });
     }
 
+    // The helper is ended however the scan ends, also by an exception (an allocation
+    // that failed): a thread left running would end the program.
+    struct HelperEnd {
+        std::thread& thread;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stop;
+        ~HelperEnd() {
+            if (!thread.joinable()) {
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> guard(mutex);
+                stop = true;
+            }
+            changed.notify_all();
+            thread.join();
+        }
+    } helperEnd{helper, mutex, changed, stop};
+
     FrameLooker looker(*stream);
     std::unique_lock<std::mutex> lock(mutex);
     while (taken < batches) {
