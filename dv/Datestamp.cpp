@@ -27,11 +27,15 @@ bool RefFileCache::Follow(const std::string& fileName) {
     return file.IsOpen();
 }
 
+bool IsRefChunk(const uint8_t* data, int count, int maxSize) {
+    return count >= 4 && count <= maxSize && std::memcmp(data, "REF ", 4) == 0;
+}
+
 bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name,
                    int maxSize) {
     // "REF " (0..3), byte position of the frame's chunk header (4..7), 8 unused
     // bytes, then the zero-terminated name of the data file (16..).
-    if (count < 17 || count > maxSize || std::memcmp(data, "REF ", 4) != 0) {
+    if (count < 17 || !IsRefChunk(data, count, maxSize)) {
         return false;
     }
     const auto* nameStart = data + 16;
@@ -93,7 +97,7 @@ Datestamp ReadFrameDatestamp(AviStream& stream, int frame, RefFileCache& cache,
         return 0;
     }
 
-    if (count >= 4 && count <= kRefChunkMaxSize && std::memcmp(head, "REF ", 4) == 0) {
+    if (IsRefChunk(head, count)) {
         uint32_t position = 0;
         std::string name;
         if (!ParseRefChunk(head, count, &position, &name)) {

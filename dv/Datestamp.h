@@ -35,6 +35,9 @@ struct RefFileCache {
 // A "REF " chunk: data of 1..511 bytes starting with "REF ".
 constexpr int kRefChunkMaxSize = 511;
 
+// Whether count bytes of chunk data (at most maxSize) are a "REF " chunk, complete or not.
+bool IsRefChunk(const uint8_t* data, int count, int maxSize = kRefChunkMaxSize);
+
 // The name of the data file in a "REF " chunk of count bytes (at most maxSize),
 // or false when the chunk holds no complete, zero-terminated name.
 bool ParseRefChunk(const uint8_t* data, int count, uint32_t* position, std::string* name,

@@ -340,7 +340,7 @@ bool PictureDecoder::DecodeFrame(int frame, PackedDib& picture) {
     stream_->Read(frame, 1, nullptr, data, kMaxDvFrameSize, &count);
     count = std::clamp(count, 0, kMaxDvFrameSize);
 
-    if (count >= 4 && count <= kDecoderRefChunkMaxSize && std::memcmp(data, "REF ", 4) == 0) {
+    if (IsRefChunk(data, count, kDecoderRefChunkMaxSize)) {
         uint32_t position = 0;
         std::string name;
         if (ParseRefChunk(data, count, &position, &name, kDecoderRefChunkMaxSize)) {

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -48,10 +47,6 @@ bool SameFormat(const DvFrameMarks& a, const DvFrameMarks& b) {
     return a.sampleRate == 0 || b.sampleRate == 0 ||
            (a.sampleRate == b.sampleRate && a.audioPairs == b.audioPairs &&
             a.audioTwelveBit == b.audioTwelveBit);
-}
-
-bool IsReference(const uint8_t* bytes, int count) {
-    return count >= 4 && count <= kRefChunkMaxSize && std::memcmp(bytes, "REF ", 4) == 0;
 }
 
 // Reads frame f into buffer; returns the bytes read, or -1 on a read error (in *error).
@@ -105,7 +100,7 @@ public:
             int error = 0;
             const int count = ReadFrame(stream_, first - 1, previous_, &error);
             previousBytes =
-                count > 0 && !IsReference(previous_.data(), count) ? static_cast<size_t>(count) : 0;
+                count > 0 && !IsRefChunk(previous_.data(), count) ? static_cast<size_t>(count) : 0;
         }
         FrameDamageCounter damage;
         for (int f = first; f < end; ++f) {
@@ -114,7 +109,7 @@ public:
                 break;
             }
             FrameLook look;
-            if (IsReference(buffer_.data(), count)) {
+            if (IsRefChunk(buffer_.data(), count)) {
                 look.reference = true;
                 previousBytes = 0;
             } else {
@@ -323,14 +318,15 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
         });
     }
 
-    // The helper is ended however the scan ends, also by an exception (an allocation
-    // that failed): a thread left running would end the program.
+    // Ends the helper: when the frames are taken, and however else the scan ends, also
+    // by an exception (an allocation that failed), as a thread left running would end
+    // the program. Called without the lock.
     struct HelperEnd {
         std::thread& thread;
         std::mutex& mutex;
         std::condition_variable& changed;
         bool& stop;
-        ~HelperEnd() {
+        void operator()() {
             if (!thread.joinable()) {
                 return;
             }
@@ -341,7 +337,8 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
             changed.notify_all();
             thread.join();
         }
-    } helperEnd{helper, mutex, changed, stop};
+        ~HelperEnd() { (*this)(); }
+    } endHelper{helper, mutex, changed, stop};
 
     FrameLooker looker(*stream);
     std::unique_lock<std::mutex> lock(mutex);
@@ -384,12 +381,8 @@ int ScanFileThoroughly(DatestampScanContext& context, const ThoroughSplits& spli
             break;
         }
     }
-    stop = true;
-    changed.notify_all();
     lock.unlock();
-    if (helper.joinable()) {
-        helper.join();
-    }
+    endHelper();
 
     if (!cancelled && readError == 0 && n > 0) {
         finish(n);
