@@ -29,8 +29,6 @@ const char kAbortQuestion[] = "do you want to abort?";
 
 const char kDiskFullGuess[] = " (one possible reason:disk full?)";
 
-// A message that guesses a full disk, and on the next line the file and the system's
-// reason; the guess stays only where the reason is a full disk (or unknown).
 // text without its guess at a full disk.
 std::string WithoutDiskGuess(std::string text) {
     if (const size_t guess = text.find(kDiskFullGuess); guess != std::string::npos) {
@@ -39,6 +37,8 @@ std::string WithoutDiskGuess(std::string text) {
     return text;
 }
 
+// A message that guesses a full disk, and on the next line the file and the system's
+// reason; the guess stays only where the reason is a full disk (or unknown).
 std::string Failure(const std::string& text, const std::string& file, int error) {
     return WithReason(error != 0 && !IsDiskFull(error) ? WithoutDiskGuess(text) : text, file,
                       error);
